@@ -1,0 +1,92 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace quorvel {
+
+struct MapExtents {
+    double xMin = 0, xMax = 0, yMin = 0, yMax = 0;
+    friend bool operator==(const MapExtents&, const MapExtents&) = default;
+};
+
+// Colours as 24-bit RGB with red in the low byte: Rgb(0, 0, 255) == 16711680.
+constexpr std::uint32_t Rgb(std::uint8_t r, std::uint8_t g, std::uint8_t b)
+{
+    return std::uint32_t(r) | (std::uint32_t(g) << 8) | (std::uint32_t(b) << 16);
+}
+
+enum CursorMode : int { kZoomIn = 0, kZoomOut = 1, kPan = 2, kNoTool = 4 };
+enum MapPointer : int { kArrow = 2, kCrossHair = 3 };
+
+class MapLayer {
+public:
+    virtual ~MapLayer() = default;
+};
+
+// A shapefile layer object. Shape indices and attribute fields count from 0;
+// an index that does not exist answers 0, empty text, empty extents or false.
+class ShapefileLayer : public MapLayer {
+public:
+    virtual bool OpenShapefile(const std::string& name) = 0;
+    virtual int ShapeCount() const = 0;
+    // The attribute as text, UTF-8.
+    virtual std::string CellValue(int field, int shape) const = 0;
+    virtual MapExtents ShapeExtents(int shape) const = 0;
+    virtual bool ShapeContainsPoint(int shape, double x, double y) const = 0;
+};
+
+class ImageLayer : public MapLayer {
+public:
+    virtual bool OpenImage(const std::string& name, int fileType, bool inMemory) = 0;
+};
+
+// Receives the map's events, synchronously. MouseUp and SelectBoxFinal come
+// after the gesture's zoom or pan has been applied.
+class MapEvents {
+public:
+    virtual ~MapEvents() = default;
+    virtual void MouseDown(int button, int shift, int x, int y) = 0;
+    virtual void MouseUp(int button, int shift, int x, int y) = 0;
+    virtual void MouseMove(int button, int shift, int x, int y) = 0;
+    virtual void SelectBoxFinal(int left, int right, int bottom, int top) = 0;
+};
+
+// The interactive map of the main window. Layer handles are 0, 1, 2... in
+// order of adding, the lowest free one reused after RemoveLayer; an operation
+// given a handle, position or shape that does not exist does nothing.
+class MapView {
+public:
+    virtual ~MapView() = default;
+
+    virtual std::unique_ptr<ShapefileLayer> NewShapefile() = 0;
+    virtual std::unique_ptr<ImageLayer> NewImage() = 0;
+
+    virtual void SetEventSink(MapEvents* sink) = 0;
+    virtual void SetCursorMode(int mode) = 0;
+    virtual void SetMapCursor(int pointer) = 0;
+    virtual void SetSendMouseDown(bool on) = 0;
+    virtual void SetSendMouseUp(bool on) = 0;
+    virtual void SetSendMouseMove(bool on) = 0;
+    virtual void SetSendSelectBoxFinal(bool on) = 0;
+    virtual void SetBackColor(std::uint32_t rgb) = 0;
+
+    virtual MapExtents GetExtents() const = 0;
+    virtual int AddLayer(std::unique_ptr<MapLayer> layer, bool visible) = 0;
+    virtual void RemoveLayer(int handle) = 0;
+    virtual void ZoomToLayer(int handle) = 0;
+    virtual void ZoomToShape(int handle, int shape) = 0;
+    virtual void PixelToProj(double pixelX, double pixelY, double& projX, double& projY) const = 0;
+    // -1 when there is no layer at that position.
+    virtual int LayerHandle(int position) const = 0;
+    virtual void SetLayerVisible(int handle, bool visible) = 0;
+    virtual void SetLayerLineColor(int handle, std::uint32_t rgb) = 0;
+    virtual void SetLayerLineWidth(int handle, float width) = 0;
+    // nullptr when the handle is not a shapefile layer.
+    virtual ShapefileLayer* GetLayerObject(int handle) = 0;
+    virtual void AddLabel(int handle, const std::string& text, std::uint32_t rgb, double x, double y,
+                          int justification, double rotation) = 0;
+};
+
+}  // namespace quorvel

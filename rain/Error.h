@@ -1,0 +1,47 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace quorvel {
+
+// The ways an action of the program can fail. The first six are the failures
+// the rainfall run and the map workspace are written against; the last two
+// cover files we write or whose inner format we read ourselves.
+enum class ErrorKind {
+    FileNotFound,
+    InputPastEndOfFile,
+    TypeMismatch,
+    Overflow,
+    SubscriptOutOfRange,
+    FloatingPoint,
+    PathAccess,     // a file or folder exists but cannot be read or written
+    BadFileFormat,  // a file that is not what it should be (including GDAL's refusals)
+};
+
+// The one error type of the core. It names what went wrong and the file it
+// concerns (empty when no file is involved); detail carries the lower layer's
+// own words, such as GDAL's message, when there are any.
+class Error : public std::runtime_error {
+public:
+    Error(ErrorKind kind, std::string file, std::string detail = {});
+
+    ErrorKind kind() const noexcept { return kind_; }
+    const std::string& file() const noexcept { return file_; }
+    const std::string& detail() const noexcept { return detail_; }
+
+private:
+    ErrorKind kind_;
+    std::string file_;
+    std::string detail_;
+};
+
+// "file not found", ... : the kind in English words.
+const char* KindName(ErrorKind kind);
+// "File non trovato", ... : the kind in Italian words.
+const char* KindNameItalian(ErrorKind kind);
+// A complete sentence in Italian for the user: the kind, the file and the
+// detail, in UTF-8.
+std::string ItalianMessage(const Error& error);
+
+}  // namespace quorvel

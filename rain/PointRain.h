@@ -1,0 +1,50 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "rain/Grid.h"
+#include "rain/Point.h"
+
+namespace quorvel {
+
+inline constexpr std::array<std::int16_t, 7> kReturnPeriods = {2, 5, 10, 20, 50, 100, 200};
+
+struct RainQuantiles {
+    float q2 = 0, q5 = 0, q10 = 0, q20 = 0, q50 = 0, q100 = 0, q200 = 0;
+    // In return-period order, q2 first.
+    std::array<float, 7> InOrder() const { return {q2, q5, q10, q20, q50, q100, q200}; }
+};
+
+struct PointRain {
+    GridCell cell;
+    GaussBoagaPoint centre;
+    float a2 = 0;
+    float a1 = 0;
+    float cv = 0;
+    RainQuantiles quantiles;
+};
+
+// Grid files, relative to the working directory.
+inline constexpr const char* kA2Raster = "grd/param_a2.ras";
+inline constexpr const char* kA2Header = "grd/param_a2.hdr";
+inline constexpr const char* kA1Raster = "grd/param_a1.ras";
+inline constexpr const char* kA1Header = "grd/param_a1.hdr";
+inline constexpr const char* kCvRaster = "grd/param_cv.ras";
+inline constexpr const char* kCvHeader = "grd/param_cv.hdr";
+
+RainQuantiles ComputeQuantiles(float cv, float a1);
+
+// The point's cell, its centre, a2, a1, cv and seven quantiles, reading the
+// three grids afresh.
+PointRain ComputePointRain(GaussBoagaPoint point);
+
+// The three grids loaded once, for many points. ComputePointRain(point, grids)
+// returns exactly what ComputePointRain(point) returns for the same files.
+struct ParameterGrids {
+    ParameterGrid a2, a1, cv;
+    static ParameterGrids Load();
+};
+PointRain ComputePointRain(GaussBoagaPoint point, const ParameterGrids& grids);
+
+}  // namespace quorvel

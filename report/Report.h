@@ -1,0 +1,32 @@
+#pragma once
+
+#include <string>
+
+#include "rain/PointRain.h"
+
+namespace quorvel {
+
+inline constexpr const char* kExecutableName = "Quorvel";
+inline constexpr const char* kTemplatePath = "programs/prototipo/pioggeTRNprot.xls";
+inline constexpr const char* kOutputFolder = "output/";
+inline constexpr const char* kOutputExtension = ".xls";
+
+// The absolute current directory with a trailing "/", provided it holds a
+// file of that name; Error(FileNotFound) otherwise.
+std::string GetAppFolder(const std::string& name);
+
+// False for a name that would put the report outside the output folder:
+// one holding "/", "\" or a NUL, and "." or "..".
+bool IsSafeOutputName(const std::string& name);
+
+// appFolder + "output/" + outputName + ".xls"
+std::string ReportPath(const std::string& appFolder, const std::string& outputName);
+
+// Writes the report: a copy of the template with the point, the cell centre,
+// a2 and the seven quantiles in their cells. The file appears whole or not at
+// all; an existing file of that name is replaced only on success. Throws Error.
+void WriteRainReport(float east, float north, float centreEast, float centreNorth, float a2,
+                     float q2, float q5, float q10, float q20, float q50, float q100, float q200,
+                     const std::string& appFolder, const std::string& outputName);
+
+}  // namespace quorvel

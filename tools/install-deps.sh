@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Installs, on Debian 12, every package needed to build, run and test Quorvel.
+# Idempotent: only packages that are missing are installed.
+set -euo pipefail
+
+packages=(
+    # build
+    build-essential cmake pkg-config git
+    libgtest-dev libgmock-dev libbenchmark-dev
+    # windows
+    qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-qpa-plugins libgl-dev
+    fonts-dejavu-core fontconfig
+    # map files and the sample region
+    libgdal-dev gdal-bin
+    # report workbook container
+    libgsf-1-dev
+    # independent readers of our reports, and screenshots (tests only)
+    python3 python3-xlrd python3-xlwt libreoffice-calc-nogui
+    xvfb xauth imagemagick
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$p")
+    fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+
+if [ "$(id -u)" -eq 0 ]; then
+    sudo=()
+else
+    sudo=(sudo)
+fi
+
+echo "install-deps: installing ${missing[*]}" >&2
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -qq
+"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
