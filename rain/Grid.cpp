@@ -1,0 +1,278 @@
+#include "rain/Grid.h"
+
+#include <bit>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <optional>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "rain/Error.h"
+
+namespace quorvel {
+
+namespace {
+
+static_assert(std::endian::native == std::endian::little,
+              "grid rasters are little-endian and read as they lie");
+
+// Closes on every path out, so no handle outlives a failed read.
+class File {
+public:
+    explicit File(const std::string& path) : path_(path), fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC))
+    {
+        if (fd_ < 0) {
+            if (errno == ENOENT || errno == ENOTDIR)
+                throw Error(ErrorKind::FileNotFound, path);
+            throw Error(ErrorKind::PathAccess, path, std::strerror(errno));
+        }
+    }
+    ~File() { ::close(fd_); }
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+
+    std::uint64_t Size() const
+    {
+        struct stat st {};
+        if (::fstat(fd_, &st) != 0)
+            throw Error(ErrorKind::PathAccess, path_, std::strerror(errno));
+        if (!S_ISREG(st.st_mode))
+            throw Error(ErrorKind::PathAccess, path_, "not a regular file");
+        return std::uint64_t(st.st_size);
+    }
+
+    // Reads exactly size bytes at offset; a short read is the end of the file.
+    void ReadAt(void* buffer, std::size_t size, std::uint64_t offset) const
+    {
+        auto* out = static_cast<char*>(buffer);
+        while (size > 0) {
+            const ssize_t got = ::pread(fd_, out, size, off_t(offset));
+            if (got < 0) {
+                if (errno == EINTR)
+                    continue;
+                throw Error(ErrorKind::PathAccess, path_, std::strerror(errno));
+            }
+            if (got == 0)
+                throw Error(ErrorKind::InputPastEndOfFile, path_);
+            out += got;
+            size -= std::size_t(got);
+            offset += std::uint64_t(got);
+        }
+    }
+
+    std::string ReadAll() const
+    {
+        std::string text;
+        char buffer[4096];
+        for (;;) {
+            const ssize_t got = ::read(fd_, buffer, sizeof buffer);
+            if (got < 0) {
+                if (errno == EINTR)
+                    continue;
+                throw Error(ErrorKind::PathAccess, path_, std::strerror(errno));
+            }
+            if (got == 0)
+                return text;
+            text.append(buffer, std::size_t(got));
+        }
+    }
+
+private:
+    std::string path_;
+    int fd_;
+};
+
+// Splits off the next line; CR LF, LF or CR alone end it. Empty when the text
+// is used up, since a line must hold something or be ended to be there.
+std::optional<std::string_view> NextLine(std::string_view& text)
+{
+    if (text.empty())
+        return std::nullopt;
+    const std::size_t end = text.find_first_of("\r\n");
+    if (end == std::string_view::npos) {
+        const std::string_view line = text;
+        text = {};
+        return line;
+    }
+    const std::string_view line = text.substr(0, end);
+    std::size_t next = end + 1;
+    if (text[end] == '\r' && next < text.size() && text[next] == '\n')
+        ++next;
+    text.remove_prefix(next);
+    return line;
+}
+
+// Characters 6 to the end, blanks removed, as a 16-bit whole number: an
+// optional sign and digits only; fractions and digit grouping are refused.
+std::int32_t HeaderCount(std::string_view line, const std::string& path)
+{
+    if (line.size() <= 5)
+        throw Error(ErrorKind::TypeMismatch, path, "header line without a number");
+    std::string_view number = line.substr(5);
+    while (!number.empty() && number.front() == ' ')
+        number.remove_prefix(1);
+    while (!number.empty() && number.back() == ' ')
+        number.remove_suffix(1);
+
+    bool negative = false;
+    if (!number.empty() && (number.front() == '+' || number.front() == '-')) {
+        negative = number.front() == '-';
+        number.remove_prefix(1);
+    }
+    if (number.empty())
+        throw Error(ErrorKind::TypeMismatch, path, "header line without a number");
+    std::int64_t value = 0;
+    for (const char c : number) {
+        if (c < '0' || c > '9')
+            throw Error(ErrorKind::TypeMismatch, path, "header number is not a whole number");
+        if (value <= 100000)
+            value = value * 10 + (c - '0');
+    }
+    if (negative)
+        value = -value;
+    if (value < std::numeric_limits<std::int16_t>::min() || value > std::numeric_limits<std::int16_t>::max())
+        throw Error(ErrorKind::Overflow, path, "header number beyond -32768...32767");
+    return std::int32_t(value);
+}
+
+struct GridHeader {
+    std::int32_t columnCount;
+    std::int32_t rowCount;
+};
+
+GridHeader ReadHeader(const std::string& headerPath)
+{
+    std::string text;
+    {
+        const File header(headerPath);
+        text = header.ReadAll();
+    }
+    std::string_view rest = text;
+    auto line = NextLine(rest);
+    if (!line)
+        throw Error(ErrorKind::InputPastEndOfFile, headerPath);
+    const std::int32_t columns = HeaderCount(*line, headerPath);
+    line = NextLine(rest);
+    if (!line)
+        throw Error(ErrorKind::InputPastEndOfFile, headerPath);
+    const std::int32_t rows = HeaderCount(*line, headerPath);
+    if (!NextLine(rest))
+        throw Error(ErrorKind::InputPastEndOfFile, headerPath);
+    if (rows < 1 || columns < 1)
+        throw Error(ErrorKind::SubscriptOutOfRange, headerPath, "grid without rows or columns");
+    return {columns, rows};
+}
+
+std::uint64_t RasterBytes(const GridHeader& header)
+{
+    return std::uint64_t(header.rowCount) * std::uint64_t(header.columnCount) * 4;
+}
+
+bool CellInside(const GridHeader& header, GridCell cell)
+{
+    return cell.row >= 1 && cell.row <= header.rowCount && cell.column >= 1 && cell.column <= header.columnCount;
+}
+
+std::uint64_t CellOffset(std::int32_t columnCount, GridCell cell)
+{
+    return 4 * (std::uint64_t(cell.row - 1) * std::uint64_t(columnCount) + std::uint64_t(cell.column - 1));
+}
+
+std::int32_t ToInt32(double value)
+{
+    // NaN fails both comparisons and lands here too.
+    if (!(value >= double(std::numeric_limits<std::int32_t>::min()) &&
+          value <= double(std::numeric_limits<std::int32_t>::max())))
+        throw Error(ErrorKind::Overflow, {}, "coordinate beyond the grid arithmetic");
+    return std::int32_t(value);
+}
+
+std::int32_t CheckedAdd(std::int32_t a, std::int32_t b)
+{
+    std::int32_t sum;
+    if (__builtin_add_overflow(a, b, &sum))
+        throw Error(ErrorKind::Overflow, {}, "cell beyond the grid arithmetic");
+    return sum;
+}
+
+std::int32_t CheckedMul(std::int32_t a, std::int32_t b)
+{
+    std::int32_t product;
+    if (__builtin_mul_overflow(a, b, &product))
+        throw Error(ErrorKind::Overflow, {}, "cell beyond the grid arithmetic");
+    return product;
+}
+
+std::int32_t CheckedSub(std::int32_t a, std::int32_t b)
+{
+    std::int32_t difference;
+    if (__builtin_sub_overflow(a, b, &difference))
+        throw Error(ErrorKind::Overflow, {}, "cell beyond the grid arithmetic");
+    return difference;
+}
+
+}  // namespace
+
+GridCell CellForPoint(float x, float y)
+{
+    const double column = std::floor((double(x) - kGridWestEdge) / kGridCellSize) + 1;
+    const double row = kGridRows - std::floor((double(y) - kGridSouthEdge) / kGridCellSize);
+    return {ToInt32(row), ToInt32(column)};
+}
+
+GaussBoagaPoint CellCentre(GridCell cell)
+{
+    const std::int32_t east = CheckedAdd(
+        CheckedAdd(CheckedMul(CheckedSub(cell.column, 1), kGridCellSize), kGridWestEdge), kGridCellSize / 2);
+    const std::int32_t north = CheckedAdd(
+        CheckedAdd(CheckedMul(CheckedSub(kGridRows, cell.row), kGridCellSize), kGridSouthEdge), kGridCellSize / 2);
+    return {float(east), float(north)};
+}
+
+float ReadGridCell(const std::string& rasterPath, const std::string& headerPath, std::int32_t row,
+                   std::int32_t column)
+{
+    const GridHeader header = ReadHeader(headerPath);
+    const File raster(rasterPath);
+    if (raster.Size() < RasterBytes(header))
+        throw Error(ErrorKind::InputPastEndOfFile, rasterPath, "raster shorter than its header says");
+    const GridCell cell{row, column};
+    if (!CellInside(header, cell))
+        throw Error(ErrorKind::SubscriptOutOfRange, rasterPath, "cell outside the parameter grid");
+    float value;
+    raster.ReadAt(&value, sizeof value, CellOffset(header.columnCount, cell));
+    return value;
+}
+
+ParameterGrid ParameterGrid::Load(const std::string& rasterPath, const std::string& headerPath)
+{
+    const GridHeader header = ReadHeader(headerPath);
+    const File raster(rasterPath);
+    if (raster.Size() < RasterBytes(header))
+        throw Error(ErrorKind::InputPastEndOfFile, rasterPath, "raster shorter than its header says");
+    ParameterGrid grid;
+    grid.rowCount_ = header.rowCount;
+    grid.columnCount_ = header.columnCount;
+    grid.rasterPath_ = rasterPath;
+    grid.values_.resize(std::size_t(header.rowCount) * std::size_t(header.columnCount));
+    raster.ReadAt(grid.values_.data(), grid.values_.size() * sizeof(float), 0);
+    return grid;
+}
+
+bool ParameterGrid::Contains(GridCell cell) const
+{
+    return CellInside({columnCount_, rowCount_}, cell);
+}
+
+float ParameterGrid::At(GridCell cell) const
+{
+    if (!Contains(cell))
+        throw Error(ErrorKind::SubscriptOutOfRange, rasterPath_, "cell outside the parameter grid");
+    return values_[CellOffset(columnCount_, cell) / 4];
+}
+
+}  // namespace quorvel

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <string>
+
+#include "rain/PointRain.h"
+
+namespace quorvel {
+
+// The two dialogs run the same steps; they differ in how a failure is told.
+enum class PointRunVariant {
+    MapPoint,         // the point was picked on the map: every failure says its cause
+    CoordinateEntry,  // the point was typed: a bad point gets the one coordinate message
+};
+
+inline constexpr const char* kDoneMessage = "Eseguito!";
+inline constexpr const char* kCoordinateMessage =
+    "Inserire valori delle coordinate valide per la regione Tervania";
+
+// The dialog's side of a run. All texts are UTF-8.
+class PointRunDialog {
+public:
+    virtual ~PointRunDialog() = default;
+    virtual std::string OutputName() const = 0;
+    virtual std::string EastText() const = 0;
+    virtual std::string NorthText() const = 0;
+    // A message with an OK button only; returns when the user has closed it.
+    virtual void ShowMessage(const std::string& text) = 0;
+    // A question with "Sì" and "No"; true for "Sì".
+    virtual bool Ask(const std::string& text) = 0;
+    // The main window's map gets the arrow pointer back.
+    virtual void ResetMapPointer() = 0;
+    virtual void EnableMainWindow() = 0;
+    virtual void CloseDialog() = 0;
+};
+
+// The operations of the rest of the program that a run calls. The window
+// layer passes the real ones; the run itself depends on neither the report
+// writer nor any window.
+class PointRunOperations {
+public:
+    virtual ~PointRunOperations() = default;
+    // The application folder, found by the program's own executable.
+    virtual std::string GetAppFolder() = 0;
+    virtual PointRain ComputePointRain(GaussBoagaPoint point) = 0;
+    virtual bool IsSafeOutputName(const std::string& outputName) = 0;
+    virtual bool ReportExists(const std::string& appFolder, const std::string& outputName) = 0;
+    virtual void WriteRainReport(float east, float north, float centreEast, float centreNorth,
+                                 float a2, float q2, float q5, float q10, float q20, float q50,
+                                 float q100, float q200, const std::string& appFolder,
+                                 const std::string& outputName) = 0;
+};
+
+// A coordinate typed or shown as text, to single precision. Accepted: optional
+// blanks, an optional "+" or "-", decimal digits with at most one decimal
+// separator (the one given: the user's locale's) and digits on at least one
+// side of it, optional blanks. Nothing else: no group separators, so "2.400"
+// cannot be read as 2400 by one user and 2.4 by another, and no exponent.
+// Throws Error(TypeMismatch) for other text, Error(Overflow) beyond the
+// single-precision range.
+float TextToSingle(const std::string& text, const std::string& decimalSeparator);
+
+// The run behind the "Elaborazione" button: output name, application folder,
+// point, rainfall, report, "Eseguito!", then the map pointer, the main window
+// and the dialog are given back. A failure ends the run with a message, leaves
+// the dialog open with its entries and writes nothing; an existing report is
+// replaced only when the user says so.
+void ProcessPoint(PointRunVariant variant, PointRunDialog& dialog, PointRunOperations& operations,
+                  const std::string& decimalSeparator);
+
+}  // namespace quorvel

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace quorvel::test {
+
+// A scratch folder that the test works in and that goes away with it.
+class ScratchDir {
+public:
+    ScratchDir()
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "quorvel-XXXXXX").string();
+        path_ = ::mkdtemp(pattern.data());
+    }
+    ~ScratchDir() { std::filesystem::remove_all(path_); }
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+    std::filesystem::path path_;
+};
+
+inline void WriteText(const std::string& path, const std::string& text)
+{
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+inline void WriteFloats(const std::string& path, const std::vector<float>& values)
+{
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(values.data()), std::streamsize(values.size() * sizeof(float)));
+}
+
+inline std::string GridHeader(int columns, int rows)
+{
+    return "ncols    " + std::to_string(columns) + "\r\nnrows    " + std::to_string(rows) + "\r\ncells    500\r\n";
+}
+
+// A grid whose cell (r, c) holds base + r * 1000 + c, so every read says where it came from.
+inline std::vector<float> NumberedCells(int columns, int rows, float base = 0)
+{
+    std::vector<float> values;
+    values.reserve(std::size_t(columns) * std::size_t(rows));
+    for (int r = 1; r <= rows; ++r)
+        for (int c = 1; c <= columns; ++c)
+            values.push_back(base + float(r * 1000 + c));
+    return values;
+}
+
+}  // namespace quorvel::test

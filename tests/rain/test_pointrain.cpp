@@ -1,0 +1,138 @@
+#include <cmath>
+#include <filesystem>
+#include <random>
+
+#include <gtest/gtest.h>
+
+#include "rain/Error.h"
+#include "rain/Gev.h"
+#include "rain/PointRain.h"
+#include "tests/rain/GridFixture.h"
+
+namespace quorvel {
+namespace {
+
+using test::GridHeader;
+using test::ScratchDir;
+using test::WriteFloats;
+using test::WriteText;
+
+constexpr int kColumns = 361;
+
+// Works inside a scratch folder holding the three grids, as the program
+// works inside its own folder.
+class PointRainInFolder : public ::testing::Test {
+protected:
+    ScratchDir dir;
+    std::filesystem::path previous = std::filesystem::current_path();
+
+    void SetUp() override
+    {
+        std::filesystem::current_path(dir.path());
+        std::vector<float> a2, a1, cv;
+        for (int r = 1; r <= kGridRows; ++r)
+            for (int c = 1; c <= kColumns; ++c) {
+                a2.push_back(0.25f + float(r) / 1000.0f);
+                a1.push_back(20.0f + float(c) / 20.0f);
+                cv.push_back(c == 1 ? 0.0f : 0.2f + float(r + c) / 3000.0f);
+            }
+        WriteGrid("a2", a2);
+        WriteGrid("a1", a1);
+        WriteGrid("cv", cv);
+    }
+    void TearDown() override { std::filesystem::current_path(previous); }
+
+    static void WriteGrid(const std::string& name, const std::vector<float>& values)
+    {
+        WriteText("grd/param_" + name + ".hdr", GridHeader(kColumns, kGridRows));
+        WriteFloats("grd/param_" + name + ".ras", values);
+    }
+
+    static Error FailureAt(GaussBoagaPoint point)
+    {
+        try {
+            ComputePointRain(point);
+        } catch (const Error& e) {
+            return e;
+        }
+        ADD_FAILURE() << "no failure at " << point.x << ", " << point.y;
+        return Error(ErrorKind::FileNotFound, {});
+    }
+};
+
+TEST_F(PointRainInFolder, WorkedPoint)
+{
+    const PointRain rain = ComputePointRain({2400000, 5100000});
+    EXPECT_EQ(rain.cell, (GridCell{140, 181}));
+    EXPECT_EQ(rain.centre, (GaussBoagaPoint{2400250, 5100250}));
+    EXPECT_EQ(rain.a2, 0.25f + 140.0f / 1000.0f);
+    EXPECT_EQ(rain.a1, 20.0f + 181.0f / 20.0f);
+    EXPECT_EQ(rain.cv, 0.2f + 321.0f / 3000.0f);
+    const auto q = rain.quantiles.InOrder();
+    for (std::size_t i = 0; i < q.size(); ++i)
+        EXPECT_EQ(q[i], GevQuantile(rain.cv, rain.a1, kReturnPeriods[i]));
+}
+
+TEST_F(PointRainInFolder, CellWithoutVariationRainsItsIndexValue)
+{
+    const PointRain rain = ComputePointRain({2310100, 5100000});
+    ASSERT_EQ(rain.cv, 0.0f);
+    for (const float q : rain.quantiles.InOrder())
+        EXPECT_EQ(q, rain.a1);
+}
+
+TEST_F(PointRainInFolder, PointsOutsideTheGridFailWhileA2IsRead)
+{
+    for (const GaussBoagaPoint point : {GaussBoagaPoint{2309999, 5100000}, {2400000, 5039999},
+                                        {2400000, 5170000}, {2310000 + kColumns * 500, 5100000}}) {
+        const Error e = FailureAt(point);
+        EXPECT_EQ(e.kind(), ErrorKind::SubscriptOutOfRange);
+        EXPECT_EQ(e.file(), kA2Raster);
+    }
+}
+
+TEST_F(PointRainInFolder, GridsAreReadInOrder)
+{
+    std::filesystem::remove("grd/param_cv.hdr");
+    std::filesystem::remove("grd/param_a1.ras");
+    const Error e = FailureAt({2400000, 5100000});
+    EXPECT_EQ(e.kind(), ErrorKind::FileNotFound);
+    EXPECT_EQ(e.file(), kA1Raster);
+}
+
+TEST_F(PointRainInFolder, NonFiniteParameterNeverBecomesAQuantile)
+{
+    std::vector<float> a1(std::size_t(kColumns) * kGridRows, 30.0f);
+    a1[139 * kColumns + 180] = NAN;
+    WriteGrid("a1", a1);
+    EXPECT_EQ(FailureAt({2400000, 5100000}).kind(), ErrorKind::FloatingPoint);
+}
+
+TEST_F(PointRainInFolder, LoadedGridsGiveTheSameNumbers)
+{
+    const ParameterGrids grids = ParameterGrids::Load();
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> east(2305000, 2500000), north(5035000, 5175000);
+    for (int i = 0; i < 400; ++i) {
+        const GaussBoagaPoint point{east(random), north(random)};
+        bool failed = false;
+        PointRain single;
+        try {
+            single = ComputePointRain(point);
+        } catch (const Error&) {
+            failed = true;
+        }
+        if (failed) {
+            EXPECT_THROW(ComputePointRain(point, grids), Error);
+            continue;
+        }
+        const PointRain loaded = ComputePointRain(point, grids);
+        EXPECT_EQ(loaded.cell, single.cell);
+        EXPECT_EQ(loaded.centre, single.centre);
+        EXPECT_EQ(loaded.a2, single.a2);
+        EXPECT_EQ(loaded.quantiles.InOrder(), single.quantiles.InOrder());
+    }
+}
+
+}  // namespace
+}  // namespace quorvel
