@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Installs what is missing, then configures and builds everything into build/.
+# The application folder is assembled in build/app.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+"$root/tools/install-deps.sh"
+cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$root/build" -j"$(nproc)"
