@@ -1,0 +1,155 @@
+#include "rain/PointRun.h"
+
+#include <charconv>
+#include <system_error>
+
+#include "rain/Error.h"
+
+namespace quorvel {
+
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+bool IsGridRaster(const std::string& file)
+{
+    return file == kA2Raster || file == kA1Raster || file == kCvRaster;
+}
+
+std::string PointText(const std::string& east, const std::string& north)
+{
+    return "E " + east + ", N " + north;
+}
+
+// What the map-point dialog says when the computation fails: the point that
+// lies outside the grid, or the grid file that could not be used.
+std::string ComputeFailureMessage(const Error& error, const std::string& east,
+                                  const std::string& north)
+{
+    if (error.kind() == ErrorKind::Overflow && error.file().empty())
+        return "Il punto " + PointText(east, north) +
+               " si trova fuori dalla griglia dei parametri.";
+    if (error.kind() == ErrorKind::SubscriptOutOfRange && IsGridRaster(error.file()))
+        return "Il punto " + PointText(east, north) +
+               " si trova fuori dalla griglia dei parametri " + error.file() + ".";
+    return "Impossibile calcolare le piogge del punto.\n" + ItalianMessage(error);
+}
+
+}  // namespace
+
+float TextToSingle(const std::string& text, const std::string& decimalSeparator)
+{
+    std::size_t begin = 0;
+    std::size_t end = text.size();
+    while (begin < end && IsBlank(text[begin]))
+        ++begin;
+    while (end > begin && IsBlank(text[end - 1]))
+        --end;
+
+    // Rewritten with "." so that the conversion itself needs no locale.
+    std::string plain;
+    std::size_t i = begin;
+    if (i < end && (text[i] == '+' || text[i] == '-')) {
+        if (text[i] == '-')
+            plain += '-';
+        ++i;
+    }
+    bool digits = false;
+    bool separator = false;
+    while (i < end) {
+        if (IsDigit(text[i])) {
+            plain += text[i];
+            digits = true;
+            ++i;
+        } else if (!separator && !decimalSeparator.empty() &&
+                   text.compare(i, decimalSeparator.size(), decimalSeparator) == 0) {
+            plain += '.';
+            separator = true;
+            i += decimalSeparator.size();
+        } else {
+            throw Error(ErrorKind::TypeMismatch, {}, "not a number: \"" + text + "\"");
+        }
+    }
+    if (!digits)
+        throw Error(ErrorKind::TypeMismatch, {}, "not a number: \"" + text + "\"");
+
+    float value = 0;
+    const auto [last, ec] =
+        std::from_chars(plain.data(), plain.data() + plain.size(), value, std::chars_format::fixed);
+    if (ec == std::errc::result_out_of_range)
+        throw Error(ErrorKind::Overflow, {}, "number beyond single precision: \"" + text + "\"");
+    if (ec != std::errc() || last != plain.data() + plain.size())
+        throw Error(ErrorKind::TypeMismatch, {}, "not a number: \"" + text + "\"");
+    return value;
+}
+
+void ProcessPoint(PointRunVariant variant, PointRunDialog& dialog, PointRunOperations& operations,
+                  const std::string& decimalSeparator)
+{
+    const bool typed = variant == PointRunVariant::CoordinateEntry;
+
+    const std::string outputName = dialog.OutputName();
+
+    std::string appFolder;
+    try {
+        appFolder = operations.GetAppFolder();
+    } catch (const Error& error) {
+        dialog.ShowMessage("Impossibile trovare la cartella del programma.\n" +
+                           ItalianMessage(error));
+        return;
+    }
+
+    const std::string eastText = dialog.EastText();
+    const std::string northText = dialog.NorthText();
+    GaussBoagaPoint point;
+    try {
+        point.x = TextToSingle(eastText, decimalSeparator);
+        point.y = TextToSingle(northText, decimalSeparator);
+    } catch (const Error&) {
+        dialog.ShowMessage(typed ? std::string(kCoordinateMessage)
+                                 : "Coordinate del punto non valide: " +
+                                       PointText(eastText, northText) + ".");
+        return;
+    }
+
+    PointRain rain;
+    try {
+        rain = operations.ComputePointRain(point);
+    } catch (const Error& error) {
+        dialog.ShowMessage(typed ? std::string(kCoordinateMessage)
+                                 : ComputeFailureMessage(error, eastText, northText));
+        return;
+    }
+
+    // The name becomes part of a path: it must not lead out of the output folder.
+    if (!operations.IsSafeOutputName(outputName)) {
+        dialog.ShowMessage("Nome del file di output non valido: \"" + outputName +
+                           "\".\nIl nome non può contenere \"/\" o \"\\\" e non può essere "
+                           "\".\" o \"..\".");
+        return;
+    }
+    if (operations.ReportExists(appFolder, outputName) &&
+        !dialog.Ask("Il file " + outputName + ".xls esiste già. Sostituirlo?"))
+        return;
+
+    // A report that cannot be written is no fault of the coordinates: both
+    // dialogs say which file failed.
+    const RainQuantiles& q = rain.quantiles;
+    try {
+        operations.WriteRainReport(point.x, point.y, rain.centre.x, rain.centre.y, rain.a2, q.q2,
+                                   q.q5, q.q10, q.q20, q.q50, q.q100, q.q200, appFolder,
+                                   outputName);
+    } catch (const Error& error) {
+        dialog.ShowMessage("Impossibile scrivere il report " + outputName + ".xls.\n" +
+                           ItalianMessage(error));
+        return;
+    }
+
+    dialog.ShowMessage(kDoneMessage);
+    dialog.ResetMapPointer();
+    dialog.EnableMainWindow();
+    dialog.CloseDialog();
+}
+
+}  // namespace quorvel
