@@ -1,0 +1,507 @@
+#include "map/MapWidget.h"
+
+#include "map/GdalLayers.h"
+
+#include <QFontMetricsF>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <cmath>
+
+namespace quorvel {
+
+namespace {
+
+constexpr double kClickZoom = 2.0;
+constexpr double kWheelStepZoom = 1.25;
+constexpr double kShapeMargin = 0.05;  // of the shape's size, on each side
+constexpr int kDragDistance = 4;       // pixels before a press becomes a drag
+constexpr std::size_t kSpriteBudget = 32u << 20;
+const QColor kDefaultLine(64, 64, 64);
+
+QColor FromRgb(std::uint32_t rgb)
+{
+    return QColor(int(rgb & 0xff), int((rgb >> 8) & 0xff), int((rgb >> 16) & 0xff));
+}
+
+// The map's events number buttons and modifier keys the old way: 1 left,
+// 2 right, 4 middle; 1 shift, 2 control, 4 alt.
+int ButtonCode(Qt::MouseButtons buttons)
+{
+    return (buttons & Qt::LeftButton ? 1 : 0) | (buttons & Qt::RightButton ? 2 : 0) |
+           (buttons & Qt::MiddleButton ? 4 : 0);
+}
+
+int ShiftCode(Qt::KeyboardModifiers modifiers)
+{
+    return (modifiers & Qt::ShiftModifier ? 1 : 0) | (modifiers & Qt::ControlModifier ? 2 : 0) |
+           (modifiers & Qt::AltModifier ? 4 : 0);
+}
+
+}  // namespace
+
+MapWidget::MapWidget(QWidget* parent) : QWidget(parent)
+{
+    setMouseTracking(true);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setCursor(Qt::ArrowCursor);
+    labelFont_ = font();
+    labelFont_.setPointSizeF(8);
+    view_ = ViewTransform(0, 0, 1, width(), height());
+    wanted_ = view_.Extents();
+}
+
+MapWidget::~MapWidget() = default;
+
+std::unique_ptr<ShapefileLayer> MapWidget::NewShapefile()
+{
+    return std::make_unique<GdalShapefileLayer>();
+}
+
+std::unique_ptr<ImageLayer> MapWidget::NewImage()
+{
+    return std::make_unique<GdalImageLayer>();
+}
+
+void MapWidget::SetEventSink(MapEvents* sink)
+{
+    sink_ = sink;
+}
+
+void MapWidget::SetCursorMode(int mode)
+{
+    if (mode != kZoomIn && mode != kZoomOut && mode != kPan && mode != kNoTool)
+        return;
+    CancelGesture();
+    cursorMode_ = mode;
+}
+
+void MapWidget::SetMapCursor(int pointer)
+{
+    if (pointer == kArrow)
+        setCursor(Qt::ArrowCursor);
+    else if (pointer == kCrossHair)
+        setCursor(Qt::CrossCursor);
+    else
+        return;
+    mapCursor_ = pointer;
+}
+
+void MapWidget::SetSendMouseDown(bool on)
+{
+    sendDown_ = on;
+}
+
+void MapWidget::SetSendMouseUp(bool on)
+{
+    sendUp_ = on;
+}
+
+void MapWidget::SetSendMouseMove(bool on)
+{
+    sendMove_ = on;
+}
+
+void MapWidget::SetSendSelectBoxFinal(bool on)
+{
+    sendBox_ = on;
+}
+
+void MapWidget::SetBackColor(std::uint32_t rgb)
+{
+    background_ = FromRgb(rgb);
+    Changed();
+}
+
+MapExtents MapWidget::GetExtents() const
+{
+    return view_.Extents();
+}
+
+int MapWidget::AddLayer(std::unique_ptr<MapLayer> layer, bool visible)
+{
+    auto entry = std::make_unique<Layer>();
+    entry->shapes = dynamic_cast<const GdalShapefileLayer*>(layer.get());
+    entry->image = dynamic_cast<const GdalImageLayer*>(layer.get());
+    entry->object = std::move(layer);
+    entry->visible = visible;
+    entry->lineColour = kDefaultLine;
+
+    const auto free = std::find(layers_.begin(), layers_.end(), nullptr);
+    const int handle = int(free - layers_.begin());
+    if (free == layers_.end())
+        layers_.push_back(std::move(entry));
+    else
+        *free = std::move(entry);
+    order_.push_back(handle);
+
+    MapExtents extents;
+    if (!viewSet_ && LayerExtents(*layers_[size_t(handle)], extents))
+        FitView(extents);
+    Changed();
+    return handle;
+}
+
+void MapWidget::RemoveLayer(int handle)
+{
+    if (!Find(handle))
+        return;
+    std::erase(order_, handle);
+    layers_[size_t(handle)].reset();
+    Changed();
+}
+
+void MapWidget::ZoomToLayer(int handle)
+{
+    MapExtents extents;
+    if (const Layer* layer = Find(handle); layer && LayerExtents(*layer, extents))
+        FitView(extents);
+}
+
+void MapWidget::ZoomToShape(int handle, int shape)
+{
+    const Layer* layer = Find(handle);
+    if (!layer || !layer->shapes || shape < 0 || shape >= layer->shapes->ShapeCount() ||
+        layer->shapes->Shapes()[size_t(shape)].kind == ShapeKind::Empty)
+        return;
+    MapExtents e = layer->shapes->ShapeExtents(shape);
+    const double mx = (e.xMax - e.xMin) * kShapeMargin;
+    const double my = (e.yMax - e.yMin) * kShapeMargin;
+    FitView({e.xMin - mx, e.xMax + mx, e.yMin - my, e.yMax + my});
+}
+
+void MapWidget::PixelToProj(double pixelX, double pixelY, double& projX, double& projY) const
+{
+    view_.PixelToMap(pixelX, pixelY, projX, projY);
+}
+
+int MapWidget::LayerHandle(int position) const
+{
+    return position >= 0 && position < int(order_.size()) ? order_[size_t(position)] : -1;
+}
+
+void MapWidget::SetLayerVisible(int handle, bool visible)
+{
+    if (Layer* layer = Find(handle); layer && layer->visible != visible) {
+        layer->visible = visible;
+        Changed();
+    }
+}
+
+bool MapWidget::LayerVisible(int handle) const
+{
+    const Layer* layer = Find(handle);
+    return layer && layer->visible;
+}
+
+void MapWidget::SetLayerLineColor(int handle, std::uint32_t rgb)
+{
+    if (Layer* layer = Find(handle)) {
+        layer->lineColour = FromRgb(rgb);
+        Changed();
+    }
+}
+
+void MapWidget::SetLayerLineWidth(int handle, float width)
+{
+    if (Layer* layer = Find(handle); layer && std::isfinite(width) && width >= 0) {
+        layer->lineWidth = width;
+        Changed();
+    }
+}
+
+ShapefileLayer* MapWidget::GetLayerObject(int handle)
+{
+    Layer* layer = Find(handle);
+    return layer ? dynamic_cast<ShapefileLayer*>(layer->object.get()) : nullptr;
+}
+
+void MapWidget::AddLabel(int handle, const std::string& text, std::uint32_t rgb, double x, double y,
+                         int justification, double rotation)
+{
+    Layer* layer = Find(handle);
+    if (!layer || !std::isfinite(x) || !std::isfinite(y))
+        return;
+    MapLabel label;
+    label.text = QString::fromStdString(text);
+    label.colour = FromRgb(rgb);
+    label.x = x;
+    label.y = y;
+    label.justification = justification;
+    label.rotation = std::isfinite(rotation) ? rotation : 0.0;
+    const QFontMetricsF metrics(labelFont_);
+    label.size = QSizeF(metrics.horizontalAdvance(label.text), metrics.height());
+    layer->labels.push_back(std::move(label));
+    if (layer->visible)
+        Changed();
+}
+
+const QImage& MapWidget::RenderMap()
+{
+    const double dpr = devicePixelRatioF();
+    QImage frame(QSize(int(std::lround(width() * dpr)), int(std::lround(height() * dpr))).expandedTo(QSize(1, 1)),
+                 QImage::Format_ARGB32_Premultiplied);
+    frame.setDevicePixelRatio(dpr);
+    frame.fill(background_);
+    QPainter painter(&frame);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    for (const int handle : order_) {
+        const Layer& layer = *layers_[size_t(handle)];
+        if (!layer.visible)
+            continue;
+        if (layer.image) {
+            QRectF target;
+            const QImage pixels = layer.image->Render(view_, dpr, target);
+            if (!pixels.isNull())
+                painter.drawImage(target, pixels, QRectF(QPointF(0, 0), pixels.deviceIndependentSize()));
+        } else if (layer.shapes) {
+            DrawShapes(painter, *layer.shapes, view_, layer.lineColour, layer.lineWidth);
+        }
+    }
+    DrawLabels(painter, dpr);
+    painter.end();
+    frame_ = std::move(frame);
+    frameView_ = view_;
+    dirty_ = false;
+    ++renderCount_;
+    return frame_;
+}
+
+void MapWidget::DrawLabels(QPainter& painter, double dpr)
+{
+    // Labels go over every layer, the lower layer's first; the first label to
+    // claim a place keeps it.
+    LabelPlacer placer(width(), height());
+    const QRectF area(0, 0, width(), height());
+    for (const int handle : order_) {
+        Layer& layer = *layers_[size_t(handle)];
+        if (!layer.visible)
+            continue;
+        for (MapLabel& label : layer.labels) {
+            double px, py;
+            view_.MapToPixel(label.x, label.y, px, py);
+            const QRectF rect = LabelRect(label, px, py);
+            if (!area.intersects(rect) || !placer.TryPlace(rect))
+                continue;
+            if (label.sprite.isNull() || label.sprite.devicePixelRatio() != dpr) {
+                if (spriteBytes_ > kSpriteBudget) {
+                    for (const auto& each : layers_)
+                        if (each)
+                            for (MapLabel& l : each->labels)
+                                l.sprite = QImage();
+                    spriteBytes_ = 0;
+                }
+                label.sprite = MakeLabelSprite(label, labelFont_, dpr);
+                spriteBytes_ += std::size_t(label.sprite.sizeInBytes());
+            }
+            const double pad = LabelHaloPad();
+            if (label.rotation == 0) {
+                painter.drawImage(rect.topLeft() - QPointF(pad, pad), label.sprite);
+            } else {
+                painter.save();
+                painter.translate(px, py);
+                painter.rotate(-label.rotation);
+                painter.drawImage(rect.topLeft() - QPointF(px + pad, py + pad), label.sprite);
+                painter.restore();
+            }
+        }
+    }
+}
+
+void MapWidget::EnsureRendered()
+{
+    if (dirty_ || frame_.isNull() || !(frameView_ == view_))
+        RenderMap();
+}
+
+void MapWidget::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    const bool panning = gesture_ == Gesture::Pan && !frame_.isNull() &&
+                         frameView_.UnitsPerPixel() == view_.UnitsPerPixel() &&
+                         frameView_.Width() == view_.Width() && frameView_.Height() == view_.Height();
+    if (panning) {
+        // The last picture, moved with the pointer: nothing is read while dragging.
+        const MapExtents shown = frameView_.Extents();
+        double px, py;
+        view_.MapToPixel(shown.xMin, shown.yMax, px, py);
+        painter.fillRect(rect(), background_);
+        painter.drawImage(QPointF(px, py), frame_);
+        return;
+    }
+    EnsureRendered();
+    painter.drawImage(QPointF(0, 0), frame_);
+    if (gesture_ == Gesture::ZoomIn && dragged_) {
+        painter.setPen(QPen(Qt::black, 1, Qt::DashLine));
+        painter.setBrush(QColor(255, 255, 255, 60));
+        painter.drawRect(QRect(pressPos_, currentPos_).normalized());
+    }
+}
+
+void MapWidget::resizeEvent(QResizeEvent*)
+{
+    if (viewSet_)
+        view_ = ViewTransform::Fit(wanted_, width(), height(), view_.UnitsPerPixel());
+    else
+        view_ = ViewTransform(view_.CentreX(), view_.CentreY(), view_.UnitsPerPixel(), width(), height());
+    dirty_ = true;
+    emit ExtentsChanged();
+}
+
+void MapWidget::mousePressEvent(QMouseEvent* event)
+{
+    const QPoint pos = event->position().toPoint();
+    // A modal window opened by a handler may have taken the release of an earlier press.
+    CancelGesture();
+    if (sendDown_ && sink_)
+        sink_->MouseDown(ButtonCode(event->button()), ShiftCode(event->modifiers()), pos.x(), pos.y());
+    if (event->button() != Qt::LeftButton)
+        return;
+    switch (cursorMode_) {
+    case kZoomIn:
+        gesture_ = Gesture::ZoomIn;
+        break;
+    case kZoomOut:
+        gesture_ = Gesture::ZoomOut;
+        break;
+    case kPan:
+        gesture_ = Gesture::Pan;
+        break;
+    default:
+        return;
+    }
+    gestureButton_ = Qt::LeftButton;
+    pressPos_ = currentPos_ = pos;
+    dragged_ = false;
+    pressView_ = view_;
+}
+
+void MapWidget::mouseMoveEvent(QMouseEvent* event)
+{
+    const QPoint pos = event->position().toPoint();
+    if (gesture_ != Gesture::None && !(event->buttons() & gestureButton_))
+        CancelGesture();
+    if (gesture_ != Gesture::None) {
+        currentPos_ = pos;
+        if ((pos - pressPos_).manhattanLength() >= kDragDistance)
+            dragged_ = true;
+        if (gesture_ == Gesture::Pan && dragged_)
+            view_ = pressView_.Panned(pos.x() - pressPos_.x(), pos.y() - pressPos_.y());
+        if (gesture_ != Gesture::ZoomOut)
+            update();
+    }
+    if (sendMove_ && sink_)
+        sink_->MouseMove(ButtonCode(event->buttons()), ShiftCode(event->modifiers()), pos.x(), pos.y());
+}
+
+void MapWidget::mouseReleaseEvent(QMouseEvent* event)
+{
+    const QPoint pos = event->position().toPoint();
+    bool boxDone = false;
+    QRect box;
+    if (gesture_ != Gesture::None && event->button() == gestureButton_) {
+        const Gesture gesture = gesture_;
+        if ((pos - pressPos_).manhattanLength() >= kDragDistance)
+            dragged_ = true;
+        const bool dragged = dragged_;
+        gesture_ = Gesture::None;
+        gestureButton_ = Qt::NoButton;
+        dragged_ = false;
+        switch (gesture) {
+        case Gesture::ZoomIn:
+            if (dragged) {
+                box = QRect(QPoint(std::min(pressPos_.x(), pos.x()), std::min(pressPos_.y(), pos.y())),
+                            QPoint(std::max(pressPos_.x(), pos.x()), std::max(pressPos_.y(), pos.y())));
+                double x0, y0, x1, y1;
+                view_.PixelToMap(box.left(), box.bottom(), x0, y0);
+                view_.PixelToMap(box.right(), box.top(), x1, y1);
+                FitView({x0, x1, y0, y1});
+                boxDone = true;
+            } else {
+                SetView(view_.ZoomedCentredOn(pos.x(), pos.y(), kClickZoom));
+            }
+            break;
+        case Gesture::ZoomOut:
+            SetView(view_.ZoomedCentredOn(pos.x(), pos.y(), 1 / kClickZoom));
+            break;
+        case Gesture::Pan:
+            SetView(pressView_.Panned(pos.x() - pressPos_.x(), pos.y() - pressPos_.y()));
+            break;
+        case Gesture::None:
+            break;
+        }
+    }
+    if (boxDone && sendBox_ && sink_)
+        sink_->SelectBoxFinal(box.left(), box.right(), box.bottom(), box.top());
+    if (sendUp_ && sink_)
+        sink_->MouseUp(ButtonCode(event->button()), ShiftCode(event->modifiers()), pos.x(), pos.y());
+}
+
+void MapWidget::wheelEvent(QWheelEvent* event)
+{
+    const double steps = event->angleDelta().y() / 120.0;
+    if (gesture_ != Gesture::None || steps == 0)
+        return;
+    const QPointF pos = event->position();
+    SetView(view_.ZoomedAround(pos.x(), pos.y(), std::pow(kWheelStepZoom, steps)));
+    event->accept();
+}
+
+MapWidget::Layer* MapWidget::Find(int handle)
+{
+    return handle >= 0 && handle < int(layers_.size()) ? layers_[size_t(handle)].get() : nullptr;
+}
+
+const MapWidget::Layer* MapWidget::Find(int handle) const
+{
+    return handle >= 0 && handle < int(layers_.size()) ? layers_[size_t(handle)].get() : nullptr;
+}
+
+bool MapWidget::LayerExtents(const Layer& layer, MapExtents& extents) const
+{
+    if (layer.image && layer.image->IsOpen()) {
+        extents = layer.image->Extents();
+        return true;
+    }
+    if (layer.shapes && layer.shapes->HasExtents()) {
+        extents = layer.shapes->Extents();
+        return true;
+    }
+    return false;
+}
+
+void MapWidget::FitView(const MapExtents& extents)
+{
+    SetView(ViewTransform::Fit(extents, width(), height(), view_.UnitsPerPixel()));
+    wanted_ = extents;
+}
+
+void MapWidget::SetView(const ViewTransform& view)
+{
+    view_ = view;
+    wanted_ = view.Extents();
+    viewSet_ = true;
+    update();
+    emit ExtentsChanged();
+}
+
+void MapWidget::Changed()
+{
+    dirty_ = true;
+    update();
+}
+
+void MapWidget::CancelGesture()
+{
+    if (gesture_ == Gesture::Pan && dragged_)
+        SetView(view_);
+    gesture_ = Gesture::None;
+    gestureButton_ = Qt::NoButton;
+    dragged_ = false;
+    update();
+}
+
+}  // namespace quorvel

@@ -1,0 +1,135 @@
+#pragma once
+
+#include "map/MapView.h"
+#include "map/RenderMap.h"
+#include "map/ViewTransform.h"
+
+#include <QColor>
+#include <QFont>
+#include <QImage>
+#include <QPoint>
+#include <QWidget>
+
+#include <memory>
+#include <vector>
+
+namespace quorvel {
+
+class GdalImageLayer;
+class GdalShapefileLayer;
+
+// The interactive map on GDAL. The picture is rendered into a cached image only
+// when something in it changed; a pan drag moves the cached picture and reads
+// no file, and the map is rendered again once the button is released.
+//
+// The first layer added that has a known extent sets the view to that extent;
+// later layers leave the view alone. On a resize the view keeps showing the
+// extent last asked for (by a zoom, a fit or a finished gesture), adjusted to
+// the widget's aspect.
+class MapWidget : public QWidget, public MapView {
+    Q_OBJECT
+
+public:
+    explicit MapWidget(QWidget* parent = nullptr);
+    ~MapWidget() override;
+
+    std::unique_ptr<ShapefileLayer> NewShapefile() override;
+    std::unique_ptr<ImageLayer> NewImage() override;
+
+    void SetEventSink(MapEvents* sink) override;
+    void SetCursorMode(int mode) override;
+    void SetMapCursor(int pointer) override;
+    void SetSendMouseDown(bool on) override;
+    void SetSendMouseUp(bool on) override;
+    void SetSendMouseMove(bool on) override;
+    void SetSendSelectBoxFinal(bool on) override;
+    void SetBackColor(std::uint32_t rgb) override;
+
+    MapExtents GetExtents() const override;
+    int AddLayer(std::unique_ptr<MapLayer> layer, bool visible) override;
+    void RemoveLayer(int handle) override;
+    void ZoomToLayer(int handle) override;
+    void ZoomToShape(int handle, int shape) override;
+    void PixelToProj(double pixelX, double pixelY, double& projX, double& projY) const override;
+    int LayerHandle(int position) const override;
+    void SetLayerVisible(int handle, bool visible) override;
+    void SetLayerLineColor(int handle, std::uint32_t rgb) override;
+    void SetLayerLineWidth(int handle, float width) override;
+    ShapefileLayer* GetLayerObject(int handle) override;
+    void AddLabel(int handle, const std::string& text, std::uint32_t rgb, double x, double y, int justification,
+                  double rotation) override;
+
+    int CursorMode() const { return cursorMode_; }
+    int MapCursor() const { return mapCursor_; }
+    bool LayerVisible(int handle) const;
+    // Renders the whole map afresh for the current view and size.
+    const QImage& RenderMap();
+    // How many times the map has been rendered since the widget was made.
+    int RenderCount() const { return renderCount_; }
+
+signals:
+    // The visible extent changed, by a gesture, the wheel, a resize or a call.
+    void ExtentsChanged();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+
+private:
+    struct Layer {
+        std::unique_ptr<MapLayer> object;
+        const GdalShapefileLayer* shapes = nullptr;
+        const GdalImageLayer* image = nullptr;
+        bool visible = true;
+        QColor lineColour;
+        float lineWidth = 1.0f;
+        std::vector<MapLabel> labels;
+    };
+    enum class Gesture { None, ZoomIn, ZoomOut, Pan };
+
+    Layer* Find(int handle);
+    const Layer* Find(int handle) const;
+    bool LayerExtents(const Layer& layer, MapExtents& extents) const;
+    void FitView(const MapExtents& extents);
+    void SetView(const ViewTransform& view);
+    void Changed();
+    void EnsureRendered();
+    void DrawLabels(QPainter& painter, double devicePixelRatio);
+    void CancelGesture();
+
+    std::vector<std::unique_ptr<Layer>> layers_;  // by handle; null where free
+    std::vector<int> order_;                      // handles by drawing position
+    MapEvents* sink_ = nullptr;
+    int cursorMode_ = kNoTool;
+    int mapCursor_ = kArrow;
+    bool sendDown_ = false;
+    bool sendUp_ = false;
+    bool sendMove_ = false;
+    bool sendBox_ = false;
+    QColor background_ = Qt::white;
+
+    ViewTransform view_;
+    MapExtents wanted_;  // what a resize fits again
+    bool viewSet_ = false;
+
+    QImage frame_;
+    ViewTransform frameView_;
+    bool dirty_ = true;
+    int renderCount_ = 0;
+
+    QFont labelFont_;
+    std::size_t spriteBytes_ = 0;
+
+    Gesture gesture_ = Gesture::None;
+    Qt::MouseButton gestureButton_ = Qt::NoButton;
+    QPoint pressPos_;
+    QPoint currentPos_;
+    bool dragged_ = false;
+    ViewTransform pressView_;
+};
+
+}  // namespace quorvel

@@ -1,0 +1,145 @@
+#include "map/RenderMap.h"
+
+#include "map/GdalLayers.h"
+#include "map/ViewTransform.h"
+
+#include <QPainter>
+#include <QPainterPath>
+
+#include <algorithm>
+#include <cmath>
+
+namespace quorvel {
+
+namespace {
+
+bool Overlaps(const MapExtents& a, const MapExtents& b)
+{
+    return a.xMin <= b.xMax && a.xMax >= b.xMin && a.yMin <= b.yMax && a.yMax >= b.yMin;
+}
+
+// The part in widget pixels, without the vertices that would land on the previous one.
+void ToPixels(const QPolygonF& part, const ViewTransform& view, QPolygonF& out)
+{
+    out.clear();
+    const double s = view.UnitsPerPixel();
+    const double cx = view.CentreX() - view.Width() / 2.0 * s;
+    const double cy = view.CentreY() + view.Height() / 2.0 * s;
+    QPointF last(-1e300, -1e300);
+    const qsizetype n = part.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QPointF p((part[i].x() - cx) / s, (cy - part[i].y()) / s);
+        if (i + 1 < n && std::abs(p.x() - last.x()) < 0.5 && std::abs(p.y() - last.y()) < 0.5)
+            continue;
+        out.append(p);
+        last = p;
+    }
+}
+
+}  // namespace
+
+void DrawShapes(QPainter& painter, const GdalShapefileLayer& layer, const ViewTransform& view,
+                const QColor& colour, double width)
+{
+    const double pad = (width + 6) * view.UnitsPerPixel();
+    MapExtents visible = view.Extents();
+    visible = {visible.xMin - pad, visible.xMax + pad, visible.yMin - pad, visible.yMax + pad};
+    const double tiny = view.UnitsPerPixel();
+
+    QPen pen(colour, width);
+    pen.setCosmetic(true);
+    pen.setJoinStyle(Qt::RoundJoin);
+    painter.setPen(pen);
+    painter.setBrush(Qt::NoBrush);
+    QPolygonF pixels;
+    std::vector<QPointF> dots;
+    for (const ShapeData& shape : layer.Shapes()) {
+        if (shape.kind == ShapeKind::Empty || !Overlaps(shape.bounds, visible))
+            continue;
+        if (shape.kind == ShapeKind::Point) {
+            for (const QPolygonF& part : shape.parts)
+                for (const QPointF& p : part) {
+                    double px, py;
+                    view.MapToPixel(p.x(), p.y(), px, py);
+                    dots.emplace_back(px, py);
+                }
+            continue;
+        }
+        // A shape smaller than a pixel is drawn as the pixel it covers.
+        if (shape.bounds.xMax - shape.bounds.xMin < tiny && shape.bounds.yMax - shape.bounds.yMin < tiny) {
+            double px, py;
+            view.MapToPixel(shape.bounds.xMin, shape.bounds.yMax, px, py);
+            painter.drawPoint(QPointF(px, py));
+            continue;
+        }
+        for (const QPolygonF& part : shape.parts) {
+            ToPixels(part, view, pixels);
+            painter.drawPolyline(pixels);
+        }
+    }
+    if (!dots.empty()) {
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(colour);
+        const double r = std::max(1.5, width + 0.5);
+        for (const QPointF& p : dots)
+            painter.drawEllipse(p, r, r);
+        painter.setBrush(Qt::NoBrush);
+    }
+}
+
+double LabelHaloPad()
+{
+    return 2.0;
+}
+
+QRectF LabelRect(const MapLabel& label, double px, double py)
+{
+    const double w = label.size.width();
+    const double h = label.size.height();
+    const double left = label.justification == 0 ? px : label.justification == 2 ? px - w : px - w / 2;
+    return QRectF(left, py - h / 2, w, h);
+}
+
+QImage MakeLabelSprite(const MapLabel& label, const QFont& font, double devicePixelRatio)
+{
+    const double pad = LabelHaloPad();
+    const QSizeF logical(label.size.width() + 2 * pad, label.size.height() + 2 * pad);
+    QImage sprite(QSize(int(std::ceil(logical.width() * devicePixelRatio)),
+                        int(std::ceil(logical.height() * devicePixelRatio))),
+                  QImage::Format_ARGB32_Premultiplied);
+    sprite.setDevicePixelRatio(devicePixelRatio);
+    sprite.fill(Qt::transparent);
+    QPainterPath path;
+    path.addText(pad, pad + QFontMetricsF(font).ascent(), font, label.text);
+    QPainter p(&sprite);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.strokePath(path, QPen(QColor(255, 255, 255, 230), 3.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.fillPath(path, label.colour);
+    return sprite;
+}
+
+LabelPlacer::LabelPlacer(int width, int height)
+    : columns_(std::max(1, (width + kCell - 1) / kCell)),
+      rows_(std::max(1, (height + kCell - 1) / kCell)),
+      cells_(size_t(columns_) * size_t(rows_))
+{
+}
+
+bool LabelPlacer::TryPlace(const QRectF& rect)
+{
+    const int c0 = std::clamp(int(std::floor(rect.left() / kCell)), 0, columns_ - 1);
+    const int c1 = std::clamp(int(std::floor(rect.right() / kCell)), 0, columns_ - 1);
+    const int r0 = std::clamp(int(std::floor(rect.top() / kCell)), 0, rows_ - 1);
+    const int r1 = std::clamp(int(std::floor(rect.bottom() / kCell)), 0, rows_ - 1);
+    for (int r = r0; r <= r1; ++r)
+        for (int c = c0; c <= c1; ++c)
+            for (const QRectF& other : cells_[size_t(r) * size_t(columns_) + size_t(c)])
+                if (other.intersects(rect))
+                    return false;
+    for (int r = r0; r <= r1; ++r)
+        for (int c = c0; c <= c1; ++c)
+            cells_[size_t(r) * size_t(columns_) + size_t(c)].push_back(rect);
+    return true;
+}
+
+}  // namespace quorvel
