@@ -28,6 +28,12 @@ public:
     QuietGdalErrors& operator=(const QuietGdalErrors&) = delete;
 };
 
+void RegisterDrivers()
+{
+    static const bool registered = (GDALAllRegister(), true);
+    (void)registered;
+}
+
 std::string LastGdalMessage(const std::string& name)
 {
     const char* msg = CPLGetLastErrorMsg();
@@ -150,6 +156,7 @@ void Include(MapExtents& total, const MapExtents& box, bool& any)
 bool GdalShapefileLayer::OpenShapefile(const std::string& name)
 {
     *this = GdalShapefileLayer();
+    RegisterDrivers();
     QuietGdalErrors quiet;
     GDALDatasetUniquePtr ds(GDALDataset::Open(name.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY));
     OGRLayer* layer = ds && ds->GetLayerCount() > 0 ? ds->GetLayer(0) : nullptr;
@@ -220,6 +227,7 @@ bool GdalShapefileLayer::ShapeContainsPoint(int shape, double x, double y) const
 bool GdalImageLayer::OpenImage(const std::string& name, int, bool)
 {
     *this = GdalImageLayer();
+    RegisterDrivers();
     QuietGdalErrors quiet;
     dataset_.reset(GDALDataset::Open(name.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
     if (!dataset_ || dataset_->GetRasterCount() == 0) {

@@ -117,7 +117,7 @@ void MapWidget::SetBackColor(std::uint32_t rgb)
 
 MapExtents MapWidget::GetExtents() const
 {
-    return view_.Extents();
+    return CurrentView().Extents();
 }
 
 int MapWidget::AddLayer(std::unique_ptr<MapLayer> layer, bool visible)
@@ -174,7 +174,7 @@ void MapWidget::ZoomToShape(int handle, int shape)
 
 void MapWidget::PixelToProj(double pixelX, double pixelY, double& projX, double& projY) const
 {
-    view_.PixelToMap(pixelX, pixelY, projX, projY);
+    CurrentView().PixelToMap(pixelX, pixelY, projX, projY);
 }
 
 int MapWidget::LayerHandle(int position) const
@@ -240,6 +240,7 @@ void MapWidget::AddLabel(int handle, const std::string& text, std::uint32_t rgb,
 
 const QImage& MapWidget::RenderMap()
 {
+    SyncView();
     const double dpr = devicePixelRatioF();
     QImage frame(QSize(int(std::lround(width() * dpr)), int(std::lround(height() * dpr))).expandedTo(QSize(1, 1)),
                  QImage::Format_ARGB32_Premultiplied);
@@ -343,16 +344,33 @@ void MapWidget::paintEvent(QPaintEvent*)
 
 void MapWidget::resizeEvent(QResizeEvent*)
 {
+    SyncView();
+    dirty_ = true;
+}
+
+ViewTransform MapWidget::CurrentView() const
+{
+    if (view_.Width() == std::max(1, width()) && view_.Height() == std::max(1, height()))
+        return view_;
     if (viewSet_)
-        view_ = ViewTransform::Fit(wanted_, width(), height(), view_.UnitsPerPixel());
-    else
-        view_ = ViewTransform(view_.CentreX(), view_.CentreY(), view_.UnitsPerPixel(), width(), height());
+        return ViewTransform::Fit(wanted_, width(), height(), view_.UnitsPerPixel());
+    return ViewTransform(view_.CentreX(), view_.CentreY(), view_.UnitsPerPixel(), width(), height());
+}
+
+void MapWidget::SyncView()
+{
+    // A hidden widget learns its new size before its resize event arrives.
+    const ViewTransform current = CurrentView();
+    if (current == view_)
+        return;
+    view_ = current;
     dirty_ = true;
     emit ExtentsChanged();
 }
 
 void MapWidget::mousePressEvent(QMouseEvent* event)
 {
+    SyncView();
     const QPoint pos = event->position().toPoint();
     // A modal window opened by a handler may have taken the release of an earlier press.
     CancelGesture();
@@ -442,6 +460,7 @@ void MapWidget::mouseReleaseEvent(QMouseEvent* event)
 
 void MapWidget::wheelEvent(QWheelEvent* event)
 {
+    SyncView();
     const double steps = event->angleDelta().y() / 120.0;
     if (gesture_ != Gesture::None || steps == 0)
         return;
@@ -475,6 +494,7 @@ bool MapWidget::LayerExtents(const Layer& layer, MapExtents& extents) const
 
 void MapWidget::FitView(const MapExtents& extents)
 {
+    SyncView();
     SetView(ViewTransform::Fit(extents, width(), height(), view_.UnitsPerPixel()));
     wanted_ = extents;
 }

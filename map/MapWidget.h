@@ -94,6 +94,8 @@ private:
     Layer* Find(int handle);
     const Layer* Find(int handle) const;
     bool LayerExtents(const Layer& layer, MapExtents& extents) const;
+    ViewTransform CurrentView() const;
+    void SyncView();
     void FitView(const MapExtents& extents);
     void SetView(const ViewTransform& view);
     void Changed();
