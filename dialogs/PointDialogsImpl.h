@@ -1,0 +1,23 @@
+#pragma once
+
+#include "dialogs/ProgramOperations.h"
+#include "map/MainWindowHost.h"
+
+namespace quorvel {
+
+// Opens a fresh Form2 or Form3 at each call, modally, and unloads it when it
+// closes. Runs go through the program's real operations unless others are given.
+class PointDialogsImpl : public PointDialogs {
+public:
+    PointDialogsImpl() : operations_(own_) {}
+    explicit PointDialogsImpl(PointRunOperations& operations) : operations_(operations) {}
+
+    void ShowMapPointDialog(MainWindowHost& host) override;
+    void ShowCoordinateDialog(MainWindowHost& host) override;
+
+private:
+    ProgramOperations own_;
+    PointRunOperations& operations_;
+};
+
+}  // namespace quorvel

@@ -1,0 +1,380 @@
+// The point runs in the real program: the main window on the sample region,
+// its GDAL map, the real dialogs, grids and report writer. Each test works in
+// its own copy of the application folder; message boxes are answered here.
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QToolButton>
+#include <QtTest>
+
+#include "dialogs/Form2.h"
+#include "dialogs/Form3.h"
+#include "dialogs/PointDialogsImpl.h"
+#include "map/Form1.h"
+#include "map/MapWidget.h"
+#include "rain/Gev.h"
+#include "rain/Grid.h"
+#include "rain/PointRain.h"
+#include "tests/dialogs/FakeHost.h"
+
+namespace fs = std::filesystem;
+
+namespace quorvel::testing {
+
+namespace {
+
+const QString kCoordinateText = QString::fromUtf8(kCoordinateMessage);
+
+// The report's twelve cells, C6 ... H13, as python3-xlrd reads them.
+QList<double> ReportCells(const fs::path& file)
+{
+    static const char* script = R"(
+import json, sys, xlrd
+sheet = xlrd.open_workbook(sys.argv[1]).sheet_by_index(0)
+cells = ["C6", "F6", "C7", "F7", "B10", "B13", "C13", "D13", "E13", "F13", "G13", "H13"]
+print(json.dumps([sheet.cell_value(int(a[1:]) - 1, ord(a[0]) - ord("A")) for a in cells]))
+)";
+    QProcess python;
+    python.start("python3", {"-c", script, QString::fromStdString(file.string())});
+    python.waitForFinished(60000);
+    QList<double> values;
+    for (const QJsonValue& v : QJsonDocument::fromJson(python.readAllStandardOutput()).array())
+        values << v.toDouble();
+    if (values.size() != 12)
+        qWarning() << python.readAllStandardError();
+    return values;
+}
+
+// What the report of a point must hold, from the grid values of its cell.
+QList<double> ExpectedCells(float east, float north)
+{
+    const GridCell cell = CellForPoint(east, north);
+    const GaussBoagaPoint centre = CellCentre(cell);
+    const float a2 = ReadGridCell(kA2Raster, kA2Header, cell.row, cell.column);
+    const float a1 = ReadGridCell(kA1Raster, kA1Header, cell.row, cell.column);
+    const float cv = ReadGridCell(kCvRaster, kCvHeader, cell.row, cell.column);
+    QList<double> values{std::nearbyint(east), std::nearbyint(north), centre.x, centre.y, a2};
+    for (std::int16_t T : kReturnPeriods)
+        values << GevQuantile(cv, a1, T);
+    return values;
+}
+
+std::string FileBytes(const fs::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+}  // namespace
+
+class EndToEndTest : public QObject {
+    Q_OBJECT
+
+private:
+    fs::path previous;
+    std::unique_ptr<QTemporaryDir> folder;
+    std::unique_ptr<RecordingReporter> reporter;
+    std::unique_ptr<PointDialogsImpl> dialogs;
+    MapWidget* map = nullptr;  // owned by the window
+    std::unique_ptr<Form1> window;
+
+    fs::path AppFolder() const { return fs::path(folder->path().toStdString()); }
+    fs::path Report(const std::string& name = "Piogge") const { return AppFolder() / "output" / (name + ".xls"); }
+
+    // Runs action on the modal dialog as soon as it is open, then closes it
+    // with "Annullare" if the action left it open, so that the step that
+    // opened it returns. Returns whether the action left the dialog open.
+    std::shared_ptr<bool> WhenDialogOpens(std::function<void(PointDialog&)> action)
+    {
+        auto leftOpen = std::make_shared<bool>(false);
+        auto* poll = new QTimer(this);
+        connect(poll, &QTimer::timeout, this, [=] {
+            auto* dialog = qobject_cast<PointDialog*>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            poll->stop();
+            poll->deleteLater();
+            action(*dialog);
+            *leftOpen = dialog->isVisible();
+            if (dialog->isVisible())
+                QTest::mouseClick(dialog->Command2, Qt::LeftButton);
+        });
+        poll->start(10);
+        return leftOpen;
+    }
+
+    QToolButton* Button(const char* name) const { return window->findChild<QToolButton*>(name); }
+
+    // "Digitare le coordinate del punto", then the entries and "Elaborazione".
+    std::shared_ptr<bool> TypePoint(const QString& east, const QString& north, const QString& name = "Piogge",
+                                    std::function<void(Form3&)> check = {})
+    {
+        auto leftOpen = WhenDialogOpens([=](PointDialog& dialog) {
+            auto& form3 = dynamic_cast<Form3&>(dialog);
+            QTest::keyClicks(form3.Text1, east);
+            QTest::keyClicks(form3.Text2, north);
+            form3.Text3->setText(name);
+            QTest::mouseClick(form3.Command1, Qt::LeftButton);
+            if (check)
+                check(form3);
+        });
+        QTest::mouseClick(Button("Command2"), Qt::LeftButton);
+        return leftOpen;
+    }
+
+    // A pick on the map at the pixel, then "Elaborazione" (or what check does).
+    std::shared_ptr<bool> PickPoint(QPoint pixel, std::function<void(Form2&)> act)
+    {
+        auto leftOpen = WhenDialogOpens([=](PointDialog& dialog) { act(dynamic_cast<Form2&>(dialog)); });
+        QTest::mouseClick(Button("Command1"), Qt::LeftButton);
+        QTest::mouseClick(map, Qt::LeftButton, {}, pixel);
+        return leftOpen;
+    }
+
+    void ExpectReportOf(float east, float north, const std::string& name = "Piogge")
+    {
+        QVERIFY2(fs::exists(Report(name)), Report(name).c_str());
+        QCOMPARE(ReportCells(Report(name)), ExpectedCells(east, north));
+    }
+
+    void ExpectWindowGivenBack()
+    {
+        QVERIFY(window->MainWindowEnabled());
+        QCOMPARE(map->MapCursor(), int(kArrow));
+    }
+
+    bool OutputEmpty() const { return fs::is_empty(AppFolder() / "output"); }
+
+private slots:
+    void initTestCase() { previous = fs::current_path(); }
+
+    // A fresh copy of the application folder and a fresh main window for each test.
+    void init()
+    {
+        folder = std::make_unique<QTemporaryDir>();
+        QVERIFY(folder->isValid());
+        const fs::path source(QUORVEL_APP_DIR);
+        for (const char* data : {"grd", "dat", "Shp", "Raster", "programs"})
+            fs::copy(source / data, AppFolder() / data, fs::copy_options::recursive);
+        fs::create_directory(AppFolder() / "output");
+        std::ofstream(AppFolder() / "Quorvel").put('\0');
+        fs::current_path(AppFolder());
+
+        reporter = std::make_unique<RecordingReporter>();
+        dialogs = std::make_unique<PointDialogsImpl>();
+        map = new MapWidget;
+        window = std::make_unique<Form1>(*map, map, *reporter, dialogs.get());
+        window->Load();
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    }
+    void cleanup()
+    {
+        window.reset();
+        dialogs.reset();
+        reporter.reset();
+        fs::current_path(previous);
+        folder.reset();
+    }
+
+    void typedPointWritesItsReport()
+    {
+        auto leftOpen = TypePoint("2400000", "5100000");
+        QVERIFY(!*leftOpen);
+        QCOMPARE(reporter->messages, QStringList{"Eseguito!"});
+        ExpectReportOf(2400000, 5100000);
+        QCOMPARE(ReportCells(Report()).mid(2, 2), (QList<double>{2400250, 5100250}));
+        ExpectWindowGivenBack();
+        QCOMPARE(map->CursorMode(), int(kNoTool));
+    }
+
+    // A pick opens the map-point dialog with the whole metres of the clicked pixel.
+    void pickedPointWritesItsReport()
+    {
+        const QPoint pixel(map->width() / 2 + 3, map->height() / 2 - 5);
+        double east = 0, north = 0;
+        map->PixelToProj(pixel.x(), pixel.y(), east, north);
+        const QString eastText = QString::number(std::nearbyint(east), 'f', 0);
+        const QString northText = QString::number(std::nearbyint(north), 'f', 0);
+
+        bool mainWindowDisabledWhileOpen = false;
+        QString shownEast, shownNorth;
+        auto leftOpen = PickPoint(pixel, [&](Form2& form2) {
+            mainWindowDisabledWhileOpen = !window->MainWindowEnabled();
+            shownEast = form2.Label1->text();
+            shownNorth = form2.Label2->text();
+            QTest::mouseClick(form2.Command1, Qt::LeftButton);
+        });
+        QVERIFY(!*leftOpen);
+        QVERIFY(mainWindowDisabledWhileOpen);
+        QCOMPARE(shownEast, eastText);
+        QCOMPARE(shownNorth, northText);
+        QCOMPARE(reporter->messages, QStringList{"Eseguito!"});
+        ExpectReportOf(eastText.toFloat(), northText.toFloat());
+        ExpectWindowGivenBack();
+    }
+
+    // Each bad entry gets the coordinate message and keeps the dialog as typed.
+    void badTypedPointKeepsTheDialog_data()
+    {
+        QTest::addColumn<QString>("east");
+        QTest::addColumn<QString>("north");
+        QTest::addColumn<bool>("breakGrid");
+        QTest::newRow("empty east") << "" << "5100000" << false;
+        QTest::newRow("empty north") << "2400000" << "" << false;
+        QTest::newRow("west of the grid") << "2300000" << "5100000" << false;
+        QTest::newRow("north of the grid") << "2400000" << "5170000" << false;
+        QTest::newRow("broken grid") << "2400000" << "5100000" << true;
+    }
+    void badTypedPointKeepsTheDialog()
+    {
+        QFETCH(QString, east);
+        QFETCH(QString, north);
+        QFETCH(bool, breakGrid);
+        if (breakGrid)
+            fs::resize_file(AppFolder() / kCvRaster, 1000);
+
+        QString typedEast, typedNorth, typedName;
+        auto leftOpen = TypePoint(east, north, "Piogge", [&](Form3& form3) {
+            typedEast = form3.Text1->text();
+            typedNorth = form3.Text2->text();
+            typedName = form3.Text3->text();
+        });
+        QVERIFY(*leftOpen);
+        QCOMPARE(reporter->messages, QStringList{kCoordinateText});
+        QCOMPARE(typedEast, east);
+        QCOMPARE(typedNorth, north);
+        QCOMPARE(typedName, QString("Piogge"));
+        QVERIFY(OutputEmpty());
+        ExpectWindowGivenBack();
+    }
+
+    // A failed map-point run says what went wrong and keeps the dialog open;
+    // the main window comes back when the user gives up.
+    void failedPickSaysWhy_data()
+    {
+        QTest::addColumn<QString>("breakage");
+        QTest::addColumn<QString>("message");  // a part of the message
+        QTest::newRow("missing grid") << "grid" << "File non trovato: grd/param_a1.ras";
+        QTest::newRow("missing template") << "template" << "programs/prototipo/pioggeTRNprot.xls";
+        QTest::newRow("output folder unusable") << "output" << "Impossibile scrivere il report Piogge.xls";
+        QTest::newRow("no executable in folder") << "executable" << "Impossibile trovare la cartella del programma";
+    }
+    void failedPickSaysWhy()
+    {
+        QFETCH(QString, breakage);
+        QFETCH(QString, message);
+        if (breakage == "grid")
+            fs::remove(AppFolder() / kA1Raster);
+        if (breakage == "template")
+            fs::remove(AppFolder() / "programs/prototipo/pioggeTRNprot.xls");
+        if (breakage == "output") {
+            // A file where the folder should be: refused even to root.
+            fs::remove(AppFolder() / "output");
+            std::ofstream(AppFolder() / "output") << "not a folder";
+        }
+        if (breakage == "executable")
+            fs::remove(AppFolder() / "Quorvel");
+
+        bool stillDisabled = false;
+        auto leftOpen = PickPoint(QPoint(map->width() / 2, map->height() / 2), [&](Form2& form2) {
+            QTest::mouseClick(form2.Command1, Qt::LeftButton);
+            stillDisabled = !window->MainWindowEnabled();
+        });
+        QVERIFY(*leftOpen);
+        QVERIFY(stillDisabled);
+        QCOMPARE(reporter->messages.size(), 1);
+        QVERIFY2(reporter->messages[0].contains(message), qPrintable(reporter->messages[0]));
+        ExpectWindowGivenBack();
+        if (breakage != "output")
+            QVERIFY(OutputEmpty());
+    }
+
+    void failedPickOutsideTheGridSaysSo()
+    {
+        window->State().pEoutlet = "2300000";
+        window->State().pNOutlet = "5100000";
+        auto leftOpen = WhenDialogOpens([](PointDialog& dialog) {
+            QTest::mouseClick(dialog.Command1, Qt::LeftButton);
+        });
+        dialogs->ShowMapPointDialog(*window);
+        QVERIFY(*leftOpen);
+        QCOMPARE(reporter->messages.size(), 1);
+        QVERIFY2(reporter->messages[0].startsWith("Il punto E 2300000, N 5100000 si trova fuori dalla griglia dei parametri"),
+                 qPrintable(reporter->messages[0]));
+        QVERIFY(OutputEmpty());
+        ExpectWindowGivenBack();
+    }
+
+    void cancelWritesNothing_data()
+    {
+        QTest::addColumn<bool>("picked");
+        QTest::newRow("Form2") << true;
+        QTest::newRow("Form3") << false;
+    }
+    void cancelWritesNothing()
+    {
+        QFETCH(bool, picked);
+        auto cancel = [](PointDialog& dialog) { QTest::mouseClick(dialog.Command2, Qt::LeftButton); };
+        std::shared_ptr<bool> leftOpen;
+        if (picked) {
+            leftOpen = PickPoint(QPoint(map->width() / 2, map->height() / 2), cancel);
+        } else {
+            leftOpen = WhenDialogOpens(cancel);
+            QTest::mouseClick(Button("Command2"), Qt::LeftButton);
+        }
+        QVERIFY(!*leftOpen);
+        QVERIFY(reporter->messages.isEmpty());
+        QVERIFY(OutputEmpty());
+        ExpectWindowGivenBack();
+        QCOMPARE(map->CursorMode(), int(kNoTool));
+    }
+
+    // An unsafe name is refused and nothing lands outside the output folder.
+    void unsafeNameIsRefused()
+    {
+        auto leftOpen = TypePoint("2400000", "5100000", "../Piogge");
+        QVERIFY(*leftOpen);
+        QCOMPARE(reporter->messages.size(), 1);
+        QVERIFY(reporter->messages[0].startsWith("Nome del file di output non valido"));
+        QVERIFY(!fs::exists(AppFolder() / "Piogge.xls"));
+        QVERIFY(OutputEmpty());
+    }
+
+    // "No" keeps the old report to the byte and the dialog open; "Sì" replaces it.
+    void existingReportIsReplacedOnlyOnYes()
+    {
+        QVERIFY(!*TypePoint("2400000", "5100000"));
+        const std::string before = FileBytes(Report());
+        reporter->messages.clear();
+
+        reporter->answers = {false};
+        QVERIFY(*TypePoint("2450000", "5120000"));
+        QCOMPARE(reporter->questions, QStringList{QString::fromUtf8("Il file Piogge.xls esiste già. Sostituirlo?")});
+        QVERIFY(reporter->messages.isEmpty());
+        QVERIFY(FileBytes(Report()) == before);
+
+        reporter->questions.clear();
+        reporter->answers = {true};
+        QVERIFY(!*TypePoint("2450000", "5120000"));
+        QCOMPARE(reporter->questions.size(), 1);
+        QCOMPARE(reporter->messages, QStringList{"Eseguito!"});
+        ExpectReportOf(2450000, 5120000);
+        QCOMPARE(std::distance(fs::directory_iterator(AppFolder() / "output"), fs::directory_iterator()), 1);
+    }
+};
+
+}  // namespace quorvel::testing
+
+QTEST_MAIN(quorvel::testing::EndToEndTest)
+#include "test_endtoend.moc"
