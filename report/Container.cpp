@@ -1,0 +1,142 @@
+// The OLE2 compound file around the Workbook stream, read and written with
+// libgsf entirely in memory.
+
+#include <gsf/gsf-infile-msole.h>
+#include <gsf/gsf-infile.h>
+#include <gsf/gsf-input-memory.h>
+#include <gsf/gsf-outfile-msole.h>
+#include <gsf/gsf-outfile.h>
+#include <gsf/gsf-output-memory.h>
+#include <gsf/gsf-utils.h>
+
+#include <limits>
+#include <memory>
+#include <mutex>
+
+#include "rain/Error.h"
+#include "report/Workbook.h"
+
+namespace quorvel {
+namespace {
+
+struct GObjectUnref {
+    void operator()(gpointer object) const { g_object_unref(object); }
+};
+template <typename T>
+using GPtr = std::unique_ptr<T, GObjectUnref>;
+
+constexpr int kMaxStorageDepth = 32;
+
+class Copier {
+public:
+    Copier(std::span<const ReportCell> cells, const std::string& file)
+        : cells_(cells), file_(file)
+    {
+    }
+
+    void CopyStorage(GsfInfile* from, GsfOutfile* to, int depth)
+    {
+        if (depth > kMaxStorageDepth) {
+            Fail("storages nested too deeply");
+        }
+        guint8 classId[16];
+        if (gsf_infile_msole_get_class_id(GSF_INFILE_MSOLE(from), classId)) {
+            gsf_outfile_msole_set_class_id(GSF_OUTFILE_MSOLE(to), classId);
+        }
+        const int count = gsf_infile_num_children(from);
+        for (int i = 0; i < count; ++i) {
+            const char* name = gsf_infile_name_by_index(from, i);
+            GPtr<GsfInput> child(gsf_infile_child_by_index(from, i));
+            if (!name || !child) {
+                Fail("unreadable compound file entry");
+            }
+            const bool storage = GSF_IS_INFILE(child.get()) &&
+                                 gsf_infile_num_children(GSF_INFILE(child.get())) >= 0;
+            GPtr<GsfOutput> out(gsf_outfile_new_child(to, name, storage));
+            if (!out) {
+                Fail("cannot copy compound file entry");
+            }
+            if (storage) {
+                CopyStorage(GSF_INFILE(child.get()), GSF_OUTFILE(out.get()), depth + 1);
+            } else {
+                std::vector<std::uint8_t> bytes = ReadAll(child.get());
+                if (depth == 0 && g_ascii_strcasecmp(name, "Workbook") == 0) {
+                    bytes = FillWorkbookStream(bytes, cells_, file_);
+                    workbookFound_ = true;
+                }
+                if (!bytes.empty() && !gsf_output_write(out.get(), bytes.size(), bytes.data())) {
+                    Fail("cannot write compound file entry");
+                }
+            }
+            if (!gsf_output_close(out.get())) {
+                Fail("cannot write compound file entry");
+            }
+        }
+    }
+
+    bool WorkbookFound() const { return workbookFound_; }
+
+    [[noreturn]] void Fail(const char* why) const
+    {
+        throw Error(ErrorKind::BadFileFormat, file_, why);
+    }
+
+private:
+    std::vector<std::uint8_t> ReadAll(GsfInput* input)
+    {
+        const gsf_off_t size = gsf_input_size(input);
+        if (size < 0 || size > std::numeric_limits<std::int32_t>::max()) {
+            Fail("unreadable compound file stream");
+        }
+        std::vector<std::uint8_t> bytes(static_cast<size_t>(size));
+        if (size > 0 && !gsf_input_read(input, bytes.size(), bytes.data())) {
+            Fail("compound file stream cut short");
+        }
+        return bytes;
+    }
+
+    std::span<const ReportCell> cells_;
+    const std::string& file_;
+    bool workbookFound_ = false;
+};
+
+}  // namespace
+
+std::vector<std::uint8_t> BuildReportFile(std::span<const std::uint8_t> templateFile,
+                                          std::span<const ReportCell> cells,
+                                          const std::string& file)
+{
+    static std::once_flag initialised;
+    std::call_once(initialised, [] { gsf_init(); });
+
+    Copier copier(cells, file);
+    GPtr<GsfInput> input(gsf_input_memory_new(templateFile.data(),
+                                              static_cast<gsf_off_t>(templateFile.size()), FALSE));
+    GError* error = nullptr;
+    GPtr<GsfInfile> ole(gsf_infile_msole_new(input.get(), &error));
+    if (!ole) {
+        std::string detail = error ? error->message : "not a compound file";
+        g_clear_error(&error);
+        throw Error(ErrorKind::BadFileFormat, file, detail);
+    }
+    GPtr<GsfOutput> memory(gsf_output_memory_new());
+    GPtr<GsfOutfile> out(gsf_outfile_msole_new(memory.get()));
+    try {
+        copier.CopyStorage(ole.get(), out.get(), 0);
+    } catch (...) {
+        gsf_output_close(GSF_OUTPUT(out.get()));
+        throw;
+    }
+    if (!copier.WorkbookFound()) {
+        gsf_output_close(GSF_OUTPUT(out.get()));
+        copier.Fail("no Workbook stream");
+    }
+    if (!gsf_output_close(GSF_OUTPUT(out.get()))) {
+        copier.Fail("cannot assemble the compound file");
+    }
+    const guint8* bytes = gsf_output_memory_get_bytes(GSF_OUTPUT_MEMORY(memory.get()));
+    const gsf_off_t size = gsf_output_size(memory.get());
+    return {bytes, bytes + size};
+}
+
+}  // namespace quorvel

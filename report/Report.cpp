@@ -1,0 +1,190 @@
+#include "report/Report.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+
+#include "rain/Error.h"
+#include "report/Workbook.h"
+
+namespace quorvel {
+namespace {
+
+// A file descriptor closed on every path out.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor()
+    {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd_; }
+    int release()
+    {
+        int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+
+private:
+    int fd_;
+};
+
+ErrorKind KindOf(int error)
+{
+    return error == ENOENT || error == ENOTDIR ? ErrorKind::FileNotFound : ErrorKind::PathAccess;
+}
+
+std::vector<std::uint8_t> ReadFile(const std::string& path)
+{
+    Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) {
+        throw Error(KindOf(errno), path, std::strerror(errno));
+    }
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        throw Error(ErrorKind::PathAccess, path, "not a regular file");
+    }
+    std::vector<std::uint8_t> bytes;
+    std::uint8_t buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            throw Error(ErrorKind::PathAccess, path, std::strerror(errno));
+        }
+        if (got == 0) {
+            return bytes;
+        }
+        bytes.insert(bytes.end(), buffer, buffer + got);
+    }
+}
+
+// Writes bytes beside path under a temporary name and renames them over path
+// once they are on disk, so that path holds either its old content or the
+// whole new one.
+void ReplaceFile(const std::string& folder, const std::string& path,
+                 const std::vector<std::uint8_t>& bytes)
+{
+    std::string temporary = folder + ".quorvel-report-XXXXXX";
+    Descriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));
+    if (fd.get() < 0) {
+        throw Error(KindOf(errno), folder, std::strerror(errno));
+    }
+    auto fail = [&](int error) {
+        ::unlink(temporary.c_str());
+        throw Error(KindOf(error), path, std::strerror(error));
+    };
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    if (::fchmod(fd.get(), 0666 & ~mask) != 0) {
+        fail(errno);
+    }
+    size_t written = 0;
+    while (written < bytes.size()) {
+        const ssize_t done = ::write(fd.get(), bytes.data() + written, bytes.size() - written);
+        if (done < 0 && errno == EINTR) {
+            continue;
+        }
+        if (done <= 0) {
+            fail(done < 0 ? errno : EIO);
+        }
+        written += static_cast<size_t>(done);
+    }
+    if (::fsync(fd.get()) != 0 || ::close(fd.release()) != 0) {
+        fail(errno);
+    }
+    if (::rename(temporary.c_str(), path.c_str()) != 0) {
+        fail(errno);
+    }
+}
+
+}  // namespace
+
+std::string GetAppFolder(const std::string& name)
+{
+    std::error_code error;
+    const std::filesystem::path current = std::filesystem::current_path(error);
+    struct stat info {};
+    if (error || name.empty() || ::stat(name.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        throw Error(ErrorKind::FileNotFound, name);
+    }
+    std::string folder = current.string();
+    if (folder.empty() || folder.back() != '/') {
+        folder += '/';
+    }
+    return folder;
+}
+
+bool IsSafeOutputName(const std::string& name)
+{
+    return name != "." && name != ".." && name.find_first_of(std::string("/\\\0", 3)) == std::string::npos;
+}
+
+std::string ReportPath(const std::string& appFolder, const std::string& outputName)
+{
+    return appFolder + kOutputFolder + outputName + kOutputExtension;
+}
+
+std::array<ReportCell, 12> ReportCells(float east, float north, float centreEast,
+                                       float centreNorth, float a2, float q2, float q5,
+                                       float q10, float q20, float q50, float q100, float q200)
+{
+    auto whole = [](float value) {
+        // nearbyint rounds halves to the even neighbour in the default mode.
+        const double rounded = std::nearbyint(static_cast<double>(value));
+        if (!(rounded >= std::numeric_limits<std::int32_t>::min() &&
+              rounded <= std::numeric_limits<std::int32_t>::max())) {
+            throw Error(ErrorKind::Overflow, {}, "coordinate outside the integer range");
+        }
+        return rounded;
+    };
+    auto exact = [](float value) {
+        if (!std::isfinite(value)) {
+            throw Error(ErrorKind::FloatingPoint, {}, "value is not a finite number");
+        }
+        return static_cast<double>(value);
+    };
+    return {{{5, 2, whole(east)},
+             {5, 5, whole(north)},
+             {6, 2, whole(centreEast)},
+             {6, 5, whole(centreNorth)},
+             {9, 1, exact(a2)},
+             {12, 1, exact(q2)},
+             {12, 2, exact(q5)},
+             {12, 3, exact(q10)},
+             {12, 4, exact(q20)},
+             {12, 5, exact(q50)},
+             {12, 6, exact(q100)},
+             {12, 7, exact(q200)}}};
+}
+
+void WriteRainReport(float east, float north, float centreEast, float centreNorth, float a2,
+                     float q2, float q5, float q10, float q20, float q50, float q100, float q200,
+                     const std::string& appFolder, const std::string& outputName)
+{
+    const std::string path = ReportPath(appFolder, outputName);
+    if (!IsSafeOutputName(outputName)) {
+        throw Error(ErrorKind::PathAccess, path, "the name leaves the output folder");
+    }
+    const auto cells = ReportCells(east, north, centreEast, centreNorth, a2, q2, q5, q10, q20,
+                                   q50, q100, q200);
+    const std::string templatePath = appFolder + kTemplatePath;
+    const std::vector<std::uint8_t> report =
+        BuildReportFile(ReadFile(templatePath), cells, templatePath);
+    ReplaceFile(appFolder + kOutputFolder, path, report);
+}
+
+}  // namespace quorvel

@@ -1,0 +1,274 @@
+// The Workbook stream editor on templates built record by record: the
+// layouts Excel writes (row blocks indexed by INDEX and DBCELL, MULRK and
+// MULBLANK runs, shared strings, formulas with string results) and the
+// templates it must refuse.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "BiffReader.h"
+#include "rain/Error.h"
+#include "report/Workbook.h"
+
+namespace quorvel::test {
+namespace {
+
+const std::array<ReportCell, 12> kCells =
+    ReportCells(2400000, 5100000, 2400250, 5100250, 0.3f, 30, 40, 50, 60, 70, 80, 90);
+
+Bytes Double(double value)
+{
+    Bytes out(8);
+    std::memcpy(out.data(), &value, 8);
+    return out;
+}
+
+Bytes Bof(std::uint16_t version, std::uint16_t kind)
+{
+    return Le16({version, kind, 0x0DBB, 0x07CC, 0, 0, 6, 0});
+}
+
+struct Options {
+    std::uint16_t version = 0x0600;
+    bool encrypted = false;
+    bool sharedOnTarget = false;
+};
+
+// Two sheets in Excel's layout. The first has a MULBLANK over B6:G6, a text
+// in C7, a string formula in F7, nothing at B10, a MULRK over B13:D13, an RK
+// in H13 and a second row block; the second sheet is the active one.
+Bytes ExcelStyleStream(const Options& options = {})
+{
+    BiffWriter w;
+    w.Add(0x0809, Bof(options.version, 0x0005));
+    if (options.encrypted) {
+        w.Add(0x002F, Le16({1, 1}) + Bytes(48, 0));
+    }
+    w.Add(0x003D, Le16({0, 0, 0x4000, 0x2000, 0x38, 1, 0, 1, 0x258}));
+    w.Add(0x0031, Le16({200, 0, 0x7FFF, 400, 0, 0, 0}) + Bytes{5, 0, 'A', 'r', 'i', 'a', 'l'});
+    for (std::uint16_t xf = 0; xf < 24; ++xf) {
+        w.Add(0x00E0, Le16({0, 0, 0xFFF5, 0x20, 0, 0, 0, 0, 0, 0}));
+    }
+    w.Add(0x01C1, Le16({0x01C1, 0, 0x8D54, 1}));
+    const size_t sheet1 = w.Add(0x0085, Le16({0, 0, 0}) + Bytes{2, 0, 'S', '1'});
+    const size_t sheet2 = w.Add(0x0085, Le16({0, 0, 0}) + Bytes{2, 0, 'S', '2'});
+    w.Add(0x00FC, Le16({3, 0, 3, 0}) + Le16({4}) + Bytes{0, 'a', 'b', 'c', 'd'} + Le16({2}) +
+                      Bytes{0, 'x', 'y'} + Le16({1}) + Bytes{0, 'z'});
+    w.Add(0x000A, {});
+
+    w.Patch32(sheet1, 0, static_cast<std::uint32_t>(w.bytes.size()));
+    w.Add(0x0809, Bof(options.version, 0x0010));
+    w.Add(0x020B, Le16({0, 0, 5, 0, 41, 0, 0, 0, 0, 0, 0, 0}));  // offsets left stale
+    w.Add(0x0055, Le16({8}));
+    w.Add(0x007D, Le16({0, 9, 0x0924, 15, 0, 0}));
+    w.Add(0x0200, Le16({5, 0, 41, 0, 0, 8, 0}));
+    auto row = [&](std::uint16_t r, std::uint16_t first, std::uint16_t end) {
+        w.Add(0x0208, Le16({r, first, end, 0xFF, 0, 0, 0x100, 15}));
+    };
+    row(5, 1, 7);
+    row(6, 2, 6);
+    row(12, 1, 8);
+    row(14, 0, 1);
+    w.Add(0x00BE, Le16({5, 1, 16, 17, 18, 19, 20, 21, 6}));
+    w.Add(0x00FD, Le16({6, 2, 22}) + Le16({0, 0}));
+    w.Add(0x0006, Le16({6, 5, 23}) + Bytes{0, 0, 0, 0, 0, 0, 0xFF, 0xFF} + Le16({0, 0, 0}) +
+                      Le16({3}) + Bytes{0x1E, 1, 0});
+    w.Add(0x0207, Le16({2}) + Bytes{0, 'o', 'k'});
+    w.Add(0x00BD, Le16({12, 1, 16}) + Le16({0x0002, 0}) + Le16({17}) + Le16({0x0006, 0}) +
+                      Le16({18}) + Le16({0x000A, 0}) + Le16({3}));
+    if (options.sharedOnTarget) {
+        w.Add(0x0006, Le16({12, 7, 19}) + Double(1) + Le16({8, 0, 0}) + Le16({5}) +
+                          Bytes{1, 12, 0, 7, 0});
+        w.Add(0x04BC, Le16({12, 14}) + Bytes{7, 7, 0, 2} + Le16({3}) + Bytes{0x1E, 1, 0});
+    } else {
+        w.Add(0x027E, Le16({12, 7, 19}) + Le16({0x0002, 0}));
+    }
+    w.Add(0x00FD, Le16({14, 0, 15}) + Le16({1, 0}));
+    w.Add(0x00D7, Le16({0, 0, 0, 0, 0, 0}));
+    row(40, 0, 1);
+    w.Add(0x0203, Le16({40, 0, 15}) + Double(7.5));
+    w.Add(0x00D7, Le16({0, 0, 0}));
+    w.Add(0x023E, Le16({0x06B6, 0, 0, 0x40, 0, 0, 0, 0, 0}));
+    w.Add(0x001D, Bytes{3} + Le16({3, 2, 0, 1, 3, 3}) + Bytes{2, 2});
+    w.Add(0x000A, {});
+
+    w.Patch32(sheet2, 0, static_cast<std::uint32_t>(w.bytes.size()));
+    w.Add(0x0809, Bof(options.version, 0x0010));
+    w.Add(0x020B, Le16({0, 0, 0, 0, 1, 0, 0, 0, 0, 0}));
+    w.Add(0x0055, Le16({8}));
+    w.Add(0x0200, Le16({0, 0, 1, 0, 0, 1, 0}));
+    row(0, 0, 1);
+    w.Add(0x0006, Le16({0, 0, 15}) + Bytes{0, 0, 0, 0, 0, 0, 0xFF, 0xFF} + Le16({0, 0, 0}) +
+                      Le16({3}) + Bytes{0x1E, 1, 0});
+    w.Add(0x0207, Le16({3}) + Bytes{0, 'o', 'l', 'd'});
+    w.Add(0x00D7, Le16({0, 0, 0}));
+    w.Add(0x023E, Le16({0x06B6, 0, 0, 0x40, 0, 0, 0, 0, 0}));
+    w.Add(0x000A, {});
+    return w.bytes;
+}
+
+const BiffRecord* CellAt(const std::vector<BiffRecord>& records, int sheet, int row, int col)
+{
+    for (const BiffRecord& r : records) {
+        if (r.sheet != sheet || r.nested || r.data.size() < 6 || Get16(r.data, 0) != row) {
+            continue;
+        }
+        const bool multi = r.type == 0x00BD || r.type == 0x00BE;
+        const int first = Get16(r.data, 2);
+        const int last = multi ? Get16(r.data, r.data.size() - 2) : first;
+        const bool cell = multi || r.type == 0x0203 || r.type == 0x0201 || r.type == 0x027E ||
+                          r.type == 0x00FD || r.type == 0x0006;
+        if (cell && first <= col && col <= last) {
+            return &r;
+        }
+    }
+    return nullptr;
+}
+
+TEST(WorkbookStream, ExcelLayoutGetsNumbersAndConsistentOffsets)
+{
+    const Bytes stream = ExcelStyleStream();
+    const Bytes filled = FillWorkbookStream(stream, kCells, "t.xls");
+    EXPECT_EQ(OffsetProblems(filled), "");
+    const auto records = ReadBiff(filled);
+
+    // Each report cell is a NUMBER keeping its template format (XF 16 + col
+    // in the MULBLANK and MULRK runs, 22 at C7, 23 at F7, 19 at H13).
+    const std::map<std::pair<int, int>, int> xfs = {
+        {{5, 2}, 17}, {{5, 5}, 20}, {{6, 2}, 22}, {{6, 5}, 23}, {{9, 1}, 15}, {{12, 1}, 16},
+        {{12, 2}, 17}, {{12, 3}, 18}, {{12, 4}, 15}, {{12, 5}, 15}, {{12, 6}, 15}, {{12, 7}, 19}};
+    for (const ReportCell& cell : kCells) {
+        const BiffRecord* r = CellAt(records, 0, cell.row, cell.column);
+        ASSERT_NE(r, nullptr) << cell.row << "," << cell.column;
+        EXPECT_EQ(r->type, 0x0203);
+        EXPECT_EQ(GetDouble(r->data, 6), cell.value);
+        EXPECT_EQ(Get16(r->data, 4), (xfs.at({cell.row, cell.column})));
+    }
+    // What the runs held beside the report cells stays, with its formats.
+    for (int col : {1, 3, 4, 6}) {
+        const BiffRecord* r = CellAt(records, 0, 5, col);
+        ASSERT_NE(r, nullptr);
+        EXPECT_TRUE(r->type == 0x0201 || r->type == 0x00BE);
+    }
+    EXPECT_EQ(Get16(CellAt(records, 0, 5, 4)->data, 4 + 2 * (4 - 3)), 19);
+    EXPECT_EQ(Get16(CellAt(records, 0, 5, 6)->data, 4), 21);
+    EXPECT_EQ(CellAt(records, 0, 40, 0)->type, 0x0203);
+
+    bool row9 = false;
+    for (const BiffRecord& r : records) {
+        row9 |= r.sheet == 0 && r.type == 0x0208 && Get16(r.data, 0) == 9;
+        EXPECT_NE(r.type, 0x0207) << "a cached string result survived";
+        if (r.type == 0x0006) {
+            EXPECT_EQ(r.data[6], 3);
+            EXPECT_EQ(Get16(r.data, 12), 0xFFFF);
+            EXPECT_TRUE(Get16(r.data, 14) & 1);
+        }
+        if (r.type == 0x00FC) {
+            EXPECT_EQ(Get32(r.data, 0), 2u) << "one reference to the SST went";
+        }
+        if (r.type == 0x01C1) {
+            EXPECT_EQ(Get32(r.data, 4), 0u);
+        }
+        if (r.type == 0x003D) {
+            EXPECT_EQ(Get16(r.data, 10), 0);
+        }
+        if (r.type == 0x023E) {
+            EXPECT_EQ((Get16(r.data, 0) & 0x0600) != 0, r.sheet == 0);
+        }
+        if (r.type == 0x001D) {
+            EXPECT_EQ(r.data, (Bytes{3, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0}));
+        }
+    }
+    EXPECT_TRUE(row9) << "no ROW record for row 10";
+}
+
+TEST(WorkbookStream, ColumnsFittedOnePerColumn)
+{
+    const auto records = ReadBiff(FillWorkbookStream(ExcelStyleStream(), kCells, "t.xls"));
+    std::vector<std::pair<int, int>> ranges;
+    for (const BiffRecord& r : records) {
+        if (r.type == 0x007D && r.sheet == 0) {
+            ranges.emplace_back(Get16(r.data, 0), Get16(r.data, 2));
+            if (Get16(r.data, 0) == 2) {
+                // C holds "2400000" and "2400250": seven digits and padding.
+                EXPECT_GE(Get16(r.data, 4), 7 * 256);
+                EXPECT_LE(Get16(r.data, 4), 10 * 256);
+            }
+        }
+    }
+    const std::vector<std::pair<int, int>> expected = {{0, 0}, {1, 1}, {2, 2}, {3, 3}, {4, 4},
+                                                       {5, 5}, {6, 6}, {7, 7}, {8, 9}};
+    EXPECT_EQ(ranges, expected);
+}
+
+TEST(WorkbookStream, RefusesTemplatesItCannotHandle)
+{
+    const std::vector<std::pair<const char*, Bytes>> bad = {
+        {"BIFF5", ExcelStyleStream({.version = 0x0500})},
+        {"encrypted", ExcelStyleStream({.encrypted = true})},
+        {"shared formula on H13", ExcelStyleStream({.sharedOnTarget = true})},
+        {"empty", {}},
+        {"not BIFF", Bytes(600, 0x41)},
+    };
+    for (const auto& [what, stream] : bad) {
+        try {
+            FillWorkbookStream(stream, kCells, "t.xls");
+            ADD_FAILURE() << what << " accepted";
+        } catch (const Error& error) {
+            EXPECT_EQ(error.kind(), ErrorKind::BadFileFormat) << what;
+            EXPECT_EQ(error.file(), "t.xls");
+        }
+    }
+}
+
+TEST(WorkbookStream, EveryTruncationIsRefused)
+{
+    const Bytes whole = ExcelStyleStream();
+    for (size_t size = 0; size < whole.size(); ++size) {
+        const Bytes cut(whole.begin(), whole.begin() + size);
+        EXPECT_THROW(FillWorkbookStream(cut, kCells, "t.xls"), Error) << size;
+    }
+}
+
+TEST(WorkbookStream, CorruptedBytesNeverCrash)
+{
+    const Bytes whole = ExcelStyleStream();
+    for (size_t at = 0; at < whole.size(); ++at) {
+        for (std::uint8_t value : {0x00, 0xFF, 0x20}) {
+            Bytes corrupt = whole;
+            corrupt[at] = value;
+            try {
+                const Bytes out = FillWorkbookStream(corrupt, kCells, "t.xls");
+                EXPECT_FALSE(out.empty());
+            } catch (const Error& error) {
+                EXPECT_EQ(error.kind(), ErrorKind::BadFileFormat);
+            }
+        }
+    }
+}
+
+TEST(ReportFile, RefusesWhatIsNotAWorkbookContainer)
+{
+    const std::vector<std::pair<const char*, Bytes>> bad = {
+        {"text", Bytes{'h', 'e', 'l', 'l', 'o'}},
+        {"no Workbook stream", MakeCompoundFile({{"Book", ExcelStyleStream()}})},
+        {"BIFF5 Workbook", MakeCompoundFile({{"Workbook", ExcelStyleStream({.version = 0x0500})}})},
+    };
+    for (const auto& [what, file] : bad) {
+        try {
+            BuildReportFile(file, kCells, "t.xls");
+            ADD_FAILURE() << what << " accepted";
+        } catch (const Error& error) {
+            EXPECT_EQ(error.kind(), ErrorKind::BadFileFormat) << what;
+        }
+    }
+    const Bytes good = MakeCompoundFile({{"Workbook", ExcelStyleStream()}});
+    for (size_t size : {size_t{0}, size_t{511}, size_t{512}, good.size() / 2, good.size() - 1}) {
+        EXPECT_THROW(BuildReportFile({good.data(), size}, kCells, "t.xls"), Error) << size;
+    }
+}
+
+}  // namespace
+}  // namespace quorvel::test
