@@ -1,0 +1,22 @@
+#include <QApplication>
+
+#include "map/Form1.h"
+#include "map/MapWidget.h"
+#include "map/Reporter.h"
+#include "rain/Error.h"
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    quorvel::MessageBoxReporter reporter;
+    auto* map = new quorvel::MapWidget;  // owned by the window
+    quorvel::Form1 form(*map, map, reporter);
+    try {
+        form.Load();
+    } catch (const quorvel::Error& error) {
+        quorvel::ReportFailure(reporter, nullptr, error);
+        return 1;
+    }
+    form.show();
+    return app.exec();
+}

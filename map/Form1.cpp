@@ -1,0 +1,342 @@
+#include "map/Form1.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QToolButton>
+
+#include "map/ComuniTable.h"
+#include "map/CoordinateText.h"
+#include "map/DetailView.h"
+#include "map/FormStyle.h"
+#include "map/LayerTable.h"
+#include "map/MunicipalitySearch.h"
+#include "map/Reporter.h"
+#include "map/SvgArt.h"
+#include "rain/Error.h"
+
+namespace quorvel {
+
+namespace {
+
+constexpr QRect kClientArea = TwipsRect(0, 0, 14655, 11145);
+
+// One straight frame line, in twips, with its width in pixels.
+struct FrameLine {
+    int x1, y1, x2, y2;
+    int width;
+};
+
+// Four rectangular frames: around the map, the coordinate read-out, the tool
+// buttons and the municipality selector.
+constexpr FrameLine kFrameLines[16] = {
+    {240, 1800, 14400, 1800, 4},    {240, 1800, 240, 10920, 4},
+    {240, 10920, 14400, 10920, 5},  {14400, 1800, 14400, 10920, 5},
+    {2280, 480, 5760, 480, 2},      {2280, 480, 2280, 1320, 2},
+    {2280, 1320, 5760, 1320, 2},    {5760, 480, 5760, 1320, 2},
+    {5880, 480, 9960, 480, 2},      {5880, 480, 5880, 1320, 2},
+    {5880, 1320, 9960, 1320, 2},    {9960, 480, 9960, 1320, 2},
+    {10080, 480, 12720, 480, 2},    {10080, 480, 10080, 1680, 2},
+    {10080, 1680, 12720, 1680, 2},  {12720, 480, 12720, 1680, 2},
+};
+
+// The window's surface: the frame lines lie under the controls, as drawn lines do.
+class FormSurface : public QWidget {
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        for (const FrameLine& line : kFrameLines) {
+            painter.setPen(QPen(palette().color(QPalette::WindowText), line.width, Qt::SolidLine, Qt::SquareCap));
+            painter.drawLine(QPointF(line.x1, line.y1) / kTwipsPerPixel, QPointF(line.x2, line.y2) / kTwipsPerPixel);
+        }
+    }
+};
+
+QPixmap Picture(const QString& resource, const QRect& box, const QWidget* on)
+{
+    return SvgPixmap(resource, box.size(), on->devicePixelRatioF());
+}
+
+}  // namespace
+
+Form1::Form1(MapView& map, QWidget* mapWidget, Reporter& reporter, PointDialogs* dialogs, QWidget* parent)
+    : QMainWindow(parent), map_(map), reporter_(reporter), dialogs_(dialogs)
+{
+    setWindowTitle(QStringLiteral("Quorvel 2.0"));
+    setWindowIcon(SvgIcon(QStringLiteral(":/icons/cloud.svg")));
+    setFont(FormFont(8.25));
+
+    // The window's input is taken away by disabling this surface, never the
+    // window itself: a disabled window would disable its dialogs too.
+    content_ = new FormSurface(this);
+    content_->setObjectName(QStringLiteral("Form1Content"));
+    setCentralWidget(content_);
+    setFixedSize(kClientArea.size());
+
+    QWidget* map1 = mapWidget != nullptr ? mapWidget : new QWidget;
+    map1->setParent(content_);
+    map1->setObjectName(QStringLiteral("Map1"));
+    map1->setGeometry(TwipsRect(240, 1800, 14175, 9135));
+    map_.SetBackColor(Rgb(192, 192, 192));
+    map_.SetEventSink(this);
+
+    auto* picture2 = new QLabel(content_);
+    picture2->setObjectName(QStringLiteral("Picture2"));
+    picture2->setGeometry(TwipsRect(720, 120, 600, 855));
+    picture2->setPixmap(Picture(QStringLiteral(":/icons/emblem.svg"), picture2->geometry(), this));
+
+    const QFont small = FormFont(8.25);
+    const QFont smallBold = FormFont(8.25, true);
+    const QFont smallBoldItalic = FormFont(8.25, true, true);
+    const QFont large = FormFont(9.75);
+    const QFont largeBold = FormFont(9.75, true);
+
+    AddLabel("Label9", TwipsRect(180, 960, 1695, 615), QStringLiteral("Regione Autonoma Tervania"), smallBoldItalic)
+        ->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    AddLabel("Label5", TwipsRect(2400, 600, 1575, 615), QStringLiteral("Coordinate Gauss-Boaga Fuso Est"), smallBold)
+        ->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    AddLabel("Label3", TwipsRect(4080, 600, 135, 255), QStringLiteral("E"), largeBold);
+    AddLabel("Label4", TwipsRect(4080, 960, 135, 255), QStringLiteral("N"), largeBold);
+    Label1_ = AddLabel("Label1", TwipsRect(4320, 600, 975, 255), {}, large);
+    Label2_ = AddLabel("Label2", TwipsRect(4320, 960, 975, 255), {}, large);
+    for (QLabel* readOut : {Label1_, Label2_}) {
+        readOut->setAlignment(Qt::AlignCenter);
+        readOut->setFrameShape(QFrame::Box);
+        readOut->setLineWidth(1);
+        readOut->setAutoFillBackground(true);
+        readOut->setBackgroundRole(QPalette::Base);
+        readOut->setForegroundRole(QPalette::Text);
+    }
+    AddLabel("Label6", TwipsRect(5400, 600, 255, 255), QStringLiteral("m"), smallBold);
+    AddLabel("Label7", TwipsRect(5400, 960, 255, 255), QStringLiteral("m"), smallBold);
+
+    connect(AddToolButton("CmdPan", TwipsRect(6000, 600, 615, 615), QStringLiteral("Pan"),
+                          QStringLiteral(":/icons/pan.svg")),
+            &QToolButton::clicked, this, &Form1::CmdPanClicked);
+    connect(AddToolButton("CmdZoomIn", TwipsRect(6600, 600, 615, 615), QStringLiteral("Zoom in"),
+                          QStringLiteral(":/icons/zoom-in.svg")),
+            &QToolButton::clicked, this, &Form1::CmdZoomInClicked);
+    connect(AddToolButton("CmdZoomOut", TwipsRect(7200, 600, 615, 615), QStringLiteral("Zoom out"),
+                          QStringLiteral(":/icons/zoom-out.svg")),
+            &QToolButton::clicked, this, &Form1::CmdZoomOutClicked);
+    connect(AddToolButton("Command3", TwipsRect(7800, 600, 615, 615), QStringLiteral("Zoom alle estensioni"),
+                          QStringLiteral(":/icons/full-extent.svg")),
+            &QToolButton::clicked, this, &Form1::Command3Clicked);
+    connect(AddToolButton("Command1", TwipsRect(8640, 600, 615, 615),
+                          QStringLiteral("Individuare il punto sulla cartografia"), QStringLiteral(":/icons/pick.svg")),
+            &QToolButton::clicked, this, &Form1::Command1Clicked);
+    connect(AddToolButton("Command2", TwipsRect(9240, 600, 615, 615), QStringLiteral("Digitare le coordinate del punto"),
+                          QStringLiteral(":/icons/type-coords.svg")),
+            &QToolButton::clicked, this, &Form1::Command2Clicked);
+
+    AddLabel("Label10", TwipsRect(10200, 600, 2415, 255), QStringLiteral("Selezionare il comune"), smallBold)
+        ->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+
+    // Only the table's names can be chosen: the search matches the text exactly.
+    Combo1_ = new QComboBox(content_);
+    Combo1_->setObjectName(QStringLiteral("Combo1"));
+    Combo1_->setGeometry(TwipsRect(10200, 840, 2415, 315));
+    Combo1_->setFont(small);
+    Combo1_->setEditable(false);
+    Combo1_->setMaxVisibleItems(20);
+
+    auto* command4 = new QPushButton(QStringLiteral("Visualizzare"), content_);
+    command4->setObjectName(QStringLiteral("Command4"));
+    command4->setGeometry(TwipsRect(10920, 1200, 1095, 375));
+    command4->setFont(small);
+    connect(command4, &QPushButton::clicked, this, &Form1::Command4Clicked);
+
+    auto* picture1 = new QLabel(content_);
+    picture1->setObjectName(QStringLiteral("Picture1"));
+    picture1->setGeometry(TwipsRect(13560, 240, 495, 495));
+    picture1->setPixmap(Picture(QStringLiteral(":/icons/cloud.svg"), picture1->geometry(), this));
+
+    AddLabel("Label8", TwipsRect(13320, 720, 975, 495), QStringLiteral("Quorvel"), smallBoldItalic)
+        ->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+}
+
+Form1::~Form1()
+{
+    map_.SetEventSink(nullptr);
+}
+
+QLabel* Form1::AddLabel(const char* name, const QRect& geometry, const QString& text, const QFont& font)
+{
+    auto* label = new QLabel(text, content_);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setGeometry(geometry);
+    label->setFont(font);
+    label->setWordWrap(true);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    return label;
+}
+
+QToolButton* Form1::AddToolButton(const char* name, const QRect& geometry, const QString& tooltip,
+                                  const QString& icon)
+{
+    auto* button = new QToolButton(content_);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setGeometry(geometry);
+    button->setToolTip(tooltip);
+    button->setIcon(SvgIcon(icon));
+    button->setIconSize(QSize(32, 32));
+    return button;
+}
+
+void Form1::Load()
+{
+    map_.SetMapCursor(kArrow);
+    map_.SetCursorMode(kNoTool);
+    map_.SetSendMouseDown(false);
+    map_.SetSendMouseMove(true);
+    map_.SetSendMouseUp(true);
+    map_.SetSendSelectBoxFinal(true);
+    state_.distretto = QStringLiteral("UD");
+    AddLayerTable(map_);
+
+    const ComuniTable table = LoadComuniTable();
+    for (int row = 1; row <= ComuniTable::kRows; ++row)
+        Combo1_->addItem(table.Cell(row, 2));
+    Combo1_->setCurrentIndex(-1);
+}
+
+void Form1::SetMainWindowEnabled(bool enabled)
+{
+    content_->setEnabled(enabled);
+}
+
+bool Form1::MainWindowEnabled() const
+{
+    return content_->isEnabled();
+}
+
+template <typename Action>
+void Form1::RunAction(Action&& action)
+{
+    try {
+        action();
+    } catch (const Error& error) {
+        ReportFailure(reporter_, this, error);
+    }
+}
+
+void Form1::SelectTool(int mode)
+{
+    map_.SetSendMouseDown(false);
+    map_.SetMapCursor(kArrow);
+    map_.SetCursorMode(mode);
+}
+
+void Form1::CmdPanClicked()
+{
+    RunAction([&] { SelectTool(kPan); });
+}
+
+void Form1::CmdZoomInClicked()
+{
+    RunAction([&] { SelectTool(kZoomIn); });
+}
+
+void Form1::CmdZoomOutClicked()
+{
+    RunAction([&] { SelectTool(kZoomOut); });
+}
+
+void Form1::Command3Clicked()
+{
+    RunAction([&] {
+        map_.ZoomToLayer(kElevationLayer);
+        UpdateDetailView(map_, state_);
+        SelectTool(kNoTool);
+    });
+}
+
+void Form1::Command1Clicked()
+{
+    RunAction([&] {
+        map_.SetSendMouseDown(true);
+        map_.SetCursorMode(kNoTool);
+        map_.SetMapCursor(kCrossHair);
+    });
+}
+
+void Form1::Command2Clicked()
+{
+    RunAction([&] {
+        map_.SetSendMouseDown(true);
+        map_.SetCursorMode(kNoTool);
+        if (dialogs_ != nullptr)
+            dialogs_->ShowCoordinateDialog(*this);
+    });
+}
+
+void Form1::Command4Clicked()
+{
+    RunAction([&] {
+        // Everything is read and checked before the state changes, so a failed
+        // search leaves the window as it was.
+        const QString name = Combo1_->currentText();
+        const QString tablePath = QString::fromLatin1(kComuniTablePath);
+        const ComuniTable table = LoadComuniTable(tablePath);
+        const std::optional<MunicipalityMatch> match = FindMunicipality(table, name, tablePath);
+        state_.DENOMINAZIcom = name;
+        if (!match)
+            return;
+        state_.OBJECTID = match->OBJECTID;
+        state_.FID = match->FID;
+        state_.CODICE_COM = match->CODICE_COM;
+        state_.Provincia = match->Provincia;
+        map_.ZoomToShape(kMunicipalityLayer, state_.FID);
+        UpdateDetailView(map_, state_);
+    });
+}
+
+void Form1::MouseMove(int, int, int x, int y)
+{
+    RunAction([&] {
+        double east = 0;
+        double north = 0;
+        map_.PixelToProj(x, y, east, north);
+        const std::optional<QString> eastText = CoordinateText(east);
+        const std::optional<QString> northText = CoordinateText(north);
+        // A point that cannot be written in whole metres shows no coordinates at all.
+        const bool shown = eastText && northText;
+        Label1_->setText(shown ? *eastText : QString());
+        Label2_->setText(shown ? *northText : QString());
+    });
+}
+
+void Form1::MouseDown(int, int, int x, int y)
+{
+    RunAction([&] {
+        double east = 0;
+        double north = 0;
+        map_.PixelToProj(x, y, east, north);
+        const std::optional<QString> eastText = CoordinateText(east);
+        const std::optional<QString> northText = CoordinateText(north);
+        // Far outside any grid: there is no point to run, so the pick is ignored.
+        if (!eastText || !northText)
+            return;
+        state_.pEoutlet = eastText->trimmed();
+        state_.pNOutlet = northText->trimmed();
+        if (dialogs_ != nullptr)
+            dialogs_->ShowMapPointDialog(*this);
+    });
+}
+
+void Form1::MouseUp(int, int, int, int)
+{
+    RunAction([&] { UpdateDetailView(map_, state_); });
+}
+
+void Form1::SelectBoxFinal(int, int, int, int)
+{
+    RunAction([&] { UpdateDetailView(map_, state_); });
+}
+
+}  // namespace quorvel

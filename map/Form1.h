@@ -1,0 +1,81 @@
+#pragma once
+
+#include <QMainWindow>
+
+#include "map/MainWindowHost.h"
+#include "map/MainWindowState.h"
+#include "map/MapView.h"
+
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QToolButton;
+
+namespace quorvel {
+
+class Reporter;
+
+// The main window: the map of the region, the navigation and point tools, the
+// coordinate read-out and the municipality selector.
+//
+// map is the map the window drives; mapWidget, when given, is the widget that
+// shows it and becomes a child of the window (so the window owns it); without
+// one a blank area stands in its place. dialogs opens the two point dialogs and
+// may be set later; until then the point buttons and picks open nothing.
+class Form1 : public QMainWindow, public MainWindowHost, public MapEvents {
+    Q_OBJECT
+
+public:
+    Form1(MapView& map, QWidget* mapWidget, Reporter& reporter, PointDialogs* dialogs = nullptr,
+          QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // Sets up the map's interaction, its seven layers and the municipality
+    // list. Runs once, before the window is first shown; throws quorvel::Error
+    // when it fails.
+    void Load();
+
+    void SetPointDialogs(PointDialogs* dialogs) { dialogs_ = dialogs; }
+
+    MapView& Map1() override { return map_; }
+    MainWindowState& State() override { return state_; }
+    void SetMainWindowEnabled(bool enabled) override;
+    bool MainWindowEnabled() const override;
+    QWidget* Window() override { return this; }
+    Reporter& Messages() override { return reporter_; }
+
+    void MouseDown(int button, int shift, int x, int y) override;
+    void MouseUp(int button, int shift, int x, int y) override;
+    void MouseMove(int button, int shift, int x, int y) override;
+    void SelectBoxFinal(int left, int right, int bottom, int top) override;
+
+private:
+    void CmdPanClicked();
+    void CmdZoomInClicked();
+    void CmdZoomOutClicked();
+    void Command3Clicked();
+    void Command1Clicked();
+    void Command2Clicked();
+    void Command4Clicked();
+
+    void SelectTool(int mode);
+    // Runs one user action; a failure is told to the user and the program goes on.
+    template <typename Action>
+    void RunAction(Action&& action);
+
+    QLabel* AddLabel(const char* name, const QRect& geometry, const QString& text, const QFont& font);
+    QToolButton* AddToolButton(const char* name, const QRect& geometry, const QString& tooltip,
+                               const QString& icon);
+
+    MapView& map_;
+    Reporter& reporter_;
+    PointDialogs* dialogs_;
+    MainWindowState state_;
+
+    QWidget* content_ = nullptr;
+    QLabel* Label1_ = nullptr;
+    QLabel* Label2_ = nullptr;
+    QComboBox* Combo1_ = nullptr;
+};
+
+}  // namespace quorvel

@@ -1,0 +1,66 @@
+#include "map/LayerTable.h"
+
+#include "map/MapView.h"
+
+namespace quorvel {
+
+namespace {
+
+int AddImage(MapView& map, const char* file, bool visible)
+{
+    auto image = map.NewImage();
+    image->OpenImage(file, kImageFileType, false);
+    return map.AddLayer(std::move(image), visible);
+}
+
+int AddShapefile(MapView& map, const char* file, bool visible)
+{
+    auto shapes = map.NewShapefile();
+    shapes->OpenShapefile(file);
+    return map.AddLayer(std::move(shapes), visible);
+}
+
+}  // namespace
+
+void AddLayerTable(MapView& map)
+{
+    AddImage(map, "Raster/demTRNSh.ecw", true);
+
+    const int municipalities = AddShapefile(map, "Shp/comuniPoly.shp", true);
+    map.SetLayerLineColor(municipalities, Rgb(0, 0, 255));
+    map.SetLayerLineWidth(municipalities, 1.0f);
+
+    const int provinces = AddShapefile(map, "Shp/V_PROVINCEpoly.shp", true);
+    map.SetLayerLineColor(provinces, Rgb(255, 0, 0));
+    map.SetLayerLineWidth(provinces, 1.0f);
+
+    const int municipalityNames = AddShapefile(map, "Shp/toponomasticaComuni.shp", false);
+    LabelLayerShapes(map, static_cast<std::int16_t>(municipalityNames), 1);
+
+    const int placeNames = AddShapefile(map, "Shp/toponomastica25kdep.shp", false);
+    LabelLayerShapes(map, static_cast<std::int16_t>(placeNames), 0);
+
+    AddShapefile(map, "Shp/V_ISPETTORATI.shp", false);
+    AddImage(map, "Raster/UD.tif", false);
+}
+
+void LabelLayerShapes(MapView& map, std::int16_t position, std::int16_t fieldIndex)
+{
+    const int handle = map.LayerHandle(position);
+    ShapefileLayer* shapes = map.GetLayerObject(handle);
+    // A missing layer, or one that is not a shapefile, has nothing to label.
+    if (shapes == nullptr)
+        return;
+    const std::uint32_t black = Rgb(0, 0, 0);
+    // Counted in int rather than 16 bits, so a layer of any size is labelled in full.
+    const int count = shapes->ShapeCount();
+    for (int i = 0; i < count; ++i) {
+        const std::string text = shapes->CellValue(fieldIndex, i);
+        const MapExtents box = shapes->ShapeExtents(i);
+        const double x = (box.xMin + box.xMax) / 2;
+        const double y = (box.yMin + box.yMax) / 2;
+        map.AddLabel(handle, text, black, x, y, 1, 0.0);
+    }
+}
+
+}  // namespace quorvel

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+
+namespace quorvel {
+
+class MapView;
+
+// The fixed handles of the main window's seven layers, in the order they are
+// added: each layer's handle is also its drawing position.
+enum LayerHandleId : int {
+    kElevationLayer = 0,     // Raster/demTRNSh.ecw
+    kMunicipalityLayer = 1,  // Shp/comuniPoly.shp
+    kProvinceLayer = 2,      // Shp/V_PROVINCEpoly.shp
+    kMunicipalityNames = 3,  // Shp/toponomasticaComuni.shp
+    kPlaceNames = 4,         // Shp/toponomastica25kdep.shp
+    kDistrictLayer = 5,      // Shp/V_ISPETTORATI.shp
+    kDistrictRaster = 6,     // Raster/<district>.tif, replaced as the view moves
+};
+
+// Image layers are opened with this file type, not loaded into memory.
+inline constexpr int kImageFileType = 2;
+
+// Adds the seven layers, styles the two outline layers and labels the two
+// place-name layers. Opening failures are not examined: each object becomes its
+// layer all the same, so the handles stay bound to their files.
+void AddLayerTable(MapView& map);
+
+// Puts a black label with the text of attribute fieldIndex at the centre of
+// each shape's bounding box, on the layer at that drawing position.
+void LabelLayerShapes(MapView& map, std::int16_t position, std::int16_t fieldIndex);
+
+}  // namespace quorvel

@@ -1,0 +1,38 @@
+#include "map/Reporter.h"
+
+#include <QMessageBox>
+#include <QPushButton>
+
+#include "rain/Error.h"
+
+namespace quorvel {
+
+namespace {
+
+const QString kTitle = QStringLiteral("Quorvel");
+
+}  // namespace
+
+void MessageBoxReporter::Message(QWidget* parent, const QString& text)
+{
+    QMessageBox box(QMessageBox::NoIcon, kTitle, text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
+bool MessageBoxReporter::Ask(QWidget* parent, const QString& text)
+{
+    QMessageBox box(QMessageBox::Question, kTitle, text, QMessageBox::NoButton, parent);
+    QPushButton* yes = box.addButton(QStringLiteral("Sì"), QMessageBox::YesRole);
+    QPushButton* no = box.addButton(QStringLiteral("No"), QMessageBox::NoRole);
+    box.setDefaultButton(yes);
+    box.setEscapeButton(no);
+    box.exec();
+    return box.clickedButton() == yes;
+}
+
+void ReportFailure(Reporter& reporter, QWidget* parent, const Error& error)
+{
+    reporter.Message(parent, QString::fromStdString(ItalianMessage(error)));
+}
+
+}  // namespace quorvel
