@@ -172,6 +172,11 @@ void MapWidget::ZoomToShape(int handle, int shape)
     FitView({e.xMin - mx, e.xMax + mx, e.yMin - my, e.yMax + my});
 }
 
+void MapWidget::ZoomToExtents(const MapExtents& extents)
+{
+    FitView(extents);
+}
+
 void MapWidget::PixelToProj(double pixelX, double pixelY, double& projX, double& projY) const
 {
     CurrentView().PixelToMap(pixelX, pixelY, projX, projY);
@@ -257,7 +262,7 @@ const QImage& MapWidget::RenderMap()
             QRectF target;
             const QImage pixels = layer.image->Render(view_, dpr, target);
             if (!pixels.isNull())
-                painter.drawImage(target, pixels, QRectF(QPointF(0, 0), pixels.deviceIndependentSize()));
+                painter.drawImage(target, pixels);
         } else if (layer.shapes) {
             DrawShapes(painter, *layer.shapes, view_, layer.lineColour, layer.lineWidth);
         }

@@ -59,6 +59,8 @@ public:
     void AddLabel(int handle, const std::string& text, std::uint32_t rgb, double x, double y, int justification,
                   double rotation) override;
 
+    // Shows the whole of extents, centred, at the widget's aspect.
+    void ZoomToExtents(const MapExtents& extents);
     int CursorMode() const { return cursorMode_; }
     int MapCursor() const { return mapCursor_; }
     bool LayerVisible(int handle) const;
