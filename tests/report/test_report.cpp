@@ -169,14 +169,29 @@ TEST_P(Producers, ReportKeepsEverythingButTheWorkbookStream)
     }
     const Bytes stream = WorkbookStream(report);
     EXPECT_EQ(OffsetProblems(stream), "");
-    int numbers = 0;
+    int numbers = 0, selections = 0;
     for (const BiffRecord& r : ReadBiff(stream)) {
+        if (r.nested) {
+            continue;
+        }
         if (r.sheet == 0 && r.type == 0x0203 && Get16(r.data, 0) == 5 && Get16(r.data, 2) == 2) {
             EXPECT_EQ(GetDouble(r.data, 6), 2400000.0);
             ++numbers;
         }
+        if (r.type == 0x003D) {
+            EXPECT_EQ(Get16(r.data, 10), 0) << "first sheet active";
+        }
+        if (r.type == 0x023E) {
+            EXPECT_EQ((Get16(r.data, 0) & 0x0600) == 0x0600, r.sheet == 0) << "sheet " << r.sheet;
+        }
+        if (r.type == 0x001D && r.sheet == 0) {
+            EXPECT_EQ(Get16(r.data, 1), 0);  // active cell A1
+            EXPECT_EQ(Get16(r.data, 3), 0);
+            ++selections;
+        }
     }
     EXPECT_EQ(numbers, 1);
+    EXPECT_GE(selections, 1);
 }
 
 TEST_P(Producers, SecondReportFromTheSameTemplateIsTheSame)

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Builds the report template fuzzer with clang, ASan and UBSan in build-fuzz
+# and runs it on the committed corpus: fuzz/run.sh [SECONDS] (default 600).
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+top=$(cd "$here/../../.." && pwd)
+build="$top/build-fuzz"
+CC=clang CXX=clang++ cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DQUORVEL_FUZZ=ON -DQUORVEL_BENCH=OFF \
+    "-DCMAKE_CXX_FLAGS=-fsanitize=address,undefined,fuzzer-no-link -fno-sanitize-recover=undefined" >/dev/null
+cmake --build "$build" --target fuzz_report_template -j2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cp "$here"/corpus/* "$work"/
+cd "$work"
+# Full stacks on allocation, so that the suppression can see libgsf in them.
+ASAN_OPTIONS=fast_unwind_on_malloc=0 LSAN_OPTIONS="suppressions=$here/lsan.supp" \
+    "$build/tests/report/fuzz_report_template" -max_total_time="${1:-600}" -timeout=5 \
+    -rss_limit_mb=2048 -max_len=65536 -print_final_stats=1 -artifact_prefix="$here/" "$work"
+# Keep the corpus small: only inputs that add coverage go back.
+"$build/tests/report/fuzz_report_template" -merge=1 "$here/corpus" "$work" 2>/dev/null
