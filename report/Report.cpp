@@ -179,12 +179,22 @@ void WriteRainReport(float east, float north, float centreEast, float centreNort
     if (!IsSafeOutputName(outputName)) {
         throw Error(ErrorKind::PathAccess, path, "the name leaves the output folder");
     }
+    WriteRainReportFile(east, north, centreEast, centreNorth, a2, q2, q5, q10, q20, q50, q100,
+                        q200, appFolder + kTemplatePath, path);
+}
+
+void WriteRainReportFile(float east, float north, float centreEast, float centreNorth, float a2,
+                         float q2, float q5, float q10, float q20, float q50, float q100,
+                         float q200, const std::string& templatePath,
+                         const std::string& outputPath)
+{
     const auto cells = ReportCells(east, north, centreEast, centreNorth, a2, q2, q5, q10, q20,
                                    q50, q100, q200);
-    const std::string templatePath = appFolder + kTemplatePath;
     const std::vector<std::uint8_t> report =
         BuildReportFile(ReadFile(templatePath), cells, templatePath);
-    ReplaceFile(appFolder + kOutputFolder, path, report);
+    const std::size_t slash = outputPath.rfind('/');
+    ReplaceFile(slash == std::string::npos ? std::string() : outputPath.substr(0, slash + 1),
+                outputPath, report);
 }
 
 }  // namespace quorvel

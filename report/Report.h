@@ -29,4 +29,12 @@ void WriteRainReport(float east, float north, float centreEast, float centreNort
                      float q2, float q5, float q10, float q20, float q50, float q100, float q200,
                      const std::string& appFolder, const std::string& outputName);
 
+// The same report from the template at templatePath into the file at
+// outputPath, for callers whose reports go elsewhere than the output folder.
+// The path is used as it is. Throws Error.
+void WriteRainReportFile(float east, float north, float centreEast, float centreNorth, float a2,
+                         float q2, float q5, float q10, float q20, float q50, float q100,
+                         float q200, const std::string& templatePath,
+                         const std::string& outputPath);
+
 }  // namespace quorvel
