@@ -1,0 +1,515 @@
+#include "batch/BatchRun.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <unordered_map>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "batch/Csv.h"
+#include "rain/Error.h"
+#include "report/Report.h"
+
+namespace quorvel::batch {
+
+namespace {
+
+constexpr std::size_t kFlushSize = std::size_t(1) << 20;
+// Commas between North and the error column of a row without values.
+constexpr std::string_view kNoValues = ",,,,,,,,,,,,,,,";
+
+std::string Quoted(std::string_view text)
+{
+    return "\"" + std::string(text) + "\"";
+}
+
+[[noreturn]] void ThrowErrno(const std::string& path)
+{
+    const int code = errno;
+    throw Error(code == ENOENT || code == ENOTDIR ? ErrorKind::FileNotFound : ErrorKind::PathAccess,
+                path, std::strerror(code));
+}
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd = -1) : fd_(fd) {}
+    ~Descriptor()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+
+    int get() const { return fd_; }
+    int release()
+    {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+
+private:
+    int fd_;
+};
+
+// A descriptor the caller closes.
+int OpenForReading(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        ThrowErrno(path);
+    Descriptor file(fd);
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode))
+        throw Error(ErrorKind::PathAccess, path, "a folder, not a file");
+    return file.release();
+}
+
+std::string AsciiLower(std::string_view text)
+{
+    std::string lower(text);
+    for (char& c : lower)
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+    return lower;
+}
+
+InputLayout ReadLayout(CsvReader& reader, CsvRecord& header, const std::string& path)
+{
+    InputLayout layout;
+    for (const char sep : {'\t', ';', ','}) {
+        if (!reader.Peek(sep, header))
+            throw StartError(path + ": empty file; the first line must name the columns id, East and North");
+        if (LayoutFromHeader(sep, header.fields, layout)) {
+            reader.Skip();
+            return layout;
+        }
+    }
+    const std::string_view start = reader.Start();
+    if (start.starts_with("\xFF\xFE") || start.starts_with("\xFE\xFF"))
+        throw StartError(path + ": UTF-16 text; save it as CSV in UTF-8");
+    throw StartError(path + ": the first line must name the columns id, East and North, "
+                            "separated by commas, semicolons or tabs");
+}
+
+// Results into a file that appears complete or not at all, or straight into
+// standard output (or a device or pipe named as the results file).
+class ResultsOutput {
+public:
+    ResultsOutput(const std::string& path, int standardOutput)
+    {
+        buffer_.reserve(kFlushSize + 4096);
+        if (path.empty()) {
+            name_ = "standard output";
+            fd_ = standardOutput;
+            return;
+        }
+        name_ = path;
+        namespace fs = std::filesystem;
+        std::error_code ec;
+        // A link is kept and the file it leads to replaced.
+        std::string target = fs::is_symlink(path, ec) ? fs::weakly_canonical(path, ec).string() : path;
+        if (ec)
+            target = path;
+
+        struct stat st {};
+        const bool exists = ::stat(target.c_str(), &st) == 0;
+        if (exists && S_ISDIR(st.st_mode))
+            throw Error(ErrorKind::PathAccess, path, "a folder, not a file");
+        if (exists && !S_ISREG(st.st_mode)) {
+            owned_ = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
+            if (owned_ < 0)
+                ThrowErrno(path);
+            fd_ = owned_;
+            return;
+        }
+
+        mode_t mode;
+        if (exists) {
+            mode = st.st_mode & 07777;
+        } else {
+            const mode_t mask = ::umask(0);
+            ::umask(mask);
+            mode = 0666 & ~mask;
+        }
+        std::string temp = target + ".XXXXXX";
+        owned_ = ::mkstemp(temp.data());
+        if (owned_ < 0)
+            ThrowErrno(path);
+        temp_ = temp;
+        target_ = target;
+        fd_ = owned_;
+        ::fchmod(fd_, mode);
+    }
+
+    ~ResultsOutput()
+    {
+        if (owned_ >= 0)
+            ::close(owned_);
+        if (!temp_.empty())
+            ::unlink(temp_.c_str());
+    }
+    ResultsOutput(const ResultsOutput&) = delete;
+    ResultsOutput& operator=(const ResultsOutput&) = delete;
+
+    std::string& text() { return buffer_; }
+
+    void FlushIfFull()
+    {
+        if (buffer_.size() >= kFlushSize)
+            Flush();
+    }
+
+    void Commit()
+    {
+        Flush();
+        if (temp_.empty())
+            return;
+        if (::fdatasync(fd_) != 0)
+            ThrowErrno(name_);
+        const int fd = owned_;
+        owned_ = -1;
+        if (::close(fd) != 0)
+            ThrowErrno(name_);
+        if (::rename(temp_.c_str(), target_.c_str()) != 0)
+            ThrowErrno(name_);
+        temp_.clear();
+    }
+
+private:
+    void Flush()
+    {
+        const char* data = buffer_.data();
+        std::size_t size = buffer_.size();
+        while (size > 0) {
+            const ssize_t put = ::write(fd_, data, size);
+            if (put < 0) {
+                if (errno == EINTR)
+                    continue;
+                throw Error(ErrorKind::PathAccess, name_, std::strerror(errno));
+            }
+            data += put;
+            size -= std::size_t(put);
+        }
+        buffer_.clear();
+    }
+
+    std::string name_;
+    std::string target_;
+    std::string temp_;
+    int fd_ = -1;
+    int owned_ = -1;
+    std::string buffer_;
+};
+
+// The part of a result row from row to q200, or why there is none.
+struct CellOutcome {
+    bool ok = false;
+    std::string_view text;
+};
+
+// Every point of a cell gets the same numbers from ComputePointRain, which
+// reads the point only to find its cell; so each cell inside the grids is
+// computed and written out once, for its first point, and its text reused
+// after that. The texts lie side by side, so a row costs few cache misses.
+class CellResults {
+public:
+    explicit CellResults(const ParameterGrids& grids)
+        : grids_(grids), slots_(std::size_t(grids.a2.rowCount()) * std::size_t(grids.a2.columnCount()))
+    {
+    }
+
+    // Valid until the next call.
+    CellOutcome For(GaussBoagaPoint point)
+    {
+        GridCell cell;
+        try {
+            cell = CellForPoint(point.x, point.y);
+        } catch (const Error& error) {
+            scratch_ = error.what();
+            return {false, scratch_};
+        }
+        if (!grids_.a2.Contains(cell)) {
+            scratch_.clear();
+            const bool ok = Compute(point, cell, scratch_);
+            return {ok, scratch_};
+        }
+        Slot& slot = slots_[std::size_t(cell.row - 1) * std::size_t(grids_.a2.columnCount()) +
+                            std::size_t(cell.column - 1)];
+        if (slot.state == Slot::kUnknown) {
+            slot.offset = texts_.size();
+            slot.state = Compute(point, cell, texts_) ? Slot::kOk : Slot::kFailed;
+            slot.size = texts_.size() - slot.offset;
+        }
+        return {slot.state == Slot::kOk, std::string_view(texts_).substr(slot.offset, slot.size)};
+    }
+
+private:
+    struct Slot {
+        enum State : std::uint8_t { kUnknown, kOk, kFailed };
+        std::size_t offset = 0;
+        std::uint32_t size = 0;
+        State state = kUnknown;
+    };
+
+    static std::string CellText(GridCell cell)
+    {
+        std::string text = "row ";
+        AppendInteger(text, cell.row);
+        text += ", column ";
+        AppendInteger(text, cell.column);
+        return text;
+    }
+
+    // Appends the values or the failure; true for values.
+    bool Compute(GaussBoagaPoint point, GridCell cell, std::string& text) const
+    {
+        PointRain rain;
+        try {
+            rain = ComputePointRain(point, grids_);
+        } catch (const Error& error) {
+            text += error.kind() == ErrorKind::SubscriptOutOfRange
+                        ? "outside the parameter grids (" + CellText(cell) + ")"
+                        : error.what();
+            return false;
+        }
+        if (!std::isfinite(rain.a2)) {
+            text += "a2 is not a finite number (" + CellText(cell) + ")";
+            return false;
+        }
+        AppendInteger(text, rain.cell.row);
+        text += ',';
+        AppendInteger(text, rain.cell.column);
+        for (const float value : {rain.centre.x, rain.centre.y, rain.a2, rain.a1, rain.cv}) {
+            text += ',';
+            AppendSingle(text, value);
+        }
+        for (const float value : rain.quantiles.InOrder()) {
+            text += ',';
+            AppendSingle(text, value);
+        }
+        return true;
+    }
+
+    const ParameterGrids& grids_;
+    std::vector<Slot> slots_;
+    std::string texts_;
+    std::string scratch_;
+};
+
+// One workbook per successful row, named by its id, in the reports folder.
+class Reports {
+public:
+    Reports(const BatchOptions& options, const ReportWriter& writer)
+        : dir_(options.reportsDir), template_(options.templatePath), writer_(writer)
+    {
+        if (dir_.empty())
+            return;
+        if (!writer_)
+            throw std::invalid_argument("reports asked for without a report writer");
+        // Found missing now rather than once per row.
+        const Descriptor check(OpenForReading(template_));
+        std::error_code ec;
+        std::filesystem::create_directories(dir_, ec);
+        if (!std::filesystem::is_directory(dir_))
+            throw Error(ErrorKind::PathAccess, dir_, ec ? ec.message() : "not a folder");
+        if (!dir_.ends_with('/'))
+            dir_ += '/';
+    }
+
+    bool on() const { return !dir_.empty(); }
+
+    // Empty when the report is written, otherwise why it is not.
+    std::string Write(std::string_view id, std::uint64_t line, GaussBoagaPoint point, const PointRain& rain)
+    {
+        const std::string name(id);
+        if (name.empty())
+            return "report not written: no id to name it";
+        const bool control = std::any_of(name.begin(), name.end(),
+                                         [](char c) { return (unsigned char)c < 0x20 || c == 0x7F; });
+        if (control || !IsSafeOutputName(name))
+            return "report not written: the id " + Quoted(name) + " cannot name a file in the reports folder";
+        const auto [earlier, fresh] = used_.try_emplace(name, line);
+        if (!fresh) {
+            std::string text = "report not written: the id is already used on line ";
+            AppendInteger(text, std::int64_t(earlier->second));
+            return text;
+        }
+        try {
+            writer_(template_, dir_ + name + kOutputExtension, point, rain);
+        } catch (const Error& error) {
+            return std::string("report not written: ") + error.what();
+        }
+        return {};
+    }
+
+private:
+    std::string dir_;
+    std::string template_;
+    const ReportWriter& writer_;
+    std::unordered_map<std::string, std::uint64_t> used_;
+};
+
+void AppendCoordinateProblem(std::string& out, const char* column, NumberStatus status, std::string_view text)
+{
+    if (!out.empty())
+        out += "; ";
+    out += column;
+    switch (status) {
+    case NumberStatus::Ok: break;
+    case NumberStatus::Empty: out += " is missing"; break;
+    case NumberStatus::NotANumber: out += " is not a number: " + Quoted(text); break;
+    case NumberStatus::OutOfRange: out += " is beyond single precision: " + Quoted(text); break;
+    }
+}
+
+}  // namespace
+
+void WriteReportWorkbook(const std::string& templatePath, const std::string& outputPath,
+                         GaussBoagaPoint point, const PointRain& rain)
+{
+    const RainQuantiles& q = rain.quantiles;
+    WriteRainReportFile(point.x, point.y, rain.centre.x, rain.centre.y, rain.a2, q.q2, q.q5, q.q10, q.q20,
+                        q.q50, q.q100, q.q200, templatePath, outputPath);
+}
+
+bool LayoutFromHeader(char sep, const std::vector<std::string_view>& fields, InputLayout& layout)
+{
+    constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
+    std::size_t id = kNone, east = kNone, north = kNone;
+    const auto take = [](std::size_t& column, std::size_t i, const char* name) {
+        if (column != kNone)
+            throw StartError(std::string("the column ") + name + " is named twice in the first line");
+        column = i;
+    };
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        const std::string name = AsciiLower(fields[i]);
+        if (name == "id")
+            take(id, i, "id");
+        else if (name == "east" || name == "est")
+            take(east, i, "East");
+        else if (name == "north" || name == "nord")
+            take(north, i, "North");
+    }
+    if (id == kNone || east == kNone || north == kNone)
+        return false;
+    layout = {sep, sep != ',', id, east, north};
+    return true;
+}
+
+BatchTotals RunBatch(const BatchOptions& options, const BatchHooks& hooks)
+{
+    const bool standardInput = options.pointsPath == "-";
+    const Descriptor input(standardInput ? -1 : OpenForReading(options.pointsPath));
+    const std::string inputName = standardInput ? "standard input" : options.pointsPath;
+    CsvReader reader(standardInput ? hooks.standardInput : input.get(), inputName);
+    CsvRecord record;
+    const InputLayout layout = ReadLayout(reader, record, inputName);
+
+    const ParameterGrids grids = ParameterGrids::Load();
+    Reports reports(options, hooks.writeReport);
+    ResultsOutput results(options.resultsPath, hooks.standardOutput);
+    CellResults cells(grids);
+    ProgressMeter meter(hooks.progress, hooks.now);
+
+    std::string& out = results.text();
+    out.append(kResultsHeader);
+    out += '\n';
+
+    BatchTotals totals;
+    std::string failure;
+    while (reader.Next(layout.separator, record)) {
+        ++totals.rows;
+        const auto field = [&record](std::size_t i) {
+            return i < record.fields.size() ? record.fields[i] : std::string_view();
+        };
+        const std::string_view id = field(layout.id);
+        GaussBoagaPoint point;
+        const NumberStatus east = ParseSingle(field(layout.east), layout.commaDecimal, point.x);
+        const NumberStatus north = ParseSingle(field(layout.north), layout.commaDecimal, point.y);
+
+        AppendField(out, id);
+        out += ',';
+        if (east == NumberStatus::Ok)
+            AppendSingle(out, point.x);
+        out += ',';
+        if (north == NumberStatus::Ok)
+            AppendSingle(out, point.y);
+
+        failure.clear();
+        if (east != NumberStatus::Ok)
+            AppendCoordinateProblem(failure, "East", east, field(layout.east));
+        if (north != NumberStatus::Ok)
+            AppendCoordinateProblem(failure, "North", north, field(layout.north));
+        if (failure.empty()) {
+            const CellOutcome cell = cells.For(point);
+            if (!cell.ok)
+                failure = cell.text;
+            else if (reports.on())
+                failure = reports.Write(id, record.line, point, ComputePointRain(point, grids));
+            if (failure.empty()) {
+                out += ',';
+                out += cell.text;
+                out += ",\n";
+            }
+        }
+        if (!failure.empty()) {
+            ++totals.failed;
+            out += kNoValues;
+            AppendField(out, failure);
+            out += '\n';
+        }
+        results.FlushIfFull();
+        if (reports.on() || totals.rows % 64 == 0)
+            meter.Update(totals.rows, totals.failed);
+    }
+    results.Commit();
+    meter.Finish(totals.rows, totals.failed);
+    return totals;
+}
+
+ProgressMeter::ProgressMeter(std::function<void(std::string_view)> sink, std::function<Clock::time_point()> now)
+    : sink_(std::move(sink)), now_(std::move(now))
+{
+    if (sink_)
+        last_ = now_();
+}
+
+void ProgressMeter::Update(std::uint64_t rows, std::uint64_t failed)
+{
+    if (!sink_)
+        return;
+    const Clock::time_point now = now_();
+    if (now - last_ < std::chrono::seconds(1))
+        return;
+    last_ = now;
+    Say("", rows, failed);
+}
+
+void ProgressMeter::Finish(std::uint64_t rows, std::uint64_t failed)
+{
+    if (spoken_)
+        Say(", done", rows, failed);
+}
+
+void ProgressMeter::Say(std::string_view what, std::uint64_t rows, std::uint64_t failed)
+{
+    std::string line = kProgramName;
+    line += ": ";
+    AppendInteger(line, std::int64_t(rows));
+    line += " rows, ";
+    AppendInteger(line, std::int64_t(failed));
+    line += " failed";
+    line += what;
+    sink_(line);
+    spoken_ = true;
+}
+
+}  // namespace quorvel::batch

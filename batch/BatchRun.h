@@ -1,0 +1,103 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "rain/PointRain.h"
+
+namespace quorvel::batch {
+
+inline constexpr const char* kProgramName = "quorvel-batch";
+
+// The first line of the results.
+inline constexpr std::string_view kResultsHeader =
+    "id,East,North,row,column,centreEast,centreNorth,a2,a1,cv,"
+    "q2,q5,q10,q20,q50,q100,q200,error";
+
+// A run that cannot be done at all for a reason of its own making (bad
+// arguments, an input without the columns it needs). Failures of files and
+// grids arrive as quorvel::Error.
+class StartError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct BatchOptions {
+    std::string pointsPath;   // "-": standard input
+    std::string resultsPath;  // empty: standard output
+    std::string reportsDir;   // empty: no reports
+    std::string templatePath = "programs/prototipo/pioggeTRNprot.xls";
+};
+
+// Writes the report workbook of one point from the template to outputPath,
+// whole or not at all. Throws Error.
+using ReportWriter = std::function<void(const std::string& templatePath, const std::string& outputPath,
+                                        GaussBoagaPoint point, const PointRain& rain)>;
+
+// The report Quorvel writes for one point, made from the template at
+// templatePath and written to outputPath. A ReportWriter.
+void WriteReportWorkbook(const std::string& templatePath, const std::string& outputPath,
+                         GaussBoagaPoint point, const PointRain& rain);
+
+struct BatchHooks {
+    ReportWriter writeReport;  // needed only with reports
+    // Receives progress lines meant for standard error; may be empty.
+    std::function<void(std::string_view line)> progress;
+    std::function<std::chrono::steady_clock::time_point()> now = [] {
+        return std::chrono::steady_clock::now();
+    };
+    // Where points come from when the points file is "-".
+    int standardInput = 0;
+    // Where results go when no results file is named.
+    int standardOutput = 1;
+};
+
+struct BatchTotals {
+    std::uint64_t rows = 0;
+    std::uint64_t failed = 0;
+};
+
+// How the input is laid out, as its header line tells.
+struct InputLayout {
+    char separator = ',';
+    bool commaDecimal = false;  // true unless the comma separates fields
+    std::size_t id = 0, east = 0, north = 0;
+};
+
+// The layout for a header record split at sep, if it names the columns id,
+// East (or Est) and North (or Nord), each once, in any case and any order.
+// Throws StartError when a column is named twice.
+bool LayoutFromHeader(char sep, const std::vector<std::string_view>& fields, InputLayout& layout);
+
+// Computes every point of the input in order, the three grids loaded once,
+// and writes one result row per input row; a row that fails carries its error
+// and the run goes on. Results go to a file only when the whole run succeeds
+// (written beside it, then renamed over it). Throws StartError or Error when
+// the run cannot be done; no results file is left behind then.
+BatchTotals RunBatch(const BatchOptions& options, const BatchHooks& hooks);
+
+// Progress lines for a long run: none during its first second, then at most
+// one a second, and a closing line only when there were others.
+class ProgressMeter {
+public:
+    using Clock = std::chrono::steady_clock;
+    ProgressMeter(std::function<void(std::string_view)> sink, std::function<Clock::time_point()> now);
+
+    void Update(std::uint64_t rows, std::uint64_t failed);
+    void Finish(std::uint64_t rows, std::uint64_t failed);
+
+private:
+    void Say(std::string_view what, std::uint64_t rows, std::uint64_t failed);
+
+    std::function<void(std::string_view)> sink_;
+    std::function<Clock::time_point()> now_;
+    Clock::time_point last_;
+    bool spoken_ = false;
+};
+
+}  // namespace quorvel::batch

@@ -1,0 +1,120 @@
+#include "batch/CommandLine.h"
+
+#include <string>
+#include <string_view>
+
+namespace quorvel::batch {
+
+namespace {
+
+// Stores an option's value; an option given twice or without a value is refused.
+void Take(std::string& slot, bool& seen, std::string_view option, const char* value)
+{
+    if (seen)
+        throw StartError(std::string(option) + " given twice");
+    if (value == nullptr || *value == '\0')
+        throw StartError(std::string(option) + " needs a value");
+    slot = value;
+    seen = true;
+}
+
+}  // namespace
+
+CommandLine ParseCommandLine(int argc, const char* const* argv)
+{
+    CommandLine line;
+    bool points = false, output = false, reports = false, optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
+        if (optionsEnded || arg.empty() || arg == "-" || arg[0] != '-') {
+            if (points)
+                throw StartError("more than one points file: " + std::string(arg));
+            line.options.pointsPath = std::string(arg);
+            points = true;
+            if (arg.empty())
+                throw StartError("the points file has an empty name");
+        } else if (arg == "--") {
+            optionsEnded = true;
+        } else if (arg == "-h" || arg == "--help") {
+            line.help = true;
+        } else if (arg == "-o" || arg == "--output") {
+            Take(line.options.resultsPath, output, arg, next);
+            ++i;
+        } else if (arg.starts_with("--output=")) {
+            Take(line.options.resultsPath, output, "--output", argv[i] + 9);
+        } else if (arg == "--reports") {
+            Take(line.options.reportsDir, reports, arg, next);
+            ++i;
+        } else if (arg.starts_with("--reports=")) {
+            Take(line.options.reportsDir, reports, "--reports", argv[i] + 10);
+        } else {
+            throw StartError("unknown option " + std::string(arg));
+        }
+    }
+    if (line.help)
+        return line;
+    if (!points)
+        throw StartError("no points file given");
+    return line;
+}
+
+const char* UsageText()
+{
+    return "Usage: quorvel-batch POINTS.csv [-o RESULTS.csv] [--reports DIR]\n"
+           "\n"
+           "Computes the design rainfall of Tervania for every point of POINTS.csv,\n"
+           "as Quorvel computes it for one point. Run it from the program's folder:\n"
+           "the parameter grids are read from grd/ there.\n"
+           "\n"
+           "POINTS.csv  a first line naming the columns id, East and North (or Est and\n"
+           "            Nord, in any order and any case; other columns are ignored),\n"
+           "            then one point a line, Gauss-Boaga East-zone metres. Fields are\n"
+           "            separated by commas, semicolons or tabs; with semicolons or\n"
+           "            tabs the decimal separator may be a comma. No digit grouping.\n"
+           "            - reads the points from standard input.\n"
+           "-o RESULTS.csv\n"
+           "            write the results into this file (replaced only when the run\n"
+           "            succeeds) instead of standard output.\n"
+           "--reports DIR\n"
+           "            also write the report workbook of each point into DIR,\n"
+           "            named by its id (DIR/<id>.xls).\n"
+           "-h, --help  show this text.\n"
+           "\n"
+           "Results: comma-separated, decimal point, one line per point in input order:\n"
+           "id, East, North, row, column, centreEast, centreNorth, a2, a1, cv,\n"
+           "q2, q5, q10, q20, q50, q100, q200, error. A point that cannot be computed\n"
+           "has its reason in the error column and no values.\n"
+           "Exit status: 0 every point computed, 1 some points failed, 2 the run could\n"
+           "not be done (message on standard error).\n"
+           "\n"
+           "Uso: quorvel-batch PUNTI.csv [-o RISULTATI.csv] [--reports CARTELLA]\n"
+           "\n"
+           "Calcola la pioggia di progetto della Tervania per ogni punto di PUNTI.csv,\n"
+           "come Quorvel la calcola per un punto. Va avviato dalla cartella del\n"
+           "programma: le griglie dei parametri sono lette dalla sua cartella grd/.\n"
+           "\n"
+           "PUNTI.csv   una prima riga con i nomi delle colonne id, East e North (o Est\n"
+           "            e Nord, in qualsiasi ordine, maiuscole o minuscole; le altre\n"
+           "            colonne sono ignorate), poi un punto per riga, in metri\n"
+           "            Gauss-Boaga fuso Est. Campi separati da virgole, punti e virgola\n"
+           "            o tabulazioni; con punto e virgola o tabulazione il separatore\n"
+           "            decimale può essere la virgola. Niente separatori delle migliaia.\n"
+           "            - legge i punti dallo standard input.\n"
+           "-o RISULTATI.csv\n"
+           "            scrive i risultati in questo file (sostituito solo se\n"
+           "            l'elaborazione riesce) invece che sullo standard output.\n"
+           "--reports CARTELLA\n"
+           "            scrive anche il report di ogni punto in CARTELLA, con il nome\n"
+           "            del suo id (CARTELLA/<id>.xls).\n"
+           "-h, --help  mostra questo testo.\n"
+           "\n"
+           "Risultati: separati da virgole, punto decimale, una riga per punto\n"
+           "nell'ordine di ingresso: id, East, North, row, column, centreEast,\n"
+           "centreNorth, a2, a1, cv, q2, q5, q10, q20, q50, q100, q200, error. Un punto\n"
+           "che non si può calcolare ha il motivo nella colonna error e nessun valore.\n"
+           "Stato di uscita: 0 tutti i punti calcolati, 1 alcuni punti non riusciti,\n"
+           "2 elaborazione non eseguita (messaggio sullo standard error).\n";
+}
+
+}  // namespace quorvel::batch

@@ -1,0 +1,48 @@
+// quorvel-batch: the design rainfall of many points, from a CSV file.
+#include <cstdio>
+#include <exception>
+#include <string_view>
+
+#include <unistd.h>
+
+#include "batch/BatchRun.h"
+#include "batch/CommandLine.h"
+
+namespace {
+
+void SayOnStandardError(std::string_view text)
+{
+    std::fprintf(stderr, "%s: %.*s\n", quorvel::batch::kProgramName, int(text.size()), text.data());
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    using namespace quorvel::batch;
+    CommandLine line;
+    try {
+        line = ParseCommandLine(argc, argv);
+    } catch (const StartError& error) {
+        SayOnStandardError(error.what());
+        SayOnStandardError("see quorvel-batch --help");
+        return 2;
+    }
+    if (line.help) {
+        std::fputs(UsageText(), stdout);
+        return 0;
+    }
+
+    BatchHooks hooks;
+    hooks.writeReport = WriteReportWorkbook;
+    hooks.progress = [](std::string_view text) { std::fprintf(stderr, "%.*s\n", int(text.size()), text.data()); };
+    hooks.standardInput = STDIN_FILENO;
+    hooks.standardOutput = STDOUT_FILENO;
+    try {
+        const BatchTotals totals = RunBatch(line.options, hooks);
+        return totals.failed == 0 ? 0 : 1;
+    } catch (const std::exception& error) {
+        SayOnStandardError(error.what());
+        return 2;
+    }
+}

@@ -1,0 +1,79 @@
+#pragma once
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "rain/Grid.h"
+#include "tests/rain/GridFixture.h"
+
+namespace quorvel::test {
+
+inline constexpr int kBatchColumns = 361;
+
+// Coordinates inside cell (row, column), offset metres from its south-west corner.
+inline float CellEast(int column, float offset = 250)
+{
+    return float(kGridWestEdge + (column - 1) * kGridCellSize) + offset;
+}
+inline float CellNorth(int row, float offset = 250)
+{
+    return float(kGridSouthEdge + (kGridRows - row) * kGridCellSize) + offset;
+}
+
+// Cells whose parameters are not numbers.
+inline constexpr int kNanA1Row = 10, kNanA1Column = 10;
+inline constexpr int kNanA2Row = 10, kNanA2Column = 11;
+
+// Works inside a scratch application folder whose grids the test writes, as
+// the program works inside its own folder.
+class AppFolder : public ::testing::Test {
+protected:
+    ScratchDir dir;
+    std::filesystem::path previous = std::filesystem::current_path();
+
+    void SetUp() override
+    {
+        std::filesystem::current_path(dir.path());
+        std::vector<float> a2, a1, cv;
+        for (int r = 1; r <= kGridRows; ++r)
+            for (int c = 1; c <= kBatchColumns; ++c) {
+                a2.push_back(0.2f + float((r * 7 + c * 3) % 101) / 997.0f);
+                a1.push_back(20.0f + float(c % 53) / 7.0f + float(r) / 13.0f);
+                cv.push_back(c == 1 ? 0.0f : 0.15f + float((r * c) % 37) / 203.0f);
+            }
+        a1[std::size_t(kNanA1Row - 1) * kBatchColumns + (kNanA1Column - 1)] = NAN;
+        a2[std::size_t(kNanA2Row - 1) * kBatchColumns + (kNanA2Column - 1)] = NAN;
+        WriteGrid("a2", a2);
+        WriteGrid("a1", a1);
+        WriteGrid("cv", cv);
+    }
+    void TearDown() override { std::filesystem::current_path(previous); }
+
+    static void WriteGrid(const std::string& name, const std::vector<float>& values)
+    {
+        WriteText("grd/param_" + name + ".hdr", GridHeader(kBatchColumns, kGridRows));
+        WriteFloats("grd/param_" + name + ".ras", values);
+    }
+};
+
+// Any path, relative to the folder the test works in or not.
+inline void WriteFile(const std::string& path, const std::string& text)
+{
+    WriteText(std::filesystem::absolute(path).string(), text);
+}
+
+inline std::string ReadText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+}  // namespace quorvel::test

@@ -1,0 +1,381 @@
+#include <algorithm>
+#include <bit>
+#include <charconv>
+#include <chrono>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "batch/BatchRun.h"
+#include "batch/Csv.h"
+#include "rain/Error.h"
+#include "rain/PointRain.h"
+#include "tests/batch/BatchFixture.h"
+
+namespace quorvel::batch {
+namespace {
+
+using Records = std::vector<std::vector<std::string>>;
+using test::CellEast;
+using test::CellNorth;
+
+Records ReadResults(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    EXPECT_GE(fd, 0) << path;
+    CsvReader reader(fd, path);
+    CsvRecord record;
+    Records records;
+    while (reader.Next(',', record))
+        records.emplace_back(record.fields.begin(), record.fields.end());
+    ::close(fd);
+    return records;
+}
+
+float Single(const std::string& text)
+{
+    float value = NAN;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    EXPECT_TRUE(ec == std::errc() && end == text.data() + text.size()) << text;
+    return value;
+}
+
+std::int32_t Whole(const std::string& text)
+{
+    std::int32_t value = -1;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    EXPECT_TRUE(ec == std::errc() && end == text.data() + text.size()) << text;
+    return value;
+}
+
+std::uint32_t Bits(float value)
+{
+    return std::bit_cast<std::uint32_t>(value);
+}
+
+std::string Text(float value)
+{
+    std::string text;
+    AppendSingle(text, value);
+    return text;
+}
+
+// A result row holds the point and exactly the numbers of ComputePointRain.
+void ExpectRow(const std::vector<std::string>& row, GaussBoagaPoint point, const PointRain& rain)
+{
+    ASSERT_EQ(row.size(), 18u);
+    EXPECT_EQ(Bits(Single(row[1])), Bits(point.x));
+    EXPECT_EQ(Bits(Single(row[2])), Bits(point.y));
+    EXPECT_EQ(Whole(row[3]), rain.cell.row);
+    EXPECT_EQ(Whole(row[4]), rain.cell.column);
+    const std::vector<float> expected = {rain.centre.x, rain.centre.y, rain.a2, rain.a1, rain.cv,
+                                         rain.quantiles.q2, rain.quantiles.q5, rain.quantiles.q10,
+                                         rain.quantiles.q20, rain.quantiles.q50, rain.quantiles.q100,
+                                         rain.quantiles.q200};
+    for (std::size_t i = 0; i < expected.size(); ++i)
+        EXPECT_EQ(Bits(Single(row[5 + i])), Bits(expected[i])) << "column " << 5 + i << ": " << row[5 + i];
+    EXPECT_EQ(row[17], "");
+}
+
+void ExpectFailedRow(const std::vector<std::string>& row, const std::string& id, const std::string& error)
+{
+    ASSERT_EQ(row.size(), 18u);
+    EXPECT_EQ(row[0], id);
+    for (std::size_t i = 3; i < 17; ++i)
+        EXPECT_EQ(row[i], "") << id << ", column " << i;
+    EXPECT_EQ(row[17], error) << id;
+}
+
+class BatchRun : public test::AppFolder {
+protected:
+    BatchOptions options;
+    BatchHooks hooks;
+
+    BatchTotals Run(const std::string& points)
+    {
+        test::WriteFile("points.csv", points);
+        options.pointsPath = "points.csv";
+        options.resultsPath = "results.csv";
+        return RunBatch(options, hooks);
+    }
+    Records Results() { return ReadResults("results.csv"); }
+};
+
+TEST_F(BatchRun, MixedRowsKeepTheirOrderAndTheirErrors)
+{
+    const std::string nanA1 = Text(CellEast(test::kNanA1Column)) + "," + Text(CellNorth(test::kNanA1Row));
+    const std::string nanA2 = Text(CellEast(test::kNanA2Column)) + "," + Text(CellNorth(test::kNanA2Row));
+    const BatchTotals totals = Run("id,East,North\n"
+                                   "first,2400000,5100000\n"
+                                   "letters,24OO000,5100000\n"
+                                   "west,2300000,5100000\n"
+                                   "no north,2400000,\n"
+                                   "short,2400000\n"
+                                   "nan a1," + nanA1 + "\n"
+                                   "nan a2," + nanA2 + "\n"
+                                   "far,1" + std::string(30, '0') + ",5100000\n"
+                                   "\"last, quoted\",2400000.3,5100000.7\n");
+    EXPECT_EQ(totals.rows, 9u);
+    EXPECT_EQ(totals.failed, 7u);
+
+    const Records rows = Results();
+    ASSERT_EQ(rows.size(), 10u);
+    EXPECT_EQ(rows[0], (std::vector<std::string>{"id", "East", "North", "row", "column", "centreEast",
+                                                 "centreNorth", "a2", "a1", "cv", "q2", "q5", "q10", "q20",
+                                                 "q50", "q100", "q200", "error"}));
+    EXPECT_EQ(rows[1][0], "first");
+    ExpectRow(rows[1], {2400000, 5100000}, ComputePointRain({2400000, 5100000}));
+    ExpectFailedRow(rows[2], "letters", "East is not a number: \"24OO000\"");
+    EXPECT_EQ(rows[2][1], "");
+    EXPECT_EQ(rows[2][2], "5100000");
+    ExpectFailedRow(rows[3], "west", "outside the parameter grids (row 140, column -19)");
+    EXPECT_EQ(rows[3][1], "2300000");
+    ExpectFailedRow(rows[4], "no north", "North is missing");
+    ExpectFailedRow(rows[5], "short", "North is missing");
+    ExpectFailedRow(rows[6], "nan a1", "floating-point failure (cv or a1 is not a finite number)");
+    ExpectFailedRow(rows[7], "nan a2", "a2 is not a finite number (row 10, column 11)");
+    ExpectFailedRow(rows[8], "far", "overflow (coordinate beyond the grid arithmetic)");
+    EXPECT_EQ(rows[9][0], "last, quoted");
+    ExpectRow(rows[9], {2400000.25f, 5100000.5f}, ComputePointRain({2400000.25f, 5100000.5f}));
+}
+
+TEST_F(BatchRun, AgreesWithComputePointRainInsideAndAtCellBorders)
+{
+    std::mt19937 random(2026);
+    std::uniform_real_distribution<float> east(2308000, 2310000 + test::kBatchColumns * 500 + 2000);
+    std::uniform_real_distribution<float> north(5038000, 5172000);
+    std::uniform_int_distribution<int> column(0, test::kBatchColumns + 1), row(0, kGridRows + 1);
+    const float eastNudges[] = {0, 0.25f, -0.25f, 0.125f, -0.125f};
+    const float northNudges[] = {0, 0.5f, -0.5f, 0.25f, -0.25f};
+
+    std::vector<GaussBoagaPoint> points;
+    for (int i = 0; i < 1500; ++i)
+        points.push_back({east(random), north(random)});
+    for (int i = 0; i < 1500; ++i)
+        points.push_back({float(kGridWestEdge + column(random) * 500) + eastNudges[i % 5],
+                          float(kGridSouthEdge + row(random) * 500) + northNudges[(i / 5) % 5]});
+    points.push_back({CellEast(test::kNanA2Column), CellNorth(test::kNanA2Row)});
+
+    std::string input = "id;East;North\r\n";
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        std::string east = Text(points[i].x), north = Text(points[i].y);
+        if (i % 2 == 1) {
+            std::replace(east.begin(), east.end(), '.', ',');
+            std::replace(north.begin(), north.end(), '.', ',');
+        }
+        input += "p" + std::to_string(i) + ";" + east + ";" + north + "\r\n";
+    }
+    const BatchTotals totals = Run(input);
+
+    const Records rows = Results();
+    ASSERT_EQ(rows.size(), points.size() + 1);
+    std::uint64_t failed = 0;
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        const auto& row = rows[i + 1];
+        ASSERT_EQ(row[0], "p" + std::to_string(i));
+        bool fails = false;
+        PointRain rain;
+        try {
+            rain = ComputePointRain(points[i]);
+            fails = !std::isfinite(rain.a2);
+        } catch (const Error&) {
+            fails = true;
+        }
+        if (fails) {
+            ++failed;
+            EXPECT_NE(row[17], "") << row[0];
+            EXPECT_EQ(row[3], "") << row[0];
+        } else {
+            ExpectRow(row, points[i], rain);
+        }
+    }
+    EXPECT_EQ(totals.rows, points.size());
+    EXPECT_EQ(totals.failed, failed);
+    EXPECT_GT(failed, 50u);
+    EXPECT_LT(failed, points.size() / 2);
+}
+
+TEST_F(BatchRun, SemicolonsWithDecimalCommasAndCrLf)
+{
+    const BatchTotals totals = Run("\xEF\xBB\xBFid;East;North\r\n"
+                                   "P1;2400000,5;5100000,5\r\n"
+                                   "\r\n"
+                                   "P2;2400000.5;\"5100000,5\"\r\n"
+                                   "P3;2.400.000;5100000\r\n");
+    EXPECT_EQ(totals.rows, 3u);
+    EXPECT_EQ(totals.failed, 1u);
+    const Records rows = Results();
+    ASSERT_EQ(rows.size(), 4u);
+    const GaussBoagaPoint point{2400000.5f, 5100000.5f};
+    ExpectRow(rows[1], point, ComputePointRain(point));
+    ExpectRow(rows[2], point, ComputePointRain(point));
+    ExpectFailedRow(rows[3], "P3", "East is not a number: \"2.400.000\"");
+}
+
+TEST_F(BatchRun, TabsItalianNamesAnyOrderAndOtherColumns)
+{
+    Run("Nord\tnote\tEST\tID\n5100000\tfirst, of all\t2400000,5\tA\n");
+    const Records rows = Results();
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1][0], "A");
+    const GaussBoagaPoint point{2400000.5f, 5100000};
+    ExpectRow(rows[1], point, ComputePointRain(point));
+}
+
+TEST_F(BatchRun, IdsWithSeparatorsQuotesAndLineBreaksReadBackUnchanged)
+{
+    const std::vector<std::string> ids = {"a,b", "say \"x\"", "two\nlines", " padded ", "a;b"};
+    std::string input = "id,East,North\n";
+    for (const std::string& id : ids) {
+        std::string field;
+        AppendField(field, id);
+        input += field + ",2400000,5100000\n";
+    }
+    Run(input);
+    const Records rows = Results();
+    ASSERT_EQ(rows.size(), ids.size() + 1);
+    for (std::size_t i = 0; i < ids.size(); ++i)
+        EXPECT_EQ(rows[i + 1][0], ids[i]);
+}
+
+TEST_F(BatchRun, HeaderAloneGivesHeaderAlone)
+{
+    const BatchTotals totals = Run("id,East,North\r\n\r\n");
+    EXPECT_EQ(totals.rows, 0u);
+    EXPECT_EQ(test::ReadText("results.csv"), std::string(kResultsHeader) + "\n");
+}
+
+TEST_F(BatchRun, RunsThatCannotStartLeaveTheResultsFileAlone)
+{
+    test::WriteFile("results.csv", "earlier results\n");
+    const auto fails = [this](const std::string& points) {
+        EXPECT_ANY_THROW(Run(points)) << points;
+        EXPECT_EQ(test::ReadText("results.csv"), "earlier results\n");
+    };
+    fails("");
+    fails("\r\n\r\n");
+    fails("name,x,y\n1,2400000,5100000\n");
+    fails("id,East,East,North\n");
+    EXPECT_THROW(Run(""), StartError);
+
+    options.reportsDir = "reports";
+    options.templatePath = "no such template.xls";
+    hooks.writeReport = [](const std::string&, const std::string&, GaussBoagaPoint, const PointRain&) {};
+    fails("id,East,North\n1,2400000,5100000\n");
+    options.reportsDir.clear();
+
+    std::filesystem::remove("grd/param_cv.ras");
+    try {
+        Run("id,East,North\n1,2400000,5100000\n");
+        ADD_FAILURE() << "ran without the cv grid";
+    } catch (const Error& error) {
+        EXPECT_EQ(error.kind(), ErrorKind::FileNotFound);
+        EXPECT_EQ(error.file(), kCvRaster);
+    }
+    EXPECT_EQ(test::ReadText("results.csv"), "earlier results\n");
+
+    options.pointsPath = "missing.csv";
+    EXPECT_THROW(RunBatch(options, hooks), Error);
+    // Nothing but the files the test made is left in the folder.
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator("."))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"grd", "points.csv", "results.csv"}));
+}
+
+TEST_F(BatchRun, StandardOutputGetsWhatTheFileGets)
+{
+    const std::string points = "id,East,North\nA,2400000,5100000\nB,x,5100000\n";
+    Run(points);
+    const int fd = ::open("stdout.csv", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    options.resultsPath.clear();
+    hooks.standardOutput = fd;
+    RunBatch(options, hooks);
+    ::close(fd);
+    EXPECT_EQ(test::ReadText("stdout.csv"), test::ReadText("results.csv"));
+}
+
+TEST_F(BatchRun, ReportsAreNamedByIdAndNeverLeaveTheirFolder)
+{
+    struct Call {
+        std::string templatePath, outputPath;
+        GaussBoagaPoint point;
+        float q200;
+    };
+    std::vector<Call> calls;
+    test::WriteFile("template.xls", "template");
+    options.templatePath = "template.xls";
+    options.reportsDir = "out/reports";
+    hooks.writeReport = [&calls](const std::string& templatePath, const std::string& outputPath,
+                                 GaussBoagaPoint point, const PointRain& rain) {
+        if (outputPath.ends_with("/refused.xls"))
+            throw Error(ErrorKind::PathAccess, outputPath, "refused");
+        calls.push_back({templatePath, outputPath, point, rain.quantiles.q200});
+    };
+    const BatchTotals totals = Run("id,East,North\n"
+                                   "P1,2400000,5100000\n"
+                                   "../up,2400000,5100000\n"
+                                   ",2400000,5100000\n"
+                                   "P1,2400500,5100000\n"
+                                   "sub/dir,2400000,5100000\n"
+                                   "..,2400000,5100000\n"
+                                   "refused,2400000,5100000\n"
+                                   "outside,2000000,5100000\n"
+                                   "Piogge.xls,2400500,5100000\n");
+    EXPECT_EQ(totals.rows, 9u);
+    EXPECT_EQ(totals.failed, 7u);
+    EXPECT_TRUE(std::filesystem::is_directory("out/reports"));
+
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].templatePath, "template.xls");
+    EXPECT_EQ(calls[0].outputPath, "out/reports/P1.xls");
+    EXPECT_EQ(calls[0].q200, ComputePointRain({2400000, 5100000}).quantiles.q200);
+    EXPECT_EQ(calls[1].outputPath, "out/reports/Piogge.xls.xls");
+    EXPECT_EQ(calls[1].point, (GaussBoagaPoint{2400500, 5100000}));
+
+    const Records rows = Results();
+    ASSERT_EQ(rows.size(), 10u);
+    EXPECT_EQ(rows[1][17], "");
+    ExpectFailedRow(rows[2], "../up", "report not written: the id \"../up\" cannot name a file in the reports folder");
+    ExpectFailedRow(rows[3], "", "report not written: no id to name it");
+    ExpectFailedRow(rows[4], "P1", "report not written: the id is already used on line 2");
+    ExpectFailedRow(rows[5], "sub/dir",
+                    "report not written: the id \"sub/dir\" cannot name a file in the reports folder");
+    ExpectFailedRow(rows[6], "..", "report not written: the id \"..\" cannot name a file in the reports folder");
+    ExpectFailedRow(rows[7], "refused",
+                    "report not written: path/file access error: out/reports/refused.xls (refused)");
+    ExpectFailedRow(rows[8], "outside", "outside the parameter grids (row 140, column -619)");
+    EXPECT_EQ(rows[9][17], "");
+}
+
+TEST(ProgressMeter, AtMostALineASecondAndNothingForShortRuns)
+{
+    using namespace std::chrono_literals;
+    ProgressMeter::Clock::time_point clock{};
+    std::vector<std::string> lines;
+    const auto sink = [&lines](std::string_view line) { lines.emplace_back(line); };
+    const auto now = [&clock] { return clock += 300ms; };
+
+    ProgressMeter shortRun(sink, now);
+    shortRun.Update(64, 0);
+    shortRun.Update(128, 1);
+    shortRun.Finish(150, 1);
+    EXPECT_TRUE(lines.empty());
+
+    ProgressMeter longRun(sink, now);
+    for (std::uint64_t rows = 1; rows <= 10; ++rows)
+        longRun.Update(rows * 1000, rows / 4);
+    longRun.Finish(10500, 2);
+    EXPECT_EQ(lines, (std::vector<std::string>{"quorvel-batch: 4000 rows, 1 failed",
+                                               "quorvel-batch: 8000 rows, 2 failed",
+                                               "quorvel-batch: 10500 rows, 2 failed, done"}));
+}
+
+}  // namespace
+}  // namespace quorvel::batch

@@ -1,0 +1,167 @@
+// The program as a user runs it, from its folder.
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+
+#include "batch/BatchRun.h"
+#include "batch/Csv.h"
+#include "rain/PointRain.h"
+#include "tests/batch/BatchFixture.h"
+
+namespace quorvel::batch {
+namespace {
+
+struct Outcome {
+    int status = -1;
+    std::string out, err;
+};
+
+class Program : public test::AppFolder {
+protected:
+    static Outcome Run(const std::string& arguments)
+    {
+        const std::string command =
+            std::string("'") + QUORVEL_BATCH_PROGRAM + "' " + arguments + " >stdout.txt 2>stderr.txt";
+        const int raw = std::system(command.c_str());
+        Outcome outcome;
+        outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        outcome.out = test::ReadText("stdout.txt");
+        outcome.err = test::ReadText("stderr.txt");
+        std::filesystem::remove("stdout.txt");
+        std::filesystem::remove("stderr.txt");
+        return outcome;
+    }
+};
+
+const std::string kGood = "id,East,North\nA,2400000,5100000\nB,2385123.5,5100001.5\n";
+
+TEST_F(Program, ExitStatusSaysHowTheRunWent)
+{
+    test::WriteFile("good.csv", kGood);
+    test::WriteFile("mixed.csv", kGood + "C,2300000,5100000\n");
+
+    const Outcome good = Run("good.csv");
+    EXPECT_EQ(good.status, 0);
+    EXPECT_EQ(good.err, "");
+    EXPECT_TRUE(good.out.starts_with(std::string(kResultsHeader) + "\nA,2400000,5100000,140,181,"));
+
+    const Outcome mixed = Run("mixed.csv");
+    EXPECT_EQ(mixed.status, 1);
+    EXPECT_EQ(mixed.err, "");
+    EXPECT_TRUE(mixed.out.ends_with(
+        "\nC,2300000,5100000,,,,,,,,,,,,,,,\"outside the parameter grids (row 140, column -19)\"\n"))
+        << mixed.out;
+
+    for (const std::string arguments : {"missing.csv", "", "good.csv extra.csv", "good.csv -o", "good.csv --bogus",
+                                        "good.csv -o a.csv -o b.csv"}) {
+        const Outcome refused = Run(arguments);
+        EXPECT_EQ(refused.status, 2) << arguments;
+        EXPECT_EQ(refused.out, "") << arguments;
+        EXPECT_TRUE(refused.err.starts_with("quorvel-batch: ")) << arguments << ": " << refused.err;
+    }
+
+    test::WriteFile("empty.csv", "");
+    const Outcome empty = Run("empty.csv");
+    EXPECT_EQ(empty.status, 2);
+    EXPECT_EQ(empty.out, "");
+    EXPECT_NE(empty.err.find("empty.csv: empty file"), std::string::npos) << empty.err;
+
+    std::filesystem::remove("grd/param_a1.hdr");
+    const Outcome noGrid = Run("good.csv -o results.csv");
+    EXPECT_EQ(noGrid.status, 2);
+    EXPECT_EQ(noGrid.err, "quorvel-batch: file not found: grd/param_a1.hdr\n");
+    EXPECT_FALSE(std::filesystem::exists("results.csv"));
+}
+
+TEST_F(Program, HelpInEnglishAndItalian)
+{
+    for (const std::string arguments : {"--help", "-h", "points.csv --help"}) {
+        const Outcome help = Run(arguments);
+        EXPECT_EQ(help.status, 0);
+        EXPECT_TRUE(help.out.starts_with("Usage: quorvel-batch POINTS.csv [-o RESULTS.csv] [--reports DIR]\n"));
+        EXPECT_NE(help.out.find("\nUso: quorvel-batch PUNTI.csv [-o RISULTATI.csv] [--reports CARTELLA]\n"),
+                  std::string::npos);
+        EXPECT_EQ(help.err, "");
+    }
+}
+
+TEST_F(Program, ResultsFileHoldsWhatStandardOutputShows)
+{
+    test::WriteFile("points.csv", kGood);
+    test::WriteFile("results.csv", "earlier");
+    const Outcome toFile = Run("points.csv -o results.csv");
+    const Outcome toOutput = Run("- <points.csv");
+    EXPECT_EQ(toFile.status, 0);
+    EXPECT_EQ(toFile.out, "");
+    EXPECT_EQ(toOutput.status, 0);
+    EXPECT_EQ(test::ReadText("results.csv"), toOutput.out);
+    for (const auto& entry : std::filesystem::directory_iterator("."))
+        EXPECT_FALSE(entry.path().filename().string().starts_with("results.csv.")) << entry.path();
+}
+
+// Cells C6 F6 C7 F7 B10 B13:H13 of each report's first sheet, as xlrd reads them.
+std::vector<std::vector<double>> ReportCellsRead(const std::vector<std::string>& paths)
+{
+    std::string command = std::string(QUORVEL_PYTHON) +
+        " -c 'import sys, xlrd\n"
+        "for path in sys.argv[1:]:\n"
+        "    s = xlrd.open_workbook(path).sheet_by_index(0)\n"
+        "    cells = [(5, 2), (5, 5), (6, 2), (6, 5), (9, 1)] + [(12, c) for c in range(1, 8)]\n"
+        "    print(*[repr(s.cell_value(r, c)) if s.cell_type(r, c) == xlrd.XL_CELL_NUMBER else \"x\"\n"
+        "            for r, c in cells])\n' ";
+    for (const std::string& path : paths)
+        command += "'" + path + "' ";
+    command += ">cells.txt";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    std::istringstream lines(test::ReadText("cells.txt"));
+    std::vector<std::vector<double>> reports;
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream words(line);
+        std::vector<double> values;
+        for (std::string word; words >> word;) {
+            double value = NAN;
+            std::from_chars(word.data(), word.data() + word.size(), value);
+            values.push_back(value);
+        }
+        reports.push_back(values);
+    }
+    return reports;
+}
+
+TEST_F(Program, ReportsHoldTheNumbersOfTheirRows)
+{
+    test::WriteFile("programs/prototipo/pioggeTRNprot.xls", test::ReadText(QUORVEL_REPORT_TEMPLATE));
+    test::WriteFile("points.csv", kGood + "C,2300000,5100000\nD,2410000.25,5090000.5\n");
+    const Outcome run = Run("points.csv -o results.csv --reports reports");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "");
+
+    const std::vector<GaussBoagaPoint> points = {{2400000, 5100000}, {2385123.5f, 5100001.5f},
+                                                 {2410000.25f, 5090000.5f}};
+    const auto cells = ReportCellsRead({"reports/A.xls", "reports/B.xls", "reports/D.xls"});
+    ASSERT_EQ(cells.size(), 3u);
+    EXPECT_FALSE(std::filesystem::exists("reports/C.xls"));
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        const PointRain rain = ComputePointRain(points[i]);
+        const auto q = rain.quantiles.InOrder();
+        const std::vector<double> expected = {
+            std::nearbyint(double(points[i].x)), std::nearbyint(double(points[i].y)),
+            double(rain.centre.x), double(rain.centre.y), double(rain.a2),
+            double(q[0]), double(q[1]), double(q[2]), double(q[3]), double(q[4]), double(q[5]), double(q[6])};
+        EXPECT_EQ(cells[i], expected) << i;
+    }
+    // 2385123.5 and 5100001.5 round to their even neighbours.
+    EXPECT_EQ(cells[1][0], 2385124.0);
+    EXPECT_EQ(cells[1][1], 5100002.0);
+}
+
+}  // namespace
+}  // namespace quorvel::batch
