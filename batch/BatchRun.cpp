@@ -244,20 +244,29 @@ public:
         Slot& slot = slots_[std::size_t(cell.row - 1) * std::size_t(grids_.a2.columnCount()) +
                             std::size_t(cell.column - 1)];
         if (slot.state == Slot::kUnknown) {
-            slot.offset = texts_.size();
+            if (texts_.size() > kMaxTexts) {
+                scratch_.clear();
+                const bool ok = Compute(point, cell, scratch_);
+                return {ok, scratch_};
+            }
+            slot.offset = std::uint32_t(texts_.size());
             slot.state = Compute(point, cell, texts_) ? Slot::kOk : Slot::kFailed;
-            slot.size = texts_.size() - slot.offset;
+            slot.size = std::uint16_t(texts_.size() - slot.offset);
         }
         return {slot.state == Slot::kOk, std::string_view(texts_).substr(slot.offset, slot.size)};
     }
 
 private:
+    // Small, so that the slots of a whole region stay in the processor's cache.
     struct Slot {
         enum State : std::uint8_t { kUnknown, kOk, kFailed };
-        std::size_t offset = 0;
-        std::uint32_t size = 0;
+        std::uint32_t offset = 0;
+        std::uint16_t size = 0;  // 14 numbers of at most 49 characters and their commas
         State state = kUnknown;
     };
+    static_assert(sizeof(Slot) == 8);
+    // Beyond this the cells are computed afresh for each point.
+    static constexpr std::size_t kMaxTexts = std::numeric_limits<std::uint32_t>::max() - 4096;
 
     static std::string CellText(GridCell cell)
     {
