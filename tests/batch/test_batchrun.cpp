@@ -289,18 +289,6 @@ TEST_F(BatchRun, RunsThatCannotStartLeaveTheResultsFileAlone)
     EXPECT_EQ(names, (std::vector<std::string>{"grd", "points.csv", "results.csv"}));
 }
 
-TEST_F(BatchRun, StandardOutputGetsWhatTheFileGets)
-{
-    const std::string points = "id,East,North\nA,2400000,5100000\nB,x,5100000\n";
-    Run(points);
-    const int fd = ::open("stdout.csv", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    options.resultsPath.clear();
-    hooks.standardOutput = fd;
-    RunBatch(options, hooks);
-    ::close(fd);
-    EXPECT_EQ(test::ReadText("stdout.csv"), test::ReadText("results.csv"));
-}
-
 TEST_F(BatchRun, ReportsAreNamedByIdAndNeverLeaveTheirFolder)
 {
     struct Call {
