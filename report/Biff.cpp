@@ -1101,6 +1101,7 @@ void Editor::FixOffsets()
 Bytes Editor::Serialize() const
 {
     Bytes out;
+    out.reserve(stream_.size() + 1024);
     for (const Substream& part : parts_) {
         for (const Record& record : part.records) {
             const size_t at = out.size();

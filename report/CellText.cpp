@@ -46,10 +46,23 @@ std::u16string FormatGeneral(double value)
     return Widen(buffer);
 }
 
-// The first section of a format with colours, conditions, quotes, escapes,
-// padding and fill resolved to the characters they show.
-std::u16string ShownPattern(std::u16string_view format)
+bool IsDateCode(char16_t c)
 {
+    switch (c) {
+    case u'y': case u'Y': case u'd': case u'D': case u'h': case u'H':
+    case u'm': case u'M': case u's': case u'S':
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The first section of a format with colours, conditions, quotes, escapes,
+// padding and fill resolved to the characters they show; dateCodes tells
+// whether it formats a date or time (codes outside quotes).
+std::u16string ShownPattern(std::u16string_view format, bool& dateCodes)
+{
+    dateCodes = false;
     std::u16string out;
     bool quoted = false;
     for (size_t i = 0; i < format.size(); ++i) {
@@ -76,24 +89,11 @@ std::u16string ShownPattern(std::u16string_view format)
         } else if (c == u'*') {
             ++i;
         } else {
+            dateCodes = dateCodes || IsDateCode(c);
             out += c;
         }
     }
     return out;
-}
-
-bool IsDatePattern(std::u16string_view pattern)
-{
-    for (char16_t c : pattern) {
-        switch (c) {
-        case u'y': case u'Y': case u'd': case u'D': case u'h': case u'H':
-        case u'm': case u'M': case u's': case u'S':
-            return true;
-        default:
-            break;
-        }
-    }
-    return false;
 }
 
 }  // namespace
@@ -142,8 +142,9 @@ std::u16string FormatNumber(double value, std::u16string_view format)
     if (IsGeneral(format) || format == u"@" || format.empty()) {
         return FormatGeneral(value);
     }
-    const std::u16string pattern = ShownPattern(format);
-    if (IsDatePattern(pattern)) {
+    bool date = false;
+    const std::u16string pattern = ShownPattern(format, date);
+    if (date) {
         return pattern;
     }
     int decimals = 0;

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include "BiffReader.h"
 #include "rain/Error.h"
@@ -205,6 +206,26 @@ TEST_P(Producers, SecondReportFromTheSameTemplateIsTheSame)
 
 INSTANTIATE_TEST_SUITE_P(Templates, Producers, testing::ValuesIn(Templates()),
                          [](const auto& info) { return info.param.stem().string(); });
+
+TEST(WriteRainReport, ColumnsFitTheirTextsButNotMergedOnes)
+{
+    AppFolder app(kFixtures / "libreoffice_template.xls");
+    app.Write("Piogge");
+    std::map<int, double> widths;
+    for (const BiffRecord& r : ReadBiff(WorkbookStream(ReadFileBytes(app.output("Piogge.xls"))))) {
+        if (r.sheet == 0 && r.type == 0x007D && Get16(r.data, 0) == Get16(r.data, 2)) {
+            widths[Get16(r.data, 0)] = Get16(r.data, 4) / 256.0;
+        }
+    }
+    // A holds "Centro cella" and a 57-character title merged over A1:H1; B
+    // holds "Coordinate Gauss-Boaga fuso Est"; C holds 2,400,250 and a merged note.
+    EXPECT_GT(widths[0], 10);
+    EXPECT_LT(widths[0], 20);
+    EXPECT_GT(widths[1], 28);
+    EXPECT_LT(widths[1], 40);
+    EXPECT_GT(widths[2], 7);
+    EXPECT_LT(widths[2], 14);
+}
 
 TEST(WriteRainReport, OddNamesStayInTheOutputFolder)
 {
