@@ -17,5 +17,10 @@ cd "$work"
 ASAN_OPTIONS=fast_unwind_on_malloc=0 LSAN_OPTIONS="suppressions=$here/lsan.supp" \
     "$build/tests/report/fuzz_report_template" -max_total_time="${1:-600}" -timeout=5 \
     -rss_limit_mb=2048 -max_len=65536 -print_final_stats=1 -artifact_prefix="$here/" "$work"
-# Keep the corpus small: only inputs that add coverage go back.
-"$build/tests/report/fuzz_report_template" -merge=1 "$here/corpus" "$work" 2>/dev/null
+# Keep the corpus small: the fewest inputs that reach every edge reached.
+minimal=$(mktemp -d)
+trap 'rm -rf "$work" "$minimal"' EXIT
+ASAN_OPTIONS=detect_leaks=0 "$build/tests/report/fuzz_report_template" -use_counters=0 \
+    -merge=1 "$minimal" "$here/corpus" "$work" 2>/dev/null
+rm -f "$here"/corpus/*
+cp "$minimal"/* "$here/corpus/"
