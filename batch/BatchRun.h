@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "rain/PointRain.h"
+#include "report/Report.h"
 
 namespace quorvel::batch {
 
@@ -31,7 +32,8 @@ struct BatchOptions {
     std::string pointsPath;   // "-": standard input
     std::string resultsPath;  // empty: standard output
     std::string reportsDir;   // empty: no reports
-    std::string templatePath = "programs/prototipo/pioggeTRNprot.xls";
+    // Relative to the working directory, as the grids are.
+    std::string templatePath = kTemplatePath;
 };
 
 // Writes the report workbook of one point from the template to outputPath,
