@@ -28,9 +28,19 @@ public:
     QuietGdalErrors& operator=(const QuietGdalErrors&) = delete;
 };
 
+constexpr GIntBig kBlockCacheBytes = 64 << 20;
+
 void RegisterDrivers()
 {
-    static const bool registered = (GDALAllRegister(), true);
+    static const bool registered = [] {
+        GDALAllRegister();
+        // The map reads rasters at screen size, so a small block cache serves
+        // it; GDAL's default, a share of the machine's memory, would only grow
+        // the program while the user pans around.
+        if (!CPLGetConfigOption("GDAL_CACHEMAX", nullptr) && GDALGetCacheMax64() > kBlockCacheBytes)
+            GDALSetCacheMax64(kBlockCacheBytes);
+        return true;
+    }();
     (void)registered;
 }
 
@@ -291,33 +301,50 @@ QImage GdalImageLayer::Render(const ViewTransform& view, double devicePixelRatio
     if (!(colHi > colLo) || !(rowHi > rowLo))
         return {};
 
-    double pxLo, pyLo, pxHi, pyHi;
-    view.MapToPixel(geo_[0] + colLo * geo_[1], geo_[3] + rowLo * geo_[5], pxLo, pyLo);
-    view.MapToPixel(geo_[0] + colHi * geo_[1], geo_[3] + rowHi * geo_[5], pxHi, pyHi);
-    target = QRectF(QPointF(std::min(pxLo, pxHi), std::min(pyLo, pyHi)),
-                    QPointF(std::max(pxLo, pxHi), std::max(pyLo, pyHi)));
-    const int bufW = std::max(1, int(std::lround(target.width() * devicePixelRatio)));
-    const int bufH = std::max(1, int(std::lround(target.height() * devicePixelRatio)));
-
     const int xOff = std::min(rasterW - 1, int(std::floor(colLo)));
     const int yOff = std::min(rasterH - 1, int(std::floor(rowLo)));
     const int xSize = std::clamp(int(std::ceil(colHi)) - xOff, 1, rasterW - xOff);
     const int ySize = std::clamp(int(std::ceil(rowHi)) - yOff, 1, rasterH - yOff);
+
+    auto place = [&](double c0, double r0, double c1, double r1, double& pxLo, double& pyLo, double& pxHi,
+                     double& pyHi) {
+        view.MapToPixel(geo_[0] + c0 * geo_[1], geo_[3] + r0 * geo_[5], pxLo, pyLo);
+        view.MapToPixel(geo_[0] + c1 * geo_[1], geo_[3] + r1 * geo_[5], pxHi, pyHi);
+        target = QRectF(QPointF(std::min(pxLo, pxHi), std::min(pyLo, pyHi)),
+                        QPointF(std::max(pxLo, pxHi), std::max(pyLo, pyHi)));
+    };
+    double pxLo, pyLo, pxHi, pyHi;
+    place(colLo, rowLo, colHi, rowHi, pxLo, pyLo, pxHi, pyHi);
+    int bufW = std::max(1, int(std::lround(target.width() * devicePixelRatio)));
+    int bufH = std::max(1, int(std::lround(target.height() * devicePixelRatio)));
+
     GDALRasterIOExtraArg extra;
     INIT_RASTERIO_EXTRA_ARG(extra);
     extra.eResampleAlg = GRIORA_NearestNeighbour;
-    extra.bFloatingPointWindowValidity = TRUE;
-    extra.dfXOff = colLo;
-    extra.dfYOff = rowLo;
-    extra.dfXSize = colHi - colLo;
-    extra.dfYSize = rowHi - rowLo;
+    if (xSize <= bufW && ySize <= bufH) {
+        // Zoomed in past the file's own resolution: read its whole pixels once
+        // and let the painter enlarge them smoothly.
+        bufW = xSize;
+        bufH = ySize;
+        place(xOff, yOff, xOff + xSize, yOff + ySize, pxLo, pyLo, pxHi, pyHi);
+    } else {
+        // Reduced: GDAL picks the overview that matches the screen.
+        extra.bFloatingPointWindowValidity = TRUE;
+        extra.dfXOff = colLo;
+        extra.dfYOff = rowLo;
+        extra.dfXSize = colHi - colLo;
+        extra.dfYSize = rowHi - rowLo;
+    }
 
     QuietGdalErrors quiet;
     QImage image;
     if (style_ == Style::Rgb) {
-        image = QImage(bufW, bufH, QImage::Format_RGBA8888);
+        // Straight into Qt's native 32-bit layout, blue green red alpha in memory,
+        // so drawing it needs no conversion.
+        image = QImage(bufW, bufH, hasAlpha_ ? QImage::Format_ARGB32 : QImage::Format_RGB32);
         image.fill(Qt::black);
-        int bands[4] = {1, 2, 3, 4};
+        int bands[4] = {3, 2, 1, 4};
+        static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN, "the band order above assumes little-endian pixels");
         if (dataset_->RasterIO(GF_Read, xOff, yOff, xSize, ySize, image.bits(), bufW, bufH, GDT_Byte,
                                hasAlpha_ ? 4 : 3, bands, 4, image.bytesPerLine(), 1, &extra) != CE_None)
             return {};

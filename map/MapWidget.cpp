@@ -261,8 +261,11 @@ const QImage& MapWidget::RenderMap()
         if (layer.image) {
             QRectF target;
             const QImage pixels = layer.image->Render(view_, dpr, target);
-            if (!pixels.isNull())
+            if (!pixels.isNull()) {
+                const bool enlarged = pixels.width() + 1 < target.width() * dpr;
+                painter.setRenderHint(QPainter::SmoothPixmapTransform, enlarged);
                 painter.drawImage(target, pixels);
+            }
         } else if (layer.shapes) {
             DrawShapes(painter, *layer.shapes, view_, layer.lineColour, layer.lineWidth);
         }
@@ -287,6 +290,8 @@ void MapWidget::DrawLabels(QPainter& painter, double dpr)
         if (!layer.visible)
             continue;
         for (MapLabel& label : layer.labels) {
+            if (label.text.isEmpty())
+                continue;
             double px, py;
             view_.MapToPixel(label.x, label.y, px, py);
             const QRectF rect = LabelRect(label, px, py);

@@ -46,6 +46,9 @@ void DrawShapes(QPainter& painter, const GdalShapefileLayer& layer, const ViewTr
     visible = {visible.xMin - pad, visible.xMax + pad, visible.yMin - pad, visible.yMax + pad};
     const double tiny = view.UnitsPerPixel();
 
+    // Thin lines are drawn aliased: Qt's fast path for them keeps a full-extent
+    // frame of every municipality boundary within a few milliseconds.
+    painter.setRenderHint(QPainter::Antialiasing, width > 1.5);
     QPen pen(colour, width);
     pen.setCosmetic(true);
     pen.setJoinStyle(Qt::RoundJoin);
@@ -78,12 +81,25 @@ void DrawShapes(QPainter& painter, const GdalShapefileLayer& layer, const ViewTr
         }
     }
     if (!dots.empty()) {
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(colour);
+        // One marker drawn once and stamped at every point: thousands of
+        // place names cost no more than thousands of small copies.
         const double r = std::max(1.5, width + 0.5);
+        const double dpr = painter.device()->devicePixelRatioF();
+        const int side = int(std::ceil((2 * r + 2) * dpr));
+        QImage marker(side, side, QImage::Format_ARGB32_Premultiplied);
+        marker.setDevicePixelRatio(dpr);
+        marker.fill(Qt::transparent);
+        {
+            QPainter p(&marker);
+            p.setRenderHint(QPainter::Antialiasing);
+            p.setPen(Qt::NoPen);
+            p.setBrush(colour);
+            const double c = side / dpr / 2;
+            p.drawEllipse(QPointF(c, c), r, r);
+        }
+        const double half = side / dpr / 2;
         for (const QPointF& p : dots)
-            painter.drawEllipse(p, r, r);
-        painter.setBrush(Qt::NoBrush);
+            painter.drawImage(QPointF(std::round(p.x() - half), std::round(p.y() - half)), marker);
     }
 }
 
