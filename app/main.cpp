@@ -1,5 +1,6 @@
 #include <QApplication>
 
+#include "dialogs/PointDialogsImpl.h"
 #include "map/Form1.h"
 #include "map/MapWidget.h"
 #include "map/Reporter.h"
@@ -10,7 +11,8 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     quorvel::MessageBoxReporter reporter;
     auto* map = new quorvel::MapWidget;  // owned by the window
-    quorvel::Form1 form(*map, map, reporter);
+    quorvel::PointDialogsImpl dialogs;
+    quorvel::Form1 form(*map, map, reporter, &dialogs);
     try {
         form.Load();
     } catch (const quorvel::Error& error) {
