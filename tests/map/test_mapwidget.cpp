@@ -110,6 +110,26 @@ QString WriteGreyRaster(const QTemporaryDir& dir)
     return path;
 }
 
+// The same grid in colour: red in the west half, blue in the east half.
+QString WriteRgbRaster(const QTemporaryDir& dir)
+{
+    const QString path = dir.filePath("rgb.tif");
+    GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("GTiff");
+    GDALDatasetUniquePtr ds(driver->Create(path.toUtf8().constData(), 110, 20, 3, GDT_Byte, nullptr));
+    double geo[6] = {0, 5, 0, 100, 0, -5};
+    ds->SetGeoTransform(geo);
+    std::vector<GByte> values(110 * 20 * 3);
+    for (int i = 0; i < 110 * 20; ++i) {
+        const bool west = i % 110 < 55;
+        values[size_t(i)] = west ? 255 : 0;
+        values[size_t(i) + 110 * 20 * 2] = west ? 0 : 255;
+    }
+    if (ds->RasterIO(GF_Write, 0, 0, 110, 20, values.data(), 110, 20, GDT_Byte, 3, nullptr, 0, 0, 0, nullptr) !=
+        CE_None)
+        qFatal("cannot write the test raster");
+    return path;
+}
+
 std::unique_ptr<MapLayer> OpenShapes(MapWidget& map, const QString& path)
 {
     auto layer = map.NewShapefile();
@@ -208,7 +228,8 @@ private slots:
     void visibility_data();
     void visibility();
     void overlappingLabelIsLeftOut();
-    void greyRasterRamp();
+    void rasterColours_data();
+    void rasterColours();
     void eventSwitches_data();
     void eventSwitches();
     void gesturesZoomBeforeEvents_data();
@@ -559,16 +580,33 @@ void TestMapWidget::overlappingLabelIsLeftOut()
     QVERIFY(map.RenderMap() != one);
 }
 
-void TestMapWidget::greyRasterRamp()
+void TestMapWidget::rasterColours_data()
 {
+    QTest::addColumn<bool>("rgb");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<QRgb>("west");
+    QTest::addColumn<QRgb>("east");
+    // 550 pixels show the file's 110 enlarged; 55 show it reduced.
+    QTest::newRow("grey ramp, enlarged") << false << QSize(550, 100) << qRgb(0, 0, 0) << qRgb(255, 255, 255);
+    QTest::newRow("grey ramp, reduced") << false << QSize(55, 10) << qRgb(0, 0, 0) << qRgb(255, 255, 255);
+    QTest::newRow("RGB, enlarged") << true << QSize(550, 100) << qRgb(255, 0, 0) << qRgb(0, 0, 255);
+    QTest::newRow("RGB, reduced") << true << QSize(55, 10) << qRgb(255, 0, 0) << qRgb(0, 0, 255);
+}
+
+void TestMapWidget::rasterColours()
+{
+    QFETCH(bool, rgb);
+    QFETCH(QSize, size);
+    QFETCH(QRgb, west);
+    QFETCH(QRgb, east);
     MapWidget map;
-    map.resize(550, 100);
-    map.AddLayer(OpenRaster(map, raster_), true);
+    map.resize(size);
+    map.AddLayer(OpenRaster(map, rgb ? WriteRgbRaster(dir_) : raster_), true);
     const QImage picture = map.RenderMap();
     const MapExtents e = map.GetExtents();
     QVERIFY(Near(e.xMin, 0, 1e-6) && Near(e.xMax, 550, 1e-6));
-    QCOMPARE(picture.pixel(100, 50), qRgb(0, 0, 0));
-    QCOMPARE(picture.pixel(450, 50), qRgb(255, 255, 255));
+    QCOMPARE(picture.pixel(size.width() / 5, size.height() / 2), west);
+    QCOMPARE(picture.pixel(size.width() * 4 / 5, size.height() / 2), east);
 }
 
 void TestMapWidget::eventSwitches_data()
