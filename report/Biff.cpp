@@ -116,6 +116,23 @@ double DecodeRk(std::uint32_t rk)
     return rk & 1 ? value / 100 : value;
 }
 
+// A string stored in place (character count, option byte, characters), cut
+// where its record ends.
+std::u16string UnicodeString(const Bytes& bytes, size_t at)
+{
+    std::u16string text;
+    if (bytes.size() < at + 3) {
+        return text;
+    }
+    const size_t count = U16(bytes, at);
+    const bool wide = bytes[at + 2] & 1;
+    for (size_t k = 0; k < count && at + 3 + (k + 1) * (wide ? 2 : 1) <= bytes.size(); ++k) {
+        text += wide ? static_cast<char16_t>(U16(bytes, at + 3 + 2 * k))
+                     : static_cast<char16_t>(bytes[at + 3 + k]);
+    }
+    return text;
+}
+
 bool IsCell(std::uint16_t type)
 {
     switch (type) {
@@ -325,14 +342,7 @@ void Editor::ReadGlobals()
             xfs_.emplace_back(U16(record.data, 0), U16(record.data, 2));
         } else if (record.type == kFormat) {
             Need(record, 5);
-            const size_t count = U16(record.data, 2);
-            const bool wide = record.data[4] & 1;
-            std::u16string text;
-            for (size_t k = 0; k < count && 5 + (k + 1) * (wide ? 2 : 1) <= record.data.size(); ++k) {
-                text += wide ? static_cast<char16_t>(U16(record.data, 5 + 2 * k))
-                             : static_cast<char16_t>(record.data[5 + k]);
-            }
-            formats_[U16(record.data, 0)] = text;
+            formats_[U16(record.data, 0)] = UnicodeString(record.data, 2);
         } else if (record.type == kSst) {
             ReadSharedStrings(i);
         }
@@ -665,19 +675,6 @@ std::u16string Editor::ShownText(const CellGroup& group, int col, std::uint16_t&
         auto custom = formats_.find(id);
         return custom != formats_.end() ? custom->second : celltext::BuiltinFormat(id);
     };
-    auto inlineString = [&](const Bytes& bytes, size_t at) {
-        std::u16string text;
-        if (bytes.size() < at + 3) {
-            return text;
-        }
-        const size_t count = U16(bytes, at);
-        const bool wide = bytes[at + 2] & 1;
-        for (size_t k = 0; k < count && at + 3 + (k + 1) * (wide ? 2 : 1) <= bytes.size(); ++k) {
-            text += wide ? static_cast<char16_t>(U16(bytes, at + 3 + 2 * k))
-                         : static_cast<char16_t>(bytes[at + 3 + k]);
-        }
-        return text;
-    };
     xf = U16(data, 4);
     switch (head.type) {
     case kNumber: {
@@ -701,7 +698,7 @@ std::u16string Editor::ShownText(const CellGroup& group, int col, std::uint16_t&
     }
     case kLabel:
     case kRString:
-        return inlineString(data, 6);
+        return UnicodeString(data, 6);
     case kBoolErr:
         return data[7] ? u"#DIV/0!" : data[6] ? u"TRUE" : u"FALSE";
     case kFormula:
@@ -719,7 +716,7 @@ std::u16string Editor::ShownText(const CellGroup& group, int col, std::uint16_t&
         }
         for (const Record& record : group.records) {
             if (record.type == kString) {
-                return inlineString(record.data, 0);
+                return UnicodeString(record.data, 0);
             }
         }
         return {};
