@@ -103,7 +103,7 @@ void ReplaceFile(const std::string& folder, const std::string& path,
         }
         written += static_cast<size_t>(done);
     }
-    if (::fsync(fd.get()) != 0 || ::close(fd.release()) != 0) {
+    if (::fdatasync(fd.get()) != 0 || ::close(fd.release()) != 0) {
         fail(errno);
     }
     if (::rename(temporary.c_str(), path.c_str()) != 0) {
