@@ -1,0 +1,518 @@
+#include "sampledata/Output.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <stdexcept>
+
+#include <cpl_conv.h>
+#include <cpl_string.h>
+#include <gdal_alg.h>
+#include <gdal_priv.h>
+#include <ogr_spatialref.h>
+#include <ogrsf_frmts.h>
+
+#include "sampledata/Random.h"
+
+namespace quorvel::sample {
+
+namespace {
+
+[[noreturn]] void Fail(const std::string& what)
+{
+    throw std::runtime_error(what + ": " + CPLGetLastErrorMsg());
+}
+
+std::string Cp1252(const std::string& utf8)
+{
+    std::string out;
+    for (std::size_t i = 0; i < utf8.size();) {
+        const auto c = static_cast<unsigned char>(utf8[i]);
+        unsigned code = c;
+        std::size_t length = 1;
+        if (c >= 0xC0 && c < 0xE0 && i + 1 < utf8.size()) {
+            code = ((c & 0x1Fu) << 6) | (static_cast<unsigned char>(utf8[i + 1]) & 0x3Fu);
+            length = 2;
+        } else if (c >= 0x80) {
+            throw std::runtime_error("character outside Windows-1252 in " + utf8);
+        }
+        if (code >= 0x80 && code < 0xA0)
+            throw std::runtime_error("character outside Windows-1252 in " + utf8);
+        out += static_cast<char>(code);
+        i += length;
+    }
+    return out;
+}
+
+// Smooth fields over the 500 m grid follow the relief at the scale of valleys,
+// not of single slopes.
+std::vector<double> SmoothedRelief(const Dem& dem, int columns, int rows)
+{
+    const int factor = static_cast<int>(500 / dem.cell);
+    std::vector<double> relief(static_cast<std::size_t>(columns) * rows, 0);
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < columns; ++c) {
+            double sum = 0;
+            int n = 0;
+            for (int y = r * factor; y < (r + 1) * factor && y < dem.rows; ++y)
+                for (int x = c * factor; x < (c + 1) * factor && x < dem.columns; ++x) {
+                    sum += std::max(0.0f, dem.At(x, y));
+                    ++n;
+                }
+            relief[static_cast<std::size_t>(r) * columns + c] = n ? sum / n : 0;
+        }
+    const int radius = 8;
+    for (int pass = 0; pass < 3; ++pass) {
+        std::vector<double> next(relief.size());
+        for (int r = 0; r < rows; ++r)
+            for (int c = 0; c < columns; ++c) {
+                double sum = 0;
+                int n = 0;
+                for (int y = std::max(0, r - radius); y <= std::min(rows - 1, r + radius); ++y)
+                    for (int x = std::max(0, c - radius); x <= std::min(columns - 1, c + radius); ++x) {
+                        sum += relief[static_cast<std::size_t>(y) * columns + x];
+                        ++n;
+                    }
+                next[static_cast<std::size_t>(r) * columns + c] = sum / n;
+            }
+        relief = std::move(next);
+    }
+    return relief;
+}
+
+void WriteGrid(const std::string& base, int columns, int rows, const std::vector<float>& values)
+{
+    std::ofstream header(base + ".hdr", std::ios::binary);
+    char line[64];
+    std::snprintf(line, sizeof line, "ncols    %d\r\nnrows    %d\r\ncells    500\r\n", columns, rows);
+    header << line;
+    std::ofstream raster(base + ".ras", std::ios::binary);
+    for (float v : values) {
+        std::uint32_t bits;
+        static_assert(sizeof bits == sizeof v);
+        std::memcpy(&bits, &v, sizeof bits);
+        const char bytes[4] = {static_cast<char>(bits), static_cast<char>(bits >> 8), static_cast<char>(bits >> 16),
+                               static_cast<char>(bits >> 24)};
+        raster.write(bytes, 4);
+    }
+    if (!header || !raster)
+        throw std::runtime_error("cannot write " + base);
+}
+
+OGRSpatialReference GaussBoagaEast()
+{
+    OGRSpatialReference srs;
+    srs.importFromEPSG(3004);
+    srs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    return srs;
+}
+
+struct FieldSpec {
+    const char* name;
+    OGRFieldType type;
+    int width;
+    int precision;
+};
+
+class ShapefileWriter {
+public:
+    ShapefileWriter(const std::string& path, OGRwkbGeometryType type, const std::vector<FieldSpec>& fields)
+    {
+        GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("ESRI Shapefile");
+        VSIStatBufL stat;
+        if (VSIStatL(path.c_str(), &stat) == 0)
+            driver->Delete(path.c_str());
+        dataset_.reset(driver->Create(path.c_str(), 0, 0, 0, GDT_Unknown, nullptr));
+        if (!dataset_)
+            Fail("cannot create " + path);
+        OGRSpatialReference srs = GaussBoagaEast();
+        // A fixed date in the .dbf header keeps the files identical from run to run.
+        const char* options[] = {"ENCODING=UTF-8", "DBF_DATE_LAST_UPDATE=2026-01-01", nullptr};
+        layer_ = dataset_->CreateLayer(CPLGetBasename(path.c_str()), &srs, type, const_cast<char**>(options));
+        if (!layer_)
+            Fail("cannot create layer " + path);
+        for (const FieldSpec& f : fields) {
+            OGRFieldDefn defn(f.name, f.type);
+            defn.SetWidth(f.width);
+            defn.SetPrecision(f.precision);
+            if (layer_->CreateField(&defn) != OGRERR_NONE)
+                Fail("cannot create field " + std::string(f.name));
+        }
+    }
+
+    OGRFeature* NewFeature() { return OGRFeature::CreateFeature(layer_->GetLayerDefn()); }
+
+    void Add(OGRFeature* feature)
+    {
+        const OGRErr err = layer_->CreateFeature(feature);
+        OGRFeature::DestroyFeature(feature);
+        if (err != OGRERR_NONE)
+            Fail("cannot write feature");
+    }
+
+private:
+    GDALDatasetUniquePtr dataset_;
+    OGRLayer* layer_ = nullptr;
+};
+
+struct Rgb {
+    double r, g, b;
+};
+
+Rgb Mix(Rgb a, Rgb b, double t) { return {a.r + (b.r - a.r) * t, a.g + (b.g - a.g) * t, a.b + (b.b - a.b) * t}; }
+
+Rgb Hypsometric(double h)
+{
+    struct Stop {
+        double h;
+        Rgb c;
+    };
+    static const Stop ramp[] = {{0, {112, 160, 96}},     {80, {140, 182, 110}},  {250, {190, 204, 130}},
+                                {600, {214, 200, 140}},  {1100, {190, 160, 110}}, {1600, {160, 128, 95}},
+                                {2100, {150, 140, 135}}, {2500, {215, 212, 210}}, {2900, {250, 250, 250}}};
+    if (h <= ramp[0].h)
+        return ramp[0].c;
+    for (std::size_t i = 1; i < std::size(ramp); ++i)
+        if (h < ramp[i].h)
+            return Mix(ramp[i - 1].c, ramp[i].c, (h - ramp[i - 1].h) / (ramp[i].h - ramp[i - 1].h));
+    return std::rbegin(ramp)->c;
+}
+
+// Lambertian shading, light from the north-west at 45 degrees, in [0, 1].
+double Shade(double dzdx, double dzdy)
+{
+    const double nx = -dzdx, ny = -dzdy, nz = 1.0;
+    const double len = std::sqrt(nx * nx + ny * ny + nz * nz);
+    const double lx = -0.5, ly = 0.5, lz = 0.7071;
+    return std::clamp((nx * lx + ny * ly + nz * lz) / len, 0.0, 1.0);
+}
+
+std::uint8_t Byte(double v) { return static_cast<std::uint8_t>(std::clamp(std::lround(v), 0L, 255L)); }
+
+void WriteRgbTiff(const std::string& path, int width, int height, const double transform[6],
+                  const std::vector<std::uint8_t>& rgb, const std::vector<int>& overviews)
+{
+    GDALDriver* gtiff = GetGDALDriverManager()->GetDriverByName("GTiff");
+    const char* options[] = {"TILED=YES", "BLOCKXSIZE=256", "BLOCKYSIZE=256", "COMPRESS=DEFLATE", "PREDICTOR=2",
+                             "PHOTOMETRIC=RGB", "INTERLEAVE=PIXEL", nullptr};
+    GDALDatasetUniquePtr ds(gtiff->Create(path.c_str(), width, height, 3, GDT_Byte, const_cast<char**>(options)));
+    if (!ds)
+        Fail("cannot create " + path);
+    ds->SetGeoTransform(const_cast<double*>(transform));
+    OGRSpatialReference srs = GaussBoagaEast();
+    ds->SetSpatialRef(&srs);
+    int bands[3] = {1, 2, 3};
+    if (ds->RasterIO(GF_Write, 0, 0, width, height, const_cast<std::uint8_t*>(rgb.data()), width, height, GDT_Byte, 3,
+                     bands, 3, static_cast<GSpacing>(width) * 3, 1, nullptr) != CE_None)
+        Fail("cannot write " + path);
+    if (ds->BuildOverviews("AVERAGE", static_cast<int>(overviews.size()), overviews.data(), 0, nullptr, nullptr,
+                           nullptr) != CE_None)
+        Fail("cannot build overviews of " + path);
+}
+
+// A byte mask of geometries burnt onto a north-up grid.
+std::vector<std::uint8_t> Burn(int width, int height, const double transform[6],
+                               const std::vector<const OGRGeometry*>& geometries, bool allTouched = false)
+{
+    std::vector<std::uint8_t> mask(static_cast<std::size_t>(width) * height, 0);
+    if (geometries.empty())
+        return mask;
+    GDALDriver* mem = GetGDALDriverManager()->GetDriverByName("MEM");
+    GDALDatasetUniquePtr ds(mem->Create("", width, height, 1, GDT_Byte, nullptr));
+    ds->SetGeoTransform(const_cast<double*>(transform));
+    std::vector<OGRGeometryH> handles;
+    std::vector<double> values(geometries.size(), 1.0);
+    for (const OGRGeometry* g : geometries)
+        handles.push_back(OGRGeometry::ToHandle(const_cast<OGRGeometry*>(g)));
+    int band = 1;
+    const char* options[] = {allTouched ? "ALL_TOUCHED=TRUE" : "ALL_TOUCHED=FALSE", nullptr};
+    if (GDALRasterizeGeometries(ds.get(), 1, &band, static_cast<int>(handles.size()), handles.data(), nullptr,
+                                nullptr, values.data(), const_cast<char**>(options), nullptr, nullptr) != CE_None)
+        Fail("rasterize");
+    if (ds->GetRasterBand(1)->RasterIO(GF_Read, 0, 0, width, height, mask.data(), width, height, GDT_Byte, 0, 0) !=
+        CE_None)
+        Fail("rasterize");
+    return mask;
+}
+
+std::unique_ptr<OGRLineString> LineOf(const Polyline& line)
+{
+    auto ls = std::make_unique<OGRLineString>();
+    for (const Pt& p : line)
+        ls->addPoint(p.x, p.y);
+    return ls;
+}
+
+}  // namespace
+
+void WriteGrids(const Region& region, const std::string& folder)
+{
+    const int columns = 361, rows = 260;
+    const std::vector<double> relief = SmoothedRelief(region.dem, columns, rows);
+    std::vector<float> a1, a2, cv;
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < columns; ++c) {
+            const double u = c * 0.5, v = (rows - r) * 0.5;  // km from the south-west corner
+            const double mountain = SmoothStep(0, 1600, relief[static_cast<std::size_t>(r) * columns + c]);
+            const double coast = SmoothStep(40, 0, v) * SmoothStep(60, 150, u);
+            a1.push_back(static_cast<float>(
+                std::clamp(23.5 + 17.0 * mountain + 3.0 * Fbm(Hash(kSeed, 21), u / 30, v / 30, 3) + 3.0 * coast, 20.5, 44.5)));
+            a2.push_back(static_cast<float>(
+                std::clamp(0.44 - 0.13 * mountain + 0.035 * Fbm(Hash(kSeed, 22), u / 35, v / 35, 3), 0.26, 0.49)));
+            cv.push_back(static_cast<float>(
+                std::clamp(0.31 - 0.07 * mountain + 0.08 * coast + 0.05 * Fbm(Hash(kSeed, 23), u / 40, v / 40, 3), 0.21,
+                           0.44)));
+        }
+    WriteGrid(folder + "/grd/param_a1", columns, rows, a1);
+    WriteGrid(folder + "/grd/param_a2", columns, rows, a2);
+    WriteGrid(folder + "/grd/param_cv", columns, rows, cv);
+}
+
+void WriteTable(const Region& region, const std::string& folder)
+{
+    std::ofstream out(folder + "/dat/comuniPolyRid.dat", std::ios::binary);
+    int objectId = 0;
+    for (const Municipality& m : region.municipalities) {
+        const std::string name = Cp1252(m.name);
+        char line[128];
+        std::snprintf(line, sizeof line, "%10d%-40s%10d%10s%10.2f\r\n", ++objectId, name.c_str(), m.code,
+                      region.provinces[static_cast<std::size_t>(m.province)].code.c_str(), m.areaKm2);
+        out << line;
+    }
+    if (!out)
+        throw std::runtime_error("cannot write the municipality table");
+}
+
+void WriteShapefiles(const Region& region, const std::string& folder)
+{
+    const std::string shp = folder + "/Shp/";
+    {
+        ShapefileWriter w(shp + "comuniPoly.shp", wkbPolygon,
+                          {{"OBJECTID", OFTInteger, 10, 0}, {"CODICE_COM", OFTInteger, 6, 0},
+                           {"DENOMINAZI", OFTString, 40, 0}, {"PROVINCIA", OFTString, 4, 0},
+                           {"DISTRETTO", OFTString, 2, 0}, {"AREA_KMQ", OFTReal, 10, 2}});
+        int id = 0;
+        for (const Municipality& m : region.municipalities) {
+            OGRFeature* f = w.NewFeature();
+            f->SetField(0, ++id);
+            f->SetField(1, m.code);
+            f->SetField(2, m.name.c_str());
+            f->SetField(3, region.provinces[static_cast<std::size_t>(m.province)].code.c_str());
+            f->SetField(4, region.districts[static_cast<std::size_t>(m.district)].code.c_str());
+            f->SetField(5, std::round(m.areaKm2 * 100) / 100);
+            f->SetGeometry(m.shape.get());
+            w.Add(f);
+        }
+    }
+    {
+        ShapefileWriter w(shp + "V_PROVINCEpoly.shp", wkbPolygon,
+                          {{"COD_PRO", OFTString, 4, 0}, {"NOME_PRO", OFTString, 40, 0}});
+        for (const Area& a : region.provinces) {
+            OGRFeature* f = w.NewFeature();
+            f->SetField(0, a.code.c_str());
+            f->SetField(1, ("Provincia di " + a.name).c_str());
+            f->SetGeometry(a.shape.get());
+            w.Add(f);
+        }
+    }
+    {
+        ShapefileWriter w(shp + "V_ISPETTORATI.shp", wkbPolygon, {{"CODICE", OFTString, 2, 0}, {"NOME", OFTString, 40, 0}});
+        for (const Area& a : region.districts) {
+            OGRFeature* f = w.NewFeature();
+            f->SetField(0, a.code.c_str());
+            f->SetField(1, a.name.c_str());
+            f->SetGeometry(a.shape.get());
+            w.Add(f);
+        }
+    }
+    {
+        ShapefileWriter w(shp + "toponomasticaComuni.shp", wkbPoint,
+                          {{"CODICE_COM", OFTInteger, 6, 0}, {"DENOMINAZI", OFTString, 40, 0}});
+        for (const Municipality& m : region.municipalities) {
+            OGRFeature* f = w.NewFeature();
+            f->SetField(0, m.code);
+            f->SetField(1, m.name.c_str());
+            OGRPoint p(m.seat.x, m.seat.y);
+            f->SetGeometry(&p);
+            w.Add(f);
+        }
+    }
+    {
+        ShapefileWriter w(shp + "toponomastica25kdep.shp", wkbPoint,
+                          {{"NOME", OFTString, 60, 0}, {"TIPO", OFTString, 20, 0}});
+        for (const PlaceName& place : region.places) {
+            OGRFeature* f = w.NewFeature();
+            f->SetField(0, place.name.c_str());
+            f->SetField(1, place.kind.c_str());
+            OGRPoint p(place.at.x, place.at.y);
+            f->SetGeometry(&p);
+            w.Add(f);
+        }
+    }
+}
+
+void WriteReliefRaster(const Region& region, const std::string& folder)
+{
+    const Dem& dem = region.dem;
+    std::vector<std::uint8_t> rgb(static_cast<std::size_t>(dem.columns) * dem.rows * 3);
+    ParallelRows(dem.rows, [&](int first, int last) {
+        for (int r = first; r < last; ++r)
+            for (int c = 0; c < dem.columns; ++c) {
+                const int cl = std::max(0, c - 1), cr = std::min(dem.columns - 1, c + 1);
+                const int ru = std::max(0, r - 1), rd = std::min(dem.rows - 1, r + 1);
+                const double h = dem.At(c, r);
+                const double dzdx = (std::max(0.0f, dem.At(cr, r)) - std::max(0.0f, dem.At(cl, r))) / ((cr - cl) * dem.cell);
+                const double dzdy = (std::max(0.0f, dem.At(c, ru)) - std::max(0.0f, dem.At(c, rd))) / ((rd - ru) * dem.cell);
+                Rgb colour;
+                if (h < 0) {
+                    colour = Mix({150, 196, 228}, {92, 150, 200}, std::min(1.0, -h / 120));
+                } else {
+                    const double shade = Shade(dzdx * 2.0, dzdy * 2.0);
+                    const Rgb tint = Hypsometric(h);
+                    const double light = 0.55 + 0.75 * (shade - 0.7071) + 0.45;
+                    colour = {tint.r * light, tint.g * light, tint.b * light};
+                    if (!dem.inRegion[static_cast<std::size_t>(r) * dem.columns + c])
+                        colour = Mix(colour, {236, 236, 232}, 0.55);
+                }
+                std::uint8_t* px = &rgb[(static_cast<std::size_t>(r) * dem.columns + c) * 3];
+                px[0] = Byte(colour.r);
+                px[1] = Byte(colour.g);
+                px[2] = Byte(colour.b);
+            }
+    });
+    const double transform[6] = {dem.west, dem.cell, 0, dem.north, 0, -dem.cell};
+    WriteRgbTiff(folder + "/Raster/demTRNSh.ecw", dem.columns, dem.rows, transform, rgb, {2, 4, 8, 16});
+}
+
+void WriteDistrictRasters(const Region& region, const std::string& folder)
+{
+    constexpr double cell = 25;
+    // Line features are burnt as narrow polygons so that they keep a width on the map.
+    std::vector<std::unique_ptr<OGRGeometry>> riverShapes, roadOuter, roadInner, towns;
+    for (const River& river : region.rivers)
+        riverShapes.emplace_back(LineOf(river.line)->Buffer(std::max(14.0, river.width / 2), 2));
+    for (const Polyline& road : region.roads) {
+        auto line = LineOf(road);
+        roadOuter.emplace_back(line->Buffer(32, 2));
+        roadInner.emplace_back(line->Buffer(12, 2));
+    }
+    for (std::size_t i = 0; i < region.municipalities.size(); ++i) {
+        const Municipality& m = region.municipalities[i];
+        const double radius = 350 + 500 * (1 - SmoothStep(100, 1200, region.dem.Bilinear(m.seat.x, m.seat.y)));
+        Polyline ring;
+        for (int k = 0; k < 24; ++k) {
+            const double a = k * 2 * M_PI / 24;
+            const double rr = radius * (0.7 + 0.5 * (0.5 + 0.5 * ValueNoise(Hash(kSeed, 1300, i), k * 0.7, 0)));
+            ring.push_back({m.seat.x + rr * std::cos(a), m.seat.y + rr * std::sin(a)});
+        }
+        auto lr = new OGRLinearRing();
+        for (const Pt& p : ring)
+            lr->addPoint(p.x, p.y);
+        lr->closeRings();
+        auto poly = std::make_unique<OGRPolygon>();
+        poly->addRingDirectly(lr);
+        towns.push_back(std::move(poly));
+    }
+    for (const PlaceName& place : region.places)
+        if (place.kind == "località") {
+            OGRPoint p(place.at.x, place.at.y);
+            towns.emplace_back(p.Buffer(110 + 60 * (Hash(kSeed, 1400, static_cast<std::uint64_t>(place.at.x)) % 3), 3));
+        }
+    auto refs = [](const std::vector<std::unique_ptr<OGRGeometry>>& v) {
+        std::vector<const OGRGeometry*> out;
+        for (const auto& g : v)
+            out.push_back(g.get());
+        return out;
+    };
+
+    for (const Area& district : region.districts) {
+        OGREnvelope env;
+        district.shape->getEnvelope(&env);
+        const double west = std::floor((env.MinX - 1000) / 500) * 500;
+        const double north = std::ceil((env.MaxY + 1000) / 500) * 500;
+        const int width = static_cast<int>(std::ceil((env.MaxX + 1000 - west) / cell));
+        const int height = static_cast<int>(std::ceil((north - (env.MinY - 1000)) / cell));
+        const double transform[6] = {west, cell, 0, north, 0, -cell};
+        const std::size_t count = static_cast<std::size_t>(width) * height;
+
+        const auto sea = Burn(width, height, transform, {region.sea.get()});
+        const auto land = Burn(width, height, transform, {region.land.get()});
+        const auto water = Burn(width, height, transform, refs(riverShapes), true);
+        const auto outer = Burn(width, height, transform, refs(roadOuter), true);
+        const auto inner = Burn(width, height, transform, refs(roadInner), true);
+        const auto town = Burn(width, height, transform, refs(towns));
+
+        std::vector<float> h(count);
+        ParallelRows(height, [&](int first, int last) {
+            for (int r = first; r < last; ++r)
+                for (int c = 0; c < width; ++c) {
+                    const double x = west + (c + 0.5) * cell, y = north - (r + 0.5) * cell;
+                    double z = region.dem.Bicubic(x, y);
+                    z += 14 * SmoothStep(150, 1500, z) * Fbm(Hash(kSeed, 1500), x / 900, y / 900, 3);
+                    h[static_cast<std::size_t>(r) * width + c] = static_cast<float>(z);
+                }
+        });
+
+        std::vector<std::uint8_t> rgb(count * 3);
+        ParallelRows(height, [&](int first, int last) {
+            auto level = [](double z) {
+                if (z <= 0)
+                    return -1.0;
+                return z < 200 ? std::floor(z / 10) : 20 + std::floor((z - 200) / 50);
+            };
+            for (int r = first; r < last; ++r)
+                for (int c = 0; c < width; ++c) {
+                    const std::size_t i = static_cast<std::size_t>(r) * width + c;
+                    const double x = west + (c + 0.5) * cell, y = north - (r + 0.5) * cell;
+                    const int cl = std::max(0, c - 1), cr = std::min(width - 1, c + 1);
+                    const int ru = std::max(0, r - 1), rd = std::min(height - 1, r + 1);
+                    const double z = h[i];
+                    const double zr = h[static_cast<std::size_t>(r) * width + cr];
+                    const double zd = h[static_cast<std::size_t>(rd) * width + c];
+                    const double dzdx = (zr - h[static_cast<std::size_t>(r) * width + cl]) / ((cr - cl) * cell);
+                    const double dzdy = (h[static_cast<std::size_t>(ru) * width + c] - zd) / ((rd - ru) * cell);
+
+                    Rgb colour{250, 247, 238};
+                    const double woods = Fbm(Hash(kSeed, 1600), x / 3000, y / 3000, 4);
+                    if (z > 2050)
+                        colour = {236, 233, 228};
+                    else if (z > 180 && woods > -0.15 + 0.5 * SmoothStep(1500, 1900, z))
+                        colour = {208, 230, 186};
+                    else if (z < 120 && Fbm(Hash(kSeed, 1700), x / 700, y / 700, 2) > 0.25)
+                        colour = {244, 240, 214};
+                    const double shade = Shade(dzdx * 1.5, dzdy * 1.5);
+                    const double light = 1.0 + 0.55 * (shade - 0.7071);
+                    colour = {colour.r * light, colour.g * light, colour.b * light};
+
+                    const double lz = level(z);
+                    const double lr = level(zr), ld = level(zd);
+                    if (lz >= 0 && (lz != lr || lz != ld)) {
+                        const double top = std::max({lz, lr, ld});
+                        const bool index = top >= 20 ? static_cast<long>(top - 20) % 5 == 0 : static_cast<long>(top) % 5 == 0;
+                        colour = Mix(colour, index ? Rgb{150, 92, 50} : Rgb{190, 135, 88}, index ? 0.95 : 0.75);
+                    }
+                    if (town[i])
+                        colour = Mix(colour, {214, 150, 140}, 0.85);
+                    if (outer[i])
+                        colour = inner[i] ? Rgb{246, 200, 70} : Rgb{150, 70, 45};
+                    if (water[i] && !inner[i])
+                        colour = {72, 148, 212};
+                    if (sea[i]) {
+                        const bool shore = (c > 0 && !sea[i - 1]) || (c + 1 < width && !sea[i + 1]) ||
+                                           (r > 0 && !sea[i - width]) || (r + 1 < height && !sea[i + width]);
+                        colour = shore ? Rgb{60, 130, 196} : Rgb{166, 210, 240};
+                    } else if (!land[i]) {
+                        colour = Mix(colour, {232, 232, 230}, 0.5);
+                    }
+                    rgb[i * 3] = Byte(colour.r);
+                    rgb[i * 3 + 1] = Byte(colour.g);
+                    rgb[i * 3 + 2] = Byte(colour.b);
+                }
+        });
+        WriteRgbTiff(folder + "/Raster/" + district.code + ".tif", width, height, transform, rgb, {2, 4, 8, 16, 32, 64});
+    }
+}
+
+}  // namespace quorvel::sample
