@@ -154,6 +154,20 @@ private:
         QCOMPARE(map->MapCursor(), int(kArrow));
     }
 
+    // Neither dialog turns the map's mouse-down events off: the next click on
+    // the map picks again and opens the map-point dialog.
+    void ExpectMapStillArmed()
+    {
+        bool opened = false;
+        auto leftOpen = WhenDialogOpens([&](PointDialog& dialog) {
+            opened = qobject_cast<Form2*>(&dialog) != nullptr;
+            QTest::mouseClick(dialog.Command2, Qt::LeftButton);
+        });
+        QTest::mouseClick(map, Qt::LeftButton, {}, QPoint(map->width() / 2, map->height() / 2));
+        QVERIFY(opened);
+        QVERIFY(!*leftOpen);
+    }
+
     bool OutputEmpty() const { return fs::is_empty(AppFolder() / "output"); }
 
 private slots:
@@ -201,6 +215,7 @@ private slots:
         QCOMPARE(ReportCells(Report()).mid(2, 2), (QList<double>{2400250, 5100250}));
         ExpectWindowGivenBack();
         QCOMPARE(map->CursorMode(), int(kNoTool));
+        ExpectMapStillArmed();
     }
 
     // A pick opens the map-point dialog with the whole metres of the clicked pixel.
@@ -343,6 +358,7 @@ private slots:
         QVERIFY(OutputEmpty());
         ExpectWindowGivenBack();
         QCOMPARE(map->CursorMode(), int(kNoTool));
+        ExpectMapStillArmed();
     }
 
     // An unsafe name is refused and nothing lands outside the output folder.
