@@ -408,7 +408,9 @@ void BuildMunicipalities(Region& region)
             CPLPopErrorHandler();
             // The seat, where the municipality's name is placed, keeps clear of the wiggles.
             const OGRPoint seat(seats[i].x, seats[i].y);
-            if (simple && cells[i]->Contains(&seat) && cells[i]->getExteriorRing()->Distance(&seat) > 400)
+            // GEOS measures distances to line strings, not to rings.
+            const OGRLineString border(*cells[i]->getExteriorRing());
+            if (simple && cells[i]->Contains(&seat) && border.Distance(&seat) > 400)
                 continue;
             // Straight edges give the plain Voronoi cell, simple and around its seat.
             for (const EdgeKey& e : cellEdges[i]) {
