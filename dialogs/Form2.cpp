@@ -30,7 +30,7 @@ Form2::Form2(MainWindowHost& host, PointRunOperations& operations)
     setTabOrder(Command2, Text1);
     Command1->setFocus();
 
-    // Load.
+    // The load: the main window takes no input while the picked point is shown.
     Host().SetMainWindowEnabled(false);
     Label1->setText(Host().State().pEoutlet);
     Label2->setText(Host().State().pNOutlet);
