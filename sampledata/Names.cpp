@@ -17,17 +17,18 @@ const char* Pick(Rng& rng, const std::array<const char*, N>& list)
 // Syllables chosen to sound of the north-eastern plain and the Carnic valleys
 // without spelling any real place.
 constexpr std::array<const char*, 40> kHeads{
-    "Tarv", "Vel", "Cjast", "Brun", "Sorg", "Fald", "Lusv", "Rambr", "Quarn", "Dorv",
-    "Palm", "Torz", "Sclav", "Berl", "Vild", "Rovesc", "Cosm", "Maln", "Ospr", "Zuegl",
-    "Fagn", "Chelv", "Narz", "Planc", "Rinc", "Sclud", "Tizz", "Vualt", "Zerb", "Orsn",
-    "Clauz", "Gjalm", "Pesc", "Lavr", "Munz", "Sesd", "Trebl", "Ghirv", "Auln", "Ermd"};
-constexpr std::array<const char*, 10> kMiddles{"", "a", "e", "i", "o", "ar", "en", "ol", "is", "ur"};
+    "Tarv", "Vel", "Cjast", "Brun", "Sorg", "Fald", "Lusev", "Rambal", "Quarn", "Dorv",
+    "Palm", "Torz", "Sclav", "Berl", "Vild", "Rovess", "Cosm", "Maln", "Ospr", "Zuel",
+    "Fagn", "Chelv", "Narz", "Planc", "Rinc", "Sclus", "Tizz", "Vualt", "Zerb", "Orsn",
+    "Clauz", "Gjalm", "Pesc", "Lavr", "Munz", "Sestr", "Trebel", "Ghiran", "Aurav", "Ermac"};
+// Every tail starts with a vowel, so a middle ends in a consonant.
+constexpr std::array<const char*, 10> kMiddles{"", "", "", "ar", "en", "ol", "is", "ur", "an", "er"};
 constexpr std::array<const char*, 28> kTails{
     "uzzo", "acco", "ins", "ons", "ars", "ento", "ano", "ago", "eis", "ut",
     "at", "ìs", "às", "ùt", "ès", "ella", "ina", "ola", "ens", "aria",
     "ezzo", "iis", "one", "esse", "ìc", "ât", "òn", "agno"};
 constexpr std::array<const char*, 16> kSaints{
-    "Crisànt", "Emèr", "Orsèl", "Ursìn", "Taurèl", "Alvisèt", "Vigèl", "Odorèl",
+    "Crisànt", "Benèr", "Gorsèl", "Durìn", "Taurèl", "Valvisèt", "Vigèl", "Codorèl",
     "Bertolìn", "Lauràn", "Gjermàn", "Zuanìn", "Marcuz", "Pieràt", "Tobiùt", "Leonàrt"};
 constexpr std::array<const char*, 8> kFemaleSaints{"Elvire", "Ortènsie", "Lussìe", "Gjelte",
                                                    "Clàre", "Fosche", "Marìne", "Ursule"};
