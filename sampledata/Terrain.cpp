@@ -190,6 +190,7 @@ void BuildTerrain(Region& region)
     // concave profile; a tributary falls to the bed of the river it joins.
     std::vector<int> sources(count, -1);
     std::vector<float> bed(count, 0);
+    std::vector<float> carve(count, 0);  // how deep the valley cuts: none at a spring
     const std::size_t mainCount = 6;
     auto bedAlong = [](const Polyline& line, double top, double bottom, std::vector<double>& out) {
         std::vector<double> along{0};
@@ -216,6 +217,7 @@ void BuildTerrain(Region& region)
                 }
         }
         bedAlong(river.line, river.sourceHeight, bottom, beds[r]);
+        double fromSpring = 0;
         for (std::size_t i = 0; i + 1 < river.line.size(); ++i) {
             const Pt a = river.line[i], b = river.line[i + 1];
             const int steps = std::max(1, static_cast<int>(std::hypot(b.x - a.x, b.y - a.y) / 40));
@@ -230,8 +232,10 @@ void BuildTerrain(Region& region)
                 if (sources[cell] < 0 || h < bed[cell]) {
                     sources[cell] = static_cast<int>(cell);
                     bed[cell] = h;
+                    carve[cell] = static_cast<float>(SmoothStep(0, 5000, fromSpring + std::hypot(b.x - a.x, b.y - a.y) * t));
                 }
             }
+            fromSpring += std::hypot(b.x - a.x, b.y - a.y);
         }
     }
     const std::vector<int> nearestRiver = NearestSource(dem.columns, dem.rows, sources);
@@ -257,8 +261,10 @@ void BuildTerrain(Region& region)
                     const double deepest = 6 + 1200 * SmoothStep(120, 1500, h);
                     const double floor = std::max(static_cast<double>(bed[static_cast<std::size_t>(src)]) + 2, h - deepest);
                     const double width = 900 + 3200 * SmoothStep(150, 1500, h);
-                    if (h > floor)
-                        h = floor + (h - floor) * (0.04 + 0.96 * SmoothStep(60, width, d));
+                    if (h > floor) {
+                        const double carved = floor + (h - floor) * (0.04 + 0.96 * SmoothStep(60, width, d));
+                        h += (carved - h) * carve[static_cast<std::size_t>(src)];
+                    }
                 }
                 const double coastal = SmoothStep(0, 9000, toSea[i]);
                 h = std::max(0.5 + toSea[i] * 0.0005, h * (0.08 + 0.92 * coastal));
