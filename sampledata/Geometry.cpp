@@ -5,7 +5,6 @@
 #include <set>
 #include <stdexcept>
 #include <thread>
-#include <cstdio>
 
 #include <cpl_error.h>
 #include <ogr_api.h>
