@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # Saves PNG pictures of the main window on the sample region: at full extent and
 # at view widths of about 40 km, 8 km and 4 km over a municipality.
-#   tools/screenshots.sh [picture folder] [list entry]
+#   tools/screenshots.sh [picture folder] [list entry, 109 by default: a town in the plain]
 # Builds what it needs in build/ (or $QUORVEL_BUILD_DIR) and draws offscreen.
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
 build=${QUORVEL_BUILD_DIR:-$repo/build}
 out=$(realpath -m "${1:-$build/screenshots}")
-entry=${2:-0}
+entry=${2:-109}
 
 cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" --target form1_screenshots sample_region -j2 >/dev/null

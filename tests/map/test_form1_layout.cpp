@@ -1,12 +1,15 @@
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
+#include <QMessageBox>
+#include <QTimer>
 #include <QPushButton>
 #include <QSvgRenderer>
 #include <QTest>
 #include <QToolButton>
 
 #include "map/FormStyle.h"
+#include "map/Reporter.h"
 #include "map/SvgArt.h"
 #include "tests/map/Form1Fixture.h"
 
@@ -30,6 +33,8 @@ private slots:
     void pictures();
     void frameLines_data();
     void frameLines();
+    void messageBoxes_data();
+    void messageBoxes();
 
 private:
     Form1Fixture* fixture_ = nullptr;
@@ -196,6 +201,54 @@ void TestForm1Layout::frameLines()
     const QImage image = form_->centralWidget()->grab().toImage();
     const QColor colour = image.pixelColor(pixel);
     QVERIFY2(colour.lightness() < 60, qPrintable(colour.name()));
+}
+
+void TestForm1Layout::messageBoxes_data()
+{
+    QTest::addColumn<QString>("press");  // empty: a message, not a question
+    QTest::addColumn<QStringList>("buttons");
+    QTest::addColumn<bool>("answer");
+    QTest::newRow("message") << "" << QStringList{"OK"} << false;
+    QTest::newRow("question, S\u00EC") << QString::fromUtf8("Sì") << QStringList{QString::fromUtf8("Sì"), "No"} << true;
+    QTest::newRow("question, No") << "No" << QStringList{QString::fromUtf8("Sì"), "No"} << false;
+}
+
+void TestForm1Layout::messageBoxes()
+{
+    QFETCH(QString, press);
+    QFETCH(QStringList, buttons);
+    QFETCH(bool, answer);
+    QString title;
+    QString text;
+    QStringList shown;
+    // The box is modal: answer it from the event loop it runs.
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr)
+            return;
+        title = box->windowTitle();
+        text = box->text();
+        for (QAbstractButton* button : box->buttons())
+            shown << button->text().remove(u'&');
+        for (QAbstractButton* button : box->buttons()) {
+            if (press.isEmpty() || button->text().remove(u'&') == press) {
+                button->click();
+                break;
+            }
+        }
+    });
+    MessageBoxReporter reporter;
+    bool said = false;
+    if (press.isEmpty())
+        reporter.Message(form_, QStringLiteral("Eseguito!"));
+    else
+        said = reporter.Ask(form_, QStringLiteral("Sovrascrivere?"));
+    QCOMPARE(title, QStringLiteral("Quorvel"));
+    QCOMPARE(text, press.isEmpty() ? QStringLiteral("Eseguito!") : QStringLiteral("Sovrascrivere?"));
+    shown.sort();
+    buttons.sort();
+    QCOMPARE(shown, buttons);
+    QCOMPARE(said, answer);
 }
 
 QTEST_MAIN(TestForm1Layout)
