@@ -78,7 +78,14 @@ Form1::Form1(MapView& map, QWidget* mapWidget, Reporter& reporter, PointDialogs*
     setCentralWidget(content_);
     setFixedSize(kClientArea.size());
 
-    QWidget* map1 = mapWidget != nullptr ? mapWidget : new QWidget;
+    QWidget* map1 = mapWidget;
+    if (map1 == nullptr) {
+        map1 = new QWidget;
+        map1->setAutoFillBackground(true);
+        QPalette grey = map1->palette();
+        grey.setColor(QPalette::Window, QColor(192, 192, 192));
+        map1->setPalette(grey);
+    }
     map1->setParent(content_);
     map1->setObjectName(QStringLiteral("Map1"));
     map1->setGeometry(TwipsRect(240, 1800, 14175, 9135));
