@@ -477,6 +477,11 @@ void MapWidget::wheelEvent(QWheelEvent* event)
     const QPointF pos = event->position();
     SetView(view_.ZoomedAround(pos.x(), pos.y(), std::pow(kWheelStepZoom, steps)));
     event->accept();
+    // A wheel turn is a whole zoom gesture: end it as a click's release ends
+    // one, with no button, so the window follows the new view as it does
+    // after any other zoom.
+    if (sendUp_ && sink_)
+        sink_->MouseUp(0, ShiftCode(event->modifiers()), int(pos.x()), int(pos.y()));
 }
 
 MapWidget::Layer* MapWidget::Find(int handle)

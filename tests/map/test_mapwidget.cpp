@@ -746,6 +746,10 @@ void TestMapWidget::wheelKeepsPointUnderPointer()
     MapWidget map;
     map.resize(300, 200);
     map.AddLayer(OpenShapes(map, polygons_), true);
+    Recorder recorder;
+    recorder.map = &map;
+    map.SetEventSink(&recorder);
+    map.SetSendMouseUp(true);
     const MapExtents before = map.GetExtents();
     double x, y;
     map.PixelToProj(70, 30, x, y);
@@ -754,6 +758,9 @@ void TestMapWidget::wheelKeepsPointUnderPointer()
     QCoreApplication::sendEvent(&map, &wheel);
     const MapExtents after = map.GetExtents();
     QVERIFY(after.xMax - after.xMin < before.xMax - before.xMin);
+    // The turn ends like a click's release, after the new view is in place.
+    QCOMPARE(recorder.calls, QStringList{"up"});
+    QCOMPARE(recorder.atMouseUp, after);
     double x2, y2;
     map.PixelToProj(70, 30, x2, y2);
     QVERIFY(Near(x, x2, 1e-6) && Near(y, y2, 1e-6));
