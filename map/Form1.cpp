@@ -303,34 +303,38 @@ void Form1::Command4Clicked()
     });
 }
 
+// The map point under a pixel in whole metres, or nothing when either
+// coordinate is beyond what whole-metre text can hold (extreme zooming out).
+std::optional<std::pair<QString, QString>> Form1::PixelText(int x, int y) const
+{
+    double east = 0;
+    double north = 0;
+    map_.PixelToProj(x, y, east, north);
+    std::optional<QString> eastText = CoordinateText(east);
+    std::optional<QString> northText = CoordinateText(north);
+    if (!eastText || !northText)
+        return std::nullopt;
+    return std::pair{*eastText, *northText};
+}
+
 void Form1::MouseMove(int, int, int x, int y)
 {
     RunAction([&] {
-        double east = 0;
-        double north = 0;
-        map_.PixelToProj(x, y, east, north);
-        const std::optional<QString> eastText = CoordinateText(east);
-        const std::optional<QString> northText = CoordinateText(north);
-        // A point that cannot be written in whole metres shows no coordinates at all.
-        const bool shown = eastText && northText;
-        Label1_->setText(shown ? *eastText : QString());
-        Label2_->setText(shown ? *northText : QString());
+        const auto text = PixelText(x, y);
+        Label1_->setText(text ? text->first : QString());
+        Label2_->setText(text ? text->second : QString());
     });
 }
 
 void Form1::MouseDown(int, int, int x, int y)
 {
     RunAction([&] {
-        double east = 0;
-        double north = 0;
-        map_.PixelToProj(x, y, east, north);
-        const std::optional<QString> eastText = CoordinateText(east);
-        const std::optional<QString> northText = CoordinateText(north);
+        const auto text = PixelText(x, y);
         // Far outside any grid: there is no point to run, so the pick is ignored.
-        if (!eastText || !northText)
+        if (!text)
             return;
-        state_.pEoutlet = eastText->trimmed();
-        state_.pNOutlet = northText->trimmed();
+        state_.pEoutlet = text->first.trimmed();
+        state_.pNOutlet = text->second.trimmed();
         if (dialogs_ != nullptr)
             dialogs_->ShowMapPointDialog(*this);
     });

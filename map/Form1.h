@@ -1,6 +1,10 @@
 #pragma once
 
+#include <optional>
+#include <utility>
+
 #include <QMainWindow>
+#include <QString>
 
 #include "map/MainWindowHost.h"
 #include "map/MainWindowState.h"
@@ -57,6 +61,7 @@ private:
     void Command1Clicked();
     void Command2Clicked();
     void Command4Clicked();
+    std::optional<std::pair<QString, QString>> PixelText(int x, int y) const;
 
     void SelectTool(int mode);
     // Runs one user action; a failure is told to the user and the program goes on.

@@ -14,23 +14,9 @@
 #include "rain/Error.h"
 #include "rain/PointRun.h"
 #include "tests/map/FakeMapView.h"
+#include "tests/map/RecordingReporter.h"
 
 namespace quorvel::testing {
-
-// Answers the program's message boxes instead of a person and keeps their texts.
-class RecordingReporter : public Reporter {
-public:
-    QStringList messages;
-    QStringList questions;
-    QList<bool> answers;  // taken in turn; "Sì" once they run out
-
-    void Message(QWidget*, const QString& text) override { messages << text; }
-    bool Ask(QWidget*, const QString& text) override
-    {
-        questions << text;
-        return answers.isEmpty() ? true : answers.takeFirst();
-    }
-};
 
 // The main window as the dialogs see it. Enabling and disabling the window is
 // recorded among the map's calls, so their relative order shows.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -12,13 +13,14 @@ class RecordingReporter : public Reporter {
 public:
     QStringList messages;
     QStringList questions;
+    QList<bool> answers;  // taken in turn; then answer for every question
     bool answer = true;
 
     void Message(QWidget*, const QString& text) override { messages << text; }
     bool Ask(QWidget*, const QString& text) override
     {
         questions << text;
-        return answer;
+        return answers.isEmpty() ? answer : answers.takeFirst();
     }
 };
 
