@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cmath>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <limits>
@@ -19,6 +21,29 @@
 namespace quorvel::batch {
 
 namespace {
+
+// The results file being written, so that an interrupted run can take it
+// away: a signal handler may only touch plain memory and call unlink().
+char pendingResults[PATH_MAX + 1];
+
+void SetPendingResults(const std::string& path)
+{
+    if (path.size() <= PATH_MAX)
+        std::memcpy(pendingResults, path.c_str(), path.size() + 1);
+}
+
+void ClearPendingResults()
+{
+    pendingResults[0] = '\0';
+}
+
+extern "C" void RemovePendingResultsAndDie(int signal)
+{
+    if (pendingResults[0] != '\0')
+        ::unlink(pendingResults);
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
 
 constexpr std::size_t kFlushSize = std::size_t(1) << 20;
 // Commas between North and the error column of a row without values.
@@ -144,6 +169,7 @@ public:
         if (owned_ < 0)
             ThrowErrno(path);
         temp_ = temp;
+        SetPendingResults(temp_);
         target_ = target;
         fd_ = owned_;
         ::fchmod(fd_, mode);
@@ -153,8 +179,10 @@ public:
     {
         if (owned_ >= 0)
             ::close(owned_);
-        if (!temp_.empty())
+        if (!temp_.empty()) {
+            ClearPendingResults();
             ::unlink(temp_.c_str());
+        }
     }
     ResultsOutput(const ResultsOutput&) = delete;
     ResultsOutput& operator=(const ResultsOutput&) = delete;
@@ -180,6 +208,7 @@ public:
             ThrowErrno(name_);
         if (::rename(temp_.c_str(), target_.c_str()) != 0)
             ThrowErrno(name_);
+        ClearPendingResults();
         temp_.clear();
     }
 
@@ -411,6 +440,12 @@ bool LayoutFromHeader(char sep, const std::vector<std::string_view>& fields, Inp
         return false;
     layout = {sep, sep != ',', id, east, north};
     return true;
+}
+
+void RemoveUnfinishedResultsOnSignal()
+{
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        std::signal(signal, RemovePendingResultsAndDie);
 }
 
 BatchTotals RunBatch(const BatchOptions& options, const BatchHooks& hooks)

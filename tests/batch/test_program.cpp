@@ -7,7 +7,11 @@
 #include <string>
 #include <vector>
 
+#include <csignal>
+#include <thread>
+
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -161,6 +165,44 @@ TEST_F(Program, ReportsHoldTheNumbersOfTheirRows)
     // 2385123.5 and 5100001.5 round to their even neighbours.
     EXPECT_EQ(cells[1][0], 2385124.0);
     EXPECT_EQ(cells[1][1], 5100002.0);
+}
+
+// Interrupted while it waits for more points on its input, the program takes
+// its unfinished results file away with it.
+TEST_F(Program, InterruptedRunLeavesNoResultsFile)
+{
+    int input[2];
+    ASSERT_EQ(::pipe(input), 0);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::dup2(input[0], STDIN_FILENO);
+        ::close(input[0]);
+        ::close(input[1]);
+        ::execl(QUORVEL_BATCH_PROGRAM, QUORVEL_BATCH_PROGRAM, "-", "-o", "results.csv", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(input[0]);
+    const std::string rows = "id,East,North\nA,2400000,5100000\n";
+    ASSERT_EQ(::write(input[1], rows.data(), rows.size()), ssize_t(rows.size()));
+
+    const auto unfinished = [] {
+        for (const auto& entry : std::filesystem::directory_iterator("."))
+            if (entry.path().filename().string().starts_with("results.csv."))
+                return true;
+        return false;
+    };
+    for (int i = 0; i < 1000 && !unfinished(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(unfinished()) << "the run never started its results file";
+
+    ::kill(pid, SIGINT);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ::close(input[1]);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT);
+    EXPECT_FALSE(unfinished());
+    EXPECT_FALSE(std::filesystem::exists("results.csv"));
 }
 
 }  // namespace
