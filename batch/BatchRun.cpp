@@ -11,6 +11,8 @@
 #include <unordered_map>
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -36,6 +38,27 @@ void ClearPendingResults()
 {
     pendingResults[0] = '\0';
 }
+
+constexpr int kInterruptions[] = {SIGINT, SIGTERM, SIGHUP};
+
+// Holds back the interrupting signals for its lifetime.
+class SignalsHeld {
+public:
+    SignalsHeld()
+    {
+        sigset_t held;
+        sigemptyset(&held);
+        for (const int signal : kInterruptions)
+            sigaddset(&held, signal);
+        pthread_sigmask(SIG_BLOCK, &held, &previous_);
+    }
+    ~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+    SignalsHeld(const SignalsHeld&) = delete;
+    SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+private:
+    sigset_t previous_;
+};
 
 extern "C" void RemovePendingResultsAndDie(int signal)
 {
@@ -165,11 +188,16 @@ public:
             mode = 0666 & ~mask;
         }
         std::string temp = target + ".XXXXXX";
-        owned_ = ::mkstemp(temp.data());
+        {
+            // No interruption between the file's creation and its registration.
+            const SignalsHeld held;
+            owned_ = ::mkstemp(temp.data());
+            if (owned_ >= 0)
+                SetPendingResults(temp);
+        }
         if (owned_ < 0)
             ThrowErrno(path);
         temp_ = temp;
-        SetPendingResults(temp_);
         target_ = target;
         fd_ = owned_;
         ::fchmod(fd_, mode);
@@ -180,8 +208,8 @@ public:
         if (owned_ >= 0)
             ::close(owned_);
         if (!temp_.empty()) {
-            ClearPendingResults();
             ::unlink(temp_.c_str());
+            ClearPendingResults();
         }
     }
     ResultsOutput(const ResultsOutput&) = delete;
@@ -444,7 +472,7 @@ bool LayoutFromHeader(char sep, const std::vector<std::string_view>& fields, Inp
 
 void RemoveUnfinishedResultsOnSignal()
 {
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+    for (const int signal : kInterruptions)
         std::signal(signal, RemovePendingResultsAndDie);
 }
 
