@@ -167,9 +167,11 @@ GridHeader ReadHeader(const std::string& headerPath)
     return {columns, rows};
 }
 
-std::uint64_t RasterBytes(const GridHeader& header)
+// A raster shorter than its header says fails whatever cell is asked for.
+void RequireWholeRaster(const File& raster, const GridHeader& header, const std::string& rasterPath)
 {
-    return std::uint64_t(header.rowCount) * std::uint64_t(header.columnCount) * 4;
+    if (raster.Size() < std::uint64_t(header.rowCount) * std::uint64_t(header.columnCount) * 4)
+        throw Error(ErrorKind::InputPastEndOfFile, rasterPath, "raster shorter than its header says");
 }
 
 bool CellInside(const GridHeader& header, GridCell cell)
@@ -238,8 +240,7 @@ float ReadGridCell(const std::string& rasterPath, const std::string& headerPath,
 {
     const GridHeader header = ReadHeader(headerPath);
     const File raster(rasterPath);
-    if (raster.Size() < RasterBytes(header))
-        throw Error(ErrorKind::InputPastEndOfFile, rasterPath, "raster shorter than its header says");
+    RequireWholeRaster(raster, header, rasterPath);
     const GridCell cell{row, column};
     if (!CellInside(header, cell))
         throw Error(ErrorKind::SubscriptOutOfRange, rasterPath, "cell outside the parameter grid");
@@ -252,8 +253,7 @@ ParameterGrid ParameterGrid::Load(const std::string& rasterPath, const std::stri
 {
     const GridHeader header = ReadHeader(headerPath);
     const File raster(rasterPath);
-    if (raster.Size() < RasterBytes(header))
-        throw Error(ErrorKind::InputPastEndOfFile, rasterPath, "raster shorter than its header says");
+    RequireWholeRaster(raster, header, rasterPath);
     ParameterGrid grid;
     grid.rowCount_ = header.rowCount;
     grid.columnCount_ = header.columnCount;

@@ -17,16 +17,40 @@ RainQuantiles ComputeQuantiles(float cv, float a1)
     return q;
 }
 
-PointRain ComputePointRain(GaussBoagaPoint point)
+namespace {
+
+// The one sequence behind both ways of computing a point, so they cannot
+// drift apart: the cell and its centre before any file is touched, then a2,
+// a1 and cv in that order, then the quantiles.
+template <typename ReadA2, typename ReadA1, typename ReadCv>
+PointRain ComputeWith(GaussBoagaPoint point, ReadA2 readA2, ReadA1 readA1, ReadCv readCv)
 {
     PointRain rain;
     rain.cell = CellForPoint(point.x, point.y);
     rain.centre = CellCentre(rain.cell);
-    rain.a2 = ReadGridCell(kA2Raster, kA2Header, rain.cell.row, rain.cell.column);
-    rain.a1 = ReadGridCell(kA1Raster, kA1Header, rain.cell.row, rain.cell.column);
-    rain.cv = ReadGridCell(kCvRaster, kCvHeader, rain.cell.row, rain.cell.column);
+    rain.a2 = readA2(rain.cell);
+    rain.a1 = readA1(rain.cell);
+    rain.cv = readCv(rain.cell);
     rain.quantiles = ComputeQuantiles(rain.cv, rain.a1);
     return rain;
+}
+
+auto ReadFrom(const char* raster, const char* header)
+{
+    return [=](GridCell cell) { return ReadGridCell(raster, header, cell.row, cell.column); };
+}
+
+auto ReadFrom(const ParameterGrid& grid)
+{
+    return [&grid](GridCell cell) { return grid.At(cell); };
+}
+
+}  // namespace
+
+PointRain ComputePointRain(GaussBoagaPoint point)
+{
+    return ComputeWith(point, ReadFrom(kA2Raster, kA2Header), ReadFrom(kA1Raster, kA1Header),
+                       ReadFrom(kCvRaster, kCvHeader));
 }
 
 ParameterGrids ParameterGrids::Load()
@@ -39,14 +63,7 @@ ParameterGrids ParameterGrids::Load()
 
 PointRain ComputePointRain(GaussBoagaPoint point, const ParameterGrids& grids)
 {
-    PointRain rain;
-    rain.cell = CellForPoint(point.x, point.y);
-    rain.centre = CellCentre(rain.cell);
-    rain.a2 = grids.a2.At(rain.cell);
-    rain.a1 = grids.a1.At(rain.cell);
-    rain.cv = grids.cv.At(rain.cell);
-    rain.quantiles = ComputeQuantiles(rain.cv, rain.a1);
-    return rain;
+    return ComputeWith(point, ReadFrom(grids.a2), ReadFrom(grids.a1), ReadFrom(grids.cv));
 }
 
 }  // namespace quorvel
