@@ -36,10 +36,6 @@ private:
     std::string detail_;
 };
 
-// "file not found", ... : the kind in English words.
-const char* KindName(ErrorKind kind);
-// "File non trovato", ... : the kind in Italian words.
-const char* KindNameItalian(ErrorKind kind);
 // A complete sentence in Italian for the user: the kind, the file and the
 // detail, in UTF-8.
 std::string ItalianMessage(const Error& error);
