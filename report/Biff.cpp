@@ -81,12 +81,12 @@ struct Substream {
     std::vector<Record> records;
 };
 
-std::uint16_t U16(const Bytes& data, size_t at)
+std::uint16_t U16(std::span<const std::uint8_t> data, size_t at)
 {
     return static_cast<std::uint16_t>(data[at] | data[at + 1] << 8);
 }
 
-std::uint32_t U32(const Bytes& data, size_t at)
+std::uint32_t U32(std::span<const std::uint8_t> data, size_t at)
 {
     return static_cast<std::uint32_t>(U16(data, at)) |
            static_cast<std::uint32_t>(U16(data, at + 2)) << 16;
@@ -241,15 +241,15 @@ private:
 void Editor::Parse()
 {
     const size_t size = stream_.size();
-    if (size < 8 || (stream_[0] | stream_[1] << 8) != kBof) {
+    if (size < 8 || U16(stream_, 0) != kBof) {
         Fail("not a BIFF workbook stream");
     }
     size_t pos = 0;
     int depth = 0;
     while (pos + 4 <= size) {
         Record record;
-        record.type = static_cast<std::uint16_t>(stream_[pos] | stream_[pos + 1] << 8);
-        const size_t length = stream_[pos + 2] | stream_[pos + 3] << 8;
+        record.type = U16(stream_, pos);
+        const size_t length = U16(stream_, pos + 2);
         if (pos + 4 + length > size) {
             Fail("truncated record");
         }
@@ -275,7 +275,7 @@ void Editor::Parse()
         parts_.back().records.push_back(std::move(record));
         if (end && --depth == 0) {
             // Some writers pad the stream after the last substream.
-            if (pos + 4 > size || (stream_[pos] | stream_[pos + 1] << 8) != kBof) {
+            if (pos + 4 > size || U16(stream_, pos) != kBof) {
                 trailer_.assign(stream_.begin() + pos, stream_.end());
                 pos = size;
             }
