@@ -31,9 +31,7 @@ void UpdateDetailView(MapView& map, MainWindowState& state)
     if (!code.isEmpty() && code != state.distretto) {
         state.distretto = code;
         map.RemoveLayer(kDistrictRaster);
-        auto image = map.NewImage();
-        image->OpenImage(("Raster/" + code + ".tif").toStdString(), kImageFileType, false);
-        map.AddLayer(std::move(image), false);
+        AddImage(map, ("Raster/" + code + ".tif").toStdString(), false);
     }
 
     map.SetLayerVisible(kMunicipalityNames, width > 10000.0f && width <= 50000.0f);

@@ -6,13 +6,6 @@ namespace quorvel {
 
 namespace {
 
-int AddImage(MapView& map, const char* file, bool visible)
-{
-    auto image = map.NewImage();
-    image->OpenImage(file, kImageFileType, false);
-    return map.AddLayer(std::move(image), visible);
-}
-
 int AddShapefile(MapView& map, const char* file, bool visible)
 {
     auto shapes = map.NewShapefile();
@@ -21,6 +14,13 @@ int AddShapefile(MapView& map, const char* file, bool visible)
 }
 
 }  // namespace
+
+int AddImage(MapView& map, const std::string& file, bool visible)
+{
+    auto image = map.NewImage();
+    image->OpenImage(file, kImageFileType, false);
+    return map.AddLayer(std::move(image), visible);
+}
 
 void AddLayerTable(MapView& map)
 {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace quorvel {
 
@@ -20,6 +21,9 @@ enum LayerHandleId : int {
 
 // Image layers are opened with this file type, not loaded into memory.
 inline constexpr int kImageFileType = 2;
+
+// Adds an image layer opened as kImageFileType and returns its handle.
+int AddImage(MapView& map, const std::string& file, bool visible);
 
 // Adds the seven layers, styles the two outline layers and labels the two
 // place-name layers. Opening failures are not examined: each object becomes its
