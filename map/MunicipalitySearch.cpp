@@ -10,8 +10,10 @@ namespace quorvel {
 namespace {
 
 // A sign and decimal digits only: a fraction is refused rather than rounded,
-// since a polygon number or a code with one is no number of ours.
-std::int16_t WholeNumber16(const QString& text, int row, int column, const QString& tablePath)
+// since a polygon number or a code with one is no number of ours. Values below
+// lowest overflow as those beyond 16 bits do.
+std::int16_t WholeNumber16(const QString& text, int row, int column, const QString& tablePath,
+                           long lowest = std::numeric_limits<std::int16_t>::min())
 {
     const auto fail = [&](ErrorKind kind) {
         return Error(kind, tablePath.toStdString(),
@@ -39,8 +41,7 @@ std::int16_t WholeNumber16(const QString& text, int row, int column, const QStri
     }
     if (negative)
         value = -value;
-    if (tooLarge || value < std::numeric_limits<std::int16_t>::min() ||
-        value > std::numeric_limits<std::int16_t>::max())
+    if (tooLarge || value < lowest || value > std::numeric_limits<std::int16_t>::max())
         throw fail(ErrorKind::Overflow);
     return static_cast<std::int16_t>(value);
 }
@@ -58,10 +59,9 @@ std::optional<MunicipalityMatch> FindMunicipality(const ComuniTable& table, cons
         if (table.Cell(row, 2) != name)
             continue;
         MunicipalityMatch match;
-        match.OBJECTID = WholeNumber16(table.Cell(row, 1), row, 1, tablePath);
-        if (match.OBJECTID == std::numeric_limits<std::int16_t>::min())
-            throw Error(ErrorKind::Overflow, tablePath.toStdString(),
-                        QStringLiteral("riga %1, colonna 1: \"%2\"").arg(row).arg(table.Cell(row, 1)).toStdString());
+        // FID is OBJECTID - 1, which must fit in 16 bits too.
+        match.OBJECTID = WholeNumber16(table.Cell(row, 1), row, 1, tablePath,
+                                       std::numeric_limits<std::int16_t>::min() + 1);
         match.FID = static_cast<std::int16_t>(match.OBJECTID - 1);
         match.CODICE_COM = WholeNumber16(table.Cell(row, 3), row, 3, tablePath);
         match.Provincia = table.Cell(row, 4);
