@@ -35,11 +35,10 @@ constexpr double kPeakMemoryTarget = 200.0;  // MB
 
 void WriteGrid(const std::string& name, float base, float step)
 {
-    test::WriteText("grd/param_" + name + ".hdr", test::GridHeader(kColumns, kGridRows));
     std::vector<float> values(std::size_t(kColumns) * kGridRows);
     for (std::size_t i = 0; i < values.size(); ++i)
         values[i] = base + float(i % 97) * step;
-    test::WriteFloats("grd/param_" + name + ".ras", values);
+    test::WriteParameterGrid(name, kColumns, kGridRows, values);
 }
 
 // The application folder with its grids and a million points spread over the
@@ -48,7 +47,6 @@ class BenchFolder {
 public:
     BenchFolder()
     {
-        std::filesystem::current_path(dir_.path());
         WriteGrid("a2", 0.3f, 0.001f);
         WriteGrid("a1", 25.0f, 0.1f);
         WriteGrid("cv", 0.2f, 0.002f);
@@ -121,7 +119,7 @@ private:
         }
     }
 
-    test::ScratchDir dir_;
+    test::ScratchWorkingDir folder_;
     std::vector<GaussBoagaPoint> points_;
 };
 

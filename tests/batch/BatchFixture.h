@@ -34,12 +34,10 @@ inline constexpr int kNanA2Row = 10, kNanA2Column = 11;
 // the program works inside its own folder.
 class AppFolder : public ::testing::Test {
 protected:
-    ScratchDir dir;
-    std::filesystem::path previous = std::filesystem::current_path();
+    ScratchWorkingDir folder;
 
     void SetUp() override
     {
-        std::filesystem::current_path(dir.path());
         std::vector<float> a2, a1, cv;
         for (int r = 1; r <= kGridRows; ++r)
             for (int c = 1; c <= kBatchColumns; ++c) {
@@ -49,16 +47,9 @@ protected:
             }
         a1[std::size_t(kNanA1Row - 1) * kBatchColumns + (kNanA1Column - 1)] = NAN;
         a2[std::size_t(kNanA2Row - 1) * kBatchColumns + (kNanA2Column - 1)] = NAN;
-        WriteGrid("a2", a2);
-        WriteGrid("a1", a1);
-        WriteGrid("cv", cv);
-    }
-    void TearDown() override { std::filesystem::current_path(previous); }
-
-    static void WriteGrid(const std::string& name, const std::vector<float>& values)
-    {
-        WriteText("grd/param_" + name + ".hdr", GridHeader(kBatchColumns, kGridRows));
-        WriteFloats("grd/param_" + name + ".ras", values);
+        WriteParameterGrid("a2", kBatchColumns, kGridRows, a2);
+        WriteParameterGrid("a1", kBatchColumns, kGridRows, a1);
+        WriteParameterGrid("cv", kBatchColumns, kGridRows, cv);
     }
 };
 

@@ -27,6 +27,20 @@ private:
     std::filesystem::path path_;
 };
 
+// A scratch folder that is the working directory while it lives, as the
+// program's own folder is while it runs.
+class ScratchWorkingDir {
+public:
+    ScratchWorkingDir() { std::filesystem::current_path(dir_.path()); }
+    ~ScratchWorkingDir() { std::filesystem::current_path(previous_); }
+    ScratchWorkingDir(const ScratchWorkingDir&) = delete;
+    ScratchWorkingDir& operator=(const ScratchWorkingDir&) = delete;
+
+private:
+    std::filesystem::path previous_ = std::filesystem::current_path();
+    ScratchDir dir_;
+};
+
 inline void WriteText(const std::string& path, const std::string& text)
 {
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
@@ -43,6 +57,14 @@ inline void WriteFloats(const std::string& path, const std::vector<float>& value
 inline std::string GridHeader(int columns, int rows)
 {
     return "ncols    " + std::to_string(columns) + "\r\nnrows    " + std::to_string(rows) + "\r\ncells    500\r\n";
+}
+
+// The header and raster of the parameter grid grd/param_<name>, relative to
+// the working directory.
+inline void WriteParameterGrid(const std::string& name, int columns, int rows, const std::vector<float>& values)
+{
+    WriteText("grd/param_" + name + ".hdr", GridHeader(columns, rows));
+    WriteFloats("grd/param_" + name + ".ras", values);
 }
 
 // A grid whose cell (r, c) holds base + r * 1000 + c, so every read says where it came from.

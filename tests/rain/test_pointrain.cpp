@@ -12,23 +12,16 @@
 namespace quorvel {
 namespace {
 
-using test::GridHeader;
-using test::ScratchDir;
-using test::WriteFloats;
-using test::WriteText;
-
 constexpr int kColumns = 361;
 
 // Works inside a scratch folder holding the three grids, as the program
 // works inside its own folder.
 class PointRainInFolder : public ::testing::Test {
 protected:
-    ScratchDir dir;
-    std::filesystem::path previous = std::filesystem::current_path();
+    test::ScratchWorkingDir folder;
 
     void SetUp() override
     {
-        std::filesystem::current_path(dir.path());
         std::vector<float> a2, a1, cv;
         for (int r = 1; r <= kGridRows; ++r)
             for (int c = 1; c <= kColumns; ++c) {
@@ -40,12 +33,10 @@ protected:
         WriteGrid("a1", a1);
         WriteGrid("cv", cv);
     }
-    void TearDown() override { std::filesystem::current_path(previous); }
 
     static void WriteGrid(const std::string& name, const std::vector<float>& values)
     {
-        WriteText("grd/param_" + name + ".hdr", GridHeader(kColumns, kGridRows));
-        WriteFloats("grd/param_" + name + ".ras", values);
+        test::WriteParameterGrid(name, kColumns, kGridRows, values);
     }
 
     static Error FailureAt(GaussBoagaPoint point)
