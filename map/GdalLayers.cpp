@@ -184,7 +184,7 @@ bool GdalShapefileLayer::OpenShapefile(const std::string& name)
     layer->ResetReading();
     for (const auto& feature : *layer) {
         shapes_.push_back(ToShape(feature->GetGeometryRef()));
-        if (shapes_.back().kind != ShapeKind::Empty || !shapes_.back().parts.empty())
+        if (shapes_.back().kind != ShapeKind::Empty)
             Include(extents_, shapes_.back().bounds, hasExtents_);
         for (int f = 0; f < fieldCount_; ++f)
             cells_.push_back(FieldText(*feature, f, utf8));
