@@ -164,7 +164,8 @@ bool IsDark(QRgb c)
 }
 
 struct Recorder : MapEvents {
-    MapWidget* map = nullptr;
+    explicit Recorder(MapWidget& m) : map(m) { map.SetEventSink(this); }
+    MapWidget& map;
     QStringList calls;
     MapExtents atSelectBox;
     MapExtents atMouseUp;
@@ -172,13 +173,13 @@ struct Recorder : MapEvents {
     void MouseUp(int, int, int, int) override
     {
         calls << "up";
-        atMouseUp = map->GetExtents();
+        atMouseUp = map.GetExtents();
     }
     void MouseMove(int, int, int, int) override { calls << "move"; }
     void SelectBoxFinal(int, int, int, int) override
     {
         calls << "box";
-        atSelectBox = map->GetExtents();
+        atSelectBox = map.GetExtents();
     }
 };
 
@@ -630,9 +631,7 @@ void TestMapWidget::eventSwitches()
     MapWidget map;
     map.resize(300, 200);
     map.AddLayer(OpenShapes(map, polygons_), true);
-    Recorder recorder;
-    recorder.map = &map;
-    map.SetEventSink(&recorder);
+    Recorder recorder(map);
     map.SetCursorMode(kNoTool);
     map.SetSendMouseDown(down);
     map.SetSendMouseMove(move);
@@ -675,9 +674,7 @@ void TestMapWidget::gesturesZoomBeforeEvents()
     MapWidget map;
     map.resize(300, 200);
     map.AddLayer(OpenShapes(map, polygons_), true);
-    Recorder recorder;
-    recorder.map = &map;
-    map.SetEventSink(&recorder);
+    Recorder recorder(map);
     map.SetCursorMode(mode);
     map.SetSendMouseDown(false);
     map.SetSendMouseMove(true);
@@ -746,9 +743,7 @@ void TestMapWidget::wheelKeepsPointUnderPointer()
     MapWidget map;
     map.resize(300, 200);
     map.AddLayer(OpenShapes(map, polygons_), true);
-    Recorder recorder;
-    recorder.map = &map;
-    map.SetEventSink(&recorder);
+    Recorder recorder(map);
     map.SetSendMouseUp(true);
     const MapExtents before = map.GetExtents();
     double x, y;
