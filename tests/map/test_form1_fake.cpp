@@ -65,6 +65,18 @@ QToolButton* Button(Form1& form, const char* name)
     return form.findChild<QToolButton*>(QString::fromLatin1(name));
 }
 
+QComboBox* Combo1(Form1& form)
+{
+    return form.findChild<QComboBox*>(QStringLiteral("Combo1"));
+}
+
+// Chooses list entry index (-1: none) and presses "Visualizzare".
+void Visualize(Form1& form, int index)
+{
+    Combo1(form)->setCurrentIndex(index);
+    QTest::mouseClick(form.findChild<QPushButton*>(QStringLiteral("Command4")), Qt::LeftButton);
+}
+
 }  // namespace
 
 class TestForm1Fake : public QObject {
@@ -180,7 +192,7 @@ void TestForm1Fake::loadFillsTheList()
     Form1Fixture f;
     f.WriteTable(ThreeMunicipalities());
     Form1& form = f.MakeAndLoad();
-    auto* combo = form.findChild<QComboBox*>(QStringLiteral("Combo1"));
+    QComboBox* combo = Combo1(form);
     QVERIFY(combo);
     QCOMPARE(combo->count(), 219);
     QCOMPARE(combo->itemText(0), QStringLiteral("Alfa"));
@@ -523,10 +535,7 @@ void TestForm1Fake::search()
     SetUpRegion(f.map);
     f.WriteTable(ThreeMunicipalities());
     Form1& form = f.MakeAndLoad();
-    auto* combo = form.findChild<QComboBox*>(QStringLiteral("Combo1"));
-    combo->setCurrentIndex(2);  // the second "Beta": the first row of that name is found
-
-    QTest::mouseClick(form.findChild<QPushButton*>(QStringLiteral("Command4")), Qt::LeftButton);
+    Visualize(form, 2);  // the second "Beta": the first row of that name is found
     const MainWindowState& state = form.State();
     QCOMPARE(state.DENOMINAZIcom, QStringLiteral("Beta"));
     QCOMPARE(int(state.OBJECTID), 2);
@@ -541,8 +550,7 @@ void TestForm1Fake::search()
     QVERIFY(f.reporter.messages.isEmpty());
 
     f.map.ClearCalls();
-    combo->setCurrentIndex(0);
-    QTest::mouseClick(form.findChild<QPushButton*>(QStringLiteral("Command4")), Qt::LeftButton);
+    Visualize(form, 0);
     QCOMPARE(f.map.CallsTo({"ZoomToShape", "OpenImage", "SetLayerVisible"}),
              (Calls{"ZoomToShape(1,0)", "OpenImage(Raster/UD.tif,2,false)", "SetLayerVisible(3,false)",
                     "SetLayerVisible(4,false)", "SetLayerVisible(6,true)"}));
@@ -554,15 +562,12 @@ void TestForm1Fake::searchWithoutMatchChangesNothingElse()
     SetUpRegion(f.map);
     f.WriteTable(ThreeMunicipalities());
     Form1& form = f.MakeAndLoad();
-    auto* combo = form.findChild<QComboBox*>(QStringLiteral("Combo1"));
-    combo->setCurrentIndex(0);
-    form.findChild<QPushButton*>(QStringLiteral("Command4"))->click();
+    Visualize(form, 0);
     const MapExtents view = f.map.extents;
     f.map.ClearCalls();
 
     // Nothing chosen: the text is empty and no row matches it, even the empty ones.
-    combo->setCurrentIndex(-1);
-    form.findChild<QPushButton*>(QStringLiteral("Command4"))->click();
+    Visualize(form, -1);
     QCOMPARE(form.State().DENOMINAZIcom, QString());
     QCOMPARE(int(form.State().OBJECTID), 1);
     QCOMPARE(form.State().Provincia, QStringLiteral("UD"));
@@ -595,9 +600,7 @@ void TestForm1Fake::searchFailureLeavesStateUnchanged()
     SetUpRegion(f.map);
     f.WriteTable(ThreeMunicipalities());
     Form1& form = f.MakeAndLoad();
-    auto* combo = form.findChild<QComboBox*>(QStringLiteral("Combo1"));
-    combo->setCurrentIndex(0);
-    form.findChild<QPushButton*>(QStringLiteral("Command4"))->click();
+    Visualize(form, 0);
     const MainWindowState before = form.State();
     const MapExtents view = f.map.extents;
 
@@ -606,8 +609,7 @@ void TestForm1Fake::searchFailureLeavesStateUnchanged()
     else
         f.WriteTable(table);
     f.map.ClearCalls();
-    combo->setCurrentIndex(1);
-    form.findChild<QPushButton*>(QStringLiteral("Command4"))->click();
+    Visualize(form, 1);
 
     QCOMPARE(f.reporter.messages.size(), 1);
     QVERIFY2(f.reporter.messages[0].startsWith(message), qPrintable(f.reporter.messages[0]));
@@ -621,7 +623,7 @@ void TestForm1Fake::searchFailureLeavesStateUnchanged()
     QVERIFY(f.map.CallsTo({"ZoomToShape", "SetLayerVisible"}).empty());
     QVERIFY(f.map.extents == view);
     QVERIFY(form.MainWindowEnabled());
-    QCOMPARE(combo->count(), 219);
+    QCOMPARE(Combo1(form)->count(), 219);
 }
 
 void TestForm1Fake::searchReadsTheFileAfresh()
@@ -631,13 +633,11 @@ void TestForm1Fake::searchReadsTheFileAfresh()
     f.WriteTable(ThreeMunicipalities());
     Form1& form = f.MakeAndLoad();
     f.WriteTable(ComuniRecord(3, "Alfa", "4000", "TO") + "\r\n");
-    auto* combo = form.findChild<QComboBox*>(QStringLiteral("Combo1"));
-    combo->setCurrentIndex(0);
-    form.findChild<QPushButton*>(QStringLiteral("Command4"))->click();
+    Visualize(form, 0);
     QCOMPARE(int(form.State().FID), 2);
     QCOMPARE(int(form.State().CODICE_COM), 4000);
     QCOMPARE(form.State().Provincia, QStringLiteral("TO"));
-    QCOMPARE(combo->itemText(1), QStringLiteral("Beta"));  // the list stays as loaded
+    QCOMPARE(Combo1(form)->itemText(1), QStringLiteral("Beta"));  // the list stays as loaded
 }
 
 void TestForm1Fake::disablingKeepsDialogsUsable()
@@ -652,7 +652,7 @@ void TestForm1Fake::disablingKeepsDialogsUsable()
 
     form.SetMainWindowEnabled(false);
     QVERIFY(!form.MainWindowEnabled());
-    QVERIFY(!form.findChild<QComboBox*>(QStringLiteral("Combo1"))->isEnabled());
+    QVERIFY(!Combo1(form)->isEnabled());
     QVERIFY(!Button(form, "CmdPan")->isEnabled());
     QVERIFY(dialog.isEnabled());
     QVERIFY(edit->isEnabled());
