@@ -167,6 +167,15 @@ struct CellGroup {
     std::vector<Record> records;
 };
 
+// The XF index of column col of a cell group: MULRK and MULBLANK hold one
+// per cell, the other cell records one.
+std::uint16_t XfAt(const CellGroup& group, int col)
+{
+    const Record& head = group.records.front();
+    const size_t unit = head.type == kMulRk ? 6 : head.type == kMulBlank ? 2 : 0;
+    return U16(head.data, 4 + (col - group.first) * unit);
+}
+
 struct Font {
     double height = 200;
     bool bold = false;
@@ -216,7 +225,7 @@ private:
     std::array<double, kFittedColumns> MeasureColumns(const Substream& sheet,
                                                       const std::vector<CellGroup>& groups) const;
     void FitColumns(Substream& sheet, const std::array<double, kFittedColumns>& widths);
-    std::u16string ShownText(const CellGroup& group, int col, std::uint16_t& xf) const;
+    std::u16string ShownText(const CellGroup& group, int col) const;
     void WidenExtent(Substream& sheet, std::span<const ReportCell> cells);
     void ClearFormulaResults(Substream& part);
     void SelectFirstSheet(size_t first);
@@ -541,9 +550,8 @@ void Editor::PutTarget(std::vector<CellGroup>& groups, std::vector<Record>& rows
                           {NumberRecord(cell, DefaultXf(rows, sheet, cell.row, cell.column))}});
     } else {
         const Record& head = found->records.front();
+        const std::uint16_t xf = XfAt(*found, cell.column);
         if (head.type == kMulRk || head.type == kMulBlank) {
-            const size_t unit = head.type == kMulRk ? 6 : 2;
-            const std::uint16_t xf = U16(head.data, 4 + (cell.column - found->first) * unit);
             CellGroup multi = std::move(*found);
             groups.erase(found);
             if (multi.first < cell.column) {
@@ -559,7 +567,6 @@ void Editor::PutTarget(std::vector<CellGroup>& groups, std::vector<Record>& rows
             if (head.type == kLabelSst) {
                 ++removedStrings_;
             }
-            const std::uint16_t xf = U16(head.data, 4);
             found->records = {NumberRecord(cell, xf)};
         }
     }
@@ -666,7 +673,7 @@ void Editor::RebuildCellTable(Substream& sheet, std::span<const ReportCell> cell
     FitColumns(sheet, widths);
 }
 
-std::u16string Editor::ShownText(const CellGroup& group, int col, std::uint16_t& xf) const
+std::u16string Editor::ShownText(const CellGroup& group, int col) const
 {
     const Record& head = group.records.front();
     const Bytes& data = head.data;
@@ -675,7 +682,7 @@ std::u16string Editor::ShownText(const CellGroup& group, int col, std::uint16_t&
         auto custom = formats_.find(id);
         return custom != formats_.end() ? custom->second : celltext::BuiltinFormat(id);
     };
-    xf = U16(data, 4);
+    const std::uint16_t xf = XfAt(group, col);
     switch (head.type) {
     case kNumber: {
         double value;
@@ -684,14 +691,9 @@ std::u16string Editor::ShownText(const CellGroup& group, int col, std::uint16_t&
     }
     case kRk:
         return celltext::FormatNumber(DecodeRk(U32(data, 6)), formatOf(xf));
-    case kMulRk: {
-        const size_t at = 4 + (col - group.first) * 6;
-        xf = U16(data, at);
-        return celltext::FormatNumber(DecodeRk(U32(data, at + 2)), formatOf(xf));
-    }
-    case kMulBlank:
-        xf = U16(data, 4 + (col - group.first) * 2);
-        return {};
+    case kMulRk:
+        return celltext::FormatNumber(DecodeRk(U32(data, 4 + (col - group.first) * 6 + 2)),
+                                      formatOf(xf));
     case kLabelSst: {
         const std::uint32_t index = U32(data, 6);
         return index < strings_.size() ? strings_[index] : std::u16string{};
@@ -753,11 +755,11 @@ std::array<double, kFittedColumns> Editor::MeasureColumns(
             if (inMerge) {
                 continue;
             }
-            std::uint16_t xf = 0;
-            const std::u16string text = ShownText(group, col, xf);
+            const std::u16string text = ShownText(group, col);
             if (text.empty()) {
                 continue;
             }
+            const std::uint16_t xf = XfAt(group, col);
             std::uint16_t fontIndex = xf < xfs_.size() ? xfs_[xf].first : 0;
             fontIndex = fontIndex >= 4 ? fontIndex - 1 : fontIndex;
             const Font font = fontIndex < fonts_.size() ? fonts_[fontIndex] : fonts_.front();
