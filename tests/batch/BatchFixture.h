@@ -53,12 +53,6 @@ protected:
     }
 };
 
-// Any path, relative to the folder the test works in or not.
-inline void WriteFile(const std::string& path, const std::string& text)
-{
-    WriteText(std::filesystem::absolute(path).string(), text);
-}
-
 inline std::string ReadText(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);

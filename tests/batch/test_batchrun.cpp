@@ -98,7 +98,7 @@ protected:
 
     BatchTotals Run(const std::string& points)
     {
-        test::WriteFile("points.csv", points);
+        test::WriteText("points.csv", points);
         options.pointsPath = "points.csv";
         options.resultsPath = "results.csv";
         return RunBatch(options, hooks);
@@ -252,7 +252,7 @@ TEST_F(BatchRun, HeaderAloneGivesHeaderAlone)
 
 TEST_F(BatchRun, RunsThatCannotStartLeaveTheResultsFileAlone)
 {
-    test::WriteFile("results.csv", "earlier results\n");
+    test::WriteText("results.csv", "earlier results\n");
     const auto fails = [this](const std::string& points) {
         EXPECT_ANY_THROW(Run(points)) << points;
         EXPECT_EQ(test::ReadText("results.csv"), "earlier results\n");
@@ -297,7 +297,7 @@ TEST_F(BatchRun, ReportsAreNamedByIdAndNeverLeaveTheirFolder)
         float q200;
     };
     std::vector<Call> calls;
-    test::WriteFile("template.xls", "template");
+    test::WriteText("template.xls", "template");
     options.templatePath = "template.xls";
     options.reportsDir = "out/reports";
     hooks.writeReport = [&calls](const std::string& templatePath, const std::string& outputPath,

@@ -49,8 +49,8 @@ const std::string kGood = "id,East,North\nA,2400000,5100000\nB,2385123.5,5100001
 
 TEST_F(Program, ExitStatusSaysHowTheRunWent)
 {
-    test::WriteFile("good.csv", kGood);
-    test::WriteFile("mixed.csv", kGood + "C,2300000,5100000\n");
+    test::WriteText("good.csv", kGood);
+    test::WriteText("mixed.csv", kGood + "C,2300000,5100000\n");
 
     const Outcome good = Run("good.csv");
     EXPECT_EQ(good.status, 0);
@@ -72,7 +72,7 @@ TEST_F(Program, ExitStatusSaysHowTheRunWent)
         EXPECT_TRUE(refused.err.starts_with("quorvel-batch: ")) << arguments << ": " << refused.err;
     }
 
-    test::WriteFile("empty.csv", "");
+    test::WriteText("empty.csv", "");
     const Outcome empty = Run("empty.csv");
     EXPECT_EQ(empty.status, 2);
     EXPECT_EQ(empty.out, "");
@@ -99,8 +99,8 @@ TEST_F(Program, HelpInEnglishAndItalian)
 
 TEST_F(Program, ResultsFileHoldsWhatStandardOutputShows)
 {
-    test::WriteFile("points.csv", kGood);
-    test::WriteFile("results.csv", "earlier");
+    test::WriteText("points.csv", kGood);
+    test::WriteText("results.csv", "earlier");
     const Outcome toFile = Run("points.csv -o results.csv");
     const Outcome toOutput = Run("- <points.csv");
     EXPECT_EQ(toFile.status, 0);
@@ -142,8 +142,8 @@ std::vector<std::vector<double>> ReportCellsRead(const std::vector<std::string>&
 
 TEST_F(Program, ReportsHoldTheNumbersOfTheirRows)
 {
-    test::WriteFile("programs/prototipo/pioggeTRNprot.xls", test::ReadText(QUORVEL_REPORT_TEMPLATE));
-    test::WriteFile("points.csv", kGood + "C,2300000,5100000\nD,2410000.25,5090000.5\n");
+    test::WriteText("programs/prototipo/pioggeTRNprot.xls", test::ReadText(QUORVEL_REPORT_TEMPLATE));
+    test::WriteText("points.csv", kGood + "C,2300000,5100000\nD,2410000.25,5090000.5\n");
     const Outcome run = Run("points.csv -o results.csv --reports reports");
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "");

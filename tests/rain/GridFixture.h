@@ -41,15 +41,23 @@ private:
     ScratchDir dir_;
 };
 
+// The folders a file is to go in; none for a bare name in the working directory.
+inline void MakeParentFolders(const std::string& path)
+{
+    const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+    if (!parent.empty())
+        std::filesystem::create_directories(parent);
+}
+
 inline void WriteText(const std::string& path, const std::string& text)
 {
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    MakeParentFolders(path);
     std::ofstream(path, std::ios::binary) << text;
 }
 
 inline void WriteFloats(const std::string& path, const std::vector<float>& values)
 {
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    MakeParentFolders(path);
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(values.data()), std::streamsize(values.size() * sizeof(float)));
 }
