@@ -40,6 +40,9 @@ std::string ComputeFailureMessage(const Error& error, const std::string& east,
 
 float TextToSingle(const std::string& text, const std::string& decimalSeparator)
 {
+    const auto notANumber = [&] {
+        return Error(ErrorKind::TypeMismatch, {}, "not a number: \"" + text + "\"");
+    };
     std::size_t begin = 0;
     std::size_t end = text.size();
     while (begin < end && IsBlank(text[begin]))
@@ -68,11 +71,11 @@ float TextToSingle(const std::string& text, const std::string& decimalSeparator)
             separator = true;
             i += decimalSeparator.size();
         } else {
-            throw Error(ErrorKind::TypeMismatch, {}, "not a number: \"" + text + "\"");
+            throw notANumber();
         }
     }
     if (!digits)
-        throw Error(ErrorKind::TypeMismatch, {}, "not a number: \"" + text + "\"");
+        throw notANumber();
 
     float value = 0;
     const auto [last, ec] =
@@ -80,7 +83,7 @@ float TextToSingle(const std::string& text, const std::string& decimalSeparator)
     if (ec == std::errc::result_out_of_range)
         throw Error(ErrorKind::Overflow, {}, "number beyond single precision: \"" + text + "\"");
     if (ec != std::errc() || last != plain.data() + plain.size())
-        throw Error(ErrorKind::TypeMismatch, {}, "not a number: \"" + text + "\"");
+        throw notANumber();
     return value;
 }
 
