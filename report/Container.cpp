@@ -123,13 +123,12 @@ std::vector<std::uint8_t> BuildReportFile(std::span<const std::uint8_t> template
     GPtr<GsfOutfile> out(gsf_outfile_msole_new(memory.get()));
     try {
         copier.CopyStorage(ole.get(), out.get(), 0);
+        if (!copier.WorkbookFound()) {
+            copier.Fail("no Workbook stream");
+        }
     } catch (...) {
         gsf_output_close(GSF_OUTPUT(out.get()));
         throw;
-    }
-    if (!copier.WorkbookFound()) {
-        gsf_output_close(GSF_OUTPUT(out.get()));
-        copier.Fail("no Workbook stream");
     }
     if (!gsf_output_close(GSF_OUTPUT(out.get()))) {
         copier.Fail("cannot assemble the compound file");
