@@ -41,6 +41,13 @@ private:
     std::uint64_t state_;
 };
 
+// Eases the weight t in [0, 1] so that slope and curvature vanish at the
+// lattice points: the noise shows no seams along the lattice.
+inline double Fade(double t)
+{
+    return t * t * t * (t * (t * 6 - 15) + 10);
+}
+
 // Smooth value noise in [-1, 1] on a lattice of unit spacing.
 inline double LatticeValue(std::uint64_t seed, std::int64_t ix, std::int64_t iy)
 {
@@ -56,8 +63,8 @@ inline double ValueNoise(std::uint64_t seed, double x, double y)
     const auto iy = static_cast<std::int64_t>(fy);
     const double tx = x - fx;
     const double ty = y - fy;
-    const double sx = tx * tx * tx * (tx * (tx * 6 - 15) + 10);
-    const double sy = ty * ty * ty * (ty * (ty * 6 - 15) + 10);
+    const double sx = Fade(tx);
+    const double sy = Fade(ty);
     const double v00 = LatticeValue(seed, ix, iy);
     const double v10 = LatticeValue(seed, ix + 1, iy);
     const double v01 = LatticeValue(seed, ix, iy + 1);
@@ -85,8 +92,8 @@ inline double GradientNoise(std::uint64_t seed, double x, double y)
         const auto* g = kDirections[Hash(seed, static_cast<std::uint64_t>(cx), static_cast<std::uint64_t>(cy)) & 15u];
         return g[0] * dx + g[1] * dy;
     };
-    const double sx = tx * tx * tx * (tx * (tx * 6 - 15) + 10);
-    const double sy = ty * ty * ty * (ty * (ty * 6 - 15) + 10);
+    const double sx = Fade(tx);
+    const double sy = Fade(ty);
     const double a = corner(ix, iy, tx, ty) + (corner(ix + 1, iy, tx - 1, ty) - corner(ix, iy, tx, ty)) * sx;
     const double b = corner(ix, iy + 1, tx, ty - 1) +
                      (corner(ix + 1, iy + 1, tx - 1, ty - 1) - corner(ix, iy + 1, tx, ty - 1)) * sx;
