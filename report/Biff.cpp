@@ -907,6 +907,16 @@ void Editor::ClearFormulaResults(Substream& part)
     records = std::move(kept);
 }
 
+// A SELECTION record's data for the given pane: one range, A1:A1, with A1
+// the active cell.
+Bytes SelectionOfA1(std::uint8_t pane)
+{
+    Bytes data(15, 0);
+    data[0] = pane;
+    Put16(data, 7, 1);
+    return data;
+}
+
 void Editor::SelectFirstSheet(size_t first)
 {
     for (Record& record : parts_.front().records) {
@@ -933,10 +943,7 @@ void Editor::SelectFirstSheet(size_t first)
     for (Record& record : records) {
         if (record.type == kSelection && !record.nested) {
             Need(record, 1);
-            const std::uint8_t pane = record.data[0];
-            record.data.assign(15, 0);
-            record.data[0] = pane;
-            Put16(record.data, 7, 1);  // one range, A1:A1
+            record.data = SelectionOfA1(record.data[0]);
             selected = true;
         }
     }
@@ -950,10 +957,7 @@ void Editor::SelectFirstSheet(size_t first)
                     (window + 1)->type == kPane)) {
                 ++window;
             }
-            Record selection = MakeRecord(kSelection, 15);
-            selection.data[0] = 3;
-            Put16(selection.data, 7, 1);
-            records.insert(window + 1, std::move(selection));
+            records.insert(window + 1, Record{kSelection, SelectionOfA1(3)});
         }
     }
 }
