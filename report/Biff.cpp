@@ -144,6 +144,13 @@ bool IsCell(std::uint16_t type)
     }
 }
 
+// Bytes per cell of a MULRK (XF and RK value) or MULBLANK (XF); 0 for the
+// records of a single cell.
+size_t MultiUnit(std::uint16_t type)
+{
+    return type == kMulRk ? 6 : type == kMulBlank ? 2 : 0;
+}
+
 // Records that belong to the cell record before them.
 bool IsAttachment(std::uint16_t type)
 {
@@ -172,8 +179,7 @@ struct CellGroup {
 std::uint16_t XfAt(const CellGroup& group, int col)
 {
     const Record& head = group.records.front();
-    const size_t unit = head.type == kMulRk ? 6 : head.type == kMulBlank ? 2 : 0;
-    return U16(head.data, 4 + (col - group.first) * unit);
+    return U16(head.data, 4 + (col - group.first) * MultiUnit(head.type));
 }
 
 struct Font {
@@ -436,7 +442,7 @@ std::vector<CellGroup> Editor::ReadCellTable(std::vector<Record>& table,
             group.first = group.last = U16(record.data, 2);
             const size_t size = record.data.size();
             if (record.type == kMulRk || record.type == kMulBlank) {
-                const size_t unit = record.type == kMulRk ? 6 : 2;
+                const size_t unit = MultiUnit(record.type);
                 if (size < 6 + unit || (size - 6) % unit != 0) {
                     Fail("malformed MULRK or MULBLANK record");
                 }
@@ -519,7 +525,7 @@ CellGroup CutMulti(const Record& multi, std::uint16_t row, std::uint16_t multiFi
                    std::uint16_t first, std::uint16_t last)
 {
     const bool rk = multi.type == kMulRk;
-    const size_t unit = rk ? 6 : 2;
+    const size_t unit = MultiUnit(multi.type);
     const size_t count = last - first + 1;
     const auto begin = multi.data.begin() + 4 + (first - multiFirst) * unit;
     CellGroup group{row, first, last, {}};
@@ -692,8 +698,8 @@ std::u16string Editor::ShownText(const CellGroup& group, int col) const
     case kRk:
         return celltext::FormatNumber(DecodeRk(U32(data, 6)), formatOf(xf));
     case kMulRk:
-        return celltext::FormatNumber(DecodeRk(U32(data, 4 + (col - group.first) * 6 + 2)),
-                                      formatOf(xf));
+        return celltext::FormatNumber(
+            DecodeRk(U32(data, 4 + (col - group.first) * MultiUnit(head.type) + 2)), formatOf(xf));
     case kLabelSst: {
         const std::uint32_t index = U32(data, 6);
         return index < strings_.size() ? strings_[index] : std::u16string{};
