@@ -429,6 +429,12 @@ void BuildMunicipalities(Region& region)
     const std::vector<Centre> districtCentres{{{2405000, 5148000}, 1.0}, {{2455000, 5102000}, 1.0},
                                               {{2338000, 5098000}, 1.0}, {{2392000, 5062000}, 1.0}};
 
+    std::vector<int> provinceOf, districtOf;
+    for (const Pt& seat : seats) {
+        provinceOf.push_back(Nearest(seat, provinceCentres, Hash(kSeed, 700)));
+        districtOf.push_back(Nearest(seat, districtCentres, Hash(kSeed, 701)));
+    }
+
     std::set<std::string> used;
     for (std::size_t i = 0; i < seats.size(); ++i) {
         Municipality m;
@@ -437,8 +443,8 @@ void BuildMunicipalities(Region& region)
         do {
             m.name = MunicipalityName(Hash(kSeed, 600, i, attempt++));
         } while (!used.insert(m.name).second);
-        m.province = Nearest(seats[i], provinceCentres, Hash(kSeed, 700));
-        m.district = Nearest(seats[i], districtCentres, Hash(kSeed, 701));
+        m.province = provinceOf[i];
+        m.district = districtOf[i];
         m.shape = Polygonal(cells[i]->Intersection(region.land.get()));
         m.areaKm2 = OGR_G_Area(OGRGeometry::ToHandle(m.shape.get())) / 1e6;
         region.municipalities.push_back(std::move(m));
@@ -465,9 +471,9 @@ void BuildMunicipalities(Region& region)
         std::vector<const OGRGeometry*> provinceParts;
         std::vector<const OGRGeometry*> districtParts;
         for (std::size_t i = 0; i < seats.size(); ++i) {
-            if (Nearest(seats[i], provinceCentres, Hash(kSeed, 700)) == p)
+            if (provinceOf[i] == p)
                 provinceParts.push_back(cells[i].get());
-            if (Nearest(seats[i], districtCentres, Hash(kSeed, 701)) == p)
+            if (districtOf[i] == p)
                 districtParts.push_back(cells[i].get());
         }
         region.provinces.push_back({std::to_string(provinceCodes[p]), provinceNames[p],
