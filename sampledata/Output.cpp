@@ -212,9 +212,18 @@ void WriteRgbTiff(const std::string& path, int width, int height, const double t
         Fail("cannot build overviews of " + path);
 }
 
-// A byte mask of geometries burnt onto a north-up grid.
+std::unique_ptr<OGRLineString> LineOf(const Polyline& line)
+{
+    auto ls = std::make_unique<OGRLineString>();
+    for (const Pt& p : line)
+        ls->addPoint(p.x, p.y);
+    return ls;
+}
+
+}  // namespace
+
 std::vector<std::uint8_t> Burn(int width, int height, const double transform[6],
-                               const std::vector<const OGRGeometry*>& geometries, bool allTouched = false)
+                               const std::vector<const OGRGeometry*>& geometries, bool allTouched)
 {
     std::vector<std::uint8_t> mask(static_cast<std::size_t>(width) * height, 0);
     if (geometries.empty())
@@ -236,16 +245,6 @@ std::vector<std::uint8_t> Burn(int width, int height, const double transform[6],
         Fail("rasterize");
     return mask;
 }
-
-std::unique_ptr<OGRLineString> LineOf(const Polyline& line)
-{
-    auto ls = std::make_unique<OGRLineString>();
-    for (const Pt& p : line)
-        ls->addPoint(p.x, p.y);
-    return ls;
-}
-
-}  // namespace
 
 void WriteGrids(const Region& region, const std::string& folder)
 {

@@ -1,10 +1,6 @@
 #include <algorithm>
 #include <cmath>
 #include <set>
-#include <stdexcept>
-
-#include <gdal_alg.h>
-#include <gdal_priv.h>
 
 #include "sampledata/Random.h"
 #include "sampledata/Region.h"
@@ -16,26 +12,6 @@ namespace {
 constexpr double kDemCell = 100;
 
 double Lerp(double a, double b, double t) { return a + (b - a) * t; }
-
-// Burns a geometry as 1 into a byte mask on the DEM's grid.
-std::vector<std::uint8_t> Burn(const Dem& dem, const OGRGeometry& geometry)
-{
-    std::vector<std::uint8_t> mask(static_cast<std::size_t>(dem.columns) * dem.rows, 0);
-    GDALDriver* mem = GetGDALDriverManager()->GetDriverByName("MEM");
-    GDALDatasetUniquePtr ds(mem->Create("", dem.columns, dem.rows, 1, GDT_Byte, nullptr));
-    double transform[6] = {dem.west, dem.cell, 0, dem.north, 0, -dem.cell};
-    ds->SetGeoTransform(transform);
-    int band = 1;
-    double value = 1;
-    OGRGeometryH handle = OGRGeometry::ToHandle(const_cast<OGRGeometry*>(&geometry));
-    if (GDALRasterizeGeometries(ds.get(), 1, &band, 1, &handle, nullptr, nullptr, &value, nullptr, nullptr,
-                                nullptr) != CE_None)
-        throw std::runtime_error(CPLGetLastErrorMsg());
-    if (ds->GetRasterBand(1)->RasterIO(GF_Read, 0, 0, dem.columns, dem.rows, mask.data(), dem.columns, dem.rows,
-                                       GDT_Byte, 0, 0) != CE_None)
-        throw std::runtime_error(CPLGetLastErrorMsg());
-    return mask;
-}
 
 // Nearest-source transform: for every cell, the index of the nearest cell
 // that was a source (two chamfer passes carrying the source, near-Euclidean).
@@ -169,8 +145,9 @@ void BuildTerrain(Region& region)
     dem.rows = static_cast<int>(std::lround((kNorth - kSouth) / kDemCell));
     const std::size_t count = static_cast<std::size_t>(dem.columns) * dem.rows;
 
-    const std::vector<std::uint8_t> sea = Burn(dem, *region.sea);
-    dem.inRegion = Burn(dem, *region.land);
+    const double transform[6] = {dem.west, dem.cell, 0, dem.north, 0, -dem.cell};
+    const std::vector<std::uint8_t> sea = Burn(dem.columns, dem.rows, transform, {region.sea.get()});
+    dem.inRegion = Burn(dem.columns, dem.rows, transform, {region.land.get()});
     for (std::size_t i = 0; i < count; ++i)
         if (sea[i])
             dem.inRegion[i] = 0;
