@@ -43,17 +43,6 @@ Polyline Chain(const std::vector<Pt>& anchors, std::uint64_t seed, double roughn
     return out;
 }
 
-std::unique_ptr<OGRPolygon> MakePolygon(const Polyline& ring)
-{
-    auto linear = std::make_unique<OGRLinearRing>();
-    for (const Pt& p : ring)
-        linear->addPoint(p.x, p.y);
-    linear->closeRings();
-    auto polygon = std::make_unique<OGRPolygon>();
-    polygon->addRingDirectly(linear.release());
-    return polygon;
-}
-
 // Keeps only the polygonal parts of an overlay result.
 std::unique_ptr<OGRGeometry> Polygonal(OGRGeometry* geometry)
 {
@@ -85,6 +74,17 @@ Polyline FractalLine(Pt a, Pt b, std::uint64_t seed, double roughness, double mi
     Polyline out{a};
     Subdivide(a, b, rng, roughness, minSegment, out);
     return out;
+}
+
+std::unique_ptr<OGRPolygon> MakePolygon(const Polyline& ring)
+{
+    auto linear = std::make_unique<OGRLinearRing>();
+    for (const Pt& p : ring)
+        linear->addPoint(p.x, p.y);
+    linear->closeRings();
+    auto polygon = std::make_unique<OGRPolygon>();
+    polygon->addRingDirectly(linear.release());
+    return polygon;
 }
 
 void ParallelRows(int count, const std::function<void(int, int)>& body)

@@ -406,13 +406,7 @@ void WriteDistrictRasters(const Region& region, const std::string& folder)
             const double rr = radius * (0.7 + 0.5 * (0.5 + 0.5 * ValueNoise(Hash(kSeed, 1300, i), k * 0.7, 0)));
             ring.push_back({m.seat.x + rr * std::cos(a), m.seat.y + rr * std::sin(a)});
         }
-        auto lr = new OGRLinearRing();
-        for (const Pt& p : ring)
-            lr->addPoint(p.x, p.y);
-        lr->closeRings();
-        auto poly = std::make_unique<OGRPolygon>();
-        poly->addRingDirectly(lr);
-        towns.push_back(std::move(poly));
+        towns.push_back(MakePolygon(ring));
     }
     for (const PlaceName& place : region.places)
         if (place.kind == "località") {

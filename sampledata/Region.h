@@ -96,6 +96,9 @@ std::string PlaceStem(std::uint64_t seed);
 // Runs body(first, last) over [0, count) split among the machine's cores.
 void ParallelRows(int count, const std::function<void(int, int)>& body);
 
+// The polygon whose boundary runs through ring and back to its start.
+std::unique_ptr<OGRPolygon> MakePolygon(const Polyline& ring);
+
 // A byte mask, 1 where the geometries lie, on a north-up grid of width x height
 // cells placed by a GDAL geotransform.
 std::vector<std::uint8_t> Burn(int width, int height, const double transform[6],
