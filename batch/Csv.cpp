@@ -16,11 +16,6 @@ namespace {
 
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
-bool IsDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
 std::uint64_t CountLineBreaks(const char* first, const char* last)
 {
     return std::uint64_t(std::count(first, last, '\n'));
@@ -213,51 +208,7 @@ bool CsvReader::Next(char sep, CsvRecord& record)
 
 NumberStatus ParseSingle(std::string_view text, bool commaDecimal, float& value)
 {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
-        text.remove_suffix(1);
-    if (text.empty())
-        return NumberStatus::Empty;
-
-    // Rewritten with "." for the conversion; never longer than the text.
-    char local[64];
-    std::string heap;
-    char* out = local;
-    if (text.size() > sizeof local) {
-        heap.resize(text.size());
-        out = heap.data();
-    }
-    std::size_t n = 0;
-    std::size_t i = 0;
-    if (text[0] == '+' || text[0] == '-') {
-        if (text[0] == '-')
-            out[n++] = '-';
-        i = 1;
-    }
-    bool digits = false;
-    bool separator = false;
-    for (; i < text.size(); ++i) {
-        const char c = text[i];
-        if (IsDigit(c)) {
-            out[n++] = c;
-            digits = true;
-        } else if (!separator && (c == '.' || (commaDecimal && c == ','))) {
-            out[n++] = '.';
-            separator = true;
-        } else {
-            return NumberStatus::NotANumber;
-        }
-    }
-    if (!digits)
-        return NumberStatus::NotANumber;
-
-    const auto [end, ec] = std::from_chars(out, out + n, value, std::chars_format::fixed);
-    if (ec == std::errc::result_out_of_range)
-        return NumberStatus::OutOfRange;
-    if (ec != std::errc() || end != out + n)
-        return NumberStatus::NotANumber;
-    return NumberStatus::Ok;
+    return commaDecimal ? ReadSingle(text, {".", ","}, value) : ReadSingle(text, {"."}, value);
 }
 
 void AppendSingle(std::string& out, float value)

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "rain/NumberText.h"
+
 namespace quorvel::batch {
 
 // One record of a CSV file: its fields, quotes undone and surrounding blanks
@@ -62,13 +64,8 @@ private:
     std::string start_;
 };
 
-enum class NumberStatus { Ok, Empty, NotANumber, OutOfRange };
-
-// A coordinate as the coordinate dialog reads it: an optional "+" or "-",
-// decimal digits with at most one decimal separator and a digit on at least
-// one side of it; no exponent and no digit grouping, so "2.400" is never read
-// as 2400 by one program and as 2.4 by another. The separator is "." or, when
-// commaDecimal, "." or ",". Rounded once, straight to the nearest single.
+// A coordinate as the coordinate dialog reads it (ReadSingle); the decimal
+// separator is "." or, when commaDecimal, "." or ",".
 NumberStatus ParseSingle(std::string_view text, bool commaDecimal, float& value);
 
 // The shortest decimal text, without exponent, that reads back to exactly

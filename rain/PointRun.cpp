@@ -1,16 +1,11 @@
 #include "rain/PointRun.h"
 
-#include <charconv>
-#include <system_error>
-
 #include "rain/Error.h"
+#include "rain/NumberText.h"
 
 namespace quorvel {
 
 namespace {
-
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 bool IsGridRaster(const std::string& file)
 {
@@ -40,51 +35,17 @@ std::string ComputeFailureMessage(const Error& error, const std::string& east,
 
 float TextToSingle(const std::string& text, const std::string& decimalSeparator)
 {
-    const auto notANumber = [&] {
-        return Error(ErrorKind::TypeMismatch, {}, "not a number: \"" + text + "\"");
-    };
-    std::size_t begin = 0;
-    std::size_t end = text.size();
-    while (begin < end && IsBlank(text[begin]))
-        ++begin;
-    while (end > begin && IsBlank(text[end - 1]))
-        --end;
-
-    // Rewritten with "." so that the conversion itself needs no locale.
-    std::string plain;
-    std::size_t i = begin;
-    if (i < end && (text[i] == '+' || text[i] == '-')) {
-        if (text[i] == '-')
-            plain += '-';
-        ++i;
-    }
-    bool digits = false;
-    bool separator = false;
-    while (i < end) {
-        if (IsDigit(text[i])) {
-            plain += text[i];
-            digits = true;
-            ++i;
-        } else if (!separator && !decimalSeparator.empty() &&
-                   text.compare(i, decimalSeparator.size(), decimalSeparator) == 0) {
-            plain += '.';
-            separator = true;
-            i += decimalSeparator.size();
-        } else {
-            throw notANumber();
-        }
-    }
-    if (!digits)
-        throw notANumber();
-
     float value = 0;
-    const auto [last, ec] =
-        std::from_chars(plain.data(), plain.data() + plain.size(), value, std::chars_format::fixed);
-    if (ec == std::errc::result_out_of_range)
+    switch (ReadSingle(text, {decimalSeparator}, value)) {
+    case NumberStatus::Ok:
+        return value;
+    case NumberStatus::OutOfRange:
         throw Error(ErrorKind::Overflow, {}, "number beyond single precision: \"" + text + "\"");
-    if (ec != std::errc() || last != plain.data() + plain.size())
-        throw notANumber();
-    return value;
+    case NumberStatus::Empty:
+    case NumberStatus::NotANumber:
+        break;
+    }
+    throw Error(ErrorKind::TypeMismatch, {}, "not a number: \"" + text + "\"");
 }
 
 void ProcessPoint(PointRunVariant variant, PointRunDialog& dialog, PointRunOperations& operations,

@@ -50,12 +50,9 @@ public:
                                  const std::string& outputName) = 0;
 };
 
-// A coordinate typed or shown as text, to single precision. Accepted: optional
-// blanks, an optional "+" or "-", decimal digits with at most one decimal
-// separator (the one given: the user's locale's) and digits on at least one
-// side of it, optional blanks. Nothing else: no group separators, so "2.400"
-// cannot be read as 2400 by one user and 2.4 by another, and no exponent.
-// Throws Error(TypeMismatch) for other text, Error(Overflow) beyond the
+// A coordinate typed or shown as text, to single precision, read as
+// ReadSingle reads it with the user's locale's decimal separator. Throws
+// Error(TypeMismatch) for empty or other text, Error(Overflow) beyond the
 // single-precision range.
 float TextToSingle(const std::string& text, const std::string& decimalSeparator);
 
