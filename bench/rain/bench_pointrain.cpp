@@ -1,7 +1,6 @@
 // ComputePointRain on a full-size grid set (260 x 361), page cache warm: the
 // time a user waits between "Elaborazione" and the report being written.
 #include <cmath>
-#include <filesystem>
 
 #include <benchmark/benchmark.h>
 
@@ -17,18 +16,15 @@ constexpr int kColumns = 361;
 
 void WriteGrid(const std::string& name, float base)
 {
-    test::WriteText("grd/param_" + name + ".hdr", test::GridHeader(kColumns, kGridRows));
     std::vector<float> values(std::size_t(kColumns) * kGridRows);
     for (std::size_t i = 0; i < values.size(); ++i)
         values[i] = base + float(i % 97) / 1000.0f;
-    test::WriteFloats("grd/param_" + name + ".ras", values);
+    test::WriteParameterGrid(name, kColumns, kGridRows, values);
 }
 
 void BM_ComputePointRain(benchmark::State& state)
 {
-    const test::ScratchDir dir;
-    const auto previous = std::filesystem::current_path();
-    std::filesystem::current_path(dir.path());
+    const test::ScratchWorkingDir dir;
     WriteGrid("a2", 0.3f);
     WriteGrid("a1", 30.0f);
     WriteGrid("cv", 0.3f);
@@ -39,12 +35,10 @@ void BM_ComputePointRain(benchmark::State& state)
     if (check.cell != GridCell{140, 181} || check.cv != cv ||
         check.quantiles.q200 != GevQuantile(cv, check.a1, 200)) {
         state.SkipWithError("wrong result");
-        std::filesystem::current_path(previous);
         return;
     }
     for (auto _ : state)
         benchmark::DoNotOptimize(ComputePointRain(point));
-    std::filesystem::current_path(previous);
 }
 BENCHMARK(BM_ComputePointRain)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(true);
 
