@@ -17,12 +17,12 @@ void InitIconResources()
     Q_UNUSED(registered);
 }
 
-QPixmap SvgPixmap(const QString& resource, QSize size, qreal devicePixelRatio)
+namespace {
+
+QPixmap Render(QSvgRenderer& renderer, QSize size, qreal devicePixelRatio)
 {
-    InitIconResources();
     QPixmap pixmap(size * devicePixelRatio);
     pixmap.fill(Qt::transparent);
-    QSvgRenderer renderer(resource);
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
     // Keep the drawing's proportions and centre it in the box.
@@ -36,11 +36,23 @@ QPixmap SvgPixmap(const QString& resource, QSize size, qreal devicePixelRatio)
     return pixmap;
 }
 
+}  // namespace
+
+QPixmap SvgPixmap(const QString& resource, QSize size, qreal devicePixelRatio)
+{
+    InitIconResources();
+    QSvgRenderer renderer(resource);
+    return Render(renderer, size, devicePixelRatio);
+}
+
 QIcon SvgIcon(const QString& resource)
 {
+    InitIconResources();
+    // One parse of the drawing serves every size.
+    QSvgRenderer renderer(resource);
     QIcon icon;
     for (int side : {16, 24, 32, 48, 64})
-        icon.addPixmap(SvgPixmap(resource, QSize(side, side)));
+        icon.addPixmap(Render(renderer, QSize(side, side), 1));
     return icon;
 }
 
