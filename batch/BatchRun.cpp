@@ -18,6 +18,7 @@
 
 #include "batch/Csv.h"
 #include "rain/Error.h"
+#include "rain/FileDescriptor.h"
 #include "report/Report.h"
 
 namespace quorvel::batch {
@@ -77,43 +78,13 @@ std::string Quoted(std::string_view text)
     return "\"" + std::string(text) + "\"";
 }
 
-[[noreturn]] void ThrowErrno(const std::string& path)
-{
-    const int code = errno;
-    throw Error(code == ENOENT || code == ENOTDIR ? ErrorKind::FileNotFound : ErrorKind::PathAccess,
-                path, std::strerror(code));
-}
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd = -1) : fd_(fd) {}
-    ~Descriptor()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-
-    int get() const { return fd_; }
-    int release()
-    {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-private:
-    int fd_;
-};
-
 // A descriptor the caller closes.
 int OpenForReading(const std::string& path)
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        ThrowErrno(path);
-    Descriptor file(fd);
+        throw SystemError(path);
+    FileDescriptor file(fd);
     struct stat st {};
     if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode))
         throw Error(ErrorKind::PathAccess, path, "a folder, not a file");
@@ -174,7 +145,7 @@ public:
         if (exists && !S_ISREG(st.st_mode)) {
             owned_ = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
             if (owned_ < 0)
-                ThrowErrno(path);
+                throw SystemError(path);
             fd_ = owned_;
             return;
         }
@@ -196,7 +167,7 @@ public:
                 SetPendingResults(temp);
         }
         if (owned_ < 0)
-            ThrowErrno(path);
+            throw SystemError(path);
         temp_ = temp;
         target_ = target;
         fd_ = owned_;
@@ -229,13 +200,13 @@ public:
         if (temp_.empty())
             return;
         if (::fdatasync(fd_) != 0)
-            ThrowErrno(name_);
+            throw SystemError(name_);
         const int fd = owned_;
         owned_ = -1;
         if (::close(fd) != 0)
-            ThrowErrno(name_);
+            throw SystemError(name_);
         if (::rename(temp_.c_str(), target_.c_str()) != 0)
-            ThrowErrno(name_);
+            throw SystemError(name_);
         ClearPendingResults();
         temp_.clear();
     }
@@ -381,7 +352,7 @@ public:
         if (!writer_)
             throw std::invalid_argument("reports asked for without a report writer");
         // Found missing now rather than once per row.
-        const Descriptor check(OpenForReading(template_));
+        const FileDescriptor check(OpenForReading(template_));
         std::error_code ec;
         std::filesystem::create_directories(dir_, ec);
         if (!std::filesystem::is_directory(dir_))
@@ -479,7 +450,7 @@ void RemoveUnfinishedResultsOnSignal()
 BatchTotals RunBatch(const BatchOptions& options, const BatchHooks& hooks)
 {
     const bool standardInput = options.pointsPath == "-";
-    const Descriptor input(standardInput ? -1 : OpenForReading(options.pointsPath));
+    const FileDescriptor input(standardInput ? -1 : OpenForReading(options.pointsPath));
     const std::string inputName = standardInput ? "standard input" : options.pointsPath;
     CsvReader reader(standardInput ? hooks.standardInput : input.get(), inputName);
     CsvRecord record;

@@ -11,45 +11,18 @@
 #include <limits>
 
 #include "rain/Error.h"
+#include "rain/FileDescriptor.h"
 #include "report/Workbook.h"
 
 namespace quorvel {
 namespace {
 
 // A file descriptor closed on every path out.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor()
-    {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-    int release()
-    {
-        int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-private:
-    int fd_;
-};
-
-ErrorKind KindOf(int error)
-{
-    return error == ENOENT || error == ENOTDIR ? ErrorKind::FileNotFound : ErrorKind::PathAccess;
-}
-
 std::vector<std::uint8_t> ReadFile(const std::string& path)
 {
-    Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) {
-        throw Error(KindOf(errno), path, std::strerror(errno));
+        throw SystemError(path);
     }
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -79,13 +52,13 @@ void ReplaceFile(const std::string& folder, const std::string& path,
                  const std::vector<std::uint8_t>& bytes)
 {
     std::string temporary = folder + ".quorvel-report-XXXXXX";
-    Descriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));
+    FileDescriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));
     if (fd.get() < 0) {
-        throw Error(KindOf(errno), folder, std::strerror(errno));
+        throw SystemError(folder);
     }
     auto fail = [&](int error) {
         ::unlink(temporary.c_str());
-        throw Error(KindOf(error), path, std::strerror(error));
+        throw SystemError(path, error);
     };
     const mode_t mask = ::umask(0);
     ::umask(mask);
