@@ -1,9 +1,9 @@
 #include <QApplication>
 
 #include "dialogs/PointDialogsImpl.h"
-#include "map/Form1.h"
+#include "window/Form1.h"
 #include "map/MapWidget.h"
-#include "map/Reporter.h"
+#include "window/Reporter.h"
 #include "rain/Error.h"
 
 int main(int argc, char* argv[])

@@ -5,10 +5,10 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "map/FormStyle.h"
-#include "map/MainWindowHost.h"
-#include "map/MainWindowState.h"
-#include "map/SvgArt.h"
+#include "window/FormStyle.h"
+#include "window/MainWindowHost.h"
+#include "window/MainWindowState.h"
+#include "window/SvgArt.h"
 
 namespace quorvel {
 

@@ -4,7 +4,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "map/FormStyle.h"
+#include "window/FormStyle.h"
 
 namespace quorvel {
 

@@ -7,11 +7,11 @@
 #include <QLocale>
 #include <QPushButton>
 
-#include "map/FormStyle.h"
-#include "map/MainWindowHost.h"
+#include "window/FormStyle.h"
+#include "window/MainWindowHost.h"
 #include "map/MapView.h"
-#include "map/Reporter.h"
-#include "map/SvgArt.h"
+#include "window/Reporter.h"
+#include "window/SvgArt.h"
 
 namespace quorvel {
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "dialogs/ProgramOperations.h"
-#include "map/MainWindowHost.h"
+#include "window/MainWindowHost.h"
 
 namespace quorvel {
 

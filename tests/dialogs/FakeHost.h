@@ -8,13 +8,13 @@
 #include <QStringList>
 #include <QWidget>
 
-#include "map/MainWindowHost.h"
-#include "map/MainWindowState.h"
-#include "map/Reporter.h"
+#include "window/MainWindowHost.h"
+#include "window/MainWindowState.h"
+#include "window/Reporter.h"
 #include "rain/Error.h"
 #include "rain/PointRun.h"
 #include "tests/map/FakeMapView.h"
-#include "tests/map/RecordingReporter.h"
+#include "tests/window/RecordingReporter.h"
 
 namespace quorvel::testing {
 

@@ -21,7 +21,7 @@
 #include "dialogs/Form2.h"
 #include "dialogs/Form3.h"
 #include "dialogs/PointDialogsImpl.h"
-#include "map/Form1.h"
+#include "window/Form1.h"
 #include "map/MapWidget.h"
 #include "rain/Gev.h"
 #include "rain/Grid.h"

@@ -3,8 +3,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "map/ComuniTable.h"
-#include "map/MunicipalitySearch.h"
+#include "window/ComuniTable.h"
+#include "window/MunicipalitySearch.h"
 #include "rain/Error.h"
 
 using namespace quorvel;

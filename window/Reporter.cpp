@@ -1,4 +1,4 @@
-#include "map/Reporter.h"
+#include "window/Reporter.h"
 
 #include <QMessageBox>
 #include <QPushButton>

@@ -4,8 +4,8 @@
 
 #include <QStringList>
 
-#include "map/MainWindowHost.h"
-#include "map/MainWindowState.h"
+#include "window/MainWindowHost.h"
+#include "window/MainWindowState.h"
 
 namespace quorvel::testing {
 

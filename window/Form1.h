@@ -6,8 +6,8 @@
 #include <QMainWindow>
 #include <QString>
 
-#include "map/MainWindowHost.h"
-#include "map/MainWindowState.h"
+#include "window/MainWindowHost.h"
+#include "window/MainWindowState.h"
 #include "map/MapView.h"
 
 class QComboBox;

@@ -13,10 +13,10 @@
 #include <QTest>
 #include <QToolButton>
 
-#include "map/Form1.h"
+#include "window/Form1.h"
 #include "map/MapWidget.h"
 #include "rain/Error.h"
-#include "tests/map/RecordingReporter.h"
+#include "tests/window/RecordingReporter.h"
 
 using namespace quorvel;
 

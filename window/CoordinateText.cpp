@@ -1,4 +1,4 @@
-#include "map/CoordinateText.h"
+#include "window/CoordinateText.h"
 
 #include <cmath>
 #include <cstdint>

@@ -1,8 +1,8 @@
-#include "map/MunicipalitySearch.h"
+#include "window/MunicipalitySearch.h"
 
 #include <limits>
 
-#include "map/ComuniTable.h"
+#include "window/ComuniTable.h"
 #include "rain/Error.h"
 
 namespace quorvel {

@@ -1,4 +1,4 @@
-#include "map/ComuniTable.h"
+#include "window/ComuniTable.h"
 
 #include <algorithm>
 

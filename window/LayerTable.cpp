@@ -1,4 +1,4 @@
-#include "map/LayerTable.h"
+#include "window/LayerTable.h"
 
 #include "map/MapView.h"
 

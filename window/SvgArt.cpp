@@ -1,4 +1,4 @@
-#include "map/SvgArt.h"
+#include "window/SvgArt.h"
 
 #include <QPainter>
 #include <QSvgRenderer>

@@ -9,9 +9,9 @@
 #include <QTest>
 #include <QToolButton>
 
-#include "map/LayerTable.h"
+#include "window/LayerTable.h"
 #include "rain/Error.h"
-#include "tests/map/Form1Fixture.h"
+#include "tests/window/Form1Fixture.h"
 
 using namespace quorvel;
 using namespace quorvel::testing;

@@ -8,10 +8,10 @@
 #include <QTest>
 #include <QToolButton>
 
-#include "map/FormStyle.h"
-#include "map/Reporter.h"
-#include "map/SvgArt.h"
-#include "tests/map/Form1Fixture.h"
+#include "window/FormStyle.h"
+#include "window/Reporter.h"
+#include "window/SvgArt.h"
+#include "tests/window/Form1Fixture.h"
 
 using namespace quorvel;
 using namespace quorvel::testing;

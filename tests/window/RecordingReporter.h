@@ -4,7 +4,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "map/Reporter.h"
+#include "window/Reporter.h"
 
 namespace quorvel::testing {
 

@@ -1,4 +1,4 @@
-#include "map/FormStyle.h"
+#include "window/FormStyle.h"
 
 #include <QFontDatabase>
 #include <QStringList>

@@ -12,10 +12,10 @@
 #include <gdal_priv.h>
 #include <ogrsf_frmts.h>
 
-#include "map/Form1.h"
+#include "window/Form1.h"
 #include "map/MapWidget.h"
-#include "map/MainWindowState.h"
-#include "tests/map/RecordingReporter.h"
+#include "window/MainWindowState.h"
+#include "tests/window/RecordingReporter.h"
 
 using namespace quorvel;
 using namespace quorvel::testing;

@@ -1,4 +1,4 @@
-#include "map/Form1.h"
+#include "window/Form1.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -6,14 +6,14 @@
 #include <QPushButton>
 #include <QToolButton>
 
-#include "map/ComuniTable.h"
-#include "map/CoordinateText.h"
-#include "map/DetailView.h"
-#include "map/FormStyle.h"
-#include "map/LayerTable.h"
-#include "map/MunicipalitySearch.h"
-#include "map/Reporter.h"
-#include "map/SvgArt.h"
+#include "window/ComuniTable.h"
+#include "window/CoordinateText.h"
+#include "window/DetailView.h"
+#include "window/FormStyle.h"
+#include "window/LayerTable.h"
+#include "window/MunicipalitySearch.h"
+#include "window/Reporter.h"
+#include "window/SvgArt.h"
 #include "rain/Error.h"
 
 namespace quorvel {

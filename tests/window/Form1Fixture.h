@@ -8,10 +8,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "map/Form1.h"
+#include "window/Form1.h"
 #include "tests/map/FakeMapView.h"
-#include "tests/map/FakePointDialogs.h"
-#include "tests/map/RecordingReporter.h"
+#include "tests/window/FakePointDialogs.h"
+#include "tests/window/RecordingReporter.h"
 
 // Recorded map calls print one a line when a comparison fails.
 namespace QTest {

@@ -1,7 +1,7 @@
-#include "map/DetailView.h"
+#include "window/DetailView.h"
 
-#include "map/LayerTable.h"
-#include "map/MainWindowState.h"
+#include "window/LayerTable.h"
+#include "window/MainWindowState.h"
 #include "map/MapView.h"
 
 namespace quorvel {
