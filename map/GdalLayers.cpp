@@ -30,6 +30,20 @@ public:
 
 constexpr GIntBig kBlockCacheBytes = 64 << 20;
 
+// A raster wider or taller than this without overviews gets them built; a
+// smaller one is read whole quickly enough.
+constexpr int kOverviewlessSide = 2048;
+// Without overviews, a view that needs more source pixels than this many per
+// pixel drawn, and more than kSlowReadPixels in all, is not read: it would
+// hold the map up for seconds on a large raster.
+constexpr double kDirectReadRatio = 16;
+constexpr double kSlowReadPixels = 4e6;
+
+bool HasOverviews(GDALDataset& dataset)
+{
+    return dataset.GetRasterBand(1)->GetOverviewCount() > 0;
+}
+
 void RegisterDrivers()
 {
     static const bool registered = [] {
@@ -166,6 +180,7 @@ void Include(MapExtents& total, const MapExtents& box, bool& any)
 bool GdalShapefileLayer::OpenShapefile(const std::string& name)
 {
     *this = GdalShapefileLayer();
+    name_ = name;
     RegisterDrivers();
     QuietGdalErrors quiet;
     GDALDatasetUniquePtr ds(GDALDataset::Open(name.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY));
@@ -237,6 +252,7 @@ bool GdalShapefileLayer::ShapeContainsPoint(int shape, double x, double y) const
 bool GdalImageLayer::OpenImage(const std::string& name, int, bool)
 {
     *this = GdalImageLayer();
+    name_ = name;
     RegisterDrivers();
     QuietGdalErrors quiet;
     dataset_.reset(GDALDataset::Open(name.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
@@ -287,6 +303,26 @@ bool GdalImageLayer::OpenImage(const std::string& name, int, bool)
     return true;
 }
 
+bool GdalImageLayer::NeedsOverviews() const
+{
+    return dataset_ && std::max(dataset_->GetRasterXSize(), dataset_->GetRasterYSize()) > kOverviewlessSide &&
+           !HasOverviews(*dataset_);
+}
+
+bool GdalImageLayer::AdoptOverviews(const std::string& dataset)
+{
+    if (!dataset_)
+        return false;
+    QuietGdalErrors quiet;
+    GDALDatasetUniquePtr other(GDALDataset::Open(dataset.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
+    if (!other || other->GetRasterXSize() != dataset_->GetRasterXSize() ||
+        other->GetRasterYSize() != dataset_->GetRasterYSize() ||
+        other->GetRasterCount() != dataset_->GetRasterCount() || !HasOverviews(*other))
+        return false;
+    dataset_ = std::move(other);
+    return true;
+}
+
 QImage GdalImageLayer::Render(const ViewTransform& view, double devicePixelRatio, QRectF& target) const
 {
     if (!dataset_)
@@ -317,6 +353,9 @@ QImage GdalImageLayer::Render(const ViewTransform& view, double devicePixelRatio
     place(colLo, rowLo, colHi, rowHi, pxLo, pyLo, pxHi, pyHi);
     int bufW = std::max(1, int(std::lround(target.width() * devicePixelRatio)));
     int bufH = std::max(1, int(std::lround(target.height() * devicePixelRatio)));
+    const double sourcePixels = double(xSize) * double(ySize);
+    if (sourcePixels > kSlowReadPixels && sourcePixels > kDirectReadRatio * bufW * bufH && !HasOverviews(*dataset_))
+        return {};
 
     GDALRasterIOExtraArg extra;
     INIT_RASTERIO_EXTRA_ARG(extra);

@@ -37,6 +37,8 @@ public:
     bool ShapeContainsPoint(int shape, double x, double y) const override;
 
     bool IsOpen() const { return open_; }
+    // The name last given to OpenShapefile.
+    const std::string& Name() const { return name_; }
     // GDAL's words for the last failed open; empty after a good one.
     const std::string& OpenError() const { return openError_; }
     int FieldCount() const { return fieldCount_; }
@@ -47,6 +49,7 @@ public:
 
 private:
     bool open_ = false;
+    std::string name_;
     std::string openError_;
     int fieldCount_ = 0;
     std::vector<ShapeData> shapes_;
@@ -66,18 +69,30 @@ public:
     bool OpenImage(const std::string& name, int fileType, bool inMemory) override;
 
     bool IsOpen() const { return dataset_ != nullptr; }
+    // The name last given to OpenImage.
+    const std::string& Name() const { return name_; }
     const std::string& OpenError() const { return openError_; }
     MapExtents Extents() const { return extents_; }
 
+    // True for a raster too large to be read whole for a small view and
+    // without overviews of its own or adopted ones.
+    bool NeedsOverviews() const;
+    // Reads from now on through dataset, which must be the same raster with
+    // overviews (such as a VRT over the file with its .ovr); false, and
+    // nothing changed, when it cannot be opened or is not the same size.
+    bool AdoptOverviews(const std::string& dataset);
+
     // The pixels of the raster that fall in view, read at the view's device
     // resolution; target receives where they go, in widget pixels. A null
-    // image when nothing of the raster is in view or the read failed.
+    // image when nothing of the raster is in view, the read failed, or the
+    // read would be too slow for want of overviews.
     QImage Render(const ViewTransform& view, double devicePixelRatio, QRectF& target) const;
 
 private:
     enum class Style { Rgb, Palette, Grey };
 
     GDALDatasetUniquePtr dataset_;
+    std::string name_;
     std::string openError_;
     std::array<double, 6> geo_{0, 1, 0, 0, 0, -1};
     MapExtents extents_;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace quorvel {
 
@@ -51,6 +52,8 @@ public:
     virtual void MouseUp(int button, int shift, int x, int y) = 0;
     virtual void MouseMove(int button, int shift, int x, int y) = 0;
     virtual void SelectBoxFinal(int left, int right, int bottom, int top) = 0;
+    // LayerProblems() or Preparations() changed; raised from the event loop.
+    virtual void MapStatusChanged() {}
 };
 
 // The interactive map of the main window. Layer handles are 0, 1, 2... in
@@ -87,6 +90,22 @@ public:
     virtual ShapefileLayer* GetLayerObject(int handle) = 0;
     virtual void AddLabel(int handle, const std::string& text, std::uint32_t rgb, double x, double y,
                           int justification, double rotation) = 0;
+
+    // What the map cannot show and what it is still preparing, for the
+    // window's status area.
+    struct LayerProblem {
+        int handle = -1;
+        std::string file;    // as the layer was asked to open it
+        std::string reason;  // GDAL's words
+    };
+    struct Preparation {
+        std::string file;
+        double done = 0;  // 0 to 1
+    };
+    // The layers whose file could not be opened, by handle.
+    virtual std::vector<LayerProblem> LayerProblems() const = 0;
+    // The rasters whose overviews are being built in the background.
+    virtual std::vector<Preparation> Preparations() const = 0;
 };
 
 }  // namespace quorvel

@@ -1,7 +1,9 @@
 #include "map/MapWidget.h"
 
 #include "map/GdalLayers.h"
+#include "map/OverviewCache.h"
 
+#include <QFileInfo>
 #include <QFontMetricsF>
 #include <QMouseEvent>
 #include <QPainter>
@@ -128,6 +130,8 @@ int MapWidget::AddLayer(std::unique_ptr<MapLayer> layer, bool visible)
     entry->object = std::move(layer);
     entry->visible = visible;
     entry->lineColour = kDefaultLine;
+    if (auto* image = dynamic_cast<GdalImageLayer*>(entry->object.get()); image && image->NeedsOverviews())
+        PrepareOverviews(*image);
 
     const auto free = std::find(layers_.begin(), layers_.end(), nullptr);
     const int handle = int(free - layers_.begin());
@@ -241,6 +245,74 @@ void MapWidget::AddLabel(int handle, const std::string& text, std::uint32_t rgb,
     layer->labels.push_back(std::move(label));
     if (layer->visible)
         Changed();
+}
+
+std::vector<MapView::LayerProblem> MapWidget::LayerProblems() const
+{
+    std::vector<LayerProblem> problems;
+    for (std::size_t handle = 0; handle < layers_.size(); ++handle) {
+        const Layer* layer = layers_[handle].get();
+        if (layer && layer->image && !layer->image->IsOpen())
+            problems.push_back({int(handle), layer->image->Name(), layer->image->OpenError()});
+        else if (layer && layer->shapes && !layer->shapes->IsOpen())
+            problems.push_back({int(handle), layer->shapes->Name(), layer->shapes->OpenError()});
+    }
+    return problems;
+}
+
+std::vector<MapView::Preparation> MapWidget::Preparations() const
+{
+    std::vector<Preparation> all;
+    for (const auto& [source, preparation] : preparing_)
+        all.push_back(preparation);
+    return all;
+}
+
+void MapWidget::PrepareOverviews(GdalImageLayer& image)
+{
+    const QString source = QFileInfo(QString::fromStdString(image.Name())).absoluteFilePath();
+    if (!overviews_) {
+        overviews_ = std::make_unique<OverviewCache>();
+        connect(overviews_.get(), &OverviewCache::Progress, this, &MapWidget::OverviewsProgressed);
+        connect(overviews_.get(), &OverviewCache::Finished, this, &MapWidget::OverviewsFinished);
+    }
+    if (const QString cached = overviews_->Cached(source);
+        !cached.isEmpty() && image.AdoptOverviews(cached.toStdString()))
+        return;
+    if (preparing_.count(source) == 0) {
+        preparing_[source] = {image.Name(), 0.0};
+        QMetaObject::invokeMethod(this, &MapWidget::StatusChanged, Qt::QueuedConnection);
+    }
+    overviews_->Request(source);
+}
+
+void MapWidget::OverviewsProgressed(const QString& source, double done)
+{
+    if (auto found = preparing_.find(source); found != preparing_.end()) {
+        found->second.done = done;
+        StatusChanged();
+    }
+}
+
+void MapWidget::OverviewsFinished(const QString& source, const QString& cached)
+{
+    preparing_.erase(source);
+    if (!cached.isEmpty()) {
+        for (const auto& layer : layers_) {
+            auto* image = layer ? dynamic_cast<GdalImageLayer*>(layer->object.get()) : nullptr;
+            if (image && image->NeedsOverviews() &&
+                QFileInfo(QString::fromStdString(image->Name())).absoluteFilePath() == source)
+                image->AdoptOverviews(cached.toStdString());
+        }
+        Changed();
+    }
+    StatusChanged();
+}
+
+void MapWidget::StatusChanged()
+{
+    if (sink_)
+        sink_->MapStatusChanged();
 }
 
 const QImage& MapWidget::RenderMap()

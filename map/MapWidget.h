@@ -10,6 +10,7 @@
 #include <QPoint>
 #include <QWidget>
 
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -17,6 +18,7 @@ namespace quorvel {
 
 class GdalImageLayer;
 class GdalShapefileLayer;
+class OverviewCache;
 
 // The interactive map on GDAL. The picture is rendered into a cached image only
 // when something in it changed; a pan drag moves the cached picture and reads
@@ -26,6 +28,10 @@ class GdalShapefileLayer;
 // later layers leave the view alone. On a resize the view keeps showing the
 // extent last asked for (by a zoom, a fit or a finished gesture), adjusted to
 // the widget's aspect.
+//
+// A large raster without overviews gets them from the OverviewCache, built in
+// the background the first time; until then a view that would need most of
+// the file leaves it out and shows what lies below.
 class MapWidget : public QWidget, public MapView {
     Q_OBJECT
 
@@ -58,6 +64,8 @@ public:
     ShapefileLayer* GetLayerObject(int handle) override;
     void AddLabel(int handle, const std::string& text, std::uint32_t rgb, double x, double y, int justification,
                   double rotation) override;
+    std::vector<LayerProblem> LayerProblems() const override;
+    std::vector<Preparation> Preparations() const override;
 
     // Shows the whole of extents, centred, at the widget's aspect.
     void ZoomToExtents(const MapExtents& extents);
@@ -104,6 +112,10 @@ private:
     void EnsureRendered();
     void DrawLabels(QPainter& painter, double devicePixelRatio);
     void CancelGesture();
+    void PrepareOverviews(GdalImageLayer& image);
+    void OverviewsProgressed(const QString& source, double done);
+    void OverviewsFinished(const QString& source, const QString& cached);
+    void StatusChanged();
 
     std::vector<std::unique_ptr<Layer>> layers_;  // by handle; null where free
     std::vector<int> order_;                      // handles by drawing position
@@ -127,6 +139,10 @@ private:
 
     QFont labelFont_;
     std::size_t spriteBytes_ = 0;
+
+    std::unique_ptr<OverviewCache> overviews_;
+    // Rasters whose overviews are being built, by absolute path.
+    std::map<QString, Preparation> preparing_;
 
     Gesture gesture_ = Gesture::None;
     Qt::MouseButton gestureButton_ = Qt::NoButton;

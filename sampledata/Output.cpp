@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <stdexcept>
 
 #include <cpl_conv.h>
@@ -191,25 +192,103 @@ double Shade(double dzdx, double dzdy)
 
 std::uint8_t Byte(double v) { return static_cast<std::uint8_t>(std::clamp(std::lround(v), 0L, 255L)); }
 
-void WriteRgbTiff(const std::string& path, int width, int height, const double transform[6],
-                  const std::vector<std::uint8_t>& rgb, const std::vector<int>& overviews)
+// Fills rows [first, first + count) of an RGB raster, 3 bytes a pixel, row after row.
+using StripFill = std::function<void(int first, int count, std::uint8_t* rgb)>;
+
+// A tiled RGB GeoTIFF written a strip of tile rows at a time, so that a raster
+// of any size needs only a strip in memory; empty overviews: none.
+void WriteRgbTiff(const std::string& path, int width, int height, const double transform[6], bool jpeg,
+                  const std::vector<int>& overviews, const StripFill& fill)
 {
     GDALDriver* gtiff = GetGDALDriverManager()->GetDriverByName("GTiff");
-    const char* options[] = {"TILED=YES", "BLOCKXSIZE=256", "BLOCKYSIZE=256", "COMPRESS=DEFLATE", "PREDICTOR=2",
-                             "PHOTOMETRIC=RGB", "INTERLEAVE=PIXEL", nullptr};
-    GDALDatasetUniquePtr ds(gtiff->Create(path.c_str(), width, height, 3, GDT_Byte, const_cast<char**>(options)));
+    CPLStringList options;
+    options.AddString("TILED=YES");
+    options.AddString("BLOCKXSIZE=256");
+    options.AddString("BLOCKYSIZE=256");
+    options.AddString("INTERLEAVE=PIXEL");
+    options.AddString("BIGTIFF=IF_SAFER");
+    if (jpeg) {
+        options.AddString("COMPRESS=JPEG");
+        options.AddString("PHOTOMETRIC=YCBCR");
+        options.AddString("JPEG_QUALITY=85");
+    } else {
+        options.AddString("COMPRESS=DEFLATE");
+        options.AddString("PREDICTOR=2");
+        options.AddString("PHOTOMETRIC=RGB");
+    }
+    GDALDatasetUniquePtr ds(gtiff->Create(path.c_str(), width, height, 3, GDT_Byte, options.List()));
     if (!ds)
         Fail("cannot create " + path);
     ds->SetGeoTransform(const_cast<double*>(transform));
     OGRSpatialReference srs = GaussBoagaEast();
     ds->SetSpatialRef(&srs);
-    int bands[3] = {1, 2, 3};
-    if (ds->RasterIO(GF_Write, 0, 0, width, height, const_cast<std::uint8_t*>(rgb.data()), width, height, GDT_Byte, 3,
-                     bands, 3, static_cast<GSpacing>(width) * 3, 1, nullptr) != CE_None)
-        Fail("cannot write " + path);
-    if (ds->BuildOverviews("AVERAGE", static_cast<int>(overviews.size()), overviews.data(), 0, nullptr, nullptr,
-                           nullptr) != CE_None)
+    constexpr int kStripRows = 512;
+    std::vector<std::uint8_t> rgb;
+    for (int first = 0; first < height; first += kStripRows) {
+        const int count = std::min(kStripRows, height - first);
+        rgb.assign(static_cast<std::size_t>(width) * count * 3, 0);
+        fill(first, count, rgb.data());
+        int bands[3] = {1, 2, 3};
+        if (ds->RasterIO(GF_Write, 0, first, width, count, rgb.data(), width, count, GDT_Byte, 3, bands, 3,
+                         static_cast<GSpacing>(width) * 3, 1, nullptr) != CE_None)
+            Fail("cannot write " + path);
+    }
+    if (overviews.empty())
+        return;
+    if (jpeg) {
+        CPLSetConfigOption("COMPRESS_OVERVIEW", "JPEG");
+        CPLSetConfigOption("PHOTOMETRIC_OVERVIEW", "YCBCR");
+        CPLSetConfigOption("JPEG_QUALITY_OVERVIEW", "85");
+    }
+    const CPLErr built = ds->BuildOverviews("AVERAGE", static_cast<int>(overviews.size()),
+                                            const_cast<int*>(overviews.data()), 0, nullptr, nullptr, nullptr);
+    for (const char* key : {"COMPRESS_OVERVIEW", "PHOTOMETRIC_OVERVIEW", "JPEG_QUALITY_OVERVIEW"})
+        CPLSetConfigOption(key, nullptr);
+    if (built != CE_None)
         Fail("cannot build overviews of " + path);
+}
+
+// Overview factors 2, 4, 8... until the smallest is under a tile a side.
+std::vector<int> OverviewFactors(int width, int height)
+{
+    std::vector<int> factors;
+    for (int f = 2; std::max(width, height) / (f / 2) > 256; f *= 2)
+        factors.push_back(f);
+    return factors;
+}
+
+// The geometries whose boxes come within margin of the box: what a strip
+// needs burnt, without handing the rasteriser every town of the region.
+std::vector<const OGRGeometry*> Near(const std::vector<const OGRGeometry*>& geometries, const OGREnvelope& box,
+                                     double margin)
+{
+    std::vector<const OGRGeometry*> out;
+    for (const OGRGeometry* g : geometries) {
+        OGREnvelope e;
+        g->getEnvelope(&e);
+        if (e.MaxX >= box.MinX - margin && e.MinX <= box.MaxX + margin && e.MaxY >= box.MinY - margin &&
+            e.MinY <= box.MaxY + margin)
+            out.push_back(g);
+    }
+    return out;
+}
+
+Rgb ReliefColour(double h, double dzdx, double dzdy, bool inRegion)
+{
+    if (h < 0)
+        return Mix({150, 196, 228}, {92, 150, 200}, std::min(1.0, -h / 120));
+    const double shade = Shade(dzdx * 2.0, dzdy * 2.0);
+    const Rgb tint = Hypsometric(h);
+    const double light = 0.55 + 0.75 * (shade - 0.7071) + 0.45;
+    const Rgb colour = {tint.r * light, tint.g * light, tint.b * light};
+    return inRegion ? colour : Mix(colour, {236, 236, 232}, 0.55);
+}
+
+void PutPixel(std::uint8_t* px, const Rgb& colour)
+{
+    px[0] = Byte(colour.r);
+    px[1] = Byte(colour.g);
+    px[2] = Byte(colour.b);
 }
 
 std::unique_ptr<OGRLineString> LineOf(const Polyline& line)
@@ -352,42 +431,74 @@ void WriteShapefiles(const Region& region, const std::string& folder)
     }
 }
 
-void WriteReliefRaster(const Region& region, const std::string& folder)
+void WriteReliefRaster(const Region& region, const std::string& folder, const RasterDetail& detail)
 {
     const Dem& dem = region.dem;
-    std::vector<std::uint8_t> rgb(static_cast<std::size_t>(dem.columns) * dem.rows * 3);
-    ParallelRows(dem.rows, [&](int first, int last) {
-        for (int r = first; r < last; ++r)
-            for (int c = 0; c < dem.columns; ++c) {
-                const int cl = std::max(0, c - 1), cr = std::min(dem.columns - 1, c + 1);
-                const int ru = std::max(0, r - 1), rd = std::min(dem.rows - 1, r + 1);
-                const double h = dem.At(c, r);
-                const double dzdx = (std::max(0.0f, dem.At(cr, r)) - std::max(0.0f, dem.At(cl, r))) / ((cr - cl) * dem.cell);
-                const double dzdy = (std::max(0.0f, dem.At(c, ru)) - std::max(0.0f, dem.At(c, rd))) / ((rd - ru) * dem.cell);
-                Rgb colour;
-                if (h < 0) {
-                    colour = Mix({150, 196, 228}, {92, 150, 200}, std::min(1.0, -h / 120));
-                } else {
-                    const double shade = Shade(dzdx * 2.0, dzdy * 2.0);
-                    const Rgb tint = Hypsometric(h);
-                    const double light = 0.55 + 0.75 * (shade - 0.7071) + 0.45;
-                    colour = {tint.r * light, tint.g * light, tint.b * light};
-                    if (!dem.inRegion[static_cast<std::size_t>(r) * dem.columns + c])
-                        colour = Mix(colour, {236, 236, 232}, 0.55);
-                }
-                std::uint8_t* px = &rgb[(static_cast<std::size_t>(r) * dem.columns + c) * 3];
-                px[0] = Byte(colour.r);
-                px[1] = Byte(colour.g);
-                px[2] = Byte(colour.b);
-            }
-    });
-    const double transform[6] = {dem.west, dem.cell, 0, dem.north, 0, -dem.cell};
-    WriteRgbTiff(folder + "/Raster/demTRNSh.ecw", dem.columns, dem.rows, transform, rgb, {2, 4, 8, 16});
+    const std::string path = folder + "/Raster/demTRNSh.ecw";
+    if (detail.reliefCell == dem.cell) {
+        // The elevation model's own cells, shaded from their neighbours.
+        const double transform[6] = {dem.west, dem.cell, 0, dem.north, 0, -dem.cell};
+        WriteRgbTiff(path, dem.columns, dem.rows, transform, detail.reliefJpeg, {2, 4, 8, 16},
+                     [&](int first, int count, std::uint8_t* rgb) {
+                         ParallelRows(count, [&](int a, int b) {
+                             for (int r = first + a; r < first + b; ++r)
+                                 for (int c = 0; c < dem.columns; ++c) {
+                                     const int cl = std::max(0, c - 1), cr = std::min(dem.columns - 1, c + 1);
+                                     const int ru = std::max(0, r - 1), rd = std::min(dem.rows - 1, r + 1);
+                                     const double dzdx = (std::max(0.0f, dem.At(cr, r)) - std::max(0.0f, dem.At(cl, r))) /
+                                                         ((cr - cl) * dem.cell);
+                                     const double dzdy = (std::max(0.0f, dem.At(c, ru)) - std::max(0.0f, dem.At(c, rd))) /
+                                                         ((rd - ru) * dem.cell);
+                                     const bool inside = dem.inRegion[static_cast<std::size_t>(r) * dem.columns + c];
+                                     PutPixel(rgb + (static_cast<std::size_t>(r - first) * dem.columns + c) * 3,
+                                              ReliefColour(dem.At(c, r), dzdx, dzdy, inside));
+                                 }
+                         });
+                     });
+        return;
+    }
+    // Finer than the model: heights interpolated, shaded from the interpolated
+    // neighbours, the land burnt at the raster's own cells.
+    const double cell = detail.reliefCell;
+    const int width = static_cast<int>(std::lround(dem.columns * dem.cell / cell));
+    const int height = static_cast<int>(std::lround(dem.rows * dem.cell / cell));
+    const double transform[6] = {dem.west, cell, 0, dem.north, 0, -cell};
+    std::vector<float> h;
+    WriteRgbTiff(path, width, height, transform, detail.reliefJpeg, OverviewFactors(width, height),
+                 [&](int first, int count, std::uint8_t* rgb) {
+                     // One row of halo on each side for the slopes.
+                     const int top = std::max(0, first - 1), bottom = std::min(height, first + count + 1);
+                     const int rows = bottom - top;
+                     h.assign(static_cast<std::size_t>(width) * rows, 0);
+                     ParallelRows(rows, [&](int a, int b) {
+                         for (int r = a; r < b; ++r)
+                             for (int c = 0; c < width; ++c)
+                                 h[static_cast<std::size_t>(r) * width + c] = static_cast<float>(
+                                     dem.Bicubic(dem.west + (c + 0.5) * cell, dem.north - (top + r + 0.5) * cell));
+                     });
+                     const double stripTransform[6] = {dem.west, cell, 0, dem.north - first * cell, 0, -cell};
+                     const auto land = Burn(width, count, stripTransform, {region.land.get()});
+                     auto at = [&](int c, int r) {
+                         return std::max(0.0f, h[static_cast<std::size_t>(r - top) * width + c]);
+                     };
+                     ParallelRows(count, [&](int a, int b) {
+                         for (int r = first + a; r < first + b; ++r)
+                             for (int c = 0; c < width; ++c) {
+                                 const int cl = std::max(0, c - 1), cr = std::min(width - 1, c + 1);
+                                 const int ru = std::max(top, r - 1), rd = std::min(bottom - 1, r + 1);
+                                 const double dzdx = (at(cr, r) - at(cl, r)) / ((cr - cl) * cell);
+                                 const double dzdy = (at(c, ru) - at(c, rd)) / ((rd - ru) * cell);
+                                 const std::size_t i = static_cast<std::size_t>(r - first) * width + c;
+                                 PutPixel(rgb + i * 3, ReliefColour(h[static_cast<std::size_t>(r - top) * width + c],
+                                                                    dzdx, dzdy, land[i] != 0));
+                             }
+                     });
+                 });
 }
 
-void WriteDistrictRasters(const Region& region, const std::string& folder)
+void WriteDistrictRasters(const Region& region, const std::string& folder, const RasterDetail& detail)
 {
-    constexpr double cell = 25;
+    const double cell = detail.districtCell;
     // Line features are burnt as narrow polygons so that they keep a width on the map.
     std::vector<std::unique_ptr<OGRGeometry>> riverShapes, roadOuter, roadInner, towns;
     for (const River& river : region.rivers)
@@ -420,7 +531,11 @@ void WriteDistrictRasters(const Region& region, const std::string& folder)
         return out;
     };
 
+    const auto rivers = refs(riverShapes), outers = refs(roadOuter), inners = refs(roadInner), townRefs = refs(towns);
+
     for (const Area& district : region.districts) {
+        if (!detail.onlyDistrict.empty() && district.code != detail.onlyDistrict)
+            continue;
         OGREnvelope env;
         district.shape->getEnvelope(&env);
         const double west = std::floor((env.MinX - 1000) / 500) * 500;
@@ -428,83 +543,98 @@ void WriteDistrictRasters(const Region& region, const std::string& folder)
         const int width = static_cast<int>(std::ceil((env.MaxX + 1000 - west) / cell));
         const int height = static_cast<int>(std::ceil((north - (env.MinY - 1000)) / cell));
         const double transform[6] = {west, cell, 0, north, 0, -cell};
-        const std::size_t count = static_cast<std::size_t>(width) * height;
 
-        const auto sea = Burn(width, height, transform, {region.sea.get()});
-        const auto land = Burn(width, height, transform, {region.land.get()});
-        const auto water = Burn(width, height, transform, refs(riverShapes), true);
-        const auto outer = Burn(width, height, transform, refs(roadOuter), true);
-        const auto inner = Burn(width, height, transform, refs(roadInner), true);
-        const auto town = Burn(width, height, transform, refs(towns));
-
-        std::vector<float> h(count);
-        ParallelRows(height, [&](int first, int last) {
-            for (int r = first; r < last; ++r)
-                for (int c = 0; c < width; ++c) {
-                    const double x = west + (c + 0.5) * cell, y = north - (r + 0.5) * cell;
-                    double z = region.dem.Bicubic(x, y);
-                    z += 14 * SmoothStep(150, 1500, z) * Fbm(Hash(kSeed, 1500), x / 900, y / 900, 3);
-                    h[static_cast<std::size_t>(r) * width + c] = static_cast<float>(z);
-                }
-        });
-
-        std::vector<std::uint8_t> rgb(count * 3);
-        ParallelRows(height, [&](int first, int last) {
-            auto level = [](double z) {
-                if (z <= 0)
-                    return -1.0;
-                return z < 200 ? std::floor(z / 10) : 20 + std::floor((z - 200) / 50);
+        std::vector<float> h;
+        const auto fill = [&](int first, int count, std::uint8_t* rgb) {
+            // One row of halo on each side, for slopes, contours and the shore.
+            const int top = std::max(0, first - 1), bottom = std::min(height, first + count + 1);
+            const int rows = bottom - top;
+            const double stripTransform[6] = {west, cell, 0, north - top * cell, 0, -cell};
+            OGREnvelope box;
+            box.MinX = west;
+            box.MaxX = west + width * cell;
+            box.MinY = north - bottom * cell;
+            box.MaxY = north - top * cell;
+            auto burn = [&](const std::vector<const OGRGeometry*>& all, bool allTouched) {
+                return Burn(width, rows, stripTransform, Near(all, box, cell), allTouched);
             };
-            for (int r = first; r < last; ++r)
-                for (int c = 0; c < width; ++c) {
-                    const std::size_t i = static_cast<std::size_t>(r) * width + c;
-                    const double x = west + (c + 0.5) * cell, y = north - (r + 0.5) * cell;
-                    const int cl = std::max(0, c - 1), cr = std::min(width - 1, c + 1);
-                    const int ru = std::max(0, r - 1), rd = std::min(height - 1, r + 1);
-                    const double z = h[i];
-                    const double zr = h[static_cast<std::size_t>(r) * width + cr];
-                    const double zd = h[static_cast<std::size_t>(rd) * width + c];
-                    const double dzdx = (zr - h[static_cast<std::size_t>(r) * width + cl]) / ((cr - cl) * cell);
-                    const double dzdy = (h[static_cast<std::size_t>(ru) * width + c] - zd) / ((rd - ru) * cell);
+            const auto sea = burn({region.sea.get()}, false);
+            const auto land = burn({region.land.get()}, false);
+            const auto water = burn(rivers, true);
+            const auto outer = burn(outers, true);
+            const auto inner = burn(inners, true);
+            const auto town = burn(townRefs, false);
 
-                    Rgb colour{250, 247, 238};
-                    const double woods = Fbm(Hash(kSeed, 1600), x / 3000, y / 3000, 4);
-                    if (z > 2050)
-                        colour = {236, 233, 228};
-                    else if (z > 180 && woods > -0.15 + 0.5 * SmoothStep(1500, 1900, z))
-                        colour = {208, 230, 186};
-                    else if (z < 120 && Fbm(Hash(kSeed, 1700), x / 700, y / 700, 2) > 0.25)
-                        colour = {244, 240, 214};
-                    const double shade = Shade(dzdx * 1.5, dzdy * 1.5);
-                    const double light = 1.0 + 0.55 * (shade - 0.7071);
-                    colour = {colour.r * light, colour.g * light, colour.b * light};
+            h.assign(static_cast<std::size_t>(width) * rows, 0);
+            ParallelRows(rows, [&](int a, int b) {
+                for (int r = a; r < b; ++r)
+                    for (int c = 0; c < width; ++c) {
+                        const double x = west + (c + 0.5) * cell, y = north - (top + r + 0.5) * cell;
+                        double z = region.dem.Bicubic(x, y);
+                        z += 14 * SmoothStep(150, 1500, z) * Fbm(Hash(kSeed, 1500), x / 900, y / 900, 3);
+                        h[static_cast<std::size_t>(r) * width + c] = static_cast<float>(z);
+                    }
+            });
 
-                    const double lz = level(z);
-                    const double lr = level(zr), ld = level(zd);
-                    if (lz >= 0 && (lz != lr || lz != ld)) {
-                        const double top = std::max({lz, lr, ld});
-                        const bool index = top >= 20 ? static_cast<long>(top - 20) % 5 == 0 : static_cast<long>(top) % 5 == 0;
-                        colour = Mix(colour, index ? Rgb{150, 92, 50} : Rgb{190, 135, 88}, index ? 0.95 : 0.75);
+            ParallelRows(count, [&](int a, int b) {
+                auto level = [](double z) {
+                    if (z <= 0)
+                        return -1.0;
+                    return z < 200 ? std::floor(z / 10) : 20 + std::floor((z - 200) / 50);
+                };
+                for (int rr = first + a; rr < first + b; ++rr)
+                    for (int c = 0; c < width; ++c) {
+                        // r counts rows of the strip with its halo, rr of the raster.
+                        const int r = rr - top;
+                        const std::size_t i = static_cast<std::size_t>(r) * width + c;
+                        const double x = west + (c + 0.5) * cell, y = north - (rr + 0.5) * cell;
+                        const int cl = std::max(0, c - 1), cr = std::min(width - 1, c + 1);
+                        const int ru = std::max(0, r - 1), rd = std::min(rows - 1, r + 1);
+                        const double z = h[i];
+                        const double zr = h[static_cast<std::size_t>(r) * width + cr];
+                        const double zd = h[static_cast<std::size_t>(rd) * width + c];
+                        const double dzdx = (zr - h[static_cast<std::size_t>(r) * width + cl]) / ((cr - cl) * cell);
+                        const double dzdy = (h[static_cast<std::size_t>(ru) * width + c] - zd) / ((rd - ru) * cell);
+
+                        Rgb colour{250, 247, 238};
+                        const double woods = Fbm(Hash(kSeed, 1600), x / 3000, y / 3000, 4);
+                        if (z > 2050)
+                            colour = {236, 233, 228};
+                        else if (z > 180 && woods > -0.15 + 0.5 * SmoothStep(1500, 1900, z))
+                            colour = {208, 230, 186};
+                        else if (z < 120 && Fbm(Hash(kSeed, 1700), x / 700, y / 700, 2) > 0.25)
+                            colour = {244, 240, 214};
+                        const double shade = Shade(dzdx * 1.5, dzdy * 1.5);
+                        const double light = 1.0 + 0.55 * (shade - 0.7071);
+                        colour = {colour.r * light, colour.g * light, colour.b * light};
+
+                        const double lz = level(z);
+                        const double lr = level(zr), ld = level(zd);
+                        if (lz >= 0 && (lz != lr || lz != ld)) {
+                            const double topLevel = std::max({lz, lr, ld});
+                            const bool index = topLevel >= 20 ? static_cast<long>(topLevel - 20) % 5 == 0
+                                                              : static_cast<long>(topLevel) % 5 == 0;
+                            colour = Mix(colour, index ? Rgb{150, 92, 50} : Rgb{190, 135, 88}, index ? 0.95 : 0.75);
+                        }
+                        if (town[i])
+                            colour = Mix(colour, {214, 150, 140}, 0.85);
+                        if (outer[i])
+                            colour = inner[i] ? Rgb{246, 200, 70} : Rgb{150, 70, 45};
+                        if (water[i] && !inner[i])
+                            colour = {72, 148, 212};
+                        if (sea[i]) {
+                            const bool shore = (c > 0 && !sea[i - 1]) || (c + 1 < width && !sea[i + 1]) ||
+                                               (rr > 0 && !sea[i - width]) || (rr + 1 < height && !sea[i + width]);
+                            colour = shore ? Rgb{60, 130, 196} : Rgb{166, 210, 240};
+                        } else if (!land[i]) {
+                            colour = Mix(colour, {232, 232, 230}, 0.5);
+                        }
+                        PutPixel(rgb + (static_cast<std::size_t>(rr - first) * width + c) * 3, colour);
                     }
-                    if (town[i])
-                        colour = Mix(colour, {214, 150, 140}, 0.85);
-                    if (outer[i])
-                        colour = inner[i] ? Rgb{246, 200, 70} : Rgb{150, 70, 45};
-                    if (water[i] && !inner[i])
-                        colour = {72, 148, 212};
-                    if (sea[i]) {
-                        const bool shore = (c > 0 && !sea[i - 1]) || (c + 1 < width && !sea[i + 1]) ||
-                                           (r > 0 && !sea[i - width]) || (r + 1 < height && !sea[i + width]);
-                        colour = shore ? Rgb{60, 130, 196} : Rgb{166, 210, 240};
-                    } else if (!land[i]) {
-                        colour = Mix(colour, {232, 232, 230}, 0.5);
-                    }
-                    rgb[i * 3] = Byte(colour.r);
-                    rgb[i * 3 + 1] = Byte(colour.g);
-                    rgb[i * 3 + 2] = Byte(colour.b);
-                }
-        });
-        WriteRgbTiff(folder + "/Raster/" + district.code + ".tif", width, height, transform, rgb, {2, 4, 8, 16, 32, 64});
+            });
+        };
+        WriteRgbTiff(folder + "/Raster/" + district.code + ".tif", width, height, transform, false,
+                     detail.districtOverviews ? std::vector<int>{2, 4, 8, 16, 32, 64} : std::vector<int>{}, fill);
     }
 }
 

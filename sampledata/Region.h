@@ -88,7 +88,10 @@ void BuildRivers(Region& region);
 void BuildTerrain(Region& region);
 void BuildMunicipalities(Region& region);
 void BuildRoads(Region& region);
-void BuildPlaceNames(Region& region);
+// hamlets: how many hamlets among the place names; the nearer they must lie
+// to each other the more there are.
+inline constexpr int kSampleHamlets = 2700;
+void BuildPlaceNames(Region& region, int hamlets = kSampleHamlets);
 
 std::string MunicipalityName(std::uint64_t seed);
 std::string PlaceStem(std::uint64_t seed);

@@ -297,7 +297,7 @@ void BuildRoads(Region& region)
     }
 }
 
-void BuildPlaceNames(Region& region)
+void BuildPlaceNames(Region& region, int hamlets)
 {
     const Dem& dem = region.dem;
     auto inRegion = [&](Pt p) {
@@ -349,24 +349,36 @@ void BuildPlaceNames(Region& region)
         region.places.push_back({p, std::string(prefixes[rng.Below(4)]) + stem(2, id++), "passo"});
         ++passes;
     }
-    std::vector<Pt> hamlets;
-    tries = 0;
-    while (hamlets.size() < 2700 && ++tries < 400000) {
+    // Hamlets keep a distance that shrinks as more of them must fit; a bucket
+    // of that size holds the ones already placed, so only nine are looked at.
+    const double spacing = 700 * std::min(1.0, std::sqrt(double(kSampleHamlets) / std::max(1, hamlets)));
+    const int bucketColumns = static_cast<int>((env.MaxX - env.MinX) / spacing) + 1;
+    const int bucketRows = static_cast<int>((env.MaxY - env.MinY) / spacing) + 1;
+    std::vector<std::vector<Pt>> buckets(static_cast<std::size_t>(bucketColumns) * bucketRows);
+    const long maxTries = hamlets > kSampleHamlets ? 2000000L * hamlets / kSampleHamlets : 400000L;
+    int placed = 0;
+    long hamletTries = 0;
+    while (placed < hamlets && ++hamletTries < maxTries) {
         const Pt p{rng.Uniform(env.MinX, env.MaxX), rng.Uniform(env.MinY, env.MaxY)};
         if (!inRegion(p))
             continue;
         const double h = dem.Bilinear(p.x, p.y);
         if (h > 2000 || !rng.Chance(1.0 - 0.75 * SmoothStep(200, 1600, h)))
             continue;
+        const int bc = std::min(bucketColumns - 1, static_cast<int>((p.x - env.MinX) / spacing));
+        const int br = std::min(bucketRows - 1, static_cast<int>((p.y - env.MinY) / spacing));
         bool clear = true;
-        for (const Pt& q : hamlets)
-            if (std::fabs(q.x - p.x) < 700 && std::fabs(q.y - p.y) < 700) {
-                clear = false;
-                break;
-            }
+        for (int r = std::max(0, br - 1); r <= std::min(bucketRows - 1, br + 1) && clear; ++r)
+            for (int c = std::max(0, bc - 1); c <= std::min(bucketColumns - 1, bc + 1) && clear; ++c)
+                for (const Pt& q : buckets[static_cast<std::size_t>(r) * bucketColumns + c])
+                    if (std::fabs(q.x - p.x) < spacing && std::fabs(q.y - p.y) < spacing) {
+                        clear = false;
+                        break;
+                    }
         if (!clear)
             continue;
-        hamlets.push_back(p);
+        buckets[static_cast<std::size_t>(br) * bucketColumns + bc].push_back(p);
+        ++placed;
         std::string name;
         const int form = rng.Below(10);
         if (h > 900) {

@@ -1,11 +1,15 @@
 // Writes the data of the sample region of Tervania into an application folder:
 // parameter grids, municipality table, shapefiles and rasters. The same bytes on
-// every run: everything derives from one fixed seed.
+// every run: everything derives from one fixed seed. Options make the rasters
+// finer and the place names denser, for a region of the real data's size.
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <filesystem>
+#include <stdexcept>
 #include <string>
+#include <string_view>
 
 #include <gdal_priv.h>
 
@@ -14,11 +18,52 @@
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s <application folder>\n", argv[0]);
+    using namespace quorvel::sample;
+    RasterDetail detail;
+    int hamlets = kSampleHamlets;
+    std::string folder;
+    try {
+        for (int i = 1; i < argc; ++i) {
+            const std::string_view arg = argv[i];
+            auto value = [&]() -> std::string {
+                if (i + 1 >= argc)
+                    throw std::invalid_argument(std::string(arg) + " needs a value");
+                return argv[++i];
+            };
+            auto positive = [&]() {
+                const std::string text = value();
+                char* end = nullptr;
+                const double v = std::strtod(text.c_str(), &end);
+                if (end == text.c_str() || *end != '\0' || !(v > 0))
+                    throw std::invalid_argument(std::string(arg) + " needs a positive number");
+                return v;
+            };
+            if (arg == "--relief-cell")
+                detail.reliefCell = positive();
+            else if (arg == "--relief-jpeg")
+                detail.reliefJpeg = true;
+            else if (arg == "--district-cell")
+                detail.districtCell = positive();
+            else if (arg == "--only-district")
+                detail.onlyDistrict = value();
+            else if (arg == "--no-district-overviews")
+                detail.districtOverviews = false;
+            else if (arg == "--hamlets")
+                hamlets = static_cast<int>(positive());
+            else if (folder.empty() && !arg.starts_with("-"))
+                folder = arg;
+            else
+                throw std::invalid_argument("unknown argument " + std::string(arg));
+        }
+        if (folder.empty())
+            throw std::invalid_argument("no application folder given");
+    } catch (const std::exception& e) {
+        std::fprintf(stderr,
+                     "%s\nusage: %s [--relief-cell M] [--relief-jpeg] [--district-cell M] [--only-district CODE]\n"
+                     "       [--no-district-overviews] [--hamlets N] <application folder>\n",
+                     e.what(), argv[0]);
         return 2;
     }
-    const std::string folder = argv[1];
     try {
         namespace fs = std::filesystem;
         for (const char* sub : {"grd", "dat", "Shp", "Raster"})
@@ -29,20 +74,19 @@ int main(int argc, char** argv)
         CPLSetConfigOption("GDAL_NUM_THREADS", "1");
 
         const auto start = std::chrono::steady_clock::now();
-        using namespace quorvel::sample;
         Region region;
         BuildOutline(region);
         BuildRivers(region);
         BuildTerrain(region);
         BuildMunicipalities(region);
         BuildRoads(region);
-        BuildPlaceNames(region);
+        BuildPlaceNames(region, hamlets);
 
         WriteGrids(region, folder);
         WriteTable(region, folder);
         WriteShapefiles(region, folder);
-        WriteReliefRaster(region, folder);
-        WriteDistrictRasters(region, folder);
+        WriteReliefRaster(region, folder, detail);
+        WriteDistrictRasters(region, folder, detail);
         const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
         std::printf("Tervania: %zu municipalities, %zu place names, written to %s in %.1f s\n",
                     region.municipalities.size(), region.places.size(), folder.c_str(), took.count());

@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QToolButton>
 
 #include "window/ComuniTable.h"
@@ -13,6 +14,7 @@
 #include "window/LayerTable.h"
 #include "window/MunicipalitySearch.h"
 #include "window/Reporter.h"
+#include "window/StatusLines.h"
 #include "window/SvgArt.h"
 #include "rain/Error.h"
 
@@ -165,6 +167,16 @@ Form1::Form1(MapView& map, QWidget* mapWidget, Reporter& reporter, PointDialogs*
 
     AddLabel("Label8", TwipsRect(13320, 720, 975, 495), QStringLiteral("Quorvel"), smallBoldItalic)
         ->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+
+    // Below the client area, and only while there is something to say.
+    status_ = new QLabel;
+    status_->setObjectName(QStringLiteral("StatusLines"));
+    status_->setFont(small);
+    status_->setWordWrap(true);
+    status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    statusBar()->setSizeGripEnabled(false);
+    statusBar()->addWidget(status_, 1);
+    statusBar()->hide();
 }
 
 Form1::~Form1()
@@ -204,12 +216,41 @@ void Form1::Load()
     map_.SetSendMouseUp(true);
     map_.SetSendSelectBoxFinal(true);
     state_.distretto = QStringLiteral("UD");
-    AddLayerTable(map_);
+    relief_ = AddLayerTable(map_);
 
     const ComuniTable table = LoadComuniTable();
     for (int row = 1; row <= ComuniTable::kRows; ++row)
         Combo1_->addItem(table.Cell(row, 2));
     Combo1_->setCurrentIndex(-1);
+    ShowStatus();
+}
+
+void Form1::ShowStatus()
+{
+    const QString text = StatusLines(map_, relief_).join(QLatin1Char('\n'));
+    if (text == status_->text() && statusBar()->isHidden() == text.isEmpty())
+        return;
+    status_->setText(text);
+    statusBar()->setHidden(text.isEmpty());
+    int extra = 0;
+    if (!text.isEmpty()) {
+        const QMargins margins = statusBar()->contentsMargins();
+        const int height = status_->heightForWidth(kClientArea.width() - 12 - margins.left() - margins.right());
+        status_->setFixedHeight(height);
+        extra = height + margins.top() + margins.bottom() + 6;
+    }
+    setFixedSize(kClientArea.width(), kClientArea.height() + extra);
+}
+
+void Form1::MapStatusChanged()
+{
+    ShowStatus();
+}
+
+void Form1::RefreshDetailView()
+{
+    UpdateDetailView(map_, state_);
+    ShowStatus();
 }
 
 void Form1::SetMainWindowEnabled(bool enabled)
@@ -258,7 +299,7 @@ void Form1::Command3Clicked()
 {
     RunAction([&] {
         map_.ZoomToLayer(kElevationLayer);
-        UpdateDetailView(map_, state_);
+        RefreshDetailView();
         SelectTool(kNoTool);
     });
 }
@@ -299,7 +340,7 @@ void Form1::Command4Clicked()
         state_.CODICE_COM = match->CODICE_COM;
         state_.Provincia = match->Provincia;
         map_.ZoomToShape(kMunicipalityLayer, state_.FID);
-        UpdateDetailView(map_, state_);
+        RefreshDetailView();
     });
 }
 
@@ -342,12 +383,12 @@ void Form1::MouseDown(int, int, int x, int y)
 
 void Form1::MouseUp(int, int, int, int)
 {
-    RunAction([&] { UpdateDetailView(map_, state_); });
+    RunAction([&] { RefreshDetailView(); });
 }
 
 void Form1::SelectBoxFinal(int, int, int, int)
 {
-    RunAction([&] { UpdateDetailView(map_, state_); });
+    RunAction([&] { RefreshDetailView(); });
 }
 
 }  // namespace quorvel

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 #include <utility>
 
 #include <QMainWindow>
@@ -52,6 +53,7 @@ public:
     void MouseUp(int button, int shift, int x, int y) override;
     void MouseMove(int button, int shift, int x, int y) override;
     void SelectBoxFinal(int left, int right, int bottom, int top) override;
+    void MapStatusChanged() override;
 
 private:
     void CmdPanClicked();
@@ -64,6 +66,11 @@ private:
     std::optional<std::pair<QString, QString>> PixelText(int x, int y) const;
 
     void SelectTool(int mode);
+    // The detail refresh, then the status area, since a new district raster
+    // may be one the map cannot show.
+    void RefreshDetailView();
+    // Shows the map's problems and work under the map; hidden when there are none.
+    void ShowStatus();
     // Runs one user action; a failure is told to the user and the program goes on.
     template <typename Action>
     void RunAction(Action&& action);
@@ -81,6 +88,8 @@ private:
     QLabel* Label1_ = nullptr;
     QLabel* Label2_ = nullptr;
     QComboBox* Combo1_ = nullptr;
+    QLabel* status_ = nullptr;
+    std::string relief_;
 };
 
 }  // namespace quorvel

@@ -2,6 +2,8 @@
 
 #include "map/MapView.h"
 
+#include <filesystem>
+
 namespace quorvel {
 
 namespace {
@@ -22,9 +24,16 @@ int AddImage(MapView& map, const std::string& file, bool visible)
     return map.AddLayer(std::move(image), visible);
 }
 
-void AddLayerTable(MapView& map)
+std::string AddLayerTable(MapView& map)
 {
-    AddImage(map, "Raster/demTRNSh.ecw", true);
+    std::string relief = kReliefFile;
+    auto image = map.NewImage();
+    if (!image->OpenImage(relief, kImageFileType, false) && std::filesystem::exists(kReliefStandIn)) {
+        relief = kReliefStandIn;
+        image = map.NewImage();
+        image->OpenImage(relief, kImageFileType, false);
+    }
+    map.AddLayer(std::move(image), true);
 
     const int municipalities = AddShapefile(map, "Shp/comuniPoly.shp", true);
     map.SetLayerLineColor(municipalities, Rgb(0, 0, 255));
@@ -42,6 +51,7 @@ void AddLayerTable(MapView& map)
 
     AddShapefile(map, "Shp/V_ISPETTORATI.shp", false);
     AddImage(map, "Raster/UD.tif", false);
+    return relief;
 }
 
 void LabelLayerShapes(MapView& map, std::int16_t position, std::int16_t fieldIndex)

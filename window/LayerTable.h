@@ -22,13 +22,20 @@ enum LayerHandleId : int {
 // Image layers are opened with this file type, not loaded into memory.
 inline constexpr int kImageFileType = 2;
 
+// The relief as delivered, and the GeoTIFF that stands in for it where this
+// GDAL cannot read the ECW.
+inline constexpr const char* kReliefFile = "Raster/demTRNSh.ecw";
+inline constexpr const char* kReliefStandIn = "Raster/demTRNSh.tif";
+
 // Adds an image layer opened as kImageFileType and returns its handle.
 int AddImage(MapView& map, const std::string& file, bool visible);
 
 // Adds the seven layers, styles the two outline layers and labels the two
 // place-name layers. Opening failures are not examined: each object becomes its
-// layer all the same, so the handles stay bound to their files.
-void AddLayerTable(MapView& map);
+// layer all the same, so the handles stay bound to their files. The one
+// exception is the relief: when kReliefFile cannot be opened and
+// kReliefStandIn exists, the latter becomes layer 0. Returns the relief's file.
+std::string AddLayerTable(MapView& map);
 
 // Puts a black label with the text of attribute fieldIndex at the centre of
 // each shape's bounding box, on the layer at that drawing position.

@@ -24,7 +24,8 @@ public:
         name_ = name;
         const auto found = map_.shapefiles.find(name);
         shapes_ = found == map_.shapefiles.end() ? std::vector<FakeShape>{} : found->second;
-        return found != map_.shapefiles.end();
+        open_ = found != map_.shapefiles.end();
+        return open_;
     }
     int ShapeCount() const override
     {
@@ -58,6 +59,7 @@ public:
     }
 
     const std::string& Name() const { return name_; }
+    bool IsOpen() const { return open_; }
 
 private:
     const FakeShape* Shape(int shape) const
@@ -68,6 +70,7 @@ private:
     FakeMapView& map_;
     std::string name_;
     std::vector<FakeShape> shapes_;
+    bool open_ = false;
 };
 
 class FakeImage : public ImageLayer {
@@ -78,14 +81,17 @@ public:
     {
         map_.Record("OpenImage(" + name + "," + std::to_string(fileType) + "," + OnOff(inMemory) + ")");
         name_ = name;
-        return std::find(map_.images.begin(), map_.images.end(), name) != map_.images.end();
+        open_ = std::find(map_.images.begin(), map_.images.end(), name) != map_.images.end();
+        return open_;
     }
 
     const std::string& Name() const { return name_; }
+    bool IsOpen() const { return open_; }
 
 private:
     FakeMapView& map_;
     std::string name_;
+    bool open_ = false;
 };
 
 std::string FakeMapView::Num(double value)
@@ -139,6 +145,34 @@ void FakeMapView::RaiseMouseMove(int x, int y)
 {
     if (sink_ != nullptr && sendMouseMove)
         sink_->MouseMove(0, 0, x, y);
+}
+
+void FakeMapView::RaiseMapStatusChanged()
+{
+    if (sink_ != nullptr)
+        sink_->MapStatusChanged();
+}
+
+std::vector<MapView::LayerProblem> FakeMapView::LayerProblems() const
+{
+    std::vector<LayerProblem> problems;
+    for (std::size_t handle = 0; handle < layers_.size(); ++handle) {
+        const MapLayer* object = layers_[handle] ? layers_[handle]->object.get() : nullptr;
+        std::string name;
+        if (const auto* shapes = dynamic_cast<const FakeShapefile*>(object); shapes && !shapes->IsOpen())
+            name = shapes->Name();
+        else if (const auto* image = dynamic_cast<const FakeImage*>(object); image && !image->IsOpen())
+            name = image->Name();
+        else
+            continue;
+        problems.push_back({static_cast<int>(handle), name, "cannot open " + name});
+    }
+    return problems;
+}
+
+std::vector<MapView::Preparation> FakeMapView::Preparations() const
+{
+    return preparations;
 }
 
 void FakeMapView::RaiseSelectBoxFinal()

@@ -43,6 +43,9 @@ public:
     // Pixel to map; by default x grows east from xMin and y south from yMax, 1 unit a pixel.
     std::function<void(double px, double py, double& x, double& y)> pixelToProj;
 
+    // What Preparations() answers.
+    std::vector<Preparation> preparations;
+
     // The interaction state, as last set.
     int cursorMode = -1;
     int mapCursor = -1;
@@ -69,6 +72,7 @@ public:
     void RaiseMouseUp(int x, int y, int button = 1);
     void RaiseMouseMove(int x, int y);
     void RaiseSelectBoxFinal();
+    void RaiseMapStatusChanged();
 
     std::unique_ptr<ShapefileLayer> NewShapefile() override;
     std::unique_ptr<ImageLayer> NewImage() override;
@@ -93,6 +97,11 @@ public:
     ShapefileLayer* GetLayerObject(int handle) override;
     void AddLabel(int handle, const std::string& text, std::uint32_t rgb, double x, double y, int justification,
                   double rotation) override;
+
+    // Every layer whose open failed, with "cannot open <file>" as the reason;
+    // neither is recorded as a call.
+    std::vector<LayerProblem> LayerProblems() const override;
+    std::vector<Preparation> Preparations() const override;
 
     // Shortest text that reads back as the same double ("50000.001", "0.5").
     static std::string Num(double value);

@@ -45,6 +45,11 @@ void TestForm1Layout::initTestCase()
 {
     fixture_ = new Form1Fixture;
     fixture_->WriteTable(ComuniRecord(1, "Alfa", "1", "UD") + "\r\n");
+    // Every layer opens, so no status area is added below the client area.
+    fixture_->map.images = {"Raster/demTRNSh.ecw", "Raster/UD.tif"};
+    for (const char* name : {"Shp/comuniPoly.shp", "Shp/V_PROVINCEpoly.shp", "Shp/toponomasticaComuni.shp",
+                             "Shp/toponomastica25kdep.shp", "Shp/V_ISPETTORATI.shp"})
+        fixture_->map.shapefiles[name] = {};
     form_ = &fixture_->MakeAndLoad();
     form_->show();
     QVERIFY(QTest::qWaitForWindowExposed(form_));
