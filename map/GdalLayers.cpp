@@ -183,7 +183,7 @@ bool GdalShapefileLayer::OpenShapefile(const std::string& name)
     name_ = name;
     RegisterDrivers();
     QuietGdalErrors quiet;
-    GDALDatasetUniquePtr ds(GDALDataset::Open(name.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY));
+    GDALDatasetUniquePtr ds(GDALDataset::Open(name.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY | GDAL_OF_VERBOSE_ERROR));
     OGRLayer* layer = ds && ds->GetLayerCount() > 0 ? ds->GetLayer(0) : nullptr;
     if (!layer) {
         openError_ = LastGdalMessage(name);
@@ -255,7 +255,7 @@ bool GdalImageLayer::OpenImage(const std::string& name, int, bool)
     name_ = name;
     RegisterDrivers();
     QuietGdalErrors quiet;
-    dataset_.reset(GDALDataset::Open(name.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
+    dataset_.reset(GDALDataset::Open(name.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY | GDAL_OF_VERBOSE_ERROR));
     if (!dataset_ || dataset_->GetRasterCount() == 0) {
         openError_ = dataset_ ? "no raster band in " + name : LastGdalMessage(name);
         dataset_.reset();

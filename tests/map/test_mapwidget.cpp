@@ -4,7 +4,13 @@
 #include <gdal_priv.h>
 #include <ogrsf_frmts.h>
 
+#include <QDateTime>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
 #include <QMouseEvent>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWheelEvent>
@@ -237,6 +243,8 @@ private slots:
     void gesturesZoomBeforeEvents();
     void panDragReusesPicture();
     void wheelKeepsPointUnderPointer();
+    void overviewsBuiltOnceIntoTheCache_data();
+    void overviewsBuiltOnceIntoTheCache();
 
 private:
     QTemporaryDir dir_;
@@ -346,19 +354,32 @@ void TestMapWidget::badArgumentsChangeNothing()
 void TestMapWidget::missingFileKeepsItsHandle_data()
 {
     QTest::addColumn<bool>("image");
-    QTest::newRow("shapefile") << false;
-    QTest::newRow("image") << true;
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QByteArray>("content");  // empty: no file
+    QTest::addColumn<QString>("reason");      // what GDAL says, in part
+    QTest::newRow("shapefile") << false << "missing.shp" << QByteArray() << "No such file or directory";
+    QTest::newRow("image") << true << "missing.tif" << QByteArray() << "No such file or directory";
+    QTest::newRow("ECW this GDAL cannot read")
+        << true << "relief.ecw" << QByteArray("ECW bytes this GDAL cannot read") << "not recognized as a supported file format";
 }
 
 void TestMapWidget::missingFileKeepsItsHandle()
 {
     QFETCH(bool, image);
+    QFETCH(QString, file);
+    QFETCH(QByteArray, content);
+    QFETCH(QString, reason);
     MapWidget map;
     map.resize(300, 200);
     map.AddLayer(OpenShapes(map, polygons_), true);
     const MapExtents view = map.GetExtents();
 
-    const std::string missing = dir_.filePath("missing").toStdString() + (image ? ".tif" : ".shp");
+    const std::string missing = dir_.filePath(file).toStdString();
+    if (!content.isEmpty()) {
+        QFile bytes(QString::fromStdString(missing));
+        QVERIFY(bytes.open(QIODevice::WriteOnly));
+        bytes.write(content);
+    }
     std::unique_ptr<MapLayer> layer;
     if (image) {
         auto img = map.NewImage();
@@ -376,6 +397,11 @@ void TestMapWidget::missingFileKeepsItsHandle()
     QCOMPARE(map.AddLayer(std::move(layer), true), 1);
     QCOMPARE(map.AddLayer(OpenShapes(map, points_), true), 2);
     QCOMPARE(map.LayerHandle(1), 1);
+    const auto problems = map.LayerProblems();
+    QCOMPARE(problems.size(), 1u);
+    QCOMPARE(problems[0].handle, 1);
+    QCOMPARE(problems[0].file, missing);
+    QVERIFY2(QString::fromStdString(problems[0].reason).contains(reason), problems[0].reason.c_str());
     QCOMPARE(map.GetLayerObject(1) != nullptr, !image);
 
     map.ZoomToLayer(1);
@@ -759,6 +785,109 @@ void TestMapWidget::wheelKeepsPointUnderPointer()
     double x2, y2;
     map.PixelToProj(70, 30, x2, y2);
     QVERIFY(Near(x, x2, 1e-6) && Near(y, y2, 1e-6));
+}
+
+namespace {
+
+// 3000 x 2000 grey pixels of 1 m, tiled, without overviews: too large to be
+// read whole for a small view.
+QString WriteLargeRaster(const QString& folder)
+{
+    const QString path = folder + QStringLiteral("/large.tif");
+    GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("GTiff");
+    const char* options[] = {"TILED=YES", nullptr};
+    GDALDatasetUniquePtr ds(
+        driver->Create(path.toUtf8().constData(), 3000, 2000, 1, GDT_Byte, const_cast<char**>(options)));
+    double geo[6] = {0, 1, 0, 2000, 0, -1};
+    ds->SetGeoTransform(geo);
+    std::vector<GByte> values(3000 * 2000);
+    for (std::size_t i = 0; i < values.size(); ++i)
+        values[i] = GByte(i % 3000 / 12);
+    if (ds->GetRasterBand(1)->RasterIO(GF_Write, 0, 0, 3000, 2000, values.data(), 3000, 2000, GDT_Byte, 0, 0,
+                                       nullptr) != CE_None)
+        qFatal("cannot write the test raster");
+    return path;
+}
+
+QStringList FilesUnder(const QString& folder)
+{
+    QStringList files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << it.next();
+    files.sort();
+    return files;
+}
+
+bool DrawnWhole(MapWidget& map)
+{
+    const QImage frame = map.RenderMap();
+    return CountPixels(frame, [](QRgb c) { return c != qRgb(255, 255, 255); }) > frame.width() * frame.height() / 2;
+}
+
+}  // namespace
+
+void TestMapWidget::overviewsBuiltOnceIntoTheCache_data()
+{
+    QTest::addColumn<bool>("writable");
+    QTest::newRow("cache folder writable") << true;
+    // As root no permission stops a write, so a file stands where the folder would be.
+    QTest::newRow("cache folder cannot be made") << false;
+}
+
+void TestMapWidget::overviewsBuiltOnceIntoTheCache()
+{
+    QFETCH(bool, writable);
+    QTemporaryDir data, home;
+    const QString raster = WriteLargeRaster(data.path());
+    const QStringList dataFiles = FilesUnder(data.path());
+    QString cacheHome = home.filePath(QStringLiteral("cache"));
+    if (!writable) {
+        QFile blocker(cacheHome);
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+    }
+    const QByteArray oldCacheHome = qgetenv("XDG_CACHE_HOME");
+    qputenv("XDG_CACHE_HOME", cacheHome.toUtf8());
+    const auto restore = qScopeGuard([&] { qputenv("XDG_CACHE_HOME", oldCacheHome); });
+
+    auto open = [&](MapWidget& map) {
+        map.resize(300, 200);
+        map.AddLayer(OpenRaster(map, raster), true);
+    };
+    QDateTime builtAt;
+    {
+        MapWidget map;
+        open(map);
+        QCOMPARE(map.Preparations().size(), 1u);
+        QCOMPARE(map.Preparations()[0].file, raster.toStdString());
+        // Until the overviews exist the whole raster is left out, not read.
+        QVERIFY(!DrawnWhole(map));
+        QTRY_VERIFY_WITH_TIMEOUT(map.Preparations().empty(), 60000);
+        if (writable) {
+            QVERIFY(DrawnWhole(map));
+        } else {
+            // Without a cache a small view is still read straight from the file.
+            map.ZoomToExtents({1000, 1300, 1000, 1200});
+            QVERIFY(DrawnWhole(map));
+        }
+    }
+    QCOMPARE(FilesUnder(data.path()), dataFiles);
+    const QStringList cached = writable ? FilesUnder(cacheHome) : QStringList{};
+    if (writable) {
+        const QStringList kept = cached.filter(QRegularExpression(QStringLiteral("large-[0-9a-f]+\\.vrt(\\.ovr)?$")));
+        QCOMPARE(kept.size(), 2);
+        builtAt = QFileInfo(kept.last()).lastModified();
+    }
+
+    // The next start finds them: nothing to build, the whole raster drawn at once.
+    MapWidget again;
+    open(again);
+    QCOMPARE(again.Preparations().empty(), writable);
+    if (writable) {
+        QVERIFY(DrawnWhole(again));
+        QCOMPARE(FilesUnder(cacheHome), cached);
+        QCOMPARE(QFileInfo(cached.filter(QStringLiteral(".ovr")).first()).lastModified(), builtAt);
+    }
 }
 
 QTEST_MAIN(TestMapWidget)

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTest>
 #include <QToolButton>
 
@@ -86,6 +87,9 @@ private slots:
     void loadCallsAndHandles();
     void loadKeepsHandlesWhenFilesDoNotOpen();
     void loadFillsTheList();
+    void statusLines_data();
+    void statusLines();
+    void overviewProgressInTheStatusArea();
     void loadFailsWithoutTheTable();
     void labelLayerShapesGoesByPosition();
     void visibilityBands_data();
@@ -185,6 +189,91 @@ void TestForm1Fake::loadKeepsHandlesWhenFilesDoNotOpen()
     // Empty place-name layers get no labels and raise nothing.
     QVERIFY(f.map.LayerAt(3)->labels.empty());
     QVERIFY(f.reporter.messages.isEmpty());
+}
+
+void TestForm1Fake::statusLines_data()
+{
+    QTest::addColumn<QStringList>("opening");  // images the fake map opens
+    QTest::addColumn<QStringList>("onDisk");   // files present in the working folder
+    QTest::addColumn<QString>("relief");       // layer 0 after the load
+    QTest::addColumn<QStringList>("lines");    // a fragment of each status line, in order
+
+    const QString ecw = QStringLiteral("Raster/demTRNSh.ecw");
+    const QString tif = QStringLiteral("Raster/demTRNSh.tif");
+    const QString ud = QStringLiteral("Raster/UD.tif");
+    const QString advice = QStringLiteral("gdal_translate -of COG demTRNSh.ecw demTRNSh.tif");
+    QTest::newRow("everything opens") << QStringList{ecw, ud} << QStringList{} << ecw << QStringList{};
+    QTest::newRow("missing district raster")
+        << QStringList{ecw} << QStringList{} << ecw
+        << QStringList{QStringLiteral("Livello 6 non mostrato: Raster/UD.tif (GDAL: cannot open Raster/UD.tif).")};
+    QTest::newRow("missing relief: no advice")
+        << QStringList{ud} << QStringList{} << ecw
+        << QStringList{QStringLiteral("Livello 0 non mostrato: Raster/demTRNSh.ecw (GDAL: cannot open "
+                                      "Raster/demTRNSh.ecw).")};
+    QTest::newRow("unreadable ECW: how to convert it") << QStringList{ud} << QStringList{ecw} << ecw
+                                                       << QStringList{QStringLiteral("Livello 0 ") + "|" + advice};
+    QTest::newRow("unreadable ECW, GeoTIFF beside it")
+        << QStringList{tif, ud} << QStringList{ecw, tif} << tif
+        << QStringList{QStringLiteral(
+               "Raster/demTRNSh.ecw non si può leggere: il rilievo è mostrato da Raster/demTRNSh.tif.")};
+    QTest::newRow("readable ECW wins over the GeoTIFF") << QStringList{ecw, tif, ud} << QStringList{tif} << ecw
+                                                        << QStringList{};
+    QTest::newRow("neither opens") << QStringList{ud} << QStringList{ecw, tif} << tif
+                                   << QStringList{QStringLiteral("il rilievo è mostrato da Raster/demTRNSh.tif"),
+                                                  QStringLiteral("Livello 0 non mostrato: Raster/demTRNSh.tif")};
+}
+
+void TestForm1Fake::statusLines()
+{
+    QFETCH(QStringList, opening);
+    QFETCH(QStringList, onDisk);
+    QFETCH(QString, relief);
+    QFETCH(QStringList, lines);
+    Form1Fixture f;
+    SetUpRegion(f.map);
+    f.map.shapefiles["Shp/V_PROVINCEpoly.shp"] = {};
+    for (const QString& image : opening)
+        f.map.images.push_back(image.toStdString());
+    QDir().mkpath(QStringLiteral("Raster"));
+    for (const QString& file : onDisk) {
+        QFile junk(file);
+        QVERIFY(junk.open(QIODevice::WriteOnly));
+        junk.write("not a raster");
+    }
+    f.WriteTable(ThreeMunicipalities());
+    Form1& form = f.MakeAndLoad();
+
+    QCOMPARE(f.map.LayerAt(kElevationLayer)->description, "image:" + relief.toStdString());
+    QCOMPARE(f.map.LayerAt(kDistrictRaster)->description, std::string("image:Raster/UD.tif"));
+    auto* status = form.findChild<QLabel*>(QStringLiteral("StatusLines"));
+    QVERIFY(status);
+    const QStringList shown = status->text().isEmpty() ? QStringList{} : status->text().split(QLatin1Char('\n'));
+    QCOMPARE(shown.size(), lines.size());
+    for (int i = 0; i < lines.size(); ++i)
+        for (const QString& fragment : lines[i].split(QLatin1Char('|')))
+            QVERIFY2(shown[i].contains(fragment), qPrintable(shown[i]));
+    QCOMPARE(form.statusBar()->isHidden(), lines.isEmpty());
+}
+
+void TestForm1Fake::overviewProgressInTheStatusArea()
+{
+    Form1Fixture f;
+    SetUpRegion(f.map);
+    f.map.shapefiles["Shp/V_PROVINCEpoly.shp"] = {};
+    f.map.images = {"Raster/demTRNSh.ecw", "Raster/UD.tif"};
+    f.WriteTable(ThreeMunicipalities());
+    Form1& form = f.MakeAndLoad();
+    auto* status = form.findChild<QLabel*>(QStringLiteral("StatusLines"));
+    f.map.preparations = {{"Raster/UD.tif", 0.425}};
+    f.map.RaiseMapStatusChanged();
+    QCOMPARE(status->text(),
+             QStringLiteral("Costruzione delle piramidi di Raster/UD.tif per una visualizzazione rapida: 42%."));
+    QVERIFY(!form.statusBar()->isHidden());
+    QVERIFY(form.maximumHeight() > 743);
+    f.map.preparations.clear();
+    f.map.RaiseMapStatusChanged();
+    QVERIFY(form.statusBar()->isHidden());
+    QCOMPARE(form.maximumSize(), QSize(977, 743));
 }
 
 void TestForm1Fake::loadFillsTheList()
