@@ -38,6 +38,8 @@ CommandLine ParseCommandLine(int argc, const char* const* argv)
             optionsEnded = true;
         } else if (arg == "-h" || arg == "--help") {
             line.help = true;
+        } else if (arg == "--check" || arg == "--verifica") {
+            line.check = true;
         } else if (arg == "-o" || arg == "--output") {
             Take(line.options.resultsPath, output, arg, next);
             ++i;
@@ -54,6 +56,12 @@ CommandLine ParseCommandLine(int argc, const char* const* argv)
     }
     if (line.help)
         return line;
+    if (line.check) {
+        if (output || reports)
+            throw StartError("--check takes no other option");
+        line.checkFolder = points ? line.options.pointsPath : ".";
+        return line;
+    }
     if (!points)
         throw StartError("no points file given");
     return line;
@@ -62,6 +70,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv)
 const char* UsageText()
 {
     return "Usage: quorvel-batch POINTS.csv [-o RESULTS.csv] [--reports DIR]\n"
+           "       quorvel-batch --check [DIR]\n"
            "\n"
            "Computes the design rainfall of Tervania for every point of POINTS.csv,\n"
            "as Quorvel computes it for one point. Run it from the program's folder:\n"
@@ -79,6 +88,13 @@ const char* UsageText()
            "--reports DIR\n"
            "            also write the report workbook of each point into DIR,\n"
            "            named by its id (DIR/<id>.xls).\n"
+           "--check [DIR], --verifica [DIR]\n"
+           "            examine the application folder DIR (by default the working\n"
+           "            folder) after copying data into it: every file the program\n"
+           "            needs, the grids, the map files and their reference system,\n"
+           "            the municipality table and the report template. One line per\n"
+           "            finding, then a summary; exit status 0 when the folder is\n"
+           "            usable, 1 when it is not.\n"
            "-h, --help  show this text.\n"
            "\n"
            "Results: comma-separated, decimal point, one line per point in input order:\n"
@@ -89,6 +105,7 @@ const char* UsageText()
            "not be done (message on standard error).\n"
            "\n"
            "Uso: quorvel-batch PUNTI.csv [-o RISULTATI.csv] [--reports CARTELLA]\n"
+           "     quorvel-batch --verifica [CARTELLA]\n"
            "\n"
            "Calcola la pioggia di progetto della Tervania per ogni punto di PUNTI.csv,\n"
            "come Quorvel la calcola per un punto. Va avviato dalla cartella del\n"
@@ -107,6 +124,13 @@ const char* UsageText()
            "--reports CARTELLA\n"
            "            scrive anche il report di ogni punto in CARTELLA, con il nome\n"
            "            del suo id (CARTELLA/<id>.xls).\n"
+           "--verifica [CARTELLA], --check [CARTELLA]\n"
+           "            esamina la cartella del programma CARTELLA (se omessa, la\n"
+           "            cartella di lavoro) dopo avervi copiato i dati: i file necessari,\n"
+           "            le griglie, i file della mappa e il loro sistema di riferimento,\n"
+           "            la tabella dei comuni e il modello del report. Una riga per\n"
+           "            risultato, poi un riepilogo; stato di uscita 0 se la cartella è\n"
+           "            utilizzabile, 1 se non lo è.\n"
            "-h, --help  mostra questo testo.\n"
            "\n"
            "Risultati: separati da virgole, punto decimale, una riga per punto\n"

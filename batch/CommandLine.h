@@ -6,12 +6,15 @@ namespace quorvel::batch {
 
 struct CommandLine {
     bool help = false;
+    bool check = false;
+    std::string checkFolder;  // with check: the folder to examine
     BatchOptions options;
 };
 
 // quorvel-batch POINTS.csv [-o RESULTS.csv] [--reports DIR], the options in
 // any place, also as --output, --output=FILE and --reports=DIR; -h or --help.
-// Throws StartError for anything else.
+// quorvel-batch --check [DIR] (or --verifica) examines an application folder,
+// DIR or the working folder. Throws StartError for anything else.
 CommandLine ParseCommandLine(int argc, const char* const* argv);
 
 // The usage, in English and then in Italian.

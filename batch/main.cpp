@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "batch/BatchRun.h"
+#include "batch/Check.h"
 #include "batch/CommandLine.h"
 
 namespace {
@@ -32,6 +33,8 @@ int main(int argc, char** argv)
         std::fputs(UsageText(), stdout);
         return 0;
     }
+    if (line.check)
+        return PrintCheck(line.checkFolder, CheckAppFolder(line.checkFolder), stdout) ? 0 : 1;
 
     BatchHooks hooks;
     hooks.writeReport = WriteReportWorkbook;

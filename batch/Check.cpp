@@ -1,0 +1,390 @@
+#include "batch/Check.h"
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <sstream>
+
+#include <unistd.h>
+
+#include <cpl_error.h>
+#include <gdal_priv.h>
+#include <ogr_spatialref.h>
+#include <ogrsf_frmts.h>
+
+#include "rain/Error.h"
+#include "rain/Grid.h"
+#include "report/Report.h"
+#include "report/Workbook.h"
+
+namespace quorvel::batch {
+
+namespace {
+
+namespace fs = std::filesystem;
+using Level = Finding::Level;
+
+constexpr int kTableRows = 219;
+constexpr std::size_t kTableMinimumWidth = 70;  // the four fields read by position
+const char* const kShapefiles[] = {"Shp/comuniPoly.shp", "Shp/V_PROVINCEpoly.shp", "Shp/toponomasticaComuni.shp",
+                                   "Shp/toponomastica25kdep.shp", "Shp/V_ISPETTORATI.shp"};
+const char* const kDistrictRasters[] = {"Raster/UD.tif", "Raster/TG.tif", "Raster/PN.tif", "Raster/TO.tif"};
+const char* const kRelief = "Raster/demTRNSh.ecw";
+const char* const kReliefStandIn = "Raster/demTRNSh.tif";
+const char* const kTable = "dat/comuniPolyRid.dat";
+
+struct GridFiles {
+    const char* name;
+    const char* header;
+    const char* raster;
+    // Values a point run cannot use: no data in this grid.
+    bool (*noData)(float);
+};
+const GridFiles kGrids[] = {
+    {"a2", "grd/param_a2.hdr", "grd/param_a2.ras", [](float v) { return !std::isfinite(v) || v <= 0; }},
+    {"a1", "grd/param_a1.hdr", "grd/param_a1.ras", [](float v) { return !std::isfinite(v) || v <= 0; }},
+    {"cv", "grd/param_cv.hdr", "grd/param_cv.ras", [](float v) { return !std::isfinite(v) || v < 0; }},
+};
+
+class Checker {
+public:
+    explicit Checker(fs::path folder) : folder_(std::move(folder)) {}
+
+    std::vector<Finding> Run()
+    {
+        Files();
+        Grids();
+        Relief();
+        for (const char* raster : kDistrictRasters)
+            Raster(raster);
+        for (const char* shapefile : kShapefiles)
+            Shapefile(shapefile);
+        Table();
+        Template();
+        return std::move(findings_);
+    }
+
+private:
+    void Add(Level level, const std::string& subject, const std::string& text)
+    {
+        findings_.push_back({level, subject, text});
+    }
+
+    fs::path Path(const std::string& relative) const { return folder_ / relative; }
+
+    // A regular file that can be opened and read from.
+    std::optional<std::string> Unreadable(const std::string& relative) const
+    {
+        std::error_code error;
+        const fs::path path = Path(relative);
+        if (!fs::exists(path, error))
+            return "manca";
+        if (!fs::is_regular_file(path, error))
+            return "non è un file";
+        std::ifstream in(path, std::ios::binary);
+        char byte;
+        if (!in || (!in.read(&byte, 1) && fs::file_size(path, error) != 0))
+            return "non si può leggere";
+        return std::nullopt;
+    }
+
+    bool Readable(const std::string& relative)
+    {
+        if (const auto problem = Unreadable(relative)) {
+            Add(Level::Error, relative, *problem);
+            return false;
+        }
+        return true;
+    }
+
+    void Files()
+    {
+        std::vector<std::string> needed = {kExecutableName, kTable, kTemplatePath};
+        for (const GridFiles& grid : kGrids) {
+            needed.push_back(grid.header);
+            needed.push_back(grid.raster);
+        }
+        for (const char* shapefile : kShapefiles) {
+            const std::string base = fs::path(shapefile).replace_extension().string();
+            for (const char* extension : {".shp", ".shx", ".dbf"})
+                needed.push_back(base + extension);
+        }
+        for (const char* raster : kDistrictRasters)
+            needed.push_back(raster);
+        int good = 0;
+        for (const std::string& file : needed)
+            good += Readable(file) ? 1 : 0;
+        // The relief is checked by itself: its stand-in may take its place.
+        // Each missing file is an error of its own already.
+        Add(good == int(needed.size()) ? Level::Ok : Level::Note, ".",
+            std::to_string(good) + " file necessari su " + std::to_string(needed.size()) + " presenti e leggibili");
+
+        const fs::path output = Path(kOutputFolder);
+        std::error_code error;
+        if (!fs::is_directory(output, error))
+            Add(Level::Error, kOutputFolder, "manca la cartella dei report");
+        else if (::access(output.c_str(), W_OK) != 0)
+            Add(Level::Error, kOutputFolder, "la cartella dei report non si può scrivere");
+    }
+
+    void Grids()
+    {
+        std::optional<std::pair<int, int>> size;
+        bool sameSize = true;
+        for (const GridFiles& files : kGrids) {
+            if (Unreadable(files.header) || Unreadable(files.raster))
+                continue;
+            try {
+                const ParameterGrid grid = ParameterGrid::Load(Path(files.raster), Path(files.header));
+                const std::uintmax_t expected = std::uintmax_t(grid.rowCount()) * grid.columnCount() * 4;
+                const std::uintmax_t actual = fs::file_size(Path(files.raster));
+                const std::string shape =
+                    std::to_string(grid.columnCount()) + " colonne, " + std::to_string(grid.rowCount()) + " righe";
+                if (actual != expected) {
+                    Add(Level::Error, files.raster,
+                        std::to_string(actual) + " byte, ma l'intestazione (" + shape + ") ne vuole " +
+                            std::to_string(expected));
+                    continue;
+                }
+                if (grid.rowCount() != kGridRows) {
+                    Add(Level::Error, files.header,
+                        shape + ": la griglia regionale ha " + std::to_string(kGridRows) + " righe");
+                    continue;
+                }
+                long missing = 0;
+                for (std::int32_t r = 1; r <= grid.rowCount(); ++r)
+                    for (std::int32_t c = 1; c <= grid.columnCount(); ++c)
+                        missing += files.noData(grid.At({r, c})) ? 1 : 0;
+                const long cells = long(grid.rowCount()) * grid.columnCount();
+                Add(missing == cells ? Level::Error : Level::Ok, files.raster,
+                    shape + ", " + std::to_string(missing) + " celle senza dato su " + std::to_string(cells));
+                const std::pair<int, int> this_size{grid.rowCount(), grid.columnCount()};
+                if (size && *size != this_size)
+                    sameSize = false;
+                size = size ? size : this_size;
+            } catch (const Error& error) {
+                Add(Level::Error, files.header, ItalianMessage(error));
+            }
+        }
+        if (!sameSize)
+            Add(Level::Error, "grd", "le tre griglie non hanno la stessa dimensione");
+    }
+
+    // The reference system's name and code, or empty when it is Gauss-Boaga
+    // East or there is none.
+    static std::string ForeignCrs(const OGRSpatialReference* crs)
+    {
+        if (crs == nullptr || crs->IsEmpty())
+            return {};
+        OGRSpatialReference gaussBoaga;
+        gaussBoaga.importFromEPSG(3004);
+        const char* options[] = {"IGNORE_DATA_AXIS_TO_SRS_AXIS_MAPPING=YES",
+                                 "CRITERION=EQUIVALENT_EXCEPT_AXIS_ORDER_GEOGCRS", nullptr};
+        if (crs->IsSame(&gaussBoaga, options))
+            return {};
+        std::string name = crs->GetName() ? crs->GetName() : "senza nome";
+        OGRSpatialReference identified(*crs);
+        if (identified.AutoIdentifyEPSG() == OGRERR_NONE && identified.GetAuthorityCode(nullptr))
+            name += std::string(" (EPSG:") + identified.GetAuthorityCode(nullptr) + ")";
+        return name;
+    }
+
+    GDALDatasetUniquePtr Open(const std::string& relative, unsigned kind, std::string& reason) const
+    {
+        CPLErrorReset();
+        GDALDatasetUniquePtr dataset(GDALDataset::Open(Path(relative).c_str(),
+                                                       kind | GDAL_OF_READONLY | GDAL_OF_VERBOSE_ERROR));
+        if (!dataset)
+            reason = *CPLGetLastErrorMsg() ? CPLGetLastErrorMsg() : "GDAL non lo apre";
+        return dataset;
+    }
+
+    void Crs(const std::string& relative, const OGRSpatialReference* crs, const std::string& what)
+    {
+        const std::string foreign = ForeignCrs(crs);
+        if (!foreign.empty())
+            Add(Level::Error, relative, what + ", in " + foreign + " e non in Gauss-Boaga fuso Est (EPSG:3004)");
+        else
+            Add(Level::Ok, relative,
+                what + (crs && !crs->IsEmpty() ? ", in EPSG:3004" : ", senza sistema di riferimento"));
+    }
+
+    bool Raster(const std::string& relative)
+    {
+        if (Unreadable(relative))
+            return false;
+        std::string reason;
+        GDALDatasetUniquePtr raster = Open(relative, GDAL_OF_RASTER, reason);
+        if (!raster || raster->GetRasterCount() == 0) {
+            Add(Level::Error, relative, "GDAL non lo apre: " + (raster ? "nessuna banda" : reason));
+            return false;
+        }
+        const GDALRasterBand* band = raster->GetRasterBand(1);
+        const int side = std::max(raster->GetRasterXSize(), raster->GetRasterYSize());
+        // The map builds overviews for a raster of this size that has none.
+        const char* overviews = const_cast<GDALRasterBand*>(band)->GetOverviewCount() > 0 ? ", con piramidi"
+                                : side > 2048 ? ", senza piramidi (il programma le costruisce una volta nella sua cache)"
+                                              : ", senza piramidi";
+        const std::string what = std::to_string(raster->GetRasterXSize()) + " x " +
+                                 std::to_string(raster->GetRasterYSize()) + " pixel" + overviews;
+        Crs(relative, raster->GetSpatialRef(), what);
+        return true;
+    }
+
+    void Relief()
+    {
+        const bool ecwThere = !Unreadable(kRelief);
+        if (ecwThere) {
+            std::string reason;
+            if (Open(kRelief, GDAL_OF_RASTER, reason)) {
+                Raster(kRelief);
+                return;
+            }
+            if (!Unreadable(kReliefStandIn) && Raster(kReliefStandIn)) {
+                Add(Level::Note, kRelief, "GDAL non lo legge (" + reason + "): il programma usa " + kReliefStandIn);
+                return;
+            }
+            Add(Level::Error, kRelief,
+                "GDAL non lo legge (" + reason +
+                    "). Convertirlo in GeoTIFF con GDAL su un sistema che legge l'ECW: gdal_translate -of COG "
+                    "demTRNSh.ecw demTRNSh.tif, e copiare demTRNSh.tif in Raster");
+            return;
+        }
+        if (!Unreadable(kReliefStandIn) && Raster(kReliefStandIn))
+            return;
+        Add(Level::Error, kRelief, std::string("manca, e manca anche ") + kReliefStandIn);
+    }
+
+    void Shapefile(const std::string& relative)
+    {
+        const fs::path base = fs::path(relative).replace_extension();
+        for (const char* extension : {".shp", ".shx", ".dbf"})
+            if (Unreadable(base.string() + extension))
+                return;
+        std::string reason;
+        GDALDatasetUniquePtr data = Open(relative, GDAL_OF_VECTOR, reason);
+        OGRLayer* layer = data && data->GetLayerCount() > 0 ? data->GetLayer(0) : nullptr;
+        if (!layer) {
+            Add(Level::Error, relative, "GDAL non lo apre: " + (data ? std::string("nessun livello") : reason));
+            return;
+        }
+        const GIntBig count = layer->GetFeatureCount();
+        if (relative == kShapefiles[0]) {
+            municipalitiesRead_ = true;
+            for (const auto& feature : *layer)
+                municipalities_.push_back(feature->GetGeometryRef() && !feature->GetGeometryRef()->IsEmpty());
+        }
+        if (relative == kShapefiles[4] && count < 4)
+            Add(Level::Error, relative, std::to_string(count) + " forme: servono i quattro distretti UD, TG, PN, TO");
+        Crs(relative, layer->GetSpatialRef(), std::to_string(count) + " forme");
+    }
+
+    void Table()
+    {
+        if (Unreadable(kTable))
+            return;
+        std::ifstream in(Path(kTable), std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::vector<std::string> lines;
+        for (std::size_t start = 0; start < bytes.size();) {
+            std::size_t end = bytes.find_first_of("\r\n", start);
+            if (end == std::string::npos)
+                end = bytes.size();
+            lines.push_back(bytes.substr(start, end - start));
+            start = end + (bytes.compare(end, 2, "\r\n") == 0 ? 2 : 1);
+        }
+        std::vector<std::string> problems;
+        if (lines.size() != std::size_t(kTableRows))
+            problems.push_back(std::to_string(lines.size()) + " righe invece di " + std::to_string(kTableRows));
+        const std::size_t width = lines.empty() ? 0 : lines.front().size();
+        for (std::size_t i = 0; i < lines.size() && problems.size() < 6; ++i) {
+            const std::string row = "riga " + std::to_string(i + 1) + ": ";
+            if (lines[i].size() != width || width < kTableMinimumWidth) {
+                problems.push_back(row + std::to_string(lines[i].size()) + " caratteri invece di " +
+                                   std::to_string(std::max(width, kTableMinimumWidth)));
+                continue;
+            }
+            std::istringstream field(lines[i].substr(0, 10));
+            long objectId = 0;
+            std::string rest;
+            if (!(field >> objectId) || (field >> rest)) {
+                problems.push_back(row + "OBJECTID non numerico");
+                continue;
+            }
+            if (municipalitiesRead_ &&
+                (objectId < 1 || objectId > long(municipalities_.size()) || !municipalities_[size_t(objectId - 1)]))
+                problems.push_back(row + "l'OBJECTID " + std::to_string(objectId) +
+                                   " non è un poligono di Shp/comuniPoly.shp");
+        }
+        if (problems.empty()) {
+            Add(Level::Ok, kTable,
+                std::to_string(lines.size()) + " righe di " + std::to_string(width) + " caratteri" +
+                    (municipalitiesRead_ ? ", ogni OBJECTID un poligono di Shp/comuniPoly.shp" : ""));
+            return;
+        }
+        for (const std::string& problem : problems)
+            Add(Level::Error, kTable, problem);
+    }
+
+    void Template()
+    {
+        if (Unreadable(kTemplatePath))
+            return;
+        try {
+            std::ifstream in(Path(kTemplatePath), std::ios::binary);
+            const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                                  std::istreambuf_iterator<char>());
+            const auto cells = ReportCells(2400000, 5100000, 2400250, 5100250, 0.3f, 1, 2, 3, 4, 5, 6, 7);
+            if (BuildReportFile(bytes, cells, kTemplatePath).empty())
+                throw Error(ErrorKind::BadFileFormat, kTemplatePath);
+            Add(Level::Ok, kTemplatePath, "cartella di lavoro Excel 97 (BIFF8): un report di prova riesce");
+        } catch (const Error& error) {
+            Add(Level::Error, kTemplatePath, ItalianMessage(error));
+        }
+    }
+
+    fs::path folder_;
+    bool municipalitiesRead_ = false;
+    std::vector<bool> municipalities_;  // by shape index: has a geometry
+    std::vector<Finding> findings_;
+};
+
+}  // namespace
+
+std::vector<Finding> CheckAppFolder(const std::string& folder)
+{
+    static const bool registered = [] {
+        GDALAllRegister();
+        return true;
+    }();
+    (void)registered;
+    CPLPushErrorHandler(CPLQuietErrorHandler);
+    std::vector<Finding> findings = Checker(folder).Run();
+    CPLPopErrorHandler();
+    return findings;
+}
+
+bool PrintCheck(const std::string& folder, const std::vector<Finding>& findings, std::FILE* out)
+{
+    int errors = 0;
+    for (const Finding& finding : findings) {
+        const char* tag = finding.level == Level::Error ? "ERRORE" : finding.level == Level::Note ? "NOTA  " : "OK    ";
+        errors += finding.level == Level::Error ? 1 : 0;
+        std::fprintf(out, "%s %s: %s\n", tag, finding.subject.c_str(), finding.text.c_str());
+    }
+    std::error_code error;
+    std::string shown = fs::absolute(folder, error).lexically_normal().string();
+    if (shown.size() > 1 && shown.back() == '/')
+        shown.pop_back();
+    if (errors == 0)
+        std::fprintf(out, "%s: tutto in ordine, la cartella è utilizzabile.\n", shown.c_str());
+    else
+        std::fprintf(out, "%s: %d %s, la cartella non è utilizzabile così.\n", shown.c_str(), errors,
+                     errors == 1 ? "errore" : "errori");
+    return errors == 0;
+}
+
+}  // namespace quorvel::batch

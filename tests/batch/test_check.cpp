@@ -1,0 +1,149 @@
+// The check of an application folder, on the sample region and on copies of
+// it with one fault each.
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+#include <ogr_spatialref.h>
+
+#include "batch/Check.h"
+
+namespace quorvel::batch {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The sample region as a tree of links in a scratch folder: a fault replaces
+// one link by a file of its own, so the sample itself is never touched.
+class LinkedCopy {
+public:
+    LinkedCopy() : root_(fs::temp_directory_path() / ("quorvel-check-" + std::to_string(::getpid()) + "-" +
+                                                        std::to_string(counter_++)))
+    {
+        fs::remove_all(root_);
+        for (const auto& entry : fs::recursive_directory_iterator(QUORVEL_APP_DIR)) {
+            const fs::path target = root_ / fs::relative(entry.path(), QUORVEL_APP_DIR);
+            if (entry.is_directory())
+                fs::create_directories(target);
+            else
+                fs::create_symlink(entry.path(), target);
+        }
+    }
+    ~LinkedCopy() { fs::remove_all(root_); }
+
+    const fs::path& Root() const { return root_; }
+
+    std::string Read(const std::string& relative) const
+    {
+        std::ifstream in(root_ / relative, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+    void Replace(const std::string& relative, const std::string& bytes) const
+    {
+        fs::remove(root_ / relative);
+        std::ofstream(root_ / relative, std::ios::binary) << bytes;
+    }
+
+private:
+    static inline int counter_ = 0;
+    fs::path root_;
+};
+
+struct Fault {
+    const char* name;
+    std::function<void(const LinkedCopy&)> make;
+    bool usable;
+    const char* subject;   // of the finding that tells it; empty: none expected
+    const char* fragment;  // in that finding's text
+};
+
+std::string Utm33()
+{
+    OGRSpatialReference utm;
+    utm.importFromEPSG(32633);
+    utm.morphToESRI();
+    char* wkt = nullptr;
+    utm.exportToWkt(&wkt);
+    std::string text(wkt);
+    CPLFree(wkt);
+    return text;
+}
+
+const Fault kFaults[] = {
+    {"SampleRegion", [](const LinkedCopy&) {}, true, "", ""},
+    {"MissingFile", [](const LinkedCopy& c) { fs::remove(c.Root() / "Shp/V_PROVINCEpoly.shx"); }, false,
+     "Shp/V_PROVINCEpoly.shx", "manca"},
+    {"HeaderRasterMismatch",
+     [](const LinkedCopy& c) {
+         std::string header = c.Read("grd/param_cv.hdr");
+         header.replace(header.find("361"), 3, "360");
+         c.Replace("grd/param_cv.hdr", header);
+     },
+     false, "grd/param_cv.ras", "ne vuole 374400"},
+    {"WrongCrs", [](const LinkedCopy& c) { c.Replace("Shp/V_ISPETTORATI.prj", Utm33()); }, false,
+     "Shp/V_ISPETTORATI.shp", "EPSG:32633"},
+    {"Table218Lines",
+     [](const LinkedCopy& c) {
+         std::string table = c.Read("dat/comuniPolyRid.dat");
+         table.erase(table.rfind("\r\n", table.size() - 3) + 2);
+         c.Replace("dat/comuniPolyRid.dat", table);
+     },
+     false, "dat/comuniPolyRid.dat", "218 righe invece di 219"},
+    {"BrokenTemplate",
+     [](const LinkedCopy& c) {
+         const std::string xls = c.Read("programs/prototipo/pioggeTRNprot.xls");
+         c.Replace("programs/prototipo/pioggeTRNprot.xls", xls.substr(0, xls.size() / 2));
+     },
+     false, "programs/prototipo/pioggeTRNprot.xls", ""},
+    {"EcwWithGeoTiffBeside",
+     [](const LinkedCopy& c) {
+         fs::rename(c.Root() / "Raster/demTRNSh.ecw", c.Root() / "Raster/demTRNSh.tif");
+         c.Replace("Raster/demTRNSh.ecw", "ECW bytes this GDAL cannot read");
+     },
+     true, "Raster/demTRNSh.ecw", "il programma usa Raster/demTRNSh.tif"},
+    {"EcwAlone", [](const LinkedCopy& c) { c.Replace("Raster/demTRNSh.ecw", "ECW bytes this GDAL cannot read"); },
+     false, "Raster/demTRNSh.ecw", "gdal_translate -of COG demTRNSh.ecw demTRNSh.tif"},
+};
+
+class CheckFolder : public ::testing::TestWithParam<Fault> {};
+
+TEST_P(CheckFolder, FindsTheFaultAndTellsWhetherTheFolderIsUsable)
+{
+    const Fault& fault = GetParam();
+    LinkedCopy copy;
+    fault.make(copy);
+    const std::vector<Finding> findings = CheckAppFolder(copy.Root().string());
+
+    int errors = 0;
+    bool told = *fault.subject == '\0';
+    for (const Finding& finding : findings) {
+        errors += finding.level == Finding::Level::Error ? 1 : 0;
+        if (finding.subject == fault.subject && finding.level != Finding::Level::Ok &&
+            finding.text.find(fault.fragment) != std::string::npos)
+            told = true;
+    }
+    std::string report;
+    for (const Finding& finding : findings)
+        report += finding.subject + ": " + finding.text + "\n";
+    EXPECT_TRUE(told) << report;
+    EXPECT_EQ(errors == 0, fault.usable) << report;
+    // One fault, one error: the others must not be dragged along.
+    EXPECT_LE(errors, 1) << report;
+
+    const std::string command = std::string("'") + QUORVEL_BATCH_PROGRAM + "' --verifica '" + copy.Root().string() +
+                                "' >/dev/null 2>&1";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), fault.usable ? 0 : 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, CheckFolder, ::testing::ValuesIn(kFaults),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace quorvel::batch
