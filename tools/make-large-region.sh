@@ -15,6 +15,9 @@ generator="$build/sampledata/quorvel-sampledata"
 app="$build/app"
 target="$build/large-region"
 cell="${DISTRICT_CELL:-5}"
+options=(--relief-cell 10 --relief-jpeg --district-cell "$cell" --only-district UD --no-district-overviews
+         --hamlets 60000)
+settings="${options[*]}"
 
 if [ ! -x "$generator" ] || [ ! -f "$app/Raster/TG.tif" ]; then
     echo "build the sample region first: cmake --build $build --target sample_region" >&2
@@ -22,7 +25,7 @@ if [ ! -x "$generator" ] || [ ! -f "$app/Raster/TG.tif" ]; then
 fi
 # A region already written by this generator with these settings is kept.
 stamp="$target/.complete"
-if [ -f "$stamp" ] && [ "$stamp" -nt "$generator" ] && [ "$(cat "$stamp")" = "$cell" ]; then
+if [ -f "$stamp" ] && [ "$stamp" -nt "$generator" ] && [ "$(cat "$stamp")" = "$settings" ]; then
     echo "$target is up to date"
     exit 0
 fi
@@ -31,8 +34,7 @@ start=$(date +%s)
 work="$target.partial"
 rm -rf "$work"
 mkdir -p "$work"
-"$generator" --relief-cell 10 --relief-jpeg --district-cell "$cell" --only-district UD \
-    --no-district-overviews --hamlets 60000 "$work"
+"$generator" "${options[@]}" "$work"
 for code in TG PN TO; do
     cp "$app/Raster/$code.tif" "$work/Raster/"
 done
@@ -41,7 +43,7 @@ cp "$app/programs/prototipo/pioggeTRNprot.xls" "$work/programs/prototipo/"
 for program in Quorvel quorvel-batch; do
     [ -e "$app/$program" ] && ln -sf "$app/$program" "$work/$program"
 done
-echo "$cell" > "$work/.complete"
+echo "$settings" > "$work/.complete"
 rm -rf "$target"
 mv "$work" "$target"
 echo "large region: $(du -sh "$target" | cut -f1) in $(( $(date +%s) - start )) s, in $target"

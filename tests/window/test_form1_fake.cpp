@@ -205,13 +205,13 @@ void TestForm1Fake::statusLines_data()
     QTest::newRow("everything opens") << QStringList{ecw, ud} << QStringList{} << ecw << QStringList{};
     QTest::newRow("missing district raster")
         << QStringList{ecw} << QStringList{} << ecw
-        << QStringList{QStringLiteral("Livello 6 non mostrato: Raster/UD.tif (GDAL: cannot open Raster/UD.tif).")};
+        << QStringList{QStringLiteral("Impossibile mostrare Raster/UD.tif (GDAL: cannot open Raster/UD.tif).")};
     QTest::newRow("missing relief: no advice")
         << QStringList{ud} << QStringList{} << ecw
-        << QStringList{QStringLiteral("Livello 0 non mostrato: Raster/demTRNSh.ecw (GDAL: cannot open "
+        << QStringList{QStringLiteral("Impossibile mostrare Raster/demTRNSh.ecw (GDAL: cannot open "
                                       "Raster/demTRNSh.ecw).")};
     QTest::newRow("unreadable ECW: how to convert it") << QStringList{ud} << QStringList{ecw} << ecw
-                                                       << QStringList{QStringLiteral("Livello 0 ") + "|" + advice};
+                                                       << QStringList{QStringLiteral("Impossibile mostrare Raster/demTRNSh.ecw ") + "|" + advice};
     QTest::newRow("unreadable ECW, GeoTIFF beside it")
         << QStringList{tif, ud} << QStringList{ecw, tif} << tif
         << QStringList{QStringLiteral(
@@ -220,7 +220,7 @@ void TestForm1Fake::statusLines_data()
                                                         << QStringList{};
     QTest::newRow("neither opens") << QStringList{ud} << QStringList{ecw, tif} << tif
                                    << QStringList{QStringLiteral("il rilievo è mostrato da Raster/demTRNSh.tif"),
-                                                  QStringLiteral("Livello 0 non mostrato: Raster/demTRNSh.tif")};
+                                                  QStringLiteral("Impossibile mostrare Raster/demTRNSh.tif")};
 }
 
 void TestForm1Fake::statusLines()
