@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <ostream>
 #include <string>
 
 #include <sys/wait.h>
@@ -61,6 +62,11 @@ struct Fault {
     const char* subject;   // of the finding that tells it; empty: none expected
     const char* fragment;  // in that finding's text
 };
+
+void PrintTo(const Fault& fault, std::ostream* out)
+{
+    *out << fault.name;
+}
 
 std::string Utm33()
 {
