@@ -341,11 +341,19 @@ private:
     std::string scratch_;
 };
 
+// path under the application folder, unless it is absolute.
+std::string InFolder(const std::string& folder, const std::string& path)
+{
+    if (folder.empty() || path.starts_with('/'))
+        return path;
+    return folder.ends_with('/') ? folder + path : folder + '/' + path;
+}
+
 // One workbook per successful row, named by its id, in the reports folder.
 class Reports {
 public:
     Reports(const BatchOptions& options, const ReportWriter& writer)
-        : dir_(options.reportsDir), template_(options.templatePath), writer_(writer)
+        : dir_(options.reportsDir), template_(InFolder(options.folder, options.templatePath)), writer_(writer)
     {
         if (dir_.empty())
             return;
@@ -456,7 +464,7 @@ BatchTotals RunBatch(const BatchOptions& options, const BatchHooks& hooks)
     CsvRecord record;
     const InputLayout layout = ReadLayout(reader, record, inputName);
 
-    const ParameterGrids grids = ParameterGrids::Load();
+    const ParameterGrids grids = ParameterGrids::Load(InFolder(options.folder, ""));
     Reports reports(options, hooks.writeReport);
     ResultsOutput results(options.resultsPath, hooks.standardOutput);
     CellResults cells(grids);
