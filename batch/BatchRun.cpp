@@ -87,7 +87,7 @@ int OpenForReading(const std::string& path)
     FileDescriptor file(fd);
     struct stat st {};
     if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode))
-        throw Error(ErrorKind::PathAccess, path, "a folder, not a file");
+        throw Error(ErrorKind::PathAccess, path, {"a folder, not a file", "è una cartella, non un file"});
     return file.release();
 }
 
@@ -141,7 +141,7 @@ public:
         struct stat st {};
         const bool exists = ::stat(target.c_str(), &st) == 0;
         if (exists && S_ISDIR(st.st_mode))
-            throw Error(ErrorKind::PathAccess, path, "a folder, not a file");
+            throw Error(ErrorKind::PathAccess, path, {"a folder, not a file", "è una cartella, non un file"});
         if (exists && !S_ISREG(st.st_mode)) {
             owned_ = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
             if (owned_ < 0)
@@ -221,7 +221,7 @@ private:
             if (put < 0) {
                 if (errno == EINTR)
                     continue;
-                throw Error(ErrorKind::PathAccess, name_, std::strerror(errno));
+                throw Error(ErrorKind::PathAccess, name_, SystemDetail(errno));
             }
             data += put;
             size -= std::size_t(put);
@@ -364,7 +364,8 @@ public:
         std::error_code ec;
         std::filesystem::create_directories(dir_, ec);
         if (!std::filesystem::is_directory(dir_))
-            throw Error(ErrorKind::PathAccess, dir_, ec ? ec.message() : "not a folder");
+            throw Error(ErrorKind::PathAccess, dir_,
+                        ec ? SystemDetail(ec.value()) : ErrorDetail{"not a folder", "non è una cartella"});
         if (!dir_.ends_with('/'))
             dir_ += '/';
     }

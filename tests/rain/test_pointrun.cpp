@@ -274,18 +274,18 @@ INSTANTIATE_TEST_SUITE_P(
         BadPoint{"NorthNotANumber", "2400000", "51OOOOO", std::nullopt,
                  "E 2400000, N 51OOOOO"},
         BadPoint{"OutsideTheGrid", "2300000", "5100000",
-                 Error(ErrorKind::SubscriptOutOfRange, kA2Raster, "cell outside the parameter grid"),
+                 Error(ErrorKind::SubscriptOutOfRange, kA2Raster, {"cell outside the parameter grid", "cella fuori"}),
                  "Il punto E 2300000, N 5100000 si trova fuori dalla griglia dei parametri "
                  "grd/param_a2.ras"},
         BadPoint{"BeyondTheGridArithmetic", "-900000000", "5100000",
-                 Error(ErrorKind::Overflow, {}, "coordinate beyond the grid arithmetic"),
+                 Error(ErrorKind::Overflow, {}, {"coordinate beyond the grid arithmetic", "coordinata oltre"}),
                  "si trova fuori dalla griglia dei parametri."},
         BadPoint{"MissingGrid", "2400000", "5100000",
                  Error(ErrorKind::FileNotFound, kA1Raster), "File non trovato: grd/param_a1.ras"},
         BadPoint{"HeaderWithoutRows", "2400000", "5100000",
-                 Error(ErrorKind::SubscriptOutOfRange, kCvHeader, "grid without rows or columns"),
+                 Error(ErrorKind::SubscriptOutOfRange, kCvHeader, {"grid without rows or columns", "griglia senza righe o colonne"}),
                  "Impossibile calcolare le piogge del punto.\nIndice non compreso "
-                 "nell'intervallo: grd/param_cv.hdr"}),
+                 "nell'intervallo: grd/param_cv.hdr\ngriglia senza righe o colonne"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct NumberCase {
