@@ -10,6 +10,7 @@
 #include <QPixmap>
 #include <QSvgRenderer>
 
+#include <algorithm>
 #include <cmath>
 
 namespace quorvel {

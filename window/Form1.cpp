@@ -124,32 +124,25 @@ Form1::Form1(MapView& map, QWidget* mapWidget, Reporter& reporter, PointDialogs*
     AddLabel("Label6", TwipsRect(5400, 600, 255, 255), QStringLiteral("m"), smallBold);
     AddLabel("Label7", TwipsRect(5400, 960, 255, 255), QStringLiteral("m"), smallBold);
 
-    QToolButton* cmdPan = AddToolButton("CmdPan", TwipsRect(6000, 600, 615, 615), QStringLiteral("Pan"),
-                                        QStringLiteral(":/icons/pan.svg"));
-    QToolButton* cmdZoomIn = AddToolButton("CmdZoomIn", TwipsRect(6600, 600, 615, 615), QStringLiteral("Zoom in"),
-                                           QStringLiteral(":/icons/zoom-in.svg"));
-    QToolButton* cmdZoomOut = AddToolButton("CmdZoomOut", TwipsRect(7200, 600, 615, 615),
-                                            QStringLiteral("Zoom out"), QStringLiteral(":/icons/zoom-out.svg"));
-    QToolButton* command3 = AddToolButton("Command3", TwipsRect(7800, 600, 615, 615),
-                                          QStringLiteral("Zoom alle estensioni"),
-                                          QStringLiteral(":/icons/full-extent.svg"));
-    QToolButton* command1 = AddToolButton("Command1", TwipsRect(8640, 600, 615, 615),
-                                          QStringLiteral("Individuare il punto sulla cartografia"),
-                                          QStringLiteral(":/icons/pick.svg"));
-    QToolButton* command2 = AddToolButton("Command2", TwipsRect(9240, 600, 615, 615),
-                                          QStringLiteral("Digitare le coordinate del punto"),
-                                          QStringLiteral(":/icons/type-coords.svg"));
-    connect(cmdPan, &QToolButton::clicked, this, &Form1::CmdPanClicked);
-    connect(cmdZoomIn, &QToolButton::clicked, this, &Form1::CmdZoomInClicked);
-    connect(cmdZoomOut, &QToolButton::clicked, this, &Form1::CmdZoomOutClicked);
-    connect(command3, &QToolButton::clicked, this, &Form1::Command3Clicked);
-    connect(command1, &QToolButton::clicked, this, &Form1::Command1Clicked);
-    connect(command2, &QToolButton::clicked, this, &Form1::Command2Clicked);
-    // Full extent and typing act once; the other four stay in force until another is chosen.
-    tools_.Add(MapTool::Pan, cmdPan);
-    tools_.Add(MapTool::ZoomIn, cmdZoomIn);
-    tools_.Add(MapTool::ZoomOut, cmdZoomOut);
-    tools_.Add(MapTool::Pick, command1);
+    connect(AddToolButton("CmdPan", TwipsRect(6000, 600, 615, 615), QStringLiteral("Pan"),
+                          QStringLiteral(":/icons/pan.svg"), MapTool::Pan),
+            &QToolButton::clicked, this, &Form1::CmdPanClicked);
+    connect(AddToolButton("CmdZoomIn", TwipsRect(6600, 600, 615, 615), QStringLiteral("Zoom in"),
+                          QStringLiteral(":/icons/zoom-in.svg"), MapTool::ZoomIn),
+            &QToolButton::clicked, this, &Form1::CmdZoomInClicked);
+    connect(AddToolButton("CmdZoomOut", TwipsRect(7200, 600, 615, 615), QStringLiteral("Zoom out"),
+                          QStringLiteral(":/icons/zoom-out.svg"), MapTool::ZoomOut),
+            &QToolButton::clicked, this, &Form1::CmdZoomOutClicked);
+    connect(AddToolButton("Command3", TwipsRect(7800, 600, 615, 615), QStringLiteral("Zoom alle estensioni"),
+                          QStringLiteral(":/icons/full-extent.svg")),
+            &QToolButton::clicked, this, &Form1::Command3Clicked);
+    connect(AddToolButton("Command1", TwipsRect(8640, 600, 615, 615),
+                          QStringLiteral("Individuare il punto sulla cartografia"), QStringLiteral(":/icons/pick.svg"),
+                          MapTool::Pick),
+            &QToolButton::clicked, this, &Form1::Command1Clicked);
+    connect(AddToolButton("Command2", TwipsRect(9240, 600, 615, 615), QStringLiteral("Digitare le coordinate del punto"),
+                          QStringLiteral(":/icons/type-coords.svg")),
+            &QToolButton::clicked, this, &Form1::Command2Clicked);
 
     AddLabel("Label10", TwipsRect(10200, 600, 2415, 255), QStringLiteral("Selezionare il comune"), smallBold)
         ->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
@@ -199,7 +192,7 @@ QLabel* Form1::AddLabel(const char* name, const QRect& geometry, const QString& 
 }
 
 QToolButton* Form1::AddToolButton(const char* name, const QRect& geometry, const QString& tooltip,
-                                  const QString& icon)
+                                  const QString& icon, MapTool tool)
 {
     auto* button = new QToolButton(content_);
     button->setObjectName(QString::fromLatin1(name));
@@ -207,6 +200,9 @@ QToolButton* Form1::AddToolButton(const char* name, const QRect& geometry, const
     button->setToolTip(tooltip);
     button->setIcon(SvgIcon(icon));
     button->setIconSize(QSize(32, 32));
+    // Full extent and typing act once; the other four stay in force until another is chosen.
+    if (tool != MapTool::None)
+        tools_.Add(tool, button);
     return button;
 }
 

@@ -76,7 +76,7 @@ private:
 
     QLabel* AddLabel(const char* name, const QRect& geometry, const QString& text, const QFont& font);
     QToolButton* AddToolButton(const char* name, const QRect& geometry, const QString& tooltip,
-                               const QString& icon);
+                               const QString& icon, MapTool tool = MapTool::None);
 
     MapView& map_;
     Reporter& reporter_;

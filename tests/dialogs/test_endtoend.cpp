@@ -154,6 +154,7 @@ private:
     {
         QVERIFY(window->MainWindowEnabled());
         QCOMPARE(map->MapCursor(), pointer);
+        QCOMPARE(map->cursor().shape(), pointer == kCrossHair ? Qt::CrossCursor : Qt::ArrowCursor);
         QCOMPARE(Button("Command1")->isChecked(), pointer == kCrossHair);
     }
 
