@@ -896,12 +896,9 @@ void TestMapWidget::overlayNamesOnlyWhenWide()
     QVERIFY(map.grab().toImage() != plain);
 
     map.ZoomToExtents({0, 400, 0, 50});
-    const QImage narrowPlain = [&] {
-        map.SetOverlayLabels({}, 500);
-        return map.grab().toImage();
-    }();
-    map.SetOverlayLabels({{"Provincia", 275, 25}}, 500);
-    QCOMPARE(map.grab().toImage(), narrowPlain);
+    const QImage narrow = map.grab().toImage();
+    map.SetOverlayLabels({}, 500);
+    QCOMPARE(map.grab().toImage(), narrow);
 }
 
 QTEST_MAIN(TestMapWidget)

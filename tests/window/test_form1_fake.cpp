@@ -108,7 +108,7 @@ private slots:
     void overlappingDistrictsTakeTheLowerIndex();
     void toolButtons_data();
     void toolButtons();
-    void pickingAndTyping();
+    void pickingReportsTheClickedPoint();
     void pickStaysInForceAfterADialog_data();
     void pickStaysInForceAfterADialog();
     void navigationEndsPicking_data();
@@ -433,7 +433,7 @@ void TestForm1Fake::toolButtons()
     QVERIFY(!Button(form, "Command3")->isChecked() && !Button(form, "Command2")->isChecked());
 }
 
-void TestForm1Fake::pickingAndTyping()
+void TestForm1Fake::pickingReportsTheClickedPoint()
 {
     Form1Fixture f;
     SetUpRegion(f.map);
@@ -449,30 +449,10 @@ void TestForm1Fake::pickingAndTyping()
     QVERIFY(f.dialogs.openings.isEmpty());
 
     Button(form, "Command1")->click();
-    QCOMPARE(f.map.mapCursor, int(kCrossHair));
-    // The dialog's cancel puts the pointer back; the map stays armed.
-    f.dialogs.whileOpen = [](MainWindowHost& host) {
-        host.Map1().SetCursorMode(kNoTool);
-        host.Map1().SetMapCursor(kArrow);
-    };
     f.map.RaiseMouseDown(3, 4, 2);  // any button picks
     QCOMPARE(f.dialogs.openings, QStringList{"MapPoint(2400030,5099960)"});
     QCOMPARE(form.State().pEoutlet, QStringLiteral("2400030"));
     QCOMPARE(form.State().pNOutlet, QStringLiteral("5099960"));
-    f.map.RaiseMouseDown(1, 0);
-    QCOMPARE(f.dialogs.openings.last(), QStringLiteral("MapPoint(2400010,5100000)"));
-
-    // Typing: the dialog opens at once, and afterwards a click picks.
-    Button(form, "CmdPan")->click();
-    f.map.SetMapCursor(kCrossHair);
-    f.dialogs.openings.clear();
-    f.dialogs.whileOpen = nullptr;
-    Button(form, "Command2")->click();
-    QCOMPARE(f.dialogs.openings, QStringList{"Coordinates"});
-    QCOMPARE(f.map.mapCursor, int(kCrossHair));
-    QCOMPARE(f.map.cursorMode, int(kNoTool));
-    f.map.RaiseMouseDown(0, 0);
-    QCOMPARE(f.dialogs.openings.size(), 2);
 }
 
 void TestForm1Fake::pickStaysInForceAfterADialog_data()
