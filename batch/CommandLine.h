@@ -11,10 +11,12 @@ struct CommandLine {
     BatchOptions options;
 };
 
-// quorvel-batch POINTS.csv [-o RESULTS.csv] [--reports DIR], the options in
-// any place, also as --output, --output=FILE and --reports=DIR; -h or --help.
-// quorvel-batch --check [DIR] (or --verifica) examines an application folder,
-// DIR or the working folder. Throws StartError for anything else.
+// quorvel-batch POINTS.csv [-o RESULTS.csv] [--reports DIR] [--folder DIR],
+// the options in any place, also as --output, --output=FILE, --reports=DIR,
+// --folder=DIR and --cartella[=]DIR; -h or --help.
+// quorvel-batch --check [DIR] (or --verifica) examines an application folder:
+// DIR, else the --folder one, else the working folder.
+// Throws StartError for anything else.
 CommandLine ParseCommandLine(int argc, const char* const* argv);
 
 // The usage, in English and then in Italian.

@@ -66,6 +66,8 @@ public:
                   double rotation) override;
     std::vector<LayerProblem> LayerProblems() const override;
     std::vector<Preparation> Preparations() const override;
+    void SetHighlight(int handle, int shape) override;
+    void SetOverlayLabels(const std::vector<OverlayLabel>& labels, double minViewWidth) override;
 
     // Shows the whole of extents, centred, at the widget's aspect.
     void ZoomToExtents(const MapExtents& extents);
@@ -88,6 +90,7 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
+    void leaveEvent(QEvent* event) override;
 
 private:
     struct Layer {
@@ -116,6 +119,8 @@ private:
     void OverviewsProgressed(const QString& source, double done);
     void OverviewsFinished(const QString& source, const QString& cached);
     void StatusChanged();
+    void UpdatePointer();
+    void DrawOverlays(QPainter& painter);
 
     std::vector<std::unique_ptr<Layer>> layers_;  // by handle; null where free
     std::vector<int> order_;                      // handles by drawing position
@@ -138,6 +143,11 @@ private:
     int renderCount_ = 0;
 
     QFont labelFont_;
+    QFont overlayFont_;
+    int highlightHandle_ = -1;
+    int highlightShape_ = -1;
+    std::vector<OverlayLabel> overlayLabels_;
+    double overlayMinWidth_ = 0;
     std::size_t spriteBytes_ = 0;
 
     std::unique_ptr<OverviewCache> overviews_;

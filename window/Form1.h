@@ -9,6 +9,7 @@
 
 #include "window/MainWindowHost.h"
 #include "window/MainWindowState.h"
+#include "window/ToolGroup.h"
 #include "map/MapView.h"
 
 class QComboBox;
@@ -18,6 +19,7 @@ class QToolButton;
 
 namespace quorvel {
 
+class MunicipalityCompleter;
 class Reporter;
 
 // The main window: the map of the region, the navigation and point tools, the
@@ -54,6 +56,7 @@ public:
     void MouseMove(int button, int shift, int x, int y) override;
     void SelectBoxFinal(int left, int right, int bottom, int top) override;
     void MapStatusChanged() override;
+    void MouseLeave() override;
 
 private:
     void CmdPanClicked();
@@ -65,19 +68,22 @@ private:
     void Command4Clicked();
     std::optional<std::pair<QString, QString>> PixelText(int x, int y) const;
 
-    void SelectTool(int mode);
     // The detail refresh, then the status area, since a new district raster
     // may be one the map cannot show.
     void RefreshDetailView();
     // Shows the map's problems and work under the map; hidden when there are none.
     void ShowStatus();
+    void SelectTool(int mode, MapTool tool);
+    // After a point dialog the map still picks: the pointer and the pressed
+    // button say so, whatever the dialog set.
+    void ShowPickInForce();
     // Runs one user action; a failure is told to the user and the program goes on.
     template <typename Action>
     void RunAction(Action&& action);
 
     QLabel* AddLabel(const char* name, const QRect& geometry, const QString& text, const QFont& font);
     QToolButton* AddToolButton(const char* name, const QRect& geometry, const QString& tooltip,
-                               const QString& icon);
+                               const QString& icon, MapTool tool = MapTool::None);
 
     MapView& map_;
     Reporter& reporter_;
@@ -90,6 +96,8 @@ private:
     QComboBox* Combo1_ = nullptr;
     QLabel* status_ = nullptr;
     std::string relief_;
+    ToolGroup tools_;
+    MunicipalityCompleter* finder_ = nullptr;
 };
 
 }  // namespace quorvel
