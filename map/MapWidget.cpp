@@ -320,6 +320,8 @@ void MapWidget::StatusChanged()
 {
     if (sink_)
         sink_->MapStatusChanged();
+}
+
 void MapWidget::SetHighlight(int handle, int shape)
 {
     highlightHandle_ = handle;
