@@ -213,6 +213,19 @@ TEST_P(PointRunTest, UnsafeOutputNameIsRefusedBeforeAnythingIsWritten)
     EXPECT_FALSE(DialogGivenBack());
 }
 
+// A blank name would make the hidden file ".xls".
+TEST_P(PointRunTest, BlankOutputNameAsksForAName)
+{
+    for (const std::string name : {"", "   ", " \t "}) {
+        log = {};
+        dialog.outputName = name;
+        Run();
+        EXPECT_EQ(OnlyMessage(), "Inserire il nome del file di output.") << '"' << name << '"';
+        EXPECT_THAT(log.steps, Not(::testing::Contains("WriteRainReport")));
+        EXPECT_FALSE(DialogGivenBack());
+    }
+}
+
 TEST_P(PointRunTest, MissingApplicationFolderIsToldInBothDialogs)
 {
     operations.folderFailure = Error(ErrorKind::FileNotFound, "Quorvel");
@@ -277,9 +290,16 @@ INSTANTIATE_TEST_SUITE_P(
                  Error(ErrorKind::SubscriptOutOfRange, kA2Raster, "cell outside the parameter grid"),
                  "Il punto E 2300000, N 5100000 si trova fuori dalla griglia dei parametri "
                  "grd/param_a2.ras"},
-        BadPoint{"BeyondTheGridArithmetic", "-900000000", "5100000",
+        BadPoint{"BeyondTheGridArithmetic", "-9000000000000", "5100000",
                  Error(ErrorKind::Overflow, {}, "coordinate beyond the grid arithmetic"),
                  "si trova fuori dalla griglia dei parametri."},
+        BadPoint{"CellWithoutValidData", "2400000", "5100000",
+                 Error(ErrorKind::NoValidData, {}, "riga 140, colonna 181: a1 = -9999"),
+                 "La cella (riga 140, colonna 181) del punto E 2400000, N 5100000 non contiene dati validi."},
+        BadPoint{"QuantileBeyondSinglePrecision", "2400000", "5100000",
+                 Error(ErrorKind::Overflow, {}, "quantile beyond single precision"),
+                 "I parametri della cella (riga 140, colonna 181) del punto E 2400000, N 5100000 non danno "
+                 "una pioggia valida."},
         BadPoint{"MissingGrid", "2400000", "5100000",
                  Error(ErrorKind::FileNotFound, kA1Raster), "File non trovato: grd/param_a1.ras"},
         BadPoint{"HeaderWithoutRows", "2400000", "5100000",
