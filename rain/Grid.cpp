@@ -4,9 +4,9 @@
 #include <bit>
 #include <cerrno>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <optional>
+#include <string>
 
 #include <sys/stat.h>
 #include <unistd.h>
