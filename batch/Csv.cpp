@@ -50,7 +50,7 @@ void CsvReader::Fill()
         if (got < 0) {
             if (errno == EINTR)
                 continue;
-            throw Error(ErrorKind::PathAccess, name_, std::strerror(errno));
+            throw Error(ErrorKind::PathAccess, name_, SystemDetail(errno));
         }
         if (got == 0)
             eof_ = true;
@@ -90,7 +90,8 @@ std::size_t CsvReader::Scan(char sep, CsvRecord& record, std::uint64_t& lineBrea
                 const char* const stop = quote ? quote : last;
                 if (std::find_if(s, stop, IsLineEnd) != stop || (!quote && eof_))
                     throw Error(ErrorKind::BadFileFormat, name_,
-                                "line " + std::to_string(line_) + ": a quote is still open at the end of the line");
+                                {"line " + std::to_string(line_) + ": a quote is still open at the end of the line",
+                                 "riga " + std::to_string(line_) + ": virgolette ancora aperte alla fine della riga"});
                 if (!quote)
                     return 0;
                 if (quote + 1 == last && !eof_)
@@ -160,7 +161,9 @@ std::size_t CsvReader::Scan(char sep, CsvRecord& record, std::uint64_t& lineBrea
 
 Error CsvReader::LineTooLong() const
 {
-    return Error(ErrorKind::BadFileFormat, name_, "line " + std::to_string(line_) + " is longer than 1 MiB");
+    return Error(ErrorKind::BadFileFormat, name_,
+                 {"line " + std::to_string(line_) + " is longer than 1 MiB",
+                  "la riga " + std::to_string(line_) + " è più lunga di 1 MiB"});
 }
 
 bool CsvReader::Peek(char sep, CsvRecord& record)

@@ -1,7 +1,6 @@
 #include "dialogs/ProgramOperations.h"
 
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -22,13 +21,16 @@ void RequireWritableFolder(const std::string& folder)
     struct stat info {};
     if (::stat(folder.c_str(), &info) != 0)
         throw Error(ErrorKind::PathAccess, folder,
-                    errno == ENOENT ? "la cartella non esiste" : std::strerror(errno));
+                    errno == ENOENT ? ErrorDetail{"the folder does not exist", "la cartella non esiste"}
+                                    : SystemDetail(errno));
     if (!S_ISDIR(info.st_mode))
-        throw Error(ErrorKind::PathAccess, folder, "non è una cartella");
+        throw Error(ErrorKind::PathAccess, folder, {"not a folder", "non è una cartella"});
     if (::access(folder.c_str(), W_OK | X_OK) != 0)
         throw Error(ErrorKind::PathAccess, folder,
-                    errno == EROFS ? "la cartella è su un disco in sola lettura"
-                                   : "la cartella è in sola lettura: non vi si possono scrivere file");
+                    errno == EROFS ? ErrorDetail{"the folder is on a read-only file system",
+                                                 "la cartella è su un disco in sola lettura"}
+                                   : ErrorDetail{"the folder is read-only: no file can be written in it",
+                                                 "la cartella è in sola lettura: non vi si possono scrivere file"});
 }
 
 }  // namespace

@@ -43,7 +43,7 @@ private:
 inline Error SystemError(const std::string& path, int code = errno)
 {
     return Error(code == ENOENT || code == ENOTDIR ? ErrorKind::FileNotFound : ErrorKind::PathAccess, path,
-                 std::strerror(code));
+                 SystemDetail(code));
 }
 
 // Opens a file that the program reads whole (a grid, the report template)
@@ -53,18 +53,17 @@ inline Error SystemError(const std::string& path, int code = errno)
 // become a FIFO between the check and the open; the second check refuses it.
 inline FileDescriptor OpenRegularFile(const std::string& path)
 {
-    const auto refuse = [&path] { return Error(ErrorKind::PathAccess, path, "non è un file regolare"); };
-    const auto fail = [&path] {
-        return errno == ENOENT || errno == ENOTDIR ? Error(ErrorKind::FileNotFound, path) : SystemError(path);
+    const auto refuse = [&path] {
+        return Error(ErrorKind::PathAccess, path, {"not a regular file", "non è un file regolare"});
     };
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0)
-        throw fail();
+        throw SystemError(path);
     if (!S_ISREG(info.st_mode))
         throw refuse();
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (fd.get() < 0)
-        throw fail();
+        throw SystemError(path);
     if (::fstat(fd.get(), &info) != 0)
         throw SystemError(path);
     if (!S_ISREG(info.st_mode))

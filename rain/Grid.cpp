@@ -104,7 +104,7 @@ std::optional<std::string_view> NextLine(std::string_view& text)
 std::int32_t HeaderCount(std::string_view line, const std::string& path)
 {
     if (line.size() <= 5)
-        throw Error(ErrorKind::TypeMismatch, path, "header line without a number");
+        throw Error(ErrorKind::TypeMismatch, path, {"header line without a number", "riga dell'intestazione senza un numero"});
     std::string_view number = line.substr(5);
     while (!number.empty() && number.front() == ' ')
         number.remove_prefix(1);
@@ -117,18 +117,20 @@ std::int32_t HeaderCount(std::string_view line, const std::string& path)
         number.remove_prefix(1);
     }
     if (number.empty())
-        throw Error(ErrorKind::TypeMismatch, path, "header line without a number");
+        throw Error(ErrorKind::TypeMismatch, path, {"header line without a number", "riga dell'intestazione senza un numero"});
     std::int64_t value = 0;
     for (const char c : number) {
         if (c < '0' || c > '9')
-            throw Error(ErrorKind::TypeMismatch, path, "header number is not a whole number");
+            throw Error(ErrorKind::TypeMismatch, path,
+                        {"header number is not a whole number", "numero dell'intestazione non intero"});
         if (value <= 100000)
             value = value * 10 + (c - '0');
     }
     if (negative)
         value = -value;
     if (value < std::numeric_limits<std::int16_t>::min() || value > std::numeric_limits<std::int16_t>::max())
-        throw Error(ErrorKind::Overflow, path, "header number beyond -32768...32767");
+        throw Error(ErrorKind::Overflow, path,
+                    {"header number beyond -32768...32767", "numero dell'intestazione fuori da -32768...32767"});
     return std::int32_t(value);
 }
 
@@ -149,7 +151,8 @@ std::string_view HeaderLine(std::string_view& rest, int number, const std::strin
         throw Error(ErrorKind::InputPastEndOfFile, headerPath);
     if (line->size() > kMaxHeaderLine)
         throw Error(ErrorKind::BadFileFormat, headerPath,
-                    "la riga " + std::to_string(number) + " è più lunga di 4 KiB");
+                    {"line " + std::to_string(number) + " is longer than 4 KiB",
+                     "la riga " + std::to_string(number) + " è più lunga di 4 KiB"});
     return *line;
 }
 
@@ -157,13 +160,13 @@ GridHeader ReadHeader(const std::string& headerPath)
 {
     const std::string text = File(headerPath).ReadUpTo(kMaxHeaderSize);
     if (text.size() > kMaxHeaderSize)
-        throw Error(ErrorKind::BadFileFormat, headerPath, "intestazione più lunga di 64 KiB");
+        throw Error(ErrorKind::BadFileFormat, headerPath, {"header longer than 64 KiB", "intestazione più lunga di 64 KiB"});
     std::string_view rest = text;
     const std::int32_t columns = HeaderCount(HeaderLine(rest, 1, headerPath), headerPath);
     const std::int32_t rows = HeaderCount(HeaderLine(rest, 2, headerPath), headerPath);
     HeaderLine(rest, 3, headerPath);
     if (rows < 1 || columns < 1)
-        throw Error(ErrorKind::SubscriptOutOfRange, headerPath, "grid without rows or columns");
+        throw Error(ErrorKind::SubscriptOutOfRange, headerPath, {"grid without rows or columns", "griglia senza righe o colonne"});
     return {columns, rows};
 }
 
@@ -177,10 +180,18 @@ void RequireMatchingRaster(const File& raster, const GridHeader& header, const s
     const std::uint64_t expected = std::uint64_t(header.rowCount) * std::uint64_t(header.columnCount) * 4;
     if (size == expected)
         return;
-    const std::string detail = "il raster è di " + std::to_string(size) + " byte, l'intestazione " + headerPath +
-                               " ne indica " + std::to_string(expected) + " (" + std::to_string(header.rowCount) +
-                               " righe × " + std::to_string(header.columnCount) + " colonne × 4 byte)";
-    throw Error(size < expected ? ErrorKind::InputPastEndOfFile : ErrorKind::BadFileFormat, rasterPath, detail);
+    const bool shorter = size < expected;
+    const std::string counts = std::to_string(size) + " byte invece di " + std::to_string(expected) + ": " +
+                               std::to_string(header.rowCount) + " righe × " + std::to_string(header.columnCount) +
+                               " colonne × 4 byte";
+    const std::string english = std::to_string(size) + " bytes instead of " + std::to_string(expected) + ": " +
+                                std::to_string(header.rowCount) + " rows x " + std::to_string(header.columnCount) +
+                                " columns x 4 bytes";
+    throw Error(shorter ? ErrorKind::InputPastEndOfFile : ErrorKind::BadFileFormat, rasterPath,
+                {std::string("raster ") + (shorter ? "shorter" : "longer") + " than its header " + headerPath +
+                     " says (" + english + ")",
+                 std::string("raster più ") + (shorter ? "corto" : "lungo") +
+                     " di quanto dice la sua intestazione " + headerPath + " (" + counts + ")"});
 }
 
 bool CellInside(const GridHeader& header, GridCell cell)
@@ -198,7 +209,8 @@ std::int32_t ToInt32(double value)
     // NaN fails both comparisons and lands here too.
     if (!(value >= double(std::numeric_limits<std::int32_t>::min()) &&
           value <= double(std::numeric_limits<std::int32_t>::max())))
-        throw Error(ErrorKind::Overflow, {}, "coordinate beyond the grid arithmetic");
+        throw Error(ErrorKind::Overflow, {},
+                    {"coordinate beyond the grid arithmetic", "coordinata oltre i limiti del calcolo della griglia"});
     return std::int32_t(value);
 }
 
@@ -206,7 +218,7 @@ std::int32_t CheckedAdd(std::int32_t a, std::int32_t b)
 {
     std::int32_t sum;
     if (__builtin_add_overflow(a, b, &sum))
-        throw Error(ErrorKind::Overflow, {}, "cell beyond the grid arithmetic");
+        throw Error(ErrorKind::Overflow, {}, {"cell beyond the grid arithmetic", "cella oltre i limiti del calcolo della griglia"});
     return sum;
 }
 
@@ -214,7 +226,7 @@ std::int32_t CheckedMul(std::int32_t a, std::int32_t b)
 {
     std::int32_t product;
     if (__builtin_mul_overflow(a, b, &product))
-        throw Error(ErrorKind::Overflow, {}, "cell beyond the grid arithmetic");
+        throw Error(ErrorKind::Overflow, {}, {"cell beyond the grid arithmetic", "cella oltre i limiti del calcolo della griglia"});
     return product;
 }
 
@@ -222,7 +234,7 @@ std::int32_t CheckedSub(std::int32_t a, std::int32_t b)
 {
     std::int32_t difference;
     if (__builtin_sub_overflow(a, b, &difference))
-        throw Error(ErrorKind::Overflow, {}, "cell beyond the grid arithmetic");
+        throw Error(ErrorKind::Overflow, {}, {"cell beyond the grid arithmetic", "cella oltre i limiti del calcolo della griglia"});
     return difference;
 }
 
@@ -260,7 +272,8 @@ float ReadGridCell(const std::string& rasterPath, const std::string& headerPath,
     RequireMatchingRaster(raster, header, rasterPath, headerPath);
     const GridCell cell{row, column};
     if (!CellInside(header, cell))
-        throw Error(ErrorKind::SubscriptOutOfRange, rasterPath, "cell outside the parameter grid");
+        throw Error(ErrorKind::SubscriptOutOfRange, rasterPath,
+                    {"cell outside the parameter grid", "cella fuori dalla griglia dei parametri"});
     float value;
     raster.ReadAt(&value, sizeof value, CellOffset(header.columnCount, cell));
     return value;
@@ -288,7 +301,8 @@ bool ParameterGrid::Contains(GridCell cell) const
 float ParameterGrid::At(GridCell cell) const
 {
     if (!Contains(cell))
-        throw Error(ErrorKind::SubscriptOutOfRange, rasterPath_, "cell outside the parameter grid");
+        throw Error(ErrorKind::SubscriptOutOfRange, rasterPath_,
+                    {"cell outside the parameter grid", "cella fuori dalla griglia dei parametri"});
     return values_[CellOffset(columnCount_, cell) / 4];
 }
 

@@ -39,9 +39,10 @@ void RequireValidData(const PointRain& rain)
             continue;
         char text[32];
         const auto written = std::to_chars(text, text + sizeof text, value);
+        const std::string row = std::to_string(rain.cell.row), column = std::to_string(rain.cell.column);
+        const std::string parameter = std::string(": ") + name + " = " + std::string(text, written.ptr);
         throw Error(ErrorKind::NoValidData, {},
-                    "riga " + std::to_string(rain.cell.row) + ", colonna " + std::to_string(rain.cell.column) +
-                        ": " + name + " = " + std::string(text, written.ptr));
+                    {"row " + row + ", column " + column + parameter, "riga " + row + ", colonna " + column + parameter});
     }
 }
 
@@ -80,11 +81,11 @@ PointRain ComputePointRain(GaussBoagaPoint point)
                        ReadFrom(kCvRaster, kCvHeader));
 }
 
-ParameterGrids ParameterGrids::Load()
+ParameterGrids ParameterGrids::Load(const std::string& folder)
 {
-    ParameterGrid a2 = ParameterGrid::Load(kA2Raster, kA2Header);
-    ParameterGrid a1 = ParameterGrid::Load(kA1Raster, kA1Header);
-    ParameterGrid cv = ParameterGrid::Load(kCvRaster, kCvHeader);
+    ParameterGrid a2 = ParameterGrid::Load(folder + kA2Raster, folder + kA2Header);
+    ParameterGrid a1 = ParameterGrid::Load(folder + kA1Raster, folder + kA1Header);
+    ParameterGrid cv = ParameterGrid::Load(folder + kCvRaster, folder + kCvHeader);
     return {std::move(a2), std::move(a1), std::move(cv)};
 }
 

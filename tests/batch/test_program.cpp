@@ -102,7 +102,7 @@ TEST_F(Program, ExitStatusSaysHowTheRunWent)
     std::filesystem::remove("grd/param_a1.hdr");
     const Outcome noGrid = Run("good.csv -o results.csv");
     EXPECT_EQ(noGrid.status, 2);
-    EXPECT_EQ(noGrid.err, "quorvel-batch: file not found: grd/param_a1.hdr\n");
+    EXPECT_EQ(noGrid.err, "quorvel-batch: file not found: grd/param_a1.hdr (No such file or directory)\n");
     EXPECT_FALSE(std::filesystem::exists("results.csv"));
 }
 
@@ -134,11 +134,11 @@ TEST_F(Program, EndlessOrBlockingInputsEndWithAnError)
              fs::remove("grd/param_a1.hdr");
              fs::create_symlink("/dev/zero", "grd/param_a1.hdr");
          },
-         "grd/param_a1.hdr (non è un file regolare)"},
-        {"good.csv", [&] { fifo("grd/param_a2.hdr"); }, "grd/param_a2.hdr (non è un file regolare)"},
-        {"good.csv", [&] { fifo("grd/param_cv.ras"); }, "grd/param_cv.ras (non è un file regolare)"},
+         "grd/param_a1.hdr (not a regular file)"},
+        {"good.csv", [&] { fifo("grd/param_a2.hdr"); }, "grd/param_a2.hdr (not a regular file)"},
+        {"good.csv", [&] { fifo("grd/param_cv.ras"); }, "grd/param_cv.ras (not a regular file)"},
         {"good.csv --reports reports", [&] { fifo("programs/prototipo/pioggeTRNprot.xls"); },
-         "programs/prototipo/pioggeTRNprot.xls (non è un file regolare)"},
+         "programs/prototipo/pioggeTRNprot.xls (not a regular file)"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments);
@@ -188,11 +188,43 @@ TEST_F(Program, HelpInEnglishAndItalian)
     for (const std::string arguments : {"--help", "-h", "points.csv --help"}) {
         const Outcome help = Run(arguments);
         EXPECT_EQ(help.status, 0);
-        EXPECT_TRUE(help.out.starts_with("Usage: quorvel-batch POINTS.csv [-o RESULTS.csv] [--reports DIR]\n"));
+        EXPECT_TRUE(help.out.starts_with(
+            "Usage: quorvel-batch POINTS.csv [-o RESULTS.csv] [--reports DIR] [--folder DIR]\n"));
         EXPECT_NE(help.out.find("\nUso: quorvel-batch PUNTI.csv [-o RISULTATI.csv] [--reports CARTELLA]\n"),
                   std::string::npos);
         EXPECT_EQ(help.err, "");
     }
+}
+
+TEST_F(Program, FolderOptionReadsTheGridsThereAndTheFilesHere)
+{
+    test::WriteText("points.csv", kGood);
+    const Outcome inFolder = Run("points.csv");
+    ASSERT_EQ(inFolder.status, 0);
+    const std::filesystem::path folder = std::filesystem::current_path();
+    std::filesystem::create_directory("elsewhere");
+    std::filesystem::current_path("elsewhere");
+    test::WriteText("points.csv", kGood);
+    struct Case {
+        std::string arguments;
+        int status;
+        std::string err;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"points.csv -o results.csv --folder ..", 0, ""},
+             {"--cartella=" + folder.string() + " points.csv -o results.csv", 0, ""},
+             {"--folder=.. -o results.csv --cartella .. points.csv", 2, "quorvel-batch: --folder given twice\n"},
+             {"points.csv -o results.csv --cartella missing", 2,
+              "quorvel-batch: file not found: missing/grd/param_a2.hdr (No such file or directory)\n"},
+         }) {
+        std::filesystem::remove("results.csv");
+        const Outcome run = Run(c.arguments);
+        EXPECT_EQ(run.status, c.status) << c.arguments;
+        EXPECT_TRUE(run.err.starts_with(c.err)) << c.arguments << ": " << run.err;
+        if (c.status == 0)
+            EXPECT_EQ(test::ReadText("results.csv"), inFolder.out) << c.arguments;
+    }
+    std::filesystem::current_path(folder);
 }
 
 TEST_F(Program, ResultsFileHoldsWhatStandardOutputShows)

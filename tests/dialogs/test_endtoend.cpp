@@ -302,8 +302,14 @@ private slots:
     {
         QTest::addColumn<QString>("breakage");
         QTest::addColumn<QString>("message");  // a part of the message
+        // The details, too, are Italian, whoever found the fault: the grid
+        // reader, the system or the workbook reader.
         QTest::newRow("missing grid") << "grid" << "File non trovato: grd/param_a1.ras";
-        QTest::newRow("missing template") << "template" << "programs/prototipo/pioggeTRNprot.xls";
+        QTest::newRow("short grid") << "short grid"
+                                    << "grd/param_a2.ras\nraster più corto di quanto dice la sua intestazione";
+        QTest::newRow("missing template") << "template"
+                                          << "programs/prototipo/pioggeTRNprot.xls\nfile o cartella inesistente";
+        QTest::newRow("template not a workbook") << "template text" << "non è un file composto OLE2";
         QTest::newRow("output folder missing") << "no output" << "/output\nla cartella non esiste";
         QTest::newRow("file in place of the output folder") << "output" << "/output\nnon è una cartella";
         QTest::newRow("output folder read-only") << "read-only output" << "/output\nla cartella è in sola lettura";
@@ -315,8 +321,12 @@ private slots:
         QFETCH(QString, message);
         if (breakage == "grid")
             fs::remove(AppFolder() / kA1Raster);
+        if (breakage == "short grid")
+            fs::resize_file(AppFolder() / kA2Raster, 1000);
         if (breakage == "template")
             fs::remove(AppFolder() / "programs/prototipo/pioggeTRNprot.xls");
+        if (breakage == "template text")
+            std::ofstream(AppFolder() / "programs/prototipo/pioggeTRNprot.xls") << "not a workbook";
         if (breakage == "no output")
             fs::remove(AppFolder() / "output");
         if (breakage == "output") {

@@ -107,7 +107,7 @@ TEST_F(PointRainInFolder, CellWithoutValidDataGivesNoRainfall)
         WriteGrid(name, values);
         const Error e = FailureAt({2400000, 5100000});
         EXPECT_EQ(e.kind(), ErrorKind::NoValidData);
-        EXPECT_NE(e.detail().find("riga 140, colonna 181: " + name), std::string::npos) << e.detail();
+        EXPECT_NE(e.italianDetail().find("riga 140, colonna 181: " + name), std::string::npos) << e.italianDetail();
         EXPECT_THROW(ComputePointRain({2400000, 5100000}, ParameterGrids::Load()), Error);
         values[cell] = name == "cv" ? 0.3f : 30.0f;
         WriteGrid(name, values);

@@ -289,7 +289,7 @@ TEST_P(BadPointTest, EndsTheRunWithAMessageAndNothingWritten)
     }
 }
 
-const Error kOutside(ErrorKind::SubscriptOutOfRange, kA2Raster, "cell outside the parameter grid");
+const Error kOutside(ErrorKind::SubscriptOutOfRange, kA2Raster, {"cell outside the parameter grid", "cella fuori"});
 
 INSTANTIATE_TEST_SUITE_P(
     Failures, BadPointTest,
@@ -311,14 +311,14 @@ INSTANTIATE_TEST_SUITE_P(
         BadPoint{"AtTheNorthEdge", "2400000", "5170000,0", kOutside, "fuori dalla griglia",
                  "Casella N: 5170000,0 è fuori dalla griglia (Nord da 5040000 a 5170000 m)."},
         BadPoint{"BeyondTheGridArithmetic", "-9000000000000", "5100000",
-                 Error(ErrorKind::Overflow, {}, "coordinate beyond the grid arithmetic"),
+                 Error(ErrorKind::Overflow, {}, {"coordinate beyond the grid arithmetic", "coordinata oltre"}),
                  "si trova fuori dalla griglia dei parametri.",
                  "Casella E: -9000000000000 è fuori dalla griglia (Est da 2310000 a 2425000 m)."},
         BadPoint{"CellWithoutValidData", "2400000", "5100000",
-                 Error(ErrorKind::NoValidData, {}, "riga 140, colonna 181: a1 = -9999"),
+                 Error(ErrorKind::NoValidData, {}, {"row 140, column 181: a1 = -9999", "riga 140, colonna 181: a1 = -9999"}),
                  "La cella (riga 140, colonna 181) del punto E 2400000, N 5100000 non contiene dati validi.", ""},
         BadPoint{"QuantileBeyondSinglePrecision", "2400000", "5100000",
-                 Error(ErrorKind::Overflow, {}, "quantile beyond single precision"),
+                 Error(ErrorKind::Overflow, {}, {"quantile beyond single precision", "quantile oltre la precisione singola"}),
                  "I parametri della cella (riga 140, colonna 181) del punto E 2400000, N 5100000 non danno "
                  "una pioggia valida.",
                  ""},
@@ -331,9 +331,9 @@ INSTANTIATE_TEST_SUITE_P(
         BadPoint{"MissingGrid", "2400000", "5100000", Error(ErrorKind::FileNotFound, kA1Raster),
                  "File non trovato: grd/param_a1.ras", ""},
         BadPoint{"HeaderWithoutRows", "2400000", "5100000",
-                 Error(ErrorKind::SubscriptOutOfRange, kCvHeader, "grid without rows or columns"),
+                 Error(ErrorKind::SubscriptOutOfRange, kCvHeader, {"grid without rows or columns", "griglia senza righe o colonne"}),
                  "Impossibile calcolare le piogge del punto.\nIndice non compreso "
-                 "nell'intervallo: grd/param_cv.hdr",
+                 "nell'intervallo: grd/param_cv.hdr\ngriglia senza righe o colonne",
                  ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
