@@ -138,17 +138,10 @@ private:
             if (Unreadable(files.header) || Unreadable(files.raster))
                 continue;
             try {
+                // The reader refuses a raster of another size than its header gives.
                 const ParameterGrid grid = ParameterGrid::Load(Path(files.raster), Path(files.header));
-                const std::uintmax_t expected = std::uintmax_t(grid.rowCount()) * grid.columnCount() * 4;
-                const std::uintmax_t actual = fs::file_size(Path(files.raster));
                 const std::string shape =
                     std::to_string(grid.columnCount()) + " colonne, " + std::to_string(grid.rowCount()) + " righe";
-                if (actual != expected) {
-                    Add(Level::Error, files.raster,
-                        std::to_string(actual) + " byte, ma l'intestazione (" + shape + ") ne vuole " +
-                            std::to_string(expected));
-                    continue;
-                }
                 if (grid.rowCount() != kGridRows) {
                     Add(Level::Error, files.header,
                         shape + ": la griglia regionale ha " + std::to_string(kGridRows) + " righe");
@@ -166,7 +159,9 @@ private:
                     sameSize = false;
                 size = size ? size : this_size;
             } catch (const Error& error) {
-                Add(Level::Error, files.header, ItalianMessage(error));
+                const std::string file = fs::path(error.file()).lexically_relative(folder_).string();
+                Add(Level::Error, file.empty() || file.starts_with("..") ? files.header : file,
+                    ItalianMessage(error));
             }
         }
         if (!sameSize)

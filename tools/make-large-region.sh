@@ -30,6 +30,12 @@ if [ -f "$stamp" ] && [ "$stamp" -nt "$generator" ] && [ "$(cat "$stamp")" = "$s
     exit 0
 fi
 
+# Two runs at once would write the same files.
+exec 9>"$build/large-region.lock"
+if ! flock -n 9; then
+    echo "another run is writing $target" >&2
+    exit 1
+fi
 start=$(date +%s)
 work="$target.partial"
 rm -rf "$work"

@@ -90,7 +90,7 @@ const Fault kFaults[] = {
          header.replace(header.find("361"), 3, "360");
          c.Replace("grd/param_cv.hdr", header);
      },
-     false, "grd/param_cv.ras", "ne vuole 374400"},
+     false, "grd/param_cv.ras", "374400"},
     {"WrongCrs", [](const LinkedCopy& c) { c.Replace("Shp/V_ISPETTORATI.prj", Utm33()); }, false,
      "Shp/V_ISPETTORATI.shp", "EPSG:32633"},
     {"Table218Lines",
