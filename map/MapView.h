@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace quorvel {
 
@@ -53,6 +54,15 @@ public:
     virtual void SelectBoxFinal(int left, int right, int bottom, int top) = 0;
 };
 
+// A run's point and its grid cell, marked on the map. A strong mark stands out
+// from the others: the latest run's and the ones the user has selected.
+struct RunMark {
+    double x = 0, y = 0;
+    MapExtents cell;
+    bool strong = false;
+    friend bool operator==(const RunMark&, const RunMark&) = default;
+};
+
 // The interactive map of the main window. Layer handles are 0, 1, 2... in
 // order of adding, the lowest free one reused after RemoveLayer; an operation
 // given a handle, position or shape that does not exist does nothing.
@@ -87,6 +97,12 @@ public:
     virtual ShapefileLayer* GetLayerObject(int handle) = 0;
     virtual void AddLabel(int handle, const std::string& text, std::uint32_t rgb, double x, double y,
                           int justification, double rotation) = 0;
+
+    // The marks of the runs, drawn over every layer, in place of the earlier ones.
+    // They are no layer: handles and positions do not see them.
+    virtual void SetRunMarks(std::vector<RunMark> marks) = 0;
+    // Shows the whole of extents, centred, at the map's aspect.
+    virtual void ZoomToExtents(const MapExtents& extents) = 0;
 };
 
 }  // namespace quorvel

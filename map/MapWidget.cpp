@@ -50,7 +50,6 @@ MapWidget::MapWidget(QWidget* parent) : QWidget(parent)
     labelFont_ = font();
     labelFont_.setPointSizeF(8);
     view_ = ViewTransform(0, 0, 1, width(), height());
-    wanted_ = view_.Extents();
 }
 
 MapWidget::~MapWidget() = default;
@@ -175,6 +174,12 @@ void MapWidget::ZoomToShape(int handle, int shape)
 void MapWidget::ZoomToExtents(const MapExtents& extents)
 {
     FitView(extents);
+}
+
+void MapWidget::SetRunMarks(std::vector<RunMark> marks)
+{
+    runMarks_ = std::move(marks);
+    update();
 }
 
 void MapWidget::PixelToProj(double pixelX, double pixelY, double& projX, double& projY) const
@@ -341,10 +346,12 @@ void MapWidget::paintEvent(QPaintEvent*)
         view_.MapToPixel(shown.xMin, shown.yMax, px, py);
         painter.fillRect(rect(), background_);
         painter.drawImage(QPointF(px, py), frame_);
+        DrawRunMarks(painter, runMarks_, view_);
         return;
     }
     EnsureRendered();
     painter.drawImage(QPointF(0, 0), frame_);
+    DrawRunMarks(painter, runMarks_, view_);
     if (gesture_ == Gesture::ZoomIn && dragged_) {
         painter.setPen(QPen(Qt::black, 1, Qt::DashLine));
         painter.setBrush(QColor(255, 255, 255, 60));
@@ -362,8 +369,6 @@ ViewTransform MapWidget::CurrentView() const
 {
     if (view_.Width() == std::max(1, width()) && view_.Height() == std::max(1, height()))
         return view_;
-    if (viewSet_)
-        return ViewTransform::Fit(wanted_, width(), height(), view_.UnitsPerPixel());
     return ViewTransform(view_.CentreX(), view_.CentreY(), view_.UnitsPerPixel(), width(), height());
 }
 
@@ -511,13 +516,11 @@ void MapWidget::FitView(const MapExtents& extents)
 {
     SyncView();
     SetView(ViewTransform::Fit(extents, width(), height(), view_.UnitsPerPixel()));
-    wanted_ = extents;
 }
 
 void MapWidget::SetView(const ViewTransform& view)
 {
     view_ = view;
-    wanted_ = view.Extents();
     viewSet_ = true;
     update();
     emit ExtentsChanged();

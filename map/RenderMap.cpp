@@ -116,6 +116,43 @@ QRectF LabelRect(const MapLabel& label, double px, double py)
     return QRectF(left, py - h / 2, w, h);
 }
 
+void DrawRunMarks(QPainter& painter, const std::vector<RunMark>& marks, const ViewTransform& view)
+{
+    if (marks.empty())
+        return;
+    static const QColor kHalo(255, 255, 255, 200);
+    static const QColor kStrong(230, 0, 150);
+    static const QColor kWeak(150, 40, 150, 190);
+    const MapExtents shown = view.Extents();
+    painter.save();
+    for (const bool strong : {false, true}) {
+        const QColor colour = strong ? kStrong : kWeak;
+        const double width = strong ? 2 : 1;
+        const double dot = strong ? 4.5 : 3;
+        for (const RunMark& mark : marks) {
+            if (mark.strong != strong || !Overlaps(mark.cell, shown))
+                continue;
+            double left, top, right, bottom, px, py;
+            view.MapToPixel(mark.cell.xMin, mark.cell.yMax, left, top);
+            view.MapToPixel(mark.cell.xMax, mark.cell.yMin, right, bottom);
+            view.MapToPixel(mark.x, mark.y, px, py);
+            // Crisp edges at the cell's bounds; a light halo keeps them seen on dark relief.
+            painter.setRenderHint(QPainter::Antialiasing, false);
+            painter.setBrush(Qt::NoBrush);
+            const QRectF square(QPointF(left, top), QPointF(right, bottom));
+            painter.setPen(QPen(kHalo, width + 2, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+            painter.drawRect(square);
+            painter.setPen(QPen(colour, width, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+            painter.drawRect(square);
+            painter.setRenderHint(QPainter::Antialiasing, true);
+            painter.setPen(QPen(kHalo, 1.5));
+            painter.setBrush(colour);
+            painter.drawEllipse(QPointF(px, py), dot, dot);
+        }
+    }
+    painter.restore();
+}
+
 QImage MakeLabelSprite(const MapLabel& label, const QFont& font, double devicePixelRatio)
 {
     const double pad = LabelHaloPad();

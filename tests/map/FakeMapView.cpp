@@ -319,4 +319,16 @@ void FakeMapView::AddLabel(int handle, const std::string& text, std::uint32_t rg
         layer->labels.push_back(text);
 }
 
+void FakeMapView::SetRunMarks(std::vector<RunMark> marks)
+{
+    Record("SetRunMarks(" + std::to_string(marks.size()) + ")");
+    runMarks = std::move(marks);
+}
+
+void FakeMapView::ZoomToExtents(const MapExtents& e)
+{
+    Record("ZoomToExtents(" + Num(e.xMin) + "," + Num(e.xMax) + "," + Num(e.yMin) + "," + Num(e.yMax) + ")");
+    extents = e;
+}
+
 }  // namespace quorvel::testing

@@ -48,6 +48,8 @@ public:
     int mapCursor = -1;
     bool sendMouseDown = false, sendMouseUp = false, sendMouseMove = false, sendSelectBoxFinal = false;
     std::uint32_t backColor = 0;
+    // The run marks, as last set ("SetRunMarks(<count>)" among the calls).
+    std::vector<RunMark> runMarks;
 
     mutable std::vector<std::string> calls;
     void ClearCalls() { calls.clear(); }
@@ -93,6 +95,8 @@ public:
     ShapefileLayer* GetLayerObject(int handle) override;
     void AddLabel(int handle, const std::string& text, std::uint32_t rgb, double x, double y, int justification,
                   double rotation) override;
+    void SetRunMarks(std::vector<RunMark> marks) override;
+    void ZoomToExtents(const MapExtents& extents) override;
 
     // Shortest text that reads back as the same double ("50000.001", "0.5").
     static std::string Num(double value);
