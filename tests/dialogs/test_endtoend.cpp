@@ -1,6 +1,7 @@
 // The point runs in the real program: the main window on the sample region,
 // its GDAL map, the real dialogs, grids and report writer. Each test works in
 // its own copy of the application folder; message boxes are answered here.
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -391,7 +392,11 @@ private slots:
         QCOMPARE(reporter->questions.size(), 1);
         QCOMPARE(reporter->messages, QStringList{"Eseguito!"});
         ExpectReportOf(2450000, 5120000);
-        QCOMPARE(std::distance(fs::directory_iterator(AppFolder() / "output"), fs::directory_iterator()), 1);
+        QCOMPARE(std::distance(fs::directory_iterator(AppFolder() / "output"), fs::directory_iterator()), 2);
+        // The register: its header and the two runs that wrote a report.
+        const std::string lines = FileBytes(AppFolder() / "output" / "registro.csv");
+        QCOMPARE(std::count(lines.begin(), lines.end(), '\n'), 3);
+        QVERIFY(lines.find(",Piogge.xls,2450000,5120000,") != std::string::npos);
     }
 };
 
