@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Saves PNG pictures of the main window on the sample region: at full extent, at
 # view widths of about 40 km, 8 km and 4 km over a municipality, and with the
-# results of three points in three districts (main-results.png).
+# results of three points in three districts (main-results.png), also at 800 x 600.
 #   tools/screenshots.sh [picture folder] [list entry, 109 by default: a town in the plain]
 # Builds what it needs in build/ (or $QUORVEL_BUILD_DIR) and draws offscreen.
 set -euo pipefail

@@ -1,10 +1,10 @@
 // Saves pictures of the main window on the sample region, for a person to look
 // at: at full extent, then over one municipality at view widths of about 40 km,
 // 8 km and 4 km, and last with the results of three points in three districts,
-// two of them selected, zoomed so their cells show. Run in the application
-// folder; the pictures go to the folder given as the first argument, the
-// municipality is the list entry given as the second (109 by default, a town
-// in the plain).
+// two of them selected, zoomed so their cells show, then at 800 x 600. Run in
+// the application folder; the pictures go to the folder given as the first
+// argument, the municipality is the list entry given as the second (109 by
+// default, a town in the plain).
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -166,7 +166,11 @@ bool SaveResults(Form1& form, MapWidget& map, const QString& folder)
     map.ZoomToExtents(around);
     UpdateDetailView(map, form.State());
     std::printf("three runs, view %.0f m wide, district %s\n", Width(map), qPrintable(form.State().distretto));
-    return Save(form, folder, QStringLiteral("main-results.png"));
+    if (!Save(form, folder, QStringLiteral("main-results.png")))
+        return false;
+    // The smallest window: the logos give way, the working controls stay whole.
+    form.resize(800, 600);
+    return Save(form, folder, QStringLiteral("main-800x600.png"));
 }
 
 }  // namespace
