@@ -56,8 +56,18 @@ void CreateRegister(const std::string& path)
     const int linked = ::link(temporary.c_str(), path.c_str());
     const int code = errno;
     ::unlink(temporary.c_str());
-    if (linked != 0 && code != EEXIST)
+    if (linked == 0 || code == EEXIST)
+        return;
+    if (code != EPERM && code != EOPNOTSUPP)
         throw SystemError(path, code);
+    // A file system without hard links: the header goes first into a file
+    // only this program can have created.
+    const FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (fd.get() < 0 && errno == EEXIST)
+        return;
+    if (fd.get() < 0)
+        throw SystemError(path);
+    WriteOnce(fd.get(), RegisterHeader(), path);
 }
 
 int OpenForAppending(const std::string& path)
