@@ -23,6 +23,7 @@
 #include "dialogs/Form3.h"
 #include "dialogs/PointDialogsImpl.h"
 #include "window/Form1.h"
+#include "window/ResultsPane.h"
 #include "map/MapWidget.h"
 #include "rain/Gev.h"
 #include "rain/Grid.h"
@@ -371,6 +372,21 @@ private slots:
         QVERIFY(reporter->messages[0].startsWith("Nome del file di output non valido"));
         QVERIFY(!fs::exists(AppFolder() / "Piogge.xls"));
         QVERIFY(OutputEmpty());
+    }
+
+    // A register that cannot be written is a warning after "Eseguito!": the
+    // report stands and the run reaches the results pane.
+    void unwritableRegisterLeavesTheRunStanding()
+    {
+        fs::create_directory(AppFolder() / "output" / "registro.csv");
+        QVERIFY(!*TypePoint("2400000", "5100000"));
+        ExpectReportOf(2400000, 5100000);
+        QCOMPARE(reporter->messages.size(), 2);
+        QCOMPARE(reporter->messages[0], QStringLiteral("Eseguito!"));
+        QVERIFY2(reporter->messages[1].contains(QString::fromStdString((AppFolder() / "output/registro.csv").string())),
+                 qPrintable(reporter->messages[1]));
+        QCOMPARE(window->Results()->Runs().size(), std::size_t(1));
+        ExpectWindowGivenBack();
     }
 
     // "No" keeps the old report to the byte and the dialog open; "Sì" replaces it.
