@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -143,6 +144,14 @@ void AppendRegisterLine(const std::string& path, const std::string& line)
     }
     const FileDescriptor file(fd);
     if (file.get() < 0)
+        throw SystemError(path);
+    // Another program's write may be under way while the last byte is read:
+    // the lock makes the look and the write one step for every Quorvel.
+    int locked;
+    do {
+        locked = ::flock(file.get(), LOCK_EX);
+    } while (locked != 0 && errno == EINTR);
+    if (locked != 0)
         throw SystemError(path);
     WriteOnce(file.get(), EndsInLineFeed(file.get()) ? line : "\n" + line, path);
 }

@@ -35,8 +35,9 @@ std::string RegisterLine(const RegisterEntry& entry);
 // appFolder + "output/registro.csv"
 std::string RegisterPath(const std::string& appFolder);
 
-// Appends the line with one write on a descriptor opened for appending, then
-// flushes it to the disk, so lines of programs appending at once never mix.
+// Appends the line with one write on a descriptor opened for appending, under
+// an exclusive lock, then flushes it to the disk, so lines of programs
+// appending at once never mix.
 // A missing register appears already holding its header; an existing one is
 // appended to as it is, whatever it holds, after a line feed when its last
 // line lacks one. Throws Error.

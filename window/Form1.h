@@ -10,6 +10,7 @@
 #include "window/Desktop.h"
 #include "window/MainWindowHost.h"
 #include "window/MainWindowState.h"
+#include "window/ToolGroup.h"
 #include "map/MapView.h"
 
 class QComboBox;
@@ -19,6 +20,7 @@ class QToolButton;
 
 namespace quorvel {
 
+class MunicipalityCompleter;
 class Reporter;
 class ResultsPane;
 
@@ -64,6 +66,7 @@ public:
     void MouseUp(int button, int shift, int x, int y) override;
     void MouseMove(int button, int shift, int x, int y) override;
     void SelectBoxFinal(int left, int right, int bottom, int top) override;
+    void MouseLeave() override;
 
 private:
     void CmdPanClicked();
@@ -75,7 +78,10 @@ private:
     void Command4Clicked();
     std::optional<std::pair<QString, QString>> PixelText(int x, int y) const;
 
-    void SelectTool(int mode);
+    void SelectTool(int mode, MapTool tool);
+    // After a point dialog the map still picks: the pointer and the pressed
+    // button say so, whatever the dialog set.
+    void ShowPickInForce();
     void Relayout();
     void ZoomToRun(const PointRunResult& run);
     // Runs one user action; a failure is told to the user and the program goes on.
@@ -84,7 +90,7 @@ private:
 
     QLabel* AddLabel(const char* name, const QRect& geometry, const QString& text, const QFont& font);
     QToolButton* AddToolButton(const char* name, const QRect& geometry, const QString& tooltip,
-                               const QString& icon);
+                               const QString& icon, MapTool tool = MapTool::None);
 
     MapView& map_;
     Reporter& reporter_;
@@ -95,6 +101,8 @@ private:
     QLabel* Label1_ = nullptr;
     QLabel* Label2_ = nullptr;
     QComboBox* Combo1_ = nullptr;
+    ToolGroup tools_;
+    MunicipalityCompleter* finder_ = nullptr;
     QWidget* Map1_ = nullptr;
     // The controls above the map, at their default places, and the logos among them.
     std::vector<std::pair<QWidget*, QRect>> band_;

@@ -150,10 +150,14 @@ private:
         QCOMPARE(ReportCells(Report(name)), ExpectedCells(east, north));
     }
 
-    void ExpectWindowGivenBack()
+    // Enabled, and still picking when a pick or the typing button opened the
+    // dialog: the pointer and the pressed button show it.
+    void ExpectWindowGivenBack(int pointer = kCrossHair)
     {
         QVERIFY(window->MainWindowEnabled());
-        QCOMPARE(map->MapCursor(), int(kArrow));
+        QCOMPARE(map->MapCursor(), pointer);
+        QCOMPARE(map->cursor().shape(), pointer == kCrossHair ? Qt::CrossCursor : Qt::ArrowCursor);
+        QCOMPARE(Button("Command1")->isChecked(), pointer == kCrossHair);
     }
 
     // Neither dialog turns the map's mouse-down events off: the next click on
@@ -252,17 +256,27 @@ private slots:
         QTest::addColumn<QString>("east");
         QTest::addColumn<QString>("north");
         QTest::addColumn<bool>("breakGrid");
-        QTest::newRow("empty east") << "" << "5100000" << false;
-        QTest::newRow("empty north") << "2400000" << "" << false;
-        QTest::newRow("west of the grid") << "2300000" << "5100000" << false;
-        QTest::newRow("north of the grid") << "2400000" << "5170000" << false;
-        QTest::newRow("broken grid") << "2400000" << "5100000" << true;
+        QTest::addColumn<QString>("fault");  // the line under the coordinate message
+        QTest::newRow("empty east") << "" << "5100000" << false
+                                    << "Casella E vuota: inserire la coordinata Est in metri.";
+        QTest::newRow("empty north") << "2400000" << "" << false
+                                     << "Casella N vuota: inserire la coordinata Nord in metri.";
+        // The sample grids have 361 columns.
+        QTest::newRow("east of the grid") << "2490500" << "5100000" << false
+                                          << "Casella E: 2490500 è fuori dalla griglia (Est da 2310000 a 2490500 m).";
+        QTest::newRow("north of the grid") << "2400000" << "5170000" << false
+                                           << "Casella N: 5170000 è fuori dalla griglia (Nord da 5040000 a 5170000 m).";
+        QTest::newRow("exchanged") << "5100000" << "2400000" << false
+                                   << "I valori di E e N sembrano scambiati: Est va da 2310000 a 2490500 m, "
+                                      "Nord da 5040000 a 5170000 m.";
+        QTest::newRow("broken grid") << "2400000" << "5100000" << true << "";
     }
     void badTypedPointKeepsTheDialog()
     {
         QFETCH(QString, east);
         QFETCH(QString, north);
         QFETCH(bool, breakGrid);
+        QFETCH(QString, fault);
         if (breakGrid)
             fs::resize_file(AppFolder() / kCvRaster, 1000);
 
@@ -273,7 +287,7 @@ private slots:
             typedName = form3.Text3->text();
         });
         QVERIFY(*leftOpen);
-        QCOMPARE(reporter->messages, QStringList{kCoordinateText});
+        QCOMPARE(reporter->messages, QStringList{fault.isEmpty() ? kCoordinateText : kCoordinateText + "\n" + fault});
         QCOMPARE(typedEast, east);
         QCOMPARE(typedNorth, north);
         QCOMPARE(typedName, QString("Piogge"));
@@ -335,7 +349,7 @@ private slots:
         QVERIFY2(reporter->messages[0].startsWith("Il punto E 2300000, N 5100000 si trova fuori dalla griglia dei parametri"),
                  qPrintable(reporter->messages[0]));
         QVERIFY(OutputEmpty());
-        ExpectWindowGivenBack();
+        ExpectWindowGivenBack(kArrow);  // opened without the window: nothing was picking
     }
 
     void cancelWritesNothing_data()
