@@ -152,6 +152,7 @@ std::vector<PointRunResult> RunsInThreeDistricts(MapView& map, const std::string
 
 bool SaveResults(Form1& form, MapWidget& map, const QString& folder)
 {
+    form.findChild<QComboBox*>(QStringLiteral("Combo1"))->clearEditText();
     form.findChild<QToolButton*>(QStringLiteral("Command3"))->click();
     const std::vector<PointRunResult> runs = RunsInThreeDistricts(map, QDir::currentPath().toStdString() + "/");
     if (runs.size() != 3) {
