@@ -32,7 +32,7 @@ void WriteOnce(int fd, const std::string& text, const std::string& path)
     if (written < 0)
         throw SystemError(path);
     if (std::size_t(written) != text.size())
-        throw Error(ErrorKind::PathAccess, path, "incomplete write");
+        throw Error(ErrorKind::PathAccess, path, {"incomplete write", "scrittura incompleta"});
     if (::fsync(fd) != 0)
         throw SystemError(path);
 }
@@ -160,7 +160,7 @@ std::string LocalTimeText(std::time_t when)
 {
     std::tm local{};
     if (::localtime_r(&when, &local) == nullptr)
-        throw Error(ErrorKind::Overflow, {}, "time beyond the calendar");
+        throw Error(ErrorKind::Overflow, {}, {"time beyond the calendar", "data fuori dal calendario"});
     char text[40];
     const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
     const long offset = local.tm_gmtoff / 60;

@@ -295,7 +295,7 @@ private slots:
     {
         QFETCH(QString, form);
         QFETCH(QString, message);
-        operations->computeFailure = Error(ErrorKind::SubscriptOutOfRange, kA2Raster, "cell outside the parameter grid");
+        operations->computeFailure = Error(ErrorKind::SubscriptOutOfRange, kA2Raster, {"cell outside the parameter grid", "cella fuori dalla griglia dei parametri"});
         const auto dialog = Open(form);
         if (auto* form3 = dynamic_cast<Form3*>(dialog.get())) {
             form3->Text1->setText("2400000");

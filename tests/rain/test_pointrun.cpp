@@ -1,3 +1,4 @@
+#include <cerrno>
 #include <optional>
 #include <string>
 #include <vector>
@@ -183,13 +184,13 @@ TEST_P(PointRunTest, RunsTheStepsInOrderAndGivesTheWindowBack)
 TEST_P(PointRunTest, UnwritableRegisterIsAWarningAfterTheDoneMessage)
 {
     operations.registerFailure =
-        Error(ErrorKind::PathAccess, "/apps/quorvel/output/registro.csv", "Permission denied");
+        Error(ErrorKind::PathAccess, "/apps/quorvel/output/registro.csv", SystemDetail(EACCES));
     Run();
     ASSERT_EQ(log.messages.size(), 2u);
     EXPECT_EQ(log.messages[0], "Eseguito!");
     EXPECT_THAT(log.messages[1], HasSubstr("Il report Piogge.xls è stato scritto"));
     EXPECT_THAT(log.messages[1], HasSubstr("/apps/quorvel/output/registro.csv"));
-    EXPECT_THAT(log.messages[1], HasSubstr("Permission denied"));
+    EXPECT_THAT(log.messages[1], HasSubstr(SystemDetail(EACCES).italian));
     EXPECT_THAT(log.steps, ::testing::Contains("WriteRainReport"));
     EXPECT_EQ(log.steps.back(), "RunCompleted");
 }
@@ -313,7 +314,7 @@ TEST_P(BadPointTest, EndsTheRunWithAMessageAndNothingWritten)
     }
 }
 
-const Error kOutside(ErrorKind::SubscriptOutOfRange, kA2Raster, "cell outside the parameter grid");
+const Error kOutside(ErrorKind::SubscriptOutOfRange, kA2Raster, {"cell outside the parameter grid", "cella fuori"});
 
 INSTANTIATE_TEST_SUITE_P(
     Failures, BadPointTest,
@@ -335,7 +336,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadPoint{"AtTheNorthEdge", "2400000", "5170000,0", kOutside, "fuori dalla griglia",
                  "Casella N: 5170000,0 è fuori dalla griglia (Nord da 5040000 a 5170000 m)."},
         BadPoint{"BeyondTheGridArithmetic", "-900000000", "5100000",
-                 Error(ErrorKind::Overflow, {}, "coordinate beyond the grid arithmetic"),
+                 Error(ErrorKind::Overflow, {}, {"coordinate beyond the grid arithmetic", "coordinata oltre"}),
                  "si trova fuori dalla griglia dei parametri.",
                  "Casella E: -900000000 è fuori dalla griglia (Est da 2310000 a 2425000 m)."},
         BadPoint{"BeyondSinglePrecision", "2400000", "1" + std::string(40, '0'), std::nullopt,
@@ -347,9 +348,9 @@ INSTANTIATE_TEST_SUITE_P(
         BadPoint{"MissingGrid", "2400000", "5100000", Error(ErrorKind::FileNotFound, kA1Raster),
                  "File non trovato: grd/param_a1.ras", ""},
         BadPoint{"HeaderWithoutRows", "2400000", "5100000",
-                 Error(ErrorKind::SubscriptOutOfRange, kCvHeader, "grid without rows or columns"),
+                 Error(ErrorKind::SubscriptOutOfRange, kCvHeader, {"grid without rows or columns", "griglia senza righe o colonne"}),
                  "Impossibile calcolare le piogge del punto.\nIndice non compreso "
-                 "nell'intervallo: grd/param_cv.hdr",
+                 "nell'intervallo: grd/param_cv.hdr\ngriglia senza righe o colonne",
                  ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
