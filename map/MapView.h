@@ -66,6 +66,15 @@ struct OverlayLabel {
     double y = 0;
 };
 
+// A run's point and its grid cell, marked on the map. A strong mark stands out
+// from the others: the latest run's and the ones the user has selected.
+struct RunMark {
+    double x = 0, y = 0;
+    MapExtents cell;
+    bool strong = false;
+    friend bool operator==(const RunMark&, const RunMark&) = default;
+};
+
 // The interactive map of the main window. Layer handles are 0, 1, 2... in
 // order of adding, the lowest free one reused after RemoveLayer; an operation
 // given a handle, position or shape that does not exist does nothing.
@@ -123,6 +132,12 @@ public:
     virtual std::vector<LayerProblem> LayerProblems() const = 0;
     // The rasters whose overviews are being built in the background.
     virtual std::vector<Preparation> Preparations() const = 0;
+
+    // The marks of the runs, drawn over every layer, in place of the earlier ones.
+    // They are no layer: handles and positions do not see them.
+    virtual void SetRunMarks(std::vector<RunMark> marks) = 0;
+    // Shows the whole of extents, centred, at the map's aspect.
+    virtual void ZoomToExtents(const MapExtents& extents) = 0;
 };
 
 }  // namespace quorvel

@@ -372,4 +372,16 @@ void FakeMapView::SetOverlayLabels(const std::vector<OverlayLabel>& labels, doub
     overlayMinWidth = minViewWidth;
 }
 
+void FakeMapView::SetRunMarks(std::vector<RunMark> marks)
+{
+    Record("SetRunMarks(" + std::to_string(marks.size()) + ")");
+    runMarks = std::move(marks);
+}
+
+void FakeMapView::ZoomToExtents(const MapExtents& e)
+{
+    Record("ZoomToExtents(" + Num(e.xMin) + "," + Num(e.xMax) + "," + Num(e.yMin) + "," + Num(e.yMax) + ")");
+    extents = e;
+}
+
 }  // namespace quorvel::testing

@@ -243,6 +243,8 @@ private slots:
     void missingFileKeepsItsHandle_data();
     void missingFileKeepsItsHandle();
     void initialViewFitsFirstLayerWithData();
+    void runMarksSitAtTheCellBounds_data();
+    void runMarksSitAtTheCellBounds();
     void pixelToProjMatchesExtents_data();
     void pixelToProjMatchesExtents();
     void zoomToShapeFitsTheShape_data();
@@ -453,11 +455,55 @@ void TestMapWidget::initialViewFitsFirstLayerWithData()
     map.AddLayer(OpenShapes(map, polygons_), true);
     QCOMPARE(map.GetExtents(), first);
 
-    // A resize keeps showing what was asked for, at the new aspect.
+    // A resize keeps the centre and the scale: a larger map shows more around it.
     map.resize(200, 400);
     const MapExtents resized = map.GetExtents();
-    QVERIFY(Near(resized.xMin, 50, 1e-6) && Near(resized.xMax, 250, 1e-6));
-    QVERIFY(resized.yMin <= 25 && resized.yMax >= 50);
+    QVERIFY(Near(resized.xMin + resized.xMax, first.xMin + first.xMax, 1e-6));
+    QVERIFY(Near(resized.yMin + resized.yMax, first.yMin + first.yMax, 1e-6));
+    QVERIFY(Near((resized.xMax - resized.xMin) / 200, (first.xMax - first.xMin) / 550, 1e-9));
+    QVERIFY(Near((resized.yMax - resized.yMin) / 400, (first.yMax - first.yMin) / 100, 1e-9));
+}
+
+void TestMapWidget::runMarksSitAtTheCellBounds_data()
+{
+    QTest::addColumn<bool>("strong");
+    QTest::addColumn<QPoint>("edge");
+    QTest::addColumn<QPoint>("across");  // one pixel across the edge, outwards
+    // 1000 m in 200 pixels: the cell from 250 to 750 m spans pixels 50 to 150.
+    for (const bool strong : {true, false}) {
+        const char* kind = strong ? "strong" : "weak";
+        QTest::addRow("%s, west edge", kind) << strong << QPoint(50, 100) << QPoint(-1, 0);
+        QTest::addRow("%s, east edge", kind) << strong << QPoint(150, 100) << QPoint(1, 0);
+        QTest::addRow("%s, north edge", kind) << strong << QPoint(100, 50) << QPoint(0, -1);
+        QTest::addRow("%s, south edge", kind) << strong << QPoint(100, 150) << QPoint(0, 1);
+    }
+}
+
+void TestMapWidget::runMarksSitAtTheCellBounds()
+{
+    QFETCH(bool, strong);
+    QFETCH(QPoint, edge);
+    QFETCH(QPoint, across);
+    MapWidget map;
+    map.resize(200, 200);
+    map.SetBackColor(Rgb(192, 192, 192));
+    map.ZoomToExtents({0, 1000, 0, 1000});
+    map.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&map));
+    const QColor background(192, 192, 192);
+    QCOMPARE(map.grab().toImage().pixelColor(edge), background);
+    const int renders = map.RenderCount();
+
+    map.SetRunMarks({RunMark{600, 400, {250, 750, 250, 750}, strong}});
+    const QImage image = map.grab().toImage();
+    QCOMPARE(map.RenderCount(), renders);  // the marks go over the cached picture
+    bool marked = false;
+    for (int step = -1; step <= 1; ++step)
+        marked = marked || image.pixelColor(edge + across * step) != background;
+    QVERIFY(marked);
+    QCOMPARE(image.pixelColor(edge + across * 5), background);
+    QCOMPARE(image.pixelColor(edge - across * 5), background);
+    QVERIFY(image.pixelColor(120, 120) != background);  // the point's dot
 }
 
 void TestMapWidget::pixelToProjMatchesExtents_data()

@@ -1,3 +1,4 @@
+#include <cerrno>
 #include <optional>
 #include <string>
 #include <vector>
@@ -49,6 +50,13 @@ public:
     void ResetMapPointer() override { log_.steps.push_back("ResetMapPointer"); }
     void EnableMainWindow() override { log_.steps.push_back("EnableMainWindow"); }
     void CloseDialog() override { log_.steps.push_back("CloseDialog"); }
+    void RunCompleted(const PointRunResult& result) override
+    {
+        log_.steps.push_back("RunCompleted");
+        completed.push_back(result);
+    }
+
+    std::vector<PointRunResult> completed;
 
 private:
     std::string Step(const char* name, const std::string& value) const
@@ -63,7 +71,7 @@ class FakeOperations : public PointRunOperations {
 public:
     explicit FakeOperations(RunLog& log) : log_(log) {}
 
-    std::optional<Error> folderFailure, computeFailure, areaFailure, writeFailure;
+    std::optional<Error> folderFailure, computeFailure, areaFailure, writeFailure, registerFailure;
     bool reportExists = false;
     bool safeName = true;
     std::vector<GaussBoagaPoint> computed;
@@ -120,6 +128,12 @@ public:
         writtenFolder = appFolder;
         writtenName = outputName;
     }
+    void AppendToRegister(const PointRunResult&) override
+    {
+        log_.steps.push_back("AppendToRegister");
+        if (registerFailure)
+            throw *registerFailure;
+    }
 
 private:
     RunLog& log_;
@@ -139,7 +153,8 @@ protected:
     bool DialogGivenBack() const
     {
         for (const auto& step : log.steps)
-            if (step == "CloseDialog" || step == "EnableMainWindow" || step == "ResetMapPointer")
+            if (step == "CloseDialog" || step == "EnableMainWindow" || step == "ResetMapPointer" ||
+                step == "RunCompleted")
                 return true;
         return false;
     }
@@ -160,10 +175,24 @@ TEST_P(PointRunTest, RunsTheStepsInOrderAndGivesTheWindowBack)
     EXPECT_THAT(log.steps,
                 ElementsAre("OutputName", "GetAppFolder", "EastText", "NorthText",
                             "ComputePointRain", "IsSafeOutputName", "ReportExists",
-                            "WriteRainReport", "ShowMessage", "ResetMapPointer",
-                            "EnableMainWindow", "CloseDialog"));
+                            "WriteRainReport", "AppendToRegister", "ShowMessage",
+                            "ResetMapPointer", "EnableMainWindow", "CloseDialog", "RunCompleted"));
     EXPECT_THAT(log.messages, ElementsAre("Eseguito!"));
     EXPECT_THAT(log.questions, IsEmpty());
+}
+
+TEST_P(PointRunTest, UnwritableRegisterIsAWarningAfterTheDoneMessage)
+{
+    operations.registerFailure =
+        Error(ErrorKind::PathAccess, "/apps/quorvel/output/registro.csv", SystemDetail(EACCES));
+    Run();
+    ASSERT_EQ(log.messages.size(), 2u);
+    EXPECT_EQ(log.messages[0], "Eseguito!");
+    EXPECT_THAT(log.messages[1], HasSubstr("Il report Piogge.xls è stato scritto"));
+    EXPECT_THAT(log.messages[1], HasSubstr("/apps/quorvel/output/registro.csv"));
+    EXPECT_THAT(log.messages[1], HasSubstr(SystemDetail(EACCES).italian));
+    EXPECT_THAT(log.steps, ::testing::Contains("WriteRainReport"));
+    EXPECT_EQ(log.steps.back(), "RunCompleted");
 }
 
 TEST_P(PointRunTest, ReportGetsThePointTheCentreA2AndTheQuantilesInOrder)
@@ -177,6 +206,15 @@ TEST_P(PointRunTest, ReportGetsThePointTheCentreA2AndTheQuantilesInOrder)
                             39.0f, 45.5f, 53.75f, 60.0f, 66.5f));
     EXPECT_EQ(operations.writtenFolder, "/apps/quorvel/");
     EXPECT_EQ(operations.writtenName, "  rain.xls ");
+    // The window gets what the report got, and a1 and cv besides.
+    ASSERT_EQ(dialog.completed.size(), 1u);
+    const PointRunResult& result = dialog.completed[0];
+    EXPECT_EQ(result.point, (GaussBoagaPoint{2400000, 5100000}));
+    EXPECT_EQ(result.rain.cell.row, 140);
+    EXPECT_EQ(result.rain.a1, 26.448189f);
+    EXPECT_EQ(result.rain.quantiles.q200, 66.5f);
+    EXPECT_EQ(result.appFolder, "/apps/quorvel/");
+    EXPECT_EQ(result.outputName, "  rain.xls ");
 }
 
 TEST_P(PointRunTest, ConvertsWithTheLocaleDecimalSeparator)
