@@ -34,8 +34,6 @@ namespace quorvel::testing {
 
 namespace {
 
-const QString kCoordinateText = QString::fromUtf8(kCoordinateMessage);
-
 // The report's twelve cells, C6 ... H13, as python3-xlrd reads them.
 QList<double> ReportCells(const fs::path& file)
 {
@@ -90,7 +88,7 @@ private:
     std::unique_ptr<Form1> window;
 
     fs::path AppFolder() const { return fs::path(folder->path().toStdString()); }
-    fs::path Report(const std::string& name = "Piogge") const { return AppFolder() / "output" / (name + ".xls"); }
+    fs::path Report() const { return AppFolder() / "output" / "Piogge.xls"; }
 
     // Runs action on the modal dialog as soon as it is open, then closes it
     // with "Annullare" if the action left it open, so that the step that
@@ -117,17 +115,13 @@ private:
     QToolButton* Button(const char* name) const { return window->findChild<QToolButton*>(name); }
 
     // "Digitare le coordinate del punto", then the entries and "Elaborazione".
-    std::shared_ptr<bool> TypePoint(const QString& east, const QString& north, const QString& name = "Piogge",
-                                    std::function<void(Form3&)> check = {})
+    std::shared_ptr<bool> TypePoint(const QString& east, const QString& north)
     {
         auto leftOpen = WhenDialogOpens([=](PointDialog& dialog) {
             auto& form3 = dynamic_cast<Form3&>(dialog);
             QTest::keyClicks(form3.Text1, east);
             QTest::keyClicks(form3.Text2, north);
-            form3.Text3->setText(name);
             QTest::mouseClick(form3.Command1, Qt::LeftButton);
-            if (check)
-                check(form3);
         });
         QTest::mouseClick(Button("Command2"), Qt::LeftButton);
         return leftOpen;
@@ -142,10 +136,10 @@ private:
         return leftOpen;
     }
 
-    void ExpectReportOf(float east, float north, const std::string& name = "Piogge")
+    void ExpectReportOf(float east, float north)
     {
-        QVERIFY2(fs::exists(Report(name)), Report(name).c_str());
-        QCOMPARE(ReportCells(Report(name)), ExpectedCells(east, north));
+        QVERIFY2(fs::exists(Report()), Report().c_str());
+        QCOMPARE(ReportCells(Report()), ExpectedCells(east, north));
     }
 
     void ExpectWindowGivenBack()
@@ -163,12 +157,13 @@ private:
             opened = qobject_cast<Form2*>(&dialog) != nullptr;
             QTest::mouseClick(dialog.Command2, Qt::LeftButton);
         });
-        QTest::mouseClick(map, Qt::LeftButton, {}, QPoint(map->width() / 2, map->height() / 2));
+        QTest::mouseClick(map, Qt::LeftButton, {}, Centre());
         QVERIFY(opened);
         QVERIFY(!*leftOpen);
     }
 
     bool OutputEmpty() const { return fs::is_empty(AppFolder() / "output"); }
+    QPoint Centre() const { return QPoint(map->width() / 2, map->height() / 2); }
 
 private slots:
     void initTestCase() { previous = fs::current_path(); }
@@ -244,41 +239,6 @@ private slots:
         ExpectWindowGivenBack();
     }
 
-    // Each bad entry gets the coordinate message and keeps the dialog as typed.
-    void badTypedPointKeepsTheDialog_data()
-    {
-        QTest::addColumn<QString>("east");
-        QTest::addColumn<QString>("north");
-        QTest::addColumn<bool>("breakGrid");
-        QTest::newRow("empty east") << "" << "5100000" << false;
-        QTest::newRow("empty north") << "2400000" << "" << false;
-        QTest::newRow("west of the grid") << "2300000" << "5100000" << false;
-        QTest::newRow("north of the grid") << "2400000" << "5170000" << false;
-        QTest::newRow("broken grid") << "2400000" << "5100000" << true;
-    }
-    void badTypedPointKeepsTheDialog()
-    {
-        QFETCH(QString, east);
-        QFETCH(QString, north);
-        QFETCH(bool, breakGrid);
-        if (breakGrid)
-            fs::resize_file(AppFolder() / kCvRaster, 1000);
-
-        QString typedEast, typedNorth, typedName;
-        auto leftOpen = TypePoint(east, north, "Piogge", [&](Form3& form3) {
-            typedEast = form3.Text1->text();
-            typedNorth = form3.Text2->text();
-            typedName = form3.Text3->text();
-        });
-        QVERIFY(*leftOpen);
-        QCOMPARE(reporter->messages, QStringList{kCoordinateText});
-        QCOMPARE(typedEast, east);
-        QCOMPARE(typedNorth, north);
-        QCOMPARE(typedName, QString("Piogge"));
-        QVERIFY(OutputEmpty());
-        ExpectWindowGivenBack();
-    }
-
     // A failed map-point run says what went wrong and keeps the dialog open;
     // the main window comes back when the user gives up.
     void failedPickSaysWhy_data()
@@ -307,7 +267,7 @@ private slots:
             fs::remove(AppFolder() / "Quorvel");
 
         bool stillDisabled = false;
-        auto leftOpen = PickPoint(QPoint(map->width() / 2, map->height() / 2), [&](Form2& form2) {
+        auto leftOpen = PickPoint(Centre(), [&](Form2& form2) {
             QTest::mouseClick(form2.Command1, Qt::LeftButton);
             stillDisabled = !window->MainWindowEnabled();
         });
@@ -318,58 +278,6 @@ private slots:
         ExpectWindowGivenBack();
         if (breakage != "output")
             QVERIFY(OutputEmpty());
-    }
-
-    void failedPickOutsideTheGridSaysSo()
-    {
-        window->State().pEoutlet = "2300000";
-        window->State().pNOutlet = "5100000";
-        auto leftOpen = WhenDialogOpens([](PointDialog& dialog) {
-            QTest::mouseClick(dialog.Command1, Qt::LeftButton);
-        });
-        dialogs->ShowMapPointDialog(*window);
-        QVERIFY(*leftOpen);
-        QCOMPARE(reporter->messages.size(), 1);
-        QVERIFY2(reporter->messages[0].startsWith("Il punto E 2300000, N 5100000 si trova fuori dalla griglia dei parametri"),
-                 qPrintable(reporter->messages[0]));
-        QVERIFY(OutputEmpty());
-        ExpectWindowGivenBack();
-    }
-
-    void cancelWritesNothing_data()
-    {
-        QTest::addColumn<bool>("picked");
-        QTest::newRow("Form2") << true;
-        QTest::newRow("Form3") << false;
-    }
-    void cancelWritesNothing()
-    {
-        QFETCH(bool, picked);
-        auto cancel = [](PointDialog& dialog) { QTest::mouseClick(dialog.Command2, Qt::LeftButton); };
-        std::shared_ptr<bool> leftOpen;
-        if (picked) {
-            leftOpen = PickPoint(QPoint(map->width() / 2, map->height() / 2), cancel);
-        } else {
-            leftOpen = WhenDialogOpens(cancel);
-            QTest::mouseClick(Button("Command2"), Qt::LeftButton);
-        }
-        QVERIFY(!*leftOpen);
-        QVERIFY(reporter->messages.isEmpty());
-        QVERIFY(OutputEmpty());
-        ExpectWindowGivenBack();
-        QCOMPARE(map->CursorMode(), int(kNoTool));
-        ExpectMapStillArmed();
-    }
-
-    // An unsafe name is refused and nothing lands outside the output folder.
-    void unsafeNameIsRefused()
-    {
-        auto leftOpen = TypePoint("2400000", "5100000", "../Piogge");
-        QVERIFY(*leftOpen);
-        QCOMPARE(reporter->messages.size(), 1);
-        QVERIFY(reporter->messages[0].startsWith("Nome del file di output non valido"));
-        QVERIFY(!fs::exists(AppFolder() / "Piogge.xls"));
-        QVERIFY(OutputEmpty());
     }
 
     // "No" keeps the old report to the byte and the dialog open; "Sì" replaces it.

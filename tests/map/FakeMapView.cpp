@@ -5,22 +5,13 @@
 
 namespace quorvel::testing {
 
-namespace {
-
-std::string OnOff(bool on)
-{
-    return on ? "true" : "false";
-}
-
-}  // namespace
-
 class FakeShapefile : public ShapefileLayer {
 public:
     explicit FakeShapefile(FakeMapView& map) : map_(map) {}
 
     bool OpenShapefile(const std::string& name) override
     {
-        map_.Record("OpenShapefile(" + name + ")");
+        map_.Record("OpenShapefile", name);
         name_ = name;
         const auto found = map_.shapefiles.find(name);
         shapes_ = found == map_.shapefiles.end() ? std::vector<FakeShape>{} : found->second;
@@ -28,12 +19,12 @@ public:
     }
     int ShapeCount() const override
     {
-        map_.Record("ShapeCount(" + name_ + ")");
+        map_.Record("ShapeCount", name_);
         return static_cast<int>(shapes_.size());
     }
     std::string CellValue(int field, int shape) const override
     {
-        map_.Record("CellValue(" + name_ + "," + std::to_string(field) + "," + std::to_string(shape) + ")");
+        map_.Record("CellValue", name_, field, shape);
         const FakeShape* s = Shape(shape);
         if (s == nullptr || field < 0 || field >= static_cast<int>(s->fields.size()))
             return {};
@@ -41,14 +32,13 @@ public:
     }
     MapExtents ShapeExtents(int shape) const override
     {
-        map_.Record("ShapeExtents(" + name_ + "," + std::to_string(shape) + ")");
+        map_.Record("ShapeExtents", name_, shape);
         const FakeShape* s = Shape(shape);
         return s == nullptr ? MapExtents{} : s->extents;
     }
     bool ShapeContainsPoint(int shape, double x, double y) const override
     {
-        map_.Record("ShapeContainsPoint(" + name_ + "," + std::to_string(shape) + "," + FakeMapView::Num(x) + "," +
-                    FakeMapView::Num(y) + ")");
+        map_.Record("ShapeContainsPoint", name_, shape, x, y);
         const FakeShape* s = Shape(shape);
         if (s == nullptr)
             return false;
@@ -76,7 +66,7 @@ public:
 
     bool OpenImage(const std::string& name, int fileType, bool inMemory) override
     {
-        map_.Record("OpenImage(" + name + "," + std::to_string(fileType) + "," + OnOff(inMemory) + ")");
+        map_.Record("OpenImage", name, fileType, inMemory);
         name_ = name;
         return std::find(map_.images.begin(), map_.images.end(), name) != map_.images.end();
     }
@@ -149,67 +139,14 @@ void FakeMapView::RaiseSelectBoxFinal()
 
 std::unique_ptr<ShapefileLayer> FakeMapView::NewShapefile()
 {
-    Record("NewShapefile()");
+    Record("NewShapefile");
     return std::make_unique<FakeShapefile>(*this);
 }
 
 std::unique_ptr<ImageLayer> FakeMapView::NewImage()
 {
-    Record("NewImage()");
+    Record("NewImage");
     return std::make_unique<FakeImage>(*this);
-}
-
-void FakeMapView::SetEventSink(MapEvents* sink)
-{
-    sink_ = sink;
-}
-
-void FakeMapView::SetCursorMode(int mode)
-{
-    Record("SetCursorMode(" + std::to_string(mode) + ")");
-    cursorMode = mode;
-}
-
-void FakeMapView::SetMapCursor(int pointer)
-{
-    Record("SetMapCursor(" + std::to_string(pointer) + ")");
-    mapCursor = pointer;
-}
-
-void FakeMapView::SetSendMouseDown(bool on)
-{
-    Record("SetSendMouseDown(" + OnOff(on) + ")");
-    sendMouseDown = on;
-}
-
-void FakeMapView::SetSendMouseUp(bool on)
-{
-    Record("SetSendMouseUp(" + OnOff(on) + ")");
-    sendMouseUp = on;
-}
-
-void FakeMapView::SetSendMouseMove(bool on)
-{
-    Record("SetSendMouseMove(" + OnOff(on) + ")");
-    sendMouseMove = on;
-}
-
-void FakeMapView::SetSendSelectBoxFinal(bool on)
-{
-    Record("SetSendSelectBoxFinal(" + OnOff(on) + ")");
-    sendSelectBoxFinal = on;
-}
-
-void FakeMapView::SetBackColor(std::uint32_t rgb)
-{
-    Record("SetBackColor(" + std::to_string(rgb) + ")");
-    backColor = rgb;
-}
-
-MapExtents FakeMapView::GetExtents() const
-{
-    Record("GetExtents()");
-    return extents;
 }
 
 int FakeMapView::AddLayer(std::unique_ptr<MapLayer> layer, bool visible)
@@ -221,7 +158,7 @@ int FakeMapView::AddLayer(std::unique_ptr<MapLayer> layer, bool visible)
         entry->description = "image:" + image->Name();
     else
         entry->description = "other";
-    Record("AddLayer(" + entry->description + "," + (visible ? "visible" : "hidden") + ")");
+    Record("AddLayer", entry->description, std::string(visible ? "visible" : "hidden"));
     entry->visible = visible;
     entry->object = std::move(layer);
 
@@ -237,7 +174,7 @@ int FakeMapView::AddLayer(std::unique_ptr<MapLayer> layer, bool visible)
 
 void FakeMapView::RemoveLayer(int handle)
 {
-    Record("RemoveLayer(" + std::to_string(handle) + ")");
+    Record("RemoveLayer", handle);
     if (FindLayer(handle) == nullptr)
         return;
     layers_[handle].reset();
@@ -246,7 +183,7 @@ void FakeMapView::RemoveLayer(int handle)
 
 void FakeMapView::ZoomToLayer(int handle)
 {
-    Record("ZoomToLayer(" + std::to_string(handle) + ")");
+    Record("ZoomToLayer", handle);
     const auto found = layerExtents.find(handle);
     if (found != layerExtents.end() && FindLayer(handle) != nullptr)
         extents = found->second;
@@ -254,7 +191,7 @@ void FakeMapView::ZoomToLayer(int handle)
 
 void FakeMapView::ZoomToShape(int handle, int shape)
 {
-    Record("ZoomToShape(" + std::to_string(handle) + "," + std::to_string(shape) + ")");
+    Record("ZoomToShape", handle, shape);
     Layer* layer = FindLayer(handle);
     if (layer == nullptr)
         return;
@@ -269,7 +206,7 @@ void FakeMapView::ZoomToShape(int handle, int shape)
 
 void FakeMapView::PixelToProj(double pixelX, double pixelY, double& projX, double& projY) const
 {
-    Record("PixelToProj(" + Num(pixelX) + "," + Num(pixelY) + ")");
+    Record("PixelToProj", pixelX, pixelY);
     if (pixelToProj) {
         pixelToProj(pixelX, pixelY, projX, projY);
         return;
@@ -280,7 +217,7 @@ void FakeMapView::PixelToProj(double pixelX, double pixelY, double& projX, doubl
 
 int FakeMapView::LayerHandle(int position) const
 {
-    Record("LayerHandle(" + std::to_string(position) + ")");
+    Record("LayerHandle", position);
     if (position < 0 || position >= static_cast<int>(order_.size()))
         return -1;
     return order_[position];
@@ -288,24 +225,14 @@ int FakeMapView::LayerHandle(int position) const
 
 void FakeMapView::SetLayerVisible(int handle, bool visible)
 {
-    Record("SetLayerVisible(" + std::to_string(handle) + "," + OnOff(visible) + ")");
+    Record("SetLayerVisible", handle, visible);
     if (Layer* layer = FindLayer(handle))
         layer->visible = visible;
 }
 
-void FakeMapView::SetLayerLineColor(int handle, std::uint32_t rgb)
-{
-    Record("SetLayerLineColor(" + std::to_string(handle) + "," + std::to_string(rgb) + ")");
-}
-
-void FakeMapView::SetLayerLineWidth(int handle, float width)
-{
-    Record("SetLayerLineWidth(" + std::to_string(handle) + "," + Num(width) + ")");
-}
-
 ShapefileLayer* FakeMapView::GetLayerObject(int handle)
 {
-    Record("GetLayerObject(" + std::to_string(handle) + ")");
+    Record("GetLayerObject", handle);
     Layer* layer = FindLayer(handle);
     return layer == nullptr ? nullptr : dynamic_cast<ShapefileLayer*>(layer->object.get());
 }
@@ -313,8 +240,7 @@ ShapefileLayer* FakeMapView::GetLayerObject(int handle)
 void FakeMapView::AddLabel(int handle, const std::string& text, std::uint32_t rgb, double x, double y,
                            int justification, double rotation)
 {
-    Record("AddLabel(" + std::to_string(handle) + "," + text + "," + std::to_string(rgb) + "," + Num(x) + "," +
-           Num(y) + "," + std::to_string(justification) + "," + Num(rotation) + ")");
+    Record("AddLabel", handle, text, rgb, x, y, justification, rotation);
     if (Layer* layer = FindLayer(handle))
         layer->labels.push_back(text);
 }
