@@ -11,7 +11,6 @@
 
 #include <gdal_priv.h>
 #include <gtest/gtest.h>
-#include <ogr_spatialref.h>
 #include <ogrsf_frmts.h>
 
 #include "rain/Grid.h"
@@ -144,26 +143,6 @@ TEST(SampleTable, FixedWidthWindows1252WithOneRowPerPolygon)
     })) << "no accented name";
 }
 
-TEST(SampleShapefiles, EveryLayerIsInGaussBoagaEastWithItsCodePage)
-{
-    GDALAllRegister();
-    OGRSpatialReference gaussBoaga;
-    gaussBoaga.importFromEPSG(3004);
-    for (const std::string name : {"comuniPoly", "V_PROVINCEpoly", "V_ISPETTORATI", "toponomasticaComuni",
-                                   "toponomastica25kdep"}) {
-        SCOPED_TRACE(name);
-        for (const std::string ext : {".shp", ".shx", ".dbf", ".prj", ".cpg"})
-            EXPECT_FALSE(ReadBytes(Path("Shp/" + name + ext)).empty()) << ext;
-        EXPECT_EQ(Trim(ReadBytes(Path("Shp/" + name + ".cpg"))), "UTF-8");
-        GDALDatasetUniquePtr ds(GDALDataset::Open(Path("Shp/" + name + ".shp").c_str(), GDAL_OF_VECTOR));
-        ASSERT_TRUE(ds);
-        const OGRSpatialReference* srs = ds->GetLayer(0)->GetSpatialRef();
-        ASSERT_NE(srs, nullptr);
-        const char* options[] = {"IGNORE_DATA_AXIS_TO_SRS_AXIS_MAPPING=YES", "CRITERION=EQUIVALENT", nullptr};
-        EXPECT_TRUE(srs->IsSame(&gaussBoaga, options));
-    }
-}
-
 // Polygon i and name point i are row i of the table (OBJECTID - 1 is the
 // shape's index); each municipality lies wholly in one province, its own, and
 // in one district.
@@ -203,28 +182,6 @@ TEST(SampleShapefiles, MunicipalitiesAgreeWithTheTableAndTheirAreas)
     }
     for (int n : perDistrict)
         EXPECT_GE(n, 20);
-}
-
-TEST(SampleShapefiles, MunicipalitiesTileTheLandWithoutOverlap)
-{
-    const Shapes polygons = ReadShapes("comuniPoly.shp");
-    ASSERT_EQ(polygons.geometries.size(), 219u);
-    double sum = 0;
-    OGRMultiPolygon all;
-    for (const auto& g : polygons.geometries) {
-        sum += Area(*g);
-        if (wkbFlatten(g->getGeometryType()) == wkbPolygon)
-            all.addGeometry(g.get());
-        else
-            for (const OGRPolygon* p : *g->toMultiPolygon())
-                all.addGeometry(p);
-    }
-    std::unique_ptr<OGRGeometry> land(all.UnionCascaded());
-    ASSERT_TRUE(land);
-    EXPECT_NEAR(Area(*land), sum, sum * 1e-6) << "municipalities overlap";
-    // A region of the grid's size, mostly land.
-    EXPECT_GT(sum, 15000e6);
-    EXPECT_LT(sum, 361 * 500.0 * 260 * 500);
 }
 
 // The relief covers the grid; each district's raster is finer, tiled,

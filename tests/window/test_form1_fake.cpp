@@ -389,12 +389,6 @@ private slots:
         QTest::addColumn<QByteArray>("table");  // empty: the file is deleted
         QTest::addColumn<QString>("message");
         QTest::newRow("table deleted") << QByteArray() << "File non trovato: dat/comuniPolyRid.dat";
-        QTest::newRow("column 1 not a number")
-            << QByteArray("uno       Beta                                    30002     PN")
-            << "Tipo non corrispondente: dat/comuniPolyRid.dat";
-        QTest::newRow("column 3 past 16 bits")
-            << QByteArray("2         Beta                                    99999     PN")
-            << "Overflow: dat/comuniPolyRid.dat";
         QTest::newRow("220 lines") << QByteArray("\r\n").repeated(220)
                                    << "Indice non compreso nell'intervallo: dat/comuniPolyRid.dat";
     }
