@@ -37,6 +37,7 @@ struct Options {
     std::uint16_t version = 0x0600;
     bool encrypted = false;
     bool sharedOnTarget = false;
+    bool colInfo = true;
 };
 
 // Two sheets in Excel's layout. The first has a MULBLANK over B6:G6, a text
@@ -67,7 +68,9 @@ Bytes ExcelStyleStream(const Options& options = {})
     w.Add(0x020B, Le16({0, 0, 5, 0, 41, 0, 0, 0, 0, 0, 0, 0}));  // offsets left stale
     w.Add(0x0225, Le16({1, 300}));  // rows 15 points high, not the font's height
     w.Add(0x0055, Le16({8}));
-    w.Add(0x007D, Le16({0, 9, 0x0924, 15, 0, 0}));
+    if (options.colInfo) {
+        w.Add(0x007D, Le16({0, 9, 0x0924, 15, 0, 0}));
+    }
     w.Add(0x0200, Le16({5, 0, 41, 0, 0, 8, 0}));
     auto row = [&](std::uint16_t r, std::uint16_t first, std::uint16_t end) {
         w.Add(0x0208, Le16({r, first, end, 0xFF, 0, 0, 0x100, 15}));
@@ -200,20 +203,26 @@ TEST(WorkbookStream, ExcelLayoutGetsNumbersAndConsistentOffsets)
 // 2,400,250 in C7's own format "#,##0.00".
 TEST(WorkbookStream, ColumnsFittedOnePerColumn)
 {
-    const auto records = ReadBiff(FillWorkbookStream(ExcelStyleStream(), kCells, "t.xls"));
-    std::vector<std::pair<int, int>> ranges;
-    std::map<int, int> widths;
-    for (const BiffRecord& r : records) {
-        if (r.type == 0x007D && r.sheet == 0) {
-            ranges.emplace_back(Get16(r.data, 0), Get16(r.data, 2));
-            widths[Get16(r.data, 0)] = Get16(r.data, 4);
+    for (const bool colInfo : {true, false}) {
+        SCOPED_TRACE(colInfo ? "the template's COLINFO split" : "COLINFO records made");
+        const auto records = ReadBiff(FillWorkbookStream(ExcelStyleStream({.colInfo = colInfo}), kCells, "t.xls"));
+        std::vector<std::pair<int, int>> ranges;
+        std::map<int, int> widths;
+        for (const BiffRecord& r : records) {
+            if (r.type == 0x007D && r.sheet == 0) {
+                EXPECT_EQ(r.data.size(), 12u);
+                ranges.emplace_back(Get16(r.data, 0), Get16(r.data, 2));
+                widths[Get16(r.data, 0)] = Get16(r.data, 4);
+            }
         }
+        std::vector<std::pair<int, int>> expected = {{0, 0}, {1, 1}, {2, 2}, {3, 3}, {4, 4}, {5, 5}, {6, 6}, {7, 7}};
+        if (colInfo) {
+            expected.push_back({8, 9});
+        }
+        EXPECT_EQ(ranges, expected);
+        EXPECT_EQ(widths[0], std::lround((13 + 1.7) * 256));
+        EXPECT_EQ(widths[2], std::lround((celltext::TextWidth(u"2,400,250.00") + 1.7) * 256));
     }
-    const std::vector<std::pair<int, int>> expected = {{0, 0}, {1, 1}, {2, 2}, {3, 3}, {4, 4},
-                                                       {5, 5}, {6, 6}, {7, 7}, {8, 9}};
-    EXPECT_EQ(ranges, expected);
-    EXPECT_EQ(widths[0], std::lround((13 + 1.7) * 256));
-    EXPECT_EQ(widths[2], std::lround((celltext::TextWidth(u"2,400,250.00") + 1.7) * 256));
 }
 
 TEST(WorkbookStream, RefusesTemplatesItCannotHandle)
