@@ -41,6 +41,9 @@ TEST(TextWidth, DigitsAreTheUnitAndLettersDiffer)
     EXPECT_DOUBLE_EQ(TextWidth(u""), 0.0);
     EXPECT_LT(TextWidth(u"iiii"), TextWidth(u"nnnn"));
     EXPECT_LT(TextWidth(u"nnnn"), TextWidth(u"MMMM"));
+    // A minus sign is narrower than a digit, a capital wider.
+    EXPECT_LT(TextWidth(u"-1"), TextWidth(u"11"));
+    EXPECT_GT(TextWidth(u"A1"), TextWidth(u"11"));
     EXPECT_GT(TextWidth(u"\u6C34"), 1.5);
 }
 
