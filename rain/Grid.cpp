@@ -235,6 +235,14 @@ GaussBoagaPoint CellCentre(GridCell cell)
     return {float(east), float(north)};
 }
 
+GridArea ReadGridArea(const std::string& headerPath)
+{
+    const GridHeader header = ReadHeader(headerPath);
+    const double north = double(kGridSouthEdge) + double(kGridRows) * kGridCellSize;
+    return {double(kGridWestEdge), double(kGridWestEdge) + double(header.columnCount) * kGridCellSize,
+            north - double(header.rowCount) * kGridCellSize, north};
+}
+
 float ReadGridCell(const std::string& rasterPath, const std::string& headerPath, std::int32_t row,
                    std::int32_t column)
 {

@@ -142,10 +142,14 @@ private:
         QCOMPARE(ReportCells(Report()), ExpectedCells(east, north));
     }
 
-    void ExpectWindowGivenBack()
+    // Enabled, and still picking when a pick or the typing button opened the
+    // dialog: the pointer and the pressed button show it.
+    void ExpectWindowGivenBack(int pointer = kCrossHair)
     {
         QVERIFY(window->MainWindowEnabled());
-        QCOMPARE(map->MapCursor(), int(kArrow));
+        QCOMPARE(map->MapCursor(), pointer);
+        QCOMPARE(map->cursor().shape(), pointer == kCrossHair ? Qt::CrossCursor : Qt::ArrowCursor);
+        QCOMPARE(Button("Command1")->isChecked(), pointer == kCrossHair);
     }
 
     // Neither dialog turns the map's mouse-down events off: the next click on
@@ -236,6 +240,32 @@ private slots:
         QCOMPARE(shownNorth, northText);
         QCOMPARE(reporter->messages, QStringList{"Eseguito!"});
         ExpectReportOf(eastText.toFloat(), northText.toFloat());
+        ExpectWindowGivenBack();
+    }
+
+    // A bad typed point gets the coordinate message, and below it what is
+    // wrong, told from the grid's area as its headers give it.
+    void badTypedPointKeepsTheDialog_data()
+    {
+        QTest::addColumn<QString>("east");
+        QTest::addColumn<bool>("breakGrid");
+        QTest::addColumn<QString>("fault");  // the line under the coordinate message
+        // The sample grids have 361 columns.
+        QTest::newRow("east of the grid") << "2490500" << false
+                                          << "Casella E: 2490500 è fuori dalla griglia (Est da 2310000 a 2490500 m).";
+        QTest::newRow("broken grid") << "2400000" << true << "";
+    }
+    void badTypedPointKeepsTheDialog()
+    {
+        QFETCH(QString, east);
+        QFETCH(bool, breakGrid);
+        QFETCH(QString, fault);
+        if (breakGrid)
+            fs::resize_file(AppFolder() / kCvRaster, 1000);
+        QVERIFY(*TypePoint(east, "5100000"));
+        const QString message = QString::fromUtf8(kCoordinateMessage);
+        QCOMPARE(reporter->messages, QStringList{fault.isEmpty() ? message : message + "\n" + fault});
+        QVERIFY(OutputEmpty());
         ExpectWindowGivenBack();
     }
 

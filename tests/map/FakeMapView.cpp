@@ -137,6 +137,12 @@ void FakeMapView::RaiseSelectBoxFinal()
         sink_->SelectBoxFinal(0, 0, 0, 0);
 }
 
+void FakeMapView::RaiseMouseLeave()
+{
+    if (sink_ != nullptr && sendMouseMove)
+        sink_->MouseLeave();
+}
+
 std::unique_ptr<ShapefileLayer> FakeMapView::NewShapefile()
 {
     Record("NewShapefile");
@@ -243,6 +249,19 @@ void FakeMapView::AddLabel(int handle, const std::string& text, std::uint32_t rg
     Record("AddLabel", handle, text, rgb, x, y, justification, rotation);
     if (Layer* layer = FindLayer(handle))
         layer->labels.push_back(text);
+}
+
+void FakeMapView::SetHighlight(int handle, int shape)
+{
+    Record("SetHighlight", handle, shape);
+    highlight = {handle, shape};
+}
+
+void FakeMapView::SetOverlayLabels(const std::vector<OverlayLabel>& labels, double minViewWidth)
+{
+    Record("SetOverlayLabels", int(labels.size()), minViewWidth);
+    overlayLabels = labels;
+    overlayMinWidth = minViewWidth;
 }
 
 }  // namespace quorvel::testing

@@ -1,4 +1,5 @@
 #include "map/GdalLayers.h"
+#include "map/MapOverlay.h"
 #include "map/MapWidget.h"
 
 #include <gdal_priv.h>
@@ -114,6 +115,7 @@ struct Recorder : MapEvents {
         atMouseUp = map.GetExtents();
     }
     void MouseMove(int, int, int, int) override { calls << "move"; }
+    void MouseLeave() override { calls << "leave"; }
     void SelectBoxFinal(int, int, int, int) override
     {
         calls << "box";
@@ -133,6 +135,23 @@ void Drag(QWidget& w, QPoint from, QPoint to, Qt::MouseButton button = Qt::LeftB
     Mouse(w, QEvent::MouseMove, (from + to) / 2, Qt::NoButton, button);
     Mouse(w, QEvent::MouseMove, to, Qt::NoButton, button);
     Mouse(w, QEvent::MouseButtonRelease, to, button, Qt::NoButton);
+}
+
+bool IsHighlight(QRgb c)
+{
+    return qRed(c) > 230 && qGreen(c) > 140 && qGreen(c) < 200 && qBlue(c) < 40;
+}
+
+// The longest run of black pixels in any row of the bottom strip of the picture.
+int LongestBlackRun(const QImage& image, int strip)
+{
+    int longest = 0;
+    for (int y = image.height() - strip; y < image.height(); ++y)
+        for (int x = 0, run = 0; x < image.width(); ++x) {
+            run = image.pixel(x, y) == qRgb(0, 0, 0) ? run + 1 : 0;
+            longest = std::max(longest, run);
+        }
+    return longest;
 }
 
 bool Near(double a, double b, double tolerance = 1e-6)
@@ -320,15 +339,15 @@ private slots:
         QTest::addColumn<double>("widthRatio");
         QTest::addColumn<QStringList>("calls");
         QTest::newRow("zoom box") << int(kZoomIn) << false << QPoint(90, 40) << QPoint(240, 140) << 0.5
-                                  << QStringList{"move", "move", "box", "up"};
+                                  << QStringList{"move", "move", "box", "up", "leave"};
         QTest::newRow("zoom in click") << int(kZoomIn) << false << QPoint(100, 50) << QPoint(100, 50) << 0.5
-                                       << QStringList{"move", "move", "up"};
+                                       << QStringList{"move", "move", "up", "leave"};
         QTest::newRow("zoom out click") << int(kZoomOut) << false << QPoint(100, 50) << QPoint(100, 50) << 2.0
-                                        << QStringList{"move", "move", "up"};
+                                        << QStringList{"move", "move", "up", "leave"};
         QTest::newRow("pan") << int(kPan) << false << QPoint(100, 50) << QPoint(160, 20) << 1.0
-                             << QStringList{"move", "move", "up"};
+                             << QStringList{"move", "move", "up", "leave"};
         QTest::newRow("no tool, picking") << int(kNoTool) << true << QPoint(30, 40) << QPoint(80, 90) << 1.0
-                                          << QStringList{"down 30 40", "move", "move", "up"};
+                                          << QStringList{"down 30 40", "move", "move", "up", "leave"};
         QTest::newRow("no tool, events off") << int(kNoTool) << false << QPoint(30, 40) << QPoint(80, 90) << 1.0
                                              << QStringList{};
     }
@@ -356,6 +375,8 @@ private slots:
         map.PixelToProj(from.x(), from.y(), grabX, grabY);
 
         Drag(map, from, to);
+        QEvent leave(QEvent::Leave);
+        QCoreApplication::sendEvent(&map, &leave);
         QCOMPARE(recorder.calls, calls);
         const MapExtents after = map.GetExtents();
         QVERIFY(Near((after.xMax - after.xMin) / (before.xMax - before.xMin), widthRatio));
@@ -394,6 +415,100 @@ private slots:
         QCOMPARE(recorder.atMouseUp, after);
         map.PixelToProj(70, 30, x2, y2);
         QVERIFY(Near(x, x2) && Near(y, y2));
+    }
+
+    void pointers_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("pointer");
+        QTest::addColumn<bool>("pressed");
+        QTest::addColumn<int>("shape");
+        QTest::addColumn<QString>("lens");  // "+" or "-" for a magnifier
+        QTest::newRow("no tool") << int(kNoTool) << int(kArrow) << false << int(Qt::ArrowCursor) << "";
+        QTest::newRow("pan, dragging") << int(kPan) << int(kArrow) << true << int(Qt::ClosedHandCursor) << "";
+        QTest::newRow("zoom in") << int(kZoomIn) << int(kArrow) << false << int(Qt::BitmapCursor) << "+";
+        QTest::newRow("zoom out") << int(kZoomOut) << int(kArrow) << true << int(Qt::BitmapCursor) << "-";
+        QTest::newRow("cross-hair asked whatever the mode") << int(kPan) << int(kCrossHair) << false
+                                                            << int(Qt::CrossCursor) << "";
+    }
+    void pointers()
+    {
+        QFETCH(int, mode);
+        QFETCH(int, pointer);
+        QFETCH(bool, pressed);
+        QFETCH(int, shape);
+        QFETCH(QString, lens);
+        MapWidget map;
+        map.resize(300, 200);
+        map.AddLayer(Shapes(map, polygons_), true);
+        map.SetMapCursor(kCrossHair);
+        map.SetCursorMode(mode);
+        map.SetMapCursor(pointer);
+        if (pressed)
+            Mouse(map, QEvent::MouseButtonPress, QPoint(100, 100), Qt::LeftButton, Qt::LeftButton);
+        QCOMPARE(int(map.cursor().shape()), shape);
+        if (!lens.isEmpty()) {
+            QCOMPARE(map.cursor().hotSpot(), QPoint(12, 12));
+            // Above the lens centre lies the upright stroke of the "+", or the bare lens.
+            const QImage image = map.cursor().pixmap().toImage();
+            const QRgb above = image.pixel(image.width() * 12 / 32, image.height() * 9 / 32);
+            QVERIFY(qBlue(above) > 150);
+            QCOMPARE(qRed(above) < 100, lens == "+");
+        }
+        if (pressed) {
+            Mouse(map, QEvent::MouseButtonRelease, QPoint(100, 100), Qt::LeftButton, Qt::NoButton);
+            QCOMPARE(int(map.cursor().shape()), mode == kPan ? int(Qt::OpenHandCursor) : shape);
+        }
+    }
+
+    void highlightUntilTheViewChanges()
+    {
+        MapWidget map;
+        map.resize(300, 200);
+        const int handle = map.AddLayer(Shapes(map, polygons_), true);
+        QCOMPARE(CountPixels(map.grab().toImage(), IsHighlight), 0);
+        map.SetHighlight(handle, 1);  // the rectangle from x 200 to 300
+        const QImage lit = map.grab().toImage();
+        QVERIFY(CountPixels(lit, IsHighlight) > 200);
+        // The square, drawn in the first hundred pixels, stays as it is.
+        QCOMPARE(CountPixels(lit.copy(0, 0, 100, 200), IsHighlight), 0);
+        map.SetCursorMode(kPan);
+        Drag(map, QPoint(100, 100), QPoint(120, 110));
+        QCOMPARE(CountPixels(map.grab().toImage(), IsHighlight), 0);
+    }
+
+    // The bar may take 100 pixels, a third of the map.
+    void scaleBar()
+    {
+        const struct {
+            double viewWidth, metres;  // metres across the 300 pixels of the map; of the bar
+            const char* text;
+        } cases[] = {{450, 100, "100 m"}, {3000, 1000, "1 km"}, {7500, 2000, "2 km"}, {150000, 50000, "50 km"}};
+        for (const auto& c : cases) {
+            MapWidget map;
+            map.resize(300, 200);
+            map.ZoomToExtents({1000, 1000 + c.viewWidth, 0, c.viewWidth * 2 / 3});
+            const double metresPerPixel = (map.GetExtents().xMax - map.GetExtents().xMin) / 300;
+            QVERIFY(Near(metresPerPixel, c.viewWidth / 300, 1e-9));
+            const ScaleBar bar = ChooseScaleBar(metresPerPixel, 100);
+            QCOMPARE(bar.metres, c.metres);
+            QCOMPARE(bar.text, QString(c.text));
+            QCOMPARE(LongestBlackRun(map.grab().toImage(), 30), int(std::lround(c.metres / metresPerPixel)));
+        }
+    }
+
+    void overlayNamesOnlyWhenWide()
+    {
+        MapWidget map;
+        map.resize(300, 200);
+        map.AddLayer(Shapes(map, polygons_), true);  // 550 m wide
+        const QImage plain = map.grab().toImage();
+        map.SetOverlayLabels({{"Provincia", 275, 25}}, 500);
+        QVERIFY(map.grab().toImage() != plain);
+        map.ZoomToExtents({0, 400, 0, 50});
+        const QImage narrow = map.grab().toImage();
+        map.SetOverlayLabels({}, 500);
+        QCOMPARE(map.grab().toImage(), narrow);
     }
 
 private:

@@ -25,7 +25,7 @@ public:
     std::vector<std::string> messages, questions;
     std::string outputName = "Piogge", east = "2400000", north = "5100000";
     bool answer = true, reportExists = false, safeName = true;
-    std::optional<Error> folderFailure, computeFailure, writeFailure;
+    std::optional<Error> folderFailure, computeFailure, areaFailure, writeFailure;
     std::vector<GaussBoagaPoint> computed;
     std::vector<float> written;  // the twelve numbers of the last write
     std::string writtenFolder, writtenName;
@@ -54,6 +54,12 @@ public:
         rain.a2 = 0.375f;
         rain.quantiles = {24.5f, 33.25f, 39.0f, 45.5f, 53.75f, 60.0f, 66.5f};
         return rain;
+    }
+    GridArea ParameterGridArea() override
+    {
+        if (areaFailure)
+            throw *areaFailure;
+        return {2310000, 2425000, 5040000, 5170000};
     }
     bool IsSafeOutputName(const std::string&) override
     {
@@ -166,24 +172,45 @@ TEST_P(PointRunTest, FailuresOfTheRun)
     }
 }
 
-// The typed variant answers every bad point with the one coordinate message;
-// the map-point variant says what went wrong.
+const Error kOutside(ErrorKind::SubscriptOutOfRange, kA2Raster, "cell outside the parameter grid");
+
+// The typed variant answers every bad point with the one coordinate message and,
+// below it, what is wrong with the typed values; the map-point variant says
+// what went wrong.
 TEST(PointRun, BadPointsEndTheRunWithAMessageAndNothingWritten)
 {
     const struct {
         std::string east, north;
         std::optional<Error> computeFailure;
         const char* mapPointMessage;  // a part of what the map-point dialog says
+        const char* typedFault;       // the line under the coordinate message; empty: none
     } cases[] = {
-        {"", "5100000", std::nullopt, "Coordinate del punto non valide"},
-        {"2400000", "51OOOOO", std::nullopt, "E 2400000, N 51OOOOO"},
-        {"2300000", "5100000", Error(ErrorKind::SubscriptOutOfRange, kA2Raster, "outside the grid"),
-         "Il punto E 2300000, N 5100000 si trova fuori dalla griglia dei parametri grd/param_a2.ras"},
+        {"", "5100000", std::nullopt, "Coordinate del punto non valide",
+         "Casella E vuota: inserire la coordinata Est in metri."},
+        {" ", "", std::nullopt, "Coordinate del punto non valide",
+         "Casella E vuota: inserire la coordinata Est in metri.\n"
+         "Casella N vuota: inserire la coordinata Nord in metri."},
+        {"2400000", " 51OOOOO ", std::nullopt, "E 2400000, N  51OOOOO ",
+         "Casella N: \"51OOOOO\" non è un numero (solo cifre, con \",\" o \".\" per i decimali)."},
+        {"2.400.000", "5100000", std::nullopt, "Coordinate del punto non valide",
+         "Casella E: \"2.400.000\" non è un numero (solo cifre, con \",\" o \".\" per i decimali)."},
+        {"2300000", "5100000", kOutside,
+         "Il punto E 2300000, N 5100000 si trova fuori dalla griglia dei parametri grd/param_a2.ras",
+         "Casella E: 2300000 è fuori dalla griglia (Est da 2310000 a 2425000 m)."},
+        {"2425000", "5100000", kOutside, "fuori dalla griglia",
+         "Casella E: 2425000 è fuori dalla griglia (Est da 2310000 a 2425000 m)."},
+        {"2400000", "5170000,0", kOutside, "fuori dalla griglia",
+         "Casella N: 5170000,0 è fuori dalla griglia (Nord da 5040000 a 5170000 m)."},
         {"-900000000", "5100000", Error(ErrorKind::Overflow, {}, "beyond the grid arithmetic"),
-         "si trova fuori dalla griglia dei parametri."},
-        {"2400000", "5100000", Error(ErrorKind::FileNotFound, kA1Raster), "File non trovato: grd/param_a1.ras"},
+         "si trova fuori dalla griglia dei parametri.",
+         "Casella E: -900000000 è fuori dalla griglia (Est da 2310000 a 2425000 m)."},
+        {"2400000", "1" + std::string(40, '0'), std::nullopt, "Coordinate del punto non valide",
+         "Casella N: 100000000000000000000000... è fuori dalla griglia (Nord da 5040000 a 5170000 m)."},
+        {"5100000", "2400000.5", kOutside, "fuori dalla griglia",
+         "I valori di E e N sembrano scambiati: Est va da 2310000 a 2425000 m, Nord da 5040000 a 5170000 m."},
+        {"2400000", "5100000", Error(ErrorKind::FileNotFound, kA1Raster), "File non trovato: grd/param_a1.ras", ""},
         {"2400000", "5100000", Error(ErrorKind::SubscriptOutOfRange, kCvHeader, "grid without rows"),
-         "Impossibile calcolare le piogge del punto.\nIndice non compreso nell'intervallo: grd/param_cv.hdr"},
+         "Impossibile calcolare le piogge del punto.\nIndice non compreso nell'intervallo: grd/param_cv.hdr", ""},
     };
     for (const auto& bad : cases)
         for (auto variant : {PointRunVariant::MapPoint, PointRunVariant::CoordinateEntry}) {
@@ -195,13 +222,28 @@ TEST(PointRun, BadPointsEndTheRunWithAMessageAndNothingWritten)
             ProcessPoint(variant, run, run, ".");
             ASSERT_EQ(run.messages.size(), 1u);
             if (variant == PointRunVariant::CoordinateEntry)
-                EXPECT_EQ(run.messages[0], kCoordinateMessage);
+                EXPECT_EQ(run.messages[0],
+                          kCoordinateMessage + std::string(*bad.typedFault ? "\n" : "") + bad.typedFault);
             else
                 EXPECT_THAT(run.messages[0], HasSubstr(bad.mapPointMessage));
             EXPECT_EQ(run.steps.back(), "ShowMessage");
             EXPECT_TRUE(run.written.empty());
             EXPECT_FALSE(run.GivenBack());
         }
+}
+
+// Without the grid's area the typed point's faults that need none are still told.
+TEST(PointRun, WithoutTheAreaTheTypedFaultsTellOnlyWhatTheTextsShow)
+{
+    FakeRun run;
+    run.areaFailure = Error(ErrorKind::FileNotFound, kA2Header);
+    run.computeFailure = kOutside;
+    run.east = "2300000";
+    ProcessPoint(PointRunVariant::CoordinateEntry, run, run, ".");
+    run.east = "";
+    ProcessPoint(PointRunVariant::CoordinateEntry, run, run, ".");
+    EXPECT_THAT(run.messages, ElementsAre(kCoordinateMessage, std::string(kCoordinateMessage) +
+                                                                  "\nCasella E vuota: inserire la coordinata Est in metri."));
 }
 
 // More cases, shared with quorvel-batch, are in its tests.
@@ -214,7 +256,8 @@ TEST(TextToSingle, ReadsOnlyPlainDecimalNumbers)
     } cases[] = {
         {"2400000", ".", 2400000.0f},     {"2400000,5", ",", 2400000.5f},     {"2385123.4", ".", 2385123.5f},
         {"-12,25", ",", -12.25f},          {",5", ",", 0.5f},                  {"", ",", std::nullopt},
-        {",", ",", std::nullopt},          {"2400000.5", ",", std::nullopt},   {"2.400.000", ",", std::nullopt},
+        {",", ",", std::nullopt},          {"2.400.000", ",", std::nullopt},   {"2.400,5", ",", std::nullopt},
+        {"2400000.5", ",", 2400000.5f},   {"2400000,5", ".", 2400000.5f},     {"2400000\u066b5", "\u066b", 2400000.5f},
         {"1" + std::string(40, '0'), ".", std::nullopt, ErrorKind::Overflow},
     };
     for (const auto& c : cases) {

@@ -1,7 +1,9 @@
 #include <cmath>
 #include <limits>
 
+#include <QAbstractItemView>
 #include <QComboBox>
+#include <QCompleter>
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -58,6 +60,7 @@ void SetUpRegion(FakeMapView& map)
         {{"2", "Beta"}, {500, 500, 600, 600}, {}},
     };
     map.shapefiles["Shp/toponomastica25kdep.shp"] = {{{"Monte Piccolo", "x"}, {7, 9, 3, 5}, {}}};
+    map.shapefiles["Shp/V_PROVINCEpoly.shp"] = {{{"P1", "Provincia di Alfa"}, {0, 200000, 0, 100000}, {}}};
 }
 
 QToolButton* Button(Form1& form, const char* name)
@@ -68,6 +71,16 @@ QToolButton* Button(Form1& form, const char* name)
 QComboBox* Combo1(Form1& form)
 {
     return form.findChild<QComboBox*>(QStringLiteral("Combo1"));
+}
+
+// The tool buttons that stay pressed while their tool is in force, and which of them are.
+QString PressedTools(Form1& form)
+{
+    QStringList pressed;
+    for (const char* name : {"CmdPan", "CmdZoomIn", "CmdZoomOut", "Command1"})
+        if (Button(form, name)->isChecked())
+            pressed << QString::fromLatin1(name);
+    return pressed.join(u',');
 }
 
 // Chooses list entry index (-1: none) and presses "Visualizzare".
@@ -142,12 +155,19 @@ private slots:
             "AddLayer(shapefile:Shp/V_ISPETTORATI.shp,hidden)",
             "OpenImage(Raster/UD.tif,2,false)",
             "AddLayer(image:Raster/UD.tif,hidden)",
+            "GetLayerObject(2)",
+            "SetOverlayLabels(1,50000)",
         };
         QCOMPARE(fx->map.CallsTo({"SetMapCursor", "SetCursorMode", "SetSendMouseDown", "SetSendMouseMove",
                                 "SetSendMouseUp", "SetSendSelectBoxFinal", "OpenImage", "OpenShapefile", "AddLayer",
                                 "SetLayerLineColor", "SetLayerLineWidth", "LayerHandle", "GetLayerObject",
-                                "AddLabel"}),
+                                "AddLabel", "SetOverlayLabels"}),
                  expected);
+        // The province names, over the view when it is too wide for any other names.
+        QCOMPARE(fx->map.overlayLabels.size(), std::size_t(1));
+        QCOMPARE(fx->map.overlayLabels[0].text, std::string("Provincia di Alfa"));
+        QCOMPARE(fx->map.overlayLabels[0].x, 100000.0);
+        QCOMPARE(fx->map.overlayLabels[0].y, 50000.0);
         // The load neither moves the view nor refreshes the detail view.
         QVERIFY(fx->map.CallsTo({"ZoomToLayer", "ZoomToShape", "SetLayerVisible", "RemoveLayer"}).empty());
         QCOMPARE(fx->map.LayerCount(), 7);
@@ -256,38 +276,43 @@ private slots:
     {
         QTest::addColumn<QString>("button");
         QTest::addColumn<Calls>("expected");
+        QTest::addColumn<QString>("pressed");  // after "Pan" was in force
         QTest::newRow("Zoom in") << "CmdZoomIn"
-                                 << Calls{"SetSendMouseDown(false)", "SetMapCursor(2)", "SetCursorMode(0)"};
+                                 << Calls{"SetSendMouseDown(false)", "SetMapCursor(2)", "SetCursorMode(0)"} << "CmdZoomIn";
         QTest::newRow("Zoom out") << "CmdZoomOut"
-                                  << Calls{"SetSendMouseDown(false)", "SetMapCursor(2)", "SetCursorMode(1)"};
-        QTest::newRow("Pan") << "CmdPan" << Calls{"SetSendMouseDown(false)", "SetMapCursor(2)", "SetCursorMode(2)"};
-        QTest::newRow("Zoom alle estensioni: refresh before the reset")
+                                  << Calls{"SetSendMouseDown(false)", "SetMapCursor(2)", "SetCursorMode(1)"}
+                                  << "CmdZoomOut";
+        QTest::newRow("Pan again stays pressed")
+            << "CmdPan" << Calls{"SetSendMouseDown(false)", "SetMapCursor(2)", "SetCursorMode(2)"} << "CmdPan";
+        QTest::newRow("Zoom alle estensioni: refresh before the reset, no tool")
             << "Command3"
             << Calls{"ZoomToLayer(0)",          "SetLayerVisible(3,false)", "SetLayerVisible(4,false)",
                      "SetLayerVisible(6,false)", "SetSendMouseDown(false)", "SetMapCursor(2)",
-                     "SetCursorMode(4)"};
+                     "SetCursorMode(4)"}
+            << "";
         QTest::newRow("Individuare il punto")
-            << "Command1" << Calls{"SetSendMouseDown(true)", "SetCursorMode(4)", "SetMapCursor(3)"};
-        QTest::newRow("Digitare le coordinate: pointer untouched")
-            << "Command2" << Calls{"SetSendMouseDown(true)", "SetCursorMode(4)"};
+            << "Command1" << Calls{"SetSendMouseDown(true)", "SetCursorMode(4)", "SetMapCursor(3)"} << "Command1";
+        QTest::newRow("Digitare le coordinate: picking once the dialog is closed")
+            << "Command2" << Calls{"SetSendMouseDown(true)", "SetCursorMode(4)", "SetMapCursor(3)"} << "Command1";
     }
     void toolButtons()
     {
         QFETCH(QString, button);
         QFETCH(Calls, expected);
         fx->map.layerExtents[0] = {0, 400000, 0, 100000};
-        Button(*form, "Command1")->click();
+        QCOMPARE(PressedTools(*form), QString());
+        QTest::mouseClick(Button(*form, "CmdPan"), Qt::LeftButton);
+        QCOMPARE(PressedTools(*form), QStringLiteral("CmdPan"));
         fx->map.ClearCalls();
         QTest::mouseClick(form->findChild<QToolButton*>(button), Qt::LeftButton);
         QCOMPARE(fx->map.CallsTo({"ZoomToLayer", "SetLayerVisible", "SetSendMouseDown", "SetMapCursor",
                                   "SetCursorMode"}),
                  expected);
-        // Navigating ends picking; the two point buttons keep the map armed.
-        fx->map.RaiseMouseDown(5, 5);
-        QCOMPARE(fx->dialogs.openings.contains("MapPoint(5,995)"), button == "Command1" || button == "Command2");
+        QTEST(PressedTools(*form), "pressed");
+        QVERIFY(!Button(*form, "Command3")->isChecked() && !Button(*form, "Command2")->isChecked());
     }
 
-    void pickingAndTyping()
+    void pickingReportsTheClickedPoint()
     {
         fx->map.pixelToProj = [](double px, double py, double& x, double& y) {
             x = px < 0 ? 1e12 : 2400000 + px * 10 + 0.5;
@@ -295,30 +320,43 @@ private slots:
         };
         fx->map.RaiseMouseDown(1, 1);  // idle: clicks on the map are not reported
         Button(*form, "Command1")->click();
-        QCOMPARE(fx->map.mapCursor, int(kCrossHair));
-        // The dialog's cancel puts the pointer back; the map stays armed.
-        fx->dialogs.whileOpen = [](MainWindowHost& host) {
-            host.Map1().SetCursorMode(kNoTool);
-            host.Map1().SetMapCursor(kArrow);
-        };
-        fx->map.RaiseMouseDown(3, 4, 2);  // any button picks
         fx->map.RaiseMouseDown(-1, 0);    // beyond 32 bits: ignored
-        fx->map.RaiseMouseDown(1, 0);
-        QCOMPARE(fx->dialogs.openings, (QStringList{"MapPoint(2400030,5099960)", "MapPoint(2400010,5100000)"}));
-        QCOMPARE(form->State().pEoutlet, QStringLiteral("2400010"));
-        QCOMPARE(form->State().pNOutlet, QStringLiteral("5100000"));
+        fx->map.RaiseMouseDown(3, 4, 2);  // any button picks
+        QCOMPARE(fx->dialogs.openings, QStringList{"MapPoint(2400030,5099960)"});
+        QCOMPARE(form->State().pEoutlet, QStringLiteral("2400030"));
+        QCOMPARE(form->State().pNOutlet, QStringLiteral("5099960"));
         QVERIFY(fx->reporter.messages.isEmpty());
+    }
 
-        // Typing: the dialog opens at once, and afterwards a click picks.
-        Button(*form, "CmdPan")->click();
-        fx->map.SetMapCursor(kCrossHair);
-        fx->dialogs.openings.clear();
-        fx->dialogs.whileOpen = nullptr;
-        Button(*form, "Command2")->click();
-        QCOMPARE(fx->dialogs.openings, QStringList{"Coordinates"});
+    void pickStaysInForceAfterADialog_data()
+    {
+        QTest::addColumn<QString>("opener");   // "pick" or "type"
+        QTest::addColumn<QString>("closing");  // what the dialog does to the map before it closes
+        for (const char* opener : {"pick", "type"})
+            for (const char* closing : {"run", "Annullare", "title bar"})
+                QTest::addRow("%s, %s", opener, closing) << opener << closing;
+    }
+    // The map still picks after either dialog, however it closed: the pointer
+    // and the pressed button say so.
+    void pickStaysInForceAfterADialog()
+    {
+        QFETCH(QString, opener);
+        QFETCH(QString, closing);
+        fx->dialogs.whileOpen = [&](MainWindowHost& host) {
+            if (closing != "title bar")
+                host.Map1().SetMapCursor(kArrow);
+            if (closing == "Annullare")
+                host.Map1().SetCursorMode(kNoTool);
+        };
+        Button(*form, opener == "pick" ? "Command1" : "Command2")->click();
+        if (opener == "pick")
+            fx->map.RaiseMouseDown(10, 10);
+        QCOMPARE(fx->dialogs.openings.size(), 1);
         QCOMPARE(fx->map.mapCursor, int(kCrossHair));
         QCOMPARE(fx->map.cursorMode, int(kNoTool));
-        fx->map.RaiseMouseDown(0, 0);
+        QCOMPARE(PressedTools(*form), QStringLiteral("Command1"));
+        fx->dialogs.whileOpen = nullptr;
+        fx->map.RaiseMouseDown(20, 20);
         QCOMPARE(fx->dialogs.openings.size(), 2);
     }
 
@@ -351,6 +389,13 @@ private slots:
         fx->map.RaiseMouseMove(12, 34);
         QTEST(form->findChild<QLabel*>(QStringLiteral("Label1"))->text(), "eastText");
         QTEST(form->findChild<QLabel*>(QStringLiteral("Label2"))->text(), "northText");
+        // It clears when the pointer leaves the map.
+        fx->map.pixelToProj = nullptr;
+        fx->map.RaiseMouseMove(12, 34);
+        fx->map.RaiseMouseLeave();
+        QCOMPARE(form->findChild<QLabel*>(QStringLiteral("Label1"))->text() +
+                     form->findChild<QLabel*>(QStringLiteral("Label2"))->text(),
+                 QString());
     }
 
     void search()
@@ -363,17 +408,10 @@ private slots:
         QCOMPARE(int(state.CODICE_COM), 30002);
         QCOMPARE(state.Provincia, QStringLiteral("PN"));
         // Polygon 1 is 40 km wide and centred in "PN": names shown, raster swapped but hidden.
-        QCOMPARE(fx->map.CallsTo({"ZoomToShape", "OpenImage", "SetLayerVisible"}),
+        QCOMPARE(fx->map.CallsTo({"ZoomToShape", "OpenImage", "SetLayerVisible", "SetHighlight"}),
                  (Calls{"ZoomToShape(1,1)", "OpenImage(Raster/PN.tif,2,false)", "SetLayerVisible(3,true)",
-                        "SetLayerVisible(4,false)", "SetLayerVisible(6,false)"}));
+                        "SetLayerVisible(4,false)", "SetLayerVisible(6,false)", "SetHighlight(1,1)"}));
         QCOMPARE(state.distretto, QStringLiteral("PN"));
-
-        // Nothing chosen: the empty text matches no row, not even the empty ones.
-        fx->map.ClearCalls();
-        Visualize(*form, -1);
-        QCOMPARE(form->State().DENOMINAZIcom, QString());
-        QCOMPARE(int(form->State().OBJECTID), 2);
-        QVERIFY(fx->map.CallsTo({"ZoomToShape", "SetLayerVisible", "RemoveLayer"}).empty());
 
         // Each search reads the file afresh; the list stays as loaded.
         fx->WriteTable(ComuniRecord(3, "Alfa", "4000", "TO") + "\r\n");
@@ -382,6 +420,31 @@ private slots:
         QCOMPARE(int(form->State().CODICE_COM), 4000);
         QCOMPARE(Combo1(*form)->itemText(1), QStringLiteral("Beta"));
         QVERIFY(fx->reporter.messages.isEmpty());
+    }
+
+    void searchWithoutMatchChangesNothingElse_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("nothing chosen") << "" << "Scrivere o scegliere il nome di un comune.";
+        QTest::newRow("only the case differs") << "alfa" << "Comune \"alfa\" non trovato: sceglierlo dall'elenco.";
+        QTest::newRow("trailing space") << "Alfa " << "Comune \"Alfa \" non trovato: sceglierlo dall'elenco.";
+    }
+    void searchWithoutMatchChangesNothingElse()
+    {
+        QFETCH(QString, text);
+        Visualize(*form, 0);
+        const MapExtents view = fx->map.extents;
+        fx->map.ClearCalls();
+        Combo1(*form)->setEditText(text);
+        QTest::mouseClick(form->findChild<QPushButton*>(QStringLiteral("Command4")), Qt::LeftButton);
+        QFETCH(QString, message);
+        QCOMPARE(fx->reporter.messages, QStringList{message});
+        QCOMPARE(form->State().DENOMINAZIcom, text);
+        QCOMPARE(int(form->State().OBJECTID), 1);
+        QCOMPARE(form->State().Provincia, QStringLiteral("UD"));
+        QVERIFY(fx->map.CallsTo({"ZoomToShape", "SetLayerVisible", "RemoveLayer", "SetHighlight"}).empty());
+        QVERIFY(fx->map.extents == view);
     }
 
     void searchFailureLeavesStateUnchanged_data()
@@ -416,6 +479,56 @@ private slots:
         QVERIFY(fx->map.CallsTo({"ZoomToShape", "SetLayerVisible"}).empty());
         QVERIFY(fx->map.extents == view);
         QVERIFY(form->MainWindowEnabled());
+    }
+
+    void finderCompletesIgnoringCaseAndAccents_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QStringList>("offered");
+        const QString marine = QStringLiteral("Santa Mar\u00ecne");
+        QTest::newRow("inside the name") << "marine" << QStringList{marine, "Marinella"};
+        QTest::newRow("capitals and an accent") << QStringLiteral("MAR\u00ccNE") << QStringList{marine, "Marinella"};
+        QTest::newRow("accent in the list only") << "arco" << QStringList{QStringLiteral("\u00c0rco")};
+        QTest::newRow("several, in list order") << "san" << QStringList{marine, "San Vito"};
+        QTest::newRow("none") << "zeta" << QStringList{};
+    }
+    void finderCompletesIgnoringCaseAndAccents()
+    {
+        QFETCH(QString, typed);
+        Fresh();
+        fx->WriteTable(ComuniRecord(1, "Santa Mar\xecne", "1", "UD") + "\r\n" + ComuniRecord(2, "Marinella", "2", "UD") +
+                       "\r\n" + ComuniRecord(3, "San Vito", "3", "PN") + "\r\n" + ComuniRecord(4, "\xc0rco", "4", "TO") +
+                       "\r\n" + ComuniRecord(5, "Marinella", "5", "TO") + "\r\n");
+        fx->form->Load();
+        Form1& fresh = *fx->form;
+        QCOMPARE(Combo1(fresh)->itemText(0), QStringLiteral("Santa Mar\u00ecne"));
+        QTest::keyClicks(Combo1(fresh)->lineEdit(), typed);
+        QAbstractItemModel* completions = Combo1(fresh)->completer()->completionModel();
+        QStringList shown;
+        for (int row = 0; row < completions->rowCount(); ++row)
+            shown << completions->index(row, 0).data().toString();
+        QTEST(shown, "offered");
+        QCOMPARE(Combo1(fresh)->count(), 219);  // typing adds nothing to the list
+    }
+
+    // A name chosen from the completions goes into the box as the list writes it,
+    // and Enter shows it as "Visualizzare" does, outline and all.
+    void finderChoiceAndEnterShowTheMunicipality()
+    {
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form));
+        QLineEdit* box = Combo1(*form)->lineEdit();
+        box->setFocus();
+        QTest::keyClicks(box, "ET");
+        QCompleter* completer = Combo1(*form)->completer();
+        QVERIFY(completer->popup()->isVisible());
+        QTest::keyClick(completer->popup(), Qt::Key_Down);
+        QCOMPARE(box->text(), QStringLiteral("Beta"));
+        fx->map.ClearCalls();
+        QTest::keyClick(completer->popup(), Qt::Key_Return);
+        QCOMPARE(form->State().DENOMINAZIcom, QStringLiteral("Beta"));
+        QCOMPARE(fx->map.CallsTo({"ZoomToShape", "SetHighlight"}), (Calls{"ZoomToShape(1,1)", "SetHighlight(1,1)"}));
+        QCOMPARE(Combo1(*form)->count(), 219);
     }
 
     void disablingKeepsDialogsUsable()
