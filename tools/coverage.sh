@@ -18,18 +18,21 @@ find "$build" -name '*.gcda' -delete
 status=0
 (cd "$build" && QT_QPA_PLATFORM=offscreen ctest -j"$jobs" --output-on-failure) || status=$?
 
-common=(--root "$root" --object-directory "$build"
-        --exclude-throw-branches --exclude-unreachable-branches)
+# Each library is compiled in its own build folder, and the object files name
+# their sources from there (relative paths when ccache shortens them), so each
+# is read from its own folder; the three then add up.
+common=(--root "$root" --exclude-throw-branches --exclude-unreachable-branches)
+tracefiles=()
 for folder in rain report batch; do
     echo "== $folder/"
-    gcovr "${common[@]}" --filter "$root/$folder/" --print-summary -o /dev/null
+    gcovr "${common[@]}" --object-directory "$build/$folder" "$build/$folder" --filter "$root/$folder/" \
+        --print-summary --json "$build/coverage-$folder.json" | grep -E '^(lines|branches):'
+    tracefiles+=(--add-tracefile "$build/coverage-$folder.json")
 done
 echo "== rain/ report/ batch/"
-gcovr "${common[@]}" --filter "$root/rain/" --filter "$root/report/" --filter "$root/batch/" \
-    --print-summary -o /dev/null
+gcovr "${common[@]}" "${tracefiles[@]}" --print-summary -o /dev/null | grep -E '^(lines|branches):'
 if [[ "${1:-}" == "--html" ]]; then
-    gcovr "${common[@]}" --filter "$root/rain/" --filter "$root/report/" --filter "$root/batch/" \
-        --html-details -o "$build/coverage.html"
+    gcovr "${common[@]}" "${tracefiles[@]}" --html-details -o "$build/coverage.html"
     echo "written $build/coverage.html"
 fi
 exit "$status"
