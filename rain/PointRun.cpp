@@ -57,12 +57,14 @@ float TextToSingle(const std::string& text, const std::string& decimalSeparator)
     case NumberStatus::Ok:
         return value;
     case NumberStatus::OutOfRange:
-        throw Error(ErrorKind::Overflow, {}, "number beyond single precision: \"" + text + "\"");
+        throw Error(ErrorKind::Overflow, {},
+                    {"number beyond single precision: \"" + text + "\"",
+                     "numero oltre la precisione singola: «" + text + "»"});
     case NumberStatus::Empty:
     case NumberStatus::NotANumber:
         break;
     }
-    throw Error(ErrorKind::TypeMismatch, {}, "not a number: \"" + text + "\"");
+    throw Error(ErrorKind::TypeMismatch, {}, {"not a number: \"" + text + "\"", "non è un numero: «" + text + "»"});
 }
 
 void ProcessPoint(PointRunVariant variant, PointRunDialog& dialog, PointRunOperations& operations,

@@ -205,14 +205,14 @@ public:
     Bytes Run(std::span<const ReportCell> cells);
 
 private:
-    [[noreturn]] void Fail(const std::string& why) const
+    [[noreturn]] void Fail(const ErrorDetail& why) const
     {
         throw Error(ErrorKind::BadFileFormat, file_, why);
     }
     void Need(const Record& record, size_t size) const
     {
         if (record.data.size() < size) {
-            Fail("record too short");
+            Fail({"record too short", "record troppo corto"});
         }
     }
 
@@ -257,7 +257,7 @@ void Editor::Parse()
 {
     const size_t size = stream_.size();
     if (size < 8 || U16(stream_, 0) != kBof) {
-        Fail("not a BIFF workbook stream");
+        Fail({"not a BIFF workbook stream", "non è un flusso di cartella di lavoro BIFF"});
     }
     size_t pos = 0;
     int depth = 0;
@@ -266,7 +266,7 @@ void Editor::Parse()
         record.type = U16(stream_, pos);
         const size_t length = U16(stream_, pos + 2);
         if (pos + 4 + length > size) {
-            Fail("truncated record");
+            Fail({"truncated record", "record troncato"});
         }
         record.origin = static_cast<std::uint32_t>(pos);
         record.data.assign(stream_.begin() + pos + 4, stream_.begin() + pos + 4 + length);
@@ -275,15 +275,15 @@ void Editor::Parse()
             Need(record, 4);
             if (depth == 0) {
                 if (U16(record.data, 0) != 0x0600) {
-                    Fail("not a BIFF8 workbook");
+                    Fail({"not a BIFF8 workbook", "non è una cartella di lavoro BIFF8 (Excel 97-2003)"});
                 }
                 parts_.push_back({U16(record.data, 2), {}});
             }
             if (++depth > 8) {
-                Fail("substreams nested too deeply");
+                Fail({"substreams nested too deeply", "sottoflussi annidati troppo in profondità"});
             }
         } else if (depth == 0) {
-            Fail("record outside a substream");
+            Fail({"record outside a substream", "record fuori da un sottoflusso"});
         }
         record.nested = depth > 1;
         const bool end = record.type == kEof;
@@ -297,14 +297,14 @@ void Editor::Parse()
         }
     }
     if (depth != 0 || pos != size) {
-        Fail("truncated workbook stream");
+        Fail({"truncated workbook stream", "flusso della cartella di lavoro troncato"});
     }
     if (parts_.front().kind != kGlobalsKind) {
-        Fail("no workbook globals");
+        Fail({"no workbook globals", "mancano i dati globali della cartella di lavoro"});
     }
     for (const Record& record : parts_.front().records) {
         if (record.type == kFilePass) {
-            Fail("encrypted workbook");
+            Fail({"encrypted workbook", "cartella di lavoro cifrata"});
         }
     }
 }
@@ -325,17 +325,17 @@ size_t Editor::FirstSheet()
             found = parts_[i].records.front().origin == at ? i : 0;
         }
         if (found == 0) {
-            Fail("sheet offset points at no sheet");
+            Fail({"sheet offset points at no sheet", "la posizione di un foglio non porta a nessun foglio"});
         }
         if (first == 0) {
             if (parts_[found].kind != kWorksheetKind || (record.data[5] & 0x0F) != 0) {
-                Fail("the first sheet is not a worksheet");
+                Fail({"the first sheet is not a worksheet", "il primo foglio non è un foglio di lavoro"});
             }
             first = found;
         }
     }
     if (first == 0) {
-        Fail("workbook without sheets");
+        Fail({"workbook without sheets", "cartella di lavoro senza fogli"});
     }
     return first;
 }
@@ -386,7 +386,7 @@ void Editor::ReadSharedStrings(size_t sstIndex)
     };
     auto byte = [&]() -> std::uint8_t {
         if (!available()) {
-            Fail("shared strings cut short");
+            Fail({"shared strings cut short", "tabella delle stringhe condivise troncata"});
         }
         return (*segments[segment])[at++];
     };
@@ -444,11 +444,11 @@ std::vector<CellGroup> Editor::ReadCellTable(std::vector<Record>& table,
             if (record.type == kMulRk || record.type == kMulBlank) {
                 const size_t unit = MultiUnit(record.type);
                 if (size < 6 + unit || (size - 6) % unit != 0) {
-                    Fail("malformed MULRK or MULBLANK record");
+                    Fail({"malformed MULRK or MULBLANK record", "record MULRK o MULBLANK malformato"});
                 }
                 group.last = U16(record.data, size - 2);
                 if (group.last != group.first + (size - 6) / unit - 1) {
-                    Fail("malformed MULRK or MULBLANK record");
+                    Fail({"malformed MULRK or MULBLANK record", "record MULRK o MULBLANK malformato"});
                 }
             } else {
                 const size_t minimum = record.type == kNumber    ? 14
@@ -485,7 +485,7 @@ void Editor::CheckTargets(const std::vector<CellGroup>& groups, std::span<const 
                 if (record.type == kShrFmla
                         ? range.rowFirst == cell.row && range.colFirst == cell.column
                         : range.Holds(cell.row, cell.column)) {
-                    Fail("a shared or array formula is anchored on a report cell");
+                    Fail({"a shared or array formula is anchored on a report cell", "una formula condivisa o matrice è ancorata a una cella del report"});
                 }
             }
         }
@@ -630,7 +630,7 @@ void Editor::RebuildCellTable(Substream& sheet, std::span<const ReportCell> cell
             return !r.nested && r.type == kDimensions;
         });
         if (first == records.end()) {
-            Fail("sheet without DIMENSIONS record");
+            Fail({"sheet without DIMENSIONS record", "foglio senza record DIMENSIONS"});
         }
         last = ++first;
     }
@@ -1014,14 +1014,14 @@ void Editor::Layout()
     for (Substream& part : parts_) {
         for (Record& record : part.records) {
             if (record.data.size() > 0xFFFF) {
-                Fail("record too long");
+                Fail({"record too long", "record troppo lungo"});
             }
             record.offset = static_cast<std::uint32_t>(offset);
             offset += 4 + record.data.size();
         }
     }
     if (offset + trailer_.size() > std::numeric_limits<std::int32_t>::max()) {
-        Fail("workbook stream too large");
+        Fail({"workbook stream too large", "flusso della cartella di lavoro troppo grande"});
     }
 }
 
@@ -1055,7 +1055,7 @@ void Editor::FixRowBlocks(Substream& part)
                     from = cell->second;
                 }
                 if (step > 0xFFFF) {
-                    Fail("row block too large");
+                    Fail({"row block too large", "blocco di righe troppo grande"});
                 }
                 Put16(data, 4 + 2 * k, step);
             }

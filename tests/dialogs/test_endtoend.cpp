@@ -275,9 +275,16 @@ private slots:
     {
         QTest::addColumn<QString>("breakage");
         QTest::addColumn<QString>("message");  // a part of the message
+        // The details, too, are Italian, whoever found the fault: the grid
+        // reader, the system or the workbook reader.
         QTest::newRow("missing grid") << "grid" << "File non trovato: grd/param_a1.ras";
-        QTest::newRow("missing template") << "template" << "programs/prototipo/pioggeTRNprot.xls";
-        QTest::newRow("output folder unusable") << "output" << "Impossibile scrivere il report Piogge.xls";
+        QTest::newRow("short grid") << "short grid"
+                                    << "grd/param_a2.ras\nraster più corto di quanto dice la sua intestazione";
+        QTest::newRow("missing template") << "template"
+                                          << "programs/prototipo/pioggeTRNprot.xls\nfile o cartella inesistente";
+        QTest::newRow("template not a workbook") << "template text" << "non è un file composto OLE2";
+        QTest::newRow("output folder unusable")
+            << "output" << "output/\nun elemento del percorso non è una cartella";
         QTest::newRow("no executable in folder") << "executable" << "Impossibile trovare la cartella del programma";
     }
     void failedPickSaysWhy()
@@ -286,8 +293,12 @@ private slots:
         QFETCH(QString, message);
         if (breakage == "grid")
             fs::remove(AppFolder() / kA1Raster);
+        if (breakage == "short grid")
+            fs::resize_file(AppFolder() / kA2Raster, 1000);
         if (breakage == "template")
             fs::remove(AppFolder() / "programs/prototipo/pioggeTRNprot.xls");
+        if (breakage == "template text")
+            std::ofstream(AppFolder() / "programs/prototipo/pioggeTRNprot.xls") << "not a workbook";
         if (breakage == "output") {
             // A file where the folder should be: refused even to root.
             fs::remove(AppFolder() / "output");

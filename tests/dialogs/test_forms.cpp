@@ -241,7 +241,7 @@ private slots:
         QFETCH(QString, form);
         QFETCH(QString, failure);
         if (!failure.isEmpty())
-            operations->computeFailure = Error(ErrorKind::SubscriptOutOfRange, kA2Raster, "outside the grid");
+            operations->computeFailure = Error(ErrorKind::SubscriptOutOfRange, kA2Raster, {"outside the grid", "fuori dalla griglia"});
         const auto dialog = Open(form);
         auto* form3 = dynamic_cast<Form3*>(dialog.get());
         if (form3) {

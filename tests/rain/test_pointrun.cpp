@@ -172,7 +172,7 @@ TEST_P(PointRunTest, FailuresOfTheRun)
     }
 }
 
-const Error kOutside(ErrorKind::SubscriptOutOfRange, kA2Raster, "cell outside the parameter grid");
+const Error kOutside(ErrorKind::SubscriptOutOfRange, kA2Raster, {"cell outside the parameter grid", "cella fuori"});
 
 // The typed variant answers every bad point with the one coordinate message and,
 // below it, what is wrong with the typed values; the map-point variant says
@@ -201,7 +201,7 @@ TEST(PointRun, BadPointsEndTheRunWithAMessageAndNothingWritten)
          "Casella E: 2425000 è fuori dalla griglia (Est da 2310000 a 2425000 m)."},
         {"2400000", "5170000,0", kOutside, "fuori dalla griglia",
          "Casella N: 5170000,0 è fuori dalla griglia (Nord da 5040000 a 5170000 m)."},
-        {"-900000000", "5100000", Error(ErrorKind::Overflow, {}, "beyond the grid arithmetic"),
+        {"-900000000", "5100000", Error(ErrorKind::Overflow, {}, {"beyond the grid arithmetic", "coordinata oltre"}),
          "si trova fuori dalla griglia dei parametri.",
          "Casella E: -900000000 è fuori dalla griglia (Est da 2310000 a 2425000 m)."},
         {"2400000", "1" + std::string(40, '0'), std::nullopt, "Coordinate del punto non valide",
@@ -209,8 +209,11 @@ TEST(PointRun, BadPointsEndTheRunWithAMessageAndNothingWritten)
         {"5100000", "2400000.5", kOutside, "fuori dalla griglia",
          "I valori di E e N sembrano scambiati: Est va da 2310000 a 2425000 m, Nord da 5040000 a 5170000 m."},
         {"2400000", "5100000", Error(ErrorKind::FileNotFound, kA1Raster), "File non trovato: grd/param_a1.ras", ""},
-        {"2400000", "5100000", Error(ErrorKind::SubscriptOutOfRange, kCvHeader, "grid without rows"),
-         "Impossibile calcolare le piogge del punto.\nIndice non compreso nell'intervallo: grd/param_cv.hdr", ""},
+        {"2400000", "5100000",
+         Error(ErrorKind::SubscriptOutOfRange, kCvHeader, {"grid without rows or columns", "griglia senza righe o colonne"}),
+         "Impossibile calcolare le piogge del punto.\nIndice non compreso nell'intervallo: grd/param_cv.hdr\n"
+         "griglia senza righe o colonne",
+         ""},
     };
     for (const auto& bad : cases)
         for (auto variant : {PointRunVariant::MapPoint, PointRunVariant::CoordinateEntry}) {
