@@ -7,6 +7,8 @@
 #include <functional>
 #include <memory>
 
+#include <unistd.h>
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLabel>
@@ -283,8 +285,9 @@ private slots:
         QTest::newRow("missing template") << "template"
                                           << "programs/prototipo/pioggeTRNprot.xls\nfile o cartella inesistente";
         QTest::newRow("template not a workbook") << "template text" << "non è un file composto OLE2";
-        QTest::newRow("output folder unusable")
-            << "output" << "output/\nun elemento del percorso non è una cartella";
+        QTest::newRow("output folder missing") << "no output" << "/output\nla cartella non esiste";
+        QTest::newRow("file in place of the output folder") << "output" << "/output\nnon è una cartella";
+        QTest::newRow("output folder read-only") << "read-only output" << "/output\nla cartella è in sola lettura";
         QTest::newRow("no executable in folder") << "executable" << "Impossibile trovare la cartella del programma";
     }
     void failedPickSaysWhy()
@@ -299,10 +302,17 @@ private slots:
             fs::remove(AppFolder() / "programs/prototipo/pioggeTRNprot.xls");
         if (breakage == "template text")
             std::ofstream(AppFolder() / "programs/prototipo/pioggeTRNprot.xls") << "not a workbook";
+        if (breakage == "no output")
+            fs::remove(AppFolder() / "output");
         if (breakage == "output") {
             // A file where the folder should be: refused even to root.
             fs::remove(AppFolder() / "output");
             std::ofstream(AppFolder() / "output") << "not a folder";
+        }
+        if (breakage == "read-only output") {
+            if (::geteuid() == 0)
+                QSKIP("root writes into a read-only folder");
+            fs::permissions(AppFolder() / "output", fs::perms::owner_read | fs::perms::owner_exec);
         }
         if (breakage == "executable")
             fs::remove(AppFolder() / "Quorvel");
@@ -317,8 +327,40 @@ private slots:
         QCOMPARE(reporter->messages.size(), 1);
         QVERIFY2(reporter->messages[0].contains(message), qPrintable(reporter->messages[0]));
         ExpectWindowGivenBack();
-        if (breakage != "output")
+        if (fs::is_directory(AppFolder() / "output")) {
+            fs::permissions(AppFolder() / "output", fs::perms::owner_all, fs::perm_options::add);
             QVERIFY(OutputEmpty());
+        }
+    }
+
+    // The sample region's sea holds the grids' no-data value.
+    void failedPickOfAPointWithoutRainfallSaysWhy_data()
+    {
+        QTest::addColumn<QString>("east");
+        QTest::addColumn<QString>("north");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("outside the grid")
+            << "2300000" << "5100000" << "Il punto E 2300000, N 5100000 si trova fuori dalla griglia dei parametri";
+        QTest::newRow("sea without data")
+            << "2480000" << "5045000"
+            << "La cella (riga 250, colonna 341) del punto E 2480000, N 5045000 non contiene dati validi.";
+    }
+    void failedPickOfAPointWithoutRainfallSaysWhy()
+    {
+        QFETCH(QString, east);
+        QFETCH(QString, north);
+        QFETCH(QString, message);
+        window->State().pEoutlet = east;
+        window->State().pNOutlet = north;
+        auto leftOpen = WhenDialogOpens([](PointDialog& dialog) {
+            QTest::mouseClick(dialog.Command1, Qt::LeftButton);
+        });
+        dialogs->ShowMapPointDialog(*window);
+        QVERIFY(*leftOpen);
+        QCOMPARE(reporter->messages.size(), 1);
+        QVERIFY2(reporter->messages[0].startsWith(message), qPrintable(reporter->messages[0]));
+        QVERIFY(OutputEmpty());
+        ExpectWindowGivenBack(kArrow);  // opened without the window: nothing was picking
     }
 
     // "No" keeps the old report to the byte and the dialog open; "Sì" replaces it.

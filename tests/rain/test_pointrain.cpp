@@ -67,8 +67,7 @@ TEST_F(PointRainInFolder, WorkedPointAndACellWithoutVariation)
         EXPECT_EQ(q, flat.a1);
 }
 
-// Points outside fail while a2 is read; the grids are read a2, a1, cv; a
-// parameter that is not a number never becomes a quantile.
+// Points outside fail while a2 is read; the grids are read a2, a1, cv.
 TEST_F(PointRainInFolder, Failures)
 {
     for (const GaussBoagaPoint point : {GaussBoagaPoint{2309999, 5100000}, {2400000, 5039999},
@@ -77,15 +76,34 @@ TEST_F(PointRainInFolder, Failures)
         EXPECT_EQ(e.kind(), ErrorKind::SubscriptOutOfRange);
         EXPECT_EQ(e.file(), kA2Raster);
     }
-    std::vector<float> a1(std::size_t(kColumns) * kGridRows, 30.0f);
-    a1[139 * kColumns + 180] = NAN;
-    WriteGrid("a1", a1);
-    EXPECT_EQ(FailureAt({2400000, 5100000}).kind(), ErrorKind::FloatingPoint);
     std::filesystem::remove("grd/param_cv.hdr");
     std::filesystem::remove("grd/param_a1.ras");
     const Error e = FailureAt({2400000, 5100000});
     EXPECT_EQ(e.kind(), ErrorKind::FileNotFound);
     EXPECT_EQ(e.file(), kA1Raster);
+}
+
+// A no-data marker, zero where zero means nothing, or not a number: the cell
+// has no valid data, whichever way the grids are read.
+TEST_F(PointRainInFolder, CellWithoutValidDataGivesNoRainfall)
+{
+    const std::size_t cell = 139 * kColumns + 180;  // row 140, column 181
+    const std::pair<std::string, float> cases[] = {
+        {"a1", -9999.0f}, {"a1", 0.0f}, {"a1", NAN}, {"a1", INFINITY},
+        {"a2", -9999.0f}, {"a2", 0.0f}, {"cv", -9999.0f}, {"cv", -0.01f}, {"cv", NAN},
+    };
+    for (const auto& [name, value] : cases) {
+        SCOPED_TRACE(name + " = " + std::to_string(value));
+        std::vector<float> values(std::size_t(kColumns) * kGridRows, name == "cv" ? 0.3f : 30.0f);
+        values[cell] = value;
+        WriteGrid(name, values);
+        const Error e = FailureAt({2400000, 5100000});
+        EXPECT_EQ(e.kind(), ErrorKind::NoValidData);
+        EXPECT_NE(e.italianDetail().find("riga 140, colonna 181: " + name), std::string::npos) << e.italianDetail();
+        EXPECT_THROW(ComputePointRain({2400000, 5100000}, ParameterGrids::Load()), Error);
+        values[cell] = name == "cv" ? 0.3f : 30.0f;
+        WriteGrid(name, values);
+    }
 }
 
 TEST_F(PointRainInFolder, LoadedGridsGiveTheSameNumbers)

@@ -174,6 +174,19 @@ TEST_P(PointRunTest, FailuresOfTheRun)
 
 const Error kOutside(ErrorKind::SubscriptOutOfRange, kA2Raster, {"cell outside the parameter grid", "cella fuori"});
 
+// A blank name would make the hidden file ".xls".
+TEST_P(PointRunTest, BlankOutputNameAsksForAName)
+{
+    for (const std::string name : {"", "   ", " \t "}) {
+        FakeRun blank;
+        blank.outputName = name;
+        ProcessPoint(GetParam(), blank, blank, ".");
+        EXPECT_THAT(blank.messages, ElementsAre("Inserire il nome del file di output.")) << '"' << name << '"';
+        EXPECT_TRUE(blank.written.empty());
+        EXPECT_FALSE(blank.GivenBack());
+    }
+}
+
 // The typed variant answers every bad point with the one coordinate message and,
 // below it, what is wrong with the typed values; the map-point variant says
 // what went wrong.
@@ -201,14 +214,21 @@ TEST(PointRun, BadPointsEndTheRunWithAMessageAndNothingWritten)
          "Casella E: 2425000 è fuori dalla griglia (Est da 2310000 a 2425000 m)."},
         {"2400000", "5170000,0", kOutside, "fuori dalla griglia",
          "Casella N: 5170000,0 è fuori dalla griglia (Nord da 5040000 a 5170000 m)."},
-        {"-900000000", "5100000", Error(ErrorKind::Overflow, {}, {"beyond the grid arithmetic", "coordinata oltre"}),
+        {"-9000000000000", "5100000", Error(ErrorKind::Overflow, {}, {"beyond the grid arithmetic", "coordinata oltre"}),
          "si trova fuori dalla griglia dei parametri.",
-         "Casella E: -900000000 è fuori dalla griglia (Est da 2310000 a 2425000 m)."},
+         "Casella E: -9000000000000 è fuori dalla griglia (Est da 2310000 a 2425000 m)."},
         {"2400000", "1" + std::string(40, '0'), std::nullopt, "Coordinate del punto non valide",
          "Casella N: 100000000000000000000000... è fuori dalla griglia (Nord da 5040000 a 5170000 m)."},
         {"5100000", "2400000.5", kOutside, "fuori dalla griglia",
          "I valori di E e N sembrano scambiati: Est va da 2310000 a 2425000 m, Nord da 5040000 a 5170000 m."},
         {"2400000", "5100000", Error(ErrorKind::FileNotFound, kA1Raster), "File non trovato: grd/param_a1.ras", ""},
+        {"2400000", "5100000",
+         Error(ErrorKind::NoValidData, {}, {"row 140, column 181: a1 = -9999", "riga 140, colonna 181: a1 = -9999"}),
+         "La cella (riga 140, colonna 181) del punto E 2400000, N 5100000 non contiene dati validi.", ""},
+        {"2400000", "5100000",
+         Error(ErrorKind::Overflow, {}, {"quantile beyond single precision", "quantile oltre la precisione singola"}),
+         "I parametri della cella (riga 140, colonna 181) del punto E 2400000, N 5100000 non danno una pioggia valida.",
+         ""},
         {"2400000", "5100000",
          Error(ErrorKind::SubscriptOutOfRange, kCvHeader, {"grid without rows or columns", "griglia senza righe o colonne"}),
          "Impossibile calcolare le piogge del punto.\nIndice non compreso nell'intervallo: grd/param_cv.hdr\n"
