@@ -8,6 +8,7 @@
 
 #include "rain/Error.h"
 #include "rain/NumberText.h"
+#include "report/CsvText.h"
 
 namespace quorvel::batch {
 
@@ -74,13 +75,5 @@ private:
 // A coordinate as the coordinate dialog reads it (ReadSingle); the decimal
 // separator is "." or, when commaDecimal, "." or ",".
 NumberStatus ParseSingle(std::string_view text, bool commaDecimal, float& value);
-
-// The shortest decimal text, without exponent, that reads back to exactly
-// this single-precision value.
-void AppendSingle(std::string& out, float value);
-void AppendInteger(std::string& out, std::int64_t value);
-// The text as one CSV field: as it is, or in double quotes with its quotes
-// doubled when it holds a comma, a quote or a line break.
-void AppendField(std::string& out, std::string_view text);
 
 }  // namespace quorvel::batch

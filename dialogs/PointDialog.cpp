@@ -140,6 +140,11 @@ void PointDialog::CloseDialog()
     done(QDialog::Accepted);
 }
 
+void PointDialog::RunCompleted(const PointRunResult& result)
+{
+    host_.RunCompleted(result);
+}
+
 void PointDialog::Command1_Click()
 {
     // The default locale is the user's own unless the program chose another.

@@ -45,6 +45,7 @@ protected:
     void ResetMapPointer() override;
     void EnableMainWindow() override;
     void CloseDialog() override;
+    void RunCompleted(const PointRunResult& result) override;
 
     void Command1_Click();
     void Command2_Click();

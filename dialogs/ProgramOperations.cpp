@@ -78,4 +78,9 @@ void ProgramOperations::WriteRainReport(float east, float north, float centreEas
                              q200, appFolder, outputName);
 }
 
+void ProgramOperations::AppendToRegister(const PointRunResult& result)
+{
+    RegisterRun(result, digests_);
+}
+
 }  // namespace quorvel

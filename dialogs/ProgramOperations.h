@@ -1,11 +1,13 @@
 #pragma once
 
 #include "rain/PointRun.h"
+#include "report/Register.h"
 
 namespace quorvel {
 
 // The real operations behind a point run: the application folder of the
-// executable "Quorvel", the grids of the working directory and the report writer.
+// executable "Quorvel", the grids of the working directory, the report writer
+// and the register of runs, whose digests it keeps for the program's life.
 class ProgramOperations : public PointRunOperations {
 public:
     std::string GetAppFolder() override;
@@ -17,6 +19,10 @@ public:
                          float q2, float q5, float q10, float q20, float q50, float q100,
                          float q200, const std::string& appFolder,
                          const std::string& outputName) override;
+    void AppendToRegister(const PointRunResult& result) override;
+
+private:
+    FileDigests digests_;
 };
 
 }  // namespace quorvel

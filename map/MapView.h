@@ -64,6 +64,15 @@ struct OverlayLabel {
     double y = 0;
 };
 
+// A run's point and its grid cell, marked on the map. A strong mark stands out
+// from the others: the latest run's and the ones the user has selected.
+struct RunMark {
+    double x = 0, y = 0;
+    MapExtents cell;
+    bool strong = false;
+    friend bool operator==(const RunMark&, const RunMark&) = default;
+};
+
 // The interactive map of the main window. Layer handles are 0, 1, 2... in
 // order of adding, the lowest free one reused after RemoveLayer; an operation
 // given a handle, position or shape that does not exist does nothing.
@@ -106,6 +115,12 @@ public:
     // Lightly drawn names over every layer, shown only while the view is wider
     // than minViewWidth metres; they replace those given before.
     virtual void SetOverlayLabels(const std::vector<OverlayLabel>& labels, double minViewWidth) = 0;
+
+    // The marks of the runs, drawn over every layer, in place of the earlier ones.
+    // They are no layer: handles and positions do not see them.
+    virtual void SetRunMarks(std::vector<RunMark> marks) = 0;
+    // Shows the whole of extents, centred, at the map's aspect.
+    virtual void ZoomToExtents(const MapExtents& extents) = 0;
 };
 
 }  // namespace quorvel

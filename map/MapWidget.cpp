@@ -54,7 +54,6 @@ MapWidget::MapWidget(QWidget* parent) : QWidget(parent)
     overlayFont_.setPointSizeF(13);
     overlayFont_.setBold(true);
     view_ = ViewTransform(0, 0, 1, width(), height());
-    wanted_ = view_.Extents();
 }
 
 MapWidget::~MapWidget() = default;
@@ -182,6 +181,12 @@ void MapWidget::ZoomToShape(int handle, int shape)
 void MapWidget::ZoomToExtents(const MapExtents& extents)
 {
     FitView(extents);
+}
+
+void MapWidget::SetRunMarks(std::vector<RunMark> marks)
+{
+    runMarks_ = std::move(marks);
+    update();
 }
 
 void MapWidget::PixelToProj(double pixelX, double pixelY, double& projX, double& projY) const
@@ -383,6 +388,7 @@ void MapWidget::DrawOverlays(QPainter& painter)
     if (const Layer* layer = Find(highlightHandle_);
         layer && layer->shapes && highlightShape_ >= 0 && highlightShape_ < layer->shapes->ShapeCount())
         DrawHighlight(painter, layer->shapes->Shapes()[size_t(highlightShape_)], view_);
+    DrawRunMarks(painter, runMarks_, view_);
     DrawScaleBar(painter, view_);
 }
 
@@ -396,8 +402,6 @@ ViewTransform MapWidget::CurrentView() const
 {
     if (view_.Width() == std::max(1, width()) && view_.Height() == std::max(1, height()))
         return view_;
-    if (viewSet_)
-        return ViewTransform::Fit(wanted_, width(), height(), view_.UnitsPerPixel());
     return ViewTransform(view_.CentreX(), view_.CentreY(), view_.UnitsPerPixel(), width(), height());
 }
 
@@ -553,7 +557,6 @@ void MapWidget::FitView(const MapExtents& extents)
 {
     SyncView();
     SetView(ViewTransform::Fit(extents, width(), height(), view_.UnitsPerPixel()));
-    wanted_ = extents;
 }
 
 void MapWidget::SetView(const ViewTransform& view)
@@ -561,7 +564,6 @@ void MapWidget::SetView(const ViewTransform& view)
     // A highlight marks where a search led; moving on ends it.
     highlightHandle_ = -1;
     view_ = view;
-    wanted_ = view.Extents();
     viewSet_ = true;
     update();
     emit ExtentsChanged();

@@ -23,9 +23,9 @@ class GdalShapefileLayer;
 // no file, and the map is rendered again once the button is released.
 //
 // The first layer added that has a known extent sets the view to that extent;
-// later layers leave the view alone. On a resize the view keeps showing the
-// extent last asked for (by a zoom, a fit or a finished gesture), adjusted to
-// the widget's aspect.
+// later layers leave the view alone. On a resize the view keeps its centre and
+// its scale: a larger widget shows more around the same place. The run marks
+// are drawn over the cached picture, so changing them renders nothing again.
 class MapWidget : public QWidget, public MapView {
     Q_OBJECT
 
@@ -61,8 +61,8 @@ public:
     void SetHighlight(int handle, int shape) override;
     void SetOverlayLabels(const std::vector<OverlayLabel>& labels, double minViewWidth) override;
 
-    // Shows the whole of extents, centred, at the widget's aspect.
-    void ZoomToExtents(const MapExtents& extents);
+    void SetRunMarks(std::vector<RunMark> marks) override;
+    void ZoomToExtents(const MapExtents& extents) override;
     int CursorMode() const { return cursorMode_; }
     int MapCursor() const { return mapCursor_; }
     bool LayerVisible(int handle) const;
@@ -122,8 +122,8 @@ private:
     QColor background_ = Qt::white;
 
     ViewTransform view_;
-    MapExtents wanted_;  // what a resize fits again
     bool viewSet_ = false;
+    std::vector<RunMark> runMarks_;
 
     QImage frame_;
     ViewTransform frameView_;

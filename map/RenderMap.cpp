@@ -116,6 +116,81 @@ QRectF LabelRect(const MapLabel& label, double px, double py)
     return QRectF(left, py - h / 2, w, h);
 }
 
+namespace {
+
+// A run's dot with its halo, drawn once and stamped at every point.
+QImage DotSprite(const QColor& colour, double diameter, double dpr)
+{
+    struct Sprite {
+        QRgb colour;
+        double diameter, dpr;
+        QImage image;
+    };
+    static std::vector<Sprite> made;
+    for (const Sprite& s : made)
+        if (s.colour == colour.rgba() && s.diameter == diameter && s.dpr == dpr)
+            return s.image;
+    const double side = diameter + 4;
+    QImage image(QSize(int(std::ceil(side * dpr)), int(std::ceil(side * dpr))), QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(dpr);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(QColor(255, 255, 255, 200), 1.5));
+    painter.setBrush(colour);
+    painter.drawEllipse(QPointF(side / 2, side / 2), diameter / 2, diameter / 2);
+    painter.end();
+    made.push_back({colour.rgba(), diameter, dpr, std::move(image)});
+    return made.back().image;
+}
+
+}  // namespace
+
+void DrawRunMarks(QPainter& painter, const std::vector<RunMark>& marks, const ViewTransform& view)
+{
+    if (marks.empty())
+        return;
+    static const QColor kHalo(255, 255, 255, 200);
+    static const QColor kStrong(230, 0, 150);
+    static const QColor kWeak(150, 40, 150, 190);
+    const MapExtents shown = view.Extents();
+    // One call per pen for all the marks of a kind: a long session leaves hundreds.
+    QList<QRectF> squares;
+    QList<QPointF> dots;
+    painter.save();
+    for (const bool strong : {false, true}) {
+        squares.clear();
+        dots.clear();
+        for (const RunMark& mark : marks) {
+            if (mark.strong != strong || !Overlaps(mark.cell, shown))
+                continue;
+            double left, top, right, bottom, px, py;
+            view.MapToPixel(mark.cell.xMin, mark.cell.yMax, left, top);
+            view.MapToPixel(mark.cell.xMax, mark.cell.yMin, right, bottom);
+            view.MapToPixel(mark.x, mark.y, px, py);
+            squares.append(QRectF(QPointF(left, top), QPointF(right, bottom)));
+            dots.append(QPointF(px, py));
+        }
+        if (squares.isEmpty())
+            continue;
+        const QColor colour = strong ? kStrong : kWeak;
+        const double width = strong ? 2 : 1;
+        const double dot = strong ? 9 : 6;
+        // Crisp edges at the cell's bounds; a light halo keeps them seen on dark relief.
+        painter.setRenderHint(QPainter::Antialiasing, false);
+        painter.setBrush(Qt::NoBrush);
+        painter.setPen(QPen(kHalo, width + 2, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+        painter.drawRects(squares.constData(), int(squares.size()));
+        painter.setPen(QPen(colour, width, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+        painter.drawRects(squares.constData(), int(squares.size()));
+        const QImage sprite = DotSprite(colour, dot, painter.device()->devicePixelRatioF());
+        const QPointF half(sprite.width() / sprite.devicePixelRatio() / 2, sprite.height() / sprite.devicePixelRatio() / 2);
+        for (const QPointF& at : dots)
+            painter.drawImage(at - half, sprite);
+    }
+    painter.restore();
+}
+
 QImage MakeLabelSprite(const MapLabel& label, const QFont& font, double devicePixelRatio)
 {
     const double pad = LabelHaloPad();

@@ -8,6 +8,8 @@
 
 #include <vector>
 
+#include "map/MapView.h"
+
 class QPainter;
 
 namespace quorvel {
@@ -21,6 +23,10 @@ class ViewTransform;
 // the previous one are dropped, which keeps a full-extent frame cheap.
 void DrawShapes(QPainter& painter, const GdalShapefileLayer& layer, const ViewTransform& view,
                 const QColor& colour, double width);
+
+// The runs' cells as square outlines at their exact bounds, each with a dot
+// at its point; the strong ones over the others, thicker and brighter.
+void DrawRunMarks(QPainter& painter, const std::vector<RunMark>& marks, const ViewTransform& view);
 
 // A text on the map. Its size is measured once when it is made; its picture,
 // text and halo together, is made the first time it is drawn.

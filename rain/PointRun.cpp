@@ -166,10 +166,23 @@ void ProcessPoint(PointRunVariant variant, PointRunDialog& dialog, PointRunOpera
         return;
     }
 
+    const PointRunResult result{point, rain, appFolder, outputName};
+    std::string registerWarning;
+    try {
+        operations.AppendToRegister(result);
+    } catch (const Error& error) {
+        registerWarning = "Il report " + outputName +
+                          ".xls è stato scritto, ma il registro delle elaborazioni non è "
+                          "stato aggiornato.\n" + ItalianMessage(error);
+    }
+
     dialog.ShowMessage(kDoneMessage);
+    if (!registerWarning.empty())
+        dialog.ShowMessage(registerWarning);
     dialog.ResetMapPointer();
     dialog.EnableMainWindow();
     dialog.CloseDialog();
+    dialog.RunCompleted(result);
 }
 
 }  // namespace quorvel

@@ -16,6 +16,15 @@ inline constexpr const char* kDoneMessage = "Eseguito!";
 inline constexpr const char* kCoordinateMessage =
     "Inserire valori delle coordinate valide per la regione Tervania";
 
+// What a successful run produced: the point as entered, its rainfall, and
+// where its report went (the application folder and the output name).
+struct PointRunResult {
+    GaussBoagaPoint point;
+    PointRain rain;
+    std::string appFolder;
+    std::string outputName;
+};
+
 // The dialog's side of a run. All texts are UTF-8.
 class PointRunDialog {
 public:
@@ -31,6 +40,8 @@ public:
     virtual void ResetMapPointer() = 0;
     virtual void EnableMainWindow() = 0;
     virtual void CloseDialog() = 0;
+    // The run succeeded and the dialog is closed: the result goes to the main window.
+    virtual void RunCompleted(const PointRunResult& result) = 0;
 };
 
 // The operations of the rest of the program that a run calls. The window
@@ -50,6 +61,8 @@ public:
                                  float a2, float q2, float q5, float q10, float q20, float q50,
                                  float q100, float q200, const std::string& appFolder,
                                  const std::string& outputName) = 0;
+    // Records a run whose report has been written. Throws Error.
+    virtual void AppendToRegister(const PointRunResult& result) = 0;
 };
 
 // A coordinate typed or shown as text, to single precision, read as

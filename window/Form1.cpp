@@ -1,5 +1,7 @@
 #include "window/Form1.h"
 
+#include <functional>
+
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,6 +17,7 @@
 #include "window/MunicipalityFinder.h"
 #include "window/MunicipalitySearch.h"
 #include "window/Reporter.h"
+#include "window/ResultsPane.h"
 #include "window/SvgArt.h"
 #include "rain/Error.h"
 
@@ -23,6 +26,13 @@ namespace quorvel {
 namespace {
 
 constexpr QRect kClientArea = TwipsRect(0, 0, 14655, 11145);
+constexpr QRect kMapArea = TwipsRect(240, 1800, 14175, 9135);
+// The smallest window: a 1366 x 768 screen holds it with a title bar and a task bar.
+constexpr QSize kSmallestWindow(800, 600);
+// In a window narrower than the default the controls above the map move left
+// by this much, so that the read-out's frame lines up with the map's.
+constexpr int kNarrowShift = TwipsRect(2280 - 240, 0, 0, 0).left();
+constexpr int kSmallestMapHeight = 150;
 
 // One straight frame line, in twips, with its width in pixels.
 struct FrameLine {
@@ -30,11 +40,9 @@ struct FrameLine {
     int width;
 };
 
-// Four rectangular frames: around the map, the coordinate read-out, the tool
-// buttons and the municipality selector.
-constexpr FrameLine kFrameLines[16] = {
-    {240, 1800, 14400, 1800, 4},    {240, 1800, 240, 10920, 4},
-    {240, 10920, 14400, 10920, 5},  {14400, 1800, 14400, 10920, 5},
+// The frames around the coordinate read-out, the tool buttons and the
+// municipality selector. The map's frame follows the map.
+constexpr FrameLine kBandFrameLines[12] = {
     {2280, 480, 5760, 480, 2},      {2280, 480, 2280, 1320, 2},
     {2280, 1320, 5760, 1320, 2},    {5760, 480, 5760, 1320, 2},
     {5880, 480, 9960, 480, 2},      {5880, 480, 5880, 1320, 2},
@@ -43,20 +51,42 @@ constexpr FrameLine kFrameLines[16] = {
     {10080, 1680, 12720, 1680, 2},  {12720, 480, 12720, 1680, 2},
 };
 
-// The window's surface: the frame lines lie under the controls, as drawn lines do.
+// The window's surface: the frame lines lie under the controls, as drawn
+// lines do. Each resize lays the controls out again.
 class FormSurface : public QWidget {
 public:
-    using QWidget::QWidget;
+    FormSurface(QWidget* parent, std::function<void()> relayout) : QWidget(parent), relayout_(std::move(relayout)) {}
+
+    QWidget* map = nullptr;
+    int bandShift = 0;
 
 protected:
+    void resizeEvent(QResizeEvent*) override { relayout_(); }
+
     void paintEvent(QPaintEvent*) override
     {
         QPainter painter(this);
-        for (const FrameLine& line : kFrameLines) {
-            painter.setPen(QPen(palette().color(QPalette::WindowText), line.width, Qt::SolidLine, Qt::SquareCap));
-            painter.drawLine(QPointF(line.x1, line.y1) / kTwipsPerPixel, QPointF(line.x2, line.y2) / kTwipsPerPixel);
+        const QColor ink = palette().color(QPalette::WindowText);
+        const auto line = [&](QPointF from, QPointF to, int width) {
+            painter.setPen(QPen(ink, width, Qt::SolidLine, Qt::SquareCap));
+            painter.drawLine(from, to);
+        };
+        if (map != nullptr) {
+            // Four pixels wide at the top and left, five at the bottom and right.
+            const QRect r = map->geometry();
+            line(r.topLeft(), r.topRight(), 4);
+            line(r.topLeft(), r.bottomLeft(), 4);
+            line(r.bottomLeft(), r.bottomRight(), 5);
+            line(r.topRight(), r.bottomRight(), 5);
         }
+        const QPointF shift(bandShift, 0);
+        for (const FrameLine& frame : kBandFrameLines)
+            line(QPointF(frame.x1, frame.y1) / kTwipsPerPixel - shift,
+                 QPointF(frame.x2, frame.y2) / kTwipsPerPixel - shift, frame.width);
     }
+
+private:
+    std::function<void()> relayout_;
 };
 
 QPixmap Picture(const QString& resource, const QRect& box, const QWidget* on)
@@ -75,10 +105,15 @@ Form1::Form1(MapView& map, QWidget* mapWidget, Reporter& reporter, PointDialogs*
 
     // The window's input is taken away by disabling this surface, never the
     // window itself: a disabled window would disable its dialogs too.
-    content_ = new FormSurface(this);
+    auto* surface = new FormSurface(this, [this] { Relayout(); });
+    content_ = surface;
     content_->setObjectName(QStringLiteral("Form1Content"));
+    // The selector's frame, moved left, and the map's margin beside it.
+    content_->setMinimumSize(TwipsRect(12720 + 240, 0, 0, 0).left() - kNarrowShift,
+                             kMapArea.top() + kSmallestMapHeight + (kClientArea.height() - kMapArea.bottom()));
     setCentralWidget(content_);
-    setFixedSize(kClientArea.size());
+    resize(kClientArea.size());
+    setMinimumSize(kSmallestWindow);
 
     QWidget* map1 = mapWidget;
     if (map1 == nullptr) {
@@ -90,7 +125,9 @@ Form1::Form1(MapView& map, QWidget* mapWidget, Reporter& reporter, PointDialogs*
     }
     map1->setParent(content_);
     map1->setObjectName(QStringLiteral("Map1"));
-    map1->setGeometry(TwipsRect(240, 1800, 14175, 9135));
+    map1->setGeometry(kMapArea);
+    Map1_ = map1;
+    surface->map = map1;
     map_.SetBackColor(Rgb(192, 192, 192));
     map_.SetEventSink(this);
 
@@ -173,6 +210,18 @@ Form1::Form1(MapView& map, QWidget* mapWidget, Reporter& reporter, PointDialogs*
 
     AddLabel("Label8", TwipsRect(13320, 720, 975, 495), QStringLiteral("Quorvel"), smallBoldItalic)
         ->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+
+    for (QWidget* control : content_->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (control != map1)
+            band_.emplace_back(control, control->geometry());
+    for (const char* name : {"Picture1", "Picture2", "Label8", "Label9"})
+        logos_.push_back(content_->findChild<QWidget*>(QLatin1String(name)));
+
+    pane_ = new ResultsPane(reporter_, systemDesktop_, this);
+    addDockWidget(Qt::BottomDockWidgetArea, pane_);
+    pane_->hide();
+    connect(pane_, &ResultsPane::MarksChanged, this, [this] { map_.SetRunMarks(pane_->Marks()); });
+    connect(pane_, &ResultsPane::ZoomRequested, this, &Form1::ZoomToRun);
 }
 
 Form1::~Form1()
@@ -226,6 +275,46 @@ void Form1::Load()
     Combo1_->addItems(names);
     Combo1_->setCurrentIndex(-1);
     finder_->SetNames(names);
+}
+
+void Form1::Relayout()
+{
+    if (Map1_ == nullptr)  // a resize while the window is still being built
+        return;
+    const QSize size = content_->size();
+    const bool narrow = size.width() < kClientArea.width();
+    const int shift = narrow ? kNarrowShift : 0;
+    for (const auto& [control, place] : band_)
+        control->setGeometry(place.translated(-shift, 0));
+    for (QWidget* logo : logos_)
+        logo->setVisible(!narrow);
+    Map1_->setGeometry(kMapArea.left(), kMapArea.top(), size.width() - (kClientArea.width() - kMapArea.width()),
+                       size.height() - (kClientArea.height() - kMapArea.height()));
+    static_cast<FormSurface*>(content_)->bandShift = shift;
+    content_->update();
+}
+
+void Form1::RunCompleted(const PointRunResult& result)
+{
+    pane_->AddRun(result);
+    pane_->show();
+    pane_->raise();
+}
+
+void Form1::SetDesktop(Desktop& desktop)
+{
+    pane_->SetDesktop(desktop);
+}
+
+// The run's cell with its neighbours around it, so the place can be told.
+void Form1::ZoomToRun(const PointRunResult& run)
+{
+    RunAction([&] {
+        constexpr double kAround = 750;
+        const GaussBoagaPoint& centre = run.rain.centre;
+        map_.ZoomToExtents({centre.x - kAround, centre.x + kAround, centre.y - kAround, centre.y + kAround});
+        UpdateDetailView(map_, state_);
+    });
 }
 
 void Form1::SetMainWindowEnabled(bool enabled)

@@ -2,10 +2,12 @@
 
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include <QMainWindow>
 #include <QString>
 
+#include "window/Desktop.h"
 #include "window/MainWindowHost.h"
 #include "window/MainWindowState.h"
 #include "window/ToolGroup.h"
@@ -20,9 +22,14 @@ namespace quorvel {
 
 class MunicipalityCompleter;
 class Reporter;
+class ResultsPane;
 
 // The main window: the map of the region, the navigation and point tools, the
-// coordinate read-out and the municipality selector.
+// coordinate read-out, the municipality selector and the pane of the results.
+//
+// At its default size the window holds its twips layout. Larger, the map takes
+// the room; narrower than the default, the two logos give way and the working
+// controls close up to the left, so none is cut off down to 800 x 600.
 //
 // map is the map the window drives; mapWidget, when given, is the widget that
 // shows it and becomes a child of the window (so the window owns it); without
@@ -49,6 +56,11 @@ public:
     bool MainWindowEnabled() const override;
     QWidget* Window() override { return this; }
     Reporter& Messages() override { return reporter_; }
+    void RunCompleted(const PointRunResult& result) override;
+
+    // The results pane's files and folders open through desktop from now on.
+    void SetDesktop(Desktop& desktop);
+    ResultsPane* Results() const { return pane_; }
 
     void MouseDown(int button, int shift, int x, int y) override;
     void MouseUp(int button, int shift, int x, int y) override;
@@ -70,6 +82,8 @@ private:
     // After a point dialog the map still picks: the pointer and the pressed
     // button say so, whatever the dialog set.
     void ShowPickInForce();
+    void Relayout();
+    void ZoomToRun(const PointRunResult& run);
     // Runs one user action; a failure is told to the user and the program goes on.
     template <typename Action>
     void RunAction(Action&& action);
@@ -89,6 +103,12 @@ private:
     QComboBox* Combo1_ = nullptr;
     ToolGroup tools_;
     MunicipalityCompleter* finder_ = nullptr;
+    QWidget* Map1_ = nullptr;
+    // The controls above the map, at their default places, and the logos among them.
+    std::vector<std::pair<QWidget*, QRect>> band_;
+    std::vector<QWidget*> logos_;
+    SystemDesktop systemDesktop_;
+    ResultsPane* pane_ = nullptr;
 };
 
 }  // namespace quorvel

@@ -7,6 +7,7 @@ namespace quorvel {
 class MapView;
 class Reporter;
 struct MainWindowState;
+struct PointRunResult;
 
 // What the point dialogs may use of the main window.
 class MainWindowHost {
@@ -21,6 +22,8 @@ public:
     // The parent of the dialogs and of their message boxes.
     virtual QWidget* Window() = 0;
     virtual Reporter& Messages() = 0;
+    // A run succeeded: its dialog has closed after "Eseguito!".
+    virtual void RunCompleted(const PointRunResult& result) = 0;
 };
 
 // Opens the two point dialogs, modally: each call returns when its dialog has closed.

@@ -9,9 +9,11 @@
 
 #include <sys/resource.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <vector>
 
 using namespace quorvel;
 
@@ -130,6 +132,50 @@ void BM_FullExtentRedraw(benchmark::State& state)
 }
 BENCHMARK(BM_FullExtentRedraw)
     ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(25)
+    ->ReportAggregatesOnly(true);
+
+// Run marks spread over the region as a long session would leave them: the
+// newest and every tenth strong.
+std::vector<RunMark> ManyRunMarks(const MapExtents& region, int count)
+{
+    std::vector<RunMark> marks;
+    for (int i = 0; i < count; ++i) {
+        const double x = region.xMin + (region.xMax - region.xMin) * ((i * 37) % 101 + 0.5) / 101;
+        const double y = region.yMin + (region.yMax - region.yMin) * ((i * 53) % 97 + 0.5) / 97;
+        const double cx = std::floor(x / 500) * 500 + 250;
+        const double cy = std::floor(y / 500) * 500 + 250;
+        marks.push_back({x, y, {cx - 250, cx + 250, cy - 250, cy + 250}, i == 0 || i % 10 == 0});
+    }
+    return marks;
+}
+
+// The whole widget drawn afresh at full extent, as the user sees it, with
+// state.range(0) run marks over the layers. With 200 marks it must stay within
+// 10 % of the time without any.
+void BM_FullExtentRedrawWithMarks(benchmark::State& state)
+{
+    auto map = LoadMainWindowLayers();
+    ShowEverything(*map);
+    map->ZoomToLayer(0);
+    const QImage bare = map->grab().toImage();
+    map->SetRunMarks(ManyRunMarks(map->GetExtents(), int(state.range(0))));
+    const QImage marked = map->grab().toImage();
+    if (!LoadedWhole(*map) || !Drawn(bare) || (state.range(0) > 0) == (marked == bare)) {
+        state.SkipWithError("the marks are not drawn as asked");
+        return;
+    }
+    for (auto _ : state) {
+        map->SetBackColor(Rgb(192, 192, 192));  // the cached picture is stale
+        benchmark::DoNotOptimize(map->grab());
+    }
+}
+BENCHMARK(BM_FullExtentRedrawWithMarks)
+    ->Unit(benchmark::kMillisecond)
+    ->ArgName("marks")
+    ->Arg(0)
+    ->Arg(200)
     ->Iterations(1)
     ->Repetitions(25)
     ->ReportAggregatesOnly(true);

@@ -27,6 +27,7 @@ public:
     bool enabled = true;
     QWidget window;
     RecordingReporter reporter;
+    std::vector<PointRunResult> completed;
 
     MapView& Map1() override { return map; }
     MainWindowState& State() override { return state; }
@@ -38,6 +39,7 @@ public:
     bool MainWindowEnabled() const override { return enabled; }
     QWidget* Window() override { return &window; }
     Reporter& Messages() override { return reporter; }
+    void RunCompleted(const PointRunResult& result) override { completed.push_back(result); }
 };
 
 // Operations that compute a fixed result and keep what they were given.
@@ -47,16 +49,22 @@ public:
     bool reportExists = false;
     std::vector<GaussBoagaPoint> computed;
     std::vector<std::string> writtenNames;
+    std::optional<Error> registerFailure;
 
-    std::string GetAppFolder() override { return "/apps/quorvel/"; }
+    std::string appFolder = "/apps/quorvel/";
+    PointRain rain = [] {
+        PointRain r;
+        r.cell = {140, 181};
+        r.centre = {2400250, 5100250};
+        return r;
+    }();
+
+    std::string GetAppFolder() override { return appFolder; }
     PointRain ComputePointRain(GaussBoagaPoint point) override
     {
         computed.push_back(point);
         if (computeFailure)
             throw *computeFailure;
-        PointRain rain;
-        rain.cell = {140, 181};
-        rain.centre = {2400250, 5100250};
         return rain;
     }
     GridArea ParameterGridArea() override { return {2310000, 2425000, 5040000, 5170000}; }
@@ -66,6 +74,11 @@ public:
                          float, float, const std::string&, const std::string& name) override
     {
         writtenNames.push_back(name);
+    }
+    void AppendToRegister(const PointRunResult&) override
+    {
+        if (registerFailure)
+            throw *registerFailure;
     }
 };
 

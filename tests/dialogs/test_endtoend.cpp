@@ -1,6 +1,7 @@
 // The point runs in the real program: the main window on the sample region,
 // its GDAL map, the real dialogs, grids and report writer. Each test works in
 // its own copy of the application folder; message boxes are answered here.
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -24,6 +25,7 @@
 #include "dialogs/Form3.h"
 #include "dialogs/PointDialogsImpl.h"
 #include "window/Form1.h"
+#include "window/ResultsPane.h"
 #include "map/MapWidget.h"
 #include "rain/Gev.h"
 #include "rain/Grid.h"
@@ -363,6 +365,21 @@ private slots:
         ExpectWindowGivenBack(kArrow);  // opened without the window: nothing was picking
     }
 
+    // A register that cannot be written is a warning after "Eseguito!": the
+    // report stands and the run reaches the results pane.
+    void unwritableRegisterLeavesTheRunStanding()
+    {
+        fs::create_directory(AppFolder() / "output" / "registro.csv");
+        QVERIFY(!*TypePoint("2400000", "5100000"));
+        ExpectReportOf(2400000, 5100000);
+        QCOMPARE(reporter->messages.size(), 2);
+        QCOMPARE(reporter->messages[0], QStringLiteral("Eseguito!"));
+        QVERIFY2(reporter->messages[1].contains(QString::fromStdString((AppFolder() / "output/registro.csv").string())),
+                 qPrintable(reporter->messages[1]));
+        QCOMPARE(window->Results()->Runs().size(), std::size_t(1));
+        ExpectWindowGivenBack();
+    }
+
     // "No" keeps the old report to the byte and the dialog open; "Sì" replaces it.
     void existingReportIsReplacedOnlyOnYes()
     {
@@ -382,7 +399,11 @@ private slots:
         QCOMPARE(reporter->questions.size(), 1);
         QCOMPARE(reporter->messages, QStringList{"Eseguito!"});
         ExpectReportOf(2450000, 5120000);
-        QCOMPARE(std::distance(fs::directory_iterator(AppFolder() / "output"), fs::directory_iterator()), 1);
+        QCOMPARE(std::distance(fs::directory_iterator(AppFolder() / "output"), fs::directory_iterator()), 2);
+        // The register: its header and the two runs that wrote a report.
+        const std::string lines = FileBytes(AppFolder() / "output" / "registro.csv");
+        QCOMPARE(std::count(lines.begin(), lines.end(), '\n'), 3);
+        QVERIFY(lines.find(",Piogge.xls,2450000,5120000,") != std::string::npos);
     }
 };
 

@@ -264,4 +264,16 @@ void FakeMapView::SetOverlayLabels(const std::vector<OverlayLabel>& labels, doub
     overlayMinWidth = minViewWidth;
 }
 
+void FakeMapView::SetRunMarks(std::vector<RunMark> marks)
+{
+    Record("SetRunMarks", int(marks.size()));
+    runMarks = std::move(marks);
+}
+
+void FakeMapView::ZoomToExtents(const MapExtents& e)
+{
+    Record("ZoomToExtents", e.xMin, e.xMax, e.yMin, e.yMax);
+    extents = e;
+}
+
 }  // namespace quorvel::testing

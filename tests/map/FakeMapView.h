@@ -49,6 +49,8 @@ public:
     int mapCursor = -1;
     bool sendMouseDown = false, sendMouseUp = false, sendMouseMove = false, sendSelectBoxFinal = false;
     std::uint32_t backColor = 0;
+    // The run marks, as last set ("SetRunMarks(<count>)" among the calls).
+    std::vector<RunMark> runMarks;
 
     mutable std::vector<std::string> calls;
     void ClearCalls() { calls.clear(); }
@@ -106,6 +108,8 @@ public:
                   double rotation) override;
     void SetHighlight(int handle, int shape) override;
     void SetOverlayLabels(const std::vector<OverlayLabel>& labels, double minViewWidth) override;
+    void SetRunMarks(std::vector<RunMark> marks) override;
+    void ZoomToExtents(const MapExtents& extents) override;
 
     // Shortest text that reads back as the same double ("50000.001", "0.5").
     static std::string Num(double value);

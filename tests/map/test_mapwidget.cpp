@@ -236,9 +236,12 @@ private slots:
         map.ZoomToShape(0, 0);
         map.AddLabel(0, "x", 0, 50, 50, 1, 0);
         QCOMPARE(map.GetExtents(), view);
-        // A resize keeps showing what was asked for, at the new aspect.
+        // A resize keeps the centre and the scale: a larger map shows more around it.
         map.resize(200, 400);
-        QVERIFY(Near(map.GetExtents().xMin, 0) && Near(map.GetExtents().xMax, 550));
+        const MapExtents resized = map.GetExtents();
+        QVERIFY(Near(resized.xMin + resized.xMax, view.xMin + view.xMax));
+        QVERIFY(Near(resized.yMin + resized.yMax, view.yMin + view.yMax));
+        QVERIFY(Near((resized.xMax - resized.xMin) / 200, (view.xMax - view.xMin) / 300, 1e-9));
     }
 
     void zoomToShapeFitsTheShape()
@@ -494,6 +497,35 @@ private slots:
             QCOMPARE(bar.metres, c.metres);
             QCOMPARE(bar.text, QString(c.text));
             QCOMPARE(LongestBlackRun(map.grab().toImage(), 30), int(std::lround(c.metres / metresPerPixel)));
+        }
+    }
+
+    // 1000 m in 200 pixels: the cell from 250 to 750 m spans pixels 50 to 150.
+    void runMarksSitAtTheCellBounds()
+    {
+        const QColor background(192, 192, 192);
+        for (const bool strong : {true, false}) {
+            MapWidget map;
+            map.resize(200, 200);
+            map.SetBackColor(Rgb(192, 192, 192));
+            map.ZoomToExtents({0, 1000, 0, 1000});
+            map.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&map));
+            const int renders = map.RenderCount();
+            map.SetRunMarks({RunMark{600, 400, {250, 750, 250, 750}, strong}});
+            const QImage image = map.grab().toImage();
+            QCOMPARE(map.RenderCount(), renders);  // the marks go over the cached picture
+            // Each edge, with one pixel across it outwards.
+            for (const auto& [edge, across] : {std::pair{QPoint(50, 100), QPoint(-1, 0)}, {QPoint(150, 100), QPoint(1, 0)},
+                                               {QPoint(100, 50), QPoint(0, -1)}, {QPoint(100, 150), QPoint(0, 1)}}) {
+                bool marked = false;
+                for (int step = -1; step <= 1; ++step)
+                    marked = marked || image.pixelColor(edge + across * step) != background;
+                QVERIFY(marked);
+                QCOMPARE(image.pixelColor(edge + across * 5), background);
+                QCOMPARE(image.pixelColor(edge - across * 5), background);
+            }
+            QVERIFY(image.pixelColor(120, 120) != background);  // the point's dot
         }
     }
 

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cerrno>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,7 +26,8 @@ public:
     std::vector<std::string> messages, questions;
     std::string outputName = "Piogge", east = "2400000", north = "5100000";
     bool answer = true, reportExists = false, safeName = true;
-    std::optional<Error> folderFailure, computeFailure, areaFailure, writeFailure;
+    std::optional<Error> folderFailure, computeFailure, areaFailure, writeFailure, registerFailure;
+    std::vector<PointRunResult> completed;
     std::vector<GaussBoagaPoint> computed;
     std::vector<float> written;  // the twelve numbers of the last write
     std::string writtenFolder, writtenName;
@@ -42,6 +44,11 @@ public:
     void ResetMapPointer() override { Step("ResetMapPointer"); }
     void EnableMainWindow() override { Step("EnableMainWindow"); }
     void CloseDialog() override { Step("CloseDialog"); }
+    void RunCompleted(const PointRunResult& result) override
+    {
+        Step("RunCompleted");
+        completed.push_back(result);
+    }
 
     std::string GetAppFolder() override { return Step("GetAppFolder", "/apps/quorvel/", folderFailure); }
     PointRain ComputePointRain(GaussBoagaPoint point) override
@@ -81,13 +88,16 @@ public:
         writtenName = name;
     }
 
+    void AppendToRegister(const PointRunResult&) override { Step("AppendToRegister", "", registerFailure); }
+
     bool GivenBack() const
     {
         return std::find_first_of(steps.begin(), steps.end(), kGiveBack.begin(), kGiveBack.end()) != steps.end();
     }
 
 private:
-    static inline const std::vector<std::string> kGiveBack = {"CloseDialog", "EnableMainWindow", "ResetMapPointer"};
+    static inline const std::vector<std::string> kGiveBack = {"CloseDialog", "EnableMainWindow", "ResetMapPointer",
+                                                                      "RunCompleted"};
     std::string Step(const char* name, const std::string& value = {}, const std::optional<Error>& failure = {}) const
     {
         steps.push_back(name);
@@ -114,14 +124,33 @@ TEST_P(PointRunTest, StepsInOrderAndTheReportGetsThePointTheCentreA2AndTheQuanti
     run.north = "5100001,5";
     Run(",");
     EXPECT_THAT(run.steps, ElementsAre("OutputName", "GetAppFolder", "EastText", "NorthText", "ComputePointRain",
-                                       "IsSafeOutputName", "ReportExists", "WriteRainReport", "ShowMessage",
-                                       "ResetMapPointer", "EnableMainWindow", "CloseDialog"));
+                                       "IsSafeOutputName", "ReportExists", "WriteRainReport", "AppendToRegister",
+                                       "ShowMessage", "ResetMapPointer", "EnableMainWindow", "CloseDialog",
+                                       "RunCompleted"));
     EXPECT_THAT(run.messages, ElementsAre("Eseguito!"));
     EXPECT_THAT(run.computed, ElementsAre(GaussBoagaPoint{2400000.5f, 5100001.5f}));
     EXPECT_THAT(run.written, ElementsAre(2400000.5f, 5100001.5f, 2400250.0f, 5100250.0f, 0.375f, 24.5f, 33.25f, 39.0f,
                                          45.5f, 53.75f, 60.0f, 66.5f));
     EXPECT_EQ(run.writtenFolder, "/apps/quorvel/");
     EXPECT_EQ(run.writtenName, "  rain.xls ");
+    // The window gets what the report got.
+    ASSERT_EQ(run.completed.size(), 1u);
+    EXPECT_EQ(run.completed[0].point, (GaussBoagaPoint{2400000.5f, 5100001.5f}));
+    EXPECT_EQ(run.completed[0].rain.quantiles.q200, 66.5f);
+    EXPECT_EQ(run.completed[0].appFolder, "/apps/quorvel/");
+    EXPECT_EQ(run.completed[0].outputName, "  rain.xls ");
+}
+
+TEST_P(PointRunTest, UnwritableRegisterIsAWarningAfterTheDoneMessage)
+{
+    run.registerFailure = Error(ErrorKind::PathAccess, "/apps/quorvel/output/registro.csv", SystemDetail(EACCES));
+    Run();
+    ASSERT_EQ(run.messages.size(), 2u);
+    EXPECT_EQ(run.messages[0], "Eseguito!");
+    EXPECT_THAT(run.messages[1], HasSubstr("Il report Piogge.xls è stato scritto"));
+    EXPECT_THAT(run.messages[1], HasSubstr("/apps/quorvel/output/registro.csv"));
+    EXPECT_THAT(run.messages[1], HasSubstr(SystemDetail(EACCES).italian));
+    EXPECT_EQ(run.steps.back(), "RunCompleted");
 }
 
 TEST_P(PointRunTest, ExistingReportIsReplacedOnlyWhenTheUserSaysSo)

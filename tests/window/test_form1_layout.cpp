@@ -1,4 +1,6 @@
 #include <QLabel>
+#include <QMap>
+#include <QSet>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -11,6 +13,26 @@
 
 using namespace quorvel;
 using namespace quorvel::testing;
+
+// The controls shown above the map, by name, with their places.
+static QMap<QString, QRect> ShownControls(QWidget* surface)
+{
+    QMap<QString, QRect> shown;
+    for (QWidget* control : surface->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (control->isVisible() && control->objectName() != QStringLiteral("Map1"))
+            shown.insert(control->objectName(), control->geometry());
+    return shown;
+}
+
+static QSet<QString> Overlaps(const QMap<QString, QRect>& controls)
+{
+    QSet<QString> pairs;
+    for (auto a = controls.begin(); a != controls.end(); ++a)
+        for (auto b = std::next(a); b != controls.end(); ++b)
+            if (a.value().intersects(b.value()))
+                pairs.insert(a.key() + u'+' + b.key());
+    return pairs;
+}
 
 class TestForm1Layout : public QObject {
     Q_OBJECT
@@ -26,8 +48,10 @@ private slots:
         form_->show();
         QVERIFY(QTest::qWaitForWindowExposed(form_));
         QCOMPARE(form_->windowTitle(), QStringLiteral("Quorvel 2.0"));
-        QCOMPARE(form_->minimumSize(), QSize(977, 743));
-        QCOMPARE(form_->maximumSize(), QSize(977, 743));
+        // It opens at the size of its layout, and the user may resize it.
+        QCOMPARE(form_->size(), QSize(977, 743));
+        QCOMPARE(form_->minimumSize(), QSize(800, 600));
+        QVERIFY(form_->maximumWidth() > 1600 && form_->maximumHeight() > 1000);
         QVERIFY(!form_->windowIcon().isNull());
     }
 
@@ -77,6 +101,44 @@ private slots:
             QTEST(control->font().bold(), "bold");
             QTEST(control->font().italic(), "italic");
         }
+    }
+
+    void resized_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("smallest, 800 x 600") << QSize(800, 600);
+        QTest::newRow("large, 1600 x 1000") << QSize(1600, 1000);
+    }
+    void resized()
+    {
+        QFETCH(QSize, size);
+        QWidget* surface = form_->centralWidget();
+        // Each logo touches its caption by a pixel in the layout itself; nothing else may overlap.
+        const QSet<QString> designed = Overlaps(ShownControls(surface));
+        const QMap<QString, QRect> before = ShownControls(surface);
+        form_->resize(size);
+        QTRY_COMPARE(surface->size(), size);
+        const QMap<QString, QRect> shown = ShownControls(surface);
+        const QRect map = surface->findChild<QWidget*>(QStringLiteral("Map1"))->geometry();
+        QCOMPARE(map, QRect(16, 120, size.width() - 32, size.height() - 134));
+        for (const char* name : {"Label1", "Label2", "CmdPan", "CmdZoomIn", "CmdZoomOut", "Command3", "Command1",
+                                 "Command2", "Combo1", "Command4"})
+            QVERIFY2(shown.contains(QLatin1String(name)), name);
+        for (auto control = shown.begin(); control != shown.end(); ++control) {
+            QVERIFY2(surface->rect().contains(control.value()), qPrintable(control.key()));
+            QVERIFY2(!control.value().intersects(map), qPrintable(control.key()));
+            // A larger window keeps the controls in their places.
+            if (size.width() > 977)
+                QCOMPARE(control.value(), before.value(control.key()));
+        }
+        QVERIFY(designed.contains(Overlaps(shown)));
+        // The frame lines follow: the map's right and bottom edges, and the read-out's left one.
+        const QImage image = surface->grab().toImage();
+        QVERIFY(image.pixelColor(map.right() + 2, map.center().y()).lightness() < 60);
+        QVERIFY(image.pixelColor(map.center().x(), map.bottom() + 2).lightness() < 60);
+        QVERIFY(image.pixelColor(shown.value(QStringLiteral("Label5")).left() - 8, 40).lightness() < 60);
+        form_->resize(977, 743);
+        QTRY_COMPARE(surface->size(), QSize(977, 743));
     }
 
     void messageBoxes_data()

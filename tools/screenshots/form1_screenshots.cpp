@@ -1,11 +1,17 @@
 // Saves pictures of the main window on the sample region, for a person to look
 // at: at full extent, just after the search for one municipality, then over it
-// at view widths of about 40 km, 8 km and 4 km, and last with the zoom tool
-// pressed and the municipality finder offering names. Run in the application
-// folder; the pictures go to the folder given as the first argument, the
-// municipality is the list entry given as the second (109 by default, a town
-// in the plain).
+// at view widths of about 40 km, 8 km and 4 km, with the zoom tool pressed and
+// the municipality finder offering names, and last with the results of three
+// points in three districts, two of them selected, zoomed so their cells show,
+// then at 800 x 600. Run in the application folder; the pictures go to the
+// folder given as the first argument, the municipality is the list entry given
+// as the second (109 by default, a town in the plain).
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <limits>
+#include <optional>
+#include <vector>
 
 #include <QApplication>
 #include <QComboBox>
@@ -13,13 +19,17 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QScreen>
 #include <QTest>
 #include <QToolButton>
 
+#include "window/DetailView.h"
 #include "window/Form1.h"
+#include "window/ResultsPane.h"
 #include "map/MapWidget.h"
 #include "rain/Error.h"
+#include "rain/PointRain.h"
 #include "tests/window/RecordingReporter.h"
 
 using namespace quorvel;
@@ -85,6 +95,94 @@ bool Save(Form1& form, const QString& folder, const QString& name, bool screen =
     return true;
 }
 
+// Three computed points of three different districts, as close together as
+// the districts allow, so one view shows all three cells. Empty when the
+// region has fewer than three districts with computable points.
+std::vector<PointRunResult> RunsInThreeDistricts(MapView& map, const std::string& appFolder)
+{
+    const ParameterGrids grids = ParameterGrids::Load();
+    ShapefileLayer* districts = map.GetLayerObject(5);
+    const MapExtents region = map.GetExtents();
+    struct Sample {
+        int district;
+        PointRain rain;
+        GaussBoagaPoint point;
+    };
+    std::vector<Sample> samples;
+    // Off the 500 m lines, so each point lies inside its cell.
+    constexpr double kStep = 1500;
+    for (double y = region.yMin + 613; y < region.yMax; y += kStep)
+        for (double x = region.xMin + 587; x < region.xMax; x += kStep)
+            for (int d = 0; districts && d < districts->ShapeCount(); ++d)
+                if (districts->ShapeContainsPoint(d, x, y)) {
+                    try {
+                        const GaussBoagaPoint point{float(std::round(x)), float(std::round(y))};
+                        samples.push_back({d, ComputePointRain(point, grids), point});
+                    } catch (const Error&) {
+                    }
+                    break;
+                }
+    double best = std::numeric_limits<double>::infinity();
+    std::vector<PointRunResult> runs;
+    for (const Sample& a : samples) {
+        // The nearest sample of every other district.
+        std::vector<std::pair<double, const Sample*>> nearest;
+        for (int d = 0; d < 4; ++d) {
+            if (d == a.district)
+                continue;
+            std::pair<double, const Sample*> found{std::numeric_limits<double>::infinity(), nullptr};
+            for (const Sample& b : samples)
+                if (b.district == d)
+                    found = std::min(found, {std::hypot(b.point.x - a.point.x, b.point.y - a.point.y), &b});
+            if (found.second)
+                nearest.push_back(found);
+        }
+        if (nearest.size() < 2)
+            continue;
+        std::sort(nearest.begin(), nearest.end());
+        if (nearest[1].first >= best)
+            continue;
+        best = nearest[1].first;
+        runs.clear();
+        for (const Sample* s : {&a, nearest[0].second, nearest[1].second})
+            runs.push_back({s->point, s->rain, appFolder, "Punto_" + std::string(kDistrictCodes[s->district])});
+    }
+    return runs;
+}
+
+bool SaveResults(Form1& form, MapWidget& map, const QString& folder)
+{
+    form.findChild<QComboBox*>(QStringLiteral("Combo1"))->clearEditText();
+    form.findChild<QToolButton*>(QStringLiteral("Command3"))->click();
+    const std::vector<PointRunResult> runs = RunsInThreeDistricts(map, QDir::currentPath().toStdString() + "/");
+    if (runs.size() != 3) {
+        std::fprintf(stderr, "no three districts with computable points\n");
+        return false;
+    }
+    MapExtents around{std::numeric_limits<double>::max(), std::numeric_limits<double>::lowest(),
+                      std::numeric_limits<double>::max(), std::numeric_limits<double>::lowest()};
+    for (const PointRunResult& run : runs) {
+        form.RunCompleted(run);
+        around = {std::min(around.xMin, run.rain.centre.x - 1000.0), std::max(around.xMax, run.rain.centre.x + 1000.0),
+                  std::min(around.yMin, run.rain.centre.y - 1000.0), std::max(around.yMax, run.rain.centre.y + 1000.0)};
+    }
+    form.resize(1280, 960);
+    QTest::qWait(50);
+    QTableWidget* table = form.Results()->Table();
+    table->clearSelection();
+    for (const int row : {0, 2})
+        table->selectionModel()->select(table->model()->index(row, 0),
+                                        QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    map.ZoomToExtents(around);
+    UpdateDetailView(map, form.State());
+    std::printf("three runs, view %.0f m wide, district %s\n", Width(map), qPrintable(form.State().distretto));
+    if (!Save(form, folder, QStringLiteral("main-results.png")))
+        return false;
+    // The smallest window: the logos give way, the working controls stay whole.
+    form.resize(800, 600);
+    return Save(form, folder, QStringLiteral("main-800x600.png"));
+}
+
 }  // namespace
 
 int main(int argc, char* argv[])
@@ -131,6 +229,7 @@ int main(int argc, char* argv[])
     combo->lineEdit()->setFocus();
     QTest::keyClicks(combo->lineEdit(), name.mid(name.size() / 2 - 1, 3).toUpper());
     ok = ok && Save(form, folder, QStringLiteral("main-finder.png"), true);
+    ok = SaveResults(form, *map, folder) && ok;
     for (const QString& message : reporter.messages) {
         std::fprintf(stderr, "%s\n", qPrintable(message));
         ok = false;

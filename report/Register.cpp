@@ -1,0 +1,238 @@
+#include "report/Register.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <glib.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+
+#include "rain/Error.h"
+#include "rain/FileDescriptor.h"
+#include "report/CsvText.h"
+#include "report/Report.h"
+
+namespace quorvel {
+
+namespace {
+
+// One write of the whole text: a second write could let another program's
+// line in between.
+void WriteOnce(int fd, const std::string& text, const std::string& path)
+{
+    ssize_t written;
+    do {
+        written = ::write(fd, text.data(), text.size());
+    } while (written < 0 && errno == EINTR);
+    if (written < 0)
+        throw SystemError(path);
+    if (std::size_t(written) != text.size())
+        throw Error(ErrorKind::PathAccess, path, {"incomplete write", "scrittura incompleta"});
+    if (::fsync(fd) != 0)
+        throw SystemError(path);
+}
+
+// The register appears under its name already holding the header: it is
+// written beside it and linked in, which fails harmlessly when another
+// program was first.
+void CreateRegister(const std::string& path)
+{
+    const std::string temporary = path + "." + std::to_string(::getpid()) + ".new";
+    {
+        FileDescriptor fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+        if (fd.get() < 0)
+            throw SystemError(path);
+        try {
+            WriteOnce(fd.get(), RegisterHeader(), path);
+        } catch (const Error&) {
+            ::unlink(temporary.c_str());
+            throw;
+        }
+    }
+    const int linked = ::link(temporary.c_str(), path.c_str());
+    const int code = errno;
+    ::unlink(temporary.c_str());
+    if (linked == 0 || code == EEXIST)
+        return;
+    if (code != EPERM && code != EOPNOTSUPP)
+        throw SystemError(path, code);
+    // A file system without hard links: the header goes first into a file
+    // only this program can have created.
+    const FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (fd.get() < 0 && errno == EEXIST)
+        return;
+    if (fd.get() < 0)
+        throw SystemError(path);
+    WriteOnce(fd.get(), RegisterHeader(), path);
+}
+
+int OpenForAppending(const std::string& path)
+{
+    return ::open(path.c_str(), O_RDWR | O_APPEND | O_CLOEXEC);
+}
+
+// A register edited by hand may lack its last line feed: the new line must
+// not run on from that line.
+bool EndsInLineFeed(int fd)
+{
+    struct stat info {};
+    char last = '\n';
+    return ::fstat(fd, &info) != 0 || info.st_size == 0 || ::pread(fd, &last, 1, info.st_size - 1) != 1 ||
+           last == '\n';
+}
+
+std::string Hex(const GChecksum* checksum)
+{
+    return g_checksum_get_string(const_cast<GChecksum*>(checksum));
+}
+
+}  // namespace
+
+std::string RegisterHeader()
+{
+    return "data_ora,versione,utente,report,E,N,riga,colonna,centro_E,centro_N,a2,a1,cv,"
+           "q2,q5,q10,q20,q50,q100,q200,sha256_a2,sha256_a1,sha256_cv,sha256_modello\n";
+}
+
+std::string RegisterLine(const RegisterEntry& entry)
+{
+    std::string line;
+    for (const std::string* text : {&entry.time, &entry.version, &entry.user, &entry.reportFile}) {
+        AppendField(line, *text);
+        line += ',';
+    }
+    const PointRain& rain = entry.rain;
+    for (const float value : {entry.point.x, entry.point.y}) {
+        AppendSingle(line, value);
+        line += ',';
+    }
+    AppendInteger(line, rain.cell.row);
+    line += ',';
+    AppendInteger(line, rain.cell.column);
+    line += ',';
+    for (const float value : {rain.centre.x, rain.centre.y, rain.a2, rain.a1, rain.cv}) {
+        AppendSingle(line, value);
+        line += ',';
+    }
+    for (const float value : rain.quantiles.InOrder()) {
+        AppendSingle(line, value);
+        line += ',';
+    }
+    for (std::size_t i = 0; i < entry.digests.size(); ++i) {
+        AppendField(line, entry.digests[i]);
+        line += i + 1 < entry.digests.size() ? ',' : '\n';
+    }
+    return line;
+}
+
+std::string RegisterPath(const std::string& appFolder)
+{
+    return appFolder + kOutputFolder + kRegisterName;
+}
+
+void AppendRegisterLine(const std::string& path, const std::string& line)
+{
+    int fd = OpenForAppending(path);
+    if (fd < 0 && errno == ENOENT) {
+        CreateRegister(path);
+        fd = OpenForAppending(path);
+    }
+    const FileDescriptor file(fd);
+    if (file.get() < 0)
+        throw SystemError(path);
+    // Another program's write may be under way while the last byte is read:
+    // the lock makes the look and the write one step for every Quorvel.
+    int locked;
+    do {
+        locked = ::flock(file.get(), LOCK_EX);
+    } while (locked != 0 && errno == EINTR);
+    if (locked != 0)
+        throw SystemError(path);
+    WriteOnce(file.get(), EndsInLineFeed(file.get()) ? line : "\n" + line, path);
+}
+
+std::string LocalTimeText(std::time_t when)
+{
+    std::tm local{};
+    if (::localtime_r(&when, &local) == nullptr)
+        throw Error(ErrorKind::Overflow, {}, {"time beyond the calendar", "data fuori dal calendario"});
+    char text[40];
+    const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+    const long offset = local.tm_gmtoff / 60;
+    const long minutes = offset < 0 ? -offset : offset;
+    std::snprintf(text + length, sizeof text - length, "%c%02ld:%02ld", offset < 0 ? '-' : '+',
+                  minutes / 60, minutes % 60);
+    return text;
+}
+
+std::string LoginName()
+{
+    passwd entry{};
+    passwd* found = nullptr;
+    char buffer[4096];
+    if (::getpwuid_r(::getuid(), &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr)
+        return found->pw_name;
+    if (const char* login = ::getlogin())
+        return login;
+    return std::to_string(::getuid());
+}
+
+const char* ProgramVersion()
+{
+    return QUORVEL_VERSION;
+}
+
+const std::string& FileDigests::Sha256(const std::string& path)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0)
+        throw SystemError(path);
+    if (const auto known = known_.find(path);
+        known != known_.end() && known->second.size == info.st_size &&
+        known->second.modified.tv_sec == info.st_mtim.tv_sec &&
+        known->second.modified.tv_nsec == info.st_mtim.tv_nsec)
+        return known->second.digest;
+
+    const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0)
+        throw SystemError(path);
+    const std::unique_ptr<GChecksum, void (*)(GChecksum*)> checksum(g_checksum_new(G_CHECKSUM_SHA256),
+                                                                    g_checksum_free);
+    unsigned char buffer[1 << 16];
+    for (;;) {
+        const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            throw SystemError(path);
+        if (got == 0)
+            break;
+        g_checksum_update(checksum.get(), buffer, got);
+    }
+    // The size and time from before the reading: a change while reading shows next time.
+    Known& known = known_[path];
+    known = {info.st_size, info.st_mtim, Hex(checksum.get())};
+    return known.digest;
+}
+
+void RegisterRun(const PointRunResult& run, FileDigests& digests)
+{
+    RegisterEntry entry;
+    entry.time = LocalTimeText(std::time(nullptr));
+    entry.version = ProgramVersion();
+    entry.user = LoginName();
+    entry.reportFile = run.outputName + kOutputExtension;
+    entry.point = run.point;
+    entry.rain = run.rain;
+    const char* files[] = {kA2Raster, kA1Raster, kCvRaster, kTemplatePath};
+    for (std::size_t i = 0; i < entry.digests.size(); ++i)
+        entry.digests[i] = digests.Sha256(run.appFolder + files[i]);
+    AppendRegisterLine(RegisterPath(run.appFolder), RegisterLine(entry));
+}
+
+}  // namespace quorvel

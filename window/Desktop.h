@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+namespace quorvel {
+
+// What the window asks of the desktop beyond its own controls: other programs
+// open files and folders, and the user chooses where a file goes. Tests stand
+// in for it so that no real program opens.
+class Desktop {
+public:
+    virtual ~Desktop() = default;
+    // Opens the file or folder with the program the desktop chooses; false when none could.
+    virtual bool Open(const QString& path) = 0;
+    // The file the user chose to save into, or empty when they gave up.
+    virtual QString SaveFileName(QWidget* parent, const QString& caption, const QString& suggested,
+                                 const QString& filter) = 0;
+};
+
+class SystemDesktop : public Desktop {
+public:
+    bool Open(const QString& path) override;
+    QString SaveFileName(QWidget* parent, const QString& caption, const QString& suggested,
+                         const QString& filter) override;
+};
+
+}  // namespace quorvel
