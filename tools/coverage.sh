@@ -30,7 +30,7 @@ for folder in rain report batch; do
     tracefiles+=(--add-tracefile "$build/coverage-$folder.json")
 done
 echo "== rain/ report/ batch/"
-gcovr "${common[@]}" "${tracefiles[@]}" --print-summary -o /dev/null | grep -E '^(lines|branches):'
+gcovr "${common[@]}" "${tracefiles[@]}" --print-summary -o "$build/coverage.txt" | grep -E '^(lines|branches):'
 if [[ "${1:-}" == "--html" ]]; then
     gcovr "${common[@]}" "${tracefiles[@]}" --html-details -o "$build/coverage.html"
     echo "written $build/coverage.html"
