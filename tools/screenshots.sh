@@ -18,4 +18,4 @@ cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" --target form1_screenshots sample_region -j2 >/dev/null
 
 cd "$build/app"
-QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} "$build/tests/window/form1_screenshots" "$out" "$entry"
+QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} "$build/tools/screenshots/form1_screenshots" "$out" "$entry"

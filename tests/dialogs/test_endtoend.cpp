@@ -8,6 +8,8 @@
 #include <functional>
 #include <memory>
 
+#include <unistd.h>
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLabel>
@@ -18,8 +20,6 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QtTest>
-
-#include <unistd.h>
 
 #include "dialogs/Form2.h"
 #include "dialogs/Form3.h"
@@ -37,8 +37,6 @@ namespace fs = std::filesystem;
 namespace quorvel::testing {
 
 namespace {
-
-const QString kCoordinateText = QString::fromUtf8(kCoordinateMessage);
 
 // The report's twelve cells, C6 ... H13, as python3-xlrd reads them.
 QList<double> ReportCells(const fs::path& file)
@@ -94,7 +92,7 @@ private:
     std::unique_ptr<Form1> window;
 
     fs::path AppFolder() const { return fs::path(folder->path().toStdString()); }
-    fs::path Report(const std::string& name = "Piogge") const { return AppFolder() / "output" / (name + ".xls"); }
+    fs::path Report() const { return AppFolder() / "output" / "Piogge.xls"; }
 
     // Runs action on the modal dialog as soon as it is open, then closes it
     // with "Annullare" if the action left it open, so that the step that
@@ -121,17 +119,13 @@ private:
     QToolButton* Button(const char* name) const { return window->findChild<QToolButton*>(name); }
 
     // "Digitare le coordinate del punto", then the entries and "Elaborazione".
-    std::shared_ptr<bool> TypePoint(const QString& east, const QString& north, const QString& name = "Piogge",
-                                    std::function<void(Form3&)> check = {})
+    std::shared_ptr<bool> TypePoint(const QString& east, const QString& north)
     {
         auto leftOpen = WhenDialogOpens([=](PointDialog& dialog) {
             auto& form3 = dynamic_cast<Form3&>(dialog);
             QTest::keyClicks(form3.Text1, east);
             QTest::keyClicks(form3.Text2, north);
-            form3.Text3->setText(name);
             QTest::mouseClick(form3.Command1, Qt::LeftButton);
-            if (check)
-                check(form3);
         });
         QTest::mouseClick(Button("Command2"), Qt::LeftButton);
         return leftOpen;
@@ -146,10 +140,10 @@ private:
         return leftOpen;
     }
 
-    void ExpectReportOf(float east, float north, const std::string& name = "Piogge")
+    void ExpectReportOf(float east, float north)
     {
-        QVERIFY2(fs::exists(Report(name)), Report(name).c_str());
-        QCOMPARE(ReportCells(Report(name)), ExpectedCells(east, north));
+        QVERIFY2(fs::exists(Report()), Report().c_str());
+        QCOMPARE(ReportCells(Report()), ExpectedCells(east, north));
     }
 
     // Enabled, and still picking when a pick or the typing button opened the
@@ -171,12 +165,13 @@ private:
             opened = qobject_cast<Form2*>(&dialog) != nullptr;
             QTest::mouseClick(dialog.Command2, Qt::LeftButton);
         });
-        QTest::mouseClick(map, Qt::LeftButton, {}, QPoint(map->width() / 2, map->height() / 2));
+        QTest::mouseClick(map, Qt::LeftButton, {}, Centre());
         QVERIFY(opened);
         QVERIFY(!*leftOpen);
     }
 
     bool OutputEmpty() const { return fs::is_empty(AppFolder() / "output"); }
+    QPoint Centre() const { return QPoint(map->width() / 2, map->height() / 2); }
 
 private slots:
     void initTestCase() { previous = fs::current_path(); }
@@ -252,48 +247,28 @@ private slots:
         ExpectWindowGivenBack();
     }
 
-    // Each bad entry gets the coordinate message and keeps the dialog as typed.
+    // A bad typed point gets the coordinate message, and below it what is
+    // wrong, told from the grid's area as its headers give it.
     void badTypedPointKeepsTheDialog_data()
     {
         QTest::addColumn<QString>("east");
-        QTest::addColumn<QString>("north");
         QTest::addColumn<bool>("breakGrid");
         QTest::addColumn<QString>("fault");  // the line under the coordinate message
-        QTest::newRow("empty east") << "" << "5100000" << false
-                                    << "Casella E vuota: inserire la coordinata Est in metri.";
-        QTest::newRow("empty north") << "2400000" << "" << false
-                                     << "Casella N vuota: inserire la coordinata Nord in metri.";
         // The sample grids have 361 columns.
-        QTest::newRow("east of the grid") << "2490500" << "5100000" << false
+        QTest::newRow("east of the grid") << "2490500" << false
                                           << "Casella E: 2490500 è fuori dalla griglia (Est da 2310000 a 2490500 m).";
-        QTest::newRow("north of the grid") << "2400000" << "5170000" << false
-                                           << "Casella N: 5170000 è fuori dalla griglia (Nord da 5040000 a 5170000 m).";
-        QTest::newRow("exchanged") << "5100000" << "2400000" << false
-                                   << "I valori di E e N sembrano scambiati: Est va da 2310000 a 2490500 m, "
-                                      "Nord da 5040000 a 5170000 m.";
-        QTest::newRow("sea without data") << "2480000" << "5045000" << false << "";
-        QTest::newRow("broken grid") << "2400000" << "5100000" << true << "";
+        QTest::newRow("broken grid") << "2400000" << true << "";
     }
     void badTypedPointKeepsTheDialog()
     {
         QFETCH(QString, east);
-        QFETCH(QString, north);
         QFETCH(bool, breakGrid);
         QFETCH(QString, fault);
         if (breakGrid)
             fs::resize_file(AppFolder() / kCvRaster, 1000);
-
-        QString typedEast, typedNorth, typedName;
-        auto leftOpen = TypePoint(east, north, "Piogge", [&](Form3& form3) {
-            typedEast = form3.Text1->text();
-            typedNorth = form3.Text2->text();
-            typedName = form3.Text3->text();
-        });
-        QVERIFY(*leftOpen);
-        QCOMPARE(reporter->messages, QStringList{fault.isEmpty() ? kCoordinateText : kCoordinateText + "\n" + fault});
-        QCOMPARE(typedEast, east);
-        QCOMPARE(typedNorth, north);
-        QCOMPARE(typedName, QString("Piogge"));
+        QVERIFY(*TypePoint(east, "5100000"));
+        const QString message = QString::fromUtf8(kCoordinateMessage);
+        QCOMPARE(reporter->messages, QStringList{fault.isEmpty() ? message : message + "\n" + fault});
         QVERIFY(OutputEmpty());
         ExpectWindowGivenBack();
     }
@@ -345,7 +320,7 @@ private slots:
             fs::remove(AppFolder() / "Quorvel");
 
         bool stillDisabled = false;
-        auto leftOpen = PickPoint(QPoint(map->width() / 2, map->height() / 2), [&](Form2& form2) {
+        auto leftOpen = PickPoint(Centre(), [&](Form2& form2) {
             QTest::mouseClick(form2.Command1, Qt::LeftButton);
             stillDisabled = !window->MainWindowEnabled();
         });
@@ -388,61 +363,6 @@ private slots:
         QVERIFY2(reporter->messages[0].startsWith(message), qPrintable(reporter->messages[0]));
         QVERIFY(OutputEmpty());
         ExpectWindowGivenBack(kArrow);  // opened without the window: nothing was picking
-    }
-
-    void cancelWritesNothing_data()
-    {
-        QTest::addColumn<bool>("picked");
-        QTest::newRow("Form2") << true;
-        QTest::newRow("Form3") << false;
-    }
-    void cancelWritesNothing()
-    {
-        QFETCH(bool, picked);
-        auto cancel = [](PointDialog& dialog) { QTest::mouseClick(dialog.Command2, Qt::LeftButton); };
-        std::shared_ptr<bool> leftOpen;
-        if (picked) {
-            leftOpen = PickPoint(QPoint(map->width() / 2, map->height() / 2), cancel);
-        } else {
-            leftOpen = WhenDialogOpens(cancel);
-            QTest::mouseClick(Button("Command2"), Qt::LeftButton);
-        }
-        QVERIFY(!*leftOpen);
-        QVERIFY(reporter->messages.isEmpty());
-        QVERIFY(OutputEmpty());
-        ExpectWindowGivenBack();
-        QCOMPARE(map->CursorMode(), int(kNoTool));
-        ExpectMapStillArmed();
-    }
-
-    // An unsafe name is refused and nothing lands outside the output folder; a
-    // blank one would hide the report as ".xls", and asks for a name.
-    void unsafeOrBlankNameIsRefused_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("leaves the folder") << "../Piogge" << "Nome del file di output non valido";
-        QTest::newRow("empty") << "" << "Inserire il nome del file di output.";
-        QTest::newRow("spaces") << "   " << "Inserire il nome del file di output.";
-    }
-    void unsafeOrBlankNameIsRefused()
-    {
-        QFETCH(QString, name);
-        QFETCH(QString, message);
-        for (const bool picked : {false, true}) {
-            reporter->messages.clear();
-            auto leftOpen = picked ? PickPoint(QPoint(map->width() / 2, map->height() / 2),
-                                               [&](Form2& form2) {
-                                                   form2.Text1->setText(name);
-                                                   QTest::mouseClick(form2.Command1, Qt::LeftButton);
-                                               })
-                                   : TypePoint("2400000", "5100000", name);
-            QVERIFY(*leftOpen);
-            QCOMPARE(reporter->messages.size(), 1);
-            QVERIFY2(reporter->messages[0].startsWith(message), qPrintable(reporter->messages[0]));
-            QVERIFY(!fs::exists(AppFolder() / "Piogge.xls"));
-            QVERIFY(OutputEmpty());
-        }
     }
 
     // A register that cannot be written is a warning after "Eseguito!": the

@@ -5,22 +5,13 @@
 
 namespace quorvel::testing {
 
-namespace {
-
-std::string OnOff(bool on)
-{
-    return on ? "true" : "false";
-}
-
-}  // namespace
-
 class FakeShapefile : public ShapefileLayer {
 public:
     explicit FakeShapefile(FakeMapView& map) : map_(map) {}
 
     bool OpenShapefile(const std::string& name) override
     {
-        map_.Record("OpenShapefile(" + name + ")");
+        map_.Record("OpenShapefile", name);
         name_ = name;
         const auto found = map_.shapefiles.find(name);
         shapes_ = found == map_.shapefiles.end() ? std::vector<FakeShape>{} : found->second;
@@ -29,12 +20,12 @@ public:
     }
     int ShapeCount() const override
     {
-        map_.Record("ShapeCount(" + name_ + ")");
+        map_.Record("ShapeCount", name_);
         return static_cast<int>(shapes_.size());
     }
     std::string CellValue(int field, int shape) const override
     {
-        map_.Record("CellValue(" + name_ + "," + std::to_string(field) + "," + std::to_string(shape) + ")");
+        map_.Record("CellValue", name_, field, shape);
         const FakeShape* s = Shape(shape);
         if (s == nullptr || field < 0 || field >= static_cast<int>(s->fields.size()))
             return {};
@@ -42,14 +33,13 @@ public:
     }
     MapExtents ShapeExtents(int shape) const override
     {
-        map_.Record("ShapeExtents(" + name_ + "," + std::to_string(shape) + ")");
+        map_.Record("ShapeExtents", name_, shape);
         const FakeShape* s = Shape(shape);
         return s == nullptr ? MapExtents{} : s->extents;
     }
     bool ShapeContainsPoint(int shape, double x, double y) const override
     {
-        map_.Record("ShapeContainsPoint(" + name_ + "," + std::to_string(shape) + "," + FakeMapView::Num(x) + "," +
-                    FakeMapView::Num(y) + ")");
+        map_.Record("ShapeContainsPoint", name_, shape, x, y);
         const FakeShape* s = Shape(shape);
         if (s == nullptr)
             return false;
@@ -79,7 +69,7 @@ public:
 
     bool OpenImage(const std::string& name, int fileType, bool inMemory) override
     {
-        map_.Record("OpenImage(" + name + "," + std::to_string(fileType) + "," + OnOff(inMemory) + ")");
+        map_.Record("OpenImage", name, fileType, inMemory);
         name_ = name;
         open_ = std::find(map_.images.begin(), map_.images.end(), name) != map_.images.end();
         return open_;
@@ -189,67 +179,14 @@ void FakeMapView::RaiseMouseLeave()
 
 std::unique_ptr<ShapefileLayer> FakeMapView::NewShapefile()
 {
-    Record("NewShapefile()");
+    Record("NewShapefile");
     return std::make_unique<FakeShapefile>(*this);
 }
 
 std::unique_ptr<ImageLayer> FakeMapView::NewImage()
 {
-    Record("NewImage()");
+    Record("NewImage");
     return std::make_unique<FakeImage>(*this);
-}
-
-void FakeMapView::SetEventSink(MapEvents* sink)
-{
-    sink_ = sink;
-}
-
-void FakeMapView::SetCursorMode(int mode)
-{
-    Record("SetCursorMode(" + std::to_string(mode) + ")");
-    cursorMode = mode;
-}
-
-void FakeMapView::SetMapCursor(int pointer)
-{
-    Record("SetMapCursor(" + std::to_string(pointer) + ")");
-    mapCursor = pointer;
-}
-
-void FakeMapView::SetSendMouseDown(bool on)
-{
-    Record("SetSendMouseDown(" + OnOff(on) + ")");
-    sendMouseDown = on;
-}
-
-void FakeMapView::SetSendMouseUp(bool on)
-{
-    Record("SetSendMouseUp(" + OnOff(on) + ")");
-    sendMouseUp = on;
-}
-
-void FakeMapView::SetSendMouseMove(bool on)
-{
-    Record("SetSendMouseMove(" + OnOff(on) + ")");
-    sendMouseMove = on;
-}
-
-void FakeMapView::SetSendSelectBoxFinal(bool on)
-{
-    Record("SetSendSelectBoxFinal(" + OnOff(on) + ")");
-    sendSelectBoxFinal = on;
-}
-
-void FakeMapView::SetBackColor(std::uint32_t rgb)
-{
-    Record("SetBackColor(" + std::to_string(rgb) + ")");
-    backColor = rgb;
-}
-
-MapExtents FakeMapView::GetExtents() const
-{
-    Record("GetExtents()");
-    return extents;
 }
 
 int FakeMapView::AddLayer(std::unique_ptr<MapLayer> layer, bool visible)
@@ -261,7 +198,7 @@ int FakeMapView::AddLayer(std::unique_ptr<MapLayer> layer, bool visible)
         entry->description = "image:" + image->Name();
     else
         entry->description = "other";
-    Record("AddLayer(" + entry->description + "," + (visible ? "visible" : "hidden") + ")");
+    Record("AddLayer", entry->description, std::string(visible ? "visible" : "hidden"));
     entry->visible = visible;
     entry->object = std::move(layer);
 
@@ -277,7 +214,7 @@ int FakeMapView::AddLayer(std::unique_ptr<MapLayer> layer, bool visible)
 
 void FakeMapView::RemoveLayer(int handle)
 {
-    Record("RemoveLayer(" + std::to_string(handle) + ")");
+    Record("RemoveLayer", handle);
     if (FindLayer(handle) == nullptr)
         return;
     layers_[handle].reset();
@@ -286,7 +223,7 @@ void FakeMapView::RemoveLayer(int handle)
 
 void FakeMapView::ZoomToLayer(int handle)
 {
-    Record("ZoomToLayer(" + std::to_string(handle) + ")");
+    Record("ZoomToLayer", handle);
     const auto found = layerExtents.find(handle);
     if (found != layerExtents.end() && FindLayer(handle) != nullptr)
         extents = found->second;
@@ -294,7 +231,7 @@ void FakeMapView::ZoomToLayer(int handle)
 
 void FakeMapView::ZoomToShape(int handle, int shape)
 {
-    Record("ZoomToShape(" + std::to_string(handle) + "," + std::to_string(shape) + ")");
+    Record("ZoomToShape", handle, shape);
     Layer* layer = FindLayer(handle);
     if (layer == nullptr)
         return;
@@ -309,7 +246,7 @@ void FakeMapView::ZoomToShape(int handle, int shape)
 
 void FakeMapView::PixelToProj(double pixelX, double pixelY, double& projX, double& projY) const
 {
-    Record("PixelToProj(" + Num(pixelX) + "," + Num(pixelY) + ")");
+    Record("PixelToProj", pixelX, pixelY);
     if (pixelToProj) {
         pixelToProj(pixelX, pixelY, projX, projY);
         return;
@@ -320,7 +257,7 @@ void FakeMapView::PixelToProj(double pixelX, double pixelY, double& projX, doubl
 
 int FakeMapView::LayerHandle(int position) const
 {
-    Record("LayerHandle(" + std::to_string(position) + ")");
+    Record("LayerHandle", position);
     if (position < 0 || position >= static_cast<int>(order_.size()))
         return -1;
     return order_[position];
@@ -328,24 +265,14 @@ int FakeMapView::LayerHandle(int position) const
 
 void FakeMapView::SetLayerVisible(int handle, bool visible)
 {
-    Record("SetLayerVisible(" + std::to_string(handle) + "," + OnOff(visible) + ")");
+    Record("SetLayerVisible", handle, visible);
     if (Layer* layer = FindLayer(handle))
         layer->visible = visible;
 }
 
-void FakeMapView::SetLayerLineColor(int handle, std::uint32_t rgb)
-{
-    Record("SetLayerLineColor(" + std::to_string(handle) + "," + std::to_string(rgb) + ")");
-}
-
-void FakeMapView::SetLayerLineWidth(int handle, float width)
-{
-    Record("SetLayerLineWidth(" + std::to_string(handle) + "," + Num(width) + ")");
-}
-
 ShapefileLayer* FakeMapView::GetLayerObject(int handle)
 {
-    Record("GetLayerObject(" + std::to_string(handle) + ")");
+    Record("GetLayerObject", handle);
     Layer* layer = FindLayer(handle);
     return layer == nullptr ? nullptr : dynamic_cast<ShapefileLayer*>(layer->object.get());
 }
@@ -353,34 +280,33 @@ ShapefileLayer* FakeMapView::GetLayerObject(int handle)
 void FakeMapView::AddLabel(int handle, const std::string& text, std::uint32_t rgb, double x, double y,
                            int justification, double rotation)
 {
-    Record("AddLabel(" + std::to_string(handle) + "," + text + "," + std::to_string(rgb) + "," + Num(x) + "," +
-           Num(y) + "," + std::to_string(justification) + "," + Num(rotation) + ")");
+    Record("AddLabel", handle, text, rgb, x, y, justification, rotation);
     if (Layer* layer = FindLayer(handle))
         layer->labels.push_back(text);
 }
 
 void FakeMapView::SetHighlight(int handle, int shape)
 {
-    Record("SetHighlight(" + std::to_string(handle) + "," + std::to_string(shape) + ")");
+    Record("SetHighlight", handle, shape);
     highlight = {handle, shape};
 }
 
 void FakeMapView::SetOverlayLabels(const std::vector<OverlayLabel>& labels, double minViewWidth)
 {
-    Record("SetOverlayLabels(" + std::to_string(labels.size()) + "," + Num(minViewWidth) + ")");
+    Record("SetOverlayLabels", int(labels.size()), minViewWidth);
     overlayLabels = labels;
     overlayMinWidth = minViewWidth;
 }
 
 void FakeMapView::SetRunMarks(std::vector<RunMark> marks)
 {
-    Record("SetRunMarks(" + std::to_string(marks.size()) + ")");
+    Record("SetRunMarks", int(marks.size()));
     runMarks = std::move(marks);
 }
 
 void FakeMapView::ZoomToExtents(const MapExtents& e)
 {
-    Record("ZoomToExtents(" + Num(e.xMin) + "," + Num(e.xMax) + "," + Num(e.yMin) + "," + Num(e.yMax) + ")");
+    Record("ZoomToExtents", e.xMin, e.xMax, e.yMin, e.yMax);
     extents = e;
 }
 

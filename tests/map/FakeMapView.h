@@ -85,15 +85,19 @@ public:
 
     std::unique_ptr<ShapefileLayer> NewShapefile() override;
     std::unique_ptr<ImageLayer> NewImage() override;
-    void SetEventSink(MapEvents* sink) override;
-    void SetCursorMode(int mode) override;
-    void SetMapCursor(int pointer) override;
-    void SetSendMouseDown(bool on) override;
-    void SetSendMouseUp(bool on) override;
-    void SetSendMouseMove(bool on) override;
-    void SetSendSelectBoxFinal(bool on) override;
-    void SetBackColor(std::uint32_t rgb) override;
-    MapExtents GetExtents() const override;
+    void SetEventSink(MapEvents* sink) override { sink_ = sink; }
+    void SetCursorMode(int mode) override { Record("SetCursorMode", cursorMode = mode); }
+    void SetMapCursor(int pointer) override { Record("SetMapCursor", mapCursor = pointer); }
+    void SetSendMouseDown(bool on) override { Record("SetSendMouseDown", sendMouseDown = on); }
+    void SetSendMouseUp(bool on) override { Record("SetSendMouseUp", sendMouseUp = on); }
+    void SetSendMouseMove(bool on) override { Record("SetSendMouseMove", sendMouseMove = on); }
+    void SetSendSelectBoxFinal(bool on) override { Record("SetSendSelectBoxFinal", sendSelectBoxFinal = on); }
+    void SetBackColor(std::uint32_t rgb) override { Record("SetBackColor", backColor = rgb); }
+    MapExtents GetExtents() const override
+    {
+        Record("GetExtents");
+        return extents;
+    }
     int AddLayer(std::unique_ptr<MapLayer> layer, bool visible) override;
     void RemoveLayer(int handle) override;
     void ZoomToLayer(int handle) override;
@@ -101,8 +105,8 @@ public:
     void PixelToProj(double pixelX, double pixelY, double& projX, double& projY) const override;
     int LayerHandle(int position) const override;
     void SetLayerVisible(int handle, bool visible) override;
-    void SetLayerLineColor(int handle, std::uint32_t rgb) override;
-    void SetLayerLineWidth(int handle, float width) override;
+    void SetLayerLineColor(int handle, std::uint32_t rgb) override { Record("SetLayerLineColor", handle, rgb); }
+    void SetLayerLineWidth(int handle, float width) override { Record("SetLayerLineWidth", handle, width); }
     ShapefileLayer* GetLayerObject(int handle) override;
     void AddLabel(int handle, const std::string& text, std::uint32_t rgb, double x, double y, int justification,
                   double rotation) override;
@@ -122,7 +126,21 @@ public:
 private:
     friend class FakeShapefile;
     friend class FakeImage;
-    void Record(std::string call) const { calls.push_back(std::move(call)); }
+    static std::string Text(bool on) { return on ? "true" : "false"; }
+    static std::string Text(int value) { return std::to_string(value); }
+    static std::string Text(std::uint32_t value) { return std::to_string(value); }
+    static std::string Text(double value) { return Num(value); }
+    static std::string Text(const std::string& text) { return text; }
+    // Records "operation(argument,argument...)".
+    template <typename... Args>
+    void Record(const char* operation, const Args&... args) const
+    {
+        std::string call = std::string(operation) + "(";
+        ((call += Text(args) + ","), ...);
+        if (call.back() == ',')
+            call.pop_back();
+        calls.push_back(call + ")");
+    }
     Layer* FindLayer(int handle);
 
     MapEvents* sink_ = nullptr;

@@ -20,21 +20,16 @@ using test::ScratchDir;
 using test::WriteFloats;
 using test::WriteText;
 
-TEST(CellForPoint, BordersBelongToTheCellEastAndNorthOfThem)
+// Borders belong to the cell east and north of them; rows count down from the north.
+TEST(CellForPoint, BordersWorkedPointAndCentres)
 {
-    EXPECT_EQ(CellForPoint(2310000, 5100000).column, 1);
-    EXPECT_EQ(CellForPoint(2310500, 5100000).column, 2);
-    EXPECT_EQ(CellForPoint(2309999, 5100000).column, 0);
-    EXPECT_EQ(CellForPoint(2400000, 5040000).row, 260);
-    EXPECT_EQ(CellForPoint(2400000, 5040500).row, 259);
-    EXPECT_EQ(CellForPoint(2400000, 5169999).row, 1);
-    EXPECT_EQ(CellForPoint(2400000, 5170000).row, 0);
-    EXPECT_EQ(CellForPoint(2400000, 5039999).row, 261) << "floor, not truncation";
-}
-
-TEST(CellForPoint, WorkedPointAndCentres)
-{
-    EXPECT_EQ(CellForPoint(2400000, 5100000), (GridCell{140, 181}));
+    const std::tuple<float, float, GridCell> cases[] = {
+        {2310000, 5100000, {140, 1}},   {2310500, 5100000, {140, 2}},   {2309999, 5100000, {140, 0}},
+        {2400000, 5040000, {260, 181}}, {2400000, 5040500, {259, 181}}, {2400000, 5169999, {1, 181}},
+        {2400000, 5170000, {0, 181}},   {2400000, 5039999, {261, 181}},  // floor, not truncation
+    };
+    for (const auto& [x, y, cell] : cases)
+        EXPECT_EQ(CellForPoint(x, y), cell) << x << ", " << y;
     EXPECT_EQ(CellCentre({140, 181}), (GaussBoagaPoint{2400250, 5100250}));
     EXPECT_EQ(CellCentre({260, 1}), (GaussBoagaPoint{2310250, 5040250}));
 }
@@ -79,19 +74,15 @@ protected:
     }
 };
 
-TEST_F(GridFiles, ReadsTheCellAtItsOffset)
+TEST_F(GridFiles, ReadsTheCellAtItsOffsetAsStored)
 {
     WriteText(header, GridHeader(7, 5));
     Write(7, 5);
     EXPECT_EQ(ReadGridCell(raster, header, 1, 1), 1001.0f);
     EXPECT_EQ(ReadGridCell(raster, header, 5, 7), 5007.0f);
     EXPECT_EQ(ReadGridCell(raster, header, 3, 2), 3002.0f);
-}
-
-TEST_F(GridFiles, ValuesAreReturnedAsStored)
-{
-    WriteText(header, GridHeader(2, 1));
     WriteFloats(raster, {-9999.0f, NAN});
+    WriteText(header, GridHeader(2, 1));
     EXPECT_EQ(ReadGridCell(raster, header, 1, 1), -9999.0f) << "no missing-data marker";
     EXPECT_TRUE(std::isnan(ReadGridCell(raster, header, 1, 2)));
 }
@@ -128,6 +119,9 @@ TEST_F(GridFiles, HeaderVariantsThatFail)
         {"ncols   4\r\nnrows   -40000\r\n\r\n", ErrorKind::Overflow},
         {"ncols   4\r\nnrows   0\r\n\r\n", ErrorKind::SubscriptOutOfRange},
         {"ncols   -3\r\nnrows   4\r\n\r\n", ErrorKind::SubscriptOutOfRange},
+        // The lines are checked in order: a bad first line before a short file, an overflow before a bad second line.
+        {"ncols   x", ErrorKind::TypeMismatch},
+        {"ncols   99999\r\nnrows   y\r\n\r\n", ErrorKind::Overflow},
         // Bounded reading: a line over 4 KiB, a header over 64 KiB.
         {"ncols" + std::string(4092, ' ') + "4\r\nnrows   4\r\n\r\n", ErrorKind::BadFileFormat},
         {"ncols   4\r\nnrows   4\r\n" + std::string(4097, 'x'), ErrorKind::BadFileFormat},
@@ -139,16 +133,6 @@ TEST_F(GridFiles, HeaderVariantsThatFail)
         EXPECT_EQ(FailureOf(1, 1, &file), kind) << text;
         EXPECT_EQ(file, header) << text;
     }
-}
-
-TEST_F(GridFiles, HeaderLinesAreCheckedInOrder)
-{
-    // A bad first line fails before the file is found to be short.
-    WriteText(header, "ncols   x");
-    EXPECT_EQ(FailureOf(1, 1), ErrorKind::TypeMismatch);
-    // An overflowing first line fails before a non-numeric second one.
-    WriteText(header, "ncols   99999\r\nnrows   y\r\n\r\n");
-    EXPECT_EQ(FailureOf(1, 1), ErrorKind::Overflow);
 }
 
 TEST_F(GridFiles, MissingAndShortFiles)

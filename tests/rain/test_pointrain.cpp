@@ -51,7 +51,8 @@ protected:
     }
 };
 
-TEST_F(PointRainInFolder, WorkedPoint)
+// Column 1 has cv = 0: it rains its index value.
+TEST_F(PointRainInFolder, WorkedPointAndACellWithoutVariation)
 {
     const PointRain rain = ComputePointRain({2400000, 5100000});
     EXPECT_EQ(rain.cell, (GridCell{140, 181}));
@@ -59,20 +60,15 @@ TEST_F(PointRainInFolder, WorkedPoint)
     EXPECT_EQ(rain.a2, 0.25f + 140.0f / 1000.0f);
     EXPECT_EQ(rain.a1, 20.0f + 181.0f / 20.0f);
     EXPECT_EQ(rain.cv, 0.2f + 321.0f / 3000.0f);
-    const auto q = rain.quantiles.InOrder();
-    for (std::size_t i = 0; i < q.size(); ++i)
-        EXPECT_EQ(q[i], GevQuantile(rain.cv, rain.a1, kReturnPeriods[i]));
+    EXPECT_EQ(rain.quantiles.InOrder(), ComputeQuantiles(rain.cv, rain.a1).InOrder());
+    const PointRain flat = ComputePointRain({2310100, 5100000});
+    ASSERT_EQ(flat.cv, 0.0f);
+    for (const float q : flat.quantiles.InOrder())
+        EXPECT_EQ(q, flat.a1);
 }
 
-TEST_F(PointRainInFolder, CellWithoutVariationRainsItsIndexValue)
-{
-    const PointRain rain = ComputePointRain({2310100, 5100000});
-    ASSERT_EQ(rain.cv, 0.0f);
-    for (const float q : rain.quantiles.InOrder())
-        EXPECT_EQ(q, rain.a1);
-}
-
-TEST_F(PointRainInFolder, PointsOutsideTheGridFailWhileA2IsRead)
+// Points outside fail while a2 is read; the grids are read a2, a1, cv.
+TEST_F(PointRainInFolder, Failures)
 {
     for (const GaussBoagaPoint point : {GaussBoagaPoint{2309999, 5100000}, {2400000, 5039999},
                                         {2400000, 5170000}, {2310000 + kColumns * 500, 5100000}}) {
@@ -80,10 +76,6 @@ TEST_F(PointRainInFolder, PointsOutsideTheGridFailWhileA2IsRead)
         EXPECT_EQ(e.kind(), ErrorKind::SubscriptOutOfRange);
         EXPECT_EQ(e.file(), kA2Raster);
     }
-}
-
-TEST_F(PointRainInFolder, GridsAreReadInOrder)
-{
     std::filesystem::remove("grd/param_cv.hdr");
     std::filesystem::remove("grd/param_a1.ras");
     const Error e = FailureAt({2400000, 5100000});

@@ -18,6 +18,8 @@ TEST(FormatNumber, ShowsWhatASpreadsheetShows)
         {-1234567.891, u"#,##0.00", u"-1,234,567.89"},
         {30.1, u"0.00", u"30.10"},
         {30.1, u"0.0 \"mm\"", u"30.1 mm"},
+        {30.1, u"0.0\"~\";-0.0", u"30.1~"},
+        {30.1, u"0.0\\~;-0.0", u"30.1~"},
         {30.1, u"[Red]0.0;[Blue]-0.0", u"30.1"},
         {0.25, u"0%", u"25%"},
         {12345, u"0.00E+00", u"1.23E+04"},
@@ -39,6 +41,9 @@ TEST(TextWidth, DigitsAreTheUnitAndLettersDiffer)
     EXPECT_DOUBLE_EQ(TextWidth(u""), 0.0);
     EXPECT_LT(TextWidth(u"iiii"), TextWidth(u"nnnn"));
     EXPECT_LT(TextWidth(u"nnnn"), TextWidth(u"MMMM"));
+    // A minus sign is narrower than a digit, a capital wider.
+    EXPECT_LT(TextWidth(u"-1"), TextWidth(u"11"));
+    EXPECT_GT(TextWidth(u"A1"), TextWidth(u"11"));
     EXPECT_GT(TextWidth(u"\u6C34"), 1.5);
 }
 

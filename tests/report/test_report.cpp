@@ -15,25 +15,12 @@
 #include "rain/Error.h"
 #include "report/Report.h"
 #include "report/Workbook.h"
+#include "tests/rain/GridFixture.h"
 
 namespace fs = std::filesystem;
 
 namespace quorvel::test {
 namespace {
-
-class TempDir {
-public:
-    TempDir()
-    {
-        std::string pattern = (fs::temp_directory_path() / "report-test-XXXXXX").string();
-        path_ = mkdtemp(pattern.data());
-    }
-    ~TempDir() { fs::remove_all(path_); }
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
 
 void WriteBytes(const fs::path& path, const Bytes& bytes)
 {
@@ -42,7 +29,7 @@ void WriteBytes(const fs::path& path, const Bytes& bytes)
 }
 
 // An application folder holding a template and an output folder.
-class AppFolder : public TempDir {
+class AppFolder : public ScratchDir {
 public:
     explicit AppFolder(const fs::path& templateFile = {})
     {
@@ -95,15 +82,12 @@ ErrorKind KindOfFailure(const std::function<void()>& action)
 
 TEST(GetAppFolder, CurrentDirectoryWithSeparatorWhenTheFileIsThere)
 {
-    TempDir dir;
-    const fs::path before = fs::current_path();
-    fs::current_path(dir.path());
-    std::ofstream(dir.path() / kExecutableName) << "x";
-    fs::create_directory(dir.path() / "folder");
+    ScratchWorkingDir dir;
+    std::ofstream(kExecutableName) << "x";
+    fs::create_directory("folder");
     EXPECT_EQ(GetAppFolder(kExecutableName), fs::current_path().string() + "/");
     EXPECT_EQ(KindOfFailure([] { GetAppFolder("Quorvel.exe"); }), ErrorKind::FileNotFound);
     EXPECT_EQ(KindOfFailure([] { GetAppFolder("folder"); }), ErrorKind::FileNotFound);
-    fs::current_path(before);
 }
 
 TEST(ReportName, ExtensionAlwaysAppendedAndNamesKeptInTheOutputFolder)

@@ -6,10 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <map>
 
 #include "BiffReader.h"
 #include "rain/Error.h"
+#include "report/CellText.h"
 #include "report/Workbook.h"
 
 namespace quorvel::test {
@@ -34,6 +37,7 @@ struct Options {
     std::uint16_t version = 0x0600;
     bool encrypted = false;
     bool sharedOnTarget = false;
+    bool colInfo = true;
 };
 
 // Two sheets in Excel's layout. The first has a MULBLANK over B6:G6, a text
@@ -48,21 +52,25 @@ Bytes ExcelStyleStream(const Options& options = {})
     }
     w.Add(0x003D, Le16({0, 0, 0x4000, 0x2000, 0x38, 1, 0, 1, 0x258}));
     w.Add(0x0031, Le16({200, 0, 0x7FFF, 400, 0, 0, 0}) + Bytes{5, 0, 'A', 'r', 'i', 'a', 'l'});
+    w.Add(0x041E, Le16({164, 8}) + Bytes{0, '#', ',', '#', '#', '0', '.', '0', '0'});  // XF 22's
     for (std::uint16_t xf = 0; xf < 24; ++xf) {
-        w.Add(0x00E0, Le16({0, 0, 0xFFF5, 0x20, 0, 0, 0, 0, 0, 0}));
+        w.Add(0x00E0, Le16({0, xf == 22 ? 164u : 0u, 0xFFF5, 0x20, 0, 0, 0, 0, 0, 0}));
     }
     w.Add(0x01C1, Le16({0x01C1, 0, 0x8D54, 1}));
     const size_t sheet1 = w.Add(0x0085, Le16({0, 0, 0}) + Bytes{2, 0, 'S', '1'});
     const size_t sheet2 = w.Add(0x0085, Le16({0, 0, 0}) + Bytes{2, 0, 'S', '2'});
     w.Add(0x00FC, Le16({3, 0, 3, 0}) + Le16({4}) + Bytes{0, 'a', 'b', 'c', 'd'} + Le16({2}) +
-                      Bytes{0, 'x', 'y'} + Le16({1}) + Bytes{0, 'z'});
+                      Bytes{0, 'x', 'y'} + Le16({13}) + Bytes{0, '1', '2', '3', '4', '5', '6', '7', '8', '9', '0', '1', '2', '3'});
     w.Add(0x000A, {});
 
     w.Patch32(sheet1, 0, static_cast<std::uint32_t>(w.bytes.size()));
     w.Add(0x0809, Bof(options.version, 0x0010));
     w.Add(0x020B, Le16({0, 0, 5, 0, 41, 0, 0, 0, 0, 0, 0, 0}));  // offsets left stale
+    w.Add(0x0225, Le16({1, 300}));  // rows 15 points high, not the font's height
     w.Add(0x0055, Le16({8}));
-    w.Add(0x007D, Le16({0, 9, 0x0924, 15, 0, 0}));
+    if (options.colInfo) {
+        w.Add(0x007D, Le16({0, 9, 0x0924, 15, 0, 0}));
+    }
     w.Add(0x0200, Le16({5, 0, 41, 0, 0, 8, 0}));
     auto row = [&](std::uint16_t r, std::uint16_t first, std::uint16_t end) {
         w.Add(0x0208, Le16({r, first, end, 0xFF, 0, 0, 0x100, 15}));
@@ -85,13 +93,15 @@ Bytes ExcelStyleStream(const Options& options = {})
     } else {
         w.Add(0x027E, Le16({12, 7, 19}) + Le16({0x0002, 0}));
     }
-    w.Add(0x00FD, Le16({14, 0, 15}) + Le16({1, 0}));
+    w.Add(0x00FD, Le16({14, 0, 15}) + Le16({2, 0}));
     w.Add(0x00D7, Le16({0, 0, 0, 0, 0, 0}));
     row(40, 0, 1);
     w.Add(0x0203, Le16({40, 0, 15}) + Double(7.5));
     w.Add(0x00D7, Le16({0, 0, 0}));
     w.Add(0x023E, Le16({0x06B6, 0, 0, 0x40, 0, 0, 0, 0, 0}));
     w.Add(0x001D, Bytes{3} + Le16({3, 2, 0, 1, 3, 3}) + Bytes{2, 2});
+    // One merged range, D7:E7; the bytes after it are not a range, whatever they hold.
+    w.Add(0x00E5, Le16({1, 6, 6, 3, 4}) + Le16({14, 14, 0, 1}));
     w.Add(0x000A, {});
 
     w.Patch32(sheet2, 0, static_cast<std::uint32_t>(w.bytes.size()));
@@ -158,7 +168,11 @@ TEST(WorkbookStream, ExcelLayoutGetsNumbersAndConsistentOffsets)
 
     bool row9 = false;
     for (const BiffRecord& r : records) {
-        row9 |= r.sheet == 0 && r.type == 0x0208 && Get16(r.data, 0) == 9;
+        if (r.sheet == 0 && r.type == 0x0208 && Get16(r.data, 0) == 9) {
+            row9 = true;
+            EXPECT_EQ(Get16(r.data, 6), 300) << "the sheet's default row height";
+            EXPECT_EQ(Get16(r.data, 12), 0x0140) << "height not the font's";
+        }
         EXPECT_NE(r.type, 0x0207) << "a cached string result survived";
         if (r.type == 0x0006) {
             EXPECT_EQ(r.data[6], 3);
@@ -184,23 +198,31 @@ TEST(WorkbookStream, ExcelLayoutGetsNumbersAndConsistentOffsets)
     EXPECT_TRUE(row9) << "no ROW record for row 10";
 }
 
+// A column fits its widest shown text, in its format, plus padding: A the
+// thirteen digits of A15 (whose "merge" lies past the MERGEDCELLS count); C
+// 2,400,250 in C7's own format "#,##0.00".
 TEST(WorkbookStream, ColumnsFittedOnePerColumn)
 {
-    const auto records = ReadBiff(FillWorkbookStream(ExcelStyleStream(), kCells, "t.xls"));
-    std::vector<std::pair<int, int>> ranges;
-    for (const BiffRecord& r : records) {
-        if (r.type == 0x007D && r.sheet == 0) {
-            ranges.emplace_back(Get16(r.data, 0), Get16(r.data, 2));
-            if (Get16(r.data, 0) == 2) {
-                // C holds "2400000" and "2400250": seven digits and padding.
-                EXPECT_GE(Get16(r.data, 4), 7 * 256);
-                EXPECT_LE(Get16(r.data, 4), 10 * 256);
+    for (const bool colInfo : {true, false}) {
+        SCOPED_TRACE(colInfo ? "the template's COLINFO split" : "COLINFO records made");
+        const auto records = ReadBiff(FillWorkbookStream(ExcelStyleStream({.colInfo = colInfo}), kCells, "t.xls"));
+        std::vector<std::pair<int, int>> ranges;
+        std::map<int, int> widths;
+        for (const BiffRecord& r : records) {
+            if (r.type == 0x007D && r.sheet == 0) {
+                EXPECT_EQ(r.data.size(), 12u);
+                ranges.emplace_back(Get16(r.data, 0), Get16(r.data, 2));
+                widths[Get16(r.data, 0)] = Get16(r.data, 4);
             }
         }
+        std::vector<std::pair<int, int>> expected = {{0, 0}, {1, 1}, {2, 2}, {3, 3}, {4, 4}, {5, 5}, {6, 6}, {7, 7}};
+        if (colInfo) {
+            expected.push_back({8, 9});
+        }
+        EXPECT_EQ(ranges, expected);
+        EXPECT_EQ(widths[0], std::lround((13 + 1.7) * 256));
+        EXPECT_EQ(widths[2], std::lround((celltext::TextWidth(u"2,400,250.00") + 1.7) * 256));
     }
-    const std::vector<std::pair<int, int>> expected = {{0, 0}, {1, 1}, {2, 2}, {3, 3}, {4, 4},
-                                                       {5, 5}, {6, 6}, {7, 7}, {8, 9}};
-    EXPECT_EQ(ranges, expected);
 }
 
 TEST(WorkbookStream, RefusesTemplatesItCannotHandle)

@@ -96,809 +96,525 @@ void Visualize(Form1& form, int index)
 class TestForm1Fake : public QObject {
     Q_OBJECT
 
+    std::unique_ptr<Form1Fixture> fx;
+    Form1* form = nullptr;
+
+    // A fresh fake region and window, not loaded.
+    Form1& Fresh()
+    {
+        fx.reset();
+        fx = std::make_unique<Form1Fixture>();
+        SetUpRegion(fx->map);
+        fx->WriteTable(ThreeMunicipalities());
+        return fx->Make();
+    }
+
 private slots:
-    void loadCallsAndHandles();
-    void loadKeepsHandlesWhenFilesDoNotOpen();
-    void loadFillsTheList();
-    void statusLines_data();
-    void statusLines();
-    void overviewProgressInTheStatusArea();
-    void loadFailsWithoutTheTable();
-    void labelLayerShapesGoesByPosition();
-    void visibilityBands_data();
-    void visibilityBands();
-    void districtSwap();
-    void outsideEveryDistrict();
-    void overlappingDistrictsTakeTheLowerIndex();
-    void toolButtons_data();
-    void toolButtons();
-    void pickingReportsTheClickedPoint();
-    void pickStaysInForceAfterADialog_data();
-    void pickStaysInForceAfterADialog();
-    void navigationEndsPicking_data();
-    void navigationEndsPicking();
-    void readOut_data();
-    void readOut();
-    void readOutClearsWhenThePointerLeaves();
-    void pickOutsideThe32BitRangeIsIgnored();
-    void search();
-    void searchWithoutMatchChangesNothingElse_data();
-    void searchWithoutMatchChangesNothingElse();
-    void finderCompletesIgnoringCaseAndAccents_data();
-    void finderCompletesIgnoringCaseAndAccents();
-    void finderChoiceAndEnterShowTheMunicipality();
-    void searchFailureLeavesStateUnchanged_data();
-    void searchFailureLeavesStateUnchanged();
-    void searchReadsTheFileAfresh();
-    void disablingKeepsDialogsUsable();
-};
-
-void TestForm1Fake::loadCallsAndHandles()
-{
-    Form1Fixture f;
-    SetUpRegion(f.map);
-    f.WriteTable(ThreeMunicipalities());
-    Form1& form = f.Make();
-    QCOMPARE(f.map.backColor, Rgb(192, 192, 192));
-    f.map.ClearCalls();
-    form.Load();
-
-    const Calls expected = {
-        "SetMapCursor(2)",
-        "SetCursorMode(4)",
-        "SetSendMouseDown(false)",
-        "SetSendMouseMove(true)",
-        "SetSendMouseUp(true)",
-        "SetSendSelectBoxFinal(true)",
-        "OpenImage(Raster/demTRNSh.ecw,2,false)",
-        "AddLayer(image:Raster/demTRNSh.ecw,visible)",
-        "OpenShapefile(Shp/comuniPoly.shp)",
-        "AddLayer(shapefile:Shp/comuniPoly.shp,visible)",
-        "SetLayerLineColor(1,16711680)",
-        "SetLayerLineWidth(1,1)",
-        "OpenShapefile(Shp/V_PROVINCEpoly.shp)",
-        "AddLayer(shapefile:Shp/V_PROVINCEpoly.shp,visible)",
-        "SetLayerLineColor(2,255)",
-        "SetLayerLineWidth(2,1)",
-        "OpenShapefile(Shp/toponomasticaComuni.shp)",
-        "AddLayer(shapefile:Shp/toponomasticaComuni.shp,hidden)",
-        "LayerHandle(3)",
-        "GetLayerObject(3)",
-        "AddLabel(3,Alfa,0,20,120,1,0)",
-        "AddLabel(3,Beta,0,500,600,1,0)",
-        "OpenShapefile(Shp/toponomastica25kdep.shp)",
-        "AddLayer(shapefile:Shp/toponomastica25kdep.shp,hidden)",
-        "LayerHandle(4)",
-        "GetLayerObject(4)",
-        "AddLabel(4,Monte Piccolo,0,8,4,1,0)",
-        "OpenShapefile(Shp/V_ISPETTORATI.shp)",
-        "AddLayer(shapefile:Shp/V_ISPETTORATI.shp,hidden)",
-        "OpenImage(Raster/UD.tif,2,false)",
-        "AddLayer(image:Raster/UD.tif,hidden)",
-        "GetLayerObject(2)",
-        "SetOverlayLabels(1,50000)",
-    };
-    QCOMPARE(f.map.CallsTo({"SetMapCursor", "SetCursorMode", "SetSendMouseDown", "SetSendMouseMove",
-                            "SetSendMouseUp", "SetSendSelectBoxFinal", "OpenImage", "OpenShapefile", "AddLayer",
-                            "SetLayerLineColor", "SetLayerLineWidth", "LayerHandle", "GetLayerObject", "AddLabel",
-                            "SetOverlayLabels"}),
-             expected);
-    // The province names, over the view when it is too wide for any other names.
-    QCOMPARE(f.map.overlayLabels.size(), std::size_t(1));
-    QCOMPARE(f.map.overlayLabels[0].text, std::string("Provincia di Alfa"));
-    QCOMPARE(f.map.overlayLabels[0].x, 100000.0);
-    QCOMPARE(f.map.overlayLabels[0].y, 50000.0);
-    // The load neither moves the view nor refreshes the detail view.
-    QVERIFY(f.map.CallsTo({"ZoomToLayer", "ZoomToShape", "SetLayerVisible", "RemoveLayer", "GetExtents"}).empty());
-
-    const char* files[7] = {"image:Raster/demTRNSh.ecw",        "shapefile:Shp/comuniPoly.shp",
-                            "shapefile:Shp/V_PROVINCEpoly.shp", "shapefile:Shp/toponomasticaComuni.shp",
-                            "shapefile:Shp/toponomastica25kdep.shp", "shapefile:Shp/V_ISPETTORATI.shp",
-                            "image:Raster/UD.tif"};
-    const bool visible[7] = {true, true, true, false, false, false, false};
-    QCOMPARE(f.map.LayerCount(), 7);
-    for (int handle = 0; handle < 7; ++handle) {
-        QCOMPARE(f.map.LayerHandle(handle), handle);
-        QCOMPARE(f.map.LayerAt(handle)->description, std::string(files[handle]));
-        QCOMPARE(f.map.LayerAt(handle)->visible, visible[handle]);
+    void init()
+    {
+        Fresh().Load();
+        fx->map.ClearCalls();
+        form = fx->form.get();
     }
-    QCOMPARE(form.State().distretto, QStringLiteral("UD"));
-    QCOMPARE(f.map.cursorMode, int(kNoTool));
-    QCOMPARE(f.map.mapCursor, int(kArrow));
-}
+    void cleanup() { fx.reset(); }
 
-void TestForm1Fake::loadKeepsHandlesWhenFilesDoNotOpen()
-{
-    Form1Fixture f;
-    f.WriteTable(ThreeMunicipalities());
-    f.MakeAndLoad();
-    QCOMPARE(f.map.LayerCount(), 7);
-    QCOMPARE(f.map.LayerAt(6)->description, std::string("image:Raster/UD.tif"));
-    // Empty place-name layers get no labels and raise nothing.
-    QVERIFY(f.map.LayerAt(3)->labels.empty());
-    QVERIFY(f.reporter.messages.isEmpty());
-}
+    void load()
+    {
+        Form1& fresh = Fresh();
+        QCOMPARE(fx->map.backColor, Rgb(192, 192, 192));
+        fx->map.ClearCalls();
+        fresh.Load();
+        const Calls expected = {
+            "SetMapCursor(2)",
+            "SetCursorMode(4)",
+            "SetSendMouseDown(false)",
+            "SetSendMouseMove(true)",
+            "SetSendMouseUp(true)",
+            "SetSendSelectBoxFinal(true)",
+            "OpenImage(Raster/demTRNSh.ecw,2,false)",
+            "AddLayer(image:Raster/demTRNSh.ecw,visible)",
+            "OpenShapefile(Shp/comuniPoly.shp)",
+            "AddLayer(shapefile:Shp/comuniPoly.shp,visible)",
+            "SetLayerLineColor(1,16711680)",
+            "SetLayerLineWidth(1,1)",
+            "OpenShapefile(Shp/V_PROVINCEpoly.shp)",
+            "AddLayer(shapefile:Shp/V_PROVINCEpoly.shp,visible)",
+            "SetLayerLineColor(2,255)",
+            "SetLayerLineWidth(2,1)",
+            "OpenShapefile(Shp/toponomasticaComuni.shp)",
+            "AddLayer(shapefile:Shp/toponomasticaComuni.shp,hidden)",
+            "LayerHandle(3)",
+            "GetLayerObject(3)",
+            "AddLabel(3,Alfa,0,20,120,1,0)",
+            "AddLabel(3,Beta,0,500,600,1,0)",
+            "OpenShapefile(Shp/toponomastica25kdep.shp)",
+            "AddLayer(shapefile:Shp/toponomastica25kdep.shp,hidden)",
+            "LayerHandle(4)",
+            "GetLayerObject(4)",
+            "AddLabel(4,Monte Piccolo,0,8,4,1,0)",
+            "OpenShapefile(Shp/V_ISPETTORATI.shp)",
+            "AddLayer(shapefile:Shp/V_ISPETTORATI.shp,hidden)",
+            "OpenImage(Raster/UD.tif,2,false)",
+            "AddLayer(image:Raster/UD.tif,hidden)",
+            "GetLayerObject(2)",
+            "SetOverlayLabels(1,50000)",
+        };
+        QCOMPARE(fx->map.CallsTo({"SetMapCursor", "SetCursorMode", "SetSendMouseDown", "SetSendMouseMove",
+                                "SetSendMouseUp", "SetSendSelectBoxFinal", "OpenImage", "OpenShapefile", "AddLayer",
+                                "SetLayerLineColor", "SetLayerLineWidth", "LayerHandle", "GetLayerObject",
+                                "AddLabel", "SetOverlayLabels"}),
+                 expected);
+        // The province names, over the view when it is too wide for any other names.
+        QCOMPARE(fx->map.overlayLabels.size(), std::size_t(1));
+        QCOMPARE(fx->map.overlayLabels[0].text, std::string("Provincia di Alfa"));
+        QCOMPARE(fx->map.overlayLabels[0].x, 100000.0);
+        QCOMPARE(fx->map.overlayLabels[0].y, 50000.0);
+        // The load neither moves the view nor refreshes the detail view.
+        QVERIFY(fx->map.CallsTo({"ZoomToLayer", "ZoomToShape", "SetLayerVisible", "RemoveLayer"}).empty());
+        QCOMPARE(fx->map.LayerCount(), 7);
+        QCOMPARE(fresh.State().distretto, QStringLiteral("UD"));
+        QComboBox* combo = Combo1(fresh);
+        QCOMPARE(combo->count(), 219);
+        QCOMPARE(combo->itemText(2), QStringLiteral("Beta"));
+        QCOMPARE(combo->itemText(218), QString());
+        QCOMPARE(combo->currentIndex(), -1);
 
-void TestForm1Fake::statusLines_data()
-{
-    QTest::addColumn<QStringList>("opening");  // images the fake map opens
-    QTest::addColumn<QStringList>("onDisk");   // files present in the working folder
-    QTest::addColumn<QString>("relief");       // layer 0 after the load
-    QTest::addColumn<QStringList>("lines");    // a fragment of each status line, in order
-
-    const QString ecw = QStringLiteral("Raster/demTRNSh.ecw");
-    const QString tif = QStringLiteral("Raster/demTRNSh.tif");
-    const QString ud = QStringLiteral("Raster/UD.tif");
-    const QString advice = QStringLiteral("gdal_translate -of COG demTRNSh.ecw demTRNSh.tif");
-    QTest::newRow("everything opens") << QStringList{ecw, ud} << QStringList{} << ecw << QStringList{};
-    QTest::newRow("missing district raster")
-        << QStringList{ecw} << QStringList{} << ecw
-        << QStringList{QStringLiteral("Impossibile mostrare Raster/UD.tif (GDAL: cannot open Raster/UD.tif).")};
-    QTest::newRow("missing relief: no advice")
-        << QStringList{ud} << QStringList{} << ecw
-        << QStringList{QStringLiteral("Impossibile mostrare Raster/demTRNSh.ecw (GDAL: cannot open "
-                                      "Raster/demTRNSh.ecw).")};
-    QTest::newRow("unreadable ECW: how to convert it") << QStringList{ud} << QStringList{ecw} << ecw
-                                                       << QStringList{QStringLiteral("Impossibile mostrare Raster/demTRNSh.ecw ") + "|" + advice};
-    QTest::newRow("unreadable ECW, GeoTIFF beside it")
-        << QStringList{tif, ud} << QStringList{ecw, tif} << tif
-        << QStringList{QStringLiteral(
-               "Raster/demTRNSh.ecw non si può leggere: il rilievo è mostrato da Raster/demTRNSh.tif.")};
-    QTest::newRow("readable ECW wins over the GeoTIFF") << QStringList{ecw, tif, ud} << QStringList{tif} << ecw
-                                                        << QStringList{};
-    QTest::newRow("neither opens") << QStringList{ud} << QStringList{ecw, tif} << tif
-                                   << QStringList{QStringLiteral("il rilievo è mostrato da Raster/demTRNSh.tif"),
-                                                  QStringLiteral("Impossibile mostrare Raster/demTRNSh.tif")};
-}
-
-void TestForm1Fake::statusLines()
-{
-    QFETCH(QStringList, opening);
-    QFETCH(QStringList, onDisk);
-    QFETCH(QString, relief);
-    QFETCH(QStringList, lines);
-    Form1Fixture f;
-    SetUpRegion(f.map);
-    f.map.shapefiles["Shp/V_PROVINCEpoly.shp"] = {};
-    for (const QString& image : opening)
-        f.map.images.push_back(image.toStdString());
-    QDir().mkpath(QStringLiteral("Raster"));
-    for (const QString& file : onDisk) {
-        QFile junk(file);
-        QVERIFY(junk.open(QIODevice::WriteOnly));
-        junk.write("not a raster");
-    }
-    f.WriteTable(ThreeMunicipalities());
-    Form1& form = f.MakeAndLoad();
-
-    QCOMPARE(f.map.LayerAt(kElevationLayer)->description, "image:" + relief.toStdString());
-    QCOMPARE(f.map.LayerAt(kDistrictRaster)->description, std::string("image:Raster/UD.tif"));
-    auto* status = form.findChild<QLabel*>(QStringLiteral("StatusLines"));
-    QVERIFY(status);
-    const QStringList shown = status->text().isEmpty() ? QStringList{} : status->text().split(QLatin1Char('\n'));
-    QCOMPARE(shown.size(), lines.size());
-    for (int i = 0; i < lines.size(); ++i)
-        for (const QString& fragment : lines[i].split(QLatin1Char('|')))
-            QVERIFY2(shown[i].contains(fragment), qPrintable(shown[i]));
-    QCOMPARE(form.statusBar()->isHidden(), lines.isEmpty());
-}
-
-void TestForm1Fake::overviewProgressInTheStatusArea()
-{
-    Form1Fixture f;
-    SetUpRegion(f.map);
-    f.map.shapefiles["Shp/V_PROVINCEpoly.shp"] = {};
-    f.map.images = {"Raster/demTRNSh.ecw", "Raster/UD.tif"};
-    f.WriteTable(ThreeMunicipalities());
-    Form1& form = f.MakeAndLoad();
-    auto* status = form.findChild<QLabel*>(QStringLiteral("StatusLines"));
-    f.map.preparations = {{"Raster/UD.tif", 0.425}};
-    f.map.RaiseMapStatusChanged();
-    QCOMPARE(status->text(),
-             QStringLiteral("Costruzione delle piramidi di Raster/UD.tif per una visualizzazione rapida: 42%."));
-    QVERIFY(!form.statusBar()->isHidden());
-    f.map.preparations.clear();
-    f.map.RaiseMapStatusChanged();
-    QVERIFY(form.statusBar()->isHidden());
-}
-
-void TestForm1Fake::loadFillsTheList()
-{
-    Form1Fixture f;
-    f.WriteTable(ThreeMunicipalities());
-    Form1& form = f.MakeAndLoad();
-    QComboBox* combo = Combo1(form);
-    QVERIFY(combo);
-    QCOMPARE(combo->count(), 219);
-    QCOMPARE(combo->itemText(0), QStringLiteral("Alfa"));
-    QCOMPARE(combo->itemText(1), QStringLiteral("Beta"));
-    QCOMPARE(combo->itemText(2), QStringLiteral("Beta"));
-    QCOMPARE(combo->itemText(3), QString());
-    QCOMPARE(combo->itemText(218), QString());
-    QCOMPARE(combo->currentIndex(), -1);
-    QCOMPARE(combo->currentText(), QString());
-}
-
-void TestForm1Fake::loadFailsWithoutTheTable()
-{
-    Form1Fixture f;
-    Form1& form = f.Make();
-    try {
-        form.Load();
-        QFAIL("the load must fail without its table");
-    } catch (const Error& error) {
-        QCOMPARE(error.kind(), ErrorKind::FileNotFound);
-        QCOMPARE(error.file(), std::string("dat/comuniPolyRid.dat"));
-        QVERIFY(QString::fromStdString(ItalianMessage(error)).contains(QStringLiteral("File non trovato")));
-    }
-}
-
-void TestForm1Fake::labelLayerShapesGoesByPosition()
-{
-    FakeMapView map;
-    map.shapefiles["b.shp"] = {{{"x", "Bravo"}, {0, 10, 0, 20}, {}}};
-    for (const char* name : {"a.shp", "c.shp", "b.shp"}) {
-        auto shapes = map.NewShapefile();
-        shapes->OpenShapefile(name);
-        map.AddLayer(std::move(shapes), true);
-    }
-    map.RemoveLayer(0);
-    auto shapes = map.NewShapefile();
-    shapes->OpenShapefile("b.shp");
-    QCOMPARE(map.AddLayer(std::move(shapes), false), 0);  // lowest free handle, top position
-    map.ClearCalls();
-
-    LabelLayerShapes(map, 2, 1);
-    QCOMPARE(map.CallsTo({"LayerHandle", "AddLabel"}), (Calls{"LayerHandle(2)", "AddLabel(0,Bravo,0,5,10,1,0)"}));
-    LabelLayerShapes(map, 7, 0);  // no layer there: nothing to label
-    QCOMPARE(map.CallsTo({"AddLabel"}).size(), std::size_t(1));
-}
-
-void TestForm1Fake::visibilityBands_data()
-{
-    QTest::addColumn<double>("width");
-    QTest::addColumn<bool>("names");
-    QTest::addColumn<bool>("places");
-    QTest::addColumn<bool>("raster");
-
-    QTest::newRow("60000") << 60000.0 << false << false << false;
-    QTest::newRow("50000.01") << 50000.01 << false << false << false;
-    QTest::newRow("50000.001 is 50000 in single precision") << 50000.001 << true << false << false;
-    QTest::newRow("50000") << 50000.0 << true << false << false;
-    QTest::newRow("10000.01") << 10000.01 << true << false << false;
-    QTest::newRow("10000") << 10000.0 << false << true << false;
-    QTest::newRow("5000.01") << 5000.01 << false << true << false;
-    QTest::newRow("5000") << 5000.0 << false << false << true;
-    QTest::newRow("100") << 100.0 << false << false << true;
-}
-
-void TestForm1Fake::visibilityBands()
-{
-    QFETCH(double, width);
-    QFETCH(bool, names);
-    QFETCH(bool, places);
-    QFETCH(bool, raster);
-    Form1Fixture f;
-    SetUpRegion(f.map);
-    f.WriteTable(ThreeMunicipalities());
-    f.MakeAndLoad();
-    f.map.extents = {50000, 50000 + width, 40000, 40000 + width / 2};
-
-    f.map.RaiseMouseUp(10, 10);
-    const auto text = [](int layer, bool on) {
-        return "SetLayerVisible(" + std::to_string(layer) + "," + (on ? "true" : "false") + ")";
-    };
-    QCOMPARE(f.map.CallsTo({"SetLayerVisible"}), (Calls{text(3, names), text(4, places), text(6, raster)}));
-    QCOMPARE(f.map.LayerAt(3)->visible, names);
-    QCOMPARE(f.map.LayerAt(4)->visible, places);
-    QCOMPARE(f.map.LayerAt(6)->visible, raster);
-    // The first refresh in the district loaded at start loads nothing new.
-    QVERIFY(f.map.CallsTo({"RemoveLayer", "OpenImage"}).empty());
-
-    // A finished selection box refreshes the same way.
-    f.map.ClearCalls();
-    f.map.RaiseSelectBoxFinal();
-    QCOMPARE(f.map.CallsTo({"SetLayerVisible"}).size(), std::size_t(3));
-}
-
-void TestForm1Fake::districtSwap()
-{
-    Form1Fixture f;
-    SetUpRegion(f.map);
-    f.WriteTable(ThreeMunicipalities());
-    Form1& form = f.MakeAndLoad();
-
-    f.map.extents = ViewAt(250000, 50000, 80000);  // far out, over "PN"
-    f.map.RaiseMouseUp(0, 0);
-    const Calls expected = {
-        "GetExtents()",
-        "GetLayerObject(5)",
-        "GetExtents()",
-        "ShapeContainsPoint(Shp/V_ISPETTORATI.shp,0,250000,50000)",
-        "ShapeContainsPoint(Shp/V_ISPETTORATI.shp,1,250000,50000)",
-        "ShapeContainsPoint(Shp/V_ISPETTORATI.shp,2,250000,50000)",
-        "RemoveLayer(6)",
-        "NewImage()",
-        "OpenImage(Raster/PN.tif,2,false)",
-        "AddLayer(image:Raster/PN.tif,hidden)",
-        "SetLayerVisible(3,false)",
-        "SetLayerVisible(4,false)",
-        "SetLayerVisible(6,false)",
-    };
-    QCOMPARE(f.map.calls, expected);
-    QCOMPARE(form.State().distretto, QStringLiteral("PN"));
-    QCOMPARE(f.map.LayerHandle(6), 6);
-    QCOMPARE(f.map.LayerAt(6)->description, std::string("image:Raster/PN.tif"));
-
-    // Zooming in within the district shows the raster and loads nothing.
-    f.map.ClearCalls();
-    f.map.extents = ViewAt(250000, 50000, 5000);
-    f.map.RaiseMouseUp(0, 0);
-    QVERIFY(f.map.CallsTo({"RemoveLayer", "OpenImage", "AddLayer"}).empty());
-    QVERIFY(f.map.LayerAt(6)->visible);
-    QCOMPARE(f.map.LayerCount(), 7);
-}
-
-void TestForm1Fake::outsideEveryDistrict()
-{
-    Form1Fixture f;
-    SetUpRegion(f.map);
-    f.WriteTable(ThreeMunicipalities());
-    Form1& form = f.MakeAndLoad();
-    f.map.extents = ViewAt(350000, 50000, 20000);  // "TO"
-    f.map.RaiseMouseUp(0, 0);
-    QCOMPARE(form.State().distretto, QStringLiteral("TO"));
-
-    f.map.ClearCalls();
-    f.map.extents = ViewAt(500000, -20000, 4000);
-    f.map.RaiseMouseUp(0, 0);
-    QCOMPARE(f.map.CallsTo({"ShapeContainsPoint"}).size(), std::size_t(4));
-    QVERIFY(f.map.CallsTo({"RemoveLayer", "OpenImage", "AddLayer"}).empty());
-    QCOMPARE(form.State().distretto, QStringLiteral("TO"));
-    QCOMPARE(f.map.LayerAt(6)->description, std::string("image:Raster/TO.tif"));
-    QVERIFY(f.map.LayerAt(6)->visible);  // the last district's raster still shows close in
-}
-
-void TestForm1Fake::overlappingDistrictsTakeTheLowerIndex()
-{
-    Form1Fixture f;
-    SetUpRegion(f.map);
-    f.WriteTable(ThreeMunicipalities());
-    Form1& form = f.MakeAndLoad();
-    f.map.extents = ViewAt(200000, 50000, 3000);
-    f.map.RaiseMouseUp(0, 0);
-    QCOMPARE(form.State().distretto, QStringLiteral("TG"));
-    QCOMPARE(f.map.CallsTo({"ShapeContainsPoint"}).size(), std::size_t(2));
-}
-
-void TestForm1Fake::toolButtons_data()
-{
-    QTest::addColumn<QString>("button");
-    QTest::addColumn<Calls>("expected");
-    QTest::addColumn<QString>("pressed");  // after "Pan" was in force
-
-    QTest::newRow("Zoom in") << "CmdZoomIn"
-                             << Calls{"SetSendMouseDown(false)", "SetMapCursor(2)", "SetCursorMode(0)"} << "CmdZoomIn";
-    QTest::newRow("Zoom out") << "CmdZoomOut"
-                              << Calls{"SetSendMouseDown(false)", "SetMapCursor(2)", "SetCursorMode(1)"}
-                              << "CmdZoomOut";
-    QTest::newRow("Pan again stays pressed")
-        << "CmdPan" << Calls{"SetSendMouseDown(false)", "SetMapCursor(2)", "SetCursorMode(2)"} << "CmdPan";
-    QTest::newRow("Zoom alle estensioni: refresh before the reset, no tool")
-        << "Command3"
-        << Calls{"ZoomToLayer(0)",          "SetLayerVisible(3,false)", "SetLayerVisible(4,false)",
-                 "SetLayerVisible(6,false)", "SetSendMouseDown(false)", "SetMapCursor(2)",
-                 "SetCursorMode(4)"}
-        << "";
-    QTest::newRow("Individuare il punto")
-        << "Command1" << Calls{"SetSendMouseDown(true)", "SetCursorMode(4)", "SetMapCursor(3)"} << "Command1";
-    QTest::newRow("Digitare le coordinate: picking once the dialog is closed")
-        << "Command2" << Calls{"SetSendMouseDown(true)", "SetCursorMode(4)", "SetMapCursor(3)"} << "Command1";
-}
-
-void TestForm1Fake::toolButtons()
-{
-    QFETCH(QString, button);
-    QFETCH(Calls, expected);
-    QFETCH(QString, pressed);
-    Form1Fixture f;
-    SetUpRegion(f.map);
-    f.map.layerExtents[0] = {0, 400000, 0, 100000};
-    f.WriteTable(ThreeMunicipalities());
-    Form1& form = f.MakeAndLoad();
-    QCOMPARE(PressedTools(form), QString());
-    QTest::mouseClick(Button(form, "CmdPan"), Qt::LeftButton);
-    QCOMPARE(PressedTools(form), QStringLiteral("CmdPan"));
-    f.map.ClearCalls();
-
-    QToolButton* tool = form.findChild<QToolButton*>(button);
-    QVERIFY(tool);
-    QTest::mouseClick(tool, Qt::LeftButton);
-    QCOMPARE(f.map.CallsTo({"ZoomToLayer", "SetLayerVisible", "SetSendMouseDown", "SetMapCursor", "SetCursorMode"}),
-             expected);
-    QCOMPARE(PressedTools(form), pressed);
-    QVERIFY(!Button(form, "Command3")->isChecked() && !Button(form, "Command2")->isChecked());
-}
-
-void TestForm1Fake::pickingReportsTheClickedPoint()
-{
-    Form1Fixture f;
-    SetUpRegion(f.map);
-    f.WriteTable(ThreeMunicipalities());
-    Form1& form = f.MakeAndLoad();
-    f.map.pixelToProj = [](double px, double py, double& x, double& y) {
-        x = 2400000 + px * 10 + 0.5;
-        y = 5100000 - py * 10;
-    };
-
-    // Idle: clicks on the map are not reported.
-    f.map.RaiseMouseDown(1, 1);
-    QVERIFY(f.dialogs.openings.isEmpty());
-
-    Button(form, "Command1")->click();
-    f.map.RaiseMouseDown(3, 4, 2);  // any button picks
-    QCOMPARE(f.dialogs.openings, QStringList{"MapPoint(2400030,5099960)"});
-    QCOMPARE(form.State().pEoutlet, QStringLiteral("2400030"));
-    QCOMPARE(form.State().pNOutlet, QStringLiteral("5099960"));
-}
-
-void TestForm1Fake::pickStaysInForceAfterADialog_data()
-{
-    QTest::addColumn<QString>("opener");   // "pick" or "type"
-    QTest::addColumn<QString>("closing");  // what the dialog does to the map before it closes
-
-    for (const char* opener : {"pick", "type"}) {
-        QTest::addRow("%s, run", opener) << opener << "run";
-        QTest::addRow("%s, Annullare", opener) << opener << "Annullare";
-        QTest::addRow("%s, title bar", opener) << opener << "title bar";
-    }
-}
-
-// The map still picks after either dialog, however it closed: the pointer and
-// the pressed button say so.
-void TestForm1Fake::pickStaysInForceAfterADialog()
-{
-    QFETCH(QString, opener);
-    QFETCH(QString, closing);
-    Form1Fixture f;
-    SetUpRegion(f.map);
-    f.WriteTable(ThreeMunicipalities());
-    Form1& form = f.MakeAndLoad();
-    f.dialogs.whileOpen = [&](MainWindowHost& host) {
-        if (closing == "run") {
-            host.Map1().SetMapCursor(kArrow);
-        } else if (closing == "Annullare") {
-            host.Map1().SetCursorMode(kNoTool);
-            host.Map1().SetMapCursor(kArrow);
+        // Without its table the load fails and says which file.
+        Fresh();
+        fx->RemoveTable();
+        try {
+            fx->form->Load();
+            QFAIL("the load must fail without its table");
+        } catch (const Error& error) {
+            QCOMPARE(QString::fromStdString(ItalianMessage(error)),
+                     QStringLiteral("File non trovato: dat/comuniPolyRid.dat"));
         }
-    };
-    if (opener == "pick") {
-        Button(form, "Command1")->click();
-        f.map.RaiseMouseDown(10, 10);
-    } else {
-        Button(form, "Command2")->click();
     }
-    QCOMPARE(f.dialogs.openings.size(), 1);
-    QCOMPARE(f.map.mapCursor, int(kCrossHair));
-    QCOMPARE(f.map.cursorMode, int(kNoTool));
-    QVERIFY(f.map.sendMouseDown);
-    QCOMPARE(PressedTools(form), QStringLiteral("Command1"));
 
-    f.dialogs.whileOpen = nullptr;
-    f.map.RaiseMouseDown(20, 20);
-    QCOMPARE(f.dialogs.openings.size(), 2);
-}
-
-void TestForm1Fake::navigationEndsPicking_data()
-{
-    QTest::addColumn<QString>("button");
-    QTest::newRow("Zoom in") << "CmdZoomIn";
-    QTest::newRow("Zoom out") << "CmdZoomOut";
-    QTest::newRow("Pan") << "CmdPan";
-    QTest::newRow("Zoom alle estensioni") << "Command3";
-}
-
-void TestForm1Fake::navigationEndsPicking()
-{
-    QFETCH(QString, button);
-    Form1Fixture f;
-    SetUpRegion(f.map);
-    f.WriteTable(ThreeMunicipalities());
-    Form1& form = f.MakeAndLoad();
-    for (const char* arm : {"Command1", "Command2"}) {
-        Button(form, arm)->click();
-        form.findChild<QToolButton*>(button)->click();
-        QVERIFY(!f.map.sendMouseDown);
-        QCOMPARE(f.map.mapCursor, int(kArrow));
-        f.map.RaiseMouseDown(5, 5);
-        QVERIFY(!f.dialogs.openings.contains(QStringLiteral("MapPoint(5,995)")));
+    // Labels go to the layer at a drawing position, whatever its handle.
+    void labelLayerShapesGoesByPosition()
+    {
+        FakeMapView map;
+        map.shapefiles["b.shp"] = {{{"x", "Bravo"}, {0, 10, 0, 20}, {}}};
+        for (const char* name : {"a.shp", "c.shp", "b.shp"}) {
+            auto shapes = map.NewShapefile();
+            shapes->OpenShapefile(name);
+            map.AddLayer(std::move(shapes), true);
+        }
+        map.RemoveLayer(0);
+        auto shapes = map.NewShapefile();
+        shapes->OpenShapefile("b.shp");
+        QCOMPARE(map.AddLayer(std::move(shapes), false), 0);  // lowest free handle, top position
+        map.ClearCalls();
+        LabelLayerShapes(map, 2, 1);
+        LabelLayerShapes(map, 7, 0);  // no layer there: nothing to label
+        QCOMPARE(map.CallsTo({"AddLabel"}), (Calls{"AddLabel(0,Bravo,0,5,10,1,0)"}));
     }
-    // The read-out keeps following the mouse whatever the tool.
-    f.map.RaiseMouseMove(7, 8);
-    QCOMPARE(form.findChild<QLabel*>(QStringLiteral("Label1"))->text(), QStringLiteral("7"));
-}
 
-void TestForm1Fake::readOut_data()
-{
-    QTest::addColumn<double>("east");
-    QTest::addColumn<double>("north");
-    QTest::addColumn<QString>("eastText");
-    QTest::addColumn<QString>("northText");
+    void visibilityBands_data()
+    {
+        QTest::addColumn<double>("width");
+        QTest::addColumn<bool>("names");
+        QTest::addColumn<bool>("places");
+        QTest::addColumn<bool>("raster");
+        QTest::newRow("50000.01") << 50000.01 << false << false << false;
+        QTest::newRow("50000.001 is 50000 in single precision") << 50000.001 << true << false << false;
+        QTest::newRow("10000.01") << 10000.01 << true << false << false;
+        QTest::newRow("10000") << 10000.0 << false << true << false;
+        QTest::newRow("5000.01") << 5000.01 << false << true << false;
+        QTest::newRow("5000") << 5000.0 << false << false << true;
+    }
+    void visibilityBands()
+    {
+        QFETCH(double, width);
+        QFETCH(bool, names);
+        QFETCH(bool, places);
+        QFETCH(bool, raster);
+        fx->map.extents = {50000, 50000 + width, 40000, 40000 + width / 2};
+        fx->map.RaiseMouseUp(10, 10);
+        const auto text = [](int layer, bool on) {
+            return "SetLayerVisible(" + std::to_string(layer) + "," + (on ? "true" : "false") + ")";
+        };
+        QCOMPARE(fx->map.CallsTo({"SetLayerVisible"}), (Calls{text(3, names), text(4, places), text(6, raster)}));
+        // The first refresh in the district loaded at start loads nothing new.
+        QVERIFY(fx->map.CallsTo({"RemoveLayer", "OpenImage"}).empty());
+        // A finished selection box refreshes the same way.
+        fx->map.ClearCalls();
+        fx->map.RaiseSelectBoxFinal();
+        QCOMPARE(fx->map.CallsTo({"SetLayerVisible"}).size(), std::size_t(3));
+    }
 
-    QTest::newRow("halves to even") << 2345678.5 << 2345679.5 << "2345678" << "2345680";
-    QTest::newRow("nearest") << 2400000.49 << 5100000.51 << "2400000" << "5100001";
-    QTest::newRow("negative") << -2.5 << -3.5 << "-2" << "-4";
-    QTest::newRow("minus one half is zero") << -0.5 << 0.0 << "0" << "0";
-    QTest::newRow("32-bit ends") << 2147483647.4 << -2147483648.5 << "2147483647" << "-2147483648";
-    QTest::newRow("east past 32 bits: no read-out") << 2147483647.5 << 5100000.0 << "" << "";
-    QTest::newRow("north past 32 bits: no read-out") << 2400000.0 << -2147483649.0 << "" << "";
-    QTest::newRow("not a number") << std::numeric_limits<double>::quiet_NaN() << 1.0 << "" << "";
-}
+    // The detail raster follows the district under the view's centre; outside
+    // every district the last one stays, and overlapping districts take the first.
+    void districts()
+    {
+        const struct {
+            double x, y, width;
+            const char* district;
+            std::size_t tests;
+            bool swapped;
+        } steps[] = {{250000, 50000, 80000, "PN", 3, true},   {250000, 50000, 5000, "PN", 3, false},
+                     {350000, 50000, 20000, "TO", 4, true},   {500000, -20000, 4000, "TO", 4, false},
+                     {200000, 50000, 3000, "TG", 2, true}};
+        for (const auto& step : steps) {
+            fx->map.ClearCalls();
+            fx->map.extents = ViewAt(step.x, step.y, step.width);
+            fx->map.RaiseMouseUp(0, 0);
+            QCOMPARE(form->State().distretto, QString::fromLatin1(step.district));
+            QCOMPARE(fx->map.CallsTo({"ShapeContainsPoint"}).size(), step.tests);
+            const std::string raster = std::string("Raster/") + step.district + ".tif";
+            QCOMPARE(fx->map.CallsTo({"RemoveLayer", "OpenImage", "AddLayer"}),
+                     step.swapped ? (Calls{"RemoveLayer(6)", "OpenImage(" + raster + ",2,false)",
+                                           "AddLayer(image:" + raster + ",hidden)"})
+                                  : Calls{});
+            QCOMPARE(fx->map.LayerAt(6)->description, "image:" + raster);
+            QCOMPARE(fx->map.LayerAt(6)->visible, step.width <= 5000);
+            QCOMPARE(fx->map.LayerCount(), 7);
+        }
+    }
 
-void TestForm1Fake::readOut()
-{
-    QFETCH(double, east);
-    QFETCH(double, north);
-    Form1Fixture f;
-    f.WriteTable(ThreeMunicipalities());
-    Form1& form = f.MakeAndLoad();
-    auto* label1 = form.findChild<QLabel*>(QStringLiteral("Label1"));
-    auto* label2 = form.findChild<QLabel*>(QStringLiteral("Label2"));
-    QCOMPARE(label1->text(), QString());
+    void toolButtons_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<Calls>("expected");
+        QTest::addColumn<QString>("pressed");  // after "Pan" was in force
+        QTest::newRow("Zoom in") << "CmdZoomIn"
+                                 << Calls{"SetSendMouseDown(false)", "SetMapCursor(2)", "SetCursorMode(0)"} << "CmdZoomIn";
+        QTest::newRow("Zoom out") << "CmdZoomOut"
+                                  << Calls{"SetSendMouseDown(false)", "SetMapCursor(2)", "SetCursorMode(1)"}
+                                  << "CmdZoomOut";
+        QTest::newRow("Pan again stays pressed")
+            << "CmdPan" << Calls{"SetSendMouseDown(false)", "SetMapCursor(2)", "SetCursorMode(2)"} << "CmdPan";
+        QTest::newRow("Zoom alle estensioni: refresh before the reset, no tool")
+            << "Command3"
+            << Calls{"ZoomToLayer(0)",          "SetLayerVisible(3,false)", "SetLayerVisible(4,false)",
+                     "SetLayerVisible(6,false)", "SetSendMouseDown(false)", "SetMapCursor(2)",
+                     "SetCursorMode(4)"}
+            << "";
+        QTest::newRow("Individuare il punto")
+            << "Command1" << Calls{"SetSendMouseDown(true)", "SetCursorMode(4)", "SetMapCursor(3)"} << "Command1";
+        QTest::newRow("Digitare le coordinate: picking once the dialog is closed")
+            << "Command2" << Calls{"SetSendMouseDown(true)", "SetCursorMode(4)", "SetMapCursor(3)"} << "Command1";
+    }
+    void toolButtons()
+    {
+        QFETCH(QString, button);
+        QFETCH(Calls, expected);
+        fx->map.layerExtents[0] = {0, 400000, 0, 100000};
+        QCOMPARE(PressedTools(*form), QString());
+        QTest::mouseClick(Button(*form, "CmdPan"), Qt::LeftButton);
+        QCOMPARE(PressedTools(*form), QStringLiteral("CmdPan"));
+        fx->map.ClearCalls();
+        QTest::mouseClick(form->findChild<QToolButton*>(button), Qt::LeftButton);
+        QCOMPARE(fx->map.CallsTo({"ZoomToLayer", "SetLayerVisible", "SetSendMouseDown", "SetMapCursor",
+                                  "SetCursorMode"}),
+                 expected);
+        QTEST(PressedTools(*form), "pressed");
+        QVERIFY(!Button(*form, "Command3")->isChecked() && !Button(*form, "Command2")->isChecked());
+    }
 
-    f.map.pixelToProj = [](double, double, double& x, double& y) {
-        x = 1;
-        y = 2;
-    };
-    f.map.RaiseMouseMove(0, 0);
-    f.map.pixelToProj = [&](double px, double py, double& x, double& y) {
-        QCOMPARE(px, 12.0);
-        QCOMPARE(py, 34.0);
-        x = east;
-        y = north;
-    };
-    f.map.RaiseMouseMove(12, 34);
-    QTEST(label1->text(), "eastText");
-    QTEST(label2->text(), "northText");
-}
+    void pickingReportsTheClickedPoint()
+    {
+        fx->map.pixelToProj = [](double px, double py, double& x, double& y) {
+            x = px < 0 ? 1e12 : 2400000 + px * 10 + 0.5;
+            y = 5100000 - py * 10;
+        };
+        fx->map.RaiseMouseDown(1, 1);  // idle: clicks on the map are not reported
+        Button(*form, "Command1")->click();
+        fx->map.RaiseMouseDown(-1, 0);    // beyond 32 bits: ignored
+        fx->map.RaiseMouseDown(3, 4, 2);  // any button picks
+        QCOMPARE(fx->dialogs.openings, QStringList{"MapPoint(2400030,5099960)"});
+        QCOMPARE(form->State().pEoutlet, QStringLiteral("2400030"));
+        QCOMPARE(form->State().pNOutlet, QStringLiteral("5099960"));
+        QVERIFY(fx->reporter.messages.isEmpty());
+    }
 
-void TestForm1Fake::readOutClearsWhenThePointerLeaves()
-{
-    Form1Fixture f;
-    f.WriteTable(ThreeMunicipalities());
-    Form1& form = f.MakeAndLoad();
-    f.map.RaiseMouseMove(12, 34);
-    auto* label1 = form.findChild<QLabel*>(QStringLiteral("Label1"));
-    auto* label2 = form.findChild<QLabel*>(QStringLiteral("Label2"));
-    QCOMPARE(label1->text(), QStringLiteral("12"));
-    f.map.RaiseMouseLeave();
-    QCOMPARE(label1->text(), QString());
-    QCOMPARE(label2->text(), QString());
-}
+    void pickStaysInForceAfterADialog_data()
+    {
+        QTest::addColumn<QString>("opener");   // "pick" or "type"
+        QTest::addColumn<QString>("closing");  // what the dialog does to the map before it closes
+        for (const char* opener : {"pick", "type"})
+            for (const char* closing : {"run", "Annullare", "title bar"})
+                QTest::addRow("%s, %s", opener, closing) << opener << closing;
+    }
+    // The map still picks after either dialog, however it closed: the pointer
+    // and the pressed button say so.
+    void pickStaysInForceAfterADialog()
+    {
+        QFETCH(QString, opener);
+        QFETCH(QString, closing);
+        fx->dialogs.whileOpen = [&](MainWindowHost& host) {
+            if (closing != "title bar")
+                host.Map1().SetMapCursor(kArrow);
+            if (closing == "Annullare")
+                host.Map1().SetCursorMode(kNoTool);
+        };
+        Button(*form, opener == "pick" ? "Command1" : "Command2")->click();
+        if (opener == "pick")
+            fx->map.RaiseMouseDown(10, 10);
+        QCOMPARE(fx->dialogs.openings.size(), 1);
+        QCOMPARE(fx->map.mapCursor, int(kCrossHair));
+        QCOMPARE(fx->map.cursorMode, int(kNoTool));
+        QCOMPARE(PressedTools(*form), QStringLiteral("Command1"));
+        fx->dialogs.whileOpen = nullptr;
+        fx->map.RaiseMouseDown(20, 20);
+        QCOMPARE(fx->dialogs.openings.size(), 2);
+    }
 
-void TestForm1Fake::pickOutsideThe32BitRangeIsIgnored()
-{
-    Form1Fixture f;
-    f.WriteTable(ThreeMunicipalities());
-    Form1& form = f.MakeAndLoad();
-    Button(form, "Command1")->click();
-    f.map.pixelToProj = [](double, double, double& x, double& y) {
-        x = 2400000;
-        y = 5100000;
-    };
-    f.map.RaiseMouseDown(0, 0);
-    f.map.pixelToProj = [](double, double, double& x, double& y) {
-        x = 1e12;
-        y = 5100000;
-    };
-    f.map.RaiseMouseDown(0, 0);
-    QCOMPARE(f.dialogs.openings, QStringList{"MapPoint(2400000,5100000)"});
-    QCOMPARE(form.State().pEoutlet, QStringLiteral("2400000"));
-    QVERIFY(f.reporter.messages.isEmpty());
-}
+    void readOut_data()
+    {
+        QTest::addColumn<double>("east");
+        QTest::addColumn<double>("north");
+        QTest::addColumn<QString>("eastText");
+        QTest::addColumn<QString>("northText");
+        QTest::newRow("halves to even") << 2345678.5 << 2345679.5 << "2345678" << "2345680";
+        QTest::newRow("negative") << -2.5 << -0.5 << "-2" << "0";
+        QTest::newRow("32-bit ends") << 2147483647.4 << -2147483648.5 << "2147483647" << "-2147483648";
+        QTest::newRow("east past 32 bits: no read-out") << 2147483647.5 << 5100000.0 << "" << "";
+        QTest::newRow("north past 32 bits: no read-out") << 2400000.0 << -2147483649.0 << "" << "";
+        QTest::newRow("not a number") << std::numeric_limits<double>::quiet_NaN() << 1.0 << "" << "";
+    }
+    // The read-out follows the mouse whatever the tool.
+    void readOut()
+    {
+        QFETCH(double, east);
+        QFETCH(double, north);
+        Button(*form, "CmdZoomIn")->click();
+        fx->map.pixelToProj = [](double, double, double& x, double& y) { x = y = 1; };
+        fx->map.RaiseMouseMove(0, 0);
+        fx->map.pixelToProj = [&](double px, double py, double& x, double& y) {
+            QVERIFY(px == 12 && py == 34);
+            x = east;
+            y = north;
+        };
+        fx->map.RaiseMouseMove(12, 34);
+        QTEST(form->findChild<QLabel*>(QStringLiteral("Label1"))->text(), "eastText");
+        QTEST(form->findChild<QLabel*>(QStringLiteral("Label2"))->text(), "northText");
+        // It clears when the pointer leaves the map.
+        fx->map.pixelToProj = nullptr;
+        fx->map.RaiseMouseMove(12, 34);
+        fx->map.RaiseMouseLeave();
+        QCOMPARE(form->findChild<QLabel*>(QStringLiteral("Label1"))->text() +
+                     form->findChild<QLabel*>(QStringLiteral("Label2"))->text(),
+                 QString());
+    }
 
-void TestForm1Fake::search()
-{
-    Form1Fixture f;
-    SetUpRegion(f.map);
-    f.WriteTable(ThreeMunicipalities());
-    Form1& form = f.MakeAndLoad();
-    Visualize(form, 2);  // the second "Beta": the first row of that name is found
-    const MainWindowState& state = form.State();
-    QCOMPARE(state.DENOMINAZIcom, QStringLiteral("Beta"));
-    QCOMPARE(int(state.OBJECTID), 2);
-    QCOMPARE(int(state.FID), 1);
-    QCOMPARE(int(state.CODICE_COM), 30002);
-    QCOMPARE(state.Provincia, QStringLiteral("PN"));
-    // Polygon 1 is 40 km wide and centred in "PN": names shown, raster swapped but hidden.
-    QCOMPARE(f.map.CallsTo({"ZoomToShape", "OpenImage", "SetLayerVisible", "SetHighlight"}),
-             (Calls{"ZoomToShape(1,1)", "OpenImage(Raster/PN.tif,2,false)", "SetLayerVisible(3,true)",
-                    "SetLayerVisible(4,false)", "SetLayerVisible(6,false)", "SetHighlight(1,1)"}));
-    QCOMPARE(state.distretto, QStringLiteral("PN"));
-    QVERIFY(f.reporter.messages.isEmpty());
+    void search()
+    {
+        Visualize(*form, 2);  // the second "Beta": the first row of that name is found
+        const MainWindowState& state = form->State();
+        QCOMPARE(state.DENOMINAZIcom, QStringLiteral("Beta"));
+        QCOMPARE(int(state.OBJECTID), 2);
+        QCOMPARE(int(state.FID), 1);
+        QCOMPARE(int(state.CODICE_COM), 30002);
+        QCOMPARE(state.Provincia, QStringLiteral("PN"));
+        // Polygon 1 is 40 km wide and centred in "PN": names shown, raster swapped but hidden.
+        QCOMPARE(fx->map.CallsTo({"ZoomToShape", "OpenImage", "SetLayerVisible", "SetHighlight"}),
+                 (Calls{"ZoomToShape(1,1)", "OpenImage(Raster/PN.tif,2,false)", "SetLayerVisible(3,true)",
+                        "SetLayerVisible(4,false)", "SetLayerVisible(6,false)", "SetHighlight(1,1)"}));
+        QCOMPARE(state.distretto, QStringLiteral("PN"));
 
-    f.map.ClearCalls();
-    Visualize(form, 0);
-    QCOMPARE(f.map.CallsTo({"ZoomToShape", "OpenImage", "SetLayerVisible"}),
-             (Calls{"ZoomToShape(1,0)", "OpenImage(Raster/UD.tif,2,false)", "SetLayerVisible(3,false)",
-                    "SetLayerVisible(4,false)", "SetLayerVisible(6,true)"}));
-}
+        // Each search reads the file afresh; the list stays as loaded.
+        fx->WriteTable(ComuniRecord(3, "Alfa", "4000", "TO") + "\r\n");
+        Visualize(*form, 0);
+        QCOMPARE(int(form->State().FID), 2);
+        QCOMPARE(int(form->State().CODICE_COM), 4000);
+        QCOMPARE(Combo1(*form)->itemText(1), QStringLiteral("Beta"));
+        QVERIFY(fx->reporter.messages.isEmpty());
+    }
 
-void TestForm1Fake::searchWithoutMatchChangesNothingElse_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("message");
-    QTest::newRow("nothing chosen") << "" << "Scrivere o scegliere il nome di un comune.";
-    QTest::newRow("only the case differs") << "alfa" << "Comune \"alfa\" non trovato: sceglierlo dall'elenco.";
-    QTest::newRow("trailing space") << "Alfa " << "Comune \"Alfa \" non trovato: sceglierlo dall'elenco.";
-}
+    void searchWithoutMatchChangesNothingElse_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("nothing chosen") << "" << "Scrivere o scegliere il nome di un comune.";
+        QTest::newRow("only the case differs") << "alfa" << "Comune \"alfa\" non trovato: sceglierlo dall'elenco.";
+        QTest::newRow("trailing space") << "Alfa " << "Comune \"Alfa \" non trovato: sceglierlo dall'elenco.";
+    }
+    void searchWithoutMatchChangesNothingElse()
+    {
+        QFETCH(QString, text);
+        Visualize(*form, 0);
+        const MapExtents view = fx->map.extents;
+        fx->map.ClearCalls();
+        Combo1(*form)->setEditText(text);
+        QTest::mouseClick(form->findChild<QPushButton*>(QStringLiteral("Command4")), Qt::LeftButton);
+        QFETCH(QString, message);
+        QCOMPARE(fx->reporter.messages, QStringList{message});
+        QCOMPARE(form->State().DENOMINAZIcom, text);
+        QCOMPARE(int(form->State().OBJECTID), 1);
+        QCOMPARE(form->State().Provincia, QStringLiteral("UD"));
+        QVERIFY(fx->map.CallsTo({"ZoomToShape", "SetLayerVisible", "RemoveLayer", "SetHighlight"}).empty());
+        QVERIFY(fx->map.extents == view);
+    }
 
-void TestForm1Fake::searchWithoutMatchChangesNothingElse()
-{
-    QFETCH(QString, text);
-    QFETCH(QString, message);
-    Form1Fixture f;
-    SetUpRegion(f.map);
-    f.WriteTable(ThreeMunicipalities());
-    Form1& form = f.MakeAndLoad();
-    Visualize(form, 0);
-    const MapExtents view = f.map.extents;
-    f.map.ClearCalls();
+    void searchFailureLeavesStateUnchanged_data()
+    {
+        QTest::addColumn<QByteArray>("table");  // empty: the file is deleted
+        QTest::addColumn<QString>("message");
+        QTest::newRow("table deleted") << QByteArray() << "File non trovato: dat/comuniPolyRid.dat";
+        QTest::newRow("220 lines") << QByteArray("\r\n").repeated(220)
+                                   << "Indice non compreso nell'intervallo: dat/comuniPolyRid.dat";
+    }
+    void searchFailureLeavesStateUnchanged()
+    {
+        QFETCH(QByteArray, table);
+        QFETCH(QString, message);
+        Visualize(*form, 0);
+        const MainWindowState before = form->State();
+        const MapExtents view = fx->map.extents;
+        if (table.isEmpty())
+            fx->RemoveTable();
+        else
+            fx->WriteTable(table);
+        fx->map.ClearCalls();
+        Visualize(*form, 1);
 
-    Combo1(form)->setEditText(text);
-    QTest::mouseClick(form.findChild<QPushButton*>(QStringLiteral("Command4")), Qt::LeftButton);
-    QCOMPARE(f.reporter.messages, QStringList{message});
-    QCOMPARE(form.State().DENOMINAZIcom, text);
-    QCOMPARE(int(form.State().OBJECTID), 1);
-    QCOMPARE(form.State().Provincia, QStringLiteral("UD"));
-    QVERIFY(f.map.CallsTo({"ZoomToShape", "SetLayerVisible", "RemoveLayer", "SetHighlight"}).empty());
-    QVERIFY(f.map.extents == view);
-}
+        QCOMPARE(fx->reporter.messages.size(), 1);
+        QVERIFY2(fx->reporter.messages[0].startsWith(message), qPrintable(fx->reporter.messages[0]));
+        const MainWindowState& after = form->State();
+        QCOMPARE(after.DENOMINAZIcom, before.DENOMINAZIcom);
+        QCOMPARE(after.FID, before.FID);
+        QCOMPARE(after.CODICE_COM, before.CODICE_COM);
+        QCOMPARE(after.Provincia, before.Provincia);
+        QVERIFY(fx->map.CallsTo({"ZoomToShape", "SetLayerVisible"}).empty());
+        QVERIFY(fx->map.extents == view);
+        QVERIFY(form->MainWindowEnabled());
+    }
 
-void TestForm1Fake::finderCompletesIgnoringCaseAndAccents_data()
-{
-    QTest::addColumn<QString>("typed");
-    QTest::addColumn<QStringList>("offered");
-    const QString marine = QStringLiteral("Santa Mar\u00ecne");
-    const QString arco = QStringLiteral("\u00c0rco");
-    QTest::newRow("inside the name") << "marine" << QStringList{marine, "Marinella"};
-    QTest::newRow("capitals and an accent") << QStringLiteral("MAR\u00ccNE") << QStringList{marine, "Marinella"};
-    QTest::newRow("accent in the list only") << "arco" << QStringList{arco};
-    QTest::newRow("several, in list order") << "san" << QStringList{marine, "San Vito"};
-    QTest::newRow("none") << "zeta" << QStringList{};
-}
+    void finderCompletesIgnoringCaseAndAccents_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QStringList>("offered");
+        const QString marine = QStringLiteral("Santa Mar\u00ecne");
+        QTest::newRow("inside the name") << "marine" << QStringList{marine, "Marinella"};
+        QTest::newRow("capitals and an accent") << QStringLiteral("MAR\u00ccNE") << QStringList{marine, "Marinella"};
+        QTest::newRow("accent in the list only") << "arco" << QStringList{QStringLiteral("\u00c0rco")};
+        QTest::newRow("several, in list order") << "san" << QStringList{marine, "San Vito"};
+        QTest::newRow("none") << "zeta" << QStringList{};
+    }
+    void finderCompletesIgnoringCaseAndAccents()
+    {
+        QFETCH(QString, typed);
+        Fresh();
+        fx->WriteTable(ComuniRecord(1, "Santa Mar\xecne", "1", "UD") + "\r\n" + ComuniRecord(2, "Marinella", "2", "UD") +
+                       "\r\n" + ComuniRecord(3, "San Vito", "3", "PN") + "\r\n" + ComuniRecord(4, "\xc0rco", "4", "TO") +
+                       "\r\n" + ComuniRecord(5, "Marinella", "5", "TO") + "\r\n");
+        fx->form->Load();
+        Form1& fresh = *fx->form;
+        QCOMPARE(Combo1(fresh)->itemText(0), QStringLiteral("Santa Mar\u00ecne"));
+        QTest::keyClicks(Combo1(fresh)->lineEdit(), typed);
+        QAbstractItemModel* completions = Combo1(fresh)->completer()->completionModel();
+        QStringList shown;
+        for (int row = 0; row < completions->rowCount(); ++row)
+            shown << completions->index(row, 0).data().toString();
+        QTEST(shown, "offered");
+        QCOMPARE(Combo1(fresh)->count(), 219);  // typing adds nothing to the list
+    }
 
-void TestForm1Fake::finderCompletesIgnoringCaseAndAccents()
-{
-    QFETCH(QString, typed);
-    QFETCH(QStringList, offered);
-    Form1Fixture f;
-    f.WriteTable(ComuniRecord(1, "Santa Mar\xecne", "1", "UD") + "\r\n" + ComuniRecord(2, "Marinella", "2", "UD") +
-                 "\r\n" + ComuniRecord(3, "San Vito", "3", "PN") + "\r\n" + ComuniRecord(4, "\xc0rco", "4", "TO") +
-                 "\r\n" + ComuniRecord(5, "Marinella", "5", "TO") + "\r\n");
-    Form1& form = f.MakeAndLoad();
-    QCOMPARE(Combo1(form)->count(), 219);
-    QCOMPARE(Combo1(form)->itemText(0), QStringLiteral("Santa Mar\u00ecne"));
+    // A name chosen from the completions goes into the box as the list writes it,
+    // and Enter shows it as "Visualizzare" does, outline and all.
+    void finderChoiceAndEnterShowTheMunicipality()
+    {
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form));
+        QLineEdit* box = Combo1(*form)->lineEdit();
+        box->setFocus();
+        QTest::keyClicks(box, "ET");
+        QCompleter* completer = Combo1(*form)->completer();
+        QVERIFY(completer->popup()->isVisible());
+        QTest::keyClick(completer->popup(), Qt::Key_Down);
+        QCOMPARE(box->text(), QStringLiteral("Beta"));
+        fx->map.ClearCalls();
+        QTest::keyClick(completer->popup(), Qt::Key_Return);
+        QCOMPARE(form->State().DENOMINAZIcom, QStringLiteral("Beta"));
+        QCOMPARE(fx->map.CallsTo({"ZoomToShape", "SetHighlight"}), (Calls{"ZoomToShape(1,1)", "SetHighlight(1,1)"}));
+        QCOMPARE(Combo1(*form)->count(), 219);
+    }
 
-    QTest::keyClicks(Combo1(form)->lineEdit(), typed);
-    QAbstractItemModel* completions = Combo1(form)->completer()->completionModel();
-    QStringList shown;
-    for (int row = 0; row < completions->rowCount(); ++row)
-        shown << completions->index(row, 0).data().toString();
-    QCOMPARE(shown, offered);
-    QCOMPARE(Combo1(form)->count(), 219);  // typing adds nothing to the list
-}
+    void disablingKeepsDialogsUsable()
+    {
+        QDialog dialog(form);
+        auto* edit = new QLineEdit(&dialog);
+        form->show();
+        dialog.show();
+        form->SetMainWindowEnabled(false);
+        QVERIFY(!form->MainWindowEnabled());
+        QVERIFY(!Combo1(*form)->isEnabled());
+        QVERIFY(edit->isEnabled());
+        form->SetMainWindowEnabled(true);
+        QVERIFY(Button(*form, "CmdPan")->isEnabled());
+    }
 
-// A name chosen from the completions goes into the box as the list writes it,
-// and Enter shows it as "Visualizzare" does, outline and all.
-void TestForm1Fake::finderChoiceAndEnterShowTheMunicipality()
-{
-    Form1Fixture f;
-    SetUpRegion(f.map);
-    f.WriteTable(ThreeMunicipalities());
-    Form1& form = f.MakeAndLoad();
-    form.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&form));
-    QLineEdit* box = Combo1(form)->lineEdit();
-    box->setFocus();
-    QTest::keyClicks(box, "ET");
-    QCompleter* completer = Combo1(form)->completer();
-    QVERIFY(completer->popup()->isVisible());
-    QTest::keyClick(completer->popup(), Qt::Key_Down);
-    QCOMPARE(box->text(), QStringLiteral("Beta"));
-    f.map.ClearCalls();
-    QTest::keyClick(completer->popup(), Qt::Key_Return);
-    QCOMPARE(form.State().DENOMINAZIcom, QStringLiteral("Beta"));
-    QCOMPARE(f.map.CallsTo({"ZoomToShape", "SetHighlight"}), (Calls{"ZoomToShape(1,1)", "SetHighlight(1,1)"}));
-    QVERIFY(f.reporter.messages.isEmpty());
-    QCOMPARE(Combo1(form)->count(), 219);
-}
+    // One line per layer the map cannot show, with how to convert an ECW that
+    // is there; the relief's GeoTIFF stands in for an ECW that cannot be read.
+    void statusLines()
+    {
+        const std::string ecw = "Raster/demTRNSh.ecw", tif = "Raster/demTRNSh.tif", ud = "Raster/UD.tif";
+        const QString advice = QStringLiteral("gdal_translate -of COG demTRNSh.ecw demTRNSh.tif");
+        const struct {
+            std::vector<std::string> opening;  // images the fake map opens
+            QStringList onDisk;                // files in the working folder
+            std::string relief;                // layer 0 after the load
+            QStringList lines;                 // fragments of each status line, "|" between them
+        } cases[] = {
+            {{ecw, ud}, {}, ecw, {}},
+            {{ecw}, {}, ecw, {"Impossibile mostrare Raster/UD.tif (GDAL: cannot open Raster/UD.tif)."}},
+            {{ud}, {}, ecw, {"Impossibile mostrare Raster/demTRNSh.ecw (GDAL: cannot open Raster/demTRNSh.ecw)."}},
+            {{ud}, {"Raster/demTRNSh.ecw"}, ecw, {"Impossibile mostrare Raster/demTRNSh.ecw |" + advice}},
+            {{tif, ud},
+             {"Raster/demTRNSh.ecw", "Raster/demTRNSh.tif"},
+             tif,
+             {"Raster/demTRNSh.ecw non si può leggere: il rilievo è mostrato da Raster/demTRNSh.tif."}},
+            {{ecw, tif, ud}, {"Raster/demTRNSh.tif"}, ecw, {}},
+            {{ud},
+             {"Raster/demTRNSh.ecw", "Raster/demTRNSh.tif"},
+             tif,
+             {"il rilievo è mostrato da Raster/demTRNSh.tif", "Impossibile mostrare Raster/demTRNSh.tif"}},
+        };
+        for (const auto& c : cases) {
+            Form1Fixture f;
+            SetUpRegion(f.map);
+            f.map.shapefiles["Shp/V_PROVINCEpoly.shp"] = {};
+            f.map.images = c.opening;
+            QDir().mkpath(QStringLiteral("Raster"));
+            for (const QString& file : c.onDisk) {
+                QFile junk(file);
+                QVERIFY(junk.open(QIODevice::WriteOnly));
+                junk.write("not a raster");
+            }
+            f.WriteTable(ThreeMunicipalities());
+            Form1& form = f.MakeAndLoad();
+            QCOMPARE(f.map.LayerAt(kElevationLayer)->description, "image:" + c.relief);
+            QCOMPARE(f.map.LayerAt(kDistrictRaster)->description, std::string("image:Raster/UD.tif"));
+            const QString text = form.findChild<QLabel*>(QStringLiteral("StatusLines"))->text();
+            const QStringList shown = text.isEmpty() ? QStringList{} : text.split(QLatin1Char('\n'));
+            QCOMPARE(shown.size(), c.lines.size());
+            for (int i = 0; i < c.lines.size(); ++i)
+                for (const QString& fragment : c.lines[i].split(QLatin1Char('|')))
+                    QVERIFY2(shown[i].contains(fragment), qPrintable(shown[i]));
+            QCOMPARE(form.statusBar()->isHidden(), c.lines.isEmpty());
+        }
+    }
 
-void TestForm1Fake::searchFailureLeavesStateUnchanged_data()
-{
-    QTest::addColumn<QByteArray>("table");  // empty: the file is deleted
-    QTest::addColumn<QString>("message");
-
-    QTest::newRow("table deleted") << QByteArray() << "File non trovato: dat/comuniPolyRid.dat";
-    QTest::newRow("column 1 not a number")
-        << QByteArray("uno       Beta                                    30002     PN")
-        << "Tipo non corrispondente: dat/comuniPolyRid.dat";
-    QTest::newRow("column 3 past 16 bits")
-        << QByteArray("2         Beta                                    99999     PN")
-        << "Overflow: dat/comuniPolyRid.dat";
-    QTest::newRow("220 lines") << QByteArray("\r\n").repeated(220)
-                               << "Indice non compreso nell'intervallo: dat/comuniPolyRid.dat";
-}
-
-void TestForm1Fake::searchFailureLeavesStateUnchanged()
-{
-    QFETCH(QByteArray, table);
-    QFETCH(QString, message);
-    Form1Fixture f;
-    SetUpRegion(f.map);
-    f.WriteTable(ThreeMunicipalities());
-    Form1& form = f.MakeAndLoad();
-    Visualize(form, 0);
-    const MainWindowState before = form.State();
-    const MapExtents view = f.map.extents;
-
-    if (table.isEmpty())
-        f.RemoveTable();
-    else
-        f.WriteTable(table);
-    f.map.ClearCalls();
-    Visualize(form, 1);
-
-    QCOMPARE(f.reporter.messages.size(), 1);
-    QVERIFY2(f.reporter.messages[0].startsWith(message), qPrintable(f.reporter.messages[0]));
-    const MainWindowState& after = form.State();
-    QCOMPARE(after.DENOMINAZIcom, before.DENOMINAZIcom);
-    QCOMPARE(after.OBJECTID, before.OBJECTID);
-    QCOMPARE(after.FID, before.FID);
-    QCOMPARE(after.CODICE_COM, before.CODICE_COM);
-    QCOMPARE(after.Provincia, before.Provincia);
-    QCOMPARE(after.distretto, before.distretto);
-    QVERIFY(f.map.CallsTo({"ZoomToShape", "SetLayerVisible"}).empty());
-    QVERIFY(f.map.extents == view);
-    QVERIFY(form.MainWindowEnabled());
-    QCOMPARE(Combo1(form)->count(), 219);
-}
-
-void TestForm1Fake::searchReadsTheFileAfresh()
-{
-    Form1Fixture f;
-    SetUpRegion(f.map);
-    f.WriteTable(ThreeMunicipalities());
-    Form1& form = f.MakeAndLoad();
-    f.WriteTable(ComuniRecord(3, "Alfa", "4000", "TO") + "\r\n");
-    Visualize(form, 0);
-    QCOMPARE(int(form.State().FID), 2);
-    QCOMPARE(int(form.State().CODICE_COM), 4000);
-    QCOMPARE(form.State().Provincia, QStringLiteral("TO"));
-    QCOMPARE(Combo1(form)->itemText(1), QStringLiteral("Beta"));  // the list stays as loaded
-}
-
-void TestForm1Fake::disablingKeepsDialogsUsable()
-{
-    Form1Fixture f;
-    f.WriteTable(ThreeMunicipalities());
-    Form1& form = f.MakeAndLoad();
-    QDialog dialog(&form);
-    auto* edit = new QLineEdit(&dialog);
-    form.show();
-    dialog.show();
-
-    form.SetMainWindowEnabled(false);
-    QVERIFY(!form.MainWindowEnabled());
-    QVERIFY(!Combo1(form)->isEnabled());
-    QVERIFY(!Button(form, "CmdPan")->isEnabled());
-    QVERIFY(dialog.isEnabled());
-    QVERIFY(edit->isEnabled());
-
-    form.SetMainWindowEnabled(true);
-    QVERIFY(form.MainWindowEnabled());
-    QVERIFY(Button(form, "CmdPan")->isEnabled());
-}
+    void overviewProgressInTheStatusArea()
+    {
+        Form1Fixture f;
+        SetUpRegion(f.map);
+        f.map.shapefiles["Shp/V_PROVINCEpoly.shp"] = {};
+        f.map.images = {"Raster/demTRNSh.ecw", "Raster/UD.tif"};
+        f.WriteTable(ThreeMunicipalities());
+        Form1& form = f.MakeAndLoad();
+        f.map.preparations = {{"Raster/UD.tif", 0.425}};
+        f.map.RaiseMapStatusChanged();
+        QCOMPARE(form.findChild<QLabel*>(QStringLiteral("StatusLines"))->text(),
+                 QStringLiteral("Costruzione delle piramidi di Raster/UD.tif per una visualizzazione rapida: 42%."));
+        QVERIFY(!form.statusBar()->isHidden());
+        f.map.preparations.clear();
+        f.map.RaiseMapStatusChanged();
+        QVERIFY(form.statusBar()->isHidden());
+    }
+};
 
 QTEST_MAIN(TestForm1Fake)
 #include "test_form1_fake.moc"
