@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <map>
@@ -158,6 +159,28 @@ bool IsAttachment(std::uint16_t type)
            type == kContinue;
 }
 
+// The fixed part of every record whose fields the editor reads or writes. A
+// record shorter than that is malformed in whichever substream it stands, and
+// is refused before anything reads it.
+size_t MinimumSize(std::uint16_t type)
+{
+    switch (type) {
+    case kSelection: return 1;
+    case kWindow2: case kMergedCells: return 2;
+    case kBof: case kXf: case kDefaultRowHeight: return 4;
+    case kFormat: return 5;
+    case kBlank: case kShrFmla: case kArray: case kTable: return 6;
+    case kBoundSheet: case kFont: case kSst: case kRecalcId: case kLabel: case kBoolErr:
+    case kRString: case kMulBlank: return 8;
+    case kColInfo: case kRk: case kLabelSst: return 10;
+    case kDimensions: case kMulRk: return 12;
+    case kNumber: return 14;
+    case kWindow1: case kRow: case kIndex: return 16;
+    case kFormula: return 20;
+    default: return 0;
+    }
+}
+
 Record MakeRecord(std::uint16_t type, size_t size)
 {
     Record record;
@@ -208,12 +231,6 @@ private:
     [[noreturn]] void Fail(const std::string& why) const
     {
         throw Error(ErrorKind::BadFileFormat, file_, why);
-    }
-    void Need(const Record& record, size_t size) const
-    {
-        if (record.data.size() < size) {
-            Fail("record too short");
-        }
     }
 
     void Parse();
@@ -271,8 +288,14 @@ void Editor::Parse()
         record.origin = static_cast<std::uint32_t>(pos);
         record.data.assign(stream_.begin() + pos + 4, stream_.begin() + pos + 4 + length);
         pos += 4 + length;
+        // Records of embedded charts are carried over unread, except their BOF.
+        if ((depth <= 1 || record.type == kBof) && length < MinimumSize(record.type)) {
+            char what[80];
+            std::snprintf(what, sizeof what, "record 0x%04X at offset %u too short",
+                          record.type, record.origin);
+            Fail(what);
+        }
         if (record.type == kBof) {
-            Need(record, 4);
             if (depth == 0) {
                 if (U16(record.data, 0) != 0x0600) {
                     Fail("not a BIFF8 workbook");
@@ -318,7 +341,6 @@ size_t Editor::FirstSheet()
         if (record.type != kBoundSheet || record.nested) {
             continue;
         }
-        Need(record, 8);
         const std::uint32_t at = U32(record.data, 0);
         size_t found = 0;
         for (size_t i = 1; i < parts_.size() && found == 0; ++i) {
@@ -349,14 +371,11 @@ void Editor::ReadGlobals()
             continue;
         }
         if (record.type == kFont) {
-            Need(record, 8);
             fonts_.push_back({static_cast<double>(std::max<std::uint16_t>(U16(record.data, 0), 20)),
                               U16(record.data, 6) >= 700});
         } else if (record.type == kXf) {
-            Need(record, 4);
             xfs_.emplace_back(U16(record.data, 0), U16(record.data, 2));
         } else if (record.type == kFormat) {
-            Need(record, 5);
             formats_[U16(record.data, 0)] = UnicodeString(record.data, 2);
         } else if (record.type == kSst) {
             ReadSharedStrings(i);
@@ -395,8 +414,15 @@ void Editor::ReadSharedStrings(size_t sstIndex)
             byte();
         }
     };
-    auto u16 = [&]() { return static_cast<std::uint16_t>(byte() | byte() << 8); };
-    auto u32 = [&]() { return static_cast<std::uint32_t>(u16() | u16() << 16); };
+    // Each byte read in its own statement: the operands of | are unsequenced.
+    auto u16 = [&]() {
+        const std::uint16_t low = byte();
+        return static_cast<std::uint16_t>(low | byte() << 8);
+    };
+    auto u32 = [&]() {
+        const std::uint32_t low = u16();
+        return low | static_cast<std::uint32_t>(u16()) << 16;
+    };
 
     u32();
     const std::uint32_t unique = u32();
@@ -428,35 +454,25 @@ std::vector<CellGroup> Editor::ReadCellTable(std::vector<Record>& table,
     std::vector<CellGroup> groups;
     bool inGroup = false;
     for (Record& record : table) {
-        if (record.type == kRow) {
-            Need(record, 16);
+        if (record.nested) {
+            strays.push_back(std::move(record));
+            inGroup = false;
+        } else if (record.type == kRow) {
             rows.push_back(std::move(record));
             inGroup = false;
         } else if (record.type == kDbCell) {
             hadDbCell = true;
             inGroup = false;
         } else if (IsCell(record.type)) {
-            Need(record, 6);
             CellGroup group;
             group.row = U16(record.data, 0);
             group.first = group.last = U16(record.data, 2);
             const size_t size = record.data.size();
-            if (record.type == kMulRk || record.type == kMulBlank) {
-                const size_t unit = MultiUnit(record.type);
-                if (size < 6 + unit || (size - 6) % unit != 0) {
-                    Fail("malformed MULRK or MULBLANK record");
-                }
+            if (const size_t unit = MultiUnit(record.type); unit != 0) {
                 group.last = U16(record.data, size - 2);
-                if (group.last != group.first + (size - 6) / unit - 1) {
+                if ((size - 6) % unit != 0 || group.last != group.first + (size - 6) / unit - 1) {
                     Fail("malformed MULRK or MULBLANK record");
                 }
-            } else {
-                const size_t minimum = record.type == kNumber    ? 14
-                                       : record.type == kFormula ? 20
-                                       : record.type == kRk || record.type == kLabelSst ? 10
-                                       : record.type == kBlank ? 6
-                                                               : 8;
-                Need(record, minimum);
             }
             group.records.push_back(std::move(record));
             groups.push_back(std::move(group));
@@ -478,7 +494,6 @@ void Editor::CheckTargets(const std::vector<CellGroup>& groups, std::span<const 
             if (record.type != kShrFmla && record.type != kArray && record.type != kTable) {
                 continue;
             }
-            Need(record, 6);
             const Range range{U16(record.data, 0), U16(record.data, 2), record.data[4],
                               record.data[5]};
             for (const ReportCell& cell : cells) {
@@ -501,7 +516,7 @@ std::uint16_t Editor::DefaultXf(const std::vector<Record>& rows, const std::vect
         }
     }
     for (const Record& record : sheet) {
-        if (record.type == kColInfo && !record.nested && record.data.size() >= 8 &&
+        if (record.type == kColInfo && !record.nested &&
             U16(record.data, 0) <= col && col <= U16(record.data, 2)) {
             return U16(record.data, 6);
         }
@@ -586,7 +601,7 @@ void Editor::PutTarget(std::vector<CellGroup>& groups, std::vector<Record>& rows
         Record added = MakeRecord(kRow, 16);
         std::uint16_t height = 0x00FF, flags = 0x0100;
         for (const Record& record : sheet) {
-            if (record.type == kDefaultRowHeight && !record.nested && record.data.size() >= 4) {
+            if (record.type == kDefaultRowHeight && !record.nested) {
                 height = U16(record.data, 2);
                 flags |= (U16(record.data, 0) & 1) ? 0x0040 : 0;
             }
@@ -741,7 +756,7 @@ std::array<double, kFittedColumns> Editor::MeasureColumns(
 {
     std::vector<Range> merged;
     for (const Record& record : sheet.records) {
-        if (record.type != kMergedCells || record.nested || record.data.size() < 2) {
+        if (record.type != kMergedCells || record.nested) {
             continue;
         }
         const size_t count = std::min<size_t>(U16(record.data, 0), (record.data.size() - 2) / 8);
@@ -799,7 +814,6 @@ void Editor::FitColumns(Substream& sheet, const std::array<double, kFittedColumn
             ++it;
             continue;
         }
-        Need(*it, 10);
         const int first = U16(it->data, 0), last = U16(it->data, 2);
         for (int col = first; col <= std::min(last, kFittedColumns - 1); ++col) {
             Record single = *it;
@@ -859,7 +873,6 @@ void Editor::WidenExtent(Substream& sheet, std::span<const ReportCell> cells)
             continue;
         }
         if (record.type == kDimensions && !dimensions) {
-            Need(record, 12);
             dimensions = true;
             Bytes& d = record.data;
             const bool empty = U32(d, 4) <= U32(d, 0) || U16(d, 10) <= U16(d, 8);
@@ -868,7 +881,6 @@ void Editor::WidenExtent(Substream& sheet, std::span<const ReportCell> cells)
             Put16(d, 8, empty ? colFirst : std::min<std::uint16_t>(U16(d, 8), colFirst));
             Put16(d, 10, empty ? colEnd : std::max<std::uint16_t>(U16(d, 10), colEnd));
         } else if (record.type == kIndex) {
-            Need(record, 16);
             Bytes& d = record.data;
             const bool empty = U32(d, 8) <= U32(d, 4);
             Put32(d, 4, empty ? rowFirst : std::min<std::uint32_t>(U32(d, 4), rowFirst));
@@ -893,7 +905,6 @@ void Editor::ClearFormulaResults(Substream& part)
             continue;
         }
         if (record.type == kFormula) {
-            Need(record, 20);
             static constexpr std::uint8_t kEmptyString[8] = {3, 0, 0, 0, 0, 0, 0xFF, 0xFF};
             std::memcpy(record.data.data() + 6, kEmptyString, 8);
             Put16(record.data, 14, U16(record.data, 14) | 0x0001);
@@ -927,7 +938,6 @@ void Editor::SelectFirstSheet(size_t first)
 {
     for (Record& record : parts_.front().records) {
         if (record.type == kWindow1 && !record.nested) {
-            Need(record, 16);
             Put16(record.data, 10, 0);  // active tab
             Put16(record.data, 12, 0);  // first tab shown
             Put16(record.data, 14, 1);  // tabs selected
@@ -936,7 +946,6 @@ void Editor::SelectFirstSheet(size_t first)
     for (size_t i = 1; i < parts_.size(); ++i) {
         for (Record& record : parts_[i].records) {
             if (record.type == kWindow2 && !record.nested) {
-                Need(record, 2);
                 const std::uint16_t selectedAndShown = 0x0600;
                 const std::uint16_t flags = U16(record.data, 0);
                 Put16(record.data, 0,
@@ -948,7 +957,6 @@ void Editor::SelectFirstSheet(size_t first)
     bool selected = false;
     for (Record& record : records) {
         if (record.type == kSelection && !record.nested) {
-            Need(record, 1);
             record.data = SelectionOfA1(record.data[0]);
             selected = true;
         }
@@ -971,10 +979,9 @@ void Editor::SelectFirstSheet(size_t first)
 void Editor::MarkForRecalculation()
 {
     for (Record& record : parts_.front().records) {
-        if (record.type == kRecalcId && !record.nested && record.data.size() >= 8) {
+        if (record.type == kRecalcId && !record.nested) {
             Put32(record.data, 4, 0);  // older than any engine: recalculate all on load
         } else if (record.type == kSst && !record.nested && removedStrings_ > 0) {
-            Need(record, 8);
             const std::uint32_t total = U32(record.data, 0);
             Put32(record.data, 0, total > static_cast<std::uint32_t>(removedStrings_)
                                       ? total - removedStrings_ : 0);
@@ -1001,7 +1008,6 @@ void Editor::SizeIndexes()
         }
         for (Record& record : records) {
             if (record.type == kIndex && !record.nested) {
-                Need(record, 16);
                 record.data.resize(16 + 4 * blocks);
             }
         }
