@@ -107,7 +107,17 @@ std::vector<std::uint8_t> BuildReportFile(std::span<const std::uint8_t> template
                                           const std::string& file)
 {
     static std::once_flag initialised;
-    std::call_once(initialised, [] { gsf_init(); });
+    std::call_once(initialised, [] {
+        gsf_init();
+        // libgsf warns on standard error about every malformed container it
+        // meets; the Error thrown for it already says all the user needs.
+        for (const char* domain : {"libgsf", "libgsf:msole"}) {
+            g_log_set_handler(domain,
+                              static_cast<GLogLevelFlags>(G_LOG_LEVEL_MASK | G_LOG_FLAG_FATAL |
+                                                          G_LOG_FLAG_RECURSION),
+                              [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {}, nullptr);
+        }
+    });
 
     Copier copier(cells, file);
     GPtr<GsfInput> input(gsf_input_memory_new(templateFile.data(),
