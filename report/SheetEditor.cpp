@@ -1,109 +1,23 @@
-// Edits a BIFF8 Workbook stream record by record. Records the report does not
-// concern are carried over byte for byte; what moves is located again after
-// the new layout is known (sheet offsets, row-block indexes, SST buckets).
+// Fills the report's cells into the records of a template's Workbook stream.
+// Records the report does not concern are carried over byte for byte.
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
-#include <limits>
 #include <map>
 #include <optional>
 
-#include "rain/Error.h"
+#include "report/Biff.h"
 #include "report/CellText.h"
 #include "report/Workbook.h"
 
 namespace quorvel {
 namespace {
 
-enum RecordType : std::uint16_t {
-    kFormula = 0x0006,
-    kEof = 0x000A,
-    kSelection = 0x001D,
-    kFilePass = 0x002F,
-    kFont = 0x0031,
-    kContinue = 0x003C,
-    kWindow1 = 0x003D,
-    kPane = 0x0041,
-    kDefColWidth = 0x0055,
-    kColInfo = 0x007D,
-    kBoundSheet = 0x0085,
-    kScl = 0x00A0,
-    kMulRk = 0x00BD,
-    kMulBlank = 0x00BE,
-    kRString = 0x00D6,
-    kDbCell = 0x00D7,
-    kXf = 0x00E0,
-    kMergedCells = 0x00E5,
-    kSst = 0x00FC,
-    kLabelSst = 0x00FD,
-    kExtSst = 0x00FF,
-    kRecalcId = 0x01C1,
-    kDimensions = 0x0200,
-    kBlank = 0x0201,
-    kNumber = 0x0203,
-    kLabel = 0x0204,
-    kBoolErr = 0x0205,
-    kString = 0x0207,
-    kRow = 0x0208,
-    kIndex = 0x020B,
-    kArray = 0x0221,
-    kDefaultRowHeight = 0x0225,
-    kTable = 0x0236,
-    kWindow2 = 0x023E,
-    kRk = 0x027E,
-    kFormat = 0x041E,
-    kShrFmla = 0x04BC,
-    kBof = 0x0809,
-    kPlv = 0x088B,
-};
+using namespace biff;
 
-constexpr std::uint16_t kGlobalsKind = 0x0005;
-constexpr std::uint16_t kWorksheetKind = 0x0010;
-constexpr std::uint16_t kMacroSheetKind = 0x0040;
 constexpr std::uint16_t kDefaultXf = 15;
-constexpr std::uint32_t kAdded = std::numeric_limits<std::uint32_t>::max();
-constexpr int kRowsPerBlock = 32;
 constexpr int kFittedColumns = 8;  // A to H
-
-using Bytes = std::vector<std::uint8_t>;
-
-struct Record {
-    std::uint16_t type = 0;
-    Bytes data;
-    std::uint32_t origin = kAdded;  // offset in the template's stream
-    bool nested = false;            // inside an embedded chart
-    std::uint32_t offset = 0;       // offset in the output stream
-};
-
-struct Substream {
-    std::uint16_t kind = 0;
-    std::vector<Record> records;
-};
-
-std::uint16_t U16(std::span<const std::uint8_t> data, size_t at)
-{
-    return static_cast<std::uint16_t>(data[at] | data[at + 1] << 8);
-}
-
-std::uint32_t U32(std::span<const std::uint8_t> data, size_t at)
-{
-    return static_cast<std::uint32_t>(U16(data, at)) |
-           static_cast<std::uint32_t>(U16(data, at + 2)) << 16;
-}
-
-void Put16(Bytes& data, size_t at, std::uint32_t value)
-{
-    data[at] = static_cast<std::uint8_t>(value);
-    data[at + 1] = static_cast<std::uint8_t>(value >> 8);
-}
-
-void Put32(Bytes& data, size_t at, std::uint32_t value)
-{
-    Put16(data, at, value & 0xFFFF);
-    Put16(data, at + 2, value >> 16);
-}
 
 double DecodeRk(std::uint32_t rk)
 {
@@ -132,61 +46,6 @@ std::u16string UnicodeString(const Bytes& bytes, size_t at)
                      : static_cast<char16_t>(bytes[at + 3 + k]);
     }
     return text;
-}
-
-bool IsCell(std::uint16_t type)
-{
-    switch (type) {
-    case kFormula: case kBlank: case kNumber: case kLabel: case kBoolErr: case kRk:
-    case kLabelSst: case kRString: case kMulRk: case kMulBlank:
-        return true;
-    default:
-        return false;
-    }
-}
-
-// Bytes per cell of a MULRK (XF and RK value) or MULBLANK (XF); 0 for the
-// records of a single cell.
-size_t MultiUnit(std::uint16_t type)
-{
-    return type == kMulRk ? 6 : type == kMulBlank ? 2 : 0;
-}
-
-// Records that belong to the cell record before them.
-bool IsAttachment(std::uint16_t type)
-{
-    return type == kString || type == kShrFmla || type == kArray || type == kTable ||
-           type == kContinue;
-}
-
-// The fixed part of every record whose fields the editor reads or writes. A
-// record shorter than that is malformed in whichever substream it stands, and
-// is refused before anything reads it.
-size_t MinimumSize(std::uint16_t type)
-{
-    switch (type) {
-    case kSelection: return 1;
-    case kWindow2: case kMergedCells: return 2;
-    case kBof: case kXf: case kDefaultRowHeight: return 4;
-    case kFormat: return 5;
-    case kBlank: case kShrFmla: case kArray: case kTable: return 6;
-    case kBoundSheet: case kFont: case kSst: case kRecalcId: case kLabel: case kBoolErr:
-    case kRString: case kMulBlank: return 8;
-    case kColInfo: case kRk: case kLabelSst: return 10;
-    case kDimensions: case kMulRk: return 12;
-    case kNumber: return 14;
-    case kWindow1: case kRow: case kIndex: return 16;
-    case kFormula: return 20;
-    default: return 0;
-    }
-}
-
-Record MakeRecord(std::uint16_t type, size_t size)
-{
-    Record record;
-    record.type = type;
-    record.data.assign(size, 0);
-    return record;
 }
 
 // A cell record with the records that belong to it (STRING, SHRFMLA, ...).
@@ -220,20 +79,13 @@ struct Range {
 
 class Editor {
 public:
-    Editor(std::span<const std::uint8_t> stream, const std::string& file)
-        : stream_(stream), file_(file)
-    {
-    }
+    Editor(Workbook& book, const std::string& file) : parts_(book.parts), file_(file) {}
 
-    Bytes Run(std::span<const ReportCell> cells);
+    void Run(std::span<const ReportCell> cells);
 
 private:
-    [[noreturn]] void Fail(const std::string& why) const
-    {
-        throw Error(ErrorKind::BadFileFormat, file_, why);
-    }
+    [[noreturn]] void Fail(const std::string& why) const { biff::Fail(file_, why); }
 
-    void Parse();
     size_t FirstSheet();
     void ReadGlobals();
     void ReadSharedStrings(size_t sstIndex);
@@ -253,84 +105,15 @@ private:
     void ClearFormulaResults(Substream& part);
     void SelectFirstSheet(size_t first);
     void MarkForRecalculation();
-    void SizeIndexes();
-    void Layout();
-    void FixOffsets();
-    void FixRowBlocks(Substream& part);
-    Bytes Serialize() const;
 
-    std::span<const std::uint8_t> stream_;
+    std::vector<Substream>& parts_;
     const std::string& file_;
-    std::vector<Substream> parts_;
-    Bytes trailer_;
     std::vector<Font> fonts_;
     std::vector<std::pair<std::uint16_t, std::uint16_t>> xfs_;  // font, number format
     std::map<std::uint16_t, std::u16string> formats_;
     std::vector<std::u16string> strings_;
     int removedStrings_ = 0;  // LABELSST references replaced by numbers
 };
-
-void Editor::Parse()
-{
-    const size_t size = stream_.size();
-    if (size < 8 || U16(stream_, 0) != kBof) {
-        Fail("not a BIFF workbook stream");
-    }
-    size_t pos = 0;
-    int depth = 0;
-    while (pos + 4 <= size) {
-        Record record;
-        record.type = U16(stream_, pos);
-        const size_t length = U16(stream_, pos + 2);
-        if (pos + 4 + length > size) {
-            Fail("truncated record");
-        }
-        record.origin = static_cast<std::uint32_t>(pos);
-        record.data.assign(stream_.begin() + pos + 4, stream_.begin() + pos + 4 + length);
-        pos += 4 + length;
-        // Records of embedded charts are carried over unread, except their BOF.
-        if ((depth <= 1 || record.type == kBof) && length < MinimumSize(record.type)) {
-            char what[80];
-            std::snprintf(what, sizeof what, "record 0x%04X at offset %u too short",
-                          record.type, record.origin);
-            Fail(what);
-        }
-        if (record.type == kBof) {
-            if (depth == 0) {
-                if (U16(record.data, 0) != 0x0600) {
-                    Fail("not a BIFF8 workbook");
-                }
-                parts_.push_back({U16(record.data, 2), {}});
-            }
-            if (++depth > 8) {
-                Fail("substreams nested too deeply");
-            }
-        } else if (depth == 0) {
-            Fail("record outside a substream");
-        }
-        record.nested = depth > 1;
-        const bool end = record.type == kEof;
-        parts_.back().records.push_back(std::move(record));
-        if (end && --depth == 0) {
-            // Some writers pad the stream after the last substream.
-            if (pos + 4 > size || U16(stream_, pos) != kBof) {
-                trailer_.assign(stream_.begin() + pos, stream_.end());
-                pos = size;
-            }
-        }
-    }
-    if (depth != 0 || pos != size) {
-        Fail("truncated workbook stream");
-    }
-    if (parts_.front().kind != kGlobalsKind) {
-        Fail("no workbook globals");
-    }
-    for (const Record& record : parts_.front().records) {
-        if (record.type == kFilePass) {
-            Fail("encrypted workbook");
-        }
-    }
-}
 
 // The substream of the first sheet in tab order, which must be a worksheet;
 // every sheet the globals list must be there.
@@ -989,150 +772,8 @@ void Editor::MarkForRecalculation()
     }
 }
 
-void Editor::SizeIndexes()
+void Editor::Run(std::span<const ReportCell> cells)
 {
-    for (size_t i = 1; i < parts_.size(); ++i) {
-        auto& records = parts_[i].records;
-        size_t blocks = 0, rows = 0;
-        for (Record& record : records) {
-            if (record.nested) {
-                continue;
-            }
-            if (record.type == kRow) {
-                ++rows;
-            } else if (record.type == kDbCell) {
-                ++blocks;
-                record.data.resize(4 + 2 * std::min<size_t>(rows, kRowsPerBlock));
-                rows = 0;
-            }
-        }
-        for (Record& record : records) {
-            if (record.type == kIndex && !record.nested) {
-                record.data.resize(16 + 4 * blocks);
-            }
-        }
-    }
-}
-
-void Editor::Layout()
-{
-    std::uint64_t offset = 0;
-    for (Substream& part : parts_) {
-        for (Record& record : part.records) {
-            if (record.data.size() > 0xFFFF) {
-                Fail("record too long");
-            }
-            record.offset = static_cast<std::uint32_t>(offset);
-            offset += 4 + record.data.size();
-        }
-    }
-    if (offset + trailer_.size() > std::numeric_limits<std::int32_t>::max()) {
-        Fail("workbook stream too large");
-    }
-}
-
-void Editor::FixRowBlocks(Substream& part)
-{
-    std::vector<const Record*> rows;
-    std::map<std::uint16_t, std::uint32_t> firstCell;
-    std::uint32_t defColWidth = 0;
-    bool hasDefColWidth = false;
-    std::vector<std::uint32_t> blocks;
-    for (Record& record : part.records) {
-        if (record.nested) {
-            continue;
-        }
-        if (record.type == kDefColWidth) {
-            defColWidth = record.offset;
-            hasDefColWidth = true;
-        } else if (record.type == kRow) {
-            rows.push_back(&record);
-        } else if (IsCell(record.type)) {
-            firstCell.emplace(U16(record.data, 0), record.offset);
-        } else if (record.type == kDbCell) {
-            Bytes& data = record.data;
-            Put32(data, 0, rows.empty() ? 0 : record.offset - rows.front()->offset);
-            std::uint32_t from = rows.empty() ? 0 : rows.front()->offset + 20;
-            for (size_t k = 0; k < rows.size() && 4 + 2 * k + 2 <= data.size(); ++k) {
-                auto cell = firstCell.find(U16(rows[k]->data, 0));
-                std::uint32_t step = 0;
-                if (cell != firstCell.end()) {
-                    step = cell->second - from;
-                    from = cell->second;
-                }
-                if (step > 0xFFFF) {
-                    Fail("row block too large");
-                }
-                Put16(data, 4 + 2 * k, step);
-            }
-            blocks.push_back(record.offset);
-            rows.clear();
-            firstCell.clear();
-        }
-    }
-    for (Record& record : part.records) {
-        if (record.type == kIndex && !record.nested) {
-            if (hasDefColWidth) {
-                Put32(record.data, 12, defColWidth);
-            }
-            for (size_t k = 0; k < blocks.size(); ++k) {
-                Put32(record.data, 16 + 4 * k, blocks[k]);
-            }
-        }
-    }
-}
-
-void Editor::FixOffsets()
-{
-    auto& globals = parts_.front().records;
-    for (Record& record : globals) {
-        if (record.type == kBoundSheet && !record.nested) {
-            const std::uint32_t at = U32(record.data, 0);
-            for (size_t i = 1; i < parts_.size(); ++i) {
-                if (parts_[i].records.front().origin == at) {
-                    Put32(record.data, 0, parts_[i].records.front().offset);
-                }
-            }
-        } else if (record.type == kExtSst && !record.nested) {
-            // Bucket positions point into the SST and its CONTINUE records,
-            // which keep their bytes and only move.
-            for (size_t at = 2; at + 8 <= record.data.size(); at += 8) {
-                const std::uint32_t position = U32(record.data, at);
-                for (const Record& target : globals) {
-                    if (target.origin != kAdded && (target.type == kSst || target.type == kContinue) &&
-                        position >= target.origin && position < target.origin + 4 + target.data.size()) {
-                        Put32(record.data, at, position - target.origin + target.offset);
-                        break;
-                    }
-                }
-            }
-        }
-    }
-    for (size_t i = 1; i < parts_.size(); ++i) {
-        FixRowBlocks(parts_[i]);
-    }
-}
-
-Bytes Editor::Serialize() const
-{
-    Bytes out;
-    out.reserve(stream_.size() + 1024);
-    for (const Substream& part : parts_) {
-        for (const Record& record : part.records) {
-            const size_t at = out.size();
-            out.resize(at + 4);
-            Put16(out, at, record.type);
-            Put16(out, at + 2, static_cast<std::uint32_t>(record.data.size()));
-            out.insert(out.end(), record.data.begin(), record.data.end());
-        }
-    }
-    out.insert(out.end(), trailer_.begin(), trailer_.end());
-    return out;
-}
-
-Bytes Editor::Run(std::span<const ReportCell> cells)
-{
-    Parse();
     const size_t first = FirstSheet();
     ReadGlobals();
     WidenExtent(parts_[first], cells);
@@ -1144,10 +785,6 @@ Bytes Editor::Run(std::span<const ReportCell> cells)
     }
     SelectFirstSheet(first);
     MarkForRecalculation();
-    SizeIndexes();
-    Layout();
-    FixOffsets();
-    return Serialize();
 }
 
 }  // namespace
@@ -1159,7 +796,9 @@ std::vector<std::uint8_t> FillWorkbookStream(std::span<const std::uint8_t> strea
     if (cells.empty()) {
         return {stream.begin(), stream.end()};
     }
-    return Editor(stream, file).Run(cells);
+    Workbook book = ReadWorkbook(stream, file);
+    Editor(book, file).Run(cells);
+    return WriteWorkbook(book, file);
 }
 
 }  // namespace quorvel
