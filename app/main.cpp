@@ -4,11 +4,14 @@
 #include "window/Form1.h"
 #include "map/MapWidget.h"
 #include "window/Reporter.h"
+#include "window/Translations.h"
 #include "rain/Error.h"
 
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
+    // Without Qt's translations only Qt's own texts stay in English.
+    quorvel::InstallItalianTranslations(app);
     quorvel::MessageBoxReporter reporter;
     auto* map = new quorvel::MapWidget;  // owned by the window
     quorvel::PointDialogsImpl dialogs;

@@ -51,7 +51,7 @@ int OpenForReading(const std::string& path)
     FileDescriptor file(fd);
     struct stat st {};
     if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode))
-        throw Error(ErrorKind::PathAccess, path, "a folder, not a file");
+        throw Error(ErrorKind::PathAccess, path, {"a folder, not a file", "è una cartella, non un file"});
     return file.release();
 }
 
@@ -105,7 +105,7 @@ public:
         struct stat st {};
         const bool exists = ::stat(target.c_str(), &st) == 0;
         if (exists && S_ISDIR(st.st_mode))
-            throw Error(ErrorKind::PathAccess, path, "a folder, not a file");
+            throw Error(ErrorKind::PathAccess, path, {"a folder, not a file", "è una cartella, non un file"});
         if (exists && !S_ISREG(st.st_mode)) {
             owned_ = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
             if (owned_ < 0)
@@ -161,7 +161,7 @@ private:
             if (put < 0) {
                 if (errno == EINTR)
                     continue;
-                throw Error(ErrorKind::PathAccess, name_, std::strerror(errno));
+                throw Error(ErrorKind::PathAccess, name_, SystemDetail(errno));
             }
             data += put;
             size -= std::size_t(put);
@@ -281,11 +281,19 @@ private:
     std::string scratch_;
 };
 
+// path under the application folder, unless it is absolute.
+std::string InFolder(const std::string& folder, const std::string& path)
+{
+    if (folder.empty() || path.starts_with('/'))
+        return path;
+    return folder.ends_with('/') ? folder + path : folder + '/' + path;
+}
+
 // One workbook per successful row, named by its id, in the reports folder.
 class Reports {
 public:
     Reports(const BatchOptions& options, const ReportWriter& writer)
-        : dir_(options.reportsDir), template_(options.templatePath), writer_(writer)
+        : dir_(options.reportsDir), template_(InFolder(options.folder, options.templatePath)), writer_(writer)
     {
         if (dir_.empty())
             return;
@@ -296,7 +304,8 @@ public:
         std::error_code ec;
         std::filesystem::create_directories(dir_, ec);
         if (!std::filesystem::is_directory(dir_))
-            throw Error(ErrorKind::PathAccess, dir_, ec ? ec.message() : "not a folder");
+            throw Error(ErrorKind::PathAccess, dir_,
+                        ec ? SystemDetail(ec.value()) : ErrorDetail{"not a folder", "non è una cartella"});
         if (!dir_.ends_with('/'))
             dir_ += '/';
     }
@@ -396,7 +405,7 @@ BatchTotals RunBatch(const BatchOptions& options, const BatchHooks& hooks)
     CsvRecord record;
     const InputLayout layout = ReadLayout(reader, record, inputName);
 
-    const ParameterGrids grids = ParameterGrids::Load();
+    const ParameterGrids grids = ParameterGrids::Load(InFolder(options.folder, ""));
     Reports reports(options, hooks.writeReport);
     ResultsOutput results(options.resultsPath, hooks.standardOutput);
     CellResults cells(grids);

@@ -32,7 +32,10 @@ struct BatchOptions {
     std::string pointsPath;   // "-": standard input
     std::string resultsPath;  // empty: standard output
     std::string reportsDir;   // empty: no reports
-    // Relative to the working directory, as the grids are.
+    // The application folder, holding grd/ and the template; empty: the
+    // working directory. The three paths above are not relative to it.
+    std::string folder;
+    // Relative to the application folder, as the grids are.
     std::string templatePath = kTemplatePath;
 };
 

@@ -23,7 +23,7 @@ void Take(std::string& slot, bool& seen, std::string_view option, const char* va
 CommandLine ParseCommandLine(int argc, const char* const* argv)
 {
     CommandLine line;
-    bool points = false, output = false, reports = false, optionsEnded = false;
+    bool points = false, output = false, reports = false, folder = false, optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -48,6 +48,11 @@ CommandLine ParseCommandLine(int argc, const char* const* argv)
             ++i;
         } else if (arg.starts_with("--reports=")) {
             Take(line.options.reportsDir, reports, "--reports", argv[i] + 10);
+        } else if (arg == "--folder" || arg == "--cartella") {
+            Take(line.options.folder, folder, "--folder", next);
+            ++i;
+        } else if (arg.starts_with("--folder=") || arg.starts_with("--cartella=")) {
+            Take(line.options.folder, folder, "--folder", argv[i] + arg.find('=') + 1);
         } else {
             throw StartError("unknown option " + std::string(arg));
         }
@@ -61,11 +66,11 @@ CommandLine ParseCommandLine(int argc, const char* const* argv)
 
 const char* UsageText()
 {
-    return "Usage: quorvel-batch POINTS.csv [-o RESULTS.csv] [--reports DIR]\n"
+    return "Usage: quorvel-batch POINTS.csv [-o RESULTS.csv] [--reports DIR] [--folder DIR]\n"
            "\n"
            "Computes the design rainfall of Tervania for every point of POINTS.csv,\n"
-           "as Quorvel computes it for one point. Run it from the program's folder:\n"
-           "the parameter grids are read from grd/ there.\n"
+           "as Quorvel computes it for one point, with the parameter grids of grd/\n"
+           "in the application folder.\n"
            "\n"
            "POINTS.csv  a first line naming the columns id, East and North (or Est and\n"
            "            Nord, in any order and any case; other columns are ignored),\n"
@@ -79,6 +84,13 @@ const char* UsageText()
            "--reports DIR\n"
            "            also write the report workbook of each point into DIR,\n"
            "            named by its id (DIR/<id>.xls).\n"
+           "--folder DIR, --cartella DIR\n"
+           "            the application folder, holding grd/ and the report template\n"
+           "            programs/prototipo/pioggeTRNprot.xls; the current folder by\n"
+           "            default. The installed command's default is the user's Quorvel\n"
+           "            folder, ~/Quorvel or $QUORVEL_HOME, prepared if missing.\n"
+           "            POINTS.csv, RESULTS.csv and --reports stay relative to the\n"
+           "            current folder.\n"
            "-h, --help  show this text.\n"
            "\n"
            "Results: comma-separated, decimal point, one line per point in input order:\n"
@@ -89,10 +101,11 @@ const char* UsageText()
            "not be done (message on standard error).\n"
            "\n"
            "Uso: quorvel-batch PUNTI.csv [-o RISULTATI.csv] [--reports CARTELLA]\n"
+           "                  [--cartella CARTELLA]\n"
            "\n"
            "Calcola la pioggia di progetto della Tervania per ogni punto di PUNTI.csv,\n"
-           "come Quorvel la calcola per un punto. Va avviato dalla cartella del\n"
-           "programma: le griglie dei parametri sono lette dalla sua cartella grd/.\n"
+           "come Quorvel la calcola per un punto, con le griglie dei parametri della\n"
+           "cartella grd/ nella cartella del programma.\n"
            "\n"
            "PUNTI.csv   una prima riga con i nomi delle colonne id, East e North (o Est\n"
            "            e Nord, in qualsiasi ordine, maiuscole o minuscole; le altre\n"
@@ -107,6 +120,13 @@ const char* UsageText()
            "--reports CARTELLA\n"
            "            scrive anche il report di ogni punto in CARTELLA, con il nome\n"
            "            del suo id (CARTELLA/<id>.xls).\n"
+           "--cartella CARTELLA, --folder CARTELLA\n"
+           "            la cartella del programma, con grd/ e il modello del report\n"
+           "            programs/prototipo/pioggeTRNprot.xls; per difetto la cartella\n"
+           "            corrente. Per il comando installato è la cartella Quorvel\n"
+           "            dell'utente, ~/Quorvel o $QUORVEL_HOME, preparata se manca.\n"
+           "            PUNTI.csv, RISULTATI.csv e --reports restano relativi alla\n"
+           "            cartella corrente.\n"
            "-h, --help  mostra questo testo.\n"
            "\n"
            "Risultati: separati da virgole, punto decimale, una riga per punto\n"

@@ -9,8 +9,9 @@ struct CommandLine {
     BatchOptions options;
 };
 
-// quorvel-batch POINTS.csv [-o RESULTS.csv] [--reports DIR], the options in
-// any place, also as --output, --output=FILE and --reports=DIR; -h or --help.
+// quorvel-batch POINTS.csv [-o RESULTS.csv] [--reports DIR] [--folder DIR],
+// the options in any place, also as --output, --output=FILE, --reports=DIR,
+// --folder=DIR and --cartella[=]DIR; -h or --help.
 // Throws StartError for anything else.
 CommandLine ParseCommandLine(int argc, const char* const* argv);
 

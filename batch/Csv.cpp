@@ -50,7 +50,7 @@ void CsvReader::Fill()
         if (got < 0) {
             if (errno == EINTR)
                 continue;
-            throw Error(ErrorKind::PathAccess, name_, std::strerror(errno));
+            throw Error(ErrorKind::PathAccess, name_, SystemDetail(errno));
         }
         if (got == 0)
             eof_ = true;

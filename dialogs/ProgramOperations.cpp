@@ -17,6 +17,12 @@ PointRain ProgramOperations::ComputePointRain(GaussBoagaPoint point)
     return quorvel::ComputePointRain(point);
 }
 
+GridArea ProgramOperations::ParameterGridArea()
+{
+    // The three grids share one geometry; a2's is the first read.
+    return ReadGridArea(kA2Header);
+}
+
 bool ProgramOperations::IsSafeOutputName(const std::string& outputName)
 {
     return quorvel::IsSafeOutputName(outputName);

@@ -10,6 +10,7 @@ class ProgramOperations : public PointRunOperations {
 public:
     std::string GetAppFolder() override;
     PointRain ComputePointRain(GaussBoagaPoint point) override;
+    GridArea ParameterGridArea() override;
     bool IsSafeOutputName(const std::string& outputName) override;
     bool ReportExists(const std::string& appFolder, const std::string& outputName) override;
     void WriteRainReport(float east, float north, float centreEast, float centreNorth, float a2,

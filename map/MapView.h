@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace quorvel {
 
@@ -51,6 +52,16 @@ public:
     virtual void MouseUp(int button, int shift, int x, int y) = 0;
     virtual void MouseMove(int button, int shift, int x, int y) = 0;
     virtual void SelectBoxFinal(int left, int right, int bottom, int top) = 0;
+
+    // The pointer has left the map; raised while mouse-move events are on.
+    virtual void MouseLeave() {}
+};
+
+// A name drawn over the map, centred on its point.
+struct OverlayLabel {
+    std::string text;  // UTF-8
+    double x = 0;
+    double y = 0;
 };
 
 // The interactive map of the main window. Layer handles are 0, 1, 2... in
@@ -87,6 +98,14 @@ public:
     virtual ShapefileLayer* GetLayerObject(int handle) = 0;
     virtual void AddLabel(int handle, const std::string& text, std::uint32_t rgb, double x, double y,
                           int justification, double rotation) = 0;
+
+    // Beyond the original control: help for finding one's way on the map.
+    // Outlines one shape of a shapefile layer over everything else, until the
+    // visible extent next changes; replaces any earlier highlight.
+    virtual void SetHighlight(int handle, int shape) = 0;
+    // Lightly drawn names over every layer, shown only while the view is wider
+    // than minViewWidth metres; they replace those given before.
+    virtual void SetOverlayLabels(const std::vector<OverlayLabel>& labels, double minViewWidth) = 0;
 };
 
 }  // namespace quorvel

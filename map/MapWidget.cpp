@@ -1,6 +1,7 @@
 #include "map/MapWidget.h"
 
 #include "map/GdalLayers.h"
+#include "map/MapOverlay.h"
 
 #include <QFontMetricsF>
 #include <QMouseEvent>
@@ -49,6 +50,9 @@ MapWidget::MapWidget(QWidget* parent) : QWidget(parent)
     setCursor(Qt::ArrowCursor);
     labelFont_ = font();
     labelFont_.setPointSizeF(8);
+    overlayFont_ = font();
+    overlayFont_.setPointSizeF(13);
+    overlayFont_.setBold(true);
     view_ = ViewTransform(0, 0, 1, width(), height());
     wanted_ = view_.Extents();
 }
@@ -76,17 +80,20 @@ void MapWidget::SetCursorMode(int mode)
         return;
     CancelGesture();
     cursorMode_ = mode;
+    UpdatePointer();
 }
 
 void MapWidget::SetMapCursor(int pointer)
 {
-    if (pointer == kArrow)
-        setCursor(Qt::ArrowCursor);
-    else if (pointer == kCrossHair)
-        setCursor(Qt::CrossCursor);
-    else
+    if (pointer != kArrow && pointer != kCrossHair)
         return;
     mapCursor_ = pointer;
+    UpdatePointer();
+}
+
+void MapWidget::UpdatePointer()
+{
+    setCursor(MapPointerFor(cursorMode_, mapCursor_, gesture_ == Gesture::Pan));
 }
 
 void MapWidget::SetSendMouseDown(bool on)
@@ -243,6 +250,20 @@ void MapWidget::AddLabel(int handle, const std::string& text, std::uint32_t rgb,
         Changed();
 }
 
+void MapWidget::SetHighlight(int handle, int shape)
+{
+    highlightHandle_ = handle;
+    highlightShape_ = shape;
+    update();
+}
+
+void MapWidget::SetOverlayLabels(const std::vector<OverlayLabel>& labels, double minViewWidth)
+{
+    overlayLabels_ = labels;
+    overlayMinWidth_ = minViewWidth;
+    update();
+}
+
 const QImage& MapWidget::RenderMap()
 {
     SyncView();
@@ -341,15 +362,28 @@ void MapWidget::paintEvent(QPaintEvent*)
         view_.MapToPixel(shown.xMin, shown.yMax, px, py);
         painter.fillRect(rect(), background_);
         painter.drawImage(QPointF(px, py), frame_);
+        DrawOverlays(painter);
         return;
     }
     EnsureRendered();
     painter.drawImage(QPointF(0, 0), frame_);
+    DrawOverlays(painter);
     if (gesture_ == Gesture::ZoomIn && dragged_) {
         painter.setPen(QPen(Qt::black, 1, Qt::DashLine));
         painter.setBrush(QColor(255, 255, 255, 60));
         painter.drawRect(QRect(pressPos_, currentPos_).normalized());
     }
+}
+
+void MapWidget::DrawOverlays(QPainter& painter)
+{
+    const MapExtents shown = view_.Extents();
+    if (shown.xMax - shown.xMin > overlayMinWidth_)
+        DrawOverlayLabels(painter, overlayLabels_, view_, overlayFont_);
+    if (const Layer* layer = Find(highlightHandle_);
+        layer && layer->shapes && highlightShape_ >= 0 && highlightShape_ < layer->shapes->ShapeCount())
+        DrawHighlight(painter, layer->shapes->Shapes()[size_t(highlightShape_)], view_);
+    DrawScaleBar(painter, view_);
 }
 
 void MapWidget::resizeEvent(QResizeEvent*)
@@ -405,6 +439,7 @@ void MapWidget::mousePressEvent(QMouseEvent* event)
     pressPos_ = currentPos_ = pos;
     dragged_ = false;
     pressView_ = view_;
+    UpdatePointer();
 }
 
 void MapWidget::mouseMoveEvent(QMouseEvent* event)
@@ -438,6 +473,7 @@ void MapWidget::mouseReleaseEvent(QMouseEvent* event)
         gesture_ = Gesture::None;
         gestureButton_ = Qt::NoButton;
         dragged_ = false;
+        UpdatePointer();
         switch (gesture) {
         case Gesture::ZoomIn:
             if (dragged) {
@@ -484,6 +520,12 @@ void MapWidget::wheelEvent(QWheelEvent* event)
         sink_->MouseUp(0, ShiftCode(event->modifiers()), int(pos.x()), int(pos.y()));
 }
 
+void MapWidget::leaveEvent(QEvent*)
+{
+    if (sendMove_ && sink_)
+        sink_->MouseLeave();
+}
+
 MapWidget::Layer* MapWidget::Find(int handle)
 {
     return handle >= 0 && handle < int(layers_.size()) ? layers_[size_t(handle)].get() : nullptr;
@@ -516,6 +558,8 @@ void MapWidget::FitView(const MapExtents& extents)
 
 void MapWidget::SetView(const ViewTransform& view)
 {
+    // A highlight marks where a search led; moving on ends it.
+    highlightHandle_ = -1;
     view_ = view;
     wanted_ = view.Extents();
     viewSet_ = true;
@@ -536,6 +580,7 @@ void MapWidget::CancelGesture()
     gesture_ = Gesture::None;
     gestureButton_ = Qt::NoButton;
     dragged_ = false;
+    UpdatePointer();
     update();
 }
 

@@ -58,6 +58,8 @@ public:
     ShapefileLayer* GetLayerObject(int handle) override;
     void AddLabel(int handle, const std::string& text, std::uint32_t rgb, double x, double y, int justification,
                   double rotation) override;
+    void SetHighlight(int handle, int shape) override;
+    void SetOverlayLabels(const std::vector<OverlayLabel>& labels, double minViewWidth) override;
 
     // Shows the whole of extents, centred, at the widget's aspect.
     void ZoomToExtents(const MapExtents& extents);
@@ -80,6 +82,7 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
+    void leaveEvent(QEvent* event) override;
 
 private:
     struct Layer {
@@ -104,6 +107,8 @@ private:
     void EnsureRendered();
     void DrawLabels(QPainter& painter, double devicePixelRatio);
     void CancelGesture();
+    void UpdatePointer();
+    void DrawOverlays(QPainter& painter);
 
     std::vector<std::unique_ptr<Layer>> layers_;  // by handle; null where free
     std::vector<int> order_;                      // handles by drawing position
@@ -126,6 +131,11 @@ private:
     int renderCount_ = 0;
 
     QFont labelFont_;
+    QFont overlayFont_;
+    int highlightHandle_ = -1;
+    int highlightShape_ = -1;
+    std::vector<OverlayLabel> overlayLabels_;
+    double overlayMinWidth_ = 0;
     std::size_t spriteBytes_ = 0;
 
     Gesture gesture_ = Gesture::None;

@@ -1,5 +1,8 @@
 #include "rain/Error.h"
 
+#include <cerrno>
+#include <cstring>
+
 namespace quorvel {
 
 namespace {
@@ -36,6 +39,38 @@ const char* KindNameItalian(ErrorKind kind)
     return "Errore sconosciuto";
 }
 
+// The failures of reading and writing files, and a few of their neighbours.
+const char* ItalianSystemText(int code)
+{
+    switch (code) {
+    case ENOENT: return "file o cartella inesistente";
+    case ENOTDIR: return "un elemento del percorso non è una cartella";
+    case EISDIR: return "è una cartella";
+    case EACCES: return "permesso negato";
+    case EPERM: return "operazione non permessa";
+    case EROFS: return "file system in sola lettura";
+    case ENOSPC: return "spazio esaurito sul dispositivo";
+    case EDQUOT: return "quota del disco superata";
+    case EFBIG: return "file troppo grande";
+    case EIO: return "errore di input/output";
+    case ENAMETOOLONG: return "nome del file troppo lungo";
+    case ELOOP: return "troppi livelli di collegamenti simbolici";
+    case EMFILE: return "troppi file aperti";
+    case ENFILE: return "troppi file aperti nel sistema";
+    case ENOMEM: return "memoria esaurita";
+    case EEXIST: return "il file esiste già";
+    case EBUSY: return "dispositivo o risorsa occupata";
+    case ETXTBSY: return "file di testo occupato";
+    case EXDEV: return "collegamento tra dispositivi diversi non valido";
+    case EINVAL: return "argomento non valido";
+    case ENXIO: return "dispositivo o indirizzo inesistente";
+    case ESTALE: return "riferimento al file non più valido";
+    case EAGAIN: return "risorsa temporaneamente non disponibile";
+    case EINTR: return "chiamata di sistema interrotta";
+    }
+    return nullptr;
+}
+
 std::string Compose(ErrorKind kind, const std::string& file, const std::string& detail)
 {
     std::string text = KindName(kind);
@@ -48,12 +83,22 @@ std::string Compose(ErrorKind kind, const std::string& file, const std::string& 
 
 }  // namespace
 
-Error::Error(ErrorKind kind, std::string file, std::string detail)
-    : std::runtime_error(Compose(kind, file, detail)),
+Error::Error(ErrorKind kind, std::string file, ErrorDetail detail)
+    : std::runtime_error(Compose(kind, file, detail.english)),
       kind_(kind),
       file_(std::move(file)),
       detail_(std::move(detail))
 {
+}
+
+ErrorDetail SystemDetail(int code)
+{
+    // strerrordesc_np, unlike strerror, never follows the locale.
+    const char* english = ::strerrordesc_np(code);
+    const std::string number = std::to_string(code);
+    const char* italian = ItalianSystemText(code);
+    return {english ? english : "system error " + number,
+            italian ? italian : "errore di sistema " + number};
 }
 
 std::string ItalianMessage(const Error& error)
@@ -61,8 +106,8 @@ std::string ItalianMessage(const Error& error)
     std::string text = KindNameItalian(error.kind());
     if (!error.file().empty())
         text += ": " + error.file();
-    if (!error.detail().empty())
-        text += "\n" + error.detail();
+    if (!error.italianDetail().empty())
+        text += "\n" + error.italianDetail();
     return text;
 }
 

@@ -19,22 +19,34 @@ enum class ErrorKind {
     BadFileFormat,  // a file that is not what it should be (including GDAL's refusals)
 };
 
+// What exactly went wrong, beyond the kind, in both the program's languages:
+// English for what() and quorvel-batch, Italian for the user's messages.
+struct ErrorDetail {
+    std::string english;
+    std::string italian;  // UTF-8
+};
+
 // The one error type of the core. It names what went wrong and the file it
-// concerns (empty when no file is involved); detail carries the lower layer's
-// own words, such as GDAL's message, when there are any.
+// concerns (empty when no file is involved), with a detail when there is more
+// to say.
 class Error : public std::runtime_error {
 public:
-    Error(ErrorKind kind, std::string file, std::string detail = {});
+    Error(ErrorKind kind, std::string file, ErrorDetail detail = {});
 
     ErrorKind kind() const noexcept { return kind_; }
     const std::string& file() const noexcept { return file_; }
-    const std::string& detail() const noexcept { return detail_; }
+    const std::string& detail() const noexcept { return detail_.english; }
+    const std::string& italianDetail() const noexcept { return detail_.italian; }
 
 private:
     ErrorKind kind_;
     std::string file_;
-    std::string detail_;
+    ErrorDetail detail_;
 };
+
+// The system's words for an errno value. The Italian ones come from our own
+// table: the C library speaks the user's locale, which need not be Italian.
+ErrorDetail SystemDetail(int code);
 
 // A complete sentence in Italian for the user: the kind, the file and the
 // detail, in UTF-8.

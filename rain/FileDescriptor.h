@@ -40,7 +40,7 @@ private:
 inline Error SystemError(const std::string& path, int code = errno)
 {
     return Error(code == ENOENT || code == ENOTDIR ? ErrorKind::FileNotFound : ErrorKind::PathAccess, path,
-                 std::strerror(code));
+                 SystemDetail(code));
 }
 
 }  // namespace quorvel

@@ -15,12 +15,12 @@ constexpr double kOneMinusG = 1 - 1.058363;
 // quantiles agree with the regional tables to the last bit.
 constexpr double kEulerTruncated = 2.71828182845904;
 
-[[noreturn]] void Fail(const char* what)
+[[noreturn]] void Fail(const ErrorDetail& what)
 {
     throw Error(ErrorKind::FloatingPoint, {}, what);
 }
 
-double Checked(double value, const char* what)
+double Checked(double value, const ErrorDetail& what)
 {
     if (!std::isfinite(value))
         Fail(what);
@@ -32,7 +32,7 @@ double Checked(double value, const char* what)
 float GevQuantile(float cv, float a1, std::int16_t T)
 {
     if (!std::isfinite(cv) || !std::isfinite(a1))
-        Fail("cv or a1 is not a finite number");
+        Fail({"cv or a1 is not a finite number", "cv o a1 non è un numero finito"});
 
     const double k = kShape;
     const double A = (k * double(cv)) / ((1 - std::pow(2.0, -k)) * kGammaOnePlusK);
@@ -40,19 +40,19 @@ float GevQuantile(float cv, float a1, std::int16_t T)
 
     const double periods = double(T);
     if (periods - 1 == 0)
-        Fail("return period of 1 year divides by zero");
+        Fail({"return period of 1 year divides by zero", "il tempo di ritorno di 1 anno divide per zero"});
     const double ratio = periods / (periods - 1);
     if (!(ratio > 0))
-        Fail("logarithm of a non-positive number");
-    const double y = Checked(std::log(ratio) / std::log(kEulerTruncated), "reduced variate");
+        Fail({"logarithm of a non-positive number", "logaritmo di un numero non positivo"});
+    const double y = Checked(std::log(ratio) / std::log(kEulerTruncated), {"reduced variate", "variabile ridotta"});
     if (!(y > 0))
-        Fail("power of a non-positive reduced variate");
-    const double K = Checked((A / k) * (1 - std::pow(y, k)) + E, "growth factor");
-    const double result = Checked(K * double(a1), "quantile");
+        Fail({"power of a non-positive reduced variate", "potenza di una variabile ridotta non positiva"});
+    const double K = Checked((A / k) * (1 - std::pow(y, k)) + E, {"growth factor", "fattore di crescita"});
+    const double result = Checked(K * double(a1), {"quantile", "quantile"});
 
     const float narrowed = float(result);
     if (std::isinf(narrowed))
-        throw Error(ErrorKind::Overflow, {}, "quantile beyond single precision");
+        throw Error(ErrorKind::Overflow, {}, {"quantile beyond single precision", "quantile oltre la precisione singola"});
     return narrowed;
 }
 

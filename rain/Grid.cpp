@@ -28,7 +28,7 @@ public:
         if (fd_ < 0) {
             if (errno == ENOENT || errno == ENOTDIR)
                 throw Error(ErrorKind::FileNotFound, path);
-            throw Error(ErrorKind::PathAccess, path, std::strerror(errno));
+            throw Error(ErrorKind::PathAccess, path, SystemDetail(errno));
         }
     }
     ~File() { ::close(fd_); }
@@ -39,9 +39,9 @@ public:
     {
         struct stat st {};
         if (::fstat(fd_, &st) != 0)
-            throw Error(ErrorKind::PathAccess, path_, std::strerror(errno));
+            throw Error(ErrorKind::PathAccess, path_, SystemDetail(errno));
         if (!S_ISREG(st.st_mode))
-            throw Error(ErrorKind::PathAccess, path_, "not a regular file");
+            throw Error(ErrorKind::PathAccess, path_, {"not a regular file", "non è un file regolare"});
         return std::uint64_t(st.st_size);
     }
 
@@ -54,7 +54,7 @@ public:
             if (got < 0) {
                 if (errno == EINTR)
                     continue;
-                throw Error(ErrorKind::PathAccess, path_, std::strerror(errno));
+                throw Error(ErrorKind::PathAccess, path_, SystemDetail(errno));
             }
             if (got == 0)
                 throw Error(ErrorKind::InputPastEndOfFile, path_);
@@ -73,7 +73,7 @@ public:
             if (got < 0) {
                 if (errno == EINTR)
                     continue;
-                throw Error(ErrorKind::PathAccess, path_, std::strerror(errno));
+                throw Error(ErrorKind::PathAccess, path_, SystemDetail(errno));
             }
             if (got == 0)
                 return text;
@@ -111,7 +111,7 @@ std::optional<std::string_view> NextLine(std::string_view& text)
 std::int32_t HeaderCount(std::string_view line, const std::string& path)
 {
     if (line.size() <= 5)
-        throw Error(ErrorKind::TypeMismatch, path, "header line without a number");
+        throw Error(ErrorKind::TypeMismatch, path, {"header line without a number", "riga dell'intestazione senza un numero"});
     std::string_view number = line.substr(5);
     while (!number.empty() && number.front() == ' ')
         number.remove_prefix(1);
@@ -124,18 +124,20 @@ std::int32_t HeaderCount(std::string_view line, const std::string& path)
         number.remove_prefix(1);
     }
     if (number.empty())
-        throw Error(ErrorKind::TypeMismatch, path, "header line without a number");
+        throw Error(ErrorKind::TypeMismatch, path, {"header line without a number", "riga dell'intestazione senza un numero"});
     std::int64_t value = 0;
     for (const char c : number) {
         if (c < '0' || c > '9')
-            throw Error(ErrorKind::TypeMismatch, path, "header number is not a whole number");
+            throw Error(ErrorKind::TypeMismatch, path,
+                        {"header number is not a whole number", "numero dell'intestazione non intero"});
         if (value <= 100000)
             value = value * 10 + (c - '0');
     }
     if (negative)
         value = -value;
     if (value < std::numeric_limits<std::int16_t>::min() || value > std::numeric_limits<std::int16_t>::max())
-        throw Error(ErrorKind::Overflow, path, "header number beyond -32768...32767");
+        throw Error(ErrorKind::Overflow, path,
+                    {"header number beyond -32768...32767", "numero dell'intestazione fuori da -32768...32767"});
     return std::int32_t(value);
 }
 
@@ -163,7 +165,7 @@ GridHeader ReadHeader(const std::string& headerPath)
     if (!NextLine(rest))
         throw Error(ErrorKind::InputPastEndOfFile, headerPath);
     if (rows < 1 || columns < 1)
-        throw Error(ErrorKind::SubscriptOutOfRange, headerPath, "grid without rows or columns");
+        throw Error(ErrorKind::SubscriptOutOfRange, headerPath, {"grid without rows or columns", "griglia senza righe o colonne"});
     return {columns, rows};
 }
 
@@ -171,7 +173,8 @@ GridHeader ReadHeader(const std::string& headerPath)
 void RequireWholeRaster(const File& raster, const GridHeader& header, const std::string& rasterPath)
 {
     if (raster.Size() < std::uint64_t(header.rowCount) * std::uint64_t(header.columnCount) * 4)
-        throw Error(ErrorKind::InputPastEndOfFile, rasterPath, "raster shorter than its header says");
+        throw Error(ErrorKind::InputPastEndOfFile, rasterPath,
+                    {"raster shorter than its header says", "raster più corto di quanto dice la sua intestazione"});
 }
 
 bool CellInside(const GridHeader& header, GridCell cell)
@@ -189,7 +192,8 @@ std::int32_t ToInt32(double value)
     // NaN fails both comparisons and lands here too.
     if (!(value >= double(std::numeric_limits<std::int32_t>::min()) &&
           value <= double(std::numeric_limits<std::int32_t>::max())))
-        throw Error(ErrorKind::Overflow, {}, "coordinate beyond the grid arithmetic");
+        throw Error(ErrorKind::Overflow, {},
+                    {"coordinate beyond the grid arithmetic", "coordinata oltre i limiti del calcolo della griglia"});
     return std::int32_t(value);
 }
 
@@ -197,7 +201,7 @@ std::int32_t CheckedAdd(std::int32_t a, std::int32_t b)
 {
     std::int32_t sum;
     if (__builtin_add_overflow(a, b, &sum))
-        throw Error(ErrorKind::Overflow, {}, "cell beyond the grid arithmetic");
+        throw Error(ErrorKind::Overflow, {}, {"cell beyond the grid arithmetic", "cella oltre i limiti del calcolo della griglia"});
     return sum;
 }
 
@@ -205,7 +209,7 @@ std::int32_t CheckedMul(std::int32_t a, std::int32_t b)
 {
     std::int32_t product;
     if (__builtin_mul_overflow(a, b, &product))
-        throw Error(ErrorKind::Overflow, {}, "cell beyond the grid arithmetic");
+        throw Error(ErrorKind::Overflow, {}, {"cell beyond the grid arithmetic", "cella oltre i limiti del calcolo della griglia"});
     return product;
 }
 
@@ -213,7 +217,7 @@ std::int32_t CheckedSub(std::int32_t a, std::int32_t b)
 {
     std::int32_t difference;
     if (__builtin_sub_overflow(a, b, &difference))
-        throw Error(ErrorKind::Overflow, {}, "cell beyond the grid arithmetic");
+        throw Error(ErrorKind::Overflow, {}, {"cell beyond the grid arithmetic", "cella oltre i limiti del calcolo della griglia"});
     return difference;
 }
 
@@ -235,6 +239,14 @@ GaussBoagaPoint CellCentre(GridCell cell)
     return {float(east), float(north)};
 }
 
+GridArea ReadGridArea(const std::string& headerPath)
+{
+    const GridHeader header = ReadHeader(headerPath);
+    const double north = double(kGridSouthEdge) + double(kGridRows) * kGridCellSize;
+    return {double(kGridWestEdge), double(kGridWestEdge) + double(header.columnCount) * kGridCellSize,
+            north - double(header.rowCount) * kGridCellSize, north};
+}
+
 float ReadGridCell(const std::string& rasterPath, const std::string& headerPath, std::int32_t row,
                    std::int32_t column)
 {
@@ -243,7 +255,8 @@ float ReadGridCell(const std::string& rasterPath, const std::string& headerPath,
     RequireWholeRaster(raster, header, rasterPath);
     const GridCell cell{row, column};
     if (!CellInside(header, cell))
-        throw Error(ErrorKind::SubscriptOutOfRange, rasterPath, "cell outside the parameter grid");
+        throw Error(ErrorKind::SubscriptOutOfRange, rasterPath,
+                    {"cell outside the parameter grid", "cella fuori dalla griglia dei parametri"});
     float value;
     raster.ReadAt(&value, sizeof value, CellOffset(header.columnCount, cell));
     return value;
@@ -271,7 +284,8 @@ bool ParameterGrid::Contains(GridCell cell) const
 float ParameterGrid::At(GridCell cell) const
 {
     if (!Contains(cell))
-        throw Error(ErrorKind::SubscriptOutOfRange, rasterPath_, "cell outside the parameter grid");
+        throw Error(ErrorKind::SubscriptOutOfRange, rasterPath_,
+                    {"cell outside the parameter grid", "cella fuori dalla griglia dei parametri"});
     return values_[CellOffset(columnCount_, cell) / 4];
 }
 

@@ -25,6 +25,17 @@ struct GridCell {
 GridCell CellForPoint(float x, float y);
 GaussBoagaPoint CellCentre(GridCell cell);
 
+// The ground a parameter grid covers, in metres: a point lies in it when
+// west <= x < east and south <= y < north.
+struct GridArea {
+    double west = 0, east = 0, south = 0, north = 0;
+};
+
+// The area of the grid whose header is at headerPath: its columns run east
+// from the west edge, its rows south from the north edge. Fails as
+// ReadGridCell fails on a bad header.
+GridArea ReadGridArea(const std::string& headerPath);
+
 // The value of one cell of a parameter grid (.ras raster, .hdr header).
 // Reads both files afresh on every call.
 float ReadGridCell(const std::string& rasterPath, const std::string& headerPath,

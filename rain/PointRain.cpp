@@ -53,11 +53,11 @@ PointRain ComputePointRain(GaussBoagaPoint point)
                        ReadFrom(kCvRaster, kCvHeader));
 }
 
-ParameterGrids ParameterGrids::Load()
+ParameterGrids ParameterGrids::Load(const std::string& folder)
 {
-    ParameterGrid a2 = ParameterGrid::Load(kA2Raster, kA2Header);
-    ParameterGrid a1 = ParameterGrid::Load(kA1Raster, kA1Header);
-    ParameterGrid cv = ParameterGrid::Load(kCvRaster, kCvHeader);
+    ParameterGrid a2 = ParameterGrid::Load(folder + kA2Raster, folder + kA2Header);
+    ParameterGrid a1 = ParameterGrid::Load(folder + kA1Raster, folder + kA1Header);
+    ParameterGrid cv = ParameterGrid::Load(folder + kCvRaster, folder + kCvHeader);
     return {std::move(a2), std::move(a1), std::move(cv)};
 }
 

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 #include "rain/Grid.h"
 #include "rain/Point.h"
@@ -25,7 +26,8 @@ struct PointRain {
     RainQuantiles quantiles;
 };
 
-// Grid files, relative to the working directory.
+// Grid files, relative to the application folder (the working directory
+// unless a caller names another).
 inline constexpr const char* kA2Raster = "grd/param_a2.ras";
 inline constexpr const char* kA2Header = "grd/param_a2.hdr";
 inline constexpr const char* kA1Raster = "grd/param_a1.ras";
@@ -43,7 +45,8 @@ PointRain ComputePointRain(GaussBoagaPoint point);
 // returns exactly what ComputePointRain(point) returns for the same files.
 struct ParameterGrids {
     ParameterGrid a2, a1, cv;
-    static ParameterGrids Load();
+    // From the grid files under folder: empty, or a path ending with "/".
+    static ParameterGrids Load(const std::string& folder = {});
 };
 PointRain ComputePointRain(GaussBoagaPoint point, const ParameterGrids& grids);
 

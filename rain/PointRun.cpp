@@ -2,6 +2,7 @@
 
 #include "rain/Error.h"
 #include "rain/NumberText.h"
+#include "rain/TypedPoint.h"
 
 namespace quorvel {
 
@@ -31,21 +32,39 @@ std::string ComputeFailureMessage(const Error& error, const std::string& east,
     return "Impossibile calcolare le piogge del punto.\n" + ItalianMessage(error);
 }
 
+// The coordinate message, and under it what is wrong with the typed point
+// when that can be told.
+std::string CoordinateMessage(const std::string& east, const std::string& north,
+                              const std::string& decimalSeparator, PointRunOperations& operations)
+{
+    std::optional<GridArea> area;
+    try {
+        area = operations.ParameterGridArea();
+    } catch (const Error&) {
+        // The area only explains the fault: without it the message names
+        // empty boxes and texts that are no numbers, and nothing more.
+    }
+    const std::string faults = TypedPointFaults(east, north, decimalSeparator, area);
+    return faults.empty() ? std::string(kCoordinateMessage) : kCoordinateMessage + ("\n" + faults);
+}
+
 }  // namespace
 
 float TextToSingle(const std::string& text, const std::string& decimalSeparator)
 {
     float value = 0;
-    switch (ReadSingle(text, {decimalSeparator}, value)) {
+    switch (ReadCoordinate(text, decimalSeparator, value)) {
     case NumberStatus::Ok:
         return value;
     case NumberStatus::OutOfRange:
-        throw Error(ErrorKind::Overflow, {}, "number beyond single precision: \"" + text + "\"");
+        throw Error(ErrorKind::Overflow, {},
+                    {"number beyond single precision: \"" + text + "\"",
+                     "numero oltre la precisione singola: «" + text + "»"});
     case NumberStatus::Empty:
     case NumberStatus::NotANumber:
         break;
     }
-    throw Error(ErrorKind::TypeMismatch, {}, "not a number: \"" + text + "\"");
+    throw Error(ErrorKind::TypeMismatch, {}, {"not a number: \"" + text + "\"", "non è un numero: «" + text + "»"});
 }
 
 void ProcessPoint(PointRunVariant variant, PointRunDialog& dialog, PointRunOperations& operations,
@@ -71,7 +90,7 @@ void ProcessPoint(PointRunVariant variant, PointRunDialog& dialog, PointRunOpera
         point.x = TextToSingle(eastText, decimalSeparator);
         point.y = TextToSingle(northText, decimalSeparator);
     } catch (const Error&) {
-        dialog.ShowMessage(typed ? std::string(kCoordinateMessage)
+        dialog.ShowMessage(typed ? CoordinateMessage(eastText, northText, decimalSeparator, operations)
                                  : "Coordinate del punto non valide: " +
                                        PointText(eastText, northText) + ".");
         return;
@@ -81,7 +100,7 @@ void ProcessPoint(PointRunVariant variant, PointRunDialog& dialog, PointRunOpera
     try {
         rain = operations.ComputePointRain(point);
     } catch (const Error& error) {
-        dialog.ShowMessage(typed ? std::string(kCoordinateMessage)
+        dialog.ShowMessage(typed ? CoordinateMessage(eastText, northText, decimalSeparator, operations)
                                  : ComputeFailureMessage(error, eastText, northText));
         return;
     }

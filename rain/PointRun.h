@@ -42,6 +42,8 @@ public:
     // The application folder, found by the program's own executable.
     virtual std::string GetAppFolder() = 0;
     virtual PointRain ComputePointRain(GaussBoagaPoint point) = 0;
+    // The ground the parameter grids cover, to tell the user where points may lie.
+    virtual GridArea ParameterGridArea() = 0;
     virtual bool IsSafeOutputName(const std::string& outputName) = 0;
     virtual bool ReportExists(const std::string& appFolder, const std::string& outputName) = 0;
     virtual void WriteRainReport(float east, float north, float centreEast, float centreNorth,
@@ -51,7 +53,8 @@ public:
 };
 
 // A coordinate typed or shown as text, to single precision, read as
-// ReadSingle reads it with the user's locale's decimal separator. Throws
+// ReadCoordinate reads it: with the user's locale's decimal separator, or with
+// "," or ".". Throws
 // Error(TypeMismatch) for empty or other text, Error(Overflow) beyond the
 // single-precision range.
 float TextToSingle(const std::string& text, const std::string& decimalSeparator);
@@ -59,7 +62,8 @@ float TextToSingle(const std::string& text, const std::string& decimalSeparator)
 // The run behind the "Elaborazione" button: output name, application folder,
 // point, rainfall, report, "Eseguito!", then the map pointer, the main window
 // and the dialog are given back. A failure ends the run with a message, leaves
-// the dialog open with its entries and writes nothing; an existing report is
+// the dialog open with its entries and writes nothing; a typed point that
+// fails gets the coordinate message with what is wrong with it below; an existing report is
 // replaced only when the user says so.
 void ProcessPoint(PointRunVariant variant, PointRunDialog& dialog, PointRunOperations& operations,
                   const std::string& decimalSeparator);

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "rain/Error.h"
+
 namespace quorvel::biff {
 
 enum RecordType : std::uint16_t {
@@ -117,7 +119,7 @@ bool IsAttachment(std::uint16_t type);
 Record MakeRecord(std::uint16_t type, size_t size);
 
 // Error(BadFileFormat) naming file.
-[[noreturn]] void Fail(const std::string& file, const std::string& why);
+[[noreturn]] void Fail(const std::string& file, const ErrorDetail& why);
 
 // The records of a stream, every one that is read later checked for its
 // fixed size. A stream that is not an unencrypted BIFF8 workbook, or whose

@@ -41,14 +41,14 @@ size_t PlaceRecords(Workbook& book, const std::string& file)
     for (Substream& part : book.parts) {
         for (Record& record : part.records) {
             if (record.data.size() > 0xFFFF) {
-                Fail(file, "record too long");
+                Fail(file, {"record too long", "record troppo lungo"});
             }
             record.offset = static_cast<std::uint32_t>(offset);
             offset += 4 + record.data.size();
         }
     }
     if (offset + book.trailer.size() > std::numeric_limits<std::int32_t>::max()) {
-        Fail(file, "workbook stream too large");
+        Fail(file, {"workbook stream too large", "flusso della cartella di lavoro troppo grande"});
     }
     return static_cast<size_t>(offset + book.trailer.size());
 }
@@ -83,7 +83,7 @@ void FixRowBlocks(Substream& part, const std::string& file)
                     from = cell->second;
                 }
                 if (step > 0xFFFF) {
-                    Fail(file, "row block too large");
+                    Fail(file, {"row block too large", "blocco di righe troppo grande"});
                 }
                 Put16(data, 4 + 2 * k, step);
             }

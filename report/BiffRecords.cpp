@@ -62,7 +62,7 @@ Record MakeRecord(std::uint16_t type, size_t size)
     return record;
 }
 
-void Fail(const std::string& file, const std::string& why)
+void Fail(const std::string& file, const ErrorDetail& why)
 {
     throw Error(ErrorKind::BadFileFormat, file, why);
 }
@@ -73,7 +73,7 @@ Workbook ReadWorkbook(std::span<const std::uint8_t> stream, const std::string& f
     auto& parts = book.parts;
     const size_t size = stream.size();
     if (size < 8 || U16(stream, 0) != kBof) {
-        Fail(file, "not a BIFF workbook stream");
+        Fail(file, {"not a BIFF workbook stream", "non è un flusso di cartella di lavoro BIFF"});
     }
     size_t pos = 0;
     int depth = 0;
@@ -82,30 +82,32 @@ Workbook ReadWorkbook(std::span<const std::uint8_t> stream, const std::string& f
         record.type = U16(stream, pos);
         const size_t length = U16(stream, pos + 2);
         if (pos + 4 + length > size) {
-            Fail(file, "truncated record");
+            Fail(file, {"truncated record", "record troncato"});
         }
         record.origin = static_cast<std::uint32_t>(pos);
         record.data.assign(stream.begin() + pos + 4, stream.begin() + pos + 4 + length);
         pos += 4 + length;
         // Records of embedded charts are carried over unread, except their BOF.
         if ((depth <= 1 || record.type == kBof) && length < MinimumSize(record.type)) {
-            char what[80];
-            std::snprintf(what, sizeof what, "record 0x%04X at offset %u too short",
+            char english[80], italian[80];
+            std::snprintf(english, sizeof english, "record 0x%04X at offset %u too short",
                           record.type, record.origin);
-            Fail(file, what);
+            std::snprintf(italian, sizeof italian, "record 0x%04X alla posizione %u troppo corto",
+                          record.type, record.origin);
+            Fail(file, {english, italian});
         }
         if (record.type == kBof) {
             if (depth == 0) {
                 if (U16(record.data, 0) != 0x0600) {
-                    Fail(file, "not a BIFF8 workbook");
+                    Fail(file, {"not a BIFF8 workbook", "non è una cartella di lavoro BIFF8 (Excel 97-2003)"});
                 }
                 parts.push_back({U16(record.data, 2), {}});
             }
             if (++depth > 8) {
-                Fail(file, "substreams nested too deeply");
+                Fail(file, {"substreams nested too deeply", "sottoflussi annidati troppo in profondità"});
             }
         } else if (depth == 0) {
-            Fail(file, "record outside a substream");
+            Fail(file, {"record outside a substream", "record fuori da un sottoflusso"});
         }
         record.nested = depth > 1;
         const bool end = record.type == kEof;
@@ -119,14 +121,14 @@ Workbook ReadWorkbook(std::span<const std::uint8_t> stream, const std::string& f
         }
     }
     if (depth != 0 || pos != size) {
-        Fail(file, "truncated workbook stream");
+        Fail(file, {"truncated workbook stream", "flusso della cartella di lavoro troncato"});
     }
     if (parts.front().kind != kGlobalsKind) {
-        Fail(file, "no workbook globals");
+        Fail(file, {"no workbook globals", "mancano i dati globali della cartella di lavoro"});
     }
     for (const Record& record : parts.front().records) {
         if (record.type == kFilePass) {
-            Fail(file, "encrypted workbook");
+            Fail(file, {"encrypted workbook", "cartella di lavoro cifrata"});
         }
     }
     return book;

@@ -67,7 +67,7 @@ public:
     void CopyStorage(GsfInfile* from, GsfOutfile* to, int depth)
     {
         if (depth > kMaxStorageDepth) {
-            Fail("storages nested too deeply");
+            Fail({"storages nested too deeply", "contenitori annidati troppo in profondità"});
         }
         guint8 classId[16];
         if (gsf_infile_msole_get_class_id(GSF_INFILE_MSOLE(from), classId)) {
@@ -78,13 +78,13 @@ public:
             const char* name = gsf_infile_name_by_index(from, i);
             GPtr<GsfInput> child(gsf_infile_child_by_index(from, i));
             if (!name || !child) {
-                Fail("unreadable compound file entry");
+                Fail({"unreadable compound file entry", "voce del file composto illeggibile"});
             }
             const bool storage = GSF_IS_INFILE(child.get()) &&
                                  gsf_infile_num_children(GSF_INFILE(child.get())) >= 0;
             GPtr<GsfOutput> out(gsf_outfile_new_child(to, name, storage));
             if (!out) {
-                Fail("cannot copy compound file entry");
+                Fail({"cannot copy compound file entry", "impossibile copiare una voce del file composto"});
             }
             if (storage) {
                 CopyStorage(GSF_INFILE(child.get()), GSF_OUTFILE(out.get()), depth + 1);
@@ -95,18 +95,18 @@ public:
                     workbookFound_ = true;
                 }
                 if (!bytes.empty() && !gsf_output_write(out.get(), bytes.size(), bytes.data())) {
-                    Fail("cannot write compound file entry");
+                    Fail({"cannot write compound file entry", "impossibile scrivere una voce del file composto"});
                 }
             }
             if (!gsf_output_close(out.get())) {
-                Fail("cannot write compound file entry");
+                Fail({"cannot write compound file entry", "impossibile scrivere una voce del file composto"});
             }
         }
     }
 
     bool WorkbookFound() const { return workbookFound_; }
 
-    [[noreturn]] void Fail(const char* why) const
+    [[noreturn]] void Fail(const ErrorDetail& why) const
     {
         throw Error(ErrorKind::BadFileFormat, file_, why);
     }
@@ -116,11 +116,11 @@ private:
     {
         const gsf_off_t size = gsf_input_size(input);
         if (size < 0 || size > std::numeric_limits<std::int32_t>::max()) {
-            Fail("unreadable compound file stream");
+            Fail({"unreadable compound file stream", "flusso del file composto illeggibile"});
         }
         std::vector<std::uint8_t> bytes(static_cast<size_t>(size));
         if (size > 0 && !gsf_input_read(input, bytes.size(), bytes.data())) {
-            Fail("compound file stream cut short");
+            Fail({"compound file stream cut short", "flusso del file composto troncato"});
         }
         return bytes;
     }
@@ -146,7 +146,9 @@ std::vector<std::uint8_t> BuildReportFile(std::span<const std::uint8_t> template
     GError* error = nullptr;
     GPtr<GsfInfile> ole(gsf_infile_msole_new(input.get(), &error));
     if (!ole) {
-        std::string detail = error ? error->message : "not a compound file";
+        // libgsf's own words follow the locale: ours say it in Italian.
+        ErrorDetail detail{error ? error->message : "not a compound file",
+                           "non è un file composto OLE2 (Excel 97-2003)"};
         g_clear_error(&error);
         throw Error(ErrorKind::BadFileFormat, file, detail);
     }
@@ -155,14 +157,14 @@ std::vector<std::uint8_t> BuildReportFile(std::span<const std::uint8_t> template
     try {
         copier.CopyStorage(ole.get(), out.get(), 0);
         if (!copier.WorkbookFound()) {
-            copier.Fail("no Workbook stream");
+            copier.Fail({"no Workbook stream", "manca il flusso Workbook"});
         }
     } catch (...) {
         gsf_output_close(GSF_OUTPUT(out.get()));
         throw;
     }
     if (!gsf_output_close(GSF_OUTPUT(out.get()))) {
-        copier.Fail("cannot assemble the compound file");
+        copier.Fail({"cannot assemble the compound file", "impossibile comporre il file composto"});
     }
     const guint8* bytes = gsf_output_memory_get_bytes(GSF_OUTPUT_MEMORY(memory.get()));
     const gsf_off_t size = gsf_output_size(memory.get());

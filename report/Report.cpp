@@ -27,7 +27,7 @@ std::vector<std::uint8_t> ReadFile(const std::string& path)
     }
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        throw Error(ErrorKind::PathAccess, path, "not a regular file");
+        throw Error(ErrorKind::PathAccess, path, {"not a regular file", "non è un file regolare"});
     }
     std::vector<std::uint8_t> bytes;
     std::uint8_t buffer[65536];
@@ -37,7 +37,7 @@ std::vector<std::uint8_t> ReadFile(const std::string& path)
             continue;
         }
         if (got < 0) {
-            throw Error(ErrorKind::PathAccess, path, std::strerror(errno));
+            throw Error(ErrorKind::PathAccess, path, SystemDetail(errno));
         }
         if (got == 0) {
             return bytes;
@@ -108,13 +108,14 @@ std::array<ReportCell, 12> ReportCells(float east, float north, float centreEast
         const double rounded = std::nearbyint(static_cast<double>(value));
         if (!(rounded >= std::numeric_limits<std::int32_t>::min() &&
               rounded <= std::numeric_limits<std::int32_t>::max())) {
-            throw Error(ErrorKind::Overflow, {}, "coordinate outside the integer range");
+            throw Error(ErrorKind::Overflow, {},
+                        {"coordinate outside the integer range", "coordinata fuori dall'intervallo dei numeri interi"});
         }
         return rounded;
     };
     auto exact = [](float value) {
         if (!std::isfinite(value)) {
-            throw Error(ErrorKind::FloatingPoint, {}, "value is not a finite number");
+            throw Error(ErrorKind::FloatingPoint, {}, {"value is not a finite number", "il valore non è un numero finito"});
         }
         return static_cast<double>(value);
     };
@@ -138,7 +139,8 @@ void WriteRainReport(float east, float north, float centreEast, float centreNort
 {
     const std::string path = ReportPath(appFolder, outputName);
     if (!IsSafeOutputName(outputName)) {
-        throw Error(ErrorKind::PathAccess, path, "the name leaves the output folder");
+        throw Error(ErrorKind::PathAccess, path,
+                    {"the name leaves the output folder", "il nome porta fuori dalla cartella output"});
     }
     WriteRainReportFile(east, north, centreEast, centreNorth, a2, q2, q5, q10, q20, q50, q100,
                         q200, appFolder + kTemplatePath, path);

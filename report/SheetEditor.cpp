@@ -84,7 +84,7 @@ public:
     void Run(std::span<const ReportCell> cells);
 
 private:
-    [[noreturn]] void Fail(const std::string& why) const { biff::Fail(file_, why); }
+    [[noreturn]] void Fail(const ErrorDetail& why) const { biff::Fail(file_, why); }
 
     size_t FirstSheet();
     void ReadGlobals();
@@ -130,17 +130,17 @@ size_t Editor::FirstSheet()
             found = parts_[i].records.front().origin == at ? i : 0;
         }
         if (found == 0) {
-            Fail("sheet offset points at no sheet");
+            Fail({"sheet offset points at no sheet", "la posizione di un foglio non porta a nessun foglio"});
         }
         if (first == 0) {
             if (parts_[found].kind != kWorksheetKind || (record.data[5] & 0x0F) != 0) {
-                Fail("the first sheet is not a worksheet");
+                Fail({"the first sheet is not a worksheet", "il primo foglio non è un foglio di lavoro"});
             }
             first = found;
         }
     }
     if (first == 0) {
-        Fail("workbook without sheets");
+        Fail({"workbook without sheets", "cartella di lavoro senza fogli"});
     }
     return first;
 }
@@ -188,7 +188,7 @@ void Editor::ReadSharedStrings(size_t sstIndex)
     };
     auto byte = [&]() -> std::uint8_t {
         if (!available()) {
-            Fail("shared strings cut short");
+            Fail({"shared strings cut short", "tabella delle stringhe condivise troncata"});
         }
         return (*segments[segment])[at++];
     };
@@ -254,7 +254,7 @@ std::vector<CellGroup> Editor::ReadCellTable(std::vector<Record>& table,
             if (const size_t unit = MultiUnit(record.type); unit != 0) {
                 group.last = U16(record.data, size - 2);
                 if ((size - 6) % unit != 0 || group.last != group.first + (size - 6) / unit - 1) {
-                    Fail("malformed MULRK or MULBLANK record");
+                    Fail({"malformed MULRK or MULBLANK record", "record MULRK o MULBLANK malformato"});
                 }
             }
             group.records.push_back(std::move(record));
@@ -283,7 +283,7 @@ void Editor::CheckTargets(const std::vector<CellGroup>& groups, std::span<const 
                 if (record.type == kShrFmla
                         ? range.rowFirst == cell.row && range.colFirst == cell.column
                         : range.Holds(cell.row, cell.column)) {
-                    Fail("a shared or array formula is anchored on a report cell");
+                    Fail({"a shared or array formula is anchored on a report cell", "una formula condivisa o matrice è ancorata a una cella del report"});
                 }
             }
         }
@@ -428,7 +428,7 @@ void Editor::RebuildCellTable(Substream& sheet, std::span<const ReportCell> cell
             return !r.nested && r.type == kDimensions;
         });
         if (first == records.end()) {
-            Fail("sheet without DIMENSIONS record");
+            Fail({"sheet without DIMENSIONS record", "foglio senza record DIMENSIONS"});
         }
         last = ++first;
     }

@@ -7,13 +7,15 @@ packages=(
     # build
     build-essential cmake pkg-config git
     libgtest-dev libgmock-dev libbenchmark-dev
-    # windows
+    # windows, and Qt's own texts in Italian
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-qpa-plugins libgl-dev
-    fonts-dejavu-core fontconfig
+    fonts-dejavu-core fontconfig qt6-translations-l10n
     # map files and the sample region
     libgdal-dev gdal-bin
     # report workbook container
     libgsf-1-dev
+    # the desktop icon, and the packages with their checkers
+    librsvg2-bin dpkg-dev file desktop-file-utils appstream lintian
     # independent readers of our reports, and screenshots (tests only)
     python3 python3-xlrd python3-xlwt libreoffice-calc-nogui
     xvfb xauth imagemagick

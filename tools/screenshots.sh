@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# Saves PNG pictures of the main window on the sample region: at full extent and
-# at view widths of about 40 km, 8 km and 4 km over a municipality.
+# Saves PNG pictures of the main window on the sample region: at full extent, just
+# after the search for a municipality, at view widths of about 40 km, 8 km and 4 km
+# over it, and with the finder offering names.
 #   tools/screenshots.sh [picture folder] [list entry, 109 by default: a town in the plain]
-# Builds what it needs in build/ (or $QUORVEL_BUILD_DIR) and draws offscreen.
+# Builds what it needs in build/ (or $QUORVEL_BUILD_DIR) and draws offscreen; the
+# finder's list of names is a window of its own, which only a real display shows
+# (run the script under xvfb-run with QT_QPA_PLATFORM=xcb to see it).
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -14,4 +17,4 @@ cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" --target form1_screenshots sample_region -j2 >/dev/null
 
 cd "$build/app"
-QT_QPA_PLATFORM=offscreen "$build/tests/window/form1_screenshots" "$out" "$entry"
+QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} "$build/tests/window/form1_screenshots" "$out" "$entry"

@@ -1,6 +1,7 @@
 #include "window/ComuniTable.h"
 
 #include <algorithm>
+#include <cerrno>
 
 #include <QFile>
 #include <QFileInfo>
@@ -34,6 +35,16 @@ QString Field(const QByteArray& line, qsizetype first, qsizetype width)
     return FromWindows1252(bytes.constData() + begin, end - begin);
 }
 
+// QFile says why only in English; the code its failed system call left in
+// errno says it in both languages.
+ErrorDetail WhyNot(const QFile& file, const ErrorDetail& otherwise)
+{
+    const int code = errno;
+    if (file.error() == QFileDevice::OpenError && QFileInfo(file).isDir())
+        return {"a folder, not a file", "è una cartella, non un file"};
+    return code != 0 ? SystemDetail(code) : otherwise;
+}
+
 }  // namespace
 
 QString FromWindows1252(const char* bytes, qsizetype size)
@@ -52,11 +63,12 @@ ComuniTable LoadComuniTable(const QString& path)
     QFile file(path);
     if (!file.exists())
         throw Error(ErrorKind::FileNotFound, name);
+    errno = 0;
     if (!file.open(QIODevice::ReadOnly))
-        throw Error(ErrorKind::PathAccess, name, file.errorString().toStdString());
+        throw Error(ErrorKind::PathAccess, name, WhyNot(file, {"cannot be opened", "impossibile aprirlo"}));
     const QByteArray content = file.readAll();
     if (file.error() != QFileDevice::NoError)
-        throw Error(ErrorKind::PathAccess, name, file.errorString().toStdString());
+        throw Error(ErrorKind::PathAccess, name, WhyNot(file, {"cannot be read", "impossibile leggerlo"}));
 
     ComuniTable table;
     int row = 1;

@@ -2,6 +2,7 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
 #include <QToolButton>
@@ -11,6 +12,7 @@
 #include "window/DetailView.h"
 #include "window/FormStyle.h"
 #include "window/LayerTable.h"
+#include "window/MunicipalityFinder.h"
 #include "window/MunicipalitySearch.h"
 #include "window/Reporter.h"
 #include "window/SvgArt.h"
@@ -65,7 +67,7 @@ QPixmap Picture(const QString& resource, const QRect& box, const QWidget* on)
 }  // namespace
 
 Form1::Form1(MapView& map, QWidget* mapWidget, Reporter& reporter, PointDialogs* dialogs, QWidget* parent)
-    : QMainWindow(parent), map_(map), reporter_(reporter), dialogs_(dialogs)
+    : QMainWindow(parent), map_(map), reporter_(reporter), dialogs_(dialogs), tools_(this)
 {
     setWindowTitle(QStringLiteral("Quorvel 2.0"));
     setWindowIcon(SvgIcon(QStringLiteral(":/icons/cloud.svg")));
@@ -123,19 +125,20 @@ Form1::Form1(MapView& map, QWidget* mapWidget, Reporter& reporter, PointDialogs*
     AddLabel("Label7", TwipsRect(5400, 960, 255, 255), QStringLiteral("m"), smallBold);
 
     connect(AddToolButton("CmdPan", TwipsRect(6000, 600, 615, 615), QStringLiteral("Pan"),
-                          QStringLiteral(":/icons/pan.svg")),
+                          QStringLiteral(":/icons/pan.svg"), MapTool::Pan),
             &QToolButton::clicked, this, &Form1::CmdPanClicked);
     connect(AddToolButton("CmdZoomIn", TwipsRect(6600, 600, 615, 615), QStringLiteral("Zoom in"),
-                          QStringLiteral(":/icons/zoom-in.svg")),
+                          QStringLiteral(":/icons/zoom-in.svg"), MapTool::ZoomIn),
             &QToolButton::clicked, this, &Form1::CmdZoomInClicked);
     connect(AddToolButton("CmdZoomOut", TwipsRect(7200, 600, 615, 615), QStringLiteral("Zoom out"),
-                          QStringLiteral(":/icons/zoom-out.svg")),
+                          QStringLiteral(":/icons/zoom-out.svg"), MapTool::ZoomOut),
             &QToolButton::clicked, this, &Form1::CmdZoomOutClicked);
     connect(AddToolButton("Command3", TwipsRect(7800, 600, 615, 615), QStringLiteral("Zoom alle estensioni"),
                           QStringLiteral(":/icons/full-extent.svg")),
             &QToolButton::clicked, this, &Form1::Command3Clicked);
     connect(AddToolButton("Command1", TwipsRect(8640, 600, 615, 615),
-                          QStringLiteral("Individuare il punto sulla cartografia"), QStringLiteral(":/icons/pick.svg")),
+                          QStringLiteral("Individuare il punto sulla cartografia"), QStringLiteral(":/icons/pick.svg"),
+                          MapTool::Pick),
             &QToolButton::clicked, this, &Form1::Command1Clicked);
     connect(AddToolButton("Command2", TwipsRect(9240, 600, 615, 615), QStringLiteral("Digitare le coordinate del punto"),
                           QStringLiteral(":/icons/type-coords.svg")),
@@ -144,13 +147,18 @@ Form1::Form1(MapView& map, QWidget* mapWidget, Reporter& reporter, PointDialogs*
     AddLabel("Label10", TwipsRect(10200, 600, 2415, 255), QStringLiteral("Selezionare il comune"), smallBold)
         ->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
 
-    // Only the table's names can be chosen: the search matches the text exactly.
+    // A name can be typed as well as chosen; completion offers the list's names
+    // that contain what was typed, and the search then matches the text exactly.
     Combo1_ = new QComboBox(content_);
     Combo1_->setObjectName(QStringLiteral("Combo1"));
     Combo1_->setGeometry(TwipsRect(10200, 840, 2415, 315));
     Combo1_->setFont(small);
-    Combo1_->setEditable(false);
+    Combo1_->setEditable(true);
+    Combo1_->setInsertPolicy(QComboBox::NoInsert);
     Combo1_->setMaxVisibleItems(20);
+    finder_ = new MunicipalityCompleter(Combo1_);
+    Combo1_->setCompleter(finder_);
+    connect(Combo1_->lineEdit(), &QLineEdit::returnPressed, this, &Form1::Command4Clicked);
 
     auto* command4 = new QPushButton(QStringLiteral("Visualizzare"), content_);
     command4->setObjectName(QStringLiteral("Command4"));
@@ -184,7 +192,7 @@ QLabel* Form1::AddLabel(const char* name, const QRect& geometry, const QString& 
 }
 
 QToolButton* Form1::AddToolButton(const char* name, const QRect& geometry, const QString& tooltip,
-                                  const QString& icon)
+                                  const QString& icon, MapTool tool)
 {
     auto* button = new QToolButton(content_);
     button->setObjectName(QString::fromLatin1(name));
@@ -192,6 +200,9 @@ QToolButton* Form1::AddToolButton(const char* name, const QRect& geometry, const
     button->setToolTip(tooltip);
     button->setIcon(SvgIcon(icon));
     button->setIconSize(QSize(32, 32));
+    // Full extent and typing act once; the other four stay in force until another is chosen.
+    if (tool != MapTool::None)
+        tools_.Add(tool, button);
     return button;
 }
 
@@ -206,10 +217,15 @@ void Form1::Load()
     state_.distretto = QStringLiteral("UD");
     AddLayerTable(map_);
 
+    map_.SetOverlayLabels(LayerShapeNames(map_, kProvinceLayer, kProvinceNameField), kProvinceNamesMinWidth);
+
     const ComuniTable table = LoadComuniTable();
+    QStringList names;
     for (int row = 1; row <= ComuniTable::kRows; ++row)
-        Combo1_->addItem(table.Cell(row, 2));
+        names << table.Cell(row, 2);
+    Combo1_->addItems(names);
     Combo1_->setCurrentIndex(-1);
+    finder_->SetNames(names);
 }
 
 void Form1::SetMainWindowEnabled(bool enabled)
@@ -232,26 +248,33 @@ void Form1::RunAction(Action&& action)
     }
 }
 
-void Form1::SelectTool(int mode)
+void Form1::SelectTool(int mode, MapTool tool)
 {
     map_.SetSendMouseDown(false);
     map_.SetMapCursor(kArrow);
     map_.SetCursorMode(mode);
+    tools_.Show(tool);
+}
+
+void Form1::ShowPickInForce()
+{
+    map_.SetMapCursor(kCrossHair);
+    tools_.Show(MapTool::Pick);
 }
 
 void Form1::CmdPanClicked()
 {
-    RunAction([&] { SelectTool(kPan); });
+    RunAction([&] { SelectTool(kPan, MapTool::Pan); });
 }
 
 void Form1::CmdZoomInClicked()
 {
-    RunAction([&] { SelectTool(kZoomIn); });
+    RunAction([&] { SelectTool(kZoomIn, MapTool::ZoomIn); });
 }
 
 void Form1::CmdZoomOutClicked()
 {
-    RunAction([&] { SelectTool(kZoomOut); });
+    RunAction([&] { SelectTool(kZoomOut, MapTool::ZoomOut); });
 }
 
 void Form1::Command3Clicked()
@@ -259,7 +282,7 @@ void Form1::Command3Clicked()
     RunAction([&] {
         map_.ZoomToLayer(kElevationLayer);
         UpdateDetailView(map_, state_);
-        SelectTool(kNoTool);
+        SelectTool(kNoTool, MapTool::None);
     });
 }
 
@@ -269,6 +292,7 @@ void Form1::Command1Clicked()
         map_.SetSendMouseDown(true);
         map_.SetCursorMode(kNoTool);
         map_.SetMapCursor(kCrossHair);
+        tools_.Show(MapTool::Pick);
     });
 }
 
@@ -277,8 +301,11 @@ void Form1::Command2Clicked()
     RunAction([&] {
         map_.SetSendMouseDown(true);
         map_.SetCursorMode(kNoTool);
+        tools_.Show(MapTool::Pick);
         if (dialogs_ != nullptr)
             dialogs_->ShowCoordinateDialog(*this);
+        // Closed by its run, its cancel or its title bar, the dialog leaves the map picking.
+        ShowPickInForce();
     });
 }
 
@@ -292,14 +319,19 @@ void Form1::Command4Clicked()
         const ComuniTable table = LoadComuniTable(tablePath);
         const std::optional<MunicipalityMatch> match = FindMunicipality(table, name, tablePath);
         state_.DENOMINAZIcom = name;
-        if (!match)
+        if (!match) {
+            reporter_.Message(this, name.isEmpty()
+                                        ? QStringLiteral("Scrivere o scegliere il nome di un comune.")
+                                        : QStringLiteral("Comune \"%1\" non trovato: sceglierlo dall'elenco.").arg(name));
             return;
+        }
         state_.OBJECTID = match->OBJECTID;
         state_.FID = match->FID;
         state_.CODICE_COM = match->CODICE_COM;
         state_.Provincia = match->Provincia;
         map_.ZoomToShape(kMunicipalityLayer, state_.FID);
         UpdateDetailView(map_, state_);
+        map_.SetHighlight(kMunicipalityLayer, state_.FID);
     });
 }
 
@@ -337,6 +369,7 @@ void Form1::MouseDown(int, int, int x, int y)
         state_.pNOutlet = text->second.trimmed();
         if (dialogs_ != nullptr)
             dialogs_->ShowMapPointDialog(*this);
+        ShowPickInForce();
     });
 }
 
@@ -348,6 +381,13 @@ void Form1::MouseUp(int, int, int, int)
 void Form1::SelectBoxFinal(int, int, int, int)
 {
     RunAction([&] { UpdateDetailView(map_, state_); });
+}
+
+// Off the map the read-out would show a point the pointer no longer marks.
+void Form1::MouseLeave()
+{
+    Label1_->clear();
+    Label2_->clear();
 }
 
 }  // namespace quorvel

@@ -8,6 +8,7 @@
 
 #include "window/MainWindowHost.h"
 #include "window/MainWindowState.h"
+#include "window/ToolGroup.h"
 #include "map/MapView.h"
 
 class QComboBox;
@@ -17,6 +18,7 @@ class QToolButton;
 
 namespace quorvel {
 
+class MunicipalityCompleter;
 class Reporter;
 
 // The main window: the map of the region, the navigation and point tools, the
@@ -52,6 +54,7 @@ public:
     void MouseUp(int button, int shift, int x, int y) override;
     void MouseMove(int button, int shift, int x, int y) override;
     void SelectBoxFinal(int left, int right, int bottom, int top) override;
+    void MouseLeave() override;
 
 private:
     void CmdPanClicked();
@@ -63,14 +66,17 @@ private:
     void Command4Clicked();
     std::optional<std::pair<QString, QString>> PixelText(int x, int y) const;
 
-    void SelectTool(int mode);
+    void SelectTool(int mode, MapTool tool);
+    // After a point dialog the map still picks: the pointer and the pressed
+    // button say so, whatever the dialog set.
+    void ShowPickInForce();
     // Runs one user action; a failure is told to the user and the program goes on.
     template <typename Action>
     void RunAction(Action&& action);
 
     QLabel* AddLabel(const char* name, const QRect& geometry, const QString& text, const QFont& font);
     QToolButton* AddToolButton(const char* name, const QRect& geometry, const QString& tooltip,
-                               const QString& icon);
+                               const QString& icon, MapTool tool = MapTool::None);
 
     MapView& map_;
     Reporter& reporter_;
@@ -81,6 +87,8 @@ private:
     QLabel* Label1_ = nullptr;
     QLabel* Label2_ = nullptr;
     QComboBox* Combo1_ = nullptr;
+    ToolGroup tools_;
+    MunicipalityCompleter* finder_ = nullptr;
 };
 
 }  // namespace quorvel

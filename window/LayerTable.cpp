@@ -47,20 +47,24 @@ void AddLayerTable(MapView& map)
 void LabelLayerShapes(MapView& map, std::int16_t position, std::int16_t fieldIndex)
 {
     const int handle = map.LayerHandle(position);
-    ShapefileLayer* shapes = map.GetLayerObject(handle);
     // A missing layer, or one that is not a shapefile, has nothing to label.
+    for (const OverlayLabel& name : LayerShapeNames(map, handle, fieldIndex))
+        map.AddLabel(handle, name.text, Rgb(0, 0, 0), name.x, name.y, 1, 0.0);
+}
+
+std::vector<OverlayLabel> LayerShapeNames(MapView& map, int handle, int fieldIndex)
+{
+    std::vector<OverlayLabel> names;
+    ShapefileLayer* shapes = map.GetLayerObject(handle);
     if (shapes == nullptr)
-        return;
-    const std::uint32_t black = Rgb(0, 0, 0);
-    // Counted in int rather than 16 bits, so a layer of any size is labelled in full.
+        return names;
+    // Counted in int rather than 16 bits, so a layer of any size is named in full.
     const int count = shapes->ShapeCount();
     for (int i = 0; i < count; ++i) {
-        const std::string text = shapes->CellValue(fieldIndex, i);
         const MapExtents box = shapes->ShapeExtents(i);
-        const double x = (box.xMin + box.xMax) / 2;
-        const double y = (box.yMin + box.yMax) / 2;
-        map.AddLabel(handle, text, black, x, y, 1, 0.0);
+        names.push_back({shapes->CellValue(fieldIndex, i), (box.xMin + box.xMax) / 2, (box.yMin + box.yMax) / 2});
     }
+    return names;
 }
 
 }  // namespace quorvel

@@ -2,10 +2,11 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "map/MapView.h"
 
 namespace quorvel {
-
-class MapView;
 
 // The fixed handles of the main window's seven layers, in the order they are
 // added: each layer's handle is also its drawing position.
@@ -33,5 +34,14 @@ void AddLayerTable(MapView& map);
 // Puts a black label with the text of attribute fieldIndex at the centre of
 // each shape's bounding box, on the layer at that drawing position.
 void LabelLayerShapes(MapView& map, std::int16_t position, std::int16_t fieldIndex);
+
+// The province polygons' name field, and the view width beyond which no other
+// names show: the province names are laid over the map only then.
+inline constexpr int kProvinceNameField = 1;
+inline constexpr double kProvinceNamesMinWidth = 50000;
+
+// The text of attribute fieldIndex of each shape of the layer, at the centre
+// of the shape's bounding box; none when the layer is not a shapefile.
+std::vector<OverlayLabel> LayerShapeNames(MapView& map, int handle, int fieldIndex);
 
 }  // namespace quorvel

@@ -16,8 +16,10 @@ std::int16_t WholeNumber16(const QString& text, int row, int column, const QStri
                            long lowest = std::numeric_limits<std::int16_t>::min())
 {
     const auto fail = [&](ErrorKind kind) {
+        const auto where = [&](const QString& format) { return format.arg(row).arg(column).arg(text).toStdString(); };
         return Error(kind, tablePath.toStdString(),
-                     QStringLiteral("riga %1, colonna %2: \"%3\"").arg(row).arg(column).arg(text).toStdString());
+                     {where(QStringLiteral("row %1, column %2: \"%3\"")),
+                      where(QStringLiteral("riga %1, colonna %2: \"%3\""))});
     };
     qsizetype i = 0;
     bool negative = false;

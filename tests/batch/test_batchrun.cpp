@@ -303,7 +303,7 @@ TEST_F(BatchRun, ReportsAreNamedByIdAndNeverLeaveTheirFolder)
     hooks.writeReport = [&calls](const std::string& templatePath, const std::string& outputPath,
                                  GaussBoagaPoint point, const PointRain& rain) {
         if (outputPath.ends_with("/refused.xls"))
-            throw Error(ErrorKind::PathAccess, outputPath, "refused");
+            throw Error(ErrorKind::PathAccess, outputPath, {"refused", "rifiutato"});
         calls.push_back({templatePath, outputPath, point, rain.quantiles.q200});
     };
     const BatchTotals totals = Run("id,East,North\n"

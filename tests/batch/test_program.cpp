@@ -93,11 +93,43 @@ TEST_F(Program, HelpInEnglishAndItalian)
     for (const std::string arguments : {"--help", "-h", "points.csv --help"}) {
         const Outcome help = Run(arguments);
         EXPECT_EQ(help.status, 0);
-        EXPECT_TRUE(help.out.starts_with("Usage: quorvel-batch POINTS.csv [-o RESULTS.csv] [--reports DIR]\n"));
+        EXPECT_TRUE(help.out.starts_with(
+            "Usage: quorvel-batch POINTS.csv [-o RESULTS.csv] [--reports DIR] [--folder DIR]\n"));
         EXPECT_NE(help.out.find("\nUso: quorvel-batch PUNTI.csv [-o RISULTATI.csv] [--reports CARTELLA]\n"),
                   std::string::npos);
         EXPECT_EQ(help.err, "");
     }
+}
+
+TEST_F(Program, FolderOptionReadsTheGridsThereAndTheFilesHere)
+{
+    test::WriteText("points.csv", kGood);
+    const Outcome inFolder = Run("points.csv");
+    ASSERT_EQ(inFolder.status, 0);
+    const std::filesystem::path folder = std::filesystem::current_path();
+    std::filesystem::create_directory("elsewhere");
+    std::filesystem::current_path("elsewhere");
+    test::WriteText("points.csv", kGood);
+    struct Case {
+        std::string arguments;
+        int status;
+        std::string err;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"points.csv -o results.csv --folder ..", 0, ""},
+             {"--cartella=" + folder.string() + " points.csv -o results.csv", 0, ""},
+             {"--folder=.. -o results.csv --cartella .. points.csv", 2, "quorvel-batch: --folder given twice\n"},
+             {"points.csv -o results.csv --cartella missing", 2,
+              "quorvel-batch: file not found: missing/grd/param_a2.hdr\n"},
+         }) {
+        std::filesystem::remove("results.csv");
+        const Outcome run = Run(c.arguments);
+        EXPECT_EQ(run.status, c.status) << c.arguments;
+        EXPECT_TRUE(run.err.starts_with(c.err)) << c.arguments << ": " << run.err;
+        if (c.status == 0)
+            EXPECT_EQ(test::ReadText("results.csv"), inFolder.out) << c.arguments;
+    }
+    std::filesystem::current_path(folder);
 }
 
 TEST_F(Program, ResultsFileHoldsWhatStandardOutputShows)

@@ -59,6 +59,7 @@ public:
         rain.centre = {2400250, 5100250};
         return rain;
     }
+    GridArea ParameterGridArea() override { return {2310000, 2425000, 5040000, 5170000}; }
     bool IsSafeOutputName(const std::string&) override { return true; }
     bool ReportExists(const std::string&, const std::string&) override { return reportExists; }
     void WriteRainReport(float, float, float, float, float, float, float, float, float, float,

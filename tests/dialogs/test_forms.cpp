@@ -295,7 +295,7 @@ private slots:
     {
         QFETCH(QString, form);
         QFETCH(QString, message);
-        operations->computeFailure = Error(ErrorKind::SubscriptOutOfRange, kA2Raster, "cell outside the parameter grid");
+        operations->computeFailure = Error(ErrorKind::SubscriptOutOfRange, kA2Raster, {"cell outside the parameter grid", "cella fuori dalla griglia dei parametri"});
         const auto dialog = Open(form);
         if (auto* form3 = dynamic_cast<Form3*>(dialog.get())) {
             form3->Text1->setText("2400000");
@@ -316,42 +316,40 @@ private slots:
         }
     }
 
-    // The typed coordinates are read with the decimal separator of the user's locale.
-    void typedNumbersFollowTheLocale_data()
+    // The typed coordinates take "," or "." as the decimal separator, whatever the user's locale.
+    void typedNumbersTakeEitherSeparator_data()
     {
         QTest::addColumn<QString>("locale");
         QTest::addColumn<QString>("east");
         QTest::addColumn<QString>("north");
-        QTest::addColumn<bool>("accepted");
-        QTest::addColumn<float>("x");
-        QTest::addColumn<float>("y");
-        QTest::newRow("Italian comma") << "it_IT" << "2400000,5" << "5100000,5" << true << 2400000.5f << 5100000.5f;
-        QTest::newRow("Italian, English point") << "it_IT" << "2400000.5" << "5100000" << false << 0.f << 0.f;
-        QTest::newRow("Italian grouping") << "it_IT" << "2.400.000" << "5100000" << false << 0.f << 0.f;
-        QTest::newRow("English point") << "en_US" << "2400000.5" << "5100000.5" << true << 2400000.5f << 5100000.5f;
-        QTest::newRow("English, Italian comma") << "en_US" << "2400000,5" << "5100000" << false << 0.f << 0.f;
+        QTest::addColumn<QString>("message");  // empty: the point is run
+        QTest::newRow("Italian comma") << "it_IT" << "2400000,5" << "5100000,5" << "";
+        QTest::newRow("Italian, point") << "it_IT" << "2400000.5" << "5100000.5" << "";
+        QTest::newRow("English point") << "en_US" << "2400000.5" << "5100000.5" << "";
+        QTest::newRow("English, comma") << "en_US" << "2400000,5" << "5100000,5" << "";
+        QTest::newRow("Italian grouping")
+            << "it_IT" << "2.400.000" << "5100000"
+            << "Casella E: \"2.400.000\" non è un numero (solo cifre, con \",\" o \".\" per i decimali).";
     }
-    void typedNumbersFollowTheLocale()
+    void typedNumbersTakeEitherSeparator()
     {
         QFETCH(QString, locale);
         QFETCH(QString, east);
         QFETCH(QString, north);
-        QFETCH(bool, accepted);
-        QFETCH(float, x);
-        QFETCH(float, y);
+        QFETCH(QString, message);
         QLocale::setDefault(QLocale(locale));
         const auto dialog = Open("Form3");
         auto* form3 = static_cast<Form3*>(dialog.get());
         form3->Text1->setText(east);
         form3->Text2->setText(north);
         QTest::mouseClick(dialog->Command1, Qt::LeftButton);
-        if (accepted) {
+        if (message.isEmpty()) {
             QCOMPARE(operations->computed.size(), size_t(1));
-            QCOMPARE(operations->computed[0].x, x);
-            QCOMPARE(operations->computed[0].y, y);
+            QCOMPARE(operations->computed[0].x, 2400000.5f);
+            QCOMPARE(operations->computed[0].y, 5100000.5f);
         } else {
             QVERIFY(operations->computed.empty());
-            QCOMPARE(host->reporter.messages, QStringList{kCoordinateMessage});
+            QCOMPARE(host->reporter.messages, QStringList{QString(kCoordinateMessage) + "\n" + message});
         }
     }
 };

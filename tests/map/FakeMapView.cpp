@@ -147,6 +147,12 @@ void FakeMapView::RaiseSelectBoxFinal()
         sink_->SelectBoxFinal(0, 0, 0, 0);
 }
 
+void FakeMapView::RaiseMouseLeave()
+{
+    if (sink_ != nullptr && sendMouseMove)
+        sink_->MouseLeave();
+}
+
 std::unique_ptr<ShapefileLayer> FakeMapView::NewShapefile()
 {
     Record("NewShapefile()");
@@ -317,6 +323,19 @@ void FakeMapView::AddLabel(int handle, const std::string& text, std::uint32_t rg
            Num(y) + "," + std::to_string(justification) + "," + Num(rotation) + ")");
     if (Layer* layer = FindLayer(handle))
         layer->labels.push_back(text);
+}
+
+void FakeMapView::SetHighlight(int handle, int shape)
+{
+    Record("SetHighlight(" + std::to_string(handle) + "," + std::to_string(shape) + ")");
+    highlight = {handle, shape};
+}
+
+void FakeMapView::SetOverlayLabels(const std::vector<OverlayLabel>& labels, double minViewWidth)
+{
+    Record("SetOverlayLabels(" + std::to_string(labels.size()) + "," + Num(minViewWidth) + ")");
+    overlayLabels = labels;
+    overlayMinWidth = minViewWidth;
 }
 
 }  // namespace quorvel::testing

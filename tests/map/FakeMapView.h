@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "map/MapView.h"
@@ -69,6 +70,12 @@ public:
     void RaiseMouseUp(int x, int y, int button = 1);
     void RaiseMouseMove(int x, int y);
     void RaiseSelectBoxFinal();
+    void RaiseMouseLeave();
+
+    // The shape last highlighted as {handle, shape}, and the overlay names last given.
+    std::pair<int, int> highlight{-1, -1};
+    std::vector<OverlayLabel> overlayLabels;
+    double overlayMinWidth = 0;
 
     std::unique_ptr<ShapefileLayer> NewShapefile() override;
     std::unique_ptr<ImageLayer> NewImage() override;
@@ -93,6 +100,8 @@ public:
     ShapefileLayer* GetLayerObject(int handle) override;
     void AddLabel(int handle, const std::string& text, std::uint32_t rgb, double x, double y, int justification,
                   double rotation) override;
+    void SetHighlight(int handle, int shape) override;
+    void SetOverlayLabels(const std::vector<OverlayLabel>& labels, double minViewWidth) override;
 
     // Shortest text that reads back as the same double ("50000.001", "0.5").
     static std::string Num(double value);

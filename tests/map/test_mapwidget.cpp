@@ -1,4 +1,5 @@
 #include "map/GdalLayers.h"
+#include "map/MapOverlay.h"
 #include "map/MapWidget.h"
 
 #include <gdal_priv.h>
@@ -176,6 +177,7 @@ struct Recorder : MapEvents {
         atMouseUp = map.GetExtents();
     }
     void MouseMove(int, int, int, int) override { calls << "move"; }
+    void MouseLeave() override { calls << "leave"; }
     void SelectBoxFinal(int, int, int, int) override
     {
         calls << "box";
@@ -195,6 +197,25 @@ void Drag(QWidget& w, QPoint from, QPoint to)
     Mouse(w, QEvent::MouseMove, (from + to) / 2, Qt::NoButton, Qt::LeftButton);
     Mouse(w, QEvent::MouseMove, to, Qt::NoButton, Qt::LeftButton);
     Mouse(w, QEvent::MouseButtonRelease, to, Qt::LeftButton, Qt::NoButton);
+}
+
+bool IsHighlight(QRgb c)
+{
+    return qRed(c) > 230 && qGreen(c) > 140 && qGreen(c) < 200 && qBlue(c) < 40;
+}
+
+// The longest run of black pixels in any row of the bottom strip of the picture.
+int LongestBlackRun(const QImage& image, int strip)
+{
+    int longest = 0;
+    for (int y = image.height() - strip; y < image.height(); ++y) {
+        int run = 0;
+        for (int x = 0; x < image.width(); ++x) {
+            run = image.pixel(x, y) == qRgb(0, 0, 0) ? run + 1 : 0;
+            longest = std::max(longest, run);
+        }
+    }
+    return longest;
 }
 
 bool Near(double a, double b, double tolerance)
@@ -237,6 +258,12 @@ private slots:
     void gesturesZoomBeforeEvents();
     void panDragReusesPicture();
     void wheelKeepsPointUnderPointer();
+    void pointers_data();
+    void pointers();
+    void highlightUntilTheViewChanges();
+    void scaleBar_data();
+    void scaleBar();
+    void overlayNamesOnlyWhenWide();
 
 private:
     QTemporaryDir dir_;
@@ -617,8 +644,8 @@ void TestMapWidget::eventSwitches_data()
     QTest::addColumn<bool>("up");
     QTest::addColumn<QStringList>("calls");
     QTest::newRow("all off") << false << false << false << QStringList{};
-    QTest::newRow("as after the load: no mouse down") << false << true << true << QStringList{"move", "up"};
-    QTest::newRow("picking") << true << true << true << QStringList{"down 30 40", "move", "up"};
+    QTest::newRow("as after the load: no mouse down") << false << true << true << QStringList{"move", "up", "leave"};
+    QTest::newRow("picking") << true << true << true << QStringList{"down 30 40", "move", "up", "leave"};
     QTest::newRow("mouse down only") << true << false << false << QStringList{"down 30 40"};
 }
 
@@ -641,6 +668,8 @@ void TestMapWidget::eventSwitches()
     Mouse(map, QEvent::MouseButtonPress, QPoint(30, 40), Qt::RightButton, Qt::RightButton);
     Mouse(map, QEvent::MouseMove, QPoint(80, 90), Qt::NoButton, Qt::RightButton);
     Mouse(map, QEvent::MouseButtonRelease, QPoint(80, 90), Qt::RightButton, Qt::NoButton);
+    QEvent leave(QEvent::Leave);
+    QCoreApplication::sendEvent(&map, &leave);
     QCOMPARE(recorder.calls, calls);
     QCOMPARE(map.GetExtents(), before);
 }
@@ -759,6 +788,117 @@ void TestMapWidget::wheelKeepsPointUnderPointer()
     double x2, y2;
     map.PixelToProj(70, 30, x2, y2);
     QVERIFY(Near(x, x2, 1e-6) && Near(y, y2, 1e-6));
+}
+
+void TestMapWidget::pointers_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<int>("pointer");
+    QTest::addColumn<bool>("pressed");
+    QTest::addColumn<int>("shape");
+    QTest::addColumn<QString>("lens");  // "+" or "-" for a magnifier
+
+    QTest::newRow("no tool") << int(kNoTool) << int(kArrow) << false << int(Qt::ArrowCursor) << "";
+    QTest::newRow("pan") << int(kPan) << int(kArrow) << false << int(Qt::OpenHandCursor) << "";
+    QTest::newRow("pan, dragging") << int(kPan) << int(kArrow) << true << int(Qt::ClosedHandCursor) << "";
+    QTest::newRow("zoom in") << int(kZoomIn) << int(kArrow) << false << int(Qt::BitmapCursor) << "+";
+    QTest::newRow("zoom out") << int(kZoomOut) << int(kArrow) << true << int(Qt::BitmapCursor) << "-";
+    QTest::newRow("picking") << int(kNoTool) << int(kCrossHair) << true << int(Qt::CrossCursor) << "";
+    QTest::newRow("cross-hair asked whatever the mode") << int(kPan) << int(kCrossHair) << false
+                                                        << int(Qt::CrossCursor) << "";
+}
+
+void TestMapWidget::pointers()
+{
+    QFETCH(int, mode);
+    QFETCH(int, pointer);
+    QFETCH(bool, pressed);
+    QFETCH(int, shape);
+    QFETCH(QString, lens);
+    MapWidget map;
+    map.resize(300, 200);
+    map.AddLayer(OpenShapes(map, polygons_), true);
+    map.SetMapCursor(kCrossHair);
+    map.SetCursorMode(mode);
+    map.SetMapCursor(pointer);
+    if (pressed)
+        Mouse(map, QEvent::MouseButtonPress, QPoint(100, 100), Qt::LeftButton, Qt::LeftButton);
+    QCOMPARE(int(map.cursor().shape()), shape);
+    if (!lens.isEmpty()) {
+        QCOMPARE(map.cursor().hotSpot(), QPoint(12, 12));
+        // Above the lens centre lies the upright stroke of the "+", or the bare lens.
+        const QImage image = map.cursor().pixmap().toImage();
+        const QRgb above = image.pixel(image.width() * 12 / 32, image.height() * 9 / 32);
+        QVERIFY(qBlue(above) > 150);
+        QCOMPARE(qRed(above) < 100, lens == "+");
+    }
+    if (pressed) {
+        Mouse(map, QEvent::MouseButtonRelease, QPoint(100, 100), Qt::LeftButton, Qt::NoButton);
+        QCOMPARE(int(map.cursor().shape()), mode == kPan && pointer == kArrow ? int(Qt::OpenHandCursor) : shape);
+    }
+}
+
+void TestMapWidget::highlightUntilTheViewChanges()
+{
+    MapWidget map;
+    map.resize(300, 200);
+    const int handle = map.AddLayer(OpenShapes(map, polygons_), true);
+    QCOMPARE(CountPixels(map.grab().toImage(), IsHighlight), 0);
+
+    map.SetHighlight(handle, 1);  // the rectangle from x 200 to 300
+    const QImage lit = map.grab().toImage();
+    QVERIFY(CountPixels(lit, IsHighlight) > 200);
+    // The square, drawn in the first hundred pixels, stays as it is.
+    QCOMPARE(CountPixels(lit.copy(0, 0, 100, 200), IsHighlight), 0);
+
+    map.SetCursorMode(kPan);
+    Drag(map, QPoint(100, 100), QPoint(120, 110));
+    QCOMPARE(CountPixels(map.grab().toImage(), IsHighlight), 0);
+}
+
+void TestMapWidget::scaleBar_data()
+{
+    QTest::addColumn<double>("viewWidth");  // metres across the 300 pixels of the map
+    QTest::addColumn<double>("metres");
+    QTest::addColumn<QString>("text");
+    // The bar may take 100 pixels, a third of the map.
+    QTest::newRow("450 m") << 450.0 << 100.0 << "100 m";
+    QTest::newRow("3 km: exactly 1 km fits") << 3000.0 << 1000.0 << "1 km";
+    QTest::newRow("7.5 km") << 7500.0 << 2000.0 << "2 km";
+    QTest::newRow("150 km") << 150000.0 << 50000.0 << "50 km";
+}
+
+void TestMapWidget::scaleBar()
+{
+    QFETCH(double, viewWidth);
+    QFETCH(double, metres);
+    QFETCH(QString, text);
+    MapWidget map;
+    map.resize(300, 200);
+    map.ZoomToExtents({1000, 1000 + viewWidth, 0, viewWidth * 2 / 3});
+    const MapExtents view = map.GetExtents();
+    const double metresPerPixel = (view.xMax - view.xMin) / 300;
+    QVERIFY(Near(metresPerPixel, viewWidth / 300, 1e-9));
+
+    const ScaleBar bar = ChooseScaleBar(metresPerPixel, 100);
+    QCOMPARE(bar.metres, metres);
+    QCOMPARE(bar.text, text);
+    QCOMPARE(LongestBlackRun(map.grab().toImage(), 30), int(std::lround(metres / metresPerPixel)));
+}
+
+void TestMapWidget::overlayNamesOnlyWhenWide()
+{
+    MapWidget map;
+    map.resize(300, 200);
+    map.AddLayer(OpenShapes(map, polygons_), true);  // 550 m wide
+    const QImage plain = map.grab().toImage();
+    map.SetOverlayLabels({{"Provincia", 275, 25}}, 500);
+    QVERIFY(map.grab().toImage() != plain);
+
+    map.ZoomToExtents({0, 400, 0, 50});
+    const QImage narrow = map.grab().toImage();
+    map.SetOverlayLabels({}, 500);
+    QCOMPARE(map.grab().toImage(), narrow);
 }
 
 QTEST_MAIN(TestMapWidget)

@@ -63,7 +63,7 @@ class FakeOperations : public PointRunOperations {
 public:
     explicit FakeOperations(RunLog& log) : log_(log) {}
 
-    std::optional<Error> folderFailure, computeFailure, writeFailure;
+    std::optional<Error> folderFailure, computeFailure, areaFailure, writeFailure;
     bool reportExists = false;
     bool safeName = true;
     std::vector<GaussBoagaPoint> computed;
@@ -91,6 +91,12 @@ public:
         rain.cv = 0.3f;
         rain.quantiles = {24.5f, 33.25f, 39.0f, 45.5f, 53.75f, 60.0f, 66.5f};
         return rain;
+    }
+    GridArea ParameterGridArea() override
+    {
+        if (areaFailure)
+            throw *areaFailure;
+        return {2310000, 2425000, 5040000, 5170000};
     }
     bool IsSafeOutputName(const std::string&) override
     {
@@ -237,12 +243,14 @@ struct BadPoint {
     std::string east, north;
     std::optional<Error> computeFailure;
     const char* mapPointMessage;  // a part of what the map-point dialog says
+    const char* typedFault;       // the line under the coordinate message; empty: none
 };
 
 class BadPointTest : public ::testing::TestWithParam<BadPoint> {};
 
-// The typed variant answers every bad point with the one coordinate message;
-// the map-point variant says what went wrong.
+// The typed variant answers every bad point with the one coordinate message and,
+// below it, what is wrong with the typed values; the map-point variant says
+// what went wrong.
 TEST_P(BadPointTest, EndsTheRunWithAMessageAndNothingWritten)
 {
     const BadPoint& bad = GetParam();
@@ -257,7 +265,8 @@ TEST_P(BadPointTest, EndsTheRunWithAMessageAndNothingWritten)
         ProcessPoint(variant, dialog, operations, ".");
         ASSERT_EQ(log.messages.size(), 1u);
         if (variant == PointRunVariant::CoordinateEntry)
-            EXPECT_EQ(log.messages[0], kCoordinateMessage);
+            EXPECT_EQ(log.messages[0], kCoordinateMessage + std::string(*bad.typedFault ? "\n" : "") +
+                                           bad.typedFault);
         else
             EXPECT_THAT(log.messages[0], HasSubstr(bad.mapPointMessage));
         EXPECT_EQ(log.steps.back(), "ShowMessage");
@@ -267,26 +276,61 @@ TEST_P(BadPointTest, EndsTheRunWithAMessageAndNothingWritten)
     }
 }
 
+const Error kOutside(ErrorKind::SubscriptOutOfRange, kA2Raster, {"cell outside the parameter grid", "cella fuori"});
+
 INSTANTIATE_TEST_SUITE_P(
     Failures, BadPointTest,
     ::testing::Values(
-        BadPoint{"EmptyEast", "", "5100000", std::nullopt, "Coordinate del punto non valide"},
-        BadPoint{"NorthNotANumber", "2400000", "51OOOOO", std::nullopt,
-                 "E 2400000, N 51OOOOO"},
-        BadPoint{"OutsideTheGrid", "2300000", "5100000",
-                 Error(ErrorKind::SubscriptOutOfRange, kA2Raster, "cell outside the parameter grid"),
-                 "Il punto E 2300000, N 5100000 si trova fuori dalla griglia dei parametri "
-                 "grd/param_a2.ras"},
+        BadPoint{"EmptyEast", "", "5100000", std::nullopt, "Coordinate del punto non valide",
+                 "Casella E vuota: inserire la coordinata Est in metri."},
+        BadPoint{"BothBlank", " ", "", std::nullopt, "Coordinate del punto non valide",
+                 "Casella E vuota: inserire la coordinata Est in metri.\n"
+                 "Casella N vuota: inserire la coordinata Nord in metri."},
+        BadPoint{"NorthNotANumber", "2400000", " 51OOOOO ", std::nullopt, "E 2400000, N  51OOOOO ",
+                 "Casella N: \"51OOOOO\" non è un numero (solo cifre, con \",\" o \".\" per i decimali)."},
+        BadPoint{"GroupedDigits", "2.400.000", "5100000", std::nullopt, "Coordinate del punto non valide",
+                 "Casella E: \"2.400.000\" non è un numero (solo cifre, con \",\" o \".\" per i decimali)."},
+        BadPoint{"WestOfTheGrid", "2300000", "5100000", kOutside,
+                 "Il punto E 2300000, N 5100000 si trova fuori dalla griglia dei parametri grd/param_a2.ras",
+                 "Casella E: 2300000 è fuori dalla griglia (Est da 2310000 a 2425000 m)."},
+        BadPoint{"EastEdgeOfTheHeadersColumns", "2425000", "5100000", kOutside, "fuori dalla griglia",
+                 "Casella E: 2425000 è fuori dalla griglia (Est da 2310000 a 2425000 m)."},
+        BadPoint{"AtTheNorthEdge", "2400000", "5170000,0", kOutside, "fuori dalla griglia",
+                 "Casella N: 5170000,0 è fuori dalla griglia (Nord da 5040000 a 5170000 m)."},
         BadPoint{"BeyondTheGridArithmetic", "-900000000", "5100000",
-                 Error(ErrorKind::Overflow, {}, "coordinate beyond the grid arithmetic"),
-                 "si trova fuori dalla griglia dei parametri."},
-        BadPoint{"MissingGrid", "2400000", "5100000",
-                 Error(ErrorKind::FileNotFound, kA1Raster), "File non trovato: grd/param_a1.ras"},
+                 Error(ErrorKind::Overflow, {}, {"coordinate beyond the grid arithmetic", "coordinata oltre"}),
+                 "si trova fuori dalla griglia dei parametri.",
+                 "Casella E: -900000000 è fuori dalla griglia (Est da 2310000 a 2425000 m)."},
+        BadPoint{"BeyondSinglePrecision", "2400000", "1" + std::string(40, '0'), std::nullopt,
+                 "Coordinate del punto non valide",
+                 "Casella N: 100000000000000000000000... è fuori dalla griglia (Nord da 5040000 a 5170000 m)."},
+        BadPoint{"Exchanged", "5100000", "2400000.5", kOutside, "fuori dalla griglia",
+                 "I valori di E e N sembrano scambiati: Est va da 2310000 a 2425000 m, Nord da 5040000 a "
+                 "5170000 m."},
+        BadPoint{"MissingGrid", "2400000", "5100000", Error(ErrorKind::FileNotFound, kA1Raster),
+                 "File non trovato: grd/param_a1.ras", ""},
         BadPoint{"HeaderWithoutRows", "2400000", "5100000",
-                 Error(ErrorKind::SubscriptOutOfRange, kCvHeader, "grid without rows or columns"),
+                 Error(ErrorKind::SubscriptOutOfRange, kCvHeader, {"grid without rows or columns", "griglia senza righe o colonne"}),
                  "Impossibile calcolare le piogge del punto.\nIndice non compreso "
-                 "nell'intervallo: grd/param_cv.hdr"}),
+                 "nell'intervallo: grd/param_cv.hdr\ngriglia senza righe o colonne",
+                 ""}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Without the grid's area the typed point's faults that need none are still told.
+TEST(TypedPointFaults, WithoutTheAreaTellOnlyWhatTheTextsShow)
+{
+    RunLog log;
+    FakeDialog dialog(log);
+    FakeOperations operations(log);
+    operations.areaFailure = Error(ErrorKind::FileNotFound, kA2Header);
+    operations.computeFailure = kOutside;
+    dialog.east = "2300000";
+    ProcessPoint(PointRunVariant::CoordinateEntry, dialog, operations, ".");
+    dialog.east = "";
+    ProcessPoint(PointRunVariant::CoordinateEntry, dialog, operations, ".");
+    EXPECT_THAT(log.messages, ElementsAre(kCoordinateMessage, std::string(kCoordinateMessage) +
+                                                                  "\nCasella E vuota: inserire la coordinata Est in metri."));
+}
 
 struct NumberCase {
     const char* name;
@@ -329,7 +373,10 @@ INSTANTIATE_TEST_SUITE_P(
         NumberCase{"Blanks", "   ", ",", std::nullopt},
         NumberCase{"SignAlone", "-", ".", std::nullopt},
         NumberCase{"SeparatorAlone", ",", ",", std::nullopt},
-        NumberCase{"OtherLocalesSeparator", "2400000.5", ",", std::nullopt},
+        NumberCase{"PointWhateverTheLocale", "2400000.5", ",", 2400000.5f},
+        NumberCase{"CommaWhateverTheLocale", "2400000,5", ".", 2400000.5f},
+        NumberCase{"LocalesOwnSeparator", "2400000\u066b5", "\u066b", 2400000.5f},
+        NumberCase{"BothSeparators", "2.400,5", ",", std::nullopt},
         NumberCase{"ItalianGroupSeparators", "2.400.000", ",", std::nullopt},
         NumberCase{"EnglishGroupSeparators", "2,400,000", ".", std::nullopt},
         NumberCase{"TwoSeparators", "1.2.3", ".", std::nullopt},

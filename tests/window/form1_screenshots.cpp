@@ -1,15 +1,19 @@
 // Saves pictures of the main window on the sample region, for a person to look
-// at: at full extent, then over one municipality at view widths of about 40 km,
-// 8 km and 4 km. Run in the application folder; the pictures go to the folder
-// given as the first argument, the municipality is the list entry given as the
-// second (109 by default, a town in the plain).
+// at: at full extent, just after the search for one municipality, then over it
+// at view widths of about 40 km, 8 km and 4 km, and last with the zoom tool
+// pressed and the municipality finder offering names. Run in the application
+// folder; the pictures go to the folder given as the first argument, the
+// municipality is the list entry given as the second (109 by default, a town
+// in the plain).
 #include <cstdio>
 
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QToolButton>
 
@@ -63,11 +67,17 @@ void ZoomToWidth(Form1& form, MapWidget& map, double metres)
     Send(&map, QEvent::MouseMove, centre + QPoint(40, 25), Qt::NoButton);
 }
 
-bool Save(Form1& form, const QString& folder, const QString& name)
+// The window alone, or with screen the whole screen, where the finder's
+// completions (a window of their own) show too; offscreen there is no screen
+// to grab, and the window alone is saved.
+bool Save(Form1& form, const QString& folder, const QString& name, bool screen = false)
 {
     QTest::qWait(50);
     const QString path = QDir(folder).filePath(name);
-    if (!form.grab().save(path)) {
+    QPixmap picture = screen ? QGuiApplication::primaryScreen()->grabWindow(0) : QPixmap();
+    if (picture.isNull())
+        picture = form.grab();
+    if (!picture.save(path)) {
         std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
         return false;
     }
@@ -105,13 +115,22 @@ int main(int argc, char* argv[])
     form.findChild<QToolButton*>(QStringLiteral("Command3"))->click();
     ok = ok && Save(form, folder, QStringLiteral("main-full-extent.png"));
 
-    form.findChild<QComboBox*>(QStringLiteral("Combo1"))->setCurrentIndex(entry);
+    auto* combo = form.findChild<QComboBox*>(QStringLiteral("Combo1"));
+    combo->setCurrentIndex(entry);
     form.findChild<QPushButton*>(QStringLiteral("Command4"))->click();
+    ok = ok && Save(form, folder, QStringLiteral("main-municipality.png"));
     for (const int km : {40, 8, 4}) {
         ZoomToWidth(form, *map, km * 1000.0);
         std::printf("view %.0f m wide, district %s\n", Width(*map), qPrintable(form.State().distretto));
         ok = ok && Save(form, folder, QStringLiteral("main-%1km.png").arg(km));
     }
+
+    // Three letters of the municipality's name, in capitals, from its middle.
+    const QString name = combo->itemText(entry);
+    combo->clearEditText();
+    combo->lineEdit()->setFocus();
+    QTest::keyClicks(combo->lineEdit(), name.mid(name.size() / 2 - 1, 3).toUpper());
+    ok = ok && Save(form, folder, QStringLiteral("main-finder.png"), true);
     for (const QString& message : reporter.messages) {
         std::fprintf(stderr, "%s\n", qPrintable(message));
         ok = false;

@@ -1,7 +1,9 @@
 #include <cmath>
 #include <limits>
 
+#include <QAbstractItemView>
 #include <QComboBox>
+#include <QCompleter>
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -58,6 +60,7 @@ void SetUpRegion(FakeMapView& map)
         {{"2", "Beta"}, {500, 500, 600, 600}, {}},
     };
     map.shapefiles["Shp/toponomastica25kdep.shp"] = {{{"Monte Piccolo", "x"}, {7, 9, 3, 5}, {}}};
+    map.shapefiles["Shp/V_PROVINCEpoly.shp"] = {{{"P1", "Provincia di Alfa"}, {0, 200000, 0, 100000}, {}}};
 }
 
 QToolButton* Button(Form1& form, const char* name)
@@ -68,6 +71,16 @@ QToolButton* Button(Form1& form, const char* name)
 QComboBox* Combo1(Form1& form)
 {
     return form.findChild<QComboBox*>(QStringLiteral("Combo1"));
+}
+
+// The tool buttons that stay pressed while their tool is in force, and which of them are.
+QString PressedTools(Form1& form)
+{
+    QStringList pressed;
+    for (const char* name : {"CmdPan", "CmdZoomIn", "CmdZoomOut", "Command1"})
+        if (Button(form, name)->isChecked())
+            pressed << QString::fromLatin1(name);
+    return pressed.join(u',');
 }
 
 // Chooses list entry index (-1: none) and presses "Visualizzare".
@@ -95,14 +108,21 @@ private slots:
     void overlappingDistrictsTakeTheLowerIndex();
     void toolButtons_data();
     void toolButtons();
-    void pickingAndTyping();
+    void pickingReportsTheClickedPoint();
+    void pickStaysInForceAfterADialog_data();
+    void pickStaysInForceAfterADialog();
     void navigationEndsPicking_data();
     void navigationEndsPicking();
     void readOut_data();
     void readOut();
+    void readOutClearsWhenThePointerLeaves();
     void pickOutsideThe32BitRangeIsIgnored();
     void search();
+    void searchWithoutMatchChangesNothingElse_data();
     void searchWithoutMatchChangesNothingElse();
+    void finderCompletesIgnoringCaseAndAccents_data();
+    void finderCompletesIgnoringCaseAndAccents();
+    void finderChoiceAndEnterShowTheMunicipality();
     void searchFailureLeavesStateUnchanged_data();
     void searchFailureLeavesStateUnchanged();
     void searchReadsTheFileAfresh();
@@ -151,11 +171,19 @@ void TestForm1Fake::loadCallsAndHandles()
         "AddLayer(shapefile:Shp/V_ISPETTORATI.shp,hidden)",
         "OpenImage(Raster/UD.tif,2,false)",
         "AddLayer(image:Raster/UD.tif,hidden)",
+        "GetLayerObject(2)",
+        "SetOverlayLabels(1,50000)",
     };
     QCOMPARE(f.map.CallsTo({"SetMapCursor", "SetCursorMode", "SetSendMouseDown", "SetSendMouseMove",
                             "SetSendMouseUp", "SetSendSelectBoxFinal", "OpenImage", "OpenShapefile", "AddLayer",
-                            "SetLayerLineColor", "SetLayerLineWidth", "LayerHandle", "GetLayerObject", "AddLabel"}),
+                            "SetLayerLineColor", "SetLayerLineWidth", "LayerHandle", "GetLayerObject", "AddLabel",
+                            "SetOverlayLabels"}),
              expected);
+    // The province names, over the view when it is too wide for any other names.
+    QCOMPARE(f.map.overlayLabels.size(), std::size_t(1));
+    QCOMPARE(f.map.overlayLabels[0].text, std::string("Provincia di Alfa"));
+    QCOMPARE(f.map.overlayLabels[0].x, 100000.0);
+    QCOMPARE(f.map.overlayLabels[0].y, 50000.0);
     // The load neither moves the view nor refreshes the detail view.
     QVERIFY(f.map.CallsTo({"ZoomToLayer", "ZoomToShape", "SetLayerVisible", "RemoveLayer", "GetExtents"}).empty());
 
@@ -360,40 +388,52 @@ void TestForm1Fake::toolButtons_data()
 {
     QTest::addColumn<QString>("button");
     QTest::addColumn<Calls>("expected");
+    QTest::addColumn<QString>("pressed");  // after "Pan" was in force
 
     QTest::newRow("Zoom in") << "CmdZoomIn"
-                             << Calls{"SetSendMouseDown(false)", "SetMapCursor(2)", "SetCursorMode(0)"};
+                             << Calls{"SetSendMouseDown(false)", "SetMapCursor(2)", "SetCursorMode(0)"} << "CmdZoomIn";
     QTest::newRow("Zoom out") << "CmdZoomOut"
-                              << Calls{"SetSendMouseDown(false)", "SetMapCursor(2)", "SetCursorMode(1)"};
-    QTest::newRow("Pan") << "CmdPan" << Calls{"SetSendMouseDown(false)", "SetMapCursor(2)", "SetCursorMode(2)"};
-    QTest::newRow("Zoom alle estensioni: refresh before the reset")
+                              << Calls{"SetSendMouseDown(false)", "SetMapCursor(2)", "SetCursorMode(1)"}
+                              << "CmdZoomOut";
+    QTest::newRow("Pan again stays pressed")
+        << "CmdPan" << Calls{"SetSendMouseDown(false)", "SetMapCursor(2)", "SetCursorMode(2)"} << "CmdPan";
+    QTest::newRow("Zoom alle estensioni: refresh before the reset, no tool")
         << "Command3"
         << Calls{"ZoomToLayer(0)",          "SetLayerVisible(3,false)", "SetLayerVisible(4,false)",
                  "SetLayerVisible(6,false)", "SetSendMouseDown(false)", "SetMapCursor(2)",
-                 "SetCursorMode(4)"};
+                 "SetCursorMode(4)"}
+        << "";
     QTest::newRow("Individuare il punto")
-        << "Command1" << Calls{"SetSendMouseDown(true)", "SetCursorMode(4)", "SetMapCursor(3)"};
-    QTest::newRow("Digitare le coordinate: pointer untouched")
-        << "Command2" << Calls{"SetSendMouseDown(true)", "SetCursorMode(4)"};
+        << "Command1" << Calls{"SetSendMouseDown(true)", "SetCursorMode(4)", "SetMapCursor(3)"} << "Command1";
+    QTest::newRow("Digitare le coordinate: picking once the dialog is closed")
+        << "Command2" << Calls{"SetSendMouseDown(true)", "SetCursorMode(4)", "SetMapCursor(3)"} << "Command1";
 }
 
 void TestForm1Fake::toolButtons()
 {
     QFETCH(QString, button);
     QFETCH(Calls, expected);
+    QFETCH(QString, pressed);
     Form1Fixture f;
     SetUpRegion(f.map);
     f.map.layerExtents[0] = {0, 400000, 0, 100000};
     f.WriteTable(ThreeMunicipalities());
     Form1& form = f.MakeAndLoad();
+    QCOMPARE(PressedTools(form), QString());
+    QTest::mouseClick(Button(form, "CmdPan"), Qt::LeftButton);
+    QCOMPARE(PressedTools(form), QStringLiteral("CmdPan"));
+    f.map.ClearCalls();
+
     QToolButton* tool = form.findChild<QToolButton*>(button);
     QVERIFY(tool);
     QTest::mouseClick(tool, Qt::LeftButton);
     QCOMPARE(f.map.CallsTo({"ZoomToLayer", "SetLayerVisible", "SetSendMouseDown", "SetMapCursor", "SetCursorMode"}),
              expected);
+    QCOMPARE(PressedTools(form), pressed);
+    QVERIFY(!Button(form, "Command3")->isChecked() && !Button(form, "Command2")->isChecked());
 }
 
-void TestForm1Fake::pickingAndTyping()
+void TestForm1Fake::pickingReportsTheClickedPoint()
 {
     Form1Fixture f;
     SetUpRegion(f.map);
@@ -409,29 +449,56 @@ void TestForm1Fake::pickingAndTyping()
     QVERIFY(f.dialogs.openings.isEmpty());
 
     Button(form, "Command1")->click();
-    QCOMPARE(f.map.mapCursor, int(kCrossHair));
-    // The dialog's cancel puts the pointer back; the map stays armed.
-    f.dialogs.whileOpen = [](MainWindowHost& host) {
-        host.Map1().SetCursorMode(kNoTool);
-        host.Map1().SetMapCursor(kArrow);
-    };
     f.map.RaiseMouseDown(3, 4, 2);  // any button picks
     QCOMPARE(f.dialogs.openings, QStringList{"MapPoint(2400030,5099960)"});
     QCOMPARE(form.State().pEoutlet, QStringLiteral("2400030"));
     QCOMPARE(form.State().pNOutlet, QStringLiteral("5099960"));
-    f.map.RaiseMouseDown(1, 0);
-    QCOMPARE(f.dialogs.openings.last(), QStringLiteral("MapPoint(2400010,5100000)"));
+}
 
-    // Typing: the dialog opens at once, and afterwards a click picks.
-    Button(form, "CmdPan")->click();
-    f.map.SetMapCursor(kCrossHair);
-    f.dialogs.openings.clear();
-    f.dialogs.whileOpen = nullptr;
-    Button(form, "Command2")->click();
-    QCOMPARE(f.dialogs.openings, QStringList{"Coordinates"});
+void TestForm1Fake::pickStaysInForceAfterADialog_data()
+{
+    QTest::addColumn<QString>("opener");   // "pick" or "type"
+    QTest::addColumn<QString>("closing");  // what the dialog does to the map before it closes
+
+    for (const char* opener : {"pick", "type"}) {
+        QTest::addRow("%s, run", opener) << opener << "run";
+        QTest::addRow("%s, Annullare", opener) << opener << "Annullare";
+        QTest::addRow("%s, title bar", opener) << opener << "title bar";
+    }
+}
+
+// The map still picks after either dialog, however it closed: the pointer and
+// the pressed button say so.
+void TestForm1Fake::pickStaysInForceAfterADialog()
+{
+    QFETCH(QString, opener);
+    QFETCH(QString, closing);
+    Form1Fixture f;
+    SetUpRegion(f.map);
+    f.WriteTable(ThreeMunicipalities());
+    Form1& form = f.MakeAndLoad();
+    f.dialogs.whileOpen = [&](MainWindowHost& host) {
+        if (closing == "run") {
+            host.Map1().SetMapCursor(kArrow);
+        } else if (closing == "Annullare") {
+            host.Map1().SetCursorMode(kNoTool);
+            host.Map1().SetMapCursor(kArrow);
+        }
+    };
+    if (opener == "pick") {
+        Button(form, "Command1")->click();
+        f.map.RaiseMouseDown(10, 10);
+    } else {
+        Button(form, "Command2")->click();
+    }
+    QCOMPARE(f.dialogs.openings.size(), 1);
     QCOMPARE(f.map.mapCursor, int(kCrossHair));
     QCOMPARE(f.map.cursorMode, int(kNoTool));
-    f.map.RaiseMouseDown(0, 0);
+    QVERIFY(f.map.sendMouseDown);
+    QCOMPARE(PressedTools(form), QStringLiteral("Command1"));
+
+    f.dialogs.whileOpen = nullptr;
+    f.map.RaiseMouseDown(20, 20);
     QCOMPARE(f.dialogs.openings.size(), 2);
 }
 
@@ -508,6 +575,20 @@ void TestForm1Fake::readOut()
     QTEST(label2->text(), "northText");
 }
 
+void TestForm1Fake::readOutClearsWhenThePointerLeaves()
+{
+    Form1Fixture f;
+    f.WriteTable(ThreeMunicipalities());
+    Form1& form = f.MakeAndLoad();
+    f.map.RaiseMouseMove(12, 34);
+    auto* label1 = form.findChild<QLabel*>(QStringLiteral("Label1"));
+    auto* label2 = form.findChild<QLabel*>(QStringLiteral("Label2"));
+    QCOMPARE(label1->text(), QStringLiteral("12"));
+    f.map.RaiseMouseLeave();
+    QCOMPARE(label1->text(), QString());
+    QCOMPARE(label2->text(), QString());
+}
+
 void TestForm1Fake::pickOutsideThe32BitRangeIsIgnored()
 {
     Form1Fixture f;
@@ -543,9 +624,9 @@ void TestForm1Fake::search()
     QCOMPARE(int(state.CODICE_COM), 30002);
     QCOMPARE(state.Provincia, QStringLiteral("PN"));
     // Polygon 1 is 40 km wide and centred in "PN": names shown, raster swapped but hidden.
-    QCOMPARE(f.map.CallsTo({"ZoomToShape", "OpenImage", "SetLayerVisible"}),
+    QCOMPARE(f.map.CallsTo({"ZoomToShape", "OpenImage", "SetLayerVisible", "SetHighlight"}),
              (Calls{"ZoomToShape(1,1)", "OpenImage(Raster/PN.tif,2,false)", "SetLayerVisible(3,true)",
-                    "SetLayerVisible(4,false)", "SetLayerVisible(6,false)"}));
+                    "SetLayerVisible(4,false)", "SetLayerVisible(6,false)", "SetHighlight(1,1)"}));
     QCOMPARE(state.distretto, QStringLiteral("PN"));
     QVERIFY(f.reporter.messages.isEmpty());
 
@@ -556,8 +637,19 @@ void TestForm1Fake::search()
                     "SetLayerVisible(4,false)", "SetLayerVisible(6,true)"}));
 }
 
+void TestForm1Fake::searchWithoutMatchChangesNothingElse_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("nothing chosen") << "" << "Scrivere o scegliere il nome di un comune.";
+    QTest::newRow("only the case differs") << "alfa" << "Comune \"alfa\" non trovato: sceglierlo dall'elenco.";
+    QTest::newRow("trailing space") << "Alfa " << "Comune \"Alfa \" non trovato: sceglierlo dall'elenco.";
+}
+
 void TestForm1Fake::searchWithoutMatchChangesNothingElse()
 {
+    QFETCH(QString, text);
+    QFETCH(QString, message);
     Form1Fixture f;
     SetUpRegion(f.map);
     f.WriteTable(ThreeMunicipalities());
@@ -566,14 +658,73 @@ void TestForm1Fake::searchWithoutMatchChangesNothingElse()
     const MapExtents view = f.map.extents;
     f.map.ClearCalls();
 
-    // Nothing chosen: the text is empty and no row matches it, even the empty ones.
-    Visualize(form, -1);
-    QCOMPARE(form.State().DENOMINAZIcom, QString());
+    Combo1(form)->setEditText(text);
+    QTest::mouseClick(form.findChild<QPushButton*>(QStringLiteral("Command4")), Qt::LeftButton);
+    QCOMPARE(f.reporter.messages, QStringList{message});
+    QCOMPARE(form.State().DENOMINAZIcom, text);
     QCOMPARE(int(form.State().OBJECTID), 1);
     QCOMPARE(form.State().Provincia, QStringLiteral("UD"));
-    QVERIFY(f.map.CallsTo({"ZoomToShape", "SetLayerVisible", "RemoveLayer"}).empty());
+    QVERIFY(f.map.CallsTo({"ZoomToShape", "SetLayerVisible", "RemoveLayer", "SetHighlight"}).empty());
     QVERIFY(f.map.extents == view);
+}
+
+void TestForm1Fake::finderCompletesIgnoringCaseAndAccents_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QStringList>("offered");
+    const QString marine = QStringLiteral("Santa Mar\u00ecne");
+    const QString arco = QStringLiteral("\u00c0rco");
+    QTest::newRow("inside the name") << "marine" << QStringList{marine, "Marinella"};
+    QTest::newRow("capitals and an accent") << QStringLiteral("MAR\u00ccNE") << QStringList{marine, "Marinella"};
+    QTest::newRow("accent in the list only") << "arco" << QStringList{arco};
+    QTest::newRow("several, in list order") << "san" << QStringList{marine, "San Vito"};
+    QTest::newRow("none") << "zeta" << QStringList{};
+}
+
+void TestForm1Fake::finderCompletesIgnoringCaseAndAccents()
+{
+    QFETCH(QString, typed);
+    QFETCH(QStringList, offered);
+    Form1Fixture f;
+    f.WriteTable(ComuniRecord(1, "Santa Mar\xecne", "1", "UD") + "\r\n" + ComuniRecord(2, "Marinella", "2", "UD") +
+                 "\r\n" + ComuniRecord(3, "San Vito", "3", "PN") + "\r\n" + ComuniRecord(4, "\xc0rco", "4", "TO") +
+                 "\r\n" + ComuniRecord(5, "Marinella", "5", "TO") + "\r\n");
+    Form1& form = f.MakeAndLoad();
+    QCOMPARE(Combo1(form)->count(), 219);
+    QCOMPARE(Combo1(form)->itemText(0), QStringLiteral("Santa Mar\u00ecne"));
+
+    QTest::keyClicks(Combo1(form)->lineEdit(), typed);
+    QAbstractItemModel* completions = Combo1(form)->completer()->completionModel();
+    QStringList shown;
+    for (int row = 0; row < completions->rowCount(); ++row)
+        shown << completions->index(row, 0).data().toString();
+    QCOMPARE(shown, offered);
+    QCOMPARE(Combo1(form)->count(), 219);  // typing adds nothing to the list
+}
+
+// A name chosen from the completions goes into the box as the list writes it,
+// and Enter shows it as "Visualizzare" does, outline and all.
+void TestForm1Fake::finderChoiceAndEnterShowTheMunicipality()
+{
+    Form1Fixture f;
+    SetUpRegion(f.map);
+    f.WriteTable(ThreeMunicipalities());
+    Form1& form = f.MakeAndLoad();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QLineEdit* box = Combo1(form)->lineEdit();
+    box->setFocus();
+    QTest::keyClicks(box, "ET");
+    QCompleter* completer = Combo1(form)->completer();
+    QVERIFY(completer->popup()->isVisible());
+    QTest::keyClick(completer->popup(), Qt::Key_Down);
+    QCOMPARE(box->text(), QStringLiteral("Beta"));
+    f.map.ClearCalls();
+    QTest::keyClick(completer->popup(), Qt::Key_Return);
+    QCOMPARE(form.State().DENOMINAZIcom, QStringLiteral("Beta"));
+    QCOMPARE(f.map.CallsTo({"ZoomToShape", "SetHighlight"}), (Calls{"ZoomToShape(1,1)", "SetHighlight(1,1)"}));
     QVERIFY(f.reporter.messages.isEmpty());
+    QCOMPARE(Combo1(form)->count(), 219);
 }
 
 void TestForm1Fake::searchFailureLeavesStateUnchanged_data()

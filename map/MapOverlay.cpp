@@ -1,0 +1,167 @@
+#include "map/MapOverlay.h"
+
+#include "map/GdalLayers.h"
+#include "map/ViewTransform.h"
+
+#include <QFontMetricsF>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
+#include <QSvgRenderer>
+
+#include <algorithm>
+#include <cmath>
+
+namespace quorvel {
+
+namespace {
+
+constexpr int kMargin = 10;           // pixels between the bar and the map's edges
+constexpr double kBarMaxPixels = 120;  // and never more than a third of the map
+constexpr int kBarHeight = 4;
+const QColor kHighlightColour(255, 170, 0);
+
+QString Metres(double value)
+{
+    // The interface is Italian: a decimal comma, should a bar ever be that short.
+    return QString::number(value, 'g', 6).replace(u'.', u',');
+}
+
+QCursor Magnifier(const QString& resource)
+{
+    const qreal dpr = qGuiApp ? qGuiApp->devicePixelRatio() : 1.0;
+    QPixmap pixmap(QSize(32, 32) * dpr);
+    pixmap.fill(Qt::transparent);
+    {
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        QSvgRenderer(resource).render(&painter);
+    }
+    pixmap.setDevicePixelRatio(dpr);
+    // The hot spot is the centre of the lens.
+    return QCursor(pixmap, 12, 12);
+}
+
+}  // namespace
+
+ScaleBar ChooseScaleBar(double unitsPerPixel, double maxPixels)
+{
+    const double longest = unitsPerPixel * maxPixels;
+    if (!(longest > 0) || !std::isfinite(longest))
+        return {};
+    double decade = std::pow(10.0, std::floor(std::log10(longest)));
+    // log10 may land a hair below a whole power of ten.
+    if (decade * 10 <= longest * (1 + 1e-12))
+        decade *= 10;
+    double metres = decade;
+    for (const double step : {5.0, 2.0})
+        if (step * decade <= longest * (1 + 1e-12)) {
+            metres = step * decade;
+            break;
+        }
+    ScaleBar bar;
+    bar.metres = metres;
+    bar.pixels = metres / unitsPerPixel;
+    bar.text = metres >= 1000 ? Metres(metres / 1000) + QStringLiteral(" km") : Metres(metres) + QStringLiteral(" m");
+    return bar;
+}
+
+void DrawScaleBar(QPainter& painter, const ViewTransform& view)
+{
+    const ScaleBar bar = ChooseScaleBar(view.UnitsPerPixel(), std::min(kBarMaxPixels, view.Width() / 3.0));
+    const int length = int(std::lround(bar.pixels));
+    if (length < 1)
+        return;
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    QFont font = painter.font();
+    font.setPointSizeF(8);
+    painter.setFont(font);
+    const QFontMetricsF metrics(font);
+    const int barTop = view.Height() - kMargin - kBarHeight;
+    const QRect barRect(kMargin, barTop, length, kBarHeight);
+    const double textWidth = metrics.horizontalAdvance(bar.text);
+    const QRectF back(kMargin - 4, barTop - metrics.height() - 5, std::max<double>(length, textWidth) + 8,
+                      metrics.height() + kBarHeight + 8);
+    painter.fillRect(back, QColor(255, 255, 255, 190));
+    painter.fillRect(barRect, Qt::black);
+    painter.setPen(Qt::black);
+    painter.drawText(QPointF(kMargin, barTop - 3 - metrics.descent()), bar.text);
+    painter.restore();
+}
+
+void DrawHighlight(QPainter& painter, const ShapeData& shape, const ViewTransform& view)
+{
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setBrush(Qt::NoBrush);
+    std::vector<QPolygonF> pixels;
+    for (const QPolygonF& part : shape.parts) {
+        QPolygonF out;
+        out.reserve(part.size());
+        for (const QPointF& p : part) {
+            double px, py;
+            view.MapToPixel(p.x(), p.y(), px, py);
+            out.append(QPointF(px, py));
+        }
+        pixels.push_back(std::move(out));
+    }
+    // A dark halo under a bright line, so the outline shows on any ground.
+    for (const QPen& pen : {QPen(QColor(0, 0, 0, 120), 6.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin),
+                            QPen(kHighlightColour, 3.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin)}) {
+        painter.setPen(pen);
+        for (const QPolygonF& part : pixels) {
+            if (shape.kind == ShapeKind::Point) {
+                for (const QPointF& p : part)
+                    painter.drawEllipse(p, 6.0, 6.0);
+            } else {
+                painter.drawPolyline(part);
+            }
+        }
+    }
+    painter.restore();
+}
+
+void DrawOverlayLabels(QPainter& painter, const std::vector<OverlayLabel>& labels, const ViewTransform& view,
+                       const QFont& font)
+{
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QFontMetricsF metrics(font);
+    for (const OverlayLabel& label : labels) {
+        const QString text = QString::fromStdString(label.text);
+        if (text.isEmpty())
+            continue;
+        double px, py;
+        view.MapToPixel(label.x, label.y, px, py);
+        QPainterPath path;
+        path.addText(px - metrics.horizontalAdvance(text) / 2, py + (metrics.ascent() - metrics.descent()) / 2, font,
+                     text);
+        painter.strokePath(path, QPen(QColor(255, 255, 255, 120), 3.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        painter.fillPath(path, QColor(70, 40, 40, 140));
+    }
+    painter.restore();
+}
+
+QCursor MapPointerFor(int cursorMode, int mapCursor, bool grabbing)
+{
+    if (mapCursor == kCrossHair)
+        return Qt::CrossCursor;
+    switch (cursorMode) {
+    case kPan:
+        return grabbing ? Qt::ClosedHandCursor : Qt::OpenHandCursor;
+    case kZoomIn: {
+        static const QCursor magnifierPlus = Magnifier(QStringLiteral(":/map/pointers/zoom-in.svg"));
+        return magnifierPlus;
+    }
+    case kZoomOut: {
+        static const QCursor magnifierMinus = Magnifier(QStringLiteral(":/map/pointers/zoom-out.svg"));
+        return magnifierMinus;
+    }
+    default:
+        return Qt::ArrowCursor;
+    }
+}
+
+}  // namespace quorvel

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "map/MapView.h"
+
+#include <QCursor>
+#include <QFont>
+#include <QString>
+
+#include <vector>
+
+class QPainter;
+
+namespace quorvel {
+
+struct ShapeData;
+class ViewTransform;
+
+// A scale bar of a round length: the longest of 1, 2 or 5 x 10^n metres whose
+// bar fits in maxPixels at the view's scale.
+struct ScaleBar {
+    double metres = 0;
+    double pixels = 0;
+    QString text;  // "500 m", "2 km"
+};
+ScaleBar ChooseScaleBar(double unitsPerPixel, double maxPixels);
+
+// What the map draws over its layers, for the one view at hand: the scale bar
+// in the bottom-left corner, a highlighted shape and light overlay names.
+// Drawn on every paint rather than into the cached picture, so they stay put
+// (the bar) or follow the view (the rest) while a pan drag moves the picture.
+void DrawScaleBar(QPainter& painter, const ViewTransform& view);
+void DrawHighlight(QPainter& painter, const ShapeData& shape, const ViewTransform& view);
+void DrawOverlayLabels(QPainter& painter, const std::vector<OverlayLabel>& labels, const ViewTransform& view,
+                       const QFont& font);
+
+// The map's pointer for an interaction mode and pointer value: the cross-hair
+// whenever it is asked for; otherwise an open hand for pan (closed while
+// grabbing), a magnifier with + or - for the zoom modes, the arrow for none.
+QCursor MapPointerFor(int cursorMode, int mapCursor, bool grabbing);
+
+}  // namespace quorvel
