@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
@@ -82,6 +81,34 @@ InputLayout ReadLayout(CsvReader& reader, CsvRecord& header, const std::string& 
                             "separated by commas, semicolons or tabs");
 }
 
+// Where a results path leads: a link is kept and the file it leads to
+// written, created when it does not exist yet, as a shell's ">" does.
+std::string FollowLinks(const std::string& path)
+{
+    namespace fs = std::filesystem;
+    fs::path target = path;
+    std::error_code ec;
+    for (int hops = 0; fs::is_symlink(target, ec); ++hops) {
+        const fs::path next = fs::read_symlink(target, ec);
+        if (ec || hops == 40)
+            throw SystemError(path, ec ? ec.value() : ELOOP);
+        target = next.is_absolute() ? next : target.parent_path() / next;
+    }
+    return target.string();
+}
+
+// Writing the results over the points would lose them: refused when the
+// results path leads, by any name or link, to the file the points are read from.
+void RefuseResultsOverPoints(const std::string& resultsPath, int pointsFd)
+{
+    struct stat points {}, results {};
+    if (resultsPath.empty() || ::fstat(pointsFd, &points) != 0 || !S_ISREG(points.st_mode))
+        return;
+    if (::stat(resultsPath.c_str(), &results) == 0 && results.st_dev == points.st_dev &&
+        results.st_ino == points.st_ino)
+        throw StartError("the results file " + resultsPath + " is the points file; it would replace the points");
+}
+
 // Results into a file that appears complete or not at all, or straight into
 // standard output (or a device or pipe named as the results file).
 class ResultsOutput {
@@ -95,12 +122,7 @@ public:
             return;
         }
         name_ = path;
-        namespace fs = std::filesystem;
-        std::error_code ec;
-        // A link is kept and the file it leads to replaced.
-        std::string target = fs::is_symlink(path, ec) ? fs::weakly_canonical(path, ec).string() : path;
-        if (ec)
-            target = path;
+        const std::string target = FollowLinks(path);
 
         struct stat st {};
         const bool exists = ::stat(target.c_str(), &st) == 0;
@@ -245,6 +267,25 @@ private:
         return text;
     }
 
+    std::string FailureText(const Error& error, GridCell cell) const
+    {
+        switch (error.kind()) {
+        case ErrorKind::SubscriptOutOfRange:
+            return "outside the parameter grids (" + CellText(cell) + ")";
+        case ErrorKind::NoValidData:
+            return "no valid data in the cell (" + CellText(cell) + ")";
+        case ErrorKind::Overflow:
+        case ErrorKind::FloatingPoint:
+            // Inside the grids, arithmetic fails only on the cell's parameters.
+            if (grids_.a2.Contains(cell))
+                return "the parameters of the cell give no valid rainfall (" + CellText(cell) + ")";
+            break;
+        default:
+            break;
+        }
+        return error.what();
+    }
+
     // Appends the values or the failure; true for values.
     bool Compute(GaussBoagaPoint point, GridCell cell, std::string& text) const
     {
@@ -252,13 +293,7 @@ private:
         try {
             rain = ComputePointRain(point, grids_);
         } catch (const Error& error) {
-            text += error.kind() == ErrorKind::SubscriptOutOfRange
-                        ? "outside the parameter grids (" + CellText(cell) + ")"
-                        : error.what();
-            return false;
-        }
-        if (!std::isfinite(rain.a2)) {
-            text += "a2 is not a finite number (" + CellText(cell) + ")";
+            text += FailureText(error, cell);
             return false;
         }
         AppendInteger(text, rain.cell.row);
@@ -401,7 +436,9 @@ BatchTotals RunBatch(const BatchOptions& options, const BatchHooks& hooks)
     const bool standardInput = options.pointsPath == "-";
     const FileDescriptor input(standardInput ? -1 : OpenForReading(options.pointsPath));
     const std::string inputName = standardInput ? "standard input" : options.pointsPath;
-    CsvReader reader(standardInput ? hooks.standardInput : input.get(), inputName);
+    const int pointsFd = standardInput ? hooks.standardInput : input.get();
+    RefuseResultsOverPoints(options.resultsPath, pointsFd);
+    CsvReader reader(pointsFd, inputName);
     CsvRecord record;
     const InputLayout layout = ReadLayout(reader, record, inputName);
 

@@ -16,9 +16,9 @@ namespace {
 
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
-std::uint64_t CountLineBreaks(const char* first, const char* last)
+bool IsLineEnd(char c)
 {
-    return std::uint64_t(std::count(first, last, '\n'));
+    return c == '\n' || c == '\r';
 }
 
 }  // namespace
@@ -85,13 +85,15 @@ std::size_t CsvReader::Scan(char sep, CsvRecord& record, std::uint64_t& lineBrea
             const char* quote;
             for (;;) {
                 quote = static_cast<const char*>(std::memchr(s, '"', std::size_t(last - s)));
-                if (!quote) {
-                    if (!eof_)
-                        return 0;
-                    // A quote left open runs to the end of the file.
-                    quote = last;
-                }
-                lineBreaks += CountLineBreaks(s, quote);
+                // A quote still open where its line ends would take the lines
+                // after it for one field: a stray quote must not swallow rows.
+                const char* const stop = quote ? quote : last;
+                if (std::find_if(s, stop, IsLineEnd) != stop || (!quote && eof_))
+                    throw Error(ErrorKind::BadFileFormat, name_,
+                                {"line " + std::to_string(line_) + ": a quote is still open at the end of the line",
+                                 "riga " + std::to_string(line_) + ": virgolette ancora aperte alla fine della riga"});
+                if (!quote)
+                    return 0;
                 if (quote + 1 == last && !eof_)
                     return 0;
                 if (quote + 1 < last && quote[1] == '"') {
@@ -103,7 +105,7 @@ std::size_t CsvReader::Scan(char sep, CsvRecord& record, std::uint64_t& lineBrea
                 break;
             }
             // Text after the closing quote is kept rather than lost.
-            const char* tail = std::min(quote + 1, last);
+            const char* tail = quote + 1;
             const char* tailEnd = tail;
             while (tailEnd < last && !ends(*tailEnd))
                 ++tailEnd;
@@ -134,6 +136,8 @@ std::size_t CsvReader::Scan(char sep, CsvRecord& record, std::uint64_t& lineBrea
             s = e;
         }
 
+        if (std::size_t(s - first) > kMaxLineBytes)
+            throw LineTooLong();
         if (s == last) {
             if (!eof_)
                 return 0;
@@ -153,6 +157,13 @@ std::size_t CsvReader::Scan(char sep, CsvRecord& record, std::uint64_t& lineBrea
             ++s;
         return std::size_t(s + 1 - first);
     }
+}
+
+Error CsvReader::LineTooLong() const
+{
+    return Error(ErrorKind::BadFileFormat, name_,
+                 {"line " + std::to_string(line_) + " is longer than 1 MiB",
+                  "la riga " + std::to_string(line_) + " è più lunga di 1 MiB"});
 }
 
 bool CsvReader::Peek(char sep, CsvRecord& record)
@@ -175,6 +186,10 @@ bool CsvReader::Peek(char sep, CsvRecord& record)
         std::uint64_t lineBreaks = 0;
         const std::size_t used = Scan(sep, record, lineBreaks);
         if (used == 0) {
+            // Memory stays bounded whatever the input: an endless line (from
+            // /dev/zero, say) ends the reading here.
+            if (end_ - begin_ > kMaxLineBytes + 1)
+                throw LineTooLong();
             Fill();
             continue;
         }

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "rain/Error.h"
 #include "rain/NumberText.h"
 
 namespace quorvel::batch {
@@ -22,11 +23,16 @@ struct CsvRecord {
     bool IsBlank() const;
 };
 
-// Reads CSV records (RFC 4180: quoted fields, doubled quotes, line breaks
-// inside quotes) from a file descriptor through one large buffer, so a file of
-// any length streams through a fixed amount of memory. Lines may end in
-// CR LF, LF or CR; a UTF-8 byte order mark at the start is skipped. Records
-// that hold nothing but blanks and separators are skipped.
+// Longer lines are refused: no point needs them, and the memory stays bounded.
+inline constexpr std::size_t kMaxLineBytes = std::size_t(1) << 20;
+
+// Reads CSV records, one a line (RFC 4180 quoted fields and doubled quotes,
+// but a quoted field ends on its line), from a file descriptor through one
+// large buffer, so a file of any length streams through a fixed amount of
+// memory. Lines may end in CR LF, LF or CR; a UTF-8 byte order mark at the
+// start is skipped. Records that hold nothing but blanks and separators are
+// skipped. A line longer than kMaxLineBytes, or one that ends inside quotes,
+// throws Error(BadFileFormat) naming the file and the line.
 class CsvReader {
 public:
     // name is the file's name for messages; the descriptor stays the caller's.
@@ -50,6 +56,7 @@ private:
     // Splits the record at the read position. The number of bytes it takes with
     // its line end, or 0 when the buffered input ends before the record does.
     std::size_t Scan(char sep, CsvRecord& record, std::uint64_t& lineBreaks);
+    Error LineTooLong() const;
 
     int fd_;
     std::string name_;

@@ -19,6 +19,7 @@ const char* KindName(ErrorKind kind)
     case ErrorKind::FloatingPoint: return "floating-point failure";
     case ErrorKind::PathAccess: return "path/file access error";
     case ErrorKind::BadFileFormat: return "bad file format";
+    case ErrorKind::NoValidData: return "no valid data";
     }
     return "unknown failure";
 }
@@ -35,6 +36,7 @@ const char* KindNameItalian(ErrorKind kind)
     case ErrorKind::FloatingPoint: return "Errore di calcolo in virgola mobile";
     case ErrorKind::PathAccess: return "Errore di accesso al percorso o al file";
     case ErrorKind::BadFileFormat: return "Formato del file non valido";
+    case ErrorKind::NoValidData: return "Dati non validi";
     }
     return "Errore sconosciuto";
 }

@@ -6,8 +6,9 @@
 namespace quorvel {
 
 // The ways an action of the program can fail. The first six are the failures
-// the rainfall run and the map workspace are written against; the last two
-// cover files we write or whose inner format we read ourselves.
+// the rainfall run and the map workspace are written against; the next two
+// cover files we write or whose inner format we read ourselves; the last a
+// grid cell whose parameters are a no-data marker rather than data.
 enum class ErrorKind {
     FileNotFound,
     InputPastEndOfFile,
@@ -17,6 +18,7 @@ enum class ErrorKind {
     FloatingPoint,
     PathAccess,     // a file or folder exists but cannot be read or written
     BadFileFormat,  // a file that is not what it should be (including GDAL's refusals)
+    NoValidData,    // a cell with a2 or a1 not above 0, or cv below 0 (sea, outside the region)
 };
 
 // What exactly went wrong, beyond the kind, in both the program's languages:

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "rain/Error.h"
@@ -21,6 +23,7 @@ public:
     }
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
+    FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.release()) {}
 
     int get() const { return fd_; }
     int release()
@@ -41,6 +44,31 @@ inline Error SystemError(const std::string& path, int code = errno)
 {
     return Error(code == ENOENT || code == ENOTDIR ? ErrorKind::FileNotFound : ErrorKind::PathAccess, path,
                  SystemDetail(code));
+}
+
+// Opens a file that the program reads whole (a grid, the report template)
+// only when it is a regular file. A folder, device, FIFO or socket is refused
+// before it is opened: opening a FIFO waits for a writer, and a device such as
+// /dev/zero never ends. O_NONBLOCK keeps the open from waiting should the path
+// become a FIFO between the check and the open; the second check refuses it.
+inline FileDescriptor OpenRegularFile(const std::string& path)
+{
+    const auto refuse = [&path] {
+        return Error(ErrorKind::PathAccess, path, {"not a regular file", "non è un file regolare"});
+    };
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0)
+        throw SystemError(path);
+    if (!S_ISREG(info.st_mode))
+        throw refuse();
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (fd.get() < 0)
+        throw SystemError(path);
+    if (::fstat(fd.get(), &info) != 0)
+        throw SystemError(path);
+    if (!S_ISREG(info.st_mode))
+        throw refuse();
+    return fd;
 }
 
 }  // namespace quorvel

@@ -1,17 +1,18 @@
 #include "rain/Grid.h"
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <optional>
+#include <string>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "rain/Error.h"
+#include "rain/FileDescriptor.h"
 
 namespace quorvel {
 
@@ -20,28 +21,17 @@ namespace {
 static_assert(std::endian::native == std::endian::little,
               "grid rasters are little-endian and read as they lie");
 
-// Closes on every path out, so no handle outlives a failed read.
+// A regular file open for reading; closed on every path out, so no handle
+// outlives a failed read.
 class File {
 public:
-    explicit File(const std::string& path) : path_(path), fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC))
-    {
-        if (fd_ < 0) {
-            if (errno == ENOENT || errno == ENOTDIR)
-                throw Error(ErrorKind::FileNotFound, path);
-            throw Error(ErrorKind::PathAccess, path, SystemDetail(errno));
-        }
-    }
-    ~File() { ::close(fd_); }
-    File(const File&) = delete;
-    File& operator=(const File&) = delete;
+    explicit File(const std::string& path) : path_(path), fd_(OpenRegularFile(path)) {}
 
     std::uint64_t Size() const
     {
         struct stat st {};
-        if (::fstat(fd_, &st) != 0)
-            throw Error(ErrorKind::PathAccess, path_, SystemDetail(errno));
-        if (!S_ISREG(st.st_mode))
-            throw Error(ErrorKind::PathAccess, path_, {"not a regular file", "non è un file regolare"});
+        if (::fstat(fd_.get(), &st) != 0)
+            throw SystemError(path_);
         return std::uint64_t(st.st_size);
     }
 
@@ -50,11 +40,11 @@ public:
     {
         auto* out = static_cast<char*>(buffer);
         while (size > 0) {
-            const ssize_t got = ::pread(fd_, out, size, off_t(offset));
+            const ssize_t got = ::pread(fd_.get(), out, size, off_t(offset));
             if (got < 0) {
                 if (errno == EINTR)
                     continue;
-                throw Error(ErrorKind::PathAccess, path_, SystemDetail(errno));
+                throw SystemError(path_);
             }
             if (got == 0)
                 throw Error(ErrorKind::InputPastEndOfFile, path_);
@@ -64,26 +54,29 @@ public:
         }
     }
 
-    std::string ReadAll() const
+    // The whole file when it holds at most limit bytes; otherwise its first
+    // limit + 1 bytes, whatever size the file claims.
+    std::string ReadUpTo(std::size_t limit) const
     {
         std::string text;
         char buffer[4096];
-        for (;;) {
-            const ssize_t got = ::read(fd_, buffer, sizeof buffer);
+        while (text.size() <= limit) {
+            const ssize_t got = ::read(fd_.get(), buffer, std::min(sizeof buffer, limit + 1 - text.size()));
             if (got < 0) {
                 if (errno == EINTR)
                     continue;
-                throw Error(ErrorKind::PathAccess, path_, SystemDetail(errno));
+                throw SystemError(path_);
             }
             if (got == 0)
-                return text;
+                break;
             text.append(buffer, std::size_t(got));
         }
+        return text;
     }
 
 private:
     std::string path_;
-    int fd_;
+    FileDescriptor fd_;
 };
 
 // Splits off the next line; CR LF, LF or CR alone end it. Empty when the text
@@ -146,35 +139,59 @@ struct GridHeader {
     std::int32_t rowCount;
 };
 
+// A header holds three short lines; anything much longer is not a header.
+constexpr std::size_t kMaxHeaderSize = 64 * 1024;
+constexpr std::size_t kMaxHeaderLine = 4 * 1024;
+
+// The next of the header's three lines, number 1 to 3.
+std::string_view HeaderLine(std::string_view& rest, int number, const std::string& headerPath)
+{
+    const auto line = NextLine(rest);
+    if (!line)
+        throw Error(ErrorKind::InputPastEndOfFile, headerPath);
+    if (line->size() > kMaxHeaderLine)
+        throw Error(ErrorKind::BadFileFormat, headerPath,
+                    {"line " + std::to_string(number) + " is longer than 4 KiB",
+                     "la riga " + std::to_string(number) + " è più lunga di 4 KiB"});
+    return *line;
+}
+
 GridHeader ReadHeader(const std::string& headerPath)
 {
-    std::string text;
-    {
-        const File header(headerPath);
-        text = header.ReadAll();
-    }
+    const std::string text = File(headerPath).ReadUpTo(kMaxHeaderSize);
+    if (text.size() > kMaxHeaderSize)
+        throw Error(ErrorKind::BadFileFormat, headerPath, {"header longer than 64 KiB", "intestazione più lunga di 64 KiB"});
     std::string_view rest = text;
-    auto line = NextLine(rest);
-    if (!line)
-        throw Error(ErrorKind::InputPastEndOfFile, headerPath);
-    const std::int32_t columns = HeaderCount(*line, headerPath);
-    line = NextLine(rest);
-    if (!line)
-        throw Error(ErrorKind::InputPastEndOfFile, headerPath);
-    const std::int32_t rows = HeaderCount(*line, headerPath);
-    if (!NextLine(rest))
-        throw Error(ErrorKind::InputPastEndOfFile, headerPath);
+    const std::int32_t columns = HeaderCount(HeaderLine(rest, 1, headerPath), headerPath);
+    const std::int32_t rows = HeaderCount(HeaderLine(rest, 2, headerPath), headerPath);
+    HeaderLine(rest, 3, headerPath);
     if (rows < 1 || columns < 1)
         throw Error(ErrorKind::SubscriptOutOfRange, headerPath, {"grid without rows or columns", "griglia senza righe o colonne"});
     return {columns, rows};
 }
 
-// A raster shorter than its header says fails whatever cell is asked for.
-void RequireWholeRaster(const File& raster, const GridHeader& header, const std::string& rasterPath)
+// The raster holds exactly the header's rows x columns values. A shorter one
+// fails whatever cell is asked for; so does a longer one, since it means the
+// header's column count is wrong and every value would be read from the wrong place.
+void RequireMatchingRaster(const File& raster, const GridHeader& header, const std::string& rasterPath,
+                           const std::string& headerPath)
 {
-    if (raster.Size() < std::uint64_t(header.rowCount) * std::uint64_t(header.columnCount) * 4)
-        throw Error(ErrorKind::InputPastEndOfFile, rasterPath,
-                    {"raster shorter than its header says", "raster più corto di quanto dice la sua intestazione"});
+    const std::uint64_t size = raster.Size();
+    const std::uint64_t expected = std::uint64_t(header.rowCount) * std::uint64_t(header.columnCount) * 4;
+    if (size == expected)
+        return;
+    const bool shorter = size < expected;
+    const std::string counts = std::to_string(size) + " byte invece di " + std::to_string(expected) + ": " +
+                               std::to_string(header.rowCount) + " righe × " + std::to_string(header.columnCount) +
+                               " colonne × 4 byte";
+    const std::string english = std::to_string(size) + " bytes instead of " + std::to_string(expected) + ": " +
+                                std::to_string(header.rowCount) + " rows x " + std::to_string(header.columnCount) +
+                                " columns x 4 bytes";
+    throw Error(shorter ? ErrorKind::InputPastEndOfFile : ErrorKind::BadFileFormat, rasterPath,
+                {std::string("raster ") + (shorter ? "shorter" : "longer") + " than its header " + headerPath +
+                     " says (" + english + ")",
+                 std::string("raster più ") + (shorter ? "corto" : "lungo") +
+                     " di quanto dice la sua intestazione " + headerPath + " (" + counts + ")"});
 }
 
 bool CellInside(const GridHeader& header, GridCell cell)
@@ -252,7 +269,7 @@ float ReadGridCell(const std::string& rasterPath, const std::string& headerPath,
 {
     const GridHeader header = ReadHeader(headerPath);
     const File raster(rasterPath);
-    RequireWholeRaster(raster, header, rasterPath);
+    RequireMatchingRaster(raster, header, rasterPath, headerPath);
     const GridCell cell{row, column};
     if (!CellInside(header, cell))
         throw Error(ErrorKind::SubscriptOutOfRange, rasterPath,
@@ -266,7 +283,7 @@ ParameterGrid ParameterGrid::Load(const std::string& rasterPath, const std::stri
 {
     const GridHeader header = ReadHeader(headerPath);
     const File raster(rasterPath);
-    RequireWholeRaster(raster, header, rasterPath);
+    RequireMatchingRaster(raster, header, rasterPath, headerPath);
     ParameterGrid grid;
     grid.rowCount_ = header.rowCount;
     grid.columnCount_ = header.columnCount;

@@ -1,5 +1,9 @@
 #include "rain/PointRain.h"
 
+#include <charconv>
+#include <cmath>
+
+#include "rain/Error.h"
 #include "rain/Gev.h"
 
 namespace quorvel {
@@ -19,9 +23,32 @@ RainQuantiles ComputeQuantiles(float cv, float a1)
 
 namespace {
 
+// Regional grids mark the sea and the land beyond the region with a value no
+// real cell has (usually -9999); not-a-number or infinite values are no data
+// either. Such a cell has no rainfall to give, and would otherwise yield
+// negative or meaningless quantiles.
+void RequireValidData(const PointRain& rain)
+{
+    const struct {
+        const char* name;
+        float value;
+        bool zeroAllowed;  // a cell without variation rains its index value
+    } parameters[] = {{"a2", rain.a2, false}, {"a1", rain.a1, false}, {"cv", rain.cv, true}};
+    for (const auto& [name, value, zeroAllowed] : parameters) {
+        if (std::isfinite(value) && (value > 0 || (zeroAllowed && value == 0)))
+            continue;
+        char text[32];
+        const auto written = std::to_chars(text, text + sizeof text, value);
+        const std::string row = std::to_string(rain.cell.row), column = std::to_string(rain.cell.column);
+        const std::string parameter = std::string(": ") + name + " = " + std::string(text, written.ptr);
+        throw Error(ErrorKind::NoValidData, {},
+                    {"row " + row + ", column " + column + parameter, "riga " + row + ", colonna " + column + parameter});
+    }
+}
+
 // The one sequence behind both ways of computing a point, so they cannot
 // drift apart: the cell and its centre before any file is touched, then a2,
-// a1 and cv in that order, then the quantiles.
+// a1 and cv in that order, their check, then the quantiles.
 template <typename ReadA2, typename ReadA1, typename ReadCv>
 PointRain ComputeWith(GaussBoagaPoint point, ReadA2 readA2, ReadA1 readA1, ReadCv readCv)
 {
@@ -31,6 +58,7 @@ PointRain ComputeWith(GaussBoagaPoint point, ReadA2 readA2, ReadA1 readA1, ReadC
     rain.a2 = readA2(rain.cell);
     rain.a1 = readA1(rain.cell);
     rain.cv = readCv(rain.cell);
+    RequireValidData(rain);
     rain.quantiles = ComputeQuantiles(rain.cv, rain.a1);
     return rain;
 }

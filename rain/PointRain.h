@@ -38,7 +38,8 @@ inline constexpr const char* kCvHeader = "grd/param_cv.hdr";
 RainQuantiles ComputeQuantiles(float cv, float a1);
 
 // The point's cell, its centre, a2, a1, cv and seven quantiles, reading the
-// three grids afresh.
+// three grids afresh. A cell whose a2 or a1 is not above 0, or whose cv is
+// below 0 (not-a-number included), fails with Error(NoValidData).
 PointRain ComputePointRain(GaussBoagaPoint point);
 
 // The three grids loaded once, for many points. ComputePointRain(point, grids)

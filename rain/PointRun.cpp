@@ -1,5 +1,7 @@
 #include "rain/PointRun.h"
 
+#include <optional>
+
 #include "rain/Error.h"
 #include "rain/NumberText.h"
 #include "rain/TypedPoint.h"
@@ -18,18 +20,48 @@ std::string PointText(const std::string& east, const std::string& north)
     return "E " + east + ", N " + north;
 }
 
+// The point's cell, or none when the point lies so far out that its cell
+// cannot even be counted: ComputePointRain finds it the same way first.
+std::optional<GridCell> CellOf(GaussBoagaPoint point)
+{
+    try {
+        const GridCell cell = CellForPoint(point.x, point.y);
+        CellCentre(cell);
+        return cell;
+    } catch (const Error&) {
+        return std::nullopt;
+    }
+}
+
+std::string CellText(GridCell cell)
+{
+    return "(riga " + std::to_string(cell.row) + ", colonna " + std::to_string(cell.column) + ")";
+}
+
 // What the map-point dialog says when the computation fails: the point that
-// lies outside the grid, or the grid file that could not be used.
-std::string ComputeFailureMessage(const Error& error, const std::string& east,
+// lies outside the grid, the cell without data or whose parameters give no
+// rainfall, or the grid file that could not be used.
+std::string ComputeFailureMessage(const Error& error, GaussBoagaPoint point, const std::string& east,
                                   const std::string& north)
 {
-    if (error.kind() == ErrorKind::Overflow && error.file().empty())
-        return "Il punto " + PointText(east, north) +
-               " si trova fuori dalla griglia dei parametri.";
+    const std::optional<GridCell> cell = CellOf(point);
+    if (!cell)
+        return "Il punto " + PointText(east, north) + " si trova fuori dalla griglia dei parametri.";
     if (error.kind() == ErrorKind::SubscriptOutOfRange && IsGridRaster(error.file()))
         return "Il punto " + PointText(east, north) +
                " si trova fuori dalla griglia dei parametri " + error.file() + ".";
+    if (error.kind() == ErrorKind::NoValidData)
+        return "La cella " + CellText(*cell) + " del punto " + PointText(east, north) + " non contiene dati validi.";
+    // Arithmetic without a file: the quantiles of the cell's parameters.
+    if ((error.kind() == ErrorKind::Overflow || error.kind() == ErrorKind::FloatingPoint) && error.file().empty())
+        return "I parametri della cella " + CellText(*cell) + " del punto " + PointText(east, north) +
+               " non danno una pioggia valida.";
     return "Impossibile calcolare le piogge del punto.\n" + ItalianMessage(error);
+}
+
+bool IsBlank(const std::string& text)
+{
+    return text.find_first_not_of(" \t") == std::string::npos;
 }
 
 // The coordinate message, and under it what is wrong with the typed point
@@ -101,10 +133,15 @@ void ProcessPoint(PointRunVariant variant, PointRunDialog& dialog, PointRunOpera
         rain = operations.ComputePointRain(point);
     } catch (const Error& error) {
         dialog.ShowMessage(typed ? CoordinateMessage(eastText, northText, decimalSeparator, operations)
-                                 : ComputeFailureMessage(error, eastText, northText));
+                                 : ComputeFailureMessage(error, point, eastText, northText));
         return;
     }
 
+    // A blank name would make a hidden ".xls" that the user never finds.
+    if (IsBlank(outputName)) {
+        dialog.ShowMessage("Inserire il nome del file di output.");
+        return;
+    }
     // The name becomes part of a path: it must not lead out of the output folder.
     if (!operations.IsSafeOutputName(outputName)) {
         dialog.ShowMessage("Nome del file di output non valido: \"" + outputName +

@@ -18,17 +18,11 @@
 namespace quorvel {
 namespace {
 
-// A file descriptor closed on every path out.
+// Only a regular file is read, so a FIFO or a device in the template's place
+// fails at once rather than hanging or filling the memory.
 std::vector<std::uint8_t> ReadFile(const std::string& path)
 {
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) {
-        throw SystemError(path);
-    }
-    struct stat info {};
-    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        throw Error(ErrorKind::PathAccess, path, {"not a regular file", "non è un file regolare"});
-    }
+    const FileDescriptor fd = OpenRegularFile(path);
     std::vector<std::uint8_t> bytes;
     std::uint8_t buffer[65536];
     for (;;) {
@@ -91,7 +85,9 @@ std::string GetAppFolder(const std::string& name)
 
 bool IsSafeOutputName(const std::string& name)
 {
-    return name != "." && name != ".." && name.find_first_of(std::string("/\\\0", 3)) == std::string::npos;
+    // A blank name would make a hidden file of nothing but the extension.
+    return name.find_first_not_of(" \t") != std::string::npos && name != "." && name != ".." &&
+           name.find_first_of(std::string("/\\\0", 3)) == std::string::npos;
 }
 
 std::string ReportPath(const std::string& appFolder, const std::string& outputName)

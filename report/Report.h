@@ -15,8 +15,8 @@ inline constexpr const char* kOutputExtension = ".xls";
 // file of that name; Error(FileNotFound) otherwise.
 std::string GetAppFolder(const std::string& name);
 
-// False for a name that would put the report outside the output folder:
-// one holding "/", "\" or a NUL, and "." or "..".
+// False for a name that would put the report outside the output folder
+// (one holding "/", "\" or a NUL, and "." or "..") or hide it (a blank name).
 bool IsSafeOutputName(const std::string& name);
 
 // appFolder + "output/" + outputName + ".xls"

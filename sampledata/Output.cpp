@@ -250,9 +250,20 @@ void WriteGrids(const Region& region, const std::string& folder)
 {
     const int columns = 361, rows = 260;
     const std::vector<double> relief = SmoothedRelief(region.dem, columns, rows);
+    // Cells whose centre lies in the sea hold the no-data value, as real
+    // regional grids mark them.
+    const double transform[6] = {kWest, 500, 0, kNorth, 0, -500};
+    const std::vector<std::uint8_t> sea = Burn(columns, rows, transform, {region.sea.get()});
+    constexpr float kNoData = -9999;
     std::vector<float> a1, a2, cv;
     for (int r = 0; r < rows; ++r)
         for (int c = 0; c < columns; ++c) {
+            if (sea[static_cast<std::size_t>(r) * columns + c]) {
+                a1.push_back(kNoData);
+                a2.push_back(kNoData);
+                cv.push_back(kNoData);
+                continue;
+            }
             const double u = c * 0.5, v = (rows - r) * 0.5;  // km from the south-west corner
             const double mountain = SmoothStep(0, 1600, relief[static_cast<std::size_t>(r) * columns + c]);
             const double coast = SmoothStep(40, 0, v) * SmoothStep(60, 150, u);

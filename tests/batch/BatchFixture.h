@@ -26,9 +26,11 @@ inline float CellNorth(int row, float offset = 250)
     return float(kGridSouthEdge + (kGridRows - row) * kGridCellSize) + offset;
 }
 
-// Cells whose parameters are not numbers.
+// Cells whose parameters are not numbers, and one whose a1 is too large for
+// its quantiles to fit in single precision.
 inline constexpr int kNanA1Row = 10, kNanA1Column = 10;
 inline constexpr int kNanA2Row = 10, kNanA2Column = 11;
+inline constexpr int kHugeA1Row = 10, kHugeA1Column = 12;
 
 // Works inside a scratch application folder whose grids the test writes, as
 // the program works inside its own folder.
@@ -47,6 +49,7 @@ protected:
             }
         a1[std::size_t(kNanA1Row - 1) * kBatchColumns + (kNanA1Column - 1)] = NAN;
         a2[std::size_t(kNanA2Row - 1) * kBatchColumns + (kNanA2Column - 1)] = NAN;
+        a1[std::size_t(kHugeA1Row - 1) * kBatchColumns + (kHugeA1Column - 1)] = 3e38f;
         WriteParameterGrid("a2", kBatchColumns, kGridRows, a2);
         WriteParameterGrid("a1", kBatchColumns, kGridRows, a1);
         WriteParameterGrid("cv", kBatchColumns, kGridRows, cv);

@@ -8,10 +8,13 @@
 #include <string>
 #include <vector>
 
+#include <chrono>
 #include <csignal>
+#include <functional>
 #include <random>
 #include <thread>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -33,11 +36,29 @@ struct Outcome {
 
 class Program : public test::AppFolder {
 protected:
+    // Runs the program with these arguments and shell redirections. No input
+    // may make it hang: a run still going after ten seconds is killed and
+    // fails the test.
     static Outcome Run(const std::string& arguments)
     {
         const std::string command =
-            std::string("'") + QUORVEL_BATCH_PROGRAM + "' " + arguments + " >stdout.txt 2>stderr.txt";
-        const int raw = std::system(command.c_str());
+            std::string("exec '") + QUORVEL_BATCH_PROGRAM + "' " + arguments + " >stdout.txt 2>stderr.txt";
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        int raw = 0;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (::waitpid(pid, &raw, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, &raw, 0);
+                ADD_FAILURE() << "still running after 10 s: " << arguments;
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
         Outcome outcome;
         outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
         outcome.out = test::ReadText("stdout.txt");
@@ -84,8 +105,85 @@ TEST_F(Program, ExitStatusSaysHowTheRunWent)
     std::filesystem::remove("grd/param_a1.hdr");
     const Outcome noGrid = Run("good.csv -o results.csv");
     EXPECT_EQ(noGrid.status, 2);
-    EXPECT_EQ(noGrid.err, "quorvel-batch: file not found: grd/param_a1.hdr\n");
+    EXPECT_EQ(noGrid.err, "quorvel-batch: file not found: grd/param_a1.hdr (No such file or directory)\n");
     EXPECT_FALSE(std::filesystem::exists("results.csv"));
+}
+
+// Endless inputs, and files that would block the open, end the run at once
+// with an error naming the file (and the line), leaving the earlier results.
+TEST_F(Program, EndlessOrBlockingInputsEndWithAnError)
+{
+    namespace fs = std::filesystem;
+    test::WriteText("good.csv", kGood);
+    test::WriteText("long.csv", kGood + std::string(kMaxLineBytes + 1, 'x') + "\n");
+    test::WriteText("quote.csv", "id,East,North\n\"A,2400000,5100000\nB,2400000,5100000\n");
+    test::WriteText("programs/prototipo/pioggeTRNprot.xls", test::ReadText(QUORVEL_REPORT_TEMPLATE));
+    fs::copy("grd", "grd.good", fs::copy_options::recursive);
+    const auto fifo = [](const char* path) {
+        fs::remove(path);
+        ASSERT_EQ(::mkfifo(path, 0600), 0) << path;
+    };
+    const struct {
+        std::string arguments;
+        std::function<void()> breakage;
+        std::string error;
+    } cases[] = {
+        {"/dev/zero", {}, "bad file format: /dev/zero (line 1 is longer than 1 MiB)"},
+        {"- </dev/zero", {}, "bad file format: standard input (line 1 is longer than 1 MiB)"},
+        {"long.csv", {}, "bad file format: long.csv (line 4 is longer than 1 MiB)"},
+        {"quote.csv", {}, "bad file format: quote.csv (line 2: a quote is still open at the end of the line)"},
+        {"good.csv",
+         [] {
+             fs::remove("grd/param_a1.hdr");
+             fs::create_symlink("/dev/zero", "grd/param_a1.hdr");
+         },
+         "grd/param_a1.hdr (not a regular file)"},
+        {"good.csv", [&] { fifo("grd/param_a2.hdr"); }, "grd/param_a2.hdr (not a regular file)"},
+        {"good.csv", [&] { fifo("grd/param_cv.ras"); }, "grd/param_cv.ras (not a regular file)"},
+        {"good.csv --reports reports", [&] { fifo("programs/prototipo/pioggeTRNprot.xls"); },
+         "programs/prototipo/pioggeTRNprot.xls (not a regular file)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        fs::remove_all("grd");
+        fs::copy("grd.good", "grd", fs::copy_options::recursive);
+        if (c.breakage)
+            c.breakage();
+        test::WriteText("results.csv", "earlier\n");
+        const Outcome run = Run(c.arguments + " -o results.csv");
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(run.out, "");
+        EXPECT_NE(run.err.find(c.error), std::string::npos) << run.err;
+        EXPECT_EQ(test::ReadText("results.csv"), "earlier\n");
+        EXPECT_FALSE(fs::exists("reports") && !fs::is_empty("reports"));
+    }
+}
+
+// The results never replace the points, by whatever name the points file is
+// given; a dangling link as results creates the file it names.
+TEST_F(Program, ResultsNeverReplaceThePoints)
+{
+    namespace fs = std::filesystem;
+    test::WriteText("points.csv", kGood);
+    fs::create_directory("sub");
+    fs::create_hard_link("points.csv", "hard.csv");
+    fs::create_symlink("points.csv", "link.csv");
+    fs::create_symlink("made.csv", "dangling.csv");
+    for (const std::string arguments : {"points.csv -o points.csv", "points.csv -o ./sub/../points.csv",
+                                        "points.csv -o link.csv", "link.csv -o hard.csv",
+                                        "- -o points.csv <points.csv", "points.csv --output=hard.csv"}) {
+        const Outcome refused = Run(arguments);
+        EXPECT_EQ(refused.status, 2) << arguments;
+        EXPECT_NE(refused.err.find("is the points file"), std::string::npos) << arguments << ": " << refused.err;
+        EXPECT_EQ(test::ReadText("points.csv"), kGood) << arguments;
+        EXPECT_TRUE(fs::is_symlink("link.csv"));
+    }
+
+    const Outcome toLink = Run("points.csv -o dangling.csv");
+    EXPECT_EQ(toLink.status, 0) << toLink.err;
+    EXPECT_TRUE(fs::is_symlink("dangling.csv"));
+    EXPECT_EQ(test::ReadText("made.csv"), Run("points.csv").out);
+    EXPECT_EQ(test::ReadText("points.csv"), kGood);
 }
 
 TEST_F(Program, HelpInEnglishAndItalian)
@@ -120,7 +218,7 @@ TEST_F(Program, FolderOptionReadsTheGridsThereAndTheFilesHere)
              {"--cartella=" + folder.string() + " points.csv -o results.csv", 0, ""},
              {"--folder=.. -o results.csv --cartella .. points.csv", 2, "quorvel-batch: --folder given twice\n"},
              {"points.csv -o results.csv --cartella missing", 2,
-              "quorvel-batch: file not found: missing/grd/param_a2.hdr\n"},
+              "quorvel-batch: file not found: missing/grd/param_a2.hdr (No such file or directory)\n"},
          }) {
         std::filesystem::remove("results.csv");
         const Outcome run = Run(c.arguments);

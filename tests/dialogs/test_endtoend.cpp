@@ -18,6 +18,8 @@
 #include <QToolButton>
 #include <QtTest>
 
+#include <unistd.h>
+
 #include "dialogs/Form2.h"
 #include "dialogs/Form3.h"
 #include "dialogs/PointDialogsImpl.h"
@@ -267,6 +269,7 @@ private slots:
         QTest::newRow("exchanged") << "5100000" << "2400000" << false
                                    << "I valori di E e N sembrano scambiati: Est va da 2310000 a 2490500 m, "
                                       "Nord da 5040000 a 5170000 m.";
+        QTest::newRow("sea without data") << "2480000" << "5045000" << false << "";
         QTest::newRow("broken grid") << "2400000" << "5100000" << true << "";
     }
     void badTypedPointKeepsTheDialog()
@@ -307,8 +310,9 @@ private slots:
         QTest::newRow("missing template") << "template"
                                           << "programs/prototipo/pioggeTRNprot.xls\nfile o cartella inesistente";
         QTest::newRow("template not a workbook") << "template text" << "non è un file composto OLE2";
-        QTest::newRow("output folder unusable")
-            << "output" << "output/\nun elemento del percorso non è una cartella";
+        QTest::newRow("output folder missing") << "no output" << "/output\nla cartella non esiste";
+        QTest::newRow("file in place of the output folder") << "output" << "/output\nnon è una cartella";
+        QTest::newRow("output folder read-only") << "read-only output" << "/output\nla cartella è in sola lettura";
         QTest::newRow("no executable in folder") << "executable" << "Impossibile trovare la cartella del programma";
     }
     void failedPickSaysWhy()
@@ -323,10 +327,17 @@ private slots:
             fs::remove(AppFolder() / "programs/prototipo/pioggeTRNprot.xls");
         if (breakage == "template text")
             std::ofstream(AppFolder() / "programs/prototipo/pioggeTRNprot.xls") << "not a workbook";
+        if (breakage == "no output")
+            fs::remove(AppFolder() / "output");
         if (breakage == "output") {
             // A file where the folder should be: refused even to root.
             fs::remove(AppFolder() / "output");
             std::ofstream(AppFolder() / "output") << "not a folder";
+        }
+        if (breakage == "read-only output") {
+            if (::geteuid() == 0)
+                QSKIP("root writes into a read-only folder");
+            fs::permissions(AppFolder() / "output", fs::perms::owner_read | fs::perms::owner_exec);
         }
         if (breakage == "executable")
             fs::remove(AppFolder() / "Quorvel");
@@ -341,22 +352,38 @@ private slots:
         QCOMPARE(reporter->messages.size(), 1);
         QVERIFY2(reporter->messages[0].contains(message), qPrintable(reporter->messages[0]));
         ExpectWindowGivenBack();
-        if (breakage != "output")
+        if (fs::is_directory(AppFolder() / "output")) {
+            fs::permissions(AppFolder() / "output", fs::perms::owner_all, fs::perm_options::add);
             QVERIFY(OutputEmpty());
+        }
     }
 
-    void failedPickOutsideTheGridSaysSo()
+    // The sample region's sea holds the grids' no-data value.
+    void failedPickOfAPointWithoutRainfallSaysWhy_data()
     {
-        window->State().pEoutlet = "2300000";
-        window->State().pNOutlet = "5100000";
+        QTest::addColumn<QString>("east");
+        QTest::addColumn<QString>("north");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("outside the grid")
+            << "2300000" << "5100000" << "Il punto E 2300000, N 5100000 si trova fuori dalla griglia dei parametri";
+        QTest::newRow("sea without data")
+            << "2480000" << "5045000"
+            << "La cella (riga 250, colonna 341) del punto E 2480000, N 5045000 non contiene dati validi.";
+    }
+    void failedPickOfAPointWithoutRainfallSaysWhy()
+    {
+        QFETCH(QString, east);
+        QFETCH(QString, north);
+        QFETCH(QString, message);
+        window->State().pEoutlet = east;
+        window->State().pNOutlet = north;
         auto leftOpen = WhenDialogOpens([](PointDialog& dialog) {
             QTest::mouseClick(dialog.Command1, Qt::LeftButton);
         });
         dialogs->ShowMapPointDialog(*window);
         QVERIFY(*leftOpen);
         QCOMPARE(reporter->messages.size(), 1);
-        QVERIFY2(reporter->messages[0].startsWith("Il punto E 2300000, N 5100000 si trova fuori dalla griglia dei parametri"),
-                 qPrintable(reporter->messages[0]));
+        QVERIFY2(reporter->messages[0].startsWith(message), qPrintable(reporter->messages[0]));
         QVERIFY(OutputEmpty());
         ExpectWindowGivenBack(kArrow);  // opened without the window: nothing was picking
     }
@@ -386,15 +413,34 @@ private slots:
         ExpectMapStillArmed();
     }
 
-    // An unsafe name is refused and nothing lands outside the output folder.
-    void unsafeNameIsRefused()
+    // An unsafe name is refused and nothing lands outside the output folder; a
+    // blank one would hide the report as ".xls", and asks for a name.
+    void unsafeOrBlankNameIsRefused_data()
     {
-        auto leftOpen = TypePoint("2400000", "5100000", "../Piogge");
-        QVERIFY(*leftOpen);
-        QCOMPARE(reporter->messages.size(), 1);
-        QVERIFY(reporter->messages[0].startsWith("Nome del file di output non valido"));
-        QVERIFY(!fs::exists(AppFolder() / "Piogge.xls"));
-        QVERIFY(OutputEmpty());
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("leaves the folder") << "../Piogge" << "Nome del file di output non valido";
+        QTest::newRow("empty") << "" << "Inserire il nome del file di output.";
+        QTest::newRow("spaces") << "   " << "Inserire il nome del file di output.";
+    }
+    void unsafeOrBlankNameIsRefused()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, message);
+        for (const bool picked : {false, true}) {
+            reporter->messages.clear();
+            auto leftOpen = picked ? PickPoint(QPoint(map->width() / 2, map->height() / 2),
+                                               [&](Form2& form2) {
+                                                   form2.Text1->setText(name);
+                                                   QTest::mouseClick(form2.Command1, Qt::LeftButton);
+                                               })
+                                   : TypePoint("2400000", "5100000", name);
+            QVERIFY(*leftOpen);
+            QCOMPARE(reporter->messages.size(), 1);
+            QVERIFY2(reporter->messages[0].startsWith(message), qPrintable(reporter->messages[0]));
+            QVERIFY(!fs::exists(AppFolder() / "Piogge.xls"));
+            QVERIFY(OutputEmpty());
+        }
     }
 
     // "No" keeps the old report to the byte and the dialog open; "Sì" replaces it.

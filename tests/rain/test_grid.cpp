@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -98,7 +99,8 @@ TEST_F(GridFiles, ValuesAreReturnedAsStored)
 TEST_F(GridFiles, HeaderVariantsThatRead)
 {
     Write(361, 3);
-    for (const std::string text : {
+    for (const std::string& text : std::initializer_list<std::string>{
+             "ncols" + std::string(4088, ' ') + "361\r\nnrows 3\r\nx\r\n",  // a line of 4 KiB
              "ncols   361\r\nnrows 3\r\nx\r\n",        // spaces before the number
              "ncols361   \r\nnrows3\r\n\r\n",         // trailing spaces, empty third line
              "ncols   361\nnrows   3\nanything\n",   // LF alone
@@ -126,6 +128,10 @@ TEST_F(GridFiles, HeaderVariantsThatFail)
         {"ncols   4\r\nnrows   -40000\r\n\r\n", ErrorKind::Overflow},
         {"ncols   4\r\nnrows   0\r\n\r\n", ErrorKind::SubscriptOutOfRange},
         {"ncols   -3\r\nnrows   4\r\n\r\n", ErrorKind::SubscriptOutOfRange},
+        // Bounded reading: a line over 4 KiB, a header over 64 KiB.
+        {"ncols" + std::string(4092, ' ') + "4\r\nnrows   4\r\n\r\n", ErrorKind::BadFileFormat},
+        {"ncols   4\r\nnrows   4\r\n" + std::string(4097, 'x'), ErrorKind::BadFileFormat},
+        {"ncols   4\r\nnrows   4\r\n\r\n" + std::string(64 * 1024, '\n'), ErrorKind::BadFileFormat},
     };
     for (const auto& [text, kind] : cases) {
         WriteText(header, text);
@@ -164,12 +170,31 @@ TEST_F(GridFiles, MissingAndShortFiles)
     EXPECT_EQ(FailureOf(1, 1), ErrorKind::PathAccess) << "a folder in place of the raster";
 }
 
-TEST_F(GridFiles, LongerRasterReadsAsItsHeaderSays)
+// A raster of another length than rows x columns x 4 bytes means the header
+// is wrong: every value would be read from the wrong place.
+TEST_F(GridFiles, RasterOfAnotherLengthFailsNamingBothFiles)
 {
-    WriteText(header, GridHeader(3, 2));
-    WriteFloats(raster, NumberedCells(3, 3));
-    EXPECT_EQ(ReadGridCell(raster, header, 2, 3), 2003.0f);
-    EXPECT_EQ(FailureOf(3, 1), ErrorKind::SubscriptOutOfRange);
+    WriteText(header, GridHeader(360, 2));
+    const std::pair<std::size_t, ErrorKind> cases[] = {
+        {361 * 2 * 4, ErrorKind::BadFileFormat},    // a 361-column raster under a 360-column header
+        {360 * 2 * 4 + 1, ErrorKind::BadFileFormat},
+        {360 * 2 * 4 - 4, ErrorKind::InputPastEndOfFile},
+    };
+    for (const auto& [bytes, kind] : cases) {
+        WriteFloats(raster, {});
+        std::filesystem::resize_file(raster, bytes);
+        for (const auto& read : {std::function<void()>([&] { ReadGridCell(raster, header, 1, 1); }),
+                                 std::function<void()>([&] { ParameterGrid::Load(raster, header); })}) {
+            try {
+                read();
+                ADD_FAILURE() << bytes << " bytes read";
+            } catch (const Error& e) {
+                EXPECT_EQ(e.kind(), kind) << bytes;
+                EXPECT_EQ(e.file(), raster);
+                EXPECT_NE(e.detail().find(header), std::string::npos) << e.detail();
+            }
+        }
+    }
 }
 
 TEST_F(GridFiles, CellOutsideFailsOnlyAfterValidFiles)

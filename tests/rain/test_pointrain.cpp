@@ -91,12 +91,27 @@ TEST_F(PointRainInFolder, GridsAreReadInOrder)
     EXPECT_EQ(e.file(), kA1Raster);
 }
 
-TEST_F(PointRainInFolder, NonFiniteParameterNeverBecomesAQuantile)
+// A no-data marker, zero where zero means nothing, or not a number: the cell
+// has no valid data, whichever way the grids are read.
+TEST_F(PointRainInFolder, CellWithoutValidDataGivesNoRainfall)
 {
-    std::vector<float> a1(std::size_t(kColumns) * kGridRows, 30.0f);
-    a1[139 * kColumns + 180] = NAN;
-    WriteGrid("a1", a1);
-    EXPECT_EQ(FailureAt({2400000, 5100000}).kind(), ErrorKind::FloatingPoint);
+    const std::size_t cell = 139 * kColumns + 180;  // row 140, column 181
+    const std::pair<std::string, float> cases[] = {
+        {"a1", -9999.0f}, {"a1", 0.0f}, {"a1", NAN}, {"a1", INFINITY},
+        {"a2", -9999.0f}, {"a2", 0.0f}, {"cv", -9999.0f}, {"cv", -0.01f}, {"cv", NAN},
+    };
+    for (const auto& [name, value] : cases) {
+        SCOPED_TRACE(name + " = " + std::to_string(value));
+        std::vector<float> values(std::size_t(kColumns) * kGridRows, name == "cv" ? 0.3f : 30.0f);
+        values[cell] = value;
+        WriteGrid(name, values);
+        const Error e = FailureAt({2400000, 5100000});
+        EXPECT_EQ(e.kind(), ErrorKind::NoValidData);
+        EXPECT_NE(e.italianDetail().find("riga 140, colonna 181: " + name), std::string::npos) << e.italianDetail();
+        EXPECT_THROW(ComputePointRain({2400000, 5100000}, ParameterGrids::Load()), Error);
+        values[cell] = name == "cv" ? 0.3f : 30.0f;
+        WriteGrid(name, values);
+    }
 }
 
 TEST_F(PointRainInFolder, LoadedGridsGiveTheSameNumbers)

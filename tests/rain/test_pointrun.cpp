@@ -219,6 +219,19 @@ TEST_P(PointRunTest, UnsafeOutputNameIsRefusedBeforeAnythingIsWritten)
     EXPECT_FALSE(DialogGivenBack());
 }
 
+// A blank name would make the hidden file ".xls".
+TEST_P(PointRunTest, BlankOutputNameAsksForAName)
+{
+    for (const std::string name : {"", "   ", " \t "}) {
+        log = {};
+        dialog.outputName = name;
+        Run();
+        EXPECT_EQ(OnlyMessage(), "Inserire il nome del file di output.") << '"' << name << '"';
+        EXPECT_THAT(log.steps, Not(::testing::Contains("WriteRainReport")));
+        EXPECT_FALSE(DialogGivenBack());
+    }
+}
+
 TEST_P(PointRunTest, MissingApplicationFolderIsToldInBothDialogs)
 {
     operations.folderFailure = Error(ErrorKind::FileNotFound, "Quorvel");
@@ -297,10 +310,18 @@ INSTANTIATE_TEST_SUITE_P(
                  "Casella E: 2425000 è fuori dalla griglia (Est da 2310000 a 2425000 m)."},
         BadPoint{"AtTheNorthEdge", "2400000", "5170000,0", kOutside, "fuori dalla griglia",
                  "Casella N: 5170000,0 è fuori dalla griglia (Nord da 5040000 a 5170000 m)."},
-        BadPoint{"BeyondTheGridArithmetic", "-900000000", "5100000",
+        BadPoint{"BeyondTheGridArithmetic", "-9000000000000", "5100000",
                  Error(ErrorKind::Overflow, {}, {"coordinate beyond the grid arithmetic", "coordinata oltre"}),
                  "si trova fuori dalla griglia dei parametri.",
-                 "Casella E: -900000000 è fuori dalla griglia (Est da 2310000 a 2425000 m)."},
+                 "Casella E: -9000000000000 è fuori dalla griglia (Est da 2310000 a 2425000 m)."},
+        BadPoint{"CellWithoutValidData", "2400000", "5100000",
+                 Error(ErrorKind::NoValidData, {}, {"row 140, column 181: a1 = -9999", "riga 140, colonna 181: a1 = -9999"}),
+                 "La cella (riga 140, colonna 181) del punto E 2400000, N 5100000 non contiene dati validi.", ""},
+        BadPoint{"QuantileBeyondSinglePrecision", "2400000", "5100000",
+                 Error(ErrorKind::Overflow, {}, {"quantile beyond single precision", "quantile oltre la precisione singola"}),
+                 "I parametri della cella (riga 140, colonna 181) del punto E 2400000, N 5100000 non danno "
+                 "una pioggia valida.",
+                 ""},
         BadPoint{"BeyondSinglePrecision", "2400000", "1" + std::string(40, '0'), std::nullopt,
                  "Coordinate del punto non valide",
                  "Casella N: 100000000000000000000000... è fuori dalla griglia (Nord da 5040000 a 5170000 m)."},

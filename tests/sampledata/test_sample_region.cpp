@@ -157,12 +157,19 @@ TEST(SampleGrids, HeadersAndSizesAsTheReaderSeesThem)
     }
 }
 
+constexpr float kNoData = -9999;
+
+// Land cells hold plausible, smooth values; sea cells the no-data value, the
+// same cells in all three grids.
 TEST(SampleGrids, FieldsArePlausibleSmoothAndRiseTowardTheMountains)
 {
     struct Expect {
         std::string name;
         float lo, hi, step;
     };
+    const auto a1 = quorvel::ParameterGrid::Load(Path("grd/param_a1.ras"), Path("grd/param_a1.hdr"));
+    const auto sea = [&a1](int r, int c) { return a1.At({r, c}) == kNoData; };
+    int seaCells = 0;
     for (const Expect& e : {Expect{"a1", 20, 45, 1.0f}, Expect{"a2", 0.25f, 0.50f, 0.01f},
                             Expect{"cv", 0.20f, 0.45f, 0.01f}}) {
         SCOPED_TRACE(e.name);
@@ -172,25 +179,51 @@ TEST(SampleGrids, FieldsArePlausibleSmoothAndRiseTowardTheMountains)
         for (int r = 1; r <= 260; ++r)
             for (int c = 1; c <= 361; ++c) {
                 const float v = grid.At({r, c});
+                if (sea(r, c)) {
+                    ASSERT_EQ(v, kNoData) << r << "," << c;
+                    ++seaCells;
+                    continue;
+                }
                 ASSERT_TRUE(std::isfinite(v));
                 ASSERT_GE(v, e.lo) << r << "," << c;
                 ASSERT_LE(v, e.hi) << r << "," << c;
-                if (c > 1)
+                if (c > 1 && !sea(r, c - 1))
                     worstStep = std::max(worstStep, std::fabs(v - grid.At({r, c - 1})));
-                if (r > 1)
+                if (r > 1 && !sea(r - 1, c))
                     worstStep = std::max(worstStep, std::fabs(v - grid.At({r - 1, c})));
             }
         EXPECT_LE(worstStep, e.step);
     }
-    const auto a1 = quorvel::ParameterGrid::Load(Path("grd/param_a1.ras"), Path("grd/param_a1.hdr"));
+    EXPECT_GT(seaCells, 3 * 1000) << "the sea holds no data";
+    EXPECT_LT(seaCells, 3 * 260 * 361 / 4);
     double north = 0, south = 0;
+    int northCells = 0, southCells = 0;
     for (int c = 1; c <= 361; ++c) {
         for (int r = 10; r < 40; ++r)
-            north += a1.At({r, c});
+            if (!sea(r, c)) {
+                north += a1.At({r, c});
+                ++northCells;
+            }
         for (int r = 220; r < 250; ++r)
-            south += a1.At({r, c});
+            if (!sea(r, c)) {
+                south += a1.At({r, c});
+                ++southCells;
+            }
     }
-    EXPECT_GT(north, south * 1.2);
+    EXPECT_GT(north / northCells, south / southCells * 1.2);
+}
+
+// Every municipality's seat lies in a cell with data, so a point picked in a town has rainfall.
+TEST(SampleGrids, EverySeatLiesInACellWithData)
+{
+    const Shapes seats = ReadShapes("toponomasticaComuni.shp");
+    ASSERT_EQ(seats.geometries.size(), 219u);
+    const auto a1 = quorvel::ParameterGrid::Load(Path("grd/param_a1.ras"), Path("grd/param_a1.hdr"));
+    for (const auto& geometry : seats.geometries) {
+        const auto* seat = geometry->toPoint();
+        const quorvel::GridCell cell = quorvel::CellForPoint(float(seat->getX()), float(seat->getY()));
+        EXPECT_GT(a1.At(cell), 0) << seat->getX() << ", " << seat->getY();
+    }
 }
 
 TEST(SampleTable, FixedWidthWindows1252WithOneRowPerPolygon)
