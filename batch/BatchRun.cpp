@@ -2,68 +2,32 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <limits>
+#include <optional>
 #include <unordered_map>
 
 #include <fcntl.h>
-#include <pthread.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "batch/Csv.h"
 #include "rain/Error.h"
 #include "rain/FileDescriptor.h"
+#include "rain/PendingFile.h"
 #include "report/Report.h"
 
 namespace quorvel::batch {
 
 namespace {
 
-// The results file being written, so that an interrupted run can take it
-// away: a signal handler may only touch plain memory and call unlink().
-char pendingResults[PATH_MAX + 1];
-
-void SetPendingResults(const std::string& path)
-{
-    if (path.size() <= PATH_MAX)
-        std::memcpy(pendingResults, path.c_str(), path.size() + 1);
-}
-
-void ClearPendingResults()
-{
-    pendingResults[0] = '\0';
-}
-
 constexpr int kInterruptions[] = {SIGINT, SIGTERM, SIGHUP};
 
-// Holds back the interrupting signals for its lifetime.
-class SignalsHeld {
-public:
-    SignalsHeld()
-    {
-        sigset_t held;
-        sigemptyset(&held);
-        for (const int signal : kInterruptions)
-            sigaddset(&held, signal);
-        pthread_sigmask(SIG_BLOCK, &held, &previous_);
-    }
-    ~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
-    SignalsHeld(const SignalsHeld&) = delete;
-    SignalsHeld& operator=(const SignalsHeld&) = delete;
-
-private:
-    sigset_t previous_;
-};
-
-extern "C" void RemovePendingResultsAndDie(int signal)
+extern "C" void RemovePendingFilesAndDie(int signal)
 {
-    if (pendingResults[0] != '\0')
-        ::unlink(pendingResults);
+    RemovePendingFiles();
     std::signal(signal, SIG_DFL);
     std::raise(signal);
 }
@@ -180,19 +144,9 @@ public:
             ::umask(mask);
             mode = 0666 & ~mask;
         }
-        std::string temp = target + ".XXXXXX";
-        {
-            // No interruption between the file's creation and its registration.
-            const SignalsHeld held;
-            owned_ = ::mkstemp(temp.data());
-            if (owned_ >= 0)
-                SetPendingResults(temp);
-        }
-        if (owned_ < 0)
-            throw SystemError(path);
-        temp_ = temp;
+        pending_.emplace(target + ".XXXXXX", path);
         target_ = target;
-        fd_ = owned_;
+        fd_ = pending_->fd();
         ::fchmod(fd_, mode);
     }
 
@@ -200,10 +154,6 @@ public:
     {
         if (owned_ >= 0)
             ::close(owned_);
-        if (!temp_.empty()) {
-            ::unlink(temp_.c_str());
-            ClearPendingResults();
-        }
     }
     ResultsOutput(const ResultsOutput&) = delete;
     ResultsOutput& operator=(const ResultsOutput&) = delete;
@@ -219,18 +169,8 @@ public:
     void Commit()
     {
         Flush();
-        if (temp_.empty())
-            return;
-        if (::fdatasync(fd_) != 0)
-            throw SystemError(name_);
-        const int fd = owned_;
-        owned_ = -1;
-        if (::close(fd) != 0)
-            throw SystemError(name_);
-        if (::rename(temp_.c_str(), target_.c_str()) != 0)
-            throw SystemError(name_);
-        ClearPendingResults();
-        temp_.clear();
+        if (pending_)
+            pending_->MoveTo(target_, name_);
     }
 
 private:
@@ -253,9 +193,9 @@ private:
 
     std::string name_;
     std::string target_;
-    std::string temp_;
+    std::optional<PendingFile> pending_;
     int fd_ = -1;
-    int owned_ = -1;
+    int owned_ = -1;  // a device or pipe named as the results file
     std::string buffer_;
 };
 
@@ -394,8 +334,8 @@ public:
             return;
         if (!writer_)
             throw std::invalid_argument("reports asked for without a report writer");
-        // Found missing now rather than once per row.
-        const FileDescriptor check = OpenRegularFile(template_);
+        // Found unusable now, once, rather than on every row.
+        CheckReportTemplate(template_);
         std::error_code ec;
         std::filesystem::create_directories(dir_, ec);
         if (!std::filesystem::is_directory(dir_))
@@ -485,10 +425,10 @@ bool LayoutFromHeader(char sep, const std::vector<std::string_view>& fields, Inp
     return true;
 }
 
-void RemoveUnfinishedResultsOnSignal()
+void RemoveUnfinishedFilesOnSignal()
 {
     for (const int signal : kInterruptions)
-        std::signal(signal, RemovePendingResultsAndDie);
+        std::signal(signal, RemovePendingFilesAndDie);
 }
 
 BatchTotals RunBatch(const BatchOptions& options, const BatchHooks& hooks)

@@ -41,7 +41,7 @@ int main(int argc, char** argv)
     hooks.progress = [](std::string_view text) { std::fprintf(stderr, "%.*s\n", int(text.size()), text.data()); };
     hooks.standardInput = STDIN_FILENO;
     hooks.standardOutput = STDOUT_FILENO;
-    RemoveUnfinishedResultsOnSignal();
+    RemoveUnfinishedFilesOnSignal();
     try {
         const BatchTotals totals = RunBatch(line.options, hooks);
         return totals.failed == 0 ? 0 : 1;

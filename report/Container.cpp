@@ -9,6 +9,7 @@
 #include <gsf/gsf-output-memory.h>
 #include <gsf/gsf-utils.h>
 
+#include <iterator>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -26,6 +27,35 @@ template <typename T>
 using GPtr = std::unique_ptr<T, GObjectUnref>;
 
 constexpr int kMaxStorageDepth = 32;
+
+// libgsf warns on standard error about every malformed container it meets,
+// some of it in the default log domain; the Error thrown for the container
+// already says all the user needs. Held only while libgsf works for us, so
+// that the default domain of other libraries keeps its messages.
+class QuietLibgsf {
+public:
+    QuietLibgsf()
+    {
+        for (size_t i = 0; i < std::size(kDomains); ++i) {
+            handlers_[i] = g_log_set_handler(
+                kDomains[i],
+                static_cast<GLogLevelFlags>(G_LOG_LEVEL_MASK | G_LOG_FLAG_FATAL | G_LOG_FLAG_RECURSION),
+                [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {}, nullptr);
+        }
+    }
+    ~QuietLibgsf()
+    {
+        for (size_t i = 0; i < std::size(kDomains); ++i) {
+            g_log_remove_handler(kDomains[i], handlers_[i]);
+        }
+    }
+    QuietLibgsf(const QuietLibgsf&) = delete;
+    QuietLibgsf& operator=(const QuietLibgsf&) = delete;
+
+private:
+    static constexpr const char* kDomains[] = {nullptr, "libgsf", "libgsf:msole"};
+    guint handlers_[std::size(kDomains)] = {};
+};
 
 class Copier {
 public:
@@ -108,6 +138,7 @@ std::vector<std::uint8_t> BuildReportFile(std::span<const std::uint8_t> template
 {
     static std::once_flag initialised;
     std::call_once(initialised, [] { gsf_init(); });
+    const QuietLibgsf quiet;
 
     Copier copier(cells, file);
     GPtr<GsfInput> input(gsf_input_memory_new(templateFile.data(),

@@ -12,6 +12,7 @@
 
 #include "rain/Error.h"
 #include "rain/FileDescriptor.h"
+#include "rain/PendingFile.h"
 #include "report/Workbook.h"
 
 namespace quorvel {
@@ -45,37 +46,24 @@ std::vector<std::uint8_t> ReadFile(const std::string& path)
 void ReplaceFile(const std::string& folder, const std::string& path,
                  const std::vector<std::uint8_t>& bytes)
 {
-    std::string temporary = folder + ".quorvel-report-XXXXXX";
-    FileDescriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));
-    if (fd.get() < 0) {
-        throw SystemError(folder);
-    }
-    auto fail = [&](int error) {
-        ::unlink(temporary.c_str());
-        throw SystemError(path, error);
-    };
+    PendingFile file(folder + ".quorvel-report-XXXXXX", folder);
     const mode_t mask = ::umask(0);
     ::umask(mask);
-    if (::fchmod(fd.get(), 0666 & ~mask) != 0) {
-        fail(errno);
+    if (::fchmod(file.fd(), 0666 & ~mask) != 0) {
+        throw SystemError(path);
     }
     size_t written = 0;
     while (written < bytes.size()) {
-        const ssize_t done = ::write(fd.get(), bytes.data() + written, bytes.size() - written);
+        const ssize_t done = ::write(file.fd(), bytes.data() + written, bytes.size() - written);
         if (done < 0 && errno == EINTR) {
             continue;
         }
         if (done <= 0) {
-            fail(done < 0 ? errno : EIO);
+            throw SystemError(path, done < 0 ? errno : EIO);
         }
         written += static_cast<size_t>(done);
     }
-    if (::fdatasync(fd.get()) != 0 || ::close(fd.release()) != 0) {
-        fail(errno);
-    }
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        fail(errno);
-    }
+    file.MoveTo(path, path);
 }
 
 }  // namespace
@@ -152,6 +140,14 @@ void WriteRainReport(float east, float north, float centreEast, float centreNort
     }
     WriteRainReportFile(east, north, centreEast, centreNorth, a2, q2, q5, q10, q20, q50, q100,
                         q200, appFolder + kTemplatePath, path);
+}
+
+void CheckReportTemplate(const std::string& templatePath)
+{
+    // The cells' values change only the numbers written, never whether the
+    // template can take them.
+    BuildReportFile(ReadFile(templatePath), ReportCells(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0),
+                    templatePath);
 }
 
 void WriteRainReportFile(float east, float north, float centreEast, float centreNorth, float a2,

@@ -29,6 +29,10 @@ void WriteRainReport(float east, float north, float centreEast, float centreNort
                      float q2, float q5, float q10, float q20, float q50, float q100, float q200,
                      const std::string& appFolder, const std::string& outputName);
 
+// Refuses a template no report can be made from, with the Error that
+// writing any report from it would give, and writes nothing.
+void CheckReportTemplate(const std::string& templatePath);
+
 // The same report from the template at templatePath into the file at
 // outputPath, for callers whose reports go elsewhere than the output folder.
 // The path is used as it is. Throws Error.

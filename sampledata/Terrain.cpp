@@ -323,9 +323,11 @@ void BuildPlaceNames(Region& region, int hamlets)
             const float h = dem.At(bc, br);
             if (h < 900)
                 continue;
+            // The best cell may lie two cells nearer the edge than row and col,
+            // so its neighbourhood is cut to the grid.
             bool top = true;
-            for (int r = br - radius; r <= br + radius && top; ++r)
-                for (int c = bc - radius; c <= bc + radius && top; ++c)
+            for (int r = std::max(br - radius, 0); r <= std::min(br + radius, dem.rows - 1) && top; ++r)
+                for (int c = std::max(bc - radius, 0); c <= std::min(bc + radius, dem.columns - 1) && top; ++c)
                     top = dem.At(c, r) <= h && !(dem.At(c, r) == h && (r < br || (r == br && c < bc)));
             const Pt p{dem.west + (bc + 0.5) * dem.cell, dem.north - (br + 0.5) * dem.cell};
             if (!top || !inRegion(p))

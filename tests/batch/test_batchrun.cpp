@@ -245,7 +245,7 @@ TEST_F(BatchRun, ReportsAreNamedByIdAndNeverLeaveTheirFolder)
         float q200;
     };
     std::vector<Call> calls;
-    test::WriteText("template.xls", "template");
+    test::WriteText("template.xls", test::ReadText(QUORVEL_REPORT_TEMPLATE));
     options.templatePath = "template.xls";
     options.reportsDir = "out/reports";
     hooks.writeReport = [&calls](const std::string& templatePath, const std::string& outputPath,

@@ -1,4 +1,5 @@
 // The program as a user runs it, from its folder.
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include <chrono>
 #include <csignal>
 #include <functional>
+#include <random>
 #include <thread>
 
 #include <sys/stat.h>
@@ -21,6 +23,7 @@
 #include "batch/BatchRun.h"
 #include "batch/Csv.h"
 #include "rain/PointRain.h"
+#include "tests/report/BiffReader.h"
 #include "tests/batch/BatchFixture.h"
 
 namespace quorvel::batch {
@@ -333,6 +336,78 @@ TEST_F(Program, InterruptedRunLeavesNoResultsFile)
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT);
     EXPECT_FALSE(unfinished());
     EXPECT_FALSE(std::filesystem::exists("results.csv"));
+}
+
+// A template no report can be made from ends the run before its first row,
+// with one line saying why, and nothing written.
+TEST_F(Program, UnusableTemplateStopsTheRunAtStart)
+{
+    const test::Bytes stream = test::WorkbookStream(test::ReadFileBytes(QUORVEL_REPORT_TEMPLATE));
+    const auto records = test::ReadBiff(stream);
+    const auto row = std::find_if(records.begin(), records.end(),
+                                  [](const test::BiffRecord& r) { return r.type == 0x0208; });
+    ASSERT_NE(row, records.end());
+    test::Bytes shortRow = stream;  // the ROW cut to no data, its bytes a record of their own
+    const test::Bytes header = test::Le16({0, 0x0000, std::uint32_t(row->data.size() - 4)});
+    std::copy(header.begin(), header.end(), shortRow.begin() + row->offset + 2);
+
+    const std::vector<std::pair<const char*, test::Bytes>> templates = {
+        {"empty", {}},
+        {"not a compound file", {'i', 'd', ',', 'E', 'a', 's', 't'}},
+        {"no Workbook stream", test::MakeCompoundFile({{"Book", stream}})},
+        {"a short record", test::MakeCompoundFile({{"Workbook", shortRow}})},
+    };
+    test::WriteText("points.csv", kGood);
+    for (const auto& [what, bytes] : templates) {
+        test::WriteText("programs/prototipo/pioggeTRNprot.xls", std::string(bytes.begin(), bytes.end()));
+        const Outcome run = Run("points.csv -o results.csv --reports reports");
+        EXPECT_EQ(run.status, 2) << what;
+        EXPECT_EQ(run.out, "") << what;
+        EXPECT_TRUE(run.err.starts_with("quorvel-batch: bad file format: programs/prototipo/pioggeTRNprot.xls ("))
+            << what << ": " << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << what << ": " << run.err;
+        EXPECT_FALSE(std::filesystem::exists("results.csv")) << what;
+        EXPECT_FALSE(std::filesystem::exists("reports")) << what;
+    }
+}
+
+// Interrupted at random moments among its reports, the program takes the
+// report and the results file it is writing away with it.
+TEST_F(Program, InterruptedReportsLeaveNoTemporaries)
+{
+    test::WriteText("programs/prototipo/pioggeTRNprot.xls", test::ReadText(QUORVEL_REPORT_TEMPLATE));
+    std::string points = "id,East,North\n";
+    for (int i = 0; i < 5000; ++i)
+        points += "P" + std::to_string(i) + ",2400000,5100000\n";
+    test::WriteText("points.csv", points);
+    const unsigned seed = std::random_device{}();
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<int> pause(0, 40000);  // microseconds after the reports folder appears
+    const int interruptions[] = {SIGINT, SIGTERM, SIGHUP};
+    for (int round = 0; round < 12; ++round) {
+        std::filesystem::remove_all("reports");
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            ::execl(QUORVEL_BATCH_PROGRAM, QUORVEL_BATCH_PROGRAM, "points.csv", "-o", "results.csv", "--reports",
+                    "reports", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        for (int i = 0; i < 10000 && !std::filesystem::exists("reports"); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::this_thread::sleep_for(std::chrono::microseconds(pause(random)));
+        const int signal = interruptions[round % 3];
+        ::kill(pid, signal);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << "round " << round << ", seed " << seed;
+        for (const std::string folder : {".", "reports"})
+            for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+                const std::string name = entry.path().filename().string();
+                EXPECT_FALSE(name.starts_with(".quorvel-report-") || name.starts_with("results.csv"))
+                    << name << ", round " << round << ", seed " << seed;
+            }
+    }
 }
 
 }  // namespace

@@ -249,6 +249,38 @@ TEST(WriteRainReport, FailuresLeaveNothingBehind)
     }
 }
 
+// A record of the second sheet cut to no data, its freed bytes kept as a
+// record of their own so that nothing else in the stream moves.
+TEST(WriteRainReport, ShortRecordInAnySheetIsABadTemplate)
+{
+    const Bytes stream = WorkbookStream(ReadFileBytes(kFixtures / "libreoffice_template.xls"));
+    const auto records = ReadBiff(stream);
+    for (const std::uint16_t type : {0x0208, 0x00FD}) {  // ROW, LABELSST
+        const auto record = std::find_if(records.begin(), records.end(), [&](const BiffRecord& r) {
+            return r.sheet == 1 && !r.nested && r.type == type;
+        });
+        ASSERT_NE(record, records.end()) << type;
+        Bytes cut = stream;
+        const Bytes header = Le16({0, 0x0000, std::uint32_t(record->data.size() - 4)});
+        std::copy(header.begin(), header.end(), cut.begin() + record->offset + 2);
+
+        AppFolder app;
+        WriteBytes(app.path() / kTemplatePath, MakeCompoundFile({{"Workbook", cut}}));
+        const Bytes old = {'o', 'l', 'd'};
+        WriteBytes(app.output("Piogge.xls"), old);
+        try {
+            app.Write("Piogge");
+            ADD_FAILURE() << type << " accepted";
+        } catch (const Error& error) {
+            EXPECT_EQ(error.kind(), ErrorKind::BadFileFormat);
+            EXPECT_EQ(error.file(), app.folder() + kTemplatePath);
+            EXPECT_NE(error.detail().find("too short"), std::string::npos) << error.detail();
+        }
+        EXPECT_EQ(ReadFileBytes(app.output("Piogge.xls")), old);
+        EXPECT_EQ(app.outputFiles(), std::vector<std::string>{"Piogge.xls"});
+    }
+}
+
 TEST(WriteRainReport, UnwritableOutputFolderFails)
 {
     AppFolder app(kFixtures / "xlwt_template.xls");

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the report template fuzzer with clang, ASan and UBSan in build-fuzz
-# and runs it on the committed corpus: fuzz/run.sh [SECONDS] (default 600).
+# Builds the report fuzzer with clang, ASan and UBSan in build-fuzz and runs
+# it, one process, on the committed corpus and the templates of the three
+# producers the tests use: fuzz/run.sh [SECONDS] (default 600).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../../.." && pwd)
@@ -12,9 +13,10 @@ cmake --build "$build" --target fuzz_report_template -j2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp "$here"/corpus/* "$work"/
+cp "$top/sampledata/template/pioggeTRNprot.xls" "$here"/../fixtures/*.xls "$work"/
 cd "$work"
 # Full stacks on allocation, so that the suppression can see libgsf in them.
-ASAN_OPTIONS=fast_unwind_on_malloc=0 LSAN_OPTIONS="suppressions=$here/lsan.supp" \
+ASAN_OPTIONS=fast_unwind_on_malloc=0 LSAN_OPTIONS="suppressions=$top/tests/lsan.supp" \
     "$build/tests/report/fuzz_report_template" -max_total_time="${1:-600}" -timeout=5 \
     -rss_limit_mb=2048 -max_len=65536 -print_final_stats=1 -artifact_prefix="$here/" "$work"
 # Keep the corpus small: the fewest inputs that reach every edge reached.
