@@ -224,8 +224,9 @@ TEST_F(Program, FolderOptionReadsTheGridsThereAndTheFilesHere)
         const Outcome run = Run(c.arguments);
         EXPECT_EQ(run.status, c.status) << c.arguments;
         EXPECT_TRUE(run.err.starts_with(c.err)) << c.arguments << ": " << run.err;
-        if (c.status == 0)
+        if (c.status == 0) {
             EXPECT_EQ(test::ReadText("results.csv"), inFolder.out) << c.arguments;
+        }
     }
     std::filesystem::current_path(folder);
 }
