@@ -102,6 +102,17 @@ bool LoadedWhole(const std::unique_ptr<MapWidget>& loaded)
     return true;
 }
 
+// The main window's layers, or nothing when the region is incomplete: the
+// benchmark is then skipped, since it would time a map missing its layers.
+std::unique_ptr<MapWidget> LoadWholeRegion(benchmark::State& state)
+{
+    auto map = LoadMainWindowLayers();
+    if (LoadedWhole(map))
+        return map;
+    state.SkipWithError("the region is incomplete");
+    return nullptr;
+}
+
 void ShowEverything(MapWidget& map)
 {
     for (int h = 0; h < 7; ++h)
@@ -158,11 +169,9 @@ void BM_BuildOverviews(benchmark::State& state)
 
 void BM_FullExtentRedraw(benchmark::State& state)
 {
-    auto map = LoadMainWindowLayers();
-    if (!LoadedWhole(map)) {
-        state.SkipWithError("the region is incomplete");
+    auto map = LoadWholeRegion(state);
+    if (!map)
         return;
-    }
     ShowEverything(*map);
     map->ZoomToLayer(0);
     if (!Drawn(map->RenderMap())) {
@@ -194,11 +203,9 @@ std::vector<RunMark> ManyRunMarks(const MapExtents& region, int count)
 // 10 % of the time without any.
 void BM_FullExtentRedrawWithMarks(benchmark::State& state)
 {
-    auto map = LoadMainWindowLayers();
-    if (!LoadedWhole(map)) {
-        state.SkipWithError("the region is incomplete");
+    auto map = LoadWholeRegion(state);
+    if (!map)
         return;
-    }
     ShowEverything(*map);
     map->ZoomToLayer(0);
     const QImage bare = map->grab().toImage();
@@ -230,11 +237,9 @@ void ShowAsTheWindowDoes(MapWidget& map)
 // layer visible, 0 with the layers the main window would show.
 void BM_ZoomedRedraw(benchmark::State& state)
 {
-    auto map = LoadMainWindowLayers();
-    if (!LoadedWhole(map)) {
-        state.SkipWithError("the region is incomplete");
+    auto map = LoadWholeRegion(state);
+    if (!map)
         return;
-    }
     const bool everything = state.range(1) != 0;
     const MapExtents district = map->GetLayerObject(5)->ShapeExtents(0);
     const double cx = (district.xMin + district.xMax) / 2;
@@ -272,11 +277,9 @@ void Mouse(QWidget& w, QEvent::Type type, QPoint pos, Qt::MouseButtons buttons)
 // One frame of a pan drag: the cached picture moved, nothing rendered.
 void BM_PanDragFrame(benchmark::State& state)
 {
-    auto map = LoadMainWindowLayers();
-    if (!LoadedWhole(map)) {
-        state.SkipWithError("the region is incomplete");
+    auto map = LoadWholeRegion(state);
+    if (!map)
         return;
-    }
     ShowEverything(*map);
     map->SetCursorMode(kPan);
     if (!Drawn(map->grab().toImage())) {
