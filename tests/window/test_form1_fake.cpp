@@ -62,6 +62,7 @@ void SetUpRegion(FakeMapView& map)
     };
     map.shapefiles["Shp/toponomastica25kdep.shp"] = {{{"Monte Piccolo", "x"}, {7, 9, 3, 5}, {}}};
     map.shapefiles["Shp/V_PROVINCEpoly.shp"] = {{{"P1", "Provincia di Alfa"}, {0, 200000, 0, 100000}, {}}};
+    map.images = {"Raster/demTRNSh.ecw", "Raster/UD.tif"};
 }
 
 QToolButton* Button(Form1& form, const char* name)
@@ -559,46 +560,38 @@ private slots:
              {"il rilievo è mostrato da Raster/demTRNSh.tif", "Impossibile mostrare Raster/demTRNSh.tif"}},
         };
         for (const auto& c : cases) {
-            Form1Fixture f;
-            SetUpRegion(f.map);
-            f.map.shapefiles["Shp/V_PROVINCEpoly.shp"] = {};
-            f.map.images = c.opening;
+            Form1& fresh = Fresh();
+            fx->map.images = c.opening;
             QDir().mkpath(QStringLiteral("Raster"));
             for (const QString& file : c.onDisk) {
                 QFile junk(file);
                 QVERIFY(junk.open(QIODevice::WriteOnly));
                 junk.write("not a raster");
             }
-            f.WriteTable(ThreeMunicipalities());
-            Form1& form = f.MakeAndLoad();
-            QCOMPARE(f.map.LayerAt(kElevationLayer)->description, "image:" + c.relief);
-            QCOMPARE(f.map.LayerAt(kDistrictRaster)->description, std::string("image:Raster/UD.tif"));
-            const QString text = form.findChild<QLabel*>(QStringLiteral("StatusLines"))->text();
+            fresh.Load();
+            QCOMPARE(fx->map.LayerAt(kElevationLayer)->description, "image:" + c.relief);
+            QCOMPARE(fx->map.LayerAt(kDistrictRaster)->description, std::string("image:Raster/UD.tif"));
+            const QString text = fresh.findChild<QLabel*>(QStringLiteral("StatusLines"))->text();
             const QStringList shown = text.isEmpty() ? QStringList{} : text.split(QLatin1Char('\n'));
             QCOMPARE(shown.size(), c.lines.size());
             for (int i = 0; i < c.lines.size(); ++i)
                 for (const QString& fragment : c.lines[i].split(QLatin1Char('|')))
                     QVERIFY2(shown[i].contains(fragment), qPrintable(shown[i]));
-            QCOMPARE(form.statusBar()->isHidden(), c.lines.isEmpty());
+            QCOMPARE(fresh.statusBar()->isHidden(), c.lines.isEmpty());
         }
     }
 
     void overviewProgressInTheStatusArea()
     {
-        Form1Fixture f;
-        SetUpRegion(f.map);
-        f.map.shapefiles["Shp/V_PROVINCEpoly.shp"] = {};
-        f.map.images = {"Raster/demTRNSh.ecw", "Raster/UD.tif"};
-        f.WriteTable(ThreeMunicipalities());
-        Form1& form = f.MakeAndLoad();
-        f.map.preparations = {{"Raster/UD.tif", 0.425}};
-        f.map.RaiseMapStatusChanged();
-        QCOMPARE(form.findChild<QLabel*>(QStringLiteral("StatusLines"))->text(),
+        QVERIFY(form->statusBar()->isHidden());
+        fx->map.preparations = {{"Raster/UD.tif", 0.425}};
+        fx->map.RaiseMapStatusChanged();
+        QCOMPARE(form->findChild<QLabel*>(QStringLiteral("StatusLines"))->text(),
                  QStringLiteral("Costruzione delle piramidi di Raster/UD.tif per una visualizzazione rapida: 42%."));
-        QVERIFY(!form.statusBar()->isHidden());
-        f.map.preparations.clear();
-        f.map.RaiseMapStatusChanged();
-        QVERIFY(form.statusBar()->isHidden());
+        QVERIFY(!form->statusBar()->isHidden());
+        fx->map.preparations.clear();
+        fx->map.RaiseMapStatusChanged();
+        QVERIFY(form->statusBar()->isHidden());
     }
 };
 
