@@ -4,7 +4,6 @@
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QCompleter>
-#include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -517,20 +516,6 @@ private slots:
         QCOMPARE(form->State().DENOMINAZIcom, QStringLiteral("Beta"));
         QCOMPARE(fx->map.CallsTo({"ZoomToShape", "SetHighlight"}), (Calls{"ZoomToShape(1,1)", "SetHighlight(1,1)"}));
         QCOMPARE(Combo1(*form)->count(), 219);
-    }
-
-    void disablingKeepsDialogsUsable()
-    {
-        QDialog dialog(form);
-        auto* edit = new QLineEdit(&dialog);
-        form->show();
-        dialog.show();
-        form->SetMainWindowEnabled(false);
-        QVERIFY(!form->MainWindowEnabled());
-        QVERIFY(!Combo1(*form)->isEnabled());
-        QVERIFY(edit->isEnabled());
-        form->SetMainWindowEnabled(true);
-        QVERIFY(Button(*form, "CmdPan")->isEnabled());
     }
 
     // One line per layer the map cannot show, with how to convert an ECW that
