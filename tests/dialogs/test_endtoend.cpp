@@ -17,7 +17,6 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QToolButton>
 #include <QtTest>
 
@@ -94,34 +93,12 @@ private:
     fs::path AppFolder() const { return fs::path(folder->path().toStdString()); }
     fs::path Report() const { return AppFolder() / "output" / "Piogge.xls"; }
 
-    // Runs action on the modal dialog as soon as it is open, then closes it
-    // with "Annullare" if the action left it open, so that the step that
-    // opened it returns. Returns whether the action left the dialog open.
-    std::shared_ptr<bool> WhenDialogOpens(std::function<void(PointDialog&)> action)
-    {
-        auto leftOpen = std::make_shared<bool>(false);
-        auto* poll = new QTimer(this);
-        connect(poll, &QTimer::timeout, this, [=] {
-            auto* dialog = qobject_cast<PointDialog*>(QApplication::activeModalWidget());
-            if (!dialog)
-                return;
-            poll->stop();
-            poll->deleteLater();
-            action(*dialog);
-            *leftOpen = dialog->isVisible();
-            if (dialog->isVisible())
-                QTest::mouseClick(dialog->Command2, Qt::LeftButton);
-        });
-        poll->start(10);
-        return leftOpen;
-    }
-
     QToolButton* Button(const char* name) const { return window->findChild<QToolButton*>(name); }
 
     // "Digitare le coordinate del punto", then the entries and "Elaborazione".
     std::shared_ptr<bool> TypePoint(const QString& east, const QString& north)
     {
-        auto leftOpen = WhenDialogOpens([=](PointDialog& dialog) {
+        auto leftOpen = WhenDialogOpens(this, [=](PointDialog& dialog) {
             auto& form3 = dynamic_cast<Form3&>(dialog);
             QTest::keyClicks(form3.Text1, east);
             QTest::keyClicks(form3.Text2, north);
@@ -134,7 +111,7 @@ private:
     // A pick on the map at the pixel, then "Elaborazione" (or what check does).
     std::shared_ptr<bool> PickPoint(QPoint pixel, std::function<void(Form2&)> act)
     {
-        auto leftOpen = WhenDialogOpens([=](PointDialog& dialog) { act(dynamic_cast<Form2&>(dialog)); });
+        auto leftOpen = WhenDialogOpens(this, [=](PointDialog& dialog) { act(dynamic_cast<Form2&>(dialog)); });
         QTest::mouseClick(Button("Command1"), Qt::LeftButton);
         QTest::mouseClick(map, Qt::LeftButton, {}, pixel);
         return leftOpen;
@@ -161,7 +138,7 @@ private:
     void ExpectMapStillArmed()
     {
         bool opened = false;
-        auto leftOpen = WhenDialogOpens([&](PointDialog& dialog) {
+        auto leftOpen = WhenDialogOpens(this, [&](PointDialog& dialog) {
             opened = qobject_cast<Form2*>(&dialog) != nullptr;
             QTest::mouseClick(dialog.Command2, Qt::LeftButton);
         });

@@ -12,7 +12,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
-#include <QTimer>
 #include <QToolButton>
 #include <QtTest>
 
@@ -83,26 +82,9 @@ private:
     }
     QString Cell(int row, int column) { return Table().item(row, column)->text(); }
 
-    // Acts on the modal dialog as soon as it opens; gives up with "Annullare"
-    // if the action left it open, so that the step that opened it returns.
-    void WhenDialogOpens(std::function<void(PointDialog&)> action)
-    {
-        auto* poll = new QTimer(this);
-        connect(poll, &QTimer::timeout, this, [=] {
-            auto* dialog = qobject_cast<PointDialog*>(QApplication::activeModalWidget());
-            if (!dialog)
-                return;
-            poll->stop();
-            poll->deleteLater();
-            action(*dialog);
-            if (dialog->isVisible())
-                QTest::mouseClick(dialog->Command2, Qt::LeftButton);
-        });
-        poll->start(10);
-    }
     void TypePoint(const QString& name)
     {
-        WhenDialogOpens([=](PointDialog& dialog) {
+        WhenDialogOpens(this, [=](PointDialog& dialog) {
             auto& form3 = dynamic_cast<Form3&>(dialog);
             form3.Text1->setText(QStringLiteral("2400000.5"));
             form3.Text2->setText(QStringLiteral("5100000"));
@@ -113,7 +95,7 @@ private:
     }
     void PickPoint()
     {
-        WhenDialogOpens([](PointDialog& dialog) { QTest::mouseClick(dialog.Command1, Qt::LeftButton); });
+        WhenDialogOpens(this, [](PointDialog& dialog) { QTest::mouseClick(dialog.Command1, Qt::LeftButton); });
         Window().findChild<QToolButton*>(QStringLiteral("Command1"))->click();
         fixture->map.RaiseMouseDown(250, 250);
     }
