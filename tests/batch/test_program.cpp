@@ -160,7 +160,8 @@ TEST_F(Program, EndlessOrBlockingInputsEndWithAnError)
 }
 
 // The results never replace the points, by whatever name the points file is
-// given; a dangling link as results creates the file it names.
+// given; they replace an earlier results file whole, hold what standard output
+// shows, and through a dangling link create the file it names.
 TEST_F(Program, ResultsNeverReplaceThePoints)
 {
     namespace fs = std::filesystem;
@@ -179,11 +180,20 @@ TEST_F(Program, ResultsNeverReplaceThePoints)
         EXPECT_TRUE(fs::is_symlink("link.csv"));
     }
 
-    const Outcome toLink = Run("points.csv -o dangling.csv");
-    EXPECT_EQ(toLink.status, 0) << toLink.err;
+    test::WriteText("results.csv", "earlier");
+    const Outcome toOutput = Run("- <points.csv");
+    EXPECT_EQ(toOutput.status, 0);
+    for (const std::string results : {"results.csv", "dangling.csv"}) {
+        const Outcome toFile = Run("points.csv -o " + results);
+        EXPECT_EQ(toFile.status, 0) << toFile.err;
+        EXPECT_EQ(toFile.out, "");
+        EXPECT_EQ(test::ReadText(results), toOutput.out) << results;
+    }
     EXPECT_TRUE(fs::is_symlink("dangling.csv"));
-    EXPECT_EQ(test::ReadText("made.csv"), Run("points.csv").out);
+    EXPECT_EQ(test::ReadText("made.csv"), toOutput.out);
     EXPECT_EQ(test::ReadText("points.csv"), kGood);
+    for (const auto& entry : fs::directory_iterator("."))
+        EXPECT_FALSE(entry.path().filename().string().starts_with("results.csv.")) << entry.path();
 }
 
 TEST_F(Program, HelpInEnglishAndItalian)
@@ -229,20 +239,6 @@ TEST_F(Program, FolderOptionReadsTheGridsThereAndTheFilesHere)
         }
     }
     std::filesystem::current_path(folder);
-}
-
-TEST_F(Program, ResultsFileHoldsWhatStandardOutputShows)
-{
-    test::WriteText("points.csv", kGood);
-    test::WriteText("results.csv", "earlier");
-    const Outcome toFile = Run("points.csv -o results.csv");
-    const Outcome toOutput = Run("- <points.csv");
-    EXPECT_EQ(toFile.status, 0);
-    EXPECT_EQ(toFile.out, "");
-    EXPECT_EQ(toOutput.status, 0);
-    EXPECT_EQ(test::ReadText("results.csv"), toOutput.out);
-    for (const auto& entry : std::filesystem::directory_iterator("."))
-        EXPECT_FALSE(entry.path().filename().string().starts_with("results.csv.")) << entry.path();
 }
 
 // Cells C6 F6 C7 F7 B10 B13:H13 of each report's first sheet, as xlrd reads them.

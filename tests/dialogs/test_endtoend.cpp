@@ -125,12 +125,12 @@ private:
 
     // Enabled, and still picking when a pick or the typing button opened the
     // dialog: the pointer and the pressed button show it.
-    void ExpectWindowGivenBack(int pointer = kCrossHair)
+    void ExpectWindowGivenBack()
     {
         QVERIFY(window->MainWindowEnabled());
-        QCOMPARE(map->MapCursor(), pointer);
-        QCOMPARE(map->cursor().shape(), pointer == kCrossHair ? Qt::CrossCursor : Qt::ArrowCursor);
-        QCOMPARE(Button("Command1")->isChecked(), pointer == kCrossHair);
+        QCOMPARE(map->MapCursor(), kCrossHair);
+        QCOMPARE(map->cursor().shape(), Qt::CrossCursor);
+        QVERIFY(Button("Command1")->isChecked());
     }
 
     // Neither dialog turns the map's mouse-down events off: the next click on
@@ -310,36 +310,6 @@ private slots:
             fs::permissions(AppFolder() / "output", fs::perms::owner_all, fs::perm_options::add);
             QVERIFY(OutputEmpty());
         }
-    }
-
-    // The sample region's sea holds the grids' no-data value.
-    void failedPickOfAPointWithoutRainfallSaysWhy_data()
-    {
-        QTest::addColumn<QString>("east");
-        QTest::addColumn<QString>("north");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("outside the grid")
-            << "2300000" << "5100000" << "Il punto E 2300000, N 5100000 si trova fuori dalla griglia dei parametri";
-        QTest::newRow("sea without data")
-            << "2480000" << "5045000"
-            << "La cella (riga 250, colonna 341) del punto E 2480000, N 5045000 non contiene dati validi.";
-    }
-    void failedPickOfAPointWithoutRainfallSaysWhy()
-    {
-        QFETCH(QString, east);
-        QFETCH(QString, north);
-        QFETCH(QString, message);
-        window->State().pEoutlet = east;
-        window->State().pNOutlet = north;
-        auto leftOpen = WhenDialogOpens(this, [](PointDialog& dialog) {
-            QTest::mouseClick(dialog.Command1, Qt::LeftButton);
-        });
-        dialogs->ShowMapPointDialog(*window);
-        QVERIFY(*leftOpen);
-        QCOMPARE(reporter->messages.size(), 1);
-        QVERIFY2(reporter->messages[0].startsWith(message), qPrintable(reporter->messages[0]));
-        QVERIFY(OutputEmpty());
-        ExpectWindowGivenBack(kArrow);  // opened without the window: nothing was picking
     }
 
     // A register that cannot be written is a warning after "Eseguito!": the

@@ -281,21 +281,17 @@ void FakeMapView::AddLabel(int handle, const std::string& text, std::uint32_t rg
                            int justification, double rotation)
 {
     Record("AddLabel", handle, text, rgb, x, y, justification, rotation);
-    if (Layer* layer = FindLayer(handle))
-        layer->labels.push_back(text);
 }
 
 void FakeMapView::SetHighlight(int handle, int shape)
 {
     Record("SetHighlight", handle, shape);
-    highlight = {handle, shape};
 }
 
 void FakeMapView::SetOverlayLabels(const std::vector<OverlayLabel>& labels, double minViewWidth)
 {
     Record("SetOverlayLabels", int(labels.size()), minViewWidth);
     overlayLabels = labels;
-    overlayMinWidth = minViewWidth;
 }
 
 void FakeMapView::SetRunMarks(std::vector<RunMark> marks)

@@ -63,7 +63,6 @@ public:
     struct Layer {
         std::string description;  // "image:<file>" or "shapefile:<file>"
         bool visible = false;
-        std::vector<std::string> labels;
         std::unique_ptr<MapLayer> object;
     };
     // The layer with that handle, or nullptr.
@@ -78,10 +77,8 @@ public:
     void RaiseMapStatusChanged();
     void RaiseMouseLeave();
 
-    // The shape last highlighted as {handle, shape}, and the overlay names last given.
-    std::pair<int, int> highlight{-1, -1};
+    // The overlay names last given.
     std::vector<OverlayLabel> overlayLabels;
-    double overlayMinWidth = 0;
 
     std::unique_ptr<ShapefileLayer> NewShapefile() override;
     std::unique_ptr<ImageLayer> NewImage() override;

@@ -182,6 +182,9 @@ TEST_P(PointRunTest, FailuresOfTheRun)
              r.outputName = "../Piogge";
          },
          {"Nome del file di output non valido: \"../Piogge\""}, "IsSafeOutputName"},
+        // A blank name would make the hidden file ".xls".
+        {[](FakeRun& r) { r.outputName = ""; }, {"Inserire il nome del file di output."}, "ComputePointRain"},
+        {[](FakeRun& r) { r.outputName = " \t "; }, {"Inserire il nome del file di output."}, "ComputePointRain"},
         {[](FakeRun& r) { r.folderFailure = Error(ErrorKind::FileNotFound, "Quorvel"); },
          {"cartella del programma", "Quorvel"}, "GetAppFolder"},
         {[](FakeRun& r) { r.writeFailure = Error(ErrorKind::FileNotFound, "/a/programs/prototipo/pioggeTRNprot.xls"); },
@@ -202,19 +205,6 @@ TEST_P(PointRunTest, FailuresOfTheRun)
 }
 
 const Error kOutside(ErrorKind::SubscriptOutOfRange, kA2Raster, {"cell outside the parameter grid", "cella fuori"});
-
-// A blank name would make the hidden file ".xls".
-TEST_P(PointRunTest, BlankOutputNameAsksForAName)
-{
-    for (const std::string name : {"", "   ", " \t "}) {
-        FakeRun blank;
-        blank.outputName = name;
-        ProcessPoint(GetParam(), blank, blank, ".");
-        EXPECT_THAT(blank.messages, ElementsAre("Inserire il nome del file di output.")) << '"' << name << '"';
-        EXPECT_TRUE(blank.written.empty());
-        EXPECT_FALSE(blank.GivenBack());
-    }
-}
 
 // The typed variant answers every bad point with the one coordinate message and,
 // below it, what is wrong with the typed values; the map-point variant says

@@ -72,12 +72,8 @@ private slots:
         QTest::newRow("Map1") << "Map1" << QRect(240, 1800, 14175, 9135) << QString() << 0.0 << false << false;
         QTest::newRow("Label9") << "Label9" << QRect(180, 960, 1695, 615) << "Regione Autonoma Tervania" << 8.25
                                 << true << true;
-        QTest::newRow("Label1") << "Label1" << QRect(4320, 600, 975, 255) << "" << 9.75 << false << false;
-        QTest::newRow("Command3") << "Command3" << QRect(7800, 600, 615, 615) << "Zoom alle estensioni" << 0.0
-                                  << false << false;
         QTest::newRow("Command1") << "Command1" << QRect(8640, 600, 615, 615)
                                   << "Individuare il punto sulla cartografia" << 0.0 << false << false;
-        QTest::newRow("Combo1") << "Combo1" << QRect(10200, 840, 2415, 315) << QString() << 0.0 << false << false;
         QTest::newRow("Command4") << "Command4" << QRect(10920, 1200, 1095, 375) << "Visualizzare" << 8.25 << false
                                   << false;
         QTest::newRow("Picture1") << "Picture1" << QRect(13560, 240, 495, 495) << QString() << 0.0 << false << false;
