@@ -6,7 +6,24 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "rain/Error.h"
+
 namespace quorvel::test {
+
+// The error a call throws; a call that returns fails the test.
+template <class Call>
+Error FailureOf(Call call)
+{
+    try {
+        call();
+    } catch (const Error& e) {
+        return e;
+    }
+    ADD_FAILURE() << "no failure";
+    return Error(ErrorKind::FileNotFound, {});
+}
 
 // A scratch folder that the test works in and that goes away with it.
 class ScratchDir {
