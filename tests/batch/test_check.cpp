@@ -2,7 +2,6 @@
 // it with one fault each.
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <ostream>
 #include <string>
@@ -13,6 +12,7 @@
 #include <ogr_spatialref.h>
 
 #include "batch/Check.h"
+#include "tests/batch/BatchFixture.h"
 
 namespace quorvel::batch {
 namespace {
@@ -23,36 +23,28 @@ namespace fs = std::filesystem;
 // one link by a file of its own, so the sample itself is never touched.
 class LinkedCopy {
 public:
-    LinkedCopy() : root_(fs::temp_directory_path() / ("quorvel-check-" + std::to_string(::getpid()) + "-" +
-                                                        std::to_string(counter_++)))
+    LinkedCopy()
     {
-        fs::remove_all(root_);
         for (const auto& entry : fs::recursive_directory_iterator(QUORVEL_APP_DIR)) {
-            const fs::path target = root_ / fs::relative(entry.path(), QUORVEL_APP_DIR);
+            const fs::path target = Root() / fs::relative(entry.path(), QUORVEL_APP_DIR);
             if (entry.is_directory())
                 fs::create_directories(target);
             else
                 fs::create_symlink(entry.path(), target);
         }
     }
-    ~LinkedCopy() { fs::remove_all(root_); }
 
-    const fs::path& Root() const { return root_; }
+    const fs::path& Root() const { return dir_.path(); }
 
-    std::string Read(const std::string& relative) const
-    {
-        std::ifstream in(root_ / relative, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
+    std::string Read(const std::string& relative) const { return test::ReadText(dir_ / relative); }
     void Replace(const std::string& relative, const std::string& bytes) const
     {
-        fs::remove(root_ / relative);
-        std::ofstream(root_ / relative, std::ios::binary) << bytes;
+        fs::remove(Root() / relative);
+        test::WriteText(dir_ / relative, bytes);
     }
 
 private:
-    static inline int counter_ = 0;
-    fs::path root_;
+    test::ScratchDir dir_;
 };
 
 struct Fault {
