@@ -141,8 +141,7 @@ TEST(AppendSingle, ShortestFixedTextReadsBackToTheSameBits)
         ASSERT_EQ(text.find_first_of("eE"), std::string::npos) << text;
         float back = 1;
         const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), back);
-        ASSERT_EQ(ec, std::errc()) << text;
-        ASSERT_EQ(end, text.data() + text.size()) << text;
+        ASSERT_TRUE(ec == std::errc() && end == text.data() + text.size()) << text;
         ASSERT_EQ(std::bit_cast<std::uint32_t>(back), std::bit_cast<std::uint32_t>(value)) << text;
     }
     std::string text;
@@ -154,18 +153,13 @@ TEST(AppendSingle, ShortestFixedTextReadsBackToTheSameBits)
 
 TEST(AppendField, QuotesOnlyWhatNeedsIt)
 {
-    const auto field = [](std::string_view text) {
+    for (const auto& [text, field] : std::initializer_list<std::pair<std::string_view, std::string>>{
+             {"P12", "P12"}, {"a;b", "a;b"}, {"a,b", "\"a,b\""}, {"5\" pipe", "\"5\"\" pipe\""},
+             {"two\r\nlines", "\"two\r\nlines\""}, {" lead", "\" lead\""}, {"", ""}}) {
         std::string out;
         AppendField(out, text);
-        return out;
-    };
-    EXPECT_EQ(field("P12"), "P12");
-    EXPECT_EQ(field("a;b"), "a;b");
-    EXPECT_EQ(field("a,b"), "\"a,b\"");
-    EXPECT_EQ(field("5\" pipe"), "\"5\"\" pipe\"");
-    EXPECT_EQ(field("two\r\nlines"), "\"two\r\nlines\"");
-    EXPECT_EQ(field(" lead"), "\" lead\"");
-    EXPECT_EQ(field(""), "");
+        EXPECT_EQ(out, field);
+    }
 }
 
 }  // namespace
