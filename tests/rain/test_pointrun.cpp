@@ -34,28 +34,21 @@ public:
     void ShowMessage(const std::string& text) override { messages.push_back(Step("ShowMessage", text)); }
     bool Ask(const std::string& text) override
     {
-        questions.push_back(Step("Ask", text));
-        return answer;
+        questions.push_back(text);
+        return Step("Ask", answer);
     }
     void ResetMapPointer() override { Step("ResetMapPointer"); }
     void EnableMainWindow() override { Step("EnableMainWindow"); }
     void CloseDialog() override { Step("CloseDialog"); }
-    void RunCompleted(const PointRunResult& result) override
-    {
-        Step("RunCompleted");
-        completed.push_back(result);
-    }
+    void RunCompleted(const PointRunResult& result) override { completed.push_back(Step("RunCompleted", result)); }
 
-    std::string GetAppFolder() override { return Step("GetAppFolder", "/apps/quorvel/", folderFailure); }
+    std::string GetAppFolder() override { return Step<std::string>("GetAppFolder", "/apps/quorvel/", folderFailure); }
     PointRain ComputePointRain(GaussBoagaPoint) override
     {
-        Step("ComputePointRain", "", computeFailure);
-        PointRain rain;
-        rain.cell = {140, 181};
-        rain.centre = {2400250, 5100250};
-        rain.a2 = 0.375f;
-        rain.quantiles = {24.5f, 33.25f, 39.0f, 45.5f, 53.75f, 60.0f, 66.5f};
-        return rain;
+        return Step("ComputePointRain",
+                    PointRain{.cell = {140, 181}, .centre = {2400250, 5100250}, .a2 = 0.375f,
+                              .quantiles = {24.5f, 33.25f, 39.0f, 45.5f, 53.75f, 60.0f, 66.5f}},
+                    computeFailure);
     }
     GridArea ParameterGridArea() override
     {
@@ -63,30 +56,23 @@ public:
             throw *areaFailure;
         return {2310000, 2425000, 5040000, 5170000};
     }
-    bool IsSafeOutputName(const std::string&) override
-    {
-        Step("IsSafeOutputName");
-        return safeName;
-    }
-    bool ReportExists(const std::string&, const std::string&) override
-    {
-        Step("ReportExists");
-        return reportExists;
-    }
+    bool IsSafeOutputName(const std::string&) override { return Step("IsSafeOutputName", safeName); }
+    bool ReportExists(const std::string&, const std::string&) override { return Step("ReportExists", reportExists); }
     void WriteRainReport(float east, float north, float centreEast, float centreNorth, float a2, float q2, float q5,
                          float q10, float q20, float q50, float q100, float q200, const std::string& appFolder,
                          const std::string& name) override
     {
-        Step("WriteRainReport", "", writeFailure);
+        Step("WriteRainReport", 0, writeFailure);
         written = {east, north, centreEast, centreNorth, a2, q2, q5, q10, q20, q50, q100, q200};
         writtenFolder = appFolder;
         writtenName = name;
     }
-
-    void AppendToRegister(const PointRunResult&) override { Step("AppendToRegister", "", registerFailure); }
+    void AppendToRegister(const PointRunResult&) override { Step("AppendToRegister", 0, registerFailure); }
 
 private:
-    std::string Step(const char* name, const std::string& value = {}, const std::optional<Error>& failure = {}) const
+    // Logs the step, then fails as told or gives back the value.
+    template <class T = int>
+    T Step(const char* name, T value = {}, const std::optional<Error>& failure = {}) const
     {
         steps.push_back(name);
         if (failure)
