@@ -119,15 +119,13 @@ TEST_P(CheckFolder, FindsTheFaultAndTellsWhetherTheFolderIsUsable)
 
     int errors = 0;
     bool told = *fault.subject == '\0';
+    std::string report;
     for (const Finding& finding : findings) {
         errors += finding.level == Finding::Level::Error ? 1 : 0;
-        if (finding.subject == fault.subject && finding.level != Finding::Level::Ok &&
-            finding.text.find(fault.fragment) != std::string::npos)
-            told = true;
-    }
-    std::string report;
-    for (const Finding& finding : findings)
+        told = told || (finding.subject == fault.subject && finding.level != Finding::Level::Ok &&
+                        finding.text.find(fault.fragment) != std::string::npos);
         report += finding.subject + ": " + finding.text + "\n";
+    }
     EXPECT_TRUE(told) << report;
     EXPECT_EQ(errors == 0, fault.usable) << report;
     // One fault, one error: the others must not be dragged along.
