@@ -200,7 +200,7 @@ TEST(WorkbookStream, ExcelLayoutGetsNumbersFittedColumnsAndConsistentOffsets)
                 EXPECT_EQ(Get16(r.data, 10), 0);
             }
             if (r.type == 0x023E) {
-                EXPECT_EQ((Get16(r.data, 0) & 0x0600) != 0, r.sheet == 0);
+                EXPECT_EQ((Get16(r.data, 0) & 0x0600) == 0x0600, r.sheet == 0) << "only the first sheet selected and shown";
             }
             if (r.type == 0x001D) {
                 EXPECT_EQ(r.data, (Bytes{3, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0}));
