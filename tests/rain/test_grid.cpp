@@ -1,7 +1,6 @@
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -65,7 +64,7 @@ TEST_F(GridFiles, ReadsEachCellAtItsOffsetAloneOrWhole)
     const ParameterGrid grid = ParameterGrid::Load(raster, header);
     for (int r = 1; r <= 6; ++r)
         for (int c = 1; c <= 9; ++c) {
-            const float stored = values[std::size_t((r - 1) * 9 + c - 1)];
+            const float stored = r == 6 && c == 9 ? -9999.0f : float(r * 1000 + c);
             EXPECT_EQ(ReadGridCell(raster, header, r, c), stored) << r << ", " << c;
             EXPECT_EQ(grid.At({r, c}), stored) << r << ", " << c;
         }
