@@ -9,7 +9,6 @@
 #include <sys/wait.h>
 
 #include <gtest/gtest.h>
-#include <ogr_spatialref.h>
 
 #include "batch/Check.h"
 #include "tests/batch/BatchFixture.h"
@@ -60,17 +59,13 @@ void PrintTo(const Fault& fault, std::ostream* out)
     *out << fault.name;
 }
 
-std::string Utm33()
-{
-    OGRSpatialReference utm;
-    utm.importFromEPSG(32633);
-    utm.morphToESRI();
-    char* wkt = nullptr;
-    utm.exportToWkt(&wkt);
-    std::string text(wkt);
-    CPLFree(wkt);
-    return text;
-}
+// UTM zone 33 north, as ESRI software writes a .prj: metres too, but not Gauss-Boaga.
+constexpr const char* kUtm33Prj =
+    "PROJCS[\"WGS_1984_UTM_Zone_33N\",GEOGCS[\"GCS_WGS_1984\",DATUM[\"D_WGS_1984\",SPHEROID[\"WGS_1984\","
+    "6378137.0,298.257223563]],PRIMEM[\"Greenwich\",0.0],UNIT[\"Degree\",0.0174532925199433]],"
+    "PROJECTION[\"Transverse_Mercator\"],PARAMETER[\"False_Easting\",500000.0],PARAMETER[\"False_Northing\",0.0],"
+    "PARAMETER[\"Central_Meridian\",15.0],PARAMETER[\"Scale_Factor\",0.9996],"
+    "PARAMETER[\"Latitude_Of_Origin\",0.0],UNIT[\"Meter\",1.0]]";
 
 const Fault kFaults[] = {
     {"SampleRegion", [](const LinkedCopy&) {}, true, "", ""},
@@ -83,7 +78,7 @@ const Fault kFaults[] = {
          c.Replace("grd/param_cv.hdr", header);
      },
      false, "grd/param_cv.ras", "374400"},
-    {"WrongCrs", [](const LinkedCopy& c) { c.Replace("Shp/V_ISPETTORATI.prj", Utm33()); }, false,
+    {"WrongCrs", [](const LinkedCopy& c) { c.Replace("Shp/V_ISPETTORATI.prj", kUtm33Prj); }, false,
      "Shp/V_ISPETTORATI.shp", "EPSG:32633"},
     {"Table218Lines",
      [](const LinkedCopy& c) {
