@@ -1,18 +1,26 @@
+// The main window over the recording fake map, its message boxes, and Qt's own
+// texts, which are Italian whatever the locale: the test runs with LANG=C.
 #include <limits>
 
 #include <QAbstractItemView>
+#include <QAction>
 #include <QComboBox>
 #include <QCompleter>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMap>
+#include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSet>
 #include <QStatusBar>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 #include "window/LayerTable.h"
+#include "window/Reporter.h"
+#include "window/Translations.h"
 #include "rain/Error.h"
 #include "tests/window/Form1Fixture.h"
 
@@ -46,7 +54,7 @@ QSet<QString> Overlaps(const QMap<QString, QRect>& controls)
 
 }  // namespace
 
-class TestForm1Fake : public QObject {
+class TestWindow : public QObject {
     Q_OBJECT
 
     std::unique_ptr<Form1Fixture> fx;
@@ -105,6 +113,7 @@ class TestForm1Fake : public QObject {
     }
 
 private slots:
+    void initTestCase() { QVERIFY(InstallItalianTranslations(*qApp)); }
     void init()
     {
         Fresh();
@@ -525,7 +534,62 @@ private slots:
         fx->map.RaiseMapStatusChanged();
         QVERIFY(form->statusBar()->isHidden());
     }
+
+    void textBoxContextMenuIsItalian()
+    {
+        QLineEdit edit(QStringLiteral("2385123"));
+        std::unique_ptr<QMenu> menu(edit.createStandardContextMenu());
+        QStringList entries;
+        for (const QAction* action : menu->actions())
+            if (!action->isSeparator())
+                entries << action->text().section(QLatin1Char('\t'), 0, 0);
+        for (const char* entry : {"Ann&ulla", "&Rifai", "&Taglia", "&Copia", "&Incolla", "Elimina", "Seleziona tutto"})
+            QVERIFY2(entries.contains(QString::fromUtf8(entry)), qPrintable(entries.join(QLatin1Char('|'))));
+    }
+
+    void messageBoxes_data()
+    {
+        QTest::addColumn<QString>("press");  // empty: a message, not a question
+        QTest::addColumn<QStringList>("buttons");
+        QTest::addColumn<bool>("answer");
+        QTest::newRow("message") << "" << QStringList{"OK"} << false;
+        QTest::newRow("question, S\u00EC") << QString::fromUtf8("Sì") << QStringList{"No", QString::fromUtf8("Sì")}
+                                            << true;
+        QTest::newRow("question, No") << "No" << QStringList{"No", QString::fromUtf8("Sì")} << false;
+    }
+    void messageBoxes()
+    {
+        QFETCH(QString, press);
+        QString title, text;
+        QStringList shown;
+        // The box is modal: answer it from the event loop it runs.
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr)
+                return;
+            title = box->windowTitle();
+            text = box->text();
+            QAbstractButton* chosen = nullptr;
+            for (QAbstractButton* button : box->buttons()) {
+                shown << button->text().remove(u'&');
+                if (chosen == nullptr && (press.isEmpty() || shown.last() == press))
+                    chosen = button;
+            }
+            chosen->click();
+        });
+        MessageBoxReporter reporter;
+        bool said = false;
+        if (press.isEmpty())
+            reporter.Message(form, QStringLiteral("Eseguito!"));
+        else
+            said = reporter.Ask(form, QStringLiteral("Sovrascrivere?"));
+        QCOMPARE(title, QStringLiteral("Quorvel"));
+        QCOMPARE(text, press.isEmpty() ? QStringLiteral("Eseguito!") : QStringLiteral("Sovrascrivere?"));
+        shown.sort();
+        QTEST(shown, "buttons");
+        QTEST(said, "answer");
+    }
 };
 
-QTEST_MAIN(TestForm1Fake)
-#include "test_form1_fake.moc"
+QTEST_MAIN(TestWindow)
+#include "test_window.moc"
