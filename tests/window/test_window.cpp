@@ -194,15 +194,14 @@ private slots:
         const struct {
             double x, y, width;
             const char* district;
-            std::size_t tests;  // districts tried
             bool swapped, names, places, raster;
         } steps[] = {
-            {50000, 50000, 50000.01, "UD", 1, false, false, false, false},
-            {250000, 50000, 50000.001, "PN", 3, true, true, false, false},
-            {250000, 50000, 10000.01, "PN", 3, false, true, false, false},
-            {350000, 50000, 10000, "TO", 4, true, false, true, false},
-            {500000, -20000, 5000.01, "TO", 4, false, false, true, false},
-            {200000, 50000, 5000, "TG", 2, true, false, false, true},
+            {50000, 50000, 50000.01, "UD", false, false, false, false},
+            {250000, 50000, 50000.001, "PN", true, true, false, false},
+            {250000, 50000, 10000.01, "PN", false, true, false, false},
+            {350000, 50000, 10000, "TO", true, false, true, false},
+            {500000, -20000, 5000.01, "TO", false, false, true, false},
+            {200000, 50000, 5000, "TG", true, false, false, true},
         };
         const auto visible = [](int layer, bool on) {
             return "SetLayerVisible(" + std::to_string(layer) + (on ? ",true)" : ",false)");
@@ -213,7 +212,6 @@ private slots:
             fx->map.extents = {step.x - half, step.x + half, step.y - half, step.y + half};
             fx->map.RaiseMouseUp(0, 0);
             QCOMPARE(form->State().distretto, QString::fromLatin1(step.district));
-            QCOMPARE(fx->map.CallsTo({"ShapeContainsPoint"}).size(), step.tests);
             const std::string raster = std::string("Raster/") + step.district + ".tif";
             Calls expected;
             if (step.swapped)
