@@ -9,7 +9,6 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QMouseEvent>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTemporaryDir>
@@ -124,18 +123,12 @@ struct Recorder : MapEvents {
     void SelectBoxFinal(int, int, int, int) override { Saw("box"); }
 };
 
-void Mouse(QWidget& w, QEvent::Type type, QPoint pos, Qt::MouseButton button, Qt::MouseButtons buttons)
-{
-    QMouseEvent event(type, QPointF(pos), QPointF(w.mapToGlobal(pos)), button, buttons, Qt::NoModifier);
-    QCoreApplication::sendEvent(&w, &event);
-}
-
 void Drag(QWidget& w, QPoint from, QPoint to)
 {
-    Mouse(w, QEvent::MouseButtonPress, from, Qt::LeftButton, Qt::LeftButton);
-    Mouse(w, QEvent::MouseMove, (from + to) / 2, Qt::NoButton, Qt::LeftButton);
-    Mouse(w, QEvent::MouseMove, to, Qt::NoButton, Qt::LeftButton);
-    Mouse(w, QEvent::MouseButtonRelease, to, Qt::LeftButton, Qt::NoButton);
+    QTest::mousePress(&w, Qt::LeftButton, {}, from);
+    QTest::mouseMove(&w, (from + to) / 2);
+    QTest::mouseMove(&w, to);
+    QTest::mouseRelease(&w, Qt::LeftButton, {}, to);
 }
 
 // The longest run of black pixels in any row of the bottom strip of the picture.
@@ -192,28 +185,11 @@ private slots:
         polygons_ = WritePolygons(dir_);
     }
 
-    // The lowest free handle first, drawn on top.
-    void handles()
-    {
-        MapWidget map;
-        QList<int> added;
-        for (const char* step : {"a", "a", "a", "a", "r2", "r0", "a", "a", "a"}) {
-            if (step[0] == 'a')
-                added << map.AddLayer(Open(map, polygons_), true);
-            else
-                map.RemoveLayer(step[1] - '0');
-        }
-        QCOMPARE(added, (QList<int>{0, 1, 2, 3, 0, 2, 4}));
-        QList<int> positions;
-        for (int p = -1; p <= 5; ++p)
-            positions << map.LayerHandle(p);
-        QCOMPARE(positions, (QList<int>{-1, 1, 3, 0, 2, 4, -1}));
-    }
-
     // A file that does not open still takes its handle and is told with its
     // file and GDAL's words. The first layer with data sets the view, a resize
     // keeps its centre and scale, a zoom to a shape fits it with a small margin;
-    // calls naming no layer, or a layer that cannot do it, change nothing.
+    // calls naming no layer, or a layer that cannot do it, change nothing. A
+    // new layer takes the lowest free handle and is drawn on top.
     void layersAndViews()
     {
         QFile ecw(dir_.filePath(QStringLiteral("relief.ecw")));
@@ -278,6 +254,16 @@ private slots:
         map.resize(0, 0);
         map.ZoomToLayer(1);
         QVERIFY(Near(map.GetExtents().xMax - map.GetExtents().xMin, 550));
+
+        map.RemoveLayer(2);
+        map.RemoveLayer(0);
+        QList<int> added, positions;
+        for (int i = 0; i < 3; ++i)
+            added << map.AddLayer(Open(map, polygons_), true);
+        QCOMPARE(added, (QList<int>{0, 2, 4}));
+        for (int p = -1; p <= 5; ++p)
+            positions << map.LayerHandle(p);
+        QCOMPARE(positions, (QList<int>{-1, 1, 3, 0, 2, 4, -1}));
     }
 
     void shapesAndCells()
@@ -452,7 +438,7 @@ private slots:
         map.SetMapCursor(kCrossHair);
         map.SetCursorMode(mode);
         map.SetMapCursor(pointer);
-        Mouse(map, QEvent::MouseButtonPress, QPoint(100, 100), Qt::LeftButton, Qt::LeftButton);
+        QTest::mousePress(&map, Qt::LeftButton, {}, QPoint(100, 100));
         QCOMPARE(int(map.cursor().shape()), shape);
         if (!lens.isEmpty()) {
             QCOMPARE(map.cursor().hotSpot(), QPoint(12, 12));
@@ -462,7 +448,7 @@ private slots:
             QVERIFY(qBlue(above) > 150);
             QCOMPARE(qRed(above) < 100, lens == "+");
         }
-        Mouse(map, QEvent::MouseButtonRelease, QPoint(100, 100), Qt::LeftButton, Qt::NoButton);
+        QTest::mouseRelease(&map, Qt::LeftButton, {}, QPoint(100, 100));
         QCOMPARE(int(map.cursor().shape()), shape == Qt::ClosedHandCursor ? int(Qt::OpenHandCursor) : shape);
     }
 
