@@ -90,14 +90,9 @@ public:
 
     std::unique_ptr<ShapefileLayer> NewShapefile() override
     {
-        Record("NewShapefile");
-        return std::make_unique<Shapefile>(*this);
+        return Recorded(std::make_unique<Shapefile>(*this), "NewShapefile");
     }
-    std::unique_ptr<ImageLayer> NewImage() override
-    {
-        Record("NewImage");
-        return std::make_unique<Image>(*this);
-    }
+    std::unique_ptr<ImageLayer> NewImage() override { return Recorded(std::make_unique<Image>(*this), "NewImage"); }
     void SetEventSink(MapEvents* sink) override { sink_ = sink; }
     void SetCursorMode(int mode) override { Record("SetCursorMode", cursorMode = mode); }
     void SetMapCursor(int pointer) override { Record("SetMapCursor", mapCursor = pointer); }
@@ -106,11 +101,7 @@ public:
     void SetSendMouseMove(bool on) override { Record("SetSendMouseMove", sendMouseMove = on); }
     void SetSendSelectBoxFinal(bool on) override { Record("SetSendSelectBoxFinal", sendSelectBoxFinal = on); }
     void SetBackColor(std::uint32_t rgb) override { Record("SetBackColor", backColor = rgb); }
-    MapExtents GetExtents() const override
-    {
-        Record("GetExtents");
-        return extents;
-    }
+    MapExtents GetExtents() const override { return Recorded(extents, "GetExtents"); }
     int AddLayer(std::unique_ptr<MapLayer> layer, bool visible) override
     {
         const auto* file = dynamic_cast<const File*>(layer.get());
@@ -151,8 +142,8 @@ public:
     }
     int LayerHandle(int position) const override
     {
-        Record("LayerHandle", position);
-        return position >= 0 && position < int(order_.size()) ? order_[position] : -1;
+        const int handle = position >= 0 && position < int(order_.size()) ? order_[position] : -1;
+        return Recorded(handle, "LayerHandle", position);
     }
     void SetLayerVisible(int handle, bool visible) override
     {
@@ -164,8 +155,7 @@ public:
     void SetLayerLineWidth(int handle, float width) override { Record("SetLayerLineWidth", handle, width); }
     ShapefileLayer* GetLayerObject(int handle) override
     {
-        Record("GetLayerObject", handle);
-        return dynamic_cast<ShapefileLayer*>(ObjectAt(handle));
+        return Recorded(dynamic_cast<ShapefileLayer*>(ObjectAt(handle)), "GetLayerObject", handle);
     }
     void AddLabel(int handle, const std::string& text, std::uint32_t rgb, double x, double y, int justification,
                   double rotation) override
@@ -221,11 +211,7 @@ private:
             shapes_ = open ? found->second : std::vector<FakeShape>{};
             return open;
         }
-        int ShapeCount() const override
-        {
-            owner.Record("ShapeCount", name);
-            return int(shapes_.size());
-        }
+        int ShapeCount() const override { return owner.Recorded(int(shapes_.size()), "ShapeCount", name); }
         std::string CellValue(int field, int shape) const override
         {
             owner.Record("CellValue", name, field, shape);
@@ -234,8 +220,7 @@ private:
         }
         MapExtents ShapeExtents(int shape) const override
         {
-            owner.Record("ShapeExtents", name, shape);
-            return Shape(shape) != nullptr ? Shape(shape)->extents : MapExtents{};
+            return owner.Recorded(Shape(shape) ? Shape(shape)->extents : MapExtents{}, "ShapeExtents", name, shape);
         }
         bool ShapeContainsPoint(int shape, double x, double y) const override
         {
@@ -284,6 +269,13 @@ private:
         if (call.back() == ',')
             call.pop_back();
         calls.push_back(call + ")");
+    }
+    // Records the call and answers result.
+    template <typename Result, typename... Args>
+    Result Recorded(Result result, const char* operation, const Args&... args) const
+    {
+        Record(operation, args...);
+        return result;
     }
     // Calls the sink, if there is one and the event is on.
     template <typename... Args, typename... Values>

@@ -5,7 +5,6 @@
 #include <gdal_priv.h>
 #include <ogrsf_frmts.h>
 
-#include <QDateTime>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
@@ -531,7 +530,8 @@ private slots:
     {
         for (const bool writable : {true, false}) {
             QTemporaryDir data, home;
-            // 3000 x 2000 grey pixels of 1 m, tiled, without overviews: too large to be read whole for a small view.
+            // 3000 x 2000 grey pixels of 1 m, tiled, without overviews: too large
+            // to be read whole for a small view.
             const QString raster = WriteRaster(data.filePath(QStringLiteral("large.tif")), {3000, 2000}, 1, GDT_Byte, 1,
                                                [](int column, int) { return column / 12; }, "TILED=YES");
             const QStringList dataFiles = FilesUnder(data.path());
@@ -560,15 +560,12 @@ private slots:
                 cached = FilesUnder(cacheHome);
                 QCOMPARE(cached.filter(QRegularExpression(QStringLiteral("large-[0-9a-f]+\\.vrt(\\.ovr)?$"))).size(), 2);
             }
-            const QDateTime builtAt =
-                writable ? QFileInfo(cached.filter(QStringLiteral(".ovr")).first()).lastModified() : QDateTime();
-
+            // Found again, not built again: nothing to prepare.
             const auto again = MapOf(raster);
             QCOMPARE(again->Preparations().empty(), writable);
             if (writable) {
                 QVERIFY(DrawnWhole(*again));
                 QCOMPARE(FilesUnder(cacheHome), cached);
-                QCOMPARE(QFileInfo(cached.filter(QStringLiteral(".ovr")).first()).lastModified(), builtAt);
             }
         }
     }
