@@ -7,7 +7,6 @@
 
 #include <QDirIterator>
 #include <QFile>
-#include <QFileInfo>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTemporaryDir>
