@@ -292,32 +292,6 @@ private slots:
         QCOMPARE(coded.CellValue(0, 0), std::string("Citt\xc3\xa0"));
     }
 
-    void hiddenLayersAndOverlappingLabelsAreNotDrawn()
-    {
-        MapWidget map;
-        map.resize(600, 200);
-        map.AddLayer(Open(map, polygons_), true);
-        map.SetLayerLineColor(0, Rgb(255, 0, 0));
-        map.SetLayerLineWidth(0, 2.0f);
-        const auto red = [](QRgb c) { return qRed(c) > 200 && qGreen(c) < 80 && qBlue(c) < 80; };
-        const auto dark = [](QRgb c) { return qRed(c) < 60 && qGreen(c) < 60 && qBlue(c) < 60; };
-        QVERIFY(CountPixels(map.RenderMap(), red) > 100);
-        QCOMPARE(CountPixels(map.RenderMap(), dark), 0);
-
-        map.AddLabel(0, "Primo nome", 0, 150, 37, 1, 0);
-        const QImage one = map.RenderMap().copy();
-        QVERIFY(CountPixels(one, dark) > 20);
-        // A second name a metre (three pixels) away would overlap the first; one far away is drawn.
-        map.AddLabel(0, "Secondo nome", 0, 151, 37.5, 1, 0);
-        QCOMPARE(map.RenderMap(), one);
-        map.AddLabel(0, "Lontano", 0, 40, 30, 1, 0);
-        QVERIFY(map.RenderMap() != one);
-
-        // The label goes with its layer.
-        map.SetLayerVisible(0, false);
-        QCOMPARE(CountPixels(map.RenderMap(), red) + CountPixels(map.RenderMap(), dark), 0);
-    }
-
     // 110 x 20 pixels of 5 m, grey 0 | 100 or, with three bands, red | blue:
     // 550 pixels show them enlarged, 55 reduced.
     void rasterColours()
@@ -450,12 +424,29 @@ private slots:
         QCOMPARE(int(map.cursor().shape()), shape == Qt::ClosedHandCursor ? int(Qt::OpenHandCursor) : shape);
     }
 
-    // The highlight lasts until the view changes; the names over the map show
-    // only while the view is wider than asked.
-    void highlightAndOverlayNames()
+    // A label goes with its layer and is left out where it would overlap an
+    // earlier one; the highlight lasts until the view changes; the names over
+    // the map show only while the view is wider than asked.
+    void labelsHighlightAndOverlayNames()
     {
-        const auto map = MapOf(polygons_);
+        const auto map = MapOf(polygons_, {600, 200});
+        map->SetLayerLineColor(0, Rgb(255, 0, 0));
+        map->SetLayerLineWidth(0, 2.0f);
+        const auto red = [](QRgb c) { return qRed(c) > 200 && qGreen(c) < 80 && qBlue(c) < 80; };
+        const auto dark = [](QRgb c) { return qRed(c) < 60 && qGreen(c) < 60 && qBlue(c) < 60; };
         const auto orange = [](QRgb c) { return qRed(c) > 230 && qGreen(c) > 140 && qGreen(c) < 200 && qBlue(c) < 40; };
+        QVERIFY(CountPixels(map->RenderMap(), red) > 100);
+        QCOMPARE(CountPixels(map->RenderMap(), dark), 0);
+
+        map->AddLabel(0, "Primo nome", 0, 150, 37, 1, 0);
+        const QImage one = map->RenderMap().copy();
+        QVERIFY(CountPixels(one, dark) > 20);
+        // A second name a metre (a pixel) away would overlap the first; one far away is drawn.
+        map->AddLabel(0, "Secondo nome", 0, 151, 37.5, 1, 0);
+        QCOMPARE(map->RenderMap(), one);
+        map->AddLabel(0, "Lontano", 0, 40, 30, 1, 0);
+        QVERIFY(map->RenderMap() != one);
+
         QCOMPARE(CountPixels(map->grab().toImage(), orange), 0);
         map->SetHighlight(0, 1);  // the rectangle from x 200 to 300
         const QImage lit = map->grab().toImage();
@@ -473,6 +464,9 @@ private slots:
         const QImage narrow = map->grab().toImage();
         map->SetOverlayLabels({}, 500);
         QCOMPARE(map->grab().toImage(), narrow);
+
+        map->SetLayerVisible(0, false);
+        QCOMPARE(CountPixels(map->RenderMap(), red) + CountPixels(map->RenderMap(), dark), 0);
     }
 
     // The bar may take 100 pixels, a third of the map.
