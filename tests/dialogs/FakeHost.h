@@ -45,8 +45,7 @@ public:
     void RunCompleted(const PointRunResult&) override {}
 };
 
-// Operations that compute a fixed result, or fail as told, and keep the names
-// of the reports they write.
+// Operations that fail as told, or compute nothing and keep the names of the reports.
 class RecordingOperations : public PointRunOperations {
 public:
     std::optional<Error> computeFailure;

@@ -64,12 +64,12 @@ private:
                 return button;
         return nullptr;
     }
-    void SelectRows(const QList<int>& rows)
+    QStringList Legend()
     {
-        Table().clearSelection();
-        for (const int row : rows)
-            Table().selectionModel()->select(Table().model()->index(row, 0),
-                                             QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        QStringList names;
+        for (QAbstractSeries* series : Pane().Chart()->chart()->series())
+            names << series->name();
+        return names;
     }
 
 private slots:
@@ -89,39 +89,8 @@ private slots:
         fixture.reset();
     }
 
-    // Each run marks its cell, the newest or the selected strong; the chart
-    // shows the selected runs; the view never moves.
-    void chartAndMarksFollowTheSelection_data()
-    {
-        QTest::addColumn<QList<int>>("rows");
-        QTest::addColumn<QStringList>("legend");
-        QTest::addColumn<QList<bool>>("strong");
-        QTest::newRow("none") << QList<int>{} << QStringList{} << QList<bool>{true, false, false};
-        QTest::newRow("two") << QList<int>{0, 2} << QStringList{"C.xls", "A.xls"} << QList<bool>{true, false, true};
-        QTest::newRow("one old") << QList<int>{1} << QStringList{"B.xls"} << QList<bool>{true, true, false};
-    }
-    void chartAndMarksFollowTheSelection()
-    {
-        QFETCH(QList<int>, rows);
-        const MapExtents view = fixture->map.extents;
-        for (const char* name : {"A", "B", "C"})
-            Window().RunCompleted(SomeRun(name));
-        SelectRows(rows);
-        QStringList legend;
-        for (QAbstractSeries* series : Pane().Chart()->chart()->series())
-            legend << series->name();
-        QTEST(legend, "legend");
-        QList<bool> strong;
-        for (const RunMark& mark : fixture->map.runMarks)
-            strong << mark.strong;
-        QTEST(strong, "strong");
-        QCOMPARE(fixture->map.runMarks[1].cell, (MapExtents{2400000, 2400500, 5100000, 5100500}));
-        QCOMPARE(fixture->map.runMarks[1].x, 2400000.5);
-        QVERIFY(fixture->map.CallsTo({"ZoomToExtents", "ZoomToShape", "ZoomToLayer"}).empty());
-        QCOMPARE(fixture->map.extents, view);
-    }
-
-    // The copy takes the locale's decimal separator, the CSV file always ".".
+    // The buttons, the chart and the map marks over two runs. The copy takes
+    // the locale's decimal separator, the CSV file always ".".
     void actions_data()
     {
         QTest::addColumn<QString>("locale");
@@ -136,10 +105,21 @@ private slots:
         QLocale::setDefault(QLocale(locale));
         const QString folder = QDir::currentPath() + u'/';
         QDir().mkpath(QStringLiteral("output"));
+        const MapExtents view = fixture->map.extents;
         QVERIFY(Pane().isHidden());
         Window().RunCompleted(SomeRun("Vecchio", folder.toStdString()));
         QVERIFY(Pane().isVisible());
         Window().RunCompleted(SomeRun("Piogge", folder.toStdString()));
+        // Each run marks its cell and leaves the view alone; the newest is
+        // selected, charted and marked strong.
+        const std::vector<RunMark>& marks = fixture->map.runMarks;
+        QCOMPARE(marks.size(), std::size_t(2));
+        QVERIFY(marks[0].strong && !marks[1].strong);
+        QCOMPARE(marks[1].cell, (MapExtents{2400000, 2400500, 5100000, 5100500}));
+        QCOMPARE(marks[1].x, 2400000.5);
+        QVERIFY(fixture->map.CallsTo({"ZoomToExtents", "ZoomToShape", "ZoomToLayer"}).empty());
+        QCOMPARE(fixture->map.extents, view);
+        QCOMPARE(Legend(), QStringList{"Piogge.xls"});
 
         // A report that is gone is told, and its row stays.
         Button(QStringLiteral("Apri report"))->click();
@@ -162,8 +142,11 @@ private slots:
                  QStringLiteral("report,E,N,riga,colonna,centro_E,centro_N,a2,a1,cv,q2,q5,q10,q20,q50,q100,q200\n"
                                 "Piogge.xls") + values + QStringLiteral("Vecchio.xls") + values);
 
-        // Rows come newest first.
-        SelectRows({1});
+        // Rows come newest first. The newest mark stays strong beside the selected one.
+        Table().clearSelection();
+        Table().selectRow(1);
+        QCOMPARE(Legend(), QStringList{"Vecchio.xls"});
+        QVERIFY(marks[0].strong && marks[1].strong);
         Button(QStringLiteral("Copia"))->click();
         QCOMPARE(QApplication::clipboard()->text(),
                  QStringLiteral("Report\tE\tN\tRiga\tColonna\tCentro E\tCentro N\ta2\ta1\tcv\tq2 (mm)\tq5 (mm)\t"
@@ -174,7 +157,8 @@ private slots:
 
         Button(QStringLiteral("Pulisci"))->click();
         QCOMPARE(Table().rowCount(), 0);
-        QVERIFY(fixture->map.runMarks.empty());
+        QVERIFY(marks.empty());
+        QVERIFY(Legend().isEmpty());
         QCOMPARE(fixture->reporter.messages.size(), 1);
     }
 
