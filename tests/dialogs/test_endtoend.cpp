@@ -115,12 +115,11 @@ private slots:
     {
         folder = std::make_unique<QTemporaryDir>();
         QVERIFY(folder->isValid());
-        // The grids and the template are copied, as tests break them; the
-        // map's data is only read, so linking it is enough.
+        // The template is copied, as a test removes it; the rest is only
+        // read, so linking it is enough.
         const fs::path source(QUORVEL_APP_DIR);
-        for (const char* data : {"grd", "programs"})
-            fs::copy(source / data, AppFolder() / data, fs::copy_options::recursive);
-        for (const char* data : {"dat", "Shp", "Raster"})
+        fs::copy(source / "programs", AppFolder() / "programs", fs::copy_options::recursive);
+        for (const char* data : {"grd", "dat", "Shp", "Raster"})
             fs::create_directory_symlink(source / data, AppFolder() / data);
         fs::create_directory(AppFolder() / "output");
         std::ofstream(AppFolder() / "Quorvel").put('\0');

@@ -53,6 +53,7 @@ private slots:
         host->state.pNOutlet = "5100000";
         operations = std::make_unique<RecordingOperations>();
     }
+
     void window_data()
     {
         QTest::addColumn<QString>("form");
