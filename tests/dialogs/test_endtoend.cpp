@@ -25,6 +25,7 @@
 #include "window/Form1.h"
 #include "window/ResultsPane.h"
 #include "map/MapWidget.h"
+#include "rain/Gev.h"
 #include "tests/dialogs/FakeHost.h"
 
 namespace fs = std::filesystem;
@@ -88,15 +89,15 @@ private:
         return leftOpen;
     }
 
-    // The report holds the point, and the centre, a2 and quantiles of the
-    // newest run of the results pane.
+    // The report holds the point and what the newest run of the results pane
+    // found in the grids: the cell's centre, a2, and the quantiles of its a1 and cv.
     void ExpectReportOf(float east, float north)
     {
         QVERIFY2(fs::exists(Report()), Report().c_str());
         const PointRain& rain = window->Results()->Runs().front().rain;
         QList<double> expected{east, north, rain.centre.x, rain.centre.y, rain.a2};
-        for (float q : rain.quantiles.InOrder())
-            expected << q;
+        for (std::int16_t T : kReturnPeriods)
+            expected << GevQuantile(rain.cv, rain.a1, T);
         QCOMPARE(ReportCells(Report()), expected);
     }
 
