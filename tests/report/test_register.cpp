@@ -2,11 +2,9 @@
 // at once, a register that cannot be written, and the digests' cache.
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <charconv>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +13,7 @@
 
 #include "rain/Error.h"
 #include "report/Register.h"
+#include "tests/rain/GridFixture.h"
 
 namespace fs = std::filesystem;
 
@@ -23,111 +22,50 @@ namespace {
 
 class RegisterTest : public ::testing::Test {
 protected:
-    RegisterTest()
-    {
-        std::string pattern = (fs::temp_directory_path() / "register-test-XXXXXX").string();
-        dir_ = mkdtemp(pattern.data());
-        fs::permissions(dir_, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
-    }
-    ~RegisterTest() override { fs::remove_all(dir_); }
+    // Open to everyone: one case writes as nobody.
+    RegisterTest() { fs::permissions(dir_.path(), fs::perms::group_exec | fs::perms::others_exec, fs::perm_options::add); }
 
-    std::string Path(const char* name = "registro.csv") const { return (dir_ / name).string(); }
+    std::string Path(const char* name = kRegisterName) const { return dir_ / name; }
     static std::string Read(const std::string& path)
     {
         std::ifstream in(path, std::ios::binary);
         return {std::istreambuf_iterator<char>(in), {}};
     }
-    static void Write(const std::string& path, const std::string& text)
-    {
-        std::ofstream(path, std::ios::binary) << text;
-    }
 
-    fs::path dir_;
+    ScratchDir dir_;
 };
 
-RegisterEntry Entry(std::string report, float east, float a1)
+RegisterEntry Entry(std::string report)
 {
     RegisterEntry entry;
     entry.time = "2026-12-07T01:15:03+01:00";
     entry.version = "2.0";
     entry.user = "rossi";
     entry.reportFile = std::move(report);
-    entry.point = {east, 5100000.5f};
+    entry.point = {2312345.25f, 5100000.5f};
     entry.rain.cell = {140, 181};
     entry.rain.centre = {2400250, 5100250};
     entry.rain.a2 = 0.1f;
-    entry.rain.a1 = a1;
+    entry.rain.a1 = 26.448189f;
     entry.rain.cv = 0.3f;
     entry.rain.quantiles = {24.5f, 33.47f, 39.000004f, 45.5f, 53.75f, 1e-7f, 66.5f};
     entry.digests = {std::string(64, 'a'), std::string(64, 'b'), std::string(64, 'c'), std::string(64, 'd')};
     return entry;
 }
 
-// The fields of one CSV line, quotes undone.
-std::vector<std::string> Fields(const std::string& line)
+TEST_F(RegisterTest, LineQuotesWhatItMustAndWritesTheShortestNumbers)
 {
-    std::vector<std::string> fields(1);
-    bool quoted = false;
-    for (std::size_t i = 0; i < line.size(); ++i) {
-        const char c = line[i];
-        if (quoted && c == '"' && i + 1 < line.size() && line[i + 1] == '"')
-            fields.back() += line[++i];
-        else if (c == '"')
-            quoted = !quoted;
-        else if (c == ',' && !quoted)
-            fields.emplace_back();
-        else
-            fields.back() += c;
-    }
-    return fields;
-}
-
-float Single(const std::string& text)
-{
-    float value = -1;
-    std::from_chars(text.data(), text.data() + text.size(), value);
-    return value;
-}
-
-TEST_F(RegisterTest, LinesReadBackExactly)
-{
-    const RegisterEntry entries[] = {
-        Entry("Piogge.xls", 2400000.5f, 26.448189f),
-        Entry("Valle, \"alta\".xls", 2312345.25f, 0.1f),
-    };
-    for (const RegisterEntry& entry : entries)
-        AppendRegisterLine(Path(), RegisterLine(entry));
-
-    std::istringstream lines(Read(Path()));
-    std::string line;
-    std::getline(lines, line);
-    EXPECT_EQ(line + "\n", RegisterHeader());
-    const std::size_t columns = Fields(line).size();
-    for (const RegisterEntry& entry : entries) {
-        ASSERT_TRUE(std::getline(lines, line));
-        const std::vector<std::string> f = Fields(line);
-        ASSERT_EQ(f.size(), columns) << line;
-        EXPECT_EQ(f[0], entry.time);
-        EXPECT_EQ(f[2], entry.user);
-        EXPECT_EQ(f[3], entry.reportFile);
-        EXPECT_EQ(Single(f[4]), entry.point.x);
-        EXPECT_EQ(Single(f[5]), entry.point.y);
-        EXPECT_EQ(f[6] + " " + f[7], "140 181");
-        const PointRain& r = entry.rain;
-        const float numbers[] = {r.centre.x, r.centre.y, r.a2, r.a1, r.cv};
-        for (std::size_t i = 0; i < std::size(numbers); ++i)
-            EXPECT_EQ(Single(f[8 + i]), numbers[i]) << f[8 + i];
-        for (std::size_t i = 0; i < 7; ++i)
-            EXPECT_EQ(Single(f[13 + i]), r.quantiles.InOrder()[i]) << f[13 + i];
-        EXPECT_EQ(f[20 + 3], std::string(64, 'd'));
-        EXPECT_EQ(f[8 + 2], "0.1");  // the shortest text, not 0.100000001
-    }
-    EXPECT_FALSE(std::getline(lines, line));
+    // 0.1f as "0.1", not 0.100000001; 39.000004f keeps the digits it needs.
+    EXPECT_EQ(RegisterLine(Entry("Valle, \"alta\".xls")),
+              "2026-12-07T01:15:03+01:00,2.0,rossi,\"Valle, \"\"alta\"\".xls\",2312345.2,5100000.5,140,181,"
+              "2400250,5100250,0.1,26.448189,0.3,24.5,33.47,39.000004,45.5,53.75,0.0000001,66.5," +
+                  std::string(64, 'a') + "," + std::string(64, 'b') + "," + std::string(64, 'c') + "," +
+                  std::string(64, 'd') + "\n");
 }
 
 TEST_F(RegisterTest, MissingRegisterIsCreatedWithItsHeaderAnExistingOneOnlyAppendedTo)
 {
-    const std::string line = RegisterLine(Entry("Piogge.xls", 2400000, 26));
+    const std::string line = RegisterLine(Entry("Piogge.xls"));
     const struct {
         const char* name;
         const char* before;  // nullptr: no register yet
@@ -141,18 +79,17 @@ TEST_F(RegisterTest, MissingRegisterIsCreatedWithItsHeaderAnExistingOneOnlyAppen
         SCOPED_TRACE(c.name);
         fs::remove(Path());
         if (c.before)
-            Write(Path(), c.before);
+            WriteText(Path(), c.before);
         AppendRegisterLine(Path(), line);
         EXPECT_EQ(Read(Path()), c.after);
-        EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 1);  // no temporary left
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path()), {}), 1);  // no temporary left
     }
 }
 
 TEST_F(RegisterTest, TwoProgramsAppendingAtOnceNeverMixTheirLines)
 {
     constexpr int kLines = 400;
-    const std::string lines[2] = {RegisterLine(Entry("Primo.xls", 2400000, 26)),
-                                  RegisterLine(Entry(std::string(300, 'x') + ".xls", 2500000, 27))};
+    const std::string lines[2] = {RegisterLine(Entry("Primo.xls")), RegisterLine(Entry(std::string(300, 'x') + ".xls"))};
     pid_t children[2];
     for (int i = 0; i < 2; ++i) {
         children[i] = fork();
@@ -191,10 +128,10 @@ TEST_F(RegisterTest, UnwritableRegisterFailsNamingItAndChangesNothing)
         const char* register_;
         ErrorKind kind;
     } cases[] = {
-        {"read-only", "registro.csv", ErrorKind::PathAccess},
+        {"read-only", kRegisterName, ErrorKind::PathAccess},
         {"no output folder", "output/registro.csv", ErrorKind::FileNotFound},
     };
-    Write(Path(), "vecchio\n");
+    WriteText(Path(), "vecchio\n");
     fs::permissions(Path(), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -221,7 +158,7 @@ TEST_F(RegisterTest, DigestIsReadAgainOnlyWhenSizeOrTimeChanges)
     const std::string abd = "a52d159f262b2c6ddb724a61840befc36eb30c88877a4030b65cbe86298449c9";
     const std::string abcd = "88d4266fd4e6338d13b845fcf289579d209c897823b9217da3e161936f031589";
     FileDigests digests;
-    Write(Path("grid"), "abc");
+    WriteText(Path("grid"), "abc");
     EXPECT_EQ(digests.Sha256(Path("grid")), abc);
     const auto time = fs::last_write_time(Path("grid"));
 
@@ -237,7 +174,7 @@ TEST_F(RegisterTest, DigestIsReadAgainOnlyWhenSizeOrTimeChanges)
     };
     for (const auto& step : steps) {
         SCOPED_TRACE(step.name);
-        Write(Path("grid"), step.content);
+        WriteText(Path("grid"), step.content);
         fs::last_write_time(Path("grid"), step.sameTime ? time : time + std::chrono::seconds(5));
         EXPECT_EQ(digests.Sha256(Path("grid")), step.digest);
     }
