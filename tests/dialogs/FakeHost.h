@@ -7,8 +7,6 @@
 #include <vector>
 
 #include <QApplication>
-#include <QList>
-#include <QStringList>
 #include <QTimer>
 #include <QWidget>
 #include <QtTest>
@@ -17,7 +15,6 @@
 
 #include "window/MainWindowHost.h"
 #include "window/MainWindowState.h"
-#include "window/Reporter.h"
 #include "rain/Error.h"
 #include "rain/PointRun.h"
 #include "tests/map/FakeMapView.h"
@@ -34,7 +31,6 @@ public:
     bool enabled = true;
     QWidget window;
     RecordingReporter reporter;
-    std::vector<PointRunResult> completed;
 
     MapView& Map1() override { return map; }
     MainWindowState& State() override { return state; }
@@ -46,47 +42,31 @@ public:
     bool MainWindowEnabled() const override { return enabled; }
     QWidget* Window() override { return &window; }
     Reporter& Messages() override { return reporter; }
-    void RunCompleted(const PointRunResult& result) override { completed.push_back(result); }
+    void RunCompleted(const PointRunResult&) override {}
 };
 
-// Operations that compute a fixed result and keep what they were given.
+// Operations that fail as told, or compute nothing and keep the names of the reports.
 class RecordingOperations : public PointRunOperations {
 public:
     std::optional<Error> computeFailure;
-    bool reportExists = false;
-    std::vector<GaussBoagaPoint> computed;
     std::vector<std::string> writtenNames;
-    std::optional<Error> registerFailure;
 
-    std::string appFolder = "/apps/quorvel/";
-    PointRain rain = [] {
-        PointRain r;
-        r.cell = {140, 181};
-        r.centre = {2400250, 5100250};
-        return r;
-    }();
-
-    std::string GetAppFolder() override { return appFolder; }
-    PointRain ComputePointRain(GaussBoagaPoint point) override
+    std::string GetAppFolder() override { return "/apps/quorvel/"; }
+    PointRain ComputePointRain(GaussBoagaPoint) override
     {
-        computed.push_back(point);
         if (computeFailure)
             throw *computeFailure;
-        return rain;
+        return {};
     }
     GridArea ParameterGridArea() override { return {2310000, 2425000, 5040000, 5170000}; }
     bool IsSafeOutputName(const std::string&) override { return true; }
-    bool ReportExists(const std::string&, const std::string&) override { return reportExists; }
+    bool ReportExists(const std::string&, const std::string&) override { return false; }
     void WriteRainReport(float, float, float, float, float, float, float, float, float, float,
                          float, float, const std::string&, const std::string& name) override
     {
         writtenNames.push_back(name);
     }
-    void AppendToRegister(const PointRunResult&) override
-    {
-        if (registerFailure)
-            throw *registerFailure;
-    }
+    void AppendToRegister(const PointRunResult&) override {}
 };
 
 // Acts on the modal point dialog as soon as it opens; gives up with "Annullare"

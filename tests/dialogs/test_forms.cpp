@@ -2,9 +2,7 @@
 
 #include <QLabel>
 #include <QLineEdit>
-#include <QLocale>
 #include <QPushButton>
-#include <QSignalSpy>
 #include <QtTest>
 
 #include "dialogs/Form2.h"
@@ -15,20 +13,12 @@ namespace quorvel::testing {
 
 namespace {
 
-QRect Twips(int left, int top, int width, int height)
-{
-    return QRect(left / 15, top / 15, width / 15, height / 15);
-}
-
 // True when the picture has at least one pixel that is not transparent.
 bool Drawn(const QPixmap& pixmap)
 {
-    const QImage image = pixmap.toImage().convertToFormat(QImage::Format_ARGB32);
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            if (qAlpha(image.pixel(x, y)) != 0)
-                return true;
-    return false;
+    QImage blank(pixmap.size(), QImage::Format_ARGB32_Premultiplied);
+    blank.fill(Qt::transparent);
+    return pixmap.toImage().convertToFormat(blank.format()) != blank;
 }
 
 }  // namespace
@@ -63,87 +53,31 @@ private slots:
         host->state.pNOutlet = "5100000";
         operations = std::make_unique<RecordingOperations>();
     }
-    void cleanup()
-    {
-        QLocale::setDefault(QLocale::system());
-        operations.reset();
-        host.reset();
-    }
-
-    void layout_data()
-    {
-        QTest::addColumn<QString>("form");
-        QTest::addColumn<QString>("control");
-        QTest::addColumn<QRect>("geometry");
-        QTest::addColumn<qreal>("points");  // 0: no text of its own
-        QTest::addColumn<bool>("bold");
-        QTest::addColumn<QString>("text");  // label or box text, or a button's tooltip
-
-        QTest::newRow("Form2 Label1") << "Form2" << "Label1" << Twips(1560, 360, 975, 255) << 9.75 << false << "2400000";
-        QTest::newRow("Form2 Text1") << "Form2" << "Text1" << Twips(1440, 1320, 2055, 285) << 8.25 << false << "Piogge";
-        QTest::newRow("Form2 Command1") << "Form2" << "Command1" << Twips(1080, 1800, 735, 735) << 8.25 << false << "Elaborazione";
-        QTest::newRow("Form2 Picture1") << "Form2" << "Picture1" << Twips(360, 120, 600, 855) << 0.0 << false << QString();
-
-        QTest::newRow("Form3 Text1") << "Form3" << "Text1" << Twips(1680, 360, 975, 315) << 9.75 << false << "";
-        QTest::newRow("Form3 Command2") << "Form3" << "Command2" << Twips(1920, 1800, 735, 735) << 8.25 << false << "Annullare";
-        QTest::newRow("Form3 Picture2") << "Form3" << "Picture2" << Twips(2880, 360, 495, 495) << 0.0 << false << QString();
-    }
-    void layout()
-    {
-        QFETCH(QString, form);
-        QFETCH(QString, control);
-        QFETCH(QRect, geometry);
-        QFETCH(qreal, points);
-        QFETCH(bool, bold);
-        QFETCH(QString, text);
-
-        const auto dialog = Open(form);
-        auto* widget = dialog->findChild<QWidget*>(control);
-        QVERIFY(widget);
-        QCOMPARE(widget->geometry(), geometry);
-        if (points > 0) {
-            QVERIFY2(QStringList({"Verdana", "DejaVu Sans"}).contains(widget->font().family()),
-                     qPrintable(widget->font().family()));
-            QCOMPARE(widget->font().pointSizeF(), points);
-            QCOMPARE(widget->font().bold(), bold);
-        }
-        if (auto* label = qobject_cast<QLabel*>(widget)) {
-            if (text.isNull())
-                QVERIFY2(Drawn(label->pixmap()), "picture not drawn");
-            else
-                QCOMPARE(label->text(), text);
-        } else if (auto* box = qobject_cast<QLineEdit*>(widget)) {
-            QCOMPARE(box->text(), text);
-        } else if (auto* button = qobject_cast<QPushButton*>(widget)) {
-            QCOMPARE(button->toolTip(), text);
-            QVERIFY(button->text().isEmpty());
-            QCOMPARE(button->iconSize(), QSize(32, 32));
-            QVERIFY2(Drawn(button->icon().pixmap(32, 32)), "button picture not drawn");
-            QVERIFY(!button->isDefault() && !button->autoDefault());
-        }
-    }
 
     void window_data()
     {
         QTest::addColumn<QString>("form");
         QTest::addColumn<QString>("caption");
-        QTest::addColumn<QSize>("client");
         QTest::addColumn<QStringList>("order");  // focus from the first, once round with Tab
-        QTest::newRow("Form2") << "Form2" << "Coordinate inserite da cartografia" << QSize(247, 175)
+        QTest::newRow("Form2") << "Form2" << "Coordinate inserite da cartografia"
                                << QStringList{"Command1", "Command2", "Text1", "Command1"};
-        QTest::newRow("Form3") << "Form3" << "Inserimento coordinate" << QSize(247, 176)
+        QTest::newRow("Form3") << "Form3" << "Inserimento coordinate"
                                << QStringList{"Text2", "Text1", "Command1", "Command2", "Text3", "Text2"};
     }
     void window()
     {
         QFETCH(QString, form);
-        QFETCH(QSize, client);
         QFETCH(QStringList, order);
         const auto dialog = Open(form);
         QTEST(dialog->windowTitle(), "caption");
-        QCOMPARE(dialog->size(), client);
-        QCOMPARE(dialog->minimumSize(), client);
-        QCOMPARE(dialog->maximumSize(), client);
+        QCOMPARE(dialog->minimumSize(), dialog->maximumSize());
+        for (const QPixmap& picture : {dialog->Picture1->pixmap(), dialog->Picture2->pixmap(),
+                                       dialog->Command1->icon().pixmap(32, 32), dialog->Command2->icon().pixmap(32, 32)})
+            QVERIFY(Drawn(picture));
+        // Picture buttons: the name is only a tooltip.
+        QVERIFY(dialog->Command1->text().isEmpty() && dialog->Command2->text().isEmpty());
+        QCOMPARE(dialog->Command1->toolTip(), QString("Elaborazione"));
+        QCOMPARE(dialog->Command2->toolTip(), QString("Annullare"));
         if (form == "Form2") {
             QVERIFY(Drawn(dialog->windowIcon().pixmap(16, 16)));
             // The picked point can be seen, not edited; the main window waits.
@@ -157,90 +91,42 @@ private slots:
         }
     }
 
-    // Enter acts on the focused button only; Escape does nothing.
-    void keys_data()
+    // How a dialog ends, by key or title bar: what the map and the main
+    // window get back, what is said and what is written. Enter acts on the
+    // focused button only; Escape does nothing. A failed run keeps the dialog,
+    // its entries and the main window as they were.
+    void ending_data()
     {
         QTest::addColumn<QString>("form");
-        QTest::addColumn<QString>("focus");
-        QTest::addColumn<int>("key");
-        QTest::addColumn<QString>("outcome");  // "open", "run" or "cancelled"
-        QTest::newRow("Form2 Enter at once") << "Form2" << "Command1" << int(Qt::Key_Return) << "run";
-        QTest::newRow("Form2 Enter on Annullare") << "Form2" << "Command2" << int(Qt::Key_Return) << "cancelled";
-        QTest::newRow("Form2 Escape") << "Form2" << "Command1" << int(Qt::Key_Escape) << "open";
-        QTest::newRow("Form3 Enter in North") << "Form3" << "Text2" << int(Qt::Key_Return) << "open";
-        QTest::newRow("Form3 Enter on Annullare") << "Form3" << "Command2" << int(Qt::Key_Return) << "cancelled";
-    }
-    void keys()
-    {
-        QFETCH(QString, form);
-        QFETCH(QString, focus);
-        QFETCH(int, key);
-        QFETCH(QString, outcome);
-        const auto dialog = Open(form);
-        if (form == "Form3") {
-            dialog->findChild<QLineEdit*>("Text1")->setText("2400000");
-            dialog->findChild<QLineEdit*>("Text2")->setText("5100000");
-        }
-        auto* target = dialog->findChild<QWidget*>(focus);
-        target->setFocus();
-        QTest::keyClick(target, Qt::Key(key));
-
-        QCOMPARE(dialog->isVisible(), outcome == "open");
-        QCOMPARE(operations->computed.size(), size_t(outcome == "run" ? 1 : 0));
-        QCOMPARE(host->reporter.messages, outcome == "run" ? QStringList{"Eseguito!"} : QStringList{});
-        QCOMPARE(dialog->result(), outcome == "run" ? int(QDialog::Accepted) : int(QDialog::Rejected));
-    }
-
-    // "Annullare", and for the map-point dialog its title bar close box too,
-    // give the map and the main window back and write nothing.
-    void cancel_data()
-    {
-        QTest::addColumn<QString>("form");
-        QTest::addColumn<bool>("closeBox");
+        QTest::addColumn<QString>("action");  // "close", or a key ("Return", "Escape") and the control it goes to
+        QTest::addColumn<bool>("open");
+        QTest::addColumn<QStringList>("messages");
         QTest::addColumn<std::vector<std::string>>("calls");
-        const std::vector<std::string> annullare{"SetCursorMode(4)", "MainWindowEnabled(true)", "SetMapCursor(2)"};
-        QTest::newRow("Form2 Annullare") << "Form2" << false << annullare;
-        QTest::newRow("Form2 close box") << "Form2" << true << annullare;
-        QTest::newRow("Form3 Annullare") << "Form3" << false << annullare;
-        QTest::newRow("Form3 close box") << "Form3" << true << std::vector<std::string>{};
+        const std::vector<std::string> none, cancelled{"SetCursorMode(4)", "MainWindowEnabled(true)", "SetMapCursor(2)"},
+            ran{"SetMapCursor(2)", "MainWindowEnabled(true)"};
+        QTest::newRow("Form2 close box") << "Form2" << "close" << false << QStringList{} << cancelled;
+        // It never took the main window: there is nothing to give back.
+        QTest::newRow("Form3 close box") << "Form3" << "close" << false << QStringList{} << none;
+        QTest::newRow("Form2 fails") << "Form2" << "Return Command1" << true
+                                     << QStringList{"Il punto E 2400000, N 5100000 si trova fuori dalla griglia "
+                                                    "dei parametri grd/param_a2.ras."}
+                                     << none;
+        QTest::newRow("Form3 fails") << "Form3" << "Return Command1" << true << QStringList{QString(kCoordinateMessage)}
+                                     << none;
+        QTest::newRow("Form2 Enter on Elaborazione") << "Form2" << "Return Command1" << false << QStringList{"Eseguito!"} << ran;
+        QTest::newRow("Form2 Enter on Annullare") << "Form2" << "Return Command2" << false << QStringList{} << cancelled;
+        QTest::newRow("Form2 Escape") << "Form2" << "Escape Command1" << true << QStringList{} << none;
+        QTest::newRow("Form3 Enter in North") << "Form3" << "Return Text2" << true << QStringList{} << none;
     }
-    void cancel()
+    void ending()
     {
         QFETCH(QString, form);
-        QFETCH(bool, closeBox);
+        QFETCH(QString, action);
+        QFETCH(bool, open);
+        QFETCH(QStringList, messages);
         QFETCH(std::vector<std::string>, calls);
-        const auto dialog = Open(form);
-        host->map.ClearCalls();
-        if (closeBox)
-            dialog->close();
-        else
-            QTest::mouseClick(dialog->Command2, Qt::LeftButton);
-        QVERIFY(!dialog->isVisible());
-        QCOMPARE(dialog->result(), int(QDialog::Rejected));
-        QCOMPARE(host->map.calls, calls);
-        QVERIFY(host->enabled);
-        QVERIFY(operations->computed.empty());
-        QVERIFY(operations->writtenNames.empty());
-        QVERIFY(host->reporter.messages.isEmpty());
-    }
-
-    // A run that works gives the window back; one that fails keeps the
-    // dialog, its entries and the main window as they were.
-    void run_data()
-    {
-        QTest::addColumn<QString>("form");
-        QTest::addColumn<QString>("failure");  // empty: the run works
-        QTest::newRow("Form2") << "Form2" << QString();
-        QTest::newRow("Form3") << "Form3" << QString();
-        QTest::newRow("Form2 fails")
-            << "Form2" << "Il punto E 2400000, N 5100000 si trova fuori dalla griglia dei parametri grd/param_a2.ras.";
-        QTest::newRow("Form3 fails") << "Form3" << "Inserire valori delle coordinate valide per la regione Tervania";
-    }
-    void run()
-    {
-        QFETCH(QString, form);
-        QFETCH(QString, failure);
-        if (!failure.isEmpty())
+        const bool fails = open && !messages.isEmpty();
+        if (fails)
             operations->computeFailure = Error(ErrorKind::SubscriptOutOfRange, kA2Raster, {"outside the grid", "fuori dalla griglia"});
         const auto dialog = Open(form);
         auto* form3 = dynamic_cast<Form3*>(dialog.get());
@@ -249,58 +135,27 @@ private slots:
             form3->Text2->setText("5100000");
         }
         dialog->findChild<QLineEdit*>(form3 ? "Text3" : "Text1")->setText(" Rain ");
-        const bool enabledBefore = host->enabled;
         host->map.ClearCalls();
-        QTest::mouseClick(dialog->Command1, Qt::LeftButton);
-        QCOMPARE(host->reporter.messages, QStringList{failure.isEmpty() ? QString("Eseguito!") : failure});
-        QCOMPARE(dialog->isVisible(), !failure.isEmpty());
-        QCOMPARE(host->enabled, failure.isEmpty() || enabledBefore);
-        if (failure.isEmpty()) {
-            QCOMPARE(operations->writtenNames, std::vector<std::string>{" Rain "});
-            QCOMPARE(host->map.calls, (std::vector<std::string>{"SetMapCursor(2)", "MainWindowEnabled(true)"}));
-            QCOMPARE(dialog->result(), int(QDialog::Accepted));
-        } else {
-            QVERIFY(operations->writtenNames.empty());
-            QVERIFY(host->map.calls.empty());
-            if (form3)
-                QCOMPARE(form3->Text1->text() + form3->Text2->text(), QString("24000005100000"));
-        }
-    }
 
-    // The typed coordinates take "," or "." as the decimal separator, whatever the user's locale.
-    void typedNumbersTakeEitherSeparator_data()
-    {
-        QTest::addColumn<QString>("locale");
-        QTest::addColumn<QString>("east");
-        QTest::addColumn<QString>("north");
-        QTest::addColumn<QString>("message");  // empty: the point is run
-        QTest::newRow("Italian comma") << "it_IT" << "2400000,5" << "5100000,5" << "";
-        QTest::newRow("Italian, point") << "it_IT" << "2400000.5" << "5100000.5" << "";
-        QTest::newRow("English, comma") << "en_US" << "2400000,5" << "5100000,5" << "";
-        QTest::newRow("Italian grouping")
-            << "it_IT" << "2.400.000" << "5100000"
-            << "Casella E: \"2.400.000\" non è un numero (solo cifre, con \",\" o \".\" per i decimali).";
-    }
-    void typedNumbersTakeEitherSeparator()
-    {
-        QFETCH(QString, locale);
-        QFETCH(QString, east);
-        QFETCH(QString, north);
-        QFETCH(QString, message);
-        QLocale::setDefault(QLocale(locale));
-        const auto dialog = Open("Form3");
-        auto* form3 = static_cast<Form3*>(dialog.get());
-        form3->Text1->setText(east);
-        form3->Text2->setText(north);
-        QTest::mouseClick(dialog->Command1, Qt::LeftButton);
-        if (message.isEmpty()) {
-            QCOMPARE(operations->computed.size(), size_t(1));
-            QCOMPARE(operations->computed[0].x, 2400000.5f);
-            QCOMPARE(operations->computed[0].y, 5100000.5f);
+        const QStringList words = action.split(u' ');
+        if (words[0] == "close") {
+            dialog->close();
         } else {
-            QVERIFY(operations->computed.empty());
-            QCOMPARE(host->reporter.messages, QStringList{QString(kCoordinateMessage) + "\n" + message});
+            auto* target = dialog->findChild<QWidget*>(words[1]);
+            target->setFocus();
+            QTest::keyClick(target, words[0] == "Escape" ? Qt::Key_Escape : Qt::Key_Return);
         }
+
+        QCOMPARE(host->reporter.messages, messages);
+        QCOMPARE(host->map.calls, calls);
+        QCOMPARE(dialog->isVisible(), open);
+        QCOMPARE(host->enabled, !(open && form == "Form2"));
+        const bool ran = messages == QStringList{"Eseguito!"};
+        QCOMPARE(operations->writtenNames, ran ? std::vector<std::string>{" Rain "} : std::vector<std::string>{});
+        if (!open)
+            QCOMPARE(dialog->result(), int(ran ? QDialog::Accepted : QDialog::Rejected));
+        if (form3)
+            QCOMPARE(form3->Text1->text() + form3->Text2->text(), QString("24000005100000"));
     }
 };
 

@@ -1,6 +1,5 @@
-// The results pane of the main window, filled by the real point dialogs over
-// the recording map: its rows, copies, chart, actions and map marks.
-#include <functional>
+// The results pane of the main window over the recording map: its rows,
+// copies, chart, actions and map marks.
 #include <memory>
 
 #include <QApplication>
@@ -8,17 +7,10 @@
 #include <QChartView>
 #include <QClipboard>
 #include <QFile>
-#include <QLegendMarker>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
-#include <QToolButton>
 #include <QtTest>
 
-#include "dialogs/Form2.h"
-#include "dialogs/Form3.h"
-#include "dialogs/PointDialogsImpl.h"
-#include "tests/dialogs/FakeHost.h"
 #include "tests/window/Form1Fixture.h"
 #include "window/DetailView.h"
 #include "window/Desktop.h"
@@ -42,22 +34,16 @@ public:
     QString SaveFileName(QWidget*, const QString&, const QString&, const QString&) override { return saveAs; }
 };
 
-PointRain SomeRain()
-{
-    PointRain rain;
-    rain.cell = {140, 181};
-    rain.centre = {2400250, 5100250};
-    rain.a2 = 0.375f;
-    rain.a1 = 26.448189f;
-    rain.cv = 0.3f;
-    rain.quantiles = {24.5f, 33.47f, 39, 45.5f, 53.75f, 60, 66.5f};
-    return rain;
-}
-
 PointRunResult SomeRun(const std::string& name, std::string folder = "/apps/quorvel/")
 {
-    return {{2400000.5f, 5100000}, SomeRain(), std::move(folder), name};
+    const PointRain rain{.cell = {140, 181}, .centre = {2400250, 5100250}, .a2 = 0.375f, .a1 = 26.448189f, .cv = 0.3f,
+                         .quantiles = {24.5f, 33.47f, 39, 45.5f, 53.75f, 60, 66.5f}};
+    return {{2400000.5f, 5100000}, rain, std::move(folder), name};
 }
+
+// What the pane writes of SomeRun after its report's name: as many digits as a float needs, no more.
+const QString kValues = QStringLiteral(
+    "2400000.5\t5100000\t140\t181\t2400250\t5100250\t0.375\t26.448189\t0.3\t24.5\t33.47\t39\t45.5\t53.75\t60\t66.5\n");
 
 }  // namespace
 
@@ -66,9 +52,7 @@ class ResultsTest : public QObject {
 
 private:
     std::unique_ptr<Form1Fixture> fixture;
-    RecordingOperations operations;
     RecordingDesktop desktop;
-    std::unique_ptr<PointDialogsImpl> dialogs;
 
     Form1& Window() { return *fixture->form; }
     ResultsPane& Pane() { return *Window().Results(); }
@@ -80,31 +64,12 @@ private:
                 return button;
         return nullptr;
     }
-    QString Cell(int row, int column) { return Table().item(row, column)->text(); }
-
-    void TypePoint(const QString& name)
+    QStringList Legend()
     {
-        WhenDialogOpens(this, [=](PointDialog& dialog) {
-            auto& form3 = dynamic_cast<Form3&>(dialog);
-            form3.Text1->setText(QStringLiteral("2400000.5"));
-            form3.Text2->setText(QStringLiteral("5100000"));
-            form3.Text3->setText(name);
-            QTest::mouseClick(form3.Command1, Qt::LeftButton);
-        });
-        Window().findChild<QToolButton*>(QStringLiteral("Command2"))->click();
-    }
-    void PickPoint()
-    {
-        WhenDialogOpens(this, [](PointDialog& dialog) { QTest::mouseClick(dialog.Command1, Qt::LeftButton); });
-        Window().findChild<QToolButton*>(QStringLiteral("Command1"))->click();
-        fixture->map.RaiseMouseDown(250, 250);
-    }
-    void SelectRows(std::initializer_list<int> rows)
-    {
-        Table().clearSelection();
-        for (const int row : rows)
-            Table().selectionModel()->select(Table().model()->index(row, 0),
-                                             QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        QStringList names;
+        for (QAbstractSeries* series : Pane().Chart()->chart()->series())
+            names << series->name();
+        return names;
     }
 
 private slots:
@@ -114,46 +79,39 @@ private slots:
         fixture = std::make_unique<Form1Fixture>();
         fixture->WriteTable(ComuniRecord(1, "Alfa", "1", "UD") + "\r\n");
         fixture->MakeAndLoad();
-        dialogs = std::make_unique<PointDialogsImpl>(operations);
-        Window().SetPointDialogs(dialogs.get());
-        Window().SetDesktop(desktop);
-        operations = {};
-        operations.rain = SomeRain();
         desktop = {};
+        Window().SetDesktop(desktop);
         Window().show();
         QVERIFY(QTest::qWaitForWindowExposed(&Window()));
     }
     void cleanup()
     {
         fixture.reset();
-        QLocale::setDefault(QLocale::c());
     }
 
-    void bothDialogsFillThePaneNewestFirst()
+    // The buttons, the chart and the map marks over two runs. The copy takes
+    // the locale's decimal separator, the CSV file always ".".
+    void actions_data()
     {
-        QVERIFY(Pane().isHidden());
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<QString>("decimal");
+        QTest::newRow("C") << "C" << ".";
+        QTest::newRow("it_IT") << "it_IT" << ",";
+    }
+    void actions()
+    {
+        QFETCH(QString, locale);
+        QFETCH(QString, decimal);
+        QLocale::setDefault(QLocale(locale));
+        const QString folder = QDir::currentPath() + u'/';
+        QDir().mkpath(QStringLiteral("output"));
         const MapExtents view = fixture->map.extents;
-
-        TypePoint(QStringLiteral("Digitato"));
-        QCOMPARE(Table().rowCount(), 1);
+        QVERIFY(Pane().isHidden());
+        Window().RunCompleted(SomeRun("Vecchio", folder.toStdString()));
         QVERIFY(Pane().isVisible());
-
-        operations.computeFailure = Error(ErrorKind::SubscriptOutOfRange, kA2Raster);
-        TypePoint(QStringLiteral("Fallito"));
-        QCOMPARE(Table().rowCount(), 1);
-        operations.computeFailure.reset();
-
-        PickPoint();
-        QCOMPARE(Table().rowCount(), 2);
-        QCOMPARE(Cell(0, 0), QStringLiteral("Piogge.xls"));
-        QCOMPARE(Cell(1, 0), QStringLiteral("Digitato.xls"));
-        QCOMPARE(Cell(1, 1), QStringLiteral("2400000.5"));
-        QCOMPARE(Cell(0, 1), QStringLiteral("250"));  // the pick, in whole metres
-        QCOMPARE(Cell(1, 11), QStringLiteral("33.5"));  // quantiles to one decimal
-        QCOMPARE(fixture->reporter.messages,
-                 (QStringList{"Eseguito!", QString::fromUtf8(kCoordinateMessage), "Eseguito!"}));
-
-        // Both cells marked, the newest strong; the view did not move.
+        Window().RunCompleted(SomeRun("Piogge", folder.toStdString()));
+        // Each run marks its cell and leaves the view alone; the newest is
+        // selected, charted and marked strong.
         const std::vector<RunMark>& marks = fixture->map.runMarks;
         QCOMPARE(marks.size(), std::size_t(2));
         QVERIFY(marks[0].strong && !marks[1].strong);
@@ -161,70 +119,7 @@ private slots:
         QCOMPARE(marks[1].x, 2400000.5);
         QVERIFY(fixture->map.CallsTo({"ZoomToExtents", "ZoomToShape", "ZoomToLayer"}).empty());
         QCOMPARE(fixture->map.extents, view);
-    }
-
-    void copyCarriesTheExactValues_data()
-    {
-        QTest::addColumn<QString>("locale");
-        QTest::addColumn<QString>("decimal");
-        QTest::newRow("C") << "C" << ".";
-        QTest::newRow("it_IT") << "it_IT" << ",";
-    }
-    void copyCarriesTheExactValues()
-    {
-        QFETCH(QString, locale);
-        QFETCH(QString, decimal);
-        QLocale::setDefault(QLocale(locale));
-        Window().RunCompleted(SomeRun("Piogge"));
-        Window().RunCompleted(SomeRun("Altro"));
-        SelectRows({1});
-        Button(QStringLiteral("Copia"))->click();
-
-        QString row = QStringLiteral(
-            "2400000.5\t5100000\t140\t181\t2400250\t5100250\t0.375\t26.448189\t0.3\t24.5\t33.47\t39\t45.5\t53.75\t60\t66.5");
-        row.replace(u'.', decimal);
-        QCOMPARE(QApplication::clipboard()->text(),
-                 QStringLiteral("Report\tE\tN\tRiga\tColonna\tCentro E\tCentro N\ta2\ta1\tcv\tq2 (mm)\tq5 (mm)\t"
-                                "q10 (mm)\tq20 (mm)\tq50 (mm)\tq100 (mm)\tq200 (mm)\nPiogge.xls\t") +
-                     row + u'\n');
-        QCOMPARE(Cell(1, 11), QStringLiteral("33") + decimal + QStringLiteral("5"));
-    }
-
-    void chartAndMarksFollowTheSelection_data()
-    {
-        QTest::addColumn<QList<int>>("rows");
-        QTest::addColumn<QStringList>("legend");
-        QTest::addColumn<QList<bool>>("strong");
-        QTest::newRow("none") << QList<int>{} << QStringList{} << QList<bool>{true, false, false};
-        QTest::newRow("the newest") << QList<int>{0} << QStringList{"C.xls"} << QList<bool>{true, false, false};
-        QTest::newRow("two") << QList<int>{0, 2} << QStringList{"C.xls", "A.xls"} << QList<bool>{true, false, true};
-        QTest::newRow("one old") << QList<int>{1} << QStringList{"B.xls"} << QList<bool>{true, true, false};
-    }
-    void chartAndMarksFollowTheSelection()
-    {
-        QFETCH(QList<int>, rows);
-        for (const char* name : {"A", "B", "C"})
-            Window().RunCompleted(SomeRun(name));
-        Table().clearSelection();
-        for (const int row : rows)
-            Table().selectionModel()->select(Table().model()->index(row, 0),
-                                             QItemSelectionModel::Select | QItemSelectionModel::Rows);
-        QStringList legend;
-        for (QAbstractSeries* series : Pane().Chart()->chart()->series())
-            legend << series->name();
-        QTEST(legend, "legend");
-        QList<bool> strong;
-        for (const RunMark& mark : fixture->map.runMarks)
-            strong << mark.strong;
-        QTEST(strong, "strong");
-    }
-
-    void actions()
-    {
-        const QString folder = QDir::currentPath() + u'/';
-        QDir().mkpath(QStringLiteral("output"));
-        Window().RunCompleted(SomeRun("Vecchio", folder.toStdString()));
-        Window().RunCompleted(SomeRun("Piogge", folder.toStdString()));
+        QCOMPARE(Legend(), QStringList{"Piogge.xls"});
 
         // A report that is gone is told, and its row stays.
         Button(QStringLiteral("Apri report"))->click();
@@ -242,15 +137,28 @@ private slots:
         Button(QStringLiteral("Esporta CSV…"))->click();
         QFile saved(desktop.saveAs);
         QVERIFY(saved.open(QIODevice::ReadOnly));
-        const QString values = QStringLiteral(
-            ",2400000.5,5100000,140,181,2400250,5100250,0.375,26.448189,0.3,24.5,33.47,39,45.5,53.75,60,66.5\n");
+        const QString values = u',' + QString(kValues).replace(u'\t', u',');
         QCOMPARE(QString::fromUtf8(saved.readAll()),
                  QStringLiteral("report,E,N,riga,colonna,centro_E,centro_N,a2,a1,cv,q2,q5,q10,q20,q50,q100,q200\n"
                                 "Piogge.xls") + values + QStringLiteral("Vecchio.xls") + values);
 
+        // Rows come newest first. The newest mark stays strong beside the selected one.
+        Table().clearSelection();
+        Table().selectRow(1);
+        QCOMPARE(Legend(), QStringList{"Vecchio.xls"});
+        QVERIFY(marks[0].strong && marks[1].strong);
+        Button(QStringLiteral("Copia"))->click();
+        QCOMPARE(QApplication::clipboard()->text(),
+                 QStringLiteral("Report\tE\tN\tRiga\tColonna\tCentro E\tCentro N\ta2\ta1\tcv\tq2 (mm)\tq5 (mm)\t"
+                                "q10 (mm)\tq20 (mm)\tq50 (mm)\tq100 (mm)\tq200 (mm)\nVecchio.xls\t") +
+                     QString(kValues).replace(u'.', decimal));
+        // The table shows the quantiles to one decimal.
+        QCOMPARE(Table().item(1, 11)->text(), QStringLiteral("33") + decimal + QStringLiteral("5"));
+
         Button(QStringLiteral("Pulisci"))->click();
         QCOMPARE(Table().rowCount(), 0);
-        QVERIFY(fixture->map.runMarks.empty());
+        QVERIFY(marks.empty());
+        QVERIFY(Legend().isEmpty());
         QCOMPARE(fixture->reporter.messages.size(), 1);
     }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include <QByteArray>
@@ -9,8 +10,8 @@
 #include <QTest>
 
 #include "window/Form1.h"
+#include "window/MainWindowHost.h"
 #include "tests/map/FakeMapView.h"
-#include "tests/window/FakePointDialogs.h"
 #include "tests/window/RecordingReporter.h"
 
 // Recorded map calls print one a line when a comparison fails.
@@ -34,6 +35,28 @@ inline QByteArray ComuniRecord(int objectId, const QByteArray& name, const QByte
     return QByteArray::number(objectId).leftJustified(10) + name.leftJustified(40, ' ', true) +
            code.leftJustified(10) + province.leftJustified(10) + QByteArray("extra").leftJustified(10);
 }
+
+// Stands in for the two point dialogs: records each opening with the picked
+// point as the main window holds it, then runs whatever the test wants done
+// while the "dialog" is open.
+class FakePointDialogs : public PointDialogs {
+public:
+    QStringList openings;
+    std::function<void(MainWindowHost&)> whileOpen;
+
+    void ShowMapPointDialog(MainWindowHost& host) override
+    {
+        openings << QStringLiteral("MapPoint(%1,%2)").arg(host.State().pEoutlet, host.State().pNOutlet);
+        if (whileOpen)
+            whileOpen(host);
+    }
+    void ShowCoordinateDialog(MainWindowHost& host) override
+    {
+        openings << QStringLiteral("Coordinates");
+        if (whileOpen)
+            whileOpen(host);
+    }
+};
 
 // A main window on a fake map, in a fresh working folder holding
 // dat/comuniPolyRid.dat. The window is loaded by Load(), not by the constructor.
