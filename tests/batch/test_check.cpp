@@ -1,12 +1,9 @@
 // The check of an application folder, on the sample region and on copies of
 // it with one fault each.
-#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <ostream>
 #include <string>
-
-#include <sys/wait.h>
 
 #include <gtest/gtest.h>
 
@@ -20,12 +17,12 @@ namespace fs = std::filesystem;
 
 // The sample region as a tree of links in a scratch folder: a fault replaces
 // one link by a file of its own, so the sample itself is never touched.
-class LinkedCopy {
+class LinkedCopy : public test::ScratchDir {
 public:
     LinkedCopy()
     {
         for (const auto& entry : fs::recursive_directory_iterator(QUORVEL_APP_DIR)) {
-            const fs::path target = Root() / fs::relative(entry.path(), QUORVEL_APP_DIR);
+            const fs::path target = path() / fs::relative(entry.path(), QUORVEL_APP_DIR);
             if (entry.is_directory())
                 fs::create_directories(target);
             else
@@ -33,17 +30,12 @@ public:
         }
     }
 
-    const fs::path& Root() const { return dir_.path(); }
-
-    std::string Read(const std::string& relative) const { return test::ReadText(dir_ / relative); }
+    std::string Read(const std::string& relative) const { return test::ReadText(*this / relative); }
     void Replace(const std::string& relative, const std::string& bytes) const
     {
-        fs::remove(Root() / relative);
-        test::WriteText(dir_ / relative, bytes);
+        fs::remove(path() / relative);
+        test::WriteText(*this / relative, bytes);
     }
-
-private:
-    test::ScratchDir dir_;
 };
 
 struct Fault {
@@ -69,7 +61,7 @@ constexpr const char* kUtm33Prj =
 
 const Fault kFaults[] = {
     {"SampleRegion", [](const LinkedCopy&) {}, true, "", ""},
-    {"MissingFile", [](const LinkedCopy& c) { fs::remove(c.Root() / "Shp/V_PROVINCEpoly.shx"); }, false,
+    {"MissingFile", [](const LinkedCopy& c) { fs::remove(c.path() / "Shp/V_PROVINCEpoly.shx"); }, false,
      "Shp/V_PROVINCEpoly.shx", "manca"},
     {"HeaderRasterMismatch",
      [](const LinkedCopy& c) {
@@ -95,7 +87,7 @@ const Fault kFaults[] = {
      false, "programs/prototipo/pioggeTRNprot.xls", ""},
     {"EcwWithGeoTiffBeside",
      [](const LinkedCopy& c) {
-         fs::rename(c.Root() / "Raster/demTRNSh.ecw", c.Root() / "Raster/demTRNSh.tif");
+         fs::rename(c.path() / "Raster/demTRNSh.ecw", c.path() / "Raster/demTRNSh.tif");
          c.Replace("Raster/demTRNSh.ecw", "ECW bytes this GDAL cannot read");
      },
      true, "Raster/demTRNSh.ecw", "il programma usa Raster/demTRNSh.tif"},
@@ -110,7 +102,7 @@ TEST_P(CheckFolder, FindsTheFaultAndTellsWhetherTheFolderIsUsable)
     const Fault& fault = GetParam();
     LinkedCopy copy;
     fault.make(copy);
-    const std::vector<Finding> findings = CheckAppFolder(copy.Root().string());
+    const std::vector<Finding> findings = CheckAppFolder(copy.path().string());
 
     int errors = 0;
     bool told = *fault.subject == '\0';
@@ -125,12 +117,6 @@ TEST_P(CheckFolder, FindsTheFaultAndTellsWhetherTheFolderIsUsable)
     EXPECT_EQ(errors == 0, fault.usable) << report;
     // One fault, one error: the others must not be dragged along.
     EXPECT_LE(errors, 1) << report;
-
-    const std::string command = std::string("'") + QUORVEL_BATCH_PROGRAM + "' --verifica '" + copy.Root().string() +
-                                "' >/dev/null 2>&1";
-    const int status = std::system(command.c_str());
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), fault.usable ? 0 : 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, CheckFolder, ::testing::ValuesIn(kFaults),

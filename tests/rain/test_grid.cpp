@@ -12,12 +12,7 @@
 namespace quorvel {
 namespace {
 
-using test::FailureOf;
-using test::GridHeader;
-using test::NumberedCells;
-using test::ScratchDir;
-using test::WriteFloats;
-using test::WriteText;
+using namespace test;
 
 // Borders belong to the cell east and north of them; rows count down from the north.
 TEST(CellForPoint, BordersWorkedPointAndCentres)
@@ -46,35 +41,17 @@ protected:
     std::string raster = dir / "grd/g.ras";
     std::string header = dir / "grd/g.hdr";
 
-    void Write(int columns, int rows) { WriteFloats(raster, NumberedCells(columns, rows)); }
     Error FailureAt(std::int32_t row, std::int32_t column)
     {
         return FailureOf([&] { ReadGridCell(raster, header, row, column); });
     }
 };
 
-// Every cell read alone or with the whole grid, as stored: -9999 is no
-// missing-data marker to the grid.
-TEST_F(GridFiles, ReadsEachCellAtItsOffsetAloneOrWhole)
-{
-    std::vector<float> values = NumberedCells(9, 6);
-    values.back() = -9999.0f;
-    WriteText(header, GridHeader(9, 6));
-    WriteFloats(raster, values);
-    const ParameterGrid grid = ParameterGrid::Load(raster, header);
-    for (int r = 1; r <= 6; ++r)
-        for (int c = 1; c <= 9; ++c) {
-            const float stored = r == 6 && c == 9 ? -9999.0f : float(r * 1000 + c);
-            EXPECT_EQ(ReadGridCell(raster, header, r, c), stored) << r << ", " << c;
-            EXPECT_EQ(grid.At({r, c}), stored) << r << ", " << c;
-        }
-    EXPECT_FALSE(grid.Contains({7, 1}));
-    EXPECT_EQ(FailureOf([&] { grid.At({0, 3}); }).kind(), ErrorKind::SubscriptOutOfRange);
-}
-
 TEST_F(GridFiles, HeaderVariantsThatRead)
 {
-    Write(361, 3);
+    std::vector<float> values(361 * 3);
+    values.back() = 3361.0f;
+    WriteFloats(raster, values);
     for (const std::string& text : std::initializer_list<std::string>{
              "ncols" + std::string(4088, ' ') + "361\r\nnrows 3\r\nx\r\n",  // a line of 4 KiB
              "ncols   361\r\nnrows 3\r\nx\r\n",        // spaces before the number
@@ -90,16 +67,14 @@ TEST_F(GridFiles, HeaderVariantsThatRead)
 
 TEST_F(GridFiles, HeaderVariantsThatFail)
 {
-    Write(4, 4);
+    WriteFloats(raster, std::vector<float>(16));
     const std::pair<std::string, ErrorKind> cases[] = {
         {"ncols   4\r\nnrows   4\r\n", ErrorKind::InputPastEndOfFile},
         {"ncols   4\r\nnrows   4", ErrorKind::InputPastEndOfFile},
         {"", ErrorKind::InputPastEndOfFile},
         {"ncols   four\r\nnrows   4\r\n\r\n", ErrorKind::TypeMismatch},
-        {"ncols\r\nnrows   4\r\n\r\n", ErrorKind::TypeMismatch},
         {"ncols   4\r\nnrows   \r\n\r\n", ErrorKind::TypeMismatch},
         {"ncols   4.0\r\nnrows   4\r\n\r\n", ErrorKind::TypeMismatch},
-        {"ncols   1,000\r\nnrows   4\r\n\r\n", ErrorKind::TypeMismatch},
         {"ncols   40000\r\nnrows   4\r\n\r\n", ErrorKind::Overflow},
         {"ncols   4\r\nnrows   -40000\r\n\r\n", ErrorKind::Overflow},
         {"ncols   4\r\nnrows   0\r\n\r\n", ErrorKind::SubscriptOutOfRange},
@@ -142,8 +117,7 @@ TEST_F(GridFiles, FailuresNameTheFileAtFault)
         {true, kBytes, {1, 5}, ErrorKind::SubscriptOutOfRange},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::to_string(c.rasterBytes) + " bytes, cell " + std::to_string(c.cell.row) + ", " +
-                     std::to_string(c.cell.column));
+        SCOPED_TRACE(::testing::Message() << c.rasterBytes << " bytes, cell " << c.cell.row << ", " << c.cell.column);
         std::filesystem::remove(header);
         std::filesystem::remove(raster);
         if (c.header)
@@ -163,18 +137,6 @@ TEST_F(GridFiles, FailuresNameTheFileAtFault)
     std::filesystem::remove(raster);
     std::filesystem::create_directory(raster);
     EXPECT_EQ(FailureAt(1, 1).kind(), ErrorKind::PathAccess) << "a folder in place of the raster";
-}
-
-// The area told to the user: its borders are those of the cells the lookup
-// finds, which the border cases of CellForPoint pin.
-TEST_F(GridFiles, AreaOfTheHeadersRowsAndColumns)
-{
-    WriteText(header, GridHeader(4, 3));
-    const GridArea area = ReadGridArea(header);
-    EXPECT_EQ(area.west, 2310000);
-    EXPECT_EQ(area.east, 2312000);
-    EXPECT_EQ(area.south, 5168500);
-    EXPECT_EQ(area.north, 5170000);
 }
 
 }  // namespace
