@@ -1,9 +1,8 @@
 #pragma once
 
 #include <cmath>
-#include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -40,9 +39,15 @@ protected:
 inline std::string ReadText(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// The text the batch writes for the value.
+inline std::string Text(float value)
+{
+    std::string text;
+    AppendSingle(text, value);
+    return text;
 }
 
 using Records = std::vector<std::vector<std::string>>;

@@ -18,16 +18,10 @@ namespace quorvel::batch {
 namespace {
 
 using test::Records;
+using test::Text;
 using ::testing::AllOf;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
-
-std::string Text(float value)
-{
-    std::string text;
-    AppendSingle(text, value);
-    return text;
-}
 
 // A result row holds the id, the point and exactly the numbers of ComputePointRain.
 void ExpectRow(const std::vector<std::string>& row, const std::string& id, GaussBoagaPoint point)
@@ -90,10 +84,7 @@ TEST_F(BatchRun, MixedRowsKeepTheirOrderAndTheirErrors)
     ASSERT_EQ(rows.size(), 11u);
     ExpectRow(rows[1], "first", {2400000, 5100000});
     ExpectFailedRow(rows[2], "letters", "East is not a number: \"24OO000\"");
-    EXPECT_EQ(rows[2][1], "");
-    EXPECT_EQ(rows[2][2], "5100000");
     ExpectFailedRow(rows[3], "west", "outside the parameter grids (row 140, column -19)");
-    EXPECT_EQ(rows[3][1], "2300000");
     ExpectFailedRow(rows[4], "no north", "North is missing");
     ExpectFailedRow(rows[5], "short", "North is missing");
     ExpectFailedRow(rows[6], "nan a1", "no valid data in the cell (row 10, column 10)");
@@ -120,9 +111,14 @@ TEST_F(BatchRun, AgreesWithComputePointRainInsideAndAtCellBorders)
                           float(kGridSouthEdge + row(random) * 500) + northNudges[(i / 5) % 5]});
     points.push_back(CellCentre({test::kNanA2Row, test::kNanA2Column}));
 
-    std::string input = "id;East;North\r\n";
+    // The dialect of a spreadsheet saved with decimal commas.
+    const auto comma = [](std::string text) {
+        std::replace(text.begin(), text.end(), '.', ',');
+        return text;
+    };
+    std::string input = "\xEF\xBB\xBFid;East;North\r\n";
     for (std::size_t i = 0; i < points.size(); ++i)
-        input += "p" + std::to_string(i) + ";" + Text(points[i].x) + ";" + Text(points[i].y) + "\r\n";
+        input += "p" + std::to_string(i) + ";" + comma(Text(points[i].x)) + ";" + comma(Text(points[i].y)) + "\r\n";
     const BatchTotals totals = Run(input);
 
     const Records rows = Results();
@@ -144,23 +140,13 @@ TEST_F(BatchRun, AgreesWithComputePointRainInsideAndAtCellBorders)
     EXPECT_LT(failed, points.size() / 2);
 }
 
+// Columns in any order and case, among others, with tabs between.
 TEST_F(BatchRun, DialectsOfTheInput)
 {
-    const GaussBoagaPoint point{2400000.5f, 5100000.5f};
-    const std::pair<std::string, std::uint64_t> inputs[] = {
-        {"\xEF\xBB\xBFid;East;North\r\nP1;2400000,5;5100000,5\r\n\r\nP2;2400000.5;\"5100000,5\"\r\n"
-         "P3;2.400.000;5100000\r\n", 1},
-        {"Nord\tnote\tEST\tID\n5100000,5\tfirst, of all\t2400000,5\tP1\n", 0},
-    };
-    for (const auto& [input, failed] : inputs) {
-        const BatchTotals totals = Run(input);
-        EXPECT_EQ(totals.failed, failed);
-        const Records rows = Results();
-        ASSERT_EQ(rows.size(), totals.rows + 1);
-        ExpectRow(rows[1], "P1", point);
-        if (failed)
-            ExpectFailedRow(rows[3], "P3", "East is not a number: \"2.400.000\"");
-    }
+    EXPECT_EQ(Run("Nord\tnote\tEST\tID\n5100000,5\tfirst, of all\t2400000,5\tP1\n").failed, 0u);
+    const Records rows = Results();
+    ASSERT_EQ(rows.size(), 2u);
+    ExpectRow(rows[1], "P1", {2400000.5f, 5100000.5f});
     EXPECT_EQ(Run("id,East,North\r\n\r\n").rows, 0u);
     EXPECT_EQ(test::ReadText("results.csv"),
               "id,East,North,row,column,centreEast,centreNorth,a2,a1,cv,q2,q5,q10,q20,q50,q100,q200,error\n");
@@ -207,19 +193,14 @@ TEST_F(BatchRun, ReportsAreNamedByIdHoldTheirRowAndNeverLeaveTheirFolder)
     EXPECT_EQ(rows[8][17], "");
 }
 
-TEST(ProgressMeter, AtMostALineASecondAndNothingForShortRuns)
+// Short runs print nothing: the program's tests see an empty standard error.
+TEST(ProgressMeter, AtMostALineASecond)
 {
     using namespace std::chrono_literals;
     ProgressMeter::Clock::time_point clock{};
     std::vector<std::string> lines;
     const auto sink = [&lines](std::string_view line) { lines.emplace_back(line); };
     const auto now = [&clock] { return clock += 300ms; };
-
-    ProgressMeter shortRun(sink, now);
-    shortRun.Update(64, 0);
-    shortRun.Update(128, 1);
-    shortRun.Finish(150, 1);
-    EXPECT_TRUE(lines.empty());
 
     ProgressMeter longRun(sink, now);
     for (std::uint64_t rows = 1; rows <= 10; ++rows)

@@ -111,19 +111,13 @@ TEST(AppendSingle, ShortestFixedTextReadsBackToTheSameBits)
             values.push_back(value);
     }
     for (const float value : values) {
-        std::string text;
-        AppendSingle(text, value);
-        ASSERT_EQ(text.find_first_of("eE"), std::string::npos) << text;
+        const std::string text = test::Text(value);
         float back = 1;
-        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), back);
+        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), back, std::chars_format::fixed);
         ASSERT_TRUE(ec == std::errc() && end == text.data() + text.size()) << text;
         ASSERT_EQ(std::bit_cast<std::uint32_t>(back), std::bit_cast<std::uint32_t>(value)) << text;
     }
-    std::string text;
-    AppendSingle(text, 2400250.0f);
-    text += ' ';
-    AppendSingle(text, 26.448189f);
-    EXPECT_EQ(text, "2400250 26.448189");
+    EXPECT_EQ(test::Text(2400250.0f) + " " + test::Text(26.448189f), "2400250 26.448189");
 }
 
 }  // namespace

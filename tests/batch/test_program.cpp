@@ -1,5 +1,5 @@
 // The program as a user runs it, from its folder: what only the whole program
-// shows, its exit status, its arguments and its refusals of hostile files.
+// shows, its exit status, its arguments, its check of a folder and its refusals of hostile files.
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -43,6 +43,33 @@ Outcome RunProgram(const std::string& arguments)
 const std::string kGood = "id,East,North\nA,2400000,5100000\nB,2385123.5,5100001.5\n";
 const std::string kTemplate = "programs/prototipo/pioggeTRNprot.xls";
 
+// The sample region as a tree of links in the folder "copy": a fault replaces
+// one link by a file of its own, so the sample itself is never touched.
+void LinkSampleRegion()
+{
+    for (const auto& entry : fs::recursive_directory_iterator(QUORVEL_APP_DIR)) {
+        const fs::path target = "copy" / fs::relative(entry.path(), QUORVEL_APP_DIR);
+        if (entry.is_directory())
+            fs::create_directories(target);
+        else
+            fs::create_symlink(entry.path(), target);
+    }
+}
+
+void ReplaceInCopy(const std::string& relative, const std::string& bytes)
+{
+    fs::remove("copy/" + relative);
+    test::WriteText("copy/" + relative, bytes);
+}
+
+// UTM zone 33 north, as ESRI software writes a .prj: metres too, but not Gauss-Boaga.
+constexpr const char* kUtm33Prj =
+    "PROJCS[\"WGS_1984_UTM_Zone_33N\",GEOGCS[\"GCS_WGS_1984\",DATUM[\"D_WGS_1984\",SPHEROID[\"WGS_1984\","
+    "6378137.0,298.257223563]],PRIMEM[\"Greenwich\",0.0],UNIT[\"Degree\",0.0174532925199433]],"
+    "PROJECTION[\"Transverse_Mercator\"],PARAMETER[\"False_Easting\",500000.0],PARAMETER[\"False_Northing\",0.0],"
+    "PARAMETER[\"Central_Meridian\",15.0],PARAMETER[\"Scale_Factor\",0.9996],"
+    "PARAMETER[\"Latitude_Of_Origin\",0.0],UNIT[\"Meter\",1.0]]";
+
 class Program : public test::AppFolder {
 protected:
     void SetUp() override
@@ -69,7 +96,6 @@ TEST_F(Program, ExitStatusAndWhyARunIsRefused)
     fs::create_directory("sub");
     fs::create_hard_link("good.csv", "hard.csv");
     fs::create_symlink("good.csv", "link.csv");
-    fs::copy("grd", "grd.good", fs::copy_options::recursive);
     const auto fifo = [](const std::string& path) {
         fs::remove(path);
         ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0) << path;
@@ -85,10 +111,25 @@ TEST_F(Program, ExitStatusAndWhyARunIsRefused)
         {"mixed.csv", 1, "\nC,2300000,5100000,,,,,,,,,,,,,,,\"outside the parameter grids (row 140, column -19)\"\n"},
         {"--help", 0, "Usage: quorvel-batch POINTS.csv [-o RESULTS.csv] [--reports DIR] [--folder DIR]\n"},
         {"-h", 0, "\nUso: quorvel-batch PUNTI.csv [-o RISULTATI.csv] [--reports CARTELLA]\n"},
-        // The check of a folder says whether it can be used.
+        // The check of a folder finds each fault of a copy of the sample region
+        // and says whether the folder can be used.
         {"--verifica '" QUORVEL_APP_DIR "'", 0, ": tutto in ordine, la cartella è utilizzabile.\n"},
-        {"--verifica .", 1, "la cartella non è utilizzabile così.\n"},
-        {"good.csv --help -o results.csv", 0, "Usage: quorvel-batch POINTS.csv"},
+        {"--verifica copy", 1, "ERRORE Shp/V_PROVINCEpoly.shx: manca\n",
+         [] { fs::remove("copy/Shp/V_PROVINCEpoly.shx"); }},
+        {"--verifica copy", 1, "(EPSG:32633) e non in Gauss-Boaga fuso Est (EPSG:3004)\n",
+         [] { ReplaceInCopy("Shp/V_ISPETTORATI.prj", kUtm33Prj); }},
+        {"--verifica copy", 1, "ERRORE dat/comuniPolyRid.dat: 218 righe invece di 219",
+         [] {
+             std::string table = test::ReadText("copy/dat/comuniPolyRid.dat");
+             ReplaceInCopy("dat/comuniPolyRid.dat", table.erase(table.rfind("\r\n", table.size() - 3) + 2));
+         }},
+        {"--verifica copy", 0, "il programma usa Raster/demTRNSh.tif\n",
+         [] {
+             fs::rename("copy/Raster/demTRNSh.ecw", "copy/Raster/demTRNSh.tif");
+             ReplaceInCopy("Raster/demTRNSh.ecw", "ECW bytes this GDAL cannot read");
+         }},
+        {"--verifica copy", 1, "gdal_translate -of COG demTRNSh.ecw demTRNSh.tif",
+         [] { ReplaceInCopy("Raster/demTRNSh.ecw", "ECW bytes this GDAL cannot read"); }},
         {"", 2, "no points file given"},
         {"missing.csv", 2, "missing.csv"},
         {"good.csv extra.csv", 2, "more than one points file: extra.csv"},
@@ -130,8 +171,11 @@ TEST_F(Program, ExitStatusAndWhyARunIsRefused)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments);
+        fs::remove_all("copy");
+        if (c.arguments == "--verifica copy")
+            LinkSampleRegion();
         fs::remove_all("grd");
-        fs::copy("grd.good", "grd", fs::copy_options::recursive);
+        WriteGrids();
         fs::remove(kTemplate);
         test::WriteText(kTemplate, test::ReadText(QUORVEL_REPORT_TEMPLATE));
         if (c.breakage)
@@ -147,6 +191,10 @@ TEST_F(Program, ExitStatusAndWhyARunIsRefused)
         } else {
             EXPECT_EQ(run.err, "");
             EXPECT_NE(run.out.find(c.said), std::string::npos) << run.out;
+            // One fault, one error: the others must not be dragged along.
+            if (c.arguments == "--verifica copy" && c.status == 1) {
+                EXPECT_NE(run.out.find(": 1 errore, "), std::string::npos) << run.out;
+            }
         }
         EXPECT_EQ(test::ReadText("results.csv"), "earlier\n");
         EXPECT_EQ(test::ReadText("good.csv"), kGood);
