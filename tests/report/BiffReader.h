@@ -7,7 +7,7 @@
 #include <vector>
 
 // Independent readers for the tests: BIFF8 records, the compound file
-// through libgsf, and a consistency check of every stream offset.
+// through libgsf, and a consistency check of the row index's offsets.
 namespace quorvel::test {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -42,9 +42,8 @@ Bytes WorkbookStream(const Bytes& file);
 // A compound file of root-level streams.
 Bytes MakeCompoundFile(const std::vector<std::pair<std::string, Bytes>>& streams);
 
-// Empty when every INDEX, DBCELL and DIMENSIONS agrees with the records;
-// otherwise the first disagreement. Sheet offsets are left to the readers
-// of check_report.py, which find each sheet through them.
+// Empty when every INDEX, DBCELL and DIMENSIONS agrees with the records, otherwise
+// the first disagreement (the readers of check_report.py check the sheet offsets).
 std::string OffsetProblems(const Bytes& stream);
 
 Bytes ReadFileBytes(const std::string& path);

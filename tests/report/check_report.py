@@ -16,7 +16,6 @@ import subprocess
 import sys
 import tempfile
 
-import xlrd
 import xlrd.compdoc
 
 

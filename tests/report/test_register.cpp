@@ -104,14 +104,12 @@ TEST_F(RegisterTest, TwoProgramsAppendingAtOnceNeverMixTheirLines)
         waitpid(child, &status, 0);
         ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     }
+    EXPECT_TRUE(Read(Path()).starts_with(RegisterHeader()));
     std::istringstream text(Read(Path()));
-    std::string line;
-    std::getline(text, line);
-    EXPECT_EQ(line + "\n", RegisterHeader());
     std::map<std::string, int> seen;
-    while (std::getline(text, line))
+    for (std::string line; std::getline(text, line);)
         ++seen[line + "\n"];
-    EXPECT_EQ(seen, (std::map<std::string, int>{{lines[0], kLines}, {lines[1], kLines}}));
+    EXPECT_EQ(seen, (std::map<std::string, int>{{RegisterHeader(), 1}, {lines[0], kLines}, {lines[1], kLines}}));
 }
 
 TEST_F(RegisterTest, UnwritableRegisterFailsNamingItAndChangesNothing)
