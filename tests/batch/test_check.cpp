@@ -2,7 +2,6 @@
 // it with one fault each.
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <ostream>
 #include <string>
@@ -10,9 +9,9 @@
 #include <sys/wait.h>
 
 #include <gtest/gtest.h>
-#include <ogr_spatialref.h>
 
 #include "batch/Check.h"
+#include "tests/batch/BatchFixture.h"
 
 namespace quorvel::batch {
 namespace {
@@ -23,36 +22,28 @@ namespace fs = std::filesystem;
 // one link by a file of its own, so the sample itself is never touched.
 class LinkedCopy {
 public:
-    LinkedCopy() : root_(fs::temp_directory_path() / ("quorvel-check-" + std::to_string(::getpid()) + "-" +
-                                                        std::to_string(counter_++)))
+    LinkedCopy()
     {
-        fs::remove_all(root_);
         for (const auto& entry : fs::recursive_directory_iterator(QUORVEL_APP_DIR)) {
-            const fs::path target = root_ / fs::relative(entry.path(), QUORVEL_APP_DIR);
+            const fs::path target = Root() / fs::relative(entry.path(), QUORVEL_APP_DIR);
             if (entry.is_directory())
                 fs::create_directories(target);
             else
                 fs::create_symlink(entry.path(), target);
         }
     }
-    ~LinkedCopy() { fs::remove_all(root_); }
 
-    const fs::path& Root() const { return root_; }
+    const fs::path& Root() const { return dir_.path(); }
 
-    std::string Read(const std::string& relative) const
-    {
-        std::ifstream in(root_ / relative, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
+    std::string Read(const std::string& relative) const { return test::ReadText(dir_ / relative); }
     void Replace(const std::string& relative, const std::string& bytes) const
     {
-        fs::remove(root_ / relative);
-        std::ofstream(root_ / relative, std::ios::binary) << bytes;
+        fs::remove(Root() / relative);
+        test::WriteText(dir_ / relative, bytes);
     }
 
 private:
-    static inline int counter_ = 0;
-    fs::path root_;
+    test::ScratchDir dir_;
 };
 
 struct Fault {
@@ -68,17 +59,13 @@ void PrintTo(const Fault& fault, std::ostream* out)
     *out << fault.name;
 }
 
-std::string Utm33()
-{
-    OGRSpatialReference utm;
-    utm.importFromEPSG(32633);
-    utm.morphToESRI();
-    char* wkt = nullptr;
-    utm.exportToWkt(&wkt);
-    std::string text(wkt);
-    CPLFree(wkt);
-    return text;
-}
+// UTM zone 33 north, as ESRI software writes a .prj: metres too, but not Gauss-Boaga.
+constexpr const char* kUtm33Prj =
+    "PROJCS[\"WGS_1984_UTM_Zone_33N\",GEOGCS[\"GCS_WGS_1984\",DATUM[\"D_WGS_1984\",SPHEROID[\"WGS_1984\","
+    "6378137.0,298.257223563]],PRIMEM[\"Greenwich\",0.0],UNIT[\"Degree\",0.0174532925199433]],"
+    "PROJECTION[\"Transverse_Mercator\"],PARAMETER[\"False_Easting\",500000.0],PARAMETER[\"False_Northing\",0.0],"
+    "PARAMETER[\"Central_Meridian\",15.0],PARAMETER[\"Scale_Factor\",0.9996],"
+    "PARAMETER[\"Latitude_Of_Origin\",0.0],UNIT[\"Meter\",1.0]]";
 
 const Fault kFaults[] = {
     {"SampleRegion", [](const LinkedCopy&) {}, true, "", ""},
@@ -91,7 +78,7 @@ const Fault kFaults[] = {
          c.Replace("grd/param_cv.hdr", header);
      },
      false, "grd/param_cv.ras", "374400"},
-    {"WrongCrs", [](const LinkedCopy& c) { c.Replace("Shp/V_ISPETTORATI.prj", Utm33()); }, false,
+    {"WrongCrs", [](const LinkedCopy& c) { c.Replace("Shp/V_ISPETTORATI.prj", kUtm33Prj); }, false,
      "Shp/V_ISPETTORATI.shp", "EPSG:32633"},
     {"Table218Lines",
      [](const LinkedCopy& c) {
@@ -127,15 +114,13 @@ TEST_P(CheckFolder, FindsTheFaultAndTellsWhetherTheFolderIsUsable)
 
     int errors = 0;
     bool told = *fault.subject == '\0';
+    std::string report;
     for (const Finding& finding : findings) {
         errors += finding.level == Finding::Level::Error ? 1 : 0;
-        if (finding.subject == fault.subject && finding.level != Finding::Level::Ok &&
-            finding.text.find(fault.fragment) != std::string::npos)
-            told = true;
-    }
-    std::string report;
-    for (const Finding& finding : findings)
+        told = told || (finding.subject == fault.subject && finding.level != Finding::Level::Ok &&
+                        finding.text.find(fault.fragment) != std::string::npos);
         report += finding.subject + ": " + finding.text + "\n";
+    }
     EXPECT_TRUE(told) << report;
     EXPECT_EQ(errors == 0, fault.usable) << report;
     // One fault, one error: the others must not be dragged along.

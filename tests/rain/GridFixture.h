@@ -6,7 +6,24 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "rain/Error.h"
+
 namespace quorvel::test {
+
+// The error a call throws; a call that returns fails the test.
+template <class Call>
+Error FailureOf(Call call)
+{
+    try {
+        call();
+    } catch (const Error& e) {
+        return e;
+    }
+    ADD_FAILURE() << "no failure";
+    return Error(ErrorKind::FileNotFound, {});
+}
 
 // A scratch folder that the test works in and that goes away with it.
 class ScratchDir {
@@ -41,25 +58,18 @@ private:
     ScratchDir dir_;
 };
 
-// The folders a file is to go in; none for a bare name in the working directory.
-inline void MakeParentFolders(const std::string& path)
+// Writes the file, making the folders it is to go in.
+inline void WriteText(const std::string& path, const std::string& text)
 {
     const std::filesystem::path parent = std::filesystem::path(path).parent_path();
     if (!parent.empty())
         std::filesystem::create_directories(parent);
-}
-
-inline void WriteText(const std::string& path, const std::string& text)
-{
-    MakeParentFolders(path);
     std::ofstream(path, std::ios::binary) << text;
 }
 
 inline void WriteFloats(const std::string& path, const std::vector<float>& values)
 {
-    MakeParentFolders(path);
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(values.data()), std::streamsize(values.size() * sizeof(float)));
+    WriteText(path, std::string(reinterpret_cast<const char*>(values.data()), values.size() * sizeof(float)));
 }
 
 inline std::string GridHeader(int columns, int rows)

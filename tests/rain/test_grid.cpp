@@ -1,8 +1,6 @@
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <functional>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -14,6 +12,7 @@
 namespace quorvel {
 namespace {
 
+using test::FailureOf;
 using test::GridHeader;
 using test::NumberedCells;
 using test::ScratchDir;
@@ -36,20 +35,9 @@ TEST(CellForPoint, BordersWorkedPointAndCentres)
 
 TEST(CellForPoint, ImplausibleCoordinatesOverflow)
 {
-    for (const auto& [x, y] : {std::pair{3.0e38f, 5100000.0f}, {2400000.0f, -3.0e38f}, {NAN, 5100000.0f}}) {
-        try {
-            CellForPoint(x, y);
-            ADD_FAILURE() << "no failure for " << x << ", " << y;
-        } catch (const Error& e) {
-            EXPECT_EQ(e.kind(), ErrorKind::Overflow);
-        }
-    }
-    try {
-        CellCentre({-2000000000, 1});
-        ADD_FAILURE() << "no overflow in the centre";
-    } catch (const Error& e) {
-        EXPECT_EQ(e.kind(), ErrorKind::Overflow);
-    }
+    for (const auto& [x, y] : {std::pair{3.0e38f, 5100000.0f}, {2400000.0f, -3.0e38f}, {NAN, 5100000.0f}})
+        EXPECT_EQ(FailureOf([&] { CellForPoint(x, y); }).kind(), ErrorKind::Overflow) << x << ", " << y;
+    EXPECT_EQ(FailureOf([] { CellCentre({-2000000000, 1}); }).kind(), ErrorKind::Overflow);
 }
 
 class GridFiles : public ::testing::Test {
@@ -59,32 +47,29 @@ protected:
     std::string header = dir / "grd/g.hdr";
 
     void Write(int columns, int rows) { WriteFloats(raster, NumberedCells(columns, rows)); }
-
-    ErrorKind FailureOf(std::int32_t row, std::int32_t column, std::string* file = nullptr)
+    Error FailureAt(std::int32_t row, std::int32_t column)
     {
-        try {
-            ReadGridCell(raster, header, row, column);
-        } catch (const Error& e) {
-            if (file)
-                *file = e.file();
-            return e.kind();
-        }
-        ADD_FAILURE() << "no failure reading " << row << ", " << column;
-        return ErrorKind::FileNotFound;
+        return FailureOf([&] { ReadGridCell(raster, header, row, column); });
     }
 };
 
-TEST_F(GridFiles, ReadsTheCellAtItsOffsetAsStored)
+// Every cell read alone or with the whole grid, as stored: -9999 is no
+// missing-data marker to the grid.
+TEST_F(GridFiles, ReadsEachCellAtItsOffsetAloneOrWhole)
 {
-    WriteText(header, GridHeader(7, 5));
-    Write(7, 5);
-    EXPECT_EQ(ReadGridCell(raster, header, 1, 1), 1001.0f);
-    EXPECT_EQ(ReadGridCell(raster, header, 5, 7), 5007.0f);
-    EXPECT_EQ(ReadGridCell(raster, header, 3, 2), 3002.0f);
-    WriteFloats(raster, {-9999.0f, NAN});
-    WriteText(header, GridHeader(2, 1));
-    EXPECT_EQ(ReadGridCell(raster, header, 1, 1), -9999.0f) << "no missing-data marker";
-    EXPECT_TRUE(std::isnan(ReadGridCell(raster, header, 1, 2)));
+    std::vector<float> values = NumberedCells(9, 6);
+    values.back() = -9999.0f;
+    WriteText(header, GridHeader(9, 6));
+    WriteFloats(raster, values);
+    const ParameterGrid grid = ParameterGrid::Load(raster, header);
+    for (int r = 1; r <= 6; ++r)
+        for (int c = 1; c <= 9; ++c) {
+            const float stored = r == 6 && c == 9 ? -9999.0f : float(r * 1000 + c);
+            EXPECT_EQ(ReadGridCell(raster, header, r, c), stored) << r << ", " << c;
+            EXPECT_EQ(grid.At({r, c}), stored) << r << ", " << c;
+        }
+    EXPECT_FALSE(grid.Contains({7, 1}));
+    EXPECT_EQ(FailureOf([&] { grid.At({0, 3}); }).kind(), ErrorKind::SubscriptOutOfRange);
 }
 
 TEST_F(GridFiles, HeaderVariantsThatRead)
@@ -129,74 +114,60 @@ TEST_F(GridFiles, HeaderVariantsThatFail)
     };
     for (const auto& [text, kind] : cases) {
         WriteText(header, text);
-        std::string file;
-        EXPECT_EQ(FailureOf(1, 1, &file), kind) << text;
-        EXPECT_EQ(file, header) << text;
+        const Error e = FailureAt(1, 1);
+        EXPECT_EQ(e.kind(), kind) << text;
+        EXPECT_EQ(e.file(), header) << text;
     }
 }
 
-TEST_F(GridFiles, MissingAndShortFiles)
+// The files are checked before the cell, and each failure names the file at
+// fault. A raster of another length than rows x columns x 4 bytes means the
+// header is wrong: every value would be read from the wrong place.
+TEST_F(GridFiles, FailuresNameTheFileAtFault)
 {
-    std::string file;
-    EXPECT_EQ(FailureOf(1, 1, &file), ErrorKind::FileNotFound);
-    EXPECT_EQ(file, header);
-
-    WriteText(header, GridHeader(4, 4));
-    EXPECT_EQ(FailureOf(1, 1, &file), ErrorKind::FileNotFound);
-    EXPECT_EQ(file, raster);
-
-    WriteFloats(raster, std::vector<float>(15, 1.0f));
-    EXPECT_EQ(FailureOf(1, 1, &file), ErrorKind::InputPastEndOfFile) << "one value short, even for the first cell";
-    EXPECT_EQ(file, raster);
-
-    std::filesystem::remove(raster);
-    std::filesystem::create_directory(raster);
-    EXPECT_EQ(FailureOf(1, 1), ErrorKind::PathAccess) << "a folder in place of the raster";
-}
-
-// A raster of another length than rows x columns x 4 bytes means the header
-// is wrong: every value would be read from the wrong place.
-TEST_F(GridFiles, RasterOfAnotherLengthFailsNamingBothFiles)
-{
-    WriteText(header, GridHeader(360, 2));
-    const std::pair<std::size_t, ErrorKind> cases[] = {
-        {361 * 2 * 4, ErrorKind::BadFileFormat},    // a 361-column raster under a 360-column header
-        {360 * 2 * 4 + 1, ErrorKind::BadFileFormat},
-        {360 * 2 * 4 - 4, ErrorKind::InputPastEndOfFile},
+    constexpr int kBytes = 4 * 3 * 4;
+    const struct {
+        bool header;
+        int rasterBytes;  // negative: no raster
+        GridCell cell;
+        ErrorKind kind;
+    } cases[] = {
+        {false, kBytes, {1, 1}, ErrorKind::FileNotFound},
+        {true, -1, {0, 1}, ErrorKind::FileNotFound},
+        {true, kBytes - 4, {0, 1}, ErrorKind::InputPastEndOfFile},
+        {true, kBytes + 4, {1, 1}, ErrorKind::BadFileFormat},
+        {true, kBytes, {0, 1}, ErrorKind::SubscriptOutOfRange},
+        {true, kBytes, {1, 0}, ErrorKind::SubscriptOutOfRange},
+        {true, kBytes, {4, 1}, ErrorKind::SubscriptOutOfRange},
+        {true, kBytes, {1, 5}, ErrorKind::SubscriptOutOfRange},
     };
-    for (const auto& [bytes, kind] : cases) {
-        WriteFloats(raster, {});
-        std::filesystem::resize_file(raster, bytes);
-        for (const auto& read : {std::function<void()>([&] { ReadGridCell(raster, header, 1, 1); }),
-                                 std::function<void()>([&] { ParameterGrid::Load(raster, header); })}) {
-            try {
-                read();
-                ADD_FAILURE() << bytes << " bytes read";
-            } catch (const Error& e) {
-                EXPECT_EQ(e.kind(), kind) << bytes;
-                EXPECT_EQ(e.file(), raster);
-                EXPECT_NE(e.detail().find(header), std::string::npos) << e.detail();
-            }
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.rasterBytes) + " bytes, cell " + std::to_string(c.cell.row) + ", " +
+                     std::to_string(c.cell.column));
+        std::filesystem::remove(header);
+        std::filesystem::remove(raster);
+        if (c.header)
+            WriteText(header, GridHeader(4, 3));
+        if (c.rasterBytes >= 0) {
+            WriteFloats(raster, {});
+            std::filesystem::resize_file(raster, std::uintmax_t(c.rasterBytes));
+        }
+        const Error e = FailureAt(c.cell.row, c.cell.column);
+        EXPECT_EQ(e.kind(), c.kind);
+        EXPECT_EQ(e.file(), c.header ? raster : header);
+        if (c.rasterBytes >= 0 && c.rasterBytes != kBytes) {
+            EXPECT_NE(e.detail().find(header), std::string::npos) << e.detail();
+            EXPECT_EQ(FailureOf([&] { ParameterGrid::Load(raster, header); }).kind(), c.kind);
         }
     }
+    std::filesystem::remove(raster);
+    std::filesystem::create_directory(raster);
+    EXPECT_EQ(FailureAt(1, 1).kind(), ErrorKind::PathAccess) << "a folder in place of the raster";
 }
 
-TEST_F(GridFiles, CellOutsideFailsOnlyAfterValidFiles)
-{
-    WriteText(header, GridHeader(4, 3));
-    EXPECT_EQ(FailureOf(0, 1), ErrorKind::FileNotFound) << "the missing raster is found first";
-    WriteFloats(raster, std::vector<float>(11, 1.0f));
-    EXPECT_EQ(FailureOf(0, 1), ErrorKind::InputPastEndOfFile) << "the short raster is found first";
-    Write(4, 3);
-    for (const auto& [row, column] : {std::pair{0, 1}, {1, 0}, {4, 1}, {1, 5}, {-1, 2}, {2, -7}}) {
-        std::string file;
-        EXPECT_EQ(FailureOf(row, column, &file), ErrorKind::SubscriptOutOfRange) << row << ", " << column;
-        EXPECT_EQ(file, raster);
-    }
-}
-
-// The area told to the user is exactly where the cell lookup finds a cell of the grid.
-TEST_F(GridFiles, AreaIsWhereCellsAreFound)
+// The area told to the user: its borders are those of the cells the lookup
+// finds, which the border cases of CellForPoint pin.
+TEST_F(GridFiles, AreaOfTheHeadersRowsAndColumns)
 {
     WriteText(header, GridHeader(4, 3));
     const GridArea area = ReadGridArea(header);
@@ -204,30 +175,6 @@ TEST_F(GridFiles, AreaIsWhereCellsAreFound)
     EXPECT_EQ(area.east, 2312000);
     EXPECT_EQ(area.south, 5168500);
     EXPECT_EQ(area.north, 5170000);
-    const auto inside = [](float x, float y) {
-        const GridCell cell = CellForPoint(x, y);
-        return cell.row >= 1 && cell.row <= 3 && cell.column >= 1 && cell.column <= 4;
-    };
-    EXPECT_TRUE(inside(float(area.west), float(area.south)));
-    EXPECT_TRUE(inside(float(area.east) - 0.25f, float(area.north) - 0.5f));
-    EXPECT_FALSE(inside(float(area.east), 5169000));
-    EXPECT_FALSE(inside(2311000, float(area.north)));
-    EXPECT_FALSE(inside(float(area.west) - 0.25f, 5169000));
-    EXPECT_FALSE(inside(2311000, float(area.south) - 0.5f));
-}
-
-TEST_F(GridFiles, WholeGridAgreesWithSingleReads)
-{
-    WriteText(header, GridHeader(9, 6));
-    Write(9, 6);
-    const ParameterGrid grid = ParameterGrid::Load(raster, header);
-    EXPECT_EQ(grid.rowCount(), 6);
-    EXPECT_EQ(grid.columnCount(), 9);
-    for (int r = 1; r <= 6; ++r)
-        for (int c = 1; c <= 9; ++c)
-            EXPECT_EQ(grid.At({r, c}), ReadGridCell(raster, header, r, c));
-    EXPECT_FALSE(grid.Contains({7, 1}));
-    EXPECT_THROW(grid.At({0, 3}), Error);
 }
 
 }  // namespace
