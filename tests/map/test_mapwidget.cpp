@@ -17,6 +17,7 @@
 #include <cmath>
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 using namespace quorvel;
@@ -353,6 +354,25 @@ private slots:
             QCOMPARE(recorder.seen.value(end, after), after);
         map->PixelToProj(lands.x(), lands.y(), x, y);
         QVERIFY(Near(x, grabX) && Near(y, grabY));
+    }
+
+    // The pointer shows the tool in force; the cross-hair, asked for picking,
+    // wins over any tool, and the hand closes only while it drags.
+    void pointers()
+    {
+        MapWidget map;
+        const auto pressed = [&](int mode, int pointer) {
+            map.SetCursorMode(mode);
+            map.SetMapCursor(pointer);
+            QTest::mousePress(&map, Qt::LeftButton, {}, QPoint(100, 100));
+            const Qt::CursorShape shape = map.cursor().shape();
+            QTest::mouseRelease(&map, Qt::LeftButton, {}, QPoint(100, 100));
+            return std::pair(shape, map.cursor().shape());
+        };
+        QCOMPARE(pressed(kNoTool, kArrow), std::pair(Qt::ArrowCursor, Qt::ArrowCursor));
+        QCOMPARE(pressed(kPan, kArrow), std::pair(Qt::ClosedHandCursor, Qt::OpenHandCursor));
+        QCOMPARE(pressed(kZoomOut, kArrow), std::pair(Qt::BitmapCursor, Qt::BitmapCursor));
+        QCOMPARE(pressed(kPan, kCrossHair), std::pair(Qt::CrossCursor, Qt::CrossCursor));
     }
 
     // A label goes with its layer and is left out where it would overlap an
