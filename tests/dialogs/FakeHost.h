@@ -1,17 +1,10 @@
 #pragma once
 
-#include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include <QApplication>
-#include <QTimer>
 #include <QWidget>
-#include <QtTest>
-
-#include "dialogs/PointDialog.h"
 
 #include "window/MainWindowHost.h"
 #include "window/MainWindowState.h"
@@ -68,27 +61,5 @@ public:
     }
     void AppendToRegister(const PointRunResult&) override {}
 };
-
-// Acts on the modal point dialog as soon as it opens; gives up with "Annullare"
-// if the action left it open, so that the step that opened it returns. The
-// flag says whether the action left it open.
-inline std::shared_ptr<bool> WhenDialogOpens(QObject* owner, std::function<void(PointDialog&)> action)
-{
-    auto leftOpen = std::make_shared<bool>(false);
-    auto* poll = new QTimer(owner);
-    QObject::connect(poll, &QTimer::timeout, owner, [=] {
-        auto* dialog = qobject_cast<PointDialog*>(QApplication::activeModalWidget());
-        if (!dialog)
-            return;
-        poll->stop();
-        poll->deleteLater();
-        action(*dialog);
-        *leftOpen = dialog->isVisible();
-        if (dialog->isVisible())
-            QTest::mouseClick(dialog->Command2, Qt::LeftButton);
-    });
-    poll->start(10);
-    return leftOpen;
-}
 
 }  // namespace quorvel::testing

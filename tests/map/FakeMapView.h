@@ -41,9 +41,7 @@ public:
     std::map<int, MapExtents> layerExtents;
     // Pixel to map; by default x grows east from xMin and y south from yMax, 1 unit a pixel.
     std::function<void(double px, double py, double& x, double& y)> pixelToProj;
-
-    // What Preparations() answers.
-    std::vector<Preparation> preparations;
+    std::vector<Preparation> preparations;  // what Preparations() answers
 
     // The interaction state, as last set.
     int cursorMode = -1;
@@ -52,8 +50,7 @@ public:
     std::uint32_t backColor = 0;
     // The run marks, as last set ("SetRunMarks(<count>)" among the calls).
     std::vector<RunMark> runMarks;
-    // The overlay names last given.
-    std::vector<OverlayLabel> overlayLabels;
+    std::vector<OverlayLabel> overlayLabels;  // as last given
 
     mutable std::vector<std::string> calls;
     void ClearCalls() { calls.clear(); }
@@ -69,7 +66,6 @@ public:
 
     struct Layer {
         std::string description;  // "image:<file>" or "shapefile:<file>"
-        bool visible = false;
         std::unique_ptr<MapLayer> object;
     };
     // The layer with that handle, or nullptr.
@@ -78,7 +74,6 @@ public:
         const auto found = layers_.find(handle);
         return found == layers_.end() ? nullptr : &found->second;
     }
-    int LayerCount() const { return int(order_.size()); }
 
     // Raise the map's events as a user's gesture would.
     void RaiseMouseDown(int x, int y, int button = 1) { Raise(sendMouseDown, &MapEvents::MouseDown, button, 0, x, y); }
@@ -108,7 +103,7 @@ public:
         int handle = 0;
         while (layers_.count(handle) != 0)
             ++handle;
-        layers_[handle] = {file ? file->kind + ":" + file->name : "other", visible, std::move(layer)};
+        layers_[handle] = {file ? file->kind + ":" + file->name : "other", std::move(layer)};
         Record("AddLayer", layers_[handle].description, std::string(visible ? "visible" : "hidden"));
         order_.push_back(handle);
         return handle;
@@ -145,12 +140,7 @@ public:
         const int handle = position >= 0 && position < int(order_.size()) ? order_[position] : -1;
         return Recorded(handle, "LayerHandle", position);
     }
-    void SetLayerVisible(int handle, bool visible) override
-    {
-        Record("SetLayerVisible", handle, visible);
-        if (layers_.count(handle) != 0)
-            layers_[handle].visible = visible;
-    }
+    void SetLayerVisible(int handle, bool visible) override { Record("SetLayerVisible", handle, visible); }
     void SetLayerLineColor(int handle, std::uint32_t rgb) override { Record("SetLayerLineColor", handle, rgb); }
     void SetLayerLineWidth(int handle, float width) override { Record("SetLayerLineWidth", handle, width); }
     ShapefileLayer* GetLayerObject(int handle) override
@@ -201,7 +191,7 @@ private:
     };
     class Shapefile : public ShapefileLayer, public File {
     public:
-        explicit Shapefile(FakeMapView& owner) : File{owner, "shapefile"} {}
+        explicit Shapefile(FakeMapView& owner) : File{owner, "shapefile", {}} {}
         bool OpenShapefile(const std::string& file) override
         {
             owner.Record("OpenShapefile", file);
@@ -240,7 +230,7 @@ private:
     };
     class Image : public ImageLayer, public File {
     public:
-        explicit Image(FakeMapView& owner) : File{owner, "image"} {}
+        explicit Image(FakeMapView& owner) : File{owner, "image", {}} {}
         bool OpenImage(const std::string& file, int fileType, bool inMemory) override
         {
             owner.Record("OpenImage", file, fileType, inMemory);
@@ -251,11 +241,10 @@ private:
     };
 
     static std::string Text(bool on) { return on ? "true" : "false"; }
-    static std::string Text(int value) { return std::to_string(value); }
-    static std::string Text(std::uint32_t value) { return std::to_string(value); }
     static std::string Text(const std::string& text) { return text; }
-    // The shortest text that reads back as the same double ("50000.001", "0.5").
-    static std::string Text(double value)
+    // A number as the shortest text that reads back the same ("50000.001", "0.5", "16711680").
+    template <typename Number>
+    static std::string Text(Number value)
     {
         char text[64];
         return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);

@@ -1,9 +1,8 @@
 #!/bin/sh
-# Installs the build into a scratch prefix and uses it as a user would, with a
-# scratch home: the quorvel command prepares the user's folder, again and
+# test_install.sh BUILD_DIR: installs the build into a scratch prefix and uses
+# it as a user would, with a scratch home: quorvel prepares the user's folder,
 # again, keeps what the user put there, refuses in Italian what it cannot use;
 # the installed quorvel-batch, run from elsewhere, gives the build's results.
-#   test_install.sh BUILD_DIR
 set -eu
 build=$(readlink -f "$1")
 work=$(mktemp -d /tmp/quorvel-install.XXXXXX)
@@ -22,15 +21,8 @@ data=$work/prefix/share/quorvel
 
 # What a folder holds: each entry, and where it leads when it is a link.
 listing() {
-    for entry in "$1"/*; do
-        if [ -L "$entry" ]; then
-            echo "${entry##*/} -> $(readlink "$entry")"
-        elif [ -d "$entry" ]; then
-            echo "${entry##*/}/"
-        else
-            echo "${entry##*/}"
-        fi
-    done
+    find "$1" -mindepth 1 -maxdepth 1 \( -type l -printf '%f -> %l\n' \) -o \( -type d -printf '%f/\n' \) \
+        -o -printf '%f\n' | LC_ALL=C sort
 }
 
 export HOME="$work/home"
@@ -51,9 +43,7 @@ touch "$HOME/Quorvel/output/Piogge.xls"
 rm "$HOME/Quorvel/grd"
 cp -R "$data/grd" "$HOME/Quorvel/grd"
 touch "$HOME/Quorvel/grd/user-copy"
-for run in second third; do
-    "$bin/quorvel" --prepare >"$work/out" 2>&1 || fail "$run preparation: $(cat "$work/out")"
-done
+"$bin/quorvel" --prepare >"$work/out" 2>&1 || fail "second preparation: $(cat "$work/out")"
 [ -f "$HOME/Quorvel/grd/user-copy" ] && [ ! -L "$HOME/Quorvel/grd" ] || fail "the user's grd/ was replaced"
 [ -f "$HOME/Quorvel/output/Piogge.xls" ] || fail "a report went missing"
 

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <set>
 #include <stdexcept>
 
 namespace quorvel::test {
@@ -31,6 +32,17 @@ double GetDouble(const Bytes& data, size_t at)
     double value;
     std::memcpy(&value, &data.at(at + 7) - 7, 8);
     return value;
+}
+
+std::optional<std::pair<int, int>> CellColumns(const BiffRecord& record)
+{
+    static const std::set<std::uint16_t> kCells = {0x0006, 0x0201, 0x0203, 0x0204, 0x0205,
+                                                   0x027E, 0x00FD, 0x00D6, 0x00BD, 0x00BE};
+    if (!kCells.contains(record.type) || record.data.size() < 6) {
+        return std::nullopt;
+    }
+    const bool run = record.type == 0x00BD || record.type == 0x00BE;
+    return std::pair<int, int>(Get16(record.data, 2), Get16(record.data, run ? record.data.size() - 2 : 2));
 }
 
 std::vector<BiffRecord> ReadBiff(const Bytes& stream)
@@ -70,25 +82,22 @@ namespace {
 
 void Walk(GsfInfile* infile, const std::string& path, std::vector<CompoundEntry>& entries)
 {
-    CompoundEntry entry;
-    entry.path = path;
-    entry.storage = true;
-    entry.hasClassId =
-        gsf_infile_msole_get_class_id(GSF_INFILE_MSOLE(infile), entry.classId.data());
-    entries.push_back(entry);
+    CompoundEntry& storage = entries.emplace_back();
+    storage.path = path;
+    storage.storage = true;
+    storage.hasClassId = gsf_infile_msole_get_class_id(GSF_INFILE_MSOLE(infile), storage.classId.data());
     for (int i = 0; i < gsf_infile_num_children(infile); ++i) {
         GsfInput* child = gsf_infile_child_by_index(infile, i);
         const std::string name = path + "/" + gsf_infile_name_by_index(infile, i);
         if (GSF_IS_INFILE(child) && gsf_infile_num_children(GSF_INFILE(child)) >= 0) {
             Walk(GSF_INFILE(child), name, entries);
         } else {
-            CompoundEntry stream;
+            CompoundEntry& stream = entries.emplace_back();
             stream.path = name;
             stream.bytes.resize(gsf_input_size(child));
             if (!stream.bytes.empty()) {
                 gsf_input_read(child, stream.bytes.size(), stream.bytes.data());
             }
-            entries.push_back(std::move(stream));
         }
         g_object_unref(child);
     }
@@ -145,18 +154,6 @@ std::string OffsetProblems(const Bytes& stream)
     for (const BiffRecord& r : records) {
         at[r.offset] = &r;
     }
-    auto isCell = [](std::uint16_t t) {
-        return t == 0x0006 || t == 0x0201 || t == 0x0203 || t == 0x0204 || t == 0x0205 ||
-               t == 0x027E || t == 0x00FD || t == 0x00D6 || t == 0x00BD || t == 0x00BE;
-    };
-    for (const BiffRecord& r : records) {
-        if (r.type == 0x0085) {
-            auto target = at.find(Get32(r.data, 0));
-            if (target == at.end() || target->second->type != 0x0809 || target->second->nested) {
-                return "BOUNDSHEET points at no sheet";
-            }
-        }
-    }
     const int sheets = records.empty() ? 0 : records.back().sheet + 1;
     for (int sheet = 0; sheet < sheets; ++sheet) {
         std::vector<const BiffRecord*> dbcells;
@@ -170,14 +167,12 @@ std::string OffsetProblems(const Bytes& stream)
             if (r.type == 0x0200 && !dimensions) dimensions = &r;
             if (r.type == 0x0055) defColWidth = &r;
             if (r.type == 0x00D7) dbcells.push_back(&r);
-            if (isCell(r.type)) {
-                const std::uint32_t row = Get16(r.data, 0), first = Get16(r.data, 2);
-                const std::uint32_t last =
-                    r.type == 0x00BD || r.type == 0x00BE ? Get16(r.data, r.data.size() - 2) : first;
+            if (const auto columns = CellColumns(r)) {
+                const std::uint32_t row = Get16(r.data, 0);
                 rowMin = std::min(rowMin, row);
                 rowEnd = std::max(rowEnd, row + 1);
-                colMin = std::min(colMin, first);
-                colEnd = std::max(colEnd, last + 1);
+                colMin = std::min<std::uint32_t>(colMin, columns->first);
+                colEnd = std::max<std::uint32_t>(colEnd, columns->second + 1);
             }
         }
         if (dimensions && rowEnd > 0 &&
@@ -224,7 +219,7 @@ std::string OffsetProblems(const Bytes& stream)
                 }
                 from += step;
                 auto cell = at.find(from);
-                if (cell == at.end() || !isCell(cell->second->type) ||
+                if (cell == at.end() || !CellColumns(*cell->second) ||
                     Get16(cell->second->data, 0) != Get16(blockRows[k]->data, 0)) {
                     return "DBCELL points at no first cell of its row";
                 }

@@ -2,11 +2,12 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 // Independent readers for the tests: BIFF8 records, the compound file
-// through libgsf, and a consistency check of every stream offset.
+// through libgsf, and a consistency check of the row index's offsets.
 namespace quorvel::test {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -24,6 +25,8 @@ std::uint32_t Get32(const Bytes& data, size_t at);
 double GetDouble(const Bytes& data, size_t at);
 
 std::vector<BiffRecord> ReadBiff(const Bytes& stream);
+// The first and last column of a cell record; nothing for other records.
+std::optional<std::pair<int, int>> CellColumns(const BiffRecord& record);
 
 struct CompoundEntry {
     std::string path;
@@ -39,8 +42,8 @@ Bytes WorkbookStream(const Bytes& file);
 // A compound file of root-level streams.
 Bytes MakeCompoundFile(const std::vector<std::pair<std::string, Bytes>>& streams);
 
-// Empty when every sheet offset, INDEX, DBCELL and DIMENSIONS agrees with
-// the records; otherwise the first disagreement.
+// Empty when every INDEX, DBCELL and DIMENSIONS agrees with the records, otherwise
+// the first disagreement (the readers of check_report.py check the sheet offsets).
 std::string OffsetProblems(const Bytes& stream);
 
 Bytes ReadFileBytes(const std::string& path);

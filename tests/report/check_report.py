@@ -3,11 +3,11 @@
 
 check_report.py FILL_TOOL TEMPLATE [SHEET!CELL=TEXT ...]
 
-FILL_TOOL writes the report of fixed values from TEMPLATE. python3-xlrd must
-then read the twelve report cells back as numbers with their exact values,
-every other cell as in the template (formula cells as empty text: their cached
-results are cleared), and headless LibreOffice must show each SHEET!CELL with
-the TEXT it recalculates from the new values.
+FILL_TOOL writes the report of fixed values from TEMPLATE. python3-xlrd must read
+the twelve report cells back as numbers with their exact values, every other
+cell as in the template (formula cells as empty text: their cached results are
+cleared), and headless LibreOffice must show each SHEET!CELL with the TEXT it
+recalculates from the new values.
 """
 import csv
 import os
@@ -16,19 +16,17 @@ import subprocess
 import sys
 import tempfile
 
-import xlrd
 import xlrd.compdoc
 
-# Values passed by the fill tool, as float32 widened to double.
-EXPECTED = {
-    (5, 2): 2385124.0,  # 2385123.5 rounds to the even neighbour
-    (5, 5): 5100002.0,  # 5100001.5 likewise
-    (6, 2): 2385250.0,
-    (6, 5): 5100250.0,
-    (9, 1): struct.unpack("<f", struct.pack("<f", 26.448189))[0],
-}
-for col, value in zip(range(1, 8), [30.1, 40.2, 50.3, 60.4, 70.5, 80.6, 90.7]):
-    EXPECTED[(12, col)] = struct.unpack("<f", struct.pack("<f", value))[0]
+
+def single(value):
+    return struct.unpack("<f", struct.pack("<f", value))[0]
+
+
+# The values the fill tool writes, as float32 widened to double; 2385123.5 and
+# 5100001.5 round to their even neighbours.
+EXPECTED = {(5, 2): 2385124.0, (5, 5): 5100002.0, (6, 2): 2385250.0, (6, 5): 5100250.0, (9, 1): single(26.448189)}
+EXPECTED.update({(12, col): single(v) for col, v in enumerate([30.1, 40.2, 50.3, 60.4, 70.5, 80.6, 90.7], 1)})
 
 
 def formula_cells(path):
@@ -93,11 +91,7 @@ def check_recalculation(report_path, expectations, failures):
             sheet, address = place.split("!")
             col = ord(address[0]) - ord("A")
             row = int(address[1:]) - 1
-            path = os.path.join(work, f"{base}-{sheet}.csv")
-            if not os.path.exists(path):
-                failures.append(f"LibreOffice wrote no CSV of sheet {sheet}")
-                continue
-            rows = list(csv.reader(open(path, encoding="utf-8")))
+            rows = list(csv.reader(open(os.path.join(work, f"{base}-{sheet}.csv"), encoding="utf-8")))
             shown = rows[row][col] if row < len(rows) and col < len(rows[row]) else ""
             if shown != text:
                 failures.append(f"LibreOffice shows {place} as {shown!r}, want {text!r}")
@@ -107,8 +101,8 @@ def main():
     tool, template_path, expectations = sys.argv[1], sys.argv[2], sys.argv[3:]
     failures = []
     with tempfile.TemporaryDirectory() as work:
-        report_path = os.path.join(work, "report.xls")
-        subprocess.run([tool, template_path, report_path], check=True)
+        subprocess.run([tool, template_path, work + "/"], check=True)
+        report_path = os.path.join(work, "output", "report.xls")
         check_cells(template_path, report_path, failures)
         check_recalculation(report_path, expectations, failures)
     for failure in failures:

@@ -27,8 +27,7 @@ TEST(FormatNumber, ShowsWhatASpreadsheetShows)
         {7, u"@", u"7"},
     };
     for (const auto& [value, format, shown] : cases) {
-        EXPECT_TRUE(FormatNumber(value, format) == shown)
-            << value << " " << std::string(format.begin(), format.end());
+        EXPECT_TRUE(FormatNumber(value, format) == shown) << value << " " << std::string(format.begin(), format.end());
     }
     EXPECT_TRUE(BuiltinFormat(3) == u"#,##0");
     EXPECT_TRUE(BuiltinFormat(0) == u"General");

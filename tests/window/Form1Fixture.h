@@ -14,26 +14,18 @@
 #include "tests/map/FakeMapView.h"
 #include "tests/window/RecordingReporter.h"
 
-// Recorded map calls print one a line when a comparison fails.
-namespace QTest {
-template <>
-inline char* toString(const std::vector<std::string>& calls)
-{
-    QByteArray text = "{";
-    for (const std::string& call : calls)
-        text += "\n    " + QByteArray::fromStdString(call);
-    return qstrdup(text + " }");
-}
-}  // namespace QTest
-
 namespace quorvel::testing {
 
-// One fixed-width record of the municipality table.
-inline QByteArray ComuniRecord(int objectId, const QByteArray& name, const QByteArray& code,
-                               const QByteArray& province)
+// One record of the municipality table at its fixed positions: 10 + 40 + 10 + 10 + 10 characters.
+inline QByteArray ComuniRecord(const QByteArray& id, const QByteArray& name, const QByteArray& code = "1",
+                               const QByteArray& province = "UD", const QByteArray& last = "")
 {
-    return QByteArray::number(objectId).leftJustified(10) + name.leftJustified(40, ' ', true) +
-           code.leftJustified(10) + province.leftJustified(10) + QByteArray("extra").leftJustified(10);
+    return id.leftJustified(10, ' ', true) + name.leftJustified(40, ' ', true) + code.leftJustified(10, ' ', true) +
+           province.leftJustified(10, ' ', true) + last.leftJustified(10, ' ', true);
+}
+inline QByteArray ComuniRecord(int id, const QByteArray& name, const QByteArray& code, const QByteArray& province)
+{
+    return ComuniRecord(QByteArray::number(id), name, code, province);
 }
 
 // Stands in for the two point dialogs: records each opening with the picked

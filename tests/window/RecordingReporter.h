@@ -13,14 +13,13 @@ class RecordingReporter : public Reporter {
 public:
     QStringList messages;
     QStringList questions;
-    QList<bool> answers;  // taken in turn; then answer for every question
-    bool answer = true;
+    QList<bool> answers;  // taken in turn; then "Sì" to every question
 
     void Message(QWidget*, const QString& text) override { messages << text; }
     bool Ask(QWidget*, const QString& text) override
     {
         questions << text;
-        return answers.isEmpty() ? answer : answers.takeFirst();
+        return answers.isEmpty() || answers.takeFirst();
     }
 };
 

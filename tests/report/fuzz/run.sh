@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds the report fuzzer with clang, ASan and UBSan in build-fuzz and runs
-# it, one process, on the committed corpus and the templates of the three
-# producers the tests use: fuzz/run.sh [SECONDS] (default 600).
+# fuzz/run.sh [SECONDS] (default 600): builds the report fuzzer with clang, ASan
+# and UBSan in build-fuzz, runs it, one process, on the committed corpus and the
+# templates of the three producers the tests use, then keeps in the corpus the
+# fewest inputs that reach every edge reached.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../../.." && pwd)
@@ -11,17 +12,14 @@ CC=clang CXX=clang++ cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebIn
     "-DCMAKE_CXX_FLAGS=-fsanitize=address,undefined,fuzzer-no-link -fno-sanitize-recover=undefined" >/dev/null
 cmake --build "$build" --target fuzz_report_template -j2
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cp "$here"/corpus/* "$work"/
-cp "$top/sampledata/template/pioggeTRNprot.xls" "$here"/../fixtures/*.xls "$work"/
+minimal=$(mktemp -d)
+trap 'rm -rf "$work" "$minimal"' EXIT
+cp "$here"/corpus/* "$top/sampledata/template/pioggeTRNprot.xls" "$here"/../fixtures/*.xls "$work"/
 cd "$work"
 # Full stacks on allocation, so that the suppression can see libgsf in them.
 ASAN_OPTIONS=fast_unwind_on_malloc=0 LSAN_OPTIONS="suppressions=$top/tests/lsan.supp" \
     "$build/tests/report/fuzz_report_template" -max_total_time="${1:-600}" -timeout=5 \
     -rss_limit_mb=2048 -max_len=65536 -print_final_stats=1 -artifact_prefix="$here/" "$work"
-# Keep the corpus small: the fewest inputs that reach every edge reached.
-minimal=$(mktemp -d)
-trap 'rm -rf "$work" "$minimal"' EXIT
 ASAN_OPTIONS=detect_leaks=0 "$build/tests/report/fuzz_report_template" -use_counters=0 \
     -merge=1 "$minimal" "$here/corpus" "$work" 2>/dev/null
 rm -f "$here"/corpus/*
