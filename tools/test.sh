@@ -18,7 +18,7 @@ case "${1:-}" in
     ;;
 --sanitize)
     "$root/tools/install-deps.sh"
-    flags="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
+    flags="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer -D_GLIBCXX_ASSERTIONS"
     # -O1 and line tables only: half the compile time of the release flags on
     # these sources, and stacks that still name every line.
     cmake -S "$root" -B "$root/build-sanitize" -DCMAKE_BUILD_TYPE=RelWithDebInfo \

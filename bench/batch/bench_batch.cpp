@@ -38,7 +38,8 @@ void WriteGrid(const std::string& name, float base, float step)
     std::vector<float> values(std::size_t(kColumns) * kGridRows);
     for (std::size_t i = 0; i < values.size(); ++i)
         values[i] = base + float(i % 97) * step;
-    test::WriteParameterGrid(name, kColumns, kGridRows, values);
+    test::WriteText("grd/param_" + name + ".hdr", test::GridHeader(kColumns, kGridRows));
+    test::WriteFloats("grd/param_" + name + ".ras", values);
 }
 
 // The application folder with its grids and a million points spread over the

@@ -139,6 +139,7 @@ TEST_F(Program, ExitStatusAndWhyARunIsRefused)
         {"--folder=.. -o results.csv --cartella .. good.csv", 2, "--folder given twice"},
         {"good.csv -o results.csv --cartella missing", 2,
          "quorvel-batch: file not found: missing/grd/param_a2.hdr (No such file or directory)\n"},
+        {"sub -o results.csv", 2, "sub (a folder, not a file)"},
         {"empty.csv -o results.csv", 2, "empty.csv: empty file"},
         {"blank.csv -o results.csv", 2, "blank.csv: empty file"},
         {"noid.csv -o results.csv", 2, "noid.csv: the first line must name the columns id, East and North"},

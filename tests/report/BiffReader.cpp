@@ -159,16 +159,19 @@ std::string OffsetProblems(const Bytes& stream)
         std::vector<const BiffRecord*> dbcells;
         const BiffRecord *index = nullptr, *dimensions = nullptr, *defColWidth = nullptr;
         std::uint32_t rowMin = UINT32_MAX, rowEnd = 0, colMin = UINT32_MAX, colEnd = 0;
+        std::set<std::uint32_t> rowsWithCells;
         for (const BiffRecord& r : records) {
             if (r.sheet != sheet || r.nested) {
                 continue;
             }
             if (r.type == 0x020B) index = &r;
             if (r.type == 0x0200 && !dimensions) dimensions = &r;
+            if (r.type == 0x0208 && r.data.size() != 16) return "ROW of " + std::to_string(r.data.size()) + " bytes";
             if (r.type == 0x0055) defColWidth = &r;
             if (r.type == 0x00D7) dbcells.push_back(&r);
             if (const auto columns = CellColumns(r)) {
                 const std::uint32_t row = Get16(r.data, 0);
+                rowsWithCells.insert(row);
                 rowMin = std::min(rowMin, row);
                 rowEnd = std::max(rowEnd, row + 1);
                 colMin = std::min<std::uint32_t>(colMin, columns->first);
@@ -214,7 +217,7 @@ std::string OffsetProblems(const Bytes& stream)
             std::uint32_t from = firstRowAt + 20;
             for (size_t k = 0; k < blockRows.size(); ++k) {
                 const std::uint16_t step = Get16(dbcell->data, 4 + 2 * k);
-                if (step == 0) {
+                if (step == 0 && !rowsWithCells.contains(Get16(blockRows[k]->data, 0))) {
                     continue;
                 }
                 from += step;

@@ -21,7 +21,7 @@ TEST(FormatNumber, ShowsWhatASpreadsheetShows)
         {30.1, u"0.0\"~\";-0.0", u"30.1~"},
         {30.1, u"0.0\\~;-0.0", u"30.1~"},
         {30.1, u"[Red]0.0;[Blue]-0.0", u"30.1"},
-        {0.25, u"0%", u"25%"},
+        {0.125, u"0.0%", u"12.5%"},
         {12345, u"0.00E+00", u"1.23E+04"},
         {45000, u"dd/mm/yyyy", u"dd/mm/yyyy"},
         {7, u"@", u"7"},
@@ -39,7 +39,7 @@ TEST(TextWidth, DigitsAreTheUnitAndLettersDiffer)
     EXPECT_DOUBLE_EQ(TextWidth(u"2400250"), 7.0);
     EXPECT_DOUBLE_EQ(TextWidth(u""), 0.0);
     EXPECT_LT(TextWidth(u"iiii"), TextWidth(u"nnnn"));
-    EXPECT_LT(TextWidth(u"nnnn"), TextWidth(u"MMMM"));
+    EXPECT_LT(TextWidth(u"nnnn"), TextWidth(u"mmww"));
     // A minus sign is narrower than a digit, a capital wider.
     EXPECT_LT(TextWidth(u"-1"), TextWidth(u"11"));
     EXPECT_GT(TextWidth(u"A1"), TextWidth(u"11"));

@@ -177,6 +177,7 @@ TEST(WorkbookStream, ExcelLayoutGetsNumbersFittedColumnsAndConsistentOffsets)
                 row9 = true;
                 EXPECT_EQ(Get16(r.data, 6), 300) << "the sheet's default row height";
                 EXPECT_EQ(Get16(r.data, 12), 0x0140) << "height not the font's";
+                EXPECT_EQ(Get32(r.data, 2), 1u | 2u << 16) << "its cells span column B alone";
             }
             if (r.sheet == 0 && r.type == 0x007D) {
                 EXPECT_EQ(r.data.size(), 12u);
