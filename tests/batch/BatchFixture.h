@@ -1,8 +1,6 @@
 #pragma once
 
 #include <cmath>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -35,12 +33,6 @@ protected:
         WriteGrids();
     }
 };
-
-inline std::string ReadText(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
 
 // The text the batch writes for the value.
 inline std::string Text(float value)

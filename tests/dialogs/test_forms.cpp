@@ -15,7 +15,7 @@ class FormsTest : public QObject {
 
 private:
     std::unique_ptr<FakeHost> host;
-    std::unique_ptr<RecordingOperations> operations;
+    std::unique_ptr<test::FakeRun> operations;
 
     std::unique_ptr<PointDialog> Open(const QString& form)
     {
@@ -38,7 +38,7 @@ private slots:
         host = std::make_unique<FakeHost>();
         host->state.pEoutlet = "2400000";
         host->state.pNOutlet = "5100000";
-        operations = std::make_unique<RecordingOperations>();
+        operations = std::make_unique<test::FakeRun>();
     }
 
     void window_data()
@@ -131,7 +131,7 @@ private slots:
         QCOMPARE(dialog->isVisible(), open);
         QCOMPARE(host->enabled, !(open && form == "Form2"));
         const bool ran = messages == QStringList{"Eseguito!"};
-        QCOMPARE(operations->writtenNames, ran ? std::vector<std::string>{" Rain "} : std::vector<std::string>{});
+        QCOMPARE(operations->writtenTo, std::string(ran ? "/apps/quorvel/ Rain " : ""));
         if (!open)
             QCOMPARE(dialog->result(), int(ran ? QDialog::Accepted : QDialog::Rejected));
         if (form3)

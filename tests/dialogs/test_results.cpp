@@ -77,8 +77,8 @@ private slots:
         fixture.reset();  // gives the working folder back before the next fixture takes it
         QLocale::setDefault(QLocale::c());
         fixture = std::make_unique<Form1Fixture>();
-        fixture->WriteTable(ComuniRecord(1, "Alfa", "1", "UD") + "\r\n");
-        fixture->MakeAndLoad();
+        fixture->WriteTable(ComuniRecord("1", "Alfa") + "\r\n");
+        fixture->Make().Load();
         desktop = {};
         Window().SetDesktop(desktop);
         Window().show();

@@ -47,20 +47,19 @@ public:
     int cursorMode = -1;
     int mapCursor = -1;
     bool sendMouseDown = false, sendMouseUp = false, sendMouseMove = false, sendSelectBoxFinal = false;
-    std::uint32_t backColor = 0;
     // The run marks, as last set ("SetRunMarks(<count>)" among the calls).
     std::vector<RunMark> runMarks;
     std::vector<OverlayLabel> overlayLabels;  // as last given
 
     mutable std::vector<std::string> calls;
     void ClearCalls() { calls.clear(); }
-    // The recorded calls whose operation is one of names, in order.
-    std::vector<std::string> CallsTo(std::initializer_list<std::string_view> names) const
+    // The recorded calls whose operation is one of names, in order, a space between them.
+    std::string CallsTo(std::initializer_list<std::string_view> names) const
     {
-        std::vector<std::string> chosen;
+        std::string chosen;
         for (const std::string& call : calls)
             if (std::find(names.begin(), names.end(), std::string_view(call).substr(0, call.find('('))) != names.end())
-                chosen.push_back(call);
+                chosen += (chosen.empty() ? "" : " ") + call;
         return chosen;
     }
 
@@ -95,7 +94,7 @@ public:
     void SetSendMouseUp(bool on) override { Record("SetSendMouseUp", sendMouseUp = on); }
     void SetSendMouseMove(bool on) override { Record("SetSendMouseMove", sendMouseMove = on); }
     void SetSendSelectBoxFinal(bool on) override { Record("SetSendSelectBoxFinal", sendSelectBoxFinal = on); }
-    void SetBackColor(std::uint32_t rgb) override { Record("SetBackColor", backColor = rgb); }
+    void SetBackColor(std::uint32_t rgb) override { Record("SetBackColor", rgb); }
     MapExtents GetExtents() const override { return Recorded(extents, "GetExtents"); }
     int AddLayer(std::unique_ptr<MapLayer> layer, bool visible) override
     {

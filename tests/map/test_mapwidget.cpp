@@ -125,10 +125,7 @@ int LongestBlackRun(const QImage& image, int strip)
     return longest;
 }
 
-bool Near(double a, double b)
-{
-    return std::abs(a - b) <= 1e-6;
-}
+bool Near(double a, double b) { return std::abs(a - b) <= 1e-6; }
 
 QStringList FilesUnder(const QString& folder)
 {

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,12 @@ inline void WriteText(const std::string& path, const std::string& text)
     if (!parent.empty())
         std::filesystem::create_directories(parent);
     std::ofstream(path, std::ios::binary) << text;
+}
+
+inline std::string ReadText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 inline void WriteFloats(const std::string& path, const std::vector<float>& values)

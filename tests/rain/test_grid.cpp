@@ -40,11 +40,6 @@ protected:
     ScratchDir dir;
     std::string raster = dir / "grd/g.ras";
     std::string header = dir / "grd/g.hdr";
-
-    Error FailureAt(std::int32_t row, std::int32_t column)
-    {
-        return FailureOf([&] { ReadGridCell(raster, header, row, column); });
-    }
 };
 
 TEST_F(GridFiles, HeaderVariantsThatRead)
@@ -89,7 +84,7 @@ TEST_F(GridFiles, HeaderVariantsThatFail)
     };
     for (const auto& [text, kind] : cases) {
         WriteText(header, text);
-        const Error e = FailureAt(1, 1);
+        const Error e = FailureOf([&] { ReadGridCell(raster, header, 1, 1); });
         EXPECT_EQ(e.kind(), kind) << text;
         EXPECT_EQ(e.file(), header) << text;
     }
@@ -126,7 +121,7 @@ TEST_F(GridFiles, FailuresNameTheFileAtFault)
             WriteFloats(raster, {});
             std::filesystem::resize_file(raster, std::uintmax_t(c.rasterBytes));
         }
-        const Error e = FailureAt(c.cell.row, c.cell.column);
+        const Error e = FailureOf([&] { ReadGridCell(raster, header, c.cell.row, c.cell.column); });
         EXPECT_EQ(e.kind(), c.kind);
         EXPECT_EQ(e.file(), c.header ? raster : header);
         if (c.rasterBytes >= 0 && c.rasterBytes != kBytes) {
@@ -136,7 +131,8 @@ TEST_F(GridFiles, FailuresNameTheFileAtFault)
     }
     std::filesystem::remove(raster);
     std::filesystem::create_directory(raster);
-    EXPECT_EQ(FailureAt(1, 1).kind(), ErrorKind::PathAccess) << "a folder in place of the raster";
+    EXPECT_EQ(FailureOf([&] { ReadGridCell(raster, header, 1, 1); }).kind(), ErrorKind::PathAccess)
+        << "a folder in place of the raster";
 }
 
 }  // namespace

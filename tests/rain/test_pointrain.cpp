@@ -14,13 +14,7 @@
 namespace quorvel {
 namespace {
 
-class PointRainInFolder : public test::GridsFolder {
-protected:
-    static Error FailureAt(GaussBoagaPoint point)
-    {
-        return test::FailureOf([point] { ComputePointRain(point); });
-    }
-};
+using PointRainInFolder = test::GridsFolder;
 
 // Column 1 has cv = 0: it rains its index value.
 TEST_F(PointRainInFolder, WorkedPointAndACellWithoutVariation)
@@ -39,13 +33,13 @@ TEST_F(PointRainInFolder, WorkedPointAndACellWithoutVariation)
 TEST_F(PointRainInFolder, Failures)
 {
     for (const GaussBoagaPoint point : {GaussBoagaPoint{2309999, 5100000}, {2310000 + kColumns * 500, 5100000}}) {
-        const Error e = FailureAt(point);
+        const Error e = test::FailureOf([point] { ComputePointRain(point); });
         EXPECT_EQ(e.kind(), ErrorKind::SubscriptOutOfRange);
         EXPECT_EQ(e.file(), kA2Raster);
     }
     std::filesystem::remove("grd/param_cv.hdr");
     std::filesystem::remove("grd/param_a1.ras");
-    const Error e = FailureAt({2400000, 5100000});
+    const Error e = test::FailureOf([] { ComputePointRain({2400000, 5100000}); });
     EXPECT_EQ(e.kind(), ErrorKind::FileNotFound);
     EXPECT_EQ(e.file(), kA1Raster);
 }
@@ -63,7 +57,7 @@ TEST_F(PointRainInFolder, CellWithoutValidDataGivesNoRainfall)
         std::vector<float>& grid = name == "a1" ? a1 : name == "a2" ? a2 : cv;
         const float kept = std::exchange(Cell(grid, 140, 181), value);
         WriteGrids();
-        const Error e = FailureAt({2400000, 5100000});
+        const Error e = test::FailureOf([] { ComputePointRain({2400000, 5100000}); });
         EXPECT_EQ(e.kind(), ErrorKind::NoValidData);
         EXPECT_NE(e.italianDetail().find("riga 140, colonna 181: " + name), std::string::npos) << e.italianDetail();
         EXPECT_THROW(ComputePointRain({2400000, 5100000}, ParameterGrids::Load()), Error);

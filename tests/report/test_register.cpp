@@ -8,7 +8,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <sstream>
 
@@ -31,11 +30,6 @@ protected:
     RegisterTest() { fs::permissions(dir_.path(), fs::perms::group_exec | fs::perms::others_exec, fs::perm_options::add); }
 
     std::string Path(const char* name = kRegisterName) const { return dir_ / name; }
-    static std::string Read(const std::string& path)
-    {
-        std::ifstream in(path, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), {}};
-    }
 
     ScratchDir dir_;
 };
@@ -76,7 +70,7 @@ TEST_F(RegisterTest, MissingRegisterIsCreatedWithItsHeaderAnExistingOneOnlyAppen
         if (c.before)
             WriteText(Path(), c.before);
         AppendRegisterLine(Path(), line);
-        EXPECT_EQ(Read(Path()), c.after);
+        EXPECT_EQ(ReadText(Path()), c.after);
         EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path()), {}), 1);  // no temporary left
     }
 }
@@ -104,8 +98,8 @@ TEST_F(RegisterTest, TwoProgramsAppendingAtOnceNeverMixTheirLines)
         waitpid(child, &status, 0);
         ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     }
-    EXPECT_TRUE(Read(Path()).starts_with(RegisterHeader()));
-    std::istringstream text(Read(Path()));
+    EXPECT_TRUE(ReadText(Path()).starts_with(RegisterHeader()));
+    std::istringstream text(ReadText(Path()));
     std::map<std::string, int> seen;
     for (std::string line; std::getline(text, line);)
         ++seen[line + "\n"];
@@ -133,7 +127,7 @@ TEST_F(RegisterTest, UnwritableRegisterFailsNamingItAndChangesNothing)
             << c.name;
     }
     ASSERT_TRUE(!root || seteuid(0) == 0);
-    EXPECT_EQ(Read(Path()), "vecchio\n");
+    EXPECT_EQ(ReadText(Path()), "vecchio\n");
 }
 
 TEST_F(RegisterTest, DigestIsReadAgainOnlyWhenSizeOrTimeChanges)

@@ -23,10 +23,6 @@ inline QByteArray ComuniRecord(const QByteArray& id, const QByteArray& name, con
     return id.leftJustified(10, ' ', true) + name.leftJustified(40, ' ', true) + code.leftJustified(10, ' ', true) +
            province.leftJustified(10, ' ', true) + last.leftJustified(10, ' ', true);
 }
-inline QByteArray ComuniRecord(int id, const QByteArray& name, const QByteArray& code, const QByteArray& province)
-{
-    return ComuniRecord(QByteArray::number(id), name, code, province);
-}
 
 // Stands in for the two point dialogs: records each opening with the picked
 // point as the main window holds it, then runs whatever the test wants done
@@ -77,13 +73,6 @@ public:
     Form1& Make()
     {
         form = std::make_unique<Form1>(map, nullptr, reporter, &dialogs);
-        return *form;
-    }
-    Form1& MakeAndLoad()
-    {
-        Make();
-        form->Load();
-        map.ClearCalls();
         return *form;
     }
 
