@@ -85,8 +85,7 @@ TEST_F(GridFiles, HeaderVariantsThatFail)
     for (const auto& [text, kind] : cases) {
         WriteText(header, text);
         const Error e = FailureOf([&] { ReadGridCell(raster, header, 1, 1); });
-        EXPECT_EQ(e.kind(), kind) << text;
-        EXPECT_EQ(e.file(), header) << text;
+        EXPECT_EQ(std::pair(e.kind(), e.file()), std::pair(kind, header)) << text;
     }
 }
 
@@ -122,8 +121,7 @@ TEST_F(GridFiles, FailuresNameTheFileAtFault)
             std::filesystem::resize_file(raster, std::uintmax_t(c.rasterBytes));
         }
         const Error e = FailureOf([&] { ReadGridCell(raster, header, c.cell.row, c.cell.column); });
-        EXPECT_EQ(e.kind(), c.kind);
-        EXPECT_EQ(e.file(), c.header ? raster : header);
+        EXPECT_EQ(std::pair(e.kind(), e.file()), std::pair(c.kind, c.header ? raster : header));
         if (c.rasterBytes >= 0 && c.rasterBytes != kBytes) {
             EXPECT_NE(e.detail().find(header), std::string::npos) << e.detail();
             EXPECT_EQ(FailureOf([&] { ParameterGrid::Load(raster, header); }).kind(), c.kind);

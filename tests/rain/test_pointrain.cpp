@@ -34,14 +34,12 @@ TEST_F(PointRainInFolder, Failures)
 {
     for (const GaussBoagaPoint point : {GaussBoagaPoint{2309999, 5100000}, {2310000 + kColumns * 500, 5100000}}) {
         const Error e = test::FailureOf([point] { ComputePointRain(point); });
-        EXPECT_EQ(e.kind(), ErrorKind::SubscriptOutOfRange);
-        EXPECT_EQ(e.file(), kA2Raster);
+        EXPECT_EQ(std::pair(e.kind(), e.file()), std::pair(ErrorKind::SubscriptOutOfRange, std::string(kA2Raster)));
     }
     std::filesystem::remove("grd/param_cv.hdr");
     std::filesystem::remove("grd/param_a1.ras");
     const Error e = test::FailureOf([] { ComputePointRain({2400000, 5100000}); });
-    EXPECT_EQ(e.kind(), ErrorKind::FileNotFound);
-    EXPECT_EQ(e.file(), kA1Raster);
+    EXPECT_EQ(std::pair(e.kind(), e.file()), std::pair(ErrorKind::FileNotFound, std::string(kA1Raster)));
 }
 
 // A no-data marker, zero where zero means nothing, or not a number: the cell
