@@ -128,6 +128,18 @@ TEST_F(Program, ExitStatusAndWhyARunIsRefused)
              fs::rename("copy/Raster/demTRNSh.ecw", "copy/Raster/demTRNSh.tif");
              ReplaceInCopy("Raster/demTRNSh.ecw", "ECW bytes this GDAL cannot read");
          }},
+        {"--verifica copy", 0, "Raster/demTRNSh.tif: 1805 x 1300 pixel, senza piramidi, in EPSG:3004\n",
+         [] {
+             ASSERT_EQ(std::system("gdal_translate -q copy/Raster/demTRNSh.ecw copy/Raster/demTRNSh.tif"), 0);
+             ReplaceInCopy("Raster/demTRNSh.ecw", "ECW bytes this GDAL cannot read");
+         }},
+        // A cell with cv = 0 has data: its rainfall does not grow with the return period.
+        {"--verifica copy", 0, "param_cv.ras: 361 colonne, 260 righe, 10473 celle senza dato",
+         [] {
+             std::string cv = test::ReadText("copy/grd/param_cv.ras");
+             cv.replace(((140 - 1) * 361 + 180) * 4, 4, 4, '\0');
+             ReplaceInCopy("grd/param_cv.ras", cv);
+         }},
         {"--verifica copy", 1, "gdal_translate -of COG demTRNSh.ecw demTRNSh.tif",
          [] { ReplaceInCopy("Raster/demTRNSh.ecw", "ECW bytes this GDAL cannot read"); }},
         {"", 2, "no points file given"},
