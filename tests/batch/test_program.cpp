@@ -140,6 +140,9 @@ TEST_F(Program, ExitStatusAndWhyARunIsRefused)
              cv.replace(((140 - 1) * 361 + 180) * 4, 4, 4, '\0');
              ReplaceInCopy("grd/param_cv.ras", cv);
          }},
+        {"--verifica copy", 1, "ERRORE grd/param_cv.ras: Input oltre la fine del file: copy/grd/param_cv.ras\n",
+         [] { ReplaceInCopy("grd/param_cv.ras", "short"); }},
+        {"--verifica copy", 1, "ERRORE " + kTemplate + ": Formato del file non valido", [] { ReplaceInCopy(kTemplate, "-"); }},
         {"--verifica copy", 1, "gdal_translate -of COG demTRNSh.ecw demTRNSh.tif",
          [] { ReplaceInCopy("Raster/demTRNSh.ecw", "ECW bytes this GDAL cannot read"); }},
         {"", 2, "no points file given"},

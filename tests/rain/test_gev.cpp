@@ -38,7 +38,8 @@ TEST(GevQuantile, ArithmeticFailures)
         std::int16_t T;
         ErrorKind kind;
     } cases[] = {{0.3f, 30, 1, ErrorKind::FloatingPoint},       {NAN, 30, 2, ErrorKind::FloatingPoint},
-                 {0.3f, INFINITY, 2, ErrorKind::FloatingPoint}, {0.3f, 3.0e38f, 200, ErrorKind::Overflow}};
+                 {0.3f, INFINITY, 2, ErrorKind::FloatingPoint}, {0.3f, 3.0e38f, 200, ErrorKind::Overflow},
+                 {0.3f, 30, 0, ErrorKind::FloatingPoint},       {0.3f, 30, -5, ErrorKind::FloatingPoint}};
     for (const auto& c : cases)
         EXPECT_EQ(test::FailureOf([&] { GevQuantile(c.cv, c.a1, c.T); }).kind(), c.kind)
             << "cv=" << c.cv << " a1=" << c.a1 << " T=" << c.T;

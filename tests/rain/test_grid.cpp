@@ -1,12 +1,15 @@
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "rain/Error.h"
 #include "rain/Grid.h"
+#include "rain/PendingFile.h"
 #include "tests/rain/GridFixture.h"
 
 namespace quorvel {
@@ -69,6 +72,7 @@ TEST_F(GridFiles, HeaderVariantsThatFail)
         {"", ErrorKind::InputPastEndOfFile},
         {"ncols   four\r\nnrows   4\r\n\r\n", ErrorKind::TypeMismatch},
         {"ncols   4\r\nnrows   \r\n\r\n", ErrorKind::TypeMismatch},
+        {"ncols\r\nnrows   4\r\n\r\n", ErrorKind::TypeMismatch},
         {"ncols   4.0\r\nnrows   4\r\n\r\n", ErrorKind::TypeMismatch},
         {"ncols   40000\r\nnrows   4\r\n\r\n", ErrorKind::Overflow},
         {"ncols   4\r\nnrows   -40000\r\n\r\n", ErrorKind::Overflow},
@@ -131,6 +135,19 @@ TEST_F(GridFiles, FailuresNameTheFileAtFault)
     std::filesystem::create_directory(raster);
     EXPECT_EQ(FailureOf([&] { ReadGridCell(raster, header, 1, 1); }).kind(), ErrorKind::PathAccess)
         << "a folder in place of the raster";
+}
+
+// A finished file gives its place back: the signal handler's removal still
+// reaches as many files at once as the registry holds (eight) after one moved.
+TEST(PendingFile, FinishedFilesFreeTheirPlaceForTheHandlersRemoval)
+{
+    const ScratchDir dir;
+    PendingFile(dir / "done.XXXXXX", "done").MoveTo(dir / "done", "done");
+    std::vector<std::unique_ptr<PendingFile>> open;
+    for (int i = 0; i < 8; ++i)
+        open.push_back(std::make_unique<PendingFile>(dir / "open.XXXXXX", "open"));
+    RemovePendingFiles();
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
 
 }  // namespace

@@ -114,6 +114,8 @@ TEST(PointRun, BadPointsEndTheRunWithAMessageAndNothingWritten)
         {"2300000", "5100000", kOutside, "fuori dalla griglia", "", kNoArea},
         {"", "5100000", std::nullopt, "Coordinate del punto non valide", kEastEmpty, kNoArea},
         {"2400000", "5100000", Error(ErrorKind::FileNotFound, kA1Raster), "File non trovato: grd/param_a1.ras", ""},
+        {"2400000", "5100000", Error(ErrorKind::PathAccess, kA1Raster, SystemDetail(ENOTDIR)),
+         "Errore di accesso al percorso o al file: grd/param_a1.ras\nun elemento del percorso non è una cartella", ""},
         {"2400000", "5100000",
          Error(ErrorKind::NoValidData, {}, {"row 140, column 181: a1 = -9999", "riga 140, colonna 181: a1 = -9999"}),
          "La cella (riga 140, colonna 181) del punto E 2400000, N 5100000 non contiene dati validi.", ""},
