@@ -38,8 +38,7 @@ void WriteGrid(const std::string& name, float base, float step)
     std::vector<float> values(std::size_t(kColumns) * kGridRows);
     for (std::size_t i = 0; i < values.size(); ++i)
         values[i] = base + float(i % 97) * step;
-    test::WriteText("grd/param_" + name + ".hdr", test::GridHeader(kColumns, kGridRows));
-    test::WriteFloats("grd/param_" + name + ".ras", values);
+    test::WriteParameterGrid(name, kColumns, kGridRows, values);
 }
 
 // The application folder with its grids and a million points spread over the

@@ -82,6 +82,14 @@ inline std::string GridHeader(int columns, int rows)
     return "ncols    " + std::to_string(columns) + "\r\nnrows    " + std::to_string(rows) + "\r\ncells    500\r\n";
 }
 
+// The header and raster of the parameter grid grd/param_<name>, relative to
+// the working directory.
+inline void WriteParameterGrid(const std::string& name, int columns, int rows, const std::vector<float>& values)
+{
+    WriteText("grd/param_" + name + ".hdr", GridHeader(columns, rows));
+    WriteFloats("grd/param_" + name + ".ras", values);
+}
+
 // Works inside a scratch folder holding the three parameter grids, as the
 // program works inside its own folder. Cell (r, c) holds a2 = 0.25 + r / 1000,
 // a1 = 20 + c / 20 and cv = 0.2 + (r + c) / 3000, but cv = 0 in column 1; a
@@ -104,10 +112,8 @@ protected:
     }
     void WriteGrids() const
     {
-        for (const auto& [name, values] : {std::pair{"a2", &a2}, {"a1", &a1}, {"cv", &cv}}) {
-            WriteText(std::string("grd/param_") + name + ".hdr", GridHeader(kColumns, kGridRows));
-            WriteFloats(std::string("grd/param_") + name + ".ras", *values);
-        }
+        for (const auto& [name, values] : {std::pair{"a2", &a2}, {"a1", &a1}, {"cv", &cv}})
+            WriteParameterGrid(name, kColumns, kGridRows, *values);
     }
     static float& Cell(std::vector<float>& grid, int row, int column)
     {
