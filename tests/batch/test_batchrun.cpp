@@ -166,8 +166,9 @@ TEST_F(BatchRun, ReportsAreNamedByIdHoldTheirRowAndNeverLeaveTheirFolder)
                                    "..,2400000,5100000\n"
                                    "taken,2400000,5100000\n"
                                    "outside,2000000,5100000\n"
-                                   "Piogge.xls,2385123.5,5100001.5\n");
-    EXPECT_EQ(std::pair(totals.rows, totals.failed), (std::pair<std::uint64_t, std::uint64_t>(8, 6)));
+                                   "Piogge.xls,2385123.5,5100001.5\n"
+                                   "bell\a,2400000,5100000\n");
+    EXPECT_EQ(std::pair(totals.rows, totals.failed), (std::pair<std::uint64_t, std::uint64_t>(9, 7)));
 
     for (const auto& [report, point] : {std::pair{"P1.xls", GaussBoagaPoint{2400000, 5100000}},
                                         {"Piogge.xls.xls", {2385123.5f, 5100001.5f}}}) {
@@ -178,7 +179,7 @@ TEST_F(BatchRun, ReportsAreNamedByIdHoldTheirRowAndNeverLeaveTheirFolder)
         EXPECT_TRUE(test::ReadText(std::string("out/reports/") + report) == test::ReadText("expected.xls")) << report;
     }
     const Records rows = Results();
-    ASSERT_EQ(rows.size(), 9u);
+    ASSERT_EQ(rows.size(), 10u);
     EXPECT_EQ(rows[1][17], "");
     ExpectFailedRow(rows[2], "../up", "report not written: the id \"../up\" cannot name a file in the reports folder");
     ExpectFailedRow(rows[3], "", "report not written: no id to name it");
@@ -187,6 +188,7 @@ TEST_F(BatchRun, ReportsAreNamedByIdHoldTheirRowAndNeverLeaveTheirFolder)
     EXPECT_THAT(rows[6].back(), AllOf(StartsWith("report not written: "), HasSubstr("out/reports/taken.xls")));
     ExpectFailedRow(rows[7], "outside", "outside the parameter grids (row 140, column -619)");
     EXPECT_EQ(rows[8][17], "");
+    ExpectFailedRow(rows[9], "bell\a", "report not written: the id \"bell\a\" cannot name a file in the reports folder");
 }
 
 // Short runs print nothing: the program's tests see an empty standard error.

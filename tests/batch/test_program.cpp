@@ -80,10 +80,9 @@ protected:
     }
 };
 
-// A run that cannot be done ends with status 2 and says why on standard
-// error; it writes nothing, and an earlier results file stays as it was.
-// Endless inputs and files that would block the open are such runs. Other
-// runs say nothing on standard error.
+// A run that cannot be done ends with status 2 and says why on standard error; it writes nothing,
+// and an earlier results file stays as it was. Endless inputs and files that would block the open
+// are such runs. Other runs say nothing on standard error.
 TEST_F(Program, ExitStatusAndWhyARunIsRefused)
 {
     test::WriteText("mixed.csv", kGood + "C,2300000,5100000\n");
@@ -92,7 +91,7 @@ TEST_F(Program, ExitStatusAndWhyARunIsRefused)
     test::WriteText("noid.csv", "name,x,y\n1,2400000,5100000\n");
     test::WriteText("twice.csv", "id,East,East,North\n");
     test::WriteText("long.csv", kGood + std::string(kMaxLineBytes + 1, 'x') + "\n");
-    test::WriteText("quote.csv", "id,East,North\n\"A,2400000,5100000\nB,2400000,5100000\n");
+    test::WriteText("quote.csv", "id,East,North\n\"A,2400000,5100000\nB\",2400000,5100000\n");
     fs::create_directory("sub");
     fs::create_hard_link("good.csv", "hard.csv");
     fs::create_symlink("good.csv", "link.csv");
@@ -114,7 +113,7 @@ TEST_F(Program, ExitStatusAndWhyARunIsRefused)
         // The check of a folder finds each fault of a copy of the sample region
         // and says whether the folder can be used.
         {"--verifica '" QUORVEL_APP_DIR "'", 0, ": tutto in ordine, la cartella è utilizzabile.\n"},
-        {"--verifica copy", 1, "ERRORE Shp/V_PROVINCEpoly.shx: manca\n",
+        {"--verifica copy", 1, "ERRORE Shp/V_PROVINCEpoly.shx: manca\nNOTA   .: 27 file necessari su 28 presenti",
          [] { fs::remove("copy/Shp/V_PROVINCEpoly.shx"); }},
         {"--verifica copy", 1, "(EPSG:32633) e non in Gauss-Boaga fuso Est (EPSG:3004)\n",
          [] { ReplaceInCopy("Shp/V_ISPETTORATI.prj", kUtm33Prj); }},
@@ -128,17 +127,18 @@ TEST_F(Program, ExitStatusAndWhyARunIsRefused)
              fs::rename("copy/Raster/demTRNSh.ecw", "copy/Raster/demTRNSh.tif");
              ReplaceInCopy("Raster/demTRNSh.ecw", "ECW bytes this GDAL cannot read");
          }},
-        {"--verifica copy", 0, "Raster/demTRNSh.tif: 1805 x 1300 pixel, senza piramidi, in EPSG:3004\n",
+        {"--verifica copy", 0, "Raster/demTRNSh.tif: 2049 x 1300 pixel, senza piramidi (il programma le costruisce",
          [] {
-             ASSERT_EQ(std::system("gdal_translate -q copy/Raster/demTRNSh.ecw copy/Raster/demTRNSh.tif"), 0);
+             ASSERT_EQ(std::system("gdal_translate -q -outsize 2049 1300 copy/Raster/demTRNSh.ecw copy/Raster/demTRNSh.tif"), 0);
              ReplaceInCopy("Raster/demTRNSh.ecw", "ECW bytes this GDAL cannot read");
          }},
-        // A cell with cv = 0 has data: its rainfall does not grow with the return period.
-        {"--verifica copy", 0, "param_cv.ras: 361 colonne, 260 righe, 10473 celle senza dato",
+        // In one land cell a1 = 0, which is no data, and cv = 0, which is data: no growth with the return period.
+        {"--verifica copy", 0, "10474 celle senza dato su 93860\nOK     grd/param_cv.ras: 361 colonne, 260 righe, 10473",
          [] {
-             std::string cv = test::ReadText("copy/grd/param_cv.ras");
-             cv.replace(((140 - 1) * 361 + 180) * 4, 4, 4, '\0');
-             ReplaceInCopy("grd/param_cv.ras", cv);
+             for (const std::string grid : {"a1", "cv"}) {
+                 std::string values = test::ReadText("copy/grd/param_" + grid + ".ras");
+                 ReplaceInCopy("grd/param_" + grid + ".ras", values.replace(((140 - 1) * 361 + 180) * 4, 4, 4, '\0'));
+             }
          }},
         {"--verifica copy", 1, "ERRORE grd/param_cv.ras: Input oltre la fine del file: copy/grd/param_cv.ras\n",
          [] { ReplaceInCopy("grd/param_cv.ras", "short"); }},
@@ -220,10 +220,9 @@ TEST_F(Program, ExitStatusAndWhyARunIsRefused)
     }
 }
 
-// The results replace an earlier results file whole, leaving no temporary,
-// and hold what standard output shows; through a dangling link they create
-// the file it names. With --folder the grids are read there and the points
-// and results here.
+// The results replace an earlier results file whole, leaving no temporary, and hold what standard
+// output shows; through a dangling link they create the file it names. With --folder the grids are
+// read there and the points and results here.
 TEST_F(Program, ResultsFileHoldsWhatStandardOutputShows)
 {
     fs::create_symlink("made.csv", "dangling.csv");

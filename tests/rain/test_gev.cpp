@@ -43,6 +43,7 @@ TEST(GevQuantile, ArithmeticFailures)
     for (const auto& c : cases)
         EXPECT_EQ(test::FailureOf([&] { GevQuantile(c.cv, c.a1, c.T); }).kind(), c.kind)
             << "cv=" << c.cv << " a1=" << c.a1 << " T=" << c.T;
+    EXPECT_EQ(test::FailureOf([] { GevQuantile(0.3f, NAN, 2); }).detail(), "cv or a1 is not a finite number");
 }
 
 }  // namespace

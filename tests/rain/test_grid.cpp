@@ -61,6 +61,9 @@ TEST_F(GridFiles, HeaderVariantsThatRead)
         WriteText(header, text);
         EXPECT_EQ(ReadGridCell(raster, header, 3, 361), 3361.0f) << text;
     }
+    WriteText(header, "ncols   32767\r\nnrows   1\r\n\r\n");  // the widest header, a single row
+    WriteFloats(raster, std::vector<float>(32767, 7.0f));
+    EXPECT_EQ(ReadGridCell(raster, header, 1, 32767), 7.0f);
 }
 
 TEST_F(GridFiles, HeaderVariantsThatFail)
@@ -83,14 +86,15 @@ TEST_F(GridFiles, HeaderVariantsThatFail)
         {"ncols   99999\r\nnrows   y\r\n\r\n", ErrorKind::Overflow},
         // Bounded reading: a line over 4 KiB, a header over 64 KiB.
         {"ncols" + std::string(4092, ' ') + "4\r\nnrows   4\r\n\r\n", ErrorKind::BadFileFormat},
-        {"ncols   4\r\nnrows   4\r\n" + std::string(4097, 'x'), ErrorKind::BadFileFormat},
         {"ncols   4\r\nnrows   4\r\n\r\n" + std::string(64 * 1024, '\n'), ErrorKind::BadFileFormat},
+        {"ncols   4\r\nnrows   4\r\n" + std::string(4097, 'x'), ErrorKind::BadFileFormat},
     };
     for (const auto& [text, kind] : cases) {
         WriteText(header, text);
         const Error e = FailureOf([&] { ReadGridCell(raster, header, 1, 1); });
         EXPECT_EQ(std::pair(e.kind(), e.file()), std::pair(kind, header)) << text;
     }
+    EXPECT_EQ(FailureOf([&] { ReadGridCell(raster, header, 1, 1); }).detail(), "line 3 is longer than 4 KiB");
 }
 
 // The files are checked before the cell, and each failure names the file at
@@ -137,8 +141,7 @@ TEST_F(GridFiles, FailuresNameTheFileAtFault)
         << "a folder in place of the raster";
 }
 
-// A finished file gives its place back: the signal handler's removal still
-// reaches as many files at once as the registry holds (eight) after one moved.
+// A finished file frees its place: the handler's removal still reaches eight open files, all the registry holds.
 TEST(PendingFile, FinishedFilesFreeTheirPlaceForTheHandlersRemoval)
 {
     const ScratchDir dir;

@@ -166,7 +166,8 @@ std::string OffsetProblems(const Bytes& stream)
             }
             if (r.type == 0x020B) index = &r;
             if (r.type == 0x0200 && !dimensions) dimensions = &r;
-            if (r.type == 0x0208 && r.data.size() != 16) return "ROW of " + std::to_string(r.data.size()) + " bytes";
+            if ((r.type == 0x0208 && r.data.size() != 16) || (r.type == 0x0203 && r.data.size() != 14))
+                return "record " + std::to_string(r.type) + " of " + std::to_string(r.data.size()) + " bytes";
             if (r.type == 0x0055) defColWidth = &r;
             if (r.type == 0x00D7) dbcells.push_back(&r);
             if (const auto columns = CellColumns(r)) {

@@ -42,6 +42,7 @@ TEST(TextWidth, DigitsAreTheUnitAndLettersDiffer)
     EXPECT_LT(TextWidth(u"nnnn"), TextWidth(u"mmww"));
     // A minus sign is narrower than a digit, a capital wider.
     EXPECT_LT(TextWidth(u"-1"), TextWidth(u"11"));
+    EXPECT_LT(TextWidth(u".|"), TextWidth(u"1"));
     EXPECT_GT(TextWidth(u"A1"), TextWidth(u"11"));
     EXPECT_GT(TextWidth(u"\u6C34"), 1.5);
 }

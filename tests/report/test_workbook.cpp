@@ -175,9 +175,8 @@ TEST(WorkbookStream, ExcelLayoutGetsNumbersFittedColumnsAndConsistentOffsets)
         for (const BiffRecord& r : records) {
             if (r.sheet == 0 && r.type == 0x0208 && Get16(r.data, 0) == 9) {
                 row9 = true;
-                EXPECT_EQ(Get16(r.data, 6), 300) << "the sheet's default row height";
-                EXPECT_EQ(Get16(r.data, 12), 0x0140) << "height not the font's";
-                EXPECT_EQ(Get32(r.data, 2), 1u | 2u << 16) << "its cells span column B alone";
+                // Column B alone, the sheet's default row height, and a flag that it is not the font's.
+                EXPECT_EQ(Bytes(r.data.begin() + 2, r.data.begin() + 14), Le16({1, 2, 300, 0, 0, 0x0140}));
             }
             if (r.sheet == 0 && r.type == 0x007D) {
                 EXPECT_EQ(r.data.size(), 12u);
@@ -197,10 +196,10 @@ TEST(WorkbookStream, ExcelLayoutGetsNumbersFittedColumnsAndConsistentOffsets)
                 EXPECT_EQ(Get32(r.data, 4), 0u);
             }
             if (r.type == 0x003D) {
-                EXPECT_EQ(Get16(r.data, 10), 0);
+                EXPECT_EQ(Get16(r.data, 10) | Get16(r.data, 14) << 16, 1 << 16) << "the first tab active, one selected";
             }
             if (r.type == 0x023E) {
-                EXPECT_EQ((Get16(r.data, 0) & 0x0600) == 0x0600, r.sheet == 0) << "only the first sheet selected and shown";
+                EXPECT_EQ(Get16(r.data, 0), r.sheet == 0 ? 0x06B6 : 0x00B6) << "only the first sheet selected and shown";
             }
             if (r.type == 0x001D) {
                 EXPECT_EQ(r.data, (Bytes{3, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0}));
