@@ -14,14 +14,23 @@ packages=(
     libgdal-dev gdal-bin
     # report workbook container
     libgsf-1-dev
+    # quorvel-server, and nginx in front of it on a network
+    libcpp-httplib-dev nlohmann-json3-dev nginx-light
     # the desktop icon, and the packages with their checkers
     librsvg2-bin dpkg-dev file desktop-file-utils appstream lintian
     # independent readers of our reports, and screenshots (tests only)
     python3 python3-xlrd python3-xlwt libreoffice-calc-nogui
     xvfb xauth imagemagick
+    # the real browser, PROJ's own command-line tools, PDF readers and load (tests only)
+    chromium chromium-driver python3-selenium proj-bin poppler-utils wrk
 )
 
 missing=()
+# The web page's libraries come from npm, with a committed lockfile. A Node.js
+# that brings its own npm is kept; Debian's pair is installed only without one.
+if ! command -v npm >/dev/null; then
+    missing+=(nodejs npm)
+fi
 for p in "${packages[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
         missing+=("$p")
