@@ -268,7 +268,7 @@ Form1::Form1(MapView& map, QWidget* mapWidget, Reporter& reporter, PointDialogs*
     connect(pane_, &ResultsPane::MarksChanged, this, [this] { map_.SetRunMarks(pane_->Marks()); });
     connect(pane_, &ResultsPane::ZoomRequested, this, &Form1::ZoomToRun);
     connect(pane_, &ResultsPane::CloseRequested, this, [this] { SetResultsVisible(false); });
-    pointValues_ = [](GaussBoagaPoint point) { return ComputePointRain(point); };
+    pointValues_ = [this](GaussBoagaPoint point) { return grids_.Compute(point); };
     Relayout();
 }
 

@@ -14,6 +14,7 @@
 #include "window/MainWindowState.h"
 #include "window/ToolGroup.h"
 #include "map/MapView.h"
+#include "rain/GridCache.h"
 #include "rain/PointRain.h"
 
 class QComboBox;
@@ -74,7 +75,7 @@ public:
     void SetResultsVisible(bool visible);
 
     // What the row "Sotto il puntatore" shows for a point: by default the
-    // grids of the working folder, as a run reads them.
+    // grids of the working folder held in memory, with a run's values.
     using PointValues = std::function<PointRain(GaussBoagaPoint)>;
     void SetPointValues(PointValues values) { pointValues_ = std::move(values); }
 
@@ -143,6 +144,7 @@ private:
     QSplitter* mapAndPane_ = nullptr;
     QToolButton* resultsButton_ = nullptr;
     int paneWidth_ = 0;  // as the user left it; 0 until the pane is first laid out
+    GridCache grids_;  // of the working folder
     PointValues pointValues_;
     bool dialogOpen_ = false;
     bool loaded_ = false;
