@@ -244,7 +244,7 @@ Form1::Form1(MapView& map, QWidget* mapWidget, Reporter& reporter, PointDialogs*
 
     // Right-aligned above the map, clear of the logos and of the municipality selector.
     resultsButton_ = new QToolButton(content_);
-    resultsButton_->setObjectName(QStringLiteral("Risultati"));
+    resultsButton_->setObjectName(QStringLiteral("CommandRisultati"));
     resultsButton_->setText(QStringLiteral("Risultati"));
     resultsButton_->setToolTip(QStringLiteral("Mostra o nasconde il riquadro dei risultati (Ctrl+R)"));
     resultsButton_->setCheckable(true);
@@ -370,6 +370,7 @@ void Form1::Relayout()
     const int width = size.width() - kMapArea.left() - (paneShown ? kPaneMargin : kMapArea.left());
     mapAndPane_->setGeometry(kMapArea.left(), kMapArea.top(), width,
                              size.height() - (kClientArea.height() - kMapArea.height()));
+    mapAndPane_->refresh();  // the pane shown or hidden just now
     if (paneShown) {
         const int room = width - kHandleWidth - kSmallestMapWidth;
         const int pane = std::max(std::min(paneWidth_ > 0 ? paneWidth_ : kDefaultPaneWidth, room),
