@@ -373,7 +373,7 @@ private slots:
     {
         const std::string ecw = "Raster/demTRNSh.ecw", tif = "Raster/demTRNSh.tif", ud = "Raster/UD.tif";
         const QString cannot =
-            QStringLiteral("Impossibile mostrare Raster/demTRNSh.%1 (GDAL: cannot open Raster/demTRNSh.%1).");
+            QStringLiteral("Impossibile mostrare Raster/demTRNSh.%1 (GDAL: impossibile aprire Raster/demTRNSh.%1).");
         const QString advice = QStringLiteral(
             " Questa versione di GDAL non legge i file ECW: convertirlo in GeoTIFF con GDAL su un sistema che legge "
             "l'ECW, con il comando gdal_translate -of COG demTRNSh.ecw demTRNSh.tif, e copiare demTRNSh.tif nella "
