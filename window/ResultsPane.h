@@ -91,7 +91,7 @@ private:
     void SaveChart();
     void Clear();
     void SelectionChanged();
-    void ShowCurves();
+    void ShowCurves(bool marks);
     std::vector<int> SelectedRows() const;
     QString ReportPath(const PointRunResult& run) const;
     QString OutputFolder() const;

@@ -11,6 +11,7 @@
 #include <QChartView>
 #include <QClipboard>
 #include <QFile>
+#include <QImage>
 #include <QLineSeries>
 #include <QPushButton>
 #include <QTableWidget>
@@ -318,6 +319,24 @@ private slots:
             colours.insert(static_cast<QLineSeries*>(series)->pen().color().rgb());
         QCOMPARE(chart->series().size(), 12);
         QCOMPARE(colours.size(), std::size_t(12));
+
+        // "Salva grafico…" saves it as the chosen format; a name without an
+        // extension gets the format's.
+        for (const auto& [name, filter, saved] :
+             {std::tuple{"grafico.svg", "", "grafico.svg"}, {"grafico", "Immagine PNG (*.png)", "grafico.png"},
+              {"grafico", "Disegno SVG (*.svg)", "grafico.svg"}}) {
+            QFile::remove(QString::fromLatin1(saved));
+            desktop.saveAs = QString::fromLatin1(name);
+            desktop.chosenFilter = QString::fromLatin1(filter);
+            Click(QStringLiteral("Salva grafico…"));
+            QFile file(QString::fromLatin1(saved));
+            QVERIFY2(file.open(QIODevice::ReadOnly), saved);
+            const QByteArray bytes = file.readAll();
+            if (QByteArray(saved).endsWith(".svg"))
+                QVERIFY(bytes.contains("<svg") && bytes.contains("viewBox=\"0 0 1000 600\""));
+            else
+                QCOMPARE(QImage::fromData(bytes, "PNG").size(), QSize(1000, 600));
+        }
     }
 
     // The row under the pointer holds a run's values to the last bit, for
