@@ -80,33 +80,25 @@ void WriteGrids(float a2Scale = 1)
     test::WriteParameterGrid("cv", 361, kGridRows, cv);
 }
 
-// A run's values, to the last bit, or the kind of its failure.
-QString RunValues(GaussBoagaPoint point)
+// The values to the last bit.
+QString Bits(const PointRain& rain)
 {
-    try {
-        const PointRain rain = ComputePointRain(point);
-        QStringList bits{QString::number(rain.cell.row), QString::number(rain.cell.column)};
-        for (const float value : {rain.centre.x, rain.centre.y, rain.a2, rain.a1, rain.cv})
-            bits << QString::number(std::bit_cast<std::uint32_t>(value), 16);
-        for (const float q : rain.quantiles.InOrder())
-            bits << QString::number(std::bit_cast<std::uint32_t>(q), 16);
-        return bits.join(u' ');
-    } catch (const Error& error) {
-        return QStringLiteral("failure %1").arg(int(error.kind()));
-    }
-}
-
-QString PointerValues(const PointerReading& reading)
-{
-    if (!reading.rain)
-        return reading.note;
-    const PointRain& rain = *reading.rain;
     QStringList bits{QString::number(rain.cell.row), QString::number(rain.cell.column)};
     for (const float value : {rain.centre.x, rain.centre.y, rain.a2, rain.a1, rain.cv})
         bits << QString::number(std::bit_cast<std::uint32_t>(value), 16);
     for (const float q : rain.quantiles.InOrder())
         bits << QString::number(std::bit_cast<std::uint32_t>(q), 16);
     return bits.join(u' ');
+}
+
+// A run's values, reading the files afresh, or empty when it fails.
+QString RunValues(GaussBoagaPoint point)
+{
+    try {
+        return Bits(ComputePointRain(point));
+    } catch (const Error&) {
+        return {};
+    }
 }
 
 }  // namespace
@@ -362,11 +354,8 @@ private slots:
                                         float(std::nearbyint(points[std::size_t(i)].second))};
             const PointerReading& reading = *Pane().Pointer();
             QCOMPARE(reading.point, whole);
-            const QString run = RunValues(whole);
-            if (run.startsWith(QStringLiteral("failure")))
-                QVERIFY2(!reading.rain, qPrintable(reading.note));
-            else
-                QCOMPARE(PointerValues(reading), run);
+            QCOMPARE(reading.rain ? Bits(*reading.rain) : QString(), RunValues(whole));
+            QVERIFY(reading.rain || !reading.note.isEmpty());
             inGrid += reading.rain.has_value();
         }
         QVERIFY(inGrid > 100);
@@ -378,7 +367,7 @@ private slots:
         WriteGrids(2);
         map.RaiseMouseMove(199, 0);
         QCOMPARE(Pane().Pointer()->rain->a2, 2 * before);
-        QCOMPARE(PointerValues(*Pane().Pointer()), RunValues(Pane().Pointer()->point));
+        QCOMPARE(Bits(*Pane().Pointer()->rain), RunValues(Pane().Pointer()->point));
         QVERIFY(!QDir(QStringLiteral("output")).exists());
         QVERIFY(Pane().Runs().empty());
     }
