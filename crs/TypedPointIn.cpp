@@ -31,14 +31,6 @@ NumberStatus ReadMetres(std::string_view text, std::string_view localeSeparator,
     return ec == std::errc() && end == plain.data() + plain.size() ? NumberStatus::Ok : NumberStatus::NotANumber;
 }
 
-NumberStatus ReadValue(ReferenceSystem system, bool x, std::string_view text, std::string_view localeSeparator,
-                       double& value)
-{
-    if (IsGeographic(system))
-        return ReadAngle(text, x ? AngleAxis::Longitude : AngleAxis::Latitude, value);
-    return ReadMetres(text, localeSeparator, value);
-}
-
 std::optional<SystemPoint> Convert(ReferenceSystem system, SystemPoint point)
 {
     try {
@@ -88,6 +80,14 @@ std::string AreaRange(ReferenceSystem system, const GridArea& area)
 
 }  // namespace
 
+NumberStatus ReadSystemCoordinate(ReferenceSystem system, bool x, std::string_view text,
+                                  std::string_view localeSeparator, double& value)
+{
+    if (IsGeographic(system))
+        return ReadAngle(text, x ? AngleAxis::Longitude : AngleAxis::Latitude, value);
+    return ReadMetres(text, localeSeparator, value);
+}
+
 const char* BoxCaption(ReferenceSystem system, bool x)
 {
     if (IsGeographic(system))
@@ -99,8 +99,8 @@ std::optional<SystemPoint> TypedPointToGaussBoaga(ReferenceSystem system, std::s
                                                   std::string_view yText, std::string_view localeSeparator)
 {
     SystemPoint typed;
-    if (ReadValue(system, true, xText, localeSeparator, typed.x) != NumberStatus::Ok ||
-        ReadValue(system, false, yText, localeSeparator, typed.y) != NumberStatus::Ok)
+    if (ReadSystemCoordinate(system, true, xText, localeSeparator, typed.x) != NumberStatus::Ok ||
+        ReadSystemCoordinate(system, false, yText, localeSeparator, typed.y) != NumberStatus::Ok)
         return std::nullopt;
     return Convert(system, typed);
 }
@@ -120,7 +120,7 @@ std::string TypedPointFaultsIn(ReferenceSystem system, const std::string& xText,
         const std::string& text = x ? xText : yText;
         const std::string name = std::string("Casella ") + BoxCaption(system, x);
         std::string line;
-        switch (ReadValue(system, x, text, localeSeparator, x ? typed.x : typed.y)) {
+        switch (ReadSystemCoordinate(system, x, text, localeSeparator, x ? typed.x : typed.y)) {
         case NumberStatus::Ok:
             break;
         case NumberStatus::Empty:

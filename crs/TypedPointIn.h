@@ -6,12 +6,18 @@
 
 #include "crs/Crs.h"
 #include "rain/Grid.h"
+#include "rain/NumberText.h"
 
 namespace quorvel {
 
 // A point typed in a reference system: x is East or the longitude, y North
 // or the latitude, each as its box holds it. Metres are read as the dialogs
 // read Gauss-Boaga coordinates; degrees as ReadAngle reads them.
+
+// One coordinate: x is East or the longitude. Metres take the locale's
+// separator, "," or "."; degrees are read by ReadAngle.
+NumberStatus ReadSystemCoordinate(ReferenceSystem system, bool x, std::string_view text,
+                                  std::string_view localeSeparator, double& value);
 
 // The box's caption in the dialog: "E" and "N", or "Lat" and "Lon".
 const char* BoxCaption(ReferenceSystem system, bool x);
