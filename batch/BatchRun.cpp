@@ -512,7 +512,7 @@ BatchTotals RunBatch(const BatchOptions& options, const BatchHooks& hooks)
 {
     const bool standardInput = options.pointsPath == "-";
     const FileDescriptor input(standardInput ? -1 : OpenForReading(options.pointsPath));
-    const std::string inputName = standardInput ? "standard input" : options.pointsPath;
+    const std::string inputName = standardInput ? hooks.standardInputName : options.pointsPath;
     const int pointsFd = standardInput ? hooks.standardInput : input.get();
     RefuseResultsOverPoints(options.resultsPath, pointsFd);
     CsvReader reader(pointsFd, inputName);
@@ -521,7 +521,10 @@ BatchTotals RunBatch(const BatchOptions& options, const BatchHooks& hooks)
     const ReferenceSystem system = InputSystem(options, layout);
     const bool converted = system != ReferenceSystem::GaussBoagaEast;
 
-    const ParameterGrids grids = ParameterGrids::Load(InFolder(options.folder, ""));
+    std::optional<ParameterGrids> loaded;
+    if (!hooks.grids)
+        loaded = ParameterGrids::Load(InFolder(options.folder, ""));
+    const ParameterGrids& grids = hooks.grids ? *hooks.grids : *loaded;
     Reports reports(options, hooks.writeReport);
     ResultsOutput results(options.resultsPath, hooks.standardOutput);
     CellResults cells(grids);
