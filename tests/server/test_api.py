@@ -175,11 +175,11 @@ class AgainstBatch(unittest.TestCase):
         self.assertTrue(headers["Content-Disposition"].startswith('attachment; filename="Piogge.xls"'))
 
     def test_points_in_wgs84_and_utm_are_the_batch_rows_of_lat_lon_and_crs(self):
-        text = "id,lat,lon\nA,46.1851,13.0132\nB,46 05 30.5,12°48'10\"E\n"
+        text = "id,lat,lon\nA,46.1851,13.0132\nB,46 05 30.5,12°48'10 E\n"
         status, _, results = self.server.get("/api/v1/batch", method="POST", body=text.encode())
         self.assertEqual(status, 200)
         for line, (pid, lat, lon) in zip(results.decode().splitlines()[1:], [("A", "46.1851", "13.0132"),
-                                                                              ("B", "46 05 30.5", "12°48'10\"E")]):
+                                                                              ("B", "46 05 30.5", "12°48'10 E")]):
             fields = line.split(",")
             status, _, body = self.server.get("/api/v1/rain?" + urllib.parse.urlencode({"crs": "wgs84", "lat": lat, "lon": lon}))
             self.assertEqual(status, 200, pid)
