@@ -127,7 +127,8 @@ std::string TypedPointFaultsIn(ReferenceSystem system, const std::string& xText,
             line = name + " vuota" + in + ".";
             break;
         case NumberStatus::OutOfRange:
-            line = name + in + ": \"" + text + "\" è oltre " + (x ? "180°." : "90°.");
+            line = name + in + ": \"" + text + "\" è " +
+                   (degrees ? std::string("oltre ") + (x ? "180°." : "90°.") : "un numero troppo grande.");
             break;
         case NumberStatus::NotANumber:
             line = name + in + ": \"" + text + "\" non è " +

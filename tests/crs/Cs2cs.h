@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "crs/Crs.h"
@@ -15,8 +17,10 @@ namespace quorvel::test {
 // of the systems' EPSG axes.
 inline std::vector<SystemPoint> Cs2cs(const std::string& arguments, const std::vector<SystemPoint>& points)
 {
-    const std::string in = ::testing::TempDir() + "cs2cs_in.txt";
-    const std::string out = ::testing::TempDir() + "cs2cs_out.txt";
+    // Tests run side by side, each a process of its own.
+    const std::string stem = ::testing::TempDir() + "cs2cs_" + std::to_string(::getpid());
+    const std::string in = stem + "_in.txt";
+    const std::string out = stem + "_out.txt";
     {
         std::ofstream file(in);
         file.precision(12);

@@ -141,8 +141,7 @@ TEST(Angle, FormsPeopleTypeAndTheOnesRefused)
     for (const Row& row : rows) {
         double degrees = 0;
         EXPECT_EQ(ReadAngle(row.text, row.axis, degrees), row.status) << row.text;
-        if (row.status == NumberStatus::Ok)
-            EXPECT_NEAR(degrees, row.degrees, 1e-12) << row.text;
+        EXPECT_NEAR(degrees, row.degrees, 1e-12) << row.text;
     }
 }
 
@@ -176,10 +175,8 @@ TEST(TypedPoint, FaultsNameTheSystemAndTellExchangedValues)
     };
     for (const Row& row : rows) {
         const std::string faults = TypedPointFaultsIn(row.system, row.x, row.y, ",", kArea);
-        if (row.faultStart.empty())
-            EXPECT_EQ(faults, "") << row.x << " " << row.y;
-        else
-            EXPECT_EQ(faults.substr(0, row.faultStart.size()), row.faultStart) << faults;
+        EXPECT_EQ(faults.substr(0, row.faultStart.size()), row.faultStart) << faults;
+        EXPECT_EQ(faults.empty(), row.faultStart.empty()) << faults;
     }
     const std::optional<SystemPoint> back = TypedPointToGaussBoaga(ReferenceSystem::Wgs84, text(wgs.x), text(wgs.y), ",");
     ASSERT_TRUE(back);
