@@ -106,7 +106,7 @@ const char* SystemName(ReferenceSystem system)
 {
     switch (system) {
     case ReferenceSystem::GaussBoagaEast: return "Gauss-Boaga Fuso Est";
-    case ReferenceSystem::Wgs84: return "WGS84 (latitudine, longitudine)";
+    case ReferenceSystem::Wgs84: return "WGS84 lat/lon";
     case ReferenceSystem::Utm32: return "ETRF2000 / UTM 32N";
     case ReferenceSystem::Utm33: return "ETRF2000 / UTM 33N";
     }

@@ -24,6 +24,12 @@ constexpr QRect kLabel2 = TwipsRect(1320, 720, 255, 255);
 // "Lat" and "Lon" are wider than "E" and "N": they end where those end.
 constexpr QRect kWideLabel1 = TwipsRect(975, 360, 600, 255);
 constexpr QRect kWideLabel2 = TwipsRect(975, 720, 600, 255);
+constexpr QRect kText1 = TwipsRect(1680, 360, 975, 315);
+constexpr QRect kText2 = TwipsRect(1680, 720, 975, 330);
+// Degrees and minutes, or UTM metres to the millimetre, are longer than
+// Gauss-Boaga's whole metres: the boxes take the second logo's place.
+constexpr QRect kWideText1 = TwipsRect(1680, 360, 1815, 315);
+constexpr QRect kWideText2 = TwipsRect(1680, 720, 1815, 330);
 
 std::string Metres(double value)
 {
@@ -39,9 +45,9 @@ Form3::Form3(MainWindowHost& host, PointRunOperations& operations)
                   QStringLiteral("Inserimento coordinate"), 2640 + kSystemRowTwips, "Text3")
 {
     Label1 = AddLabel("Label1", kLabel1, QStringLiteral("E"), FormFont(9.75, true));
-    Text1 = AddTextBox("Text1", TwipsRect(1680, 360, 975, 315), {}, FormFont(9.75));
+    Text1 = AddTextBox("Text1", kText1, {}, FormFont(9.75));
     Label2 = AddLabel("Label2", kLabel2, QStringLiteral("N"), FormFont(9.75, true));
-    Text2 = AddTextBox("Text2", TwipsRect(1680, 720, 975, 330), {}, FormFont(9.75));
+    Text2 = AddTextBox("Text2", kText2, {}, FormFont(9.75));
     Text3 = OutputBox();
 
     Combo1 = new QComboBox(this);
@@ -82,6 +88,9 @@ void Form3::SystemChosen()
     Label2->setGeometry(gaussBoaga ? kLabel2 : kWideLabel2);
     for (QLabel* label : {Label1, Label2})
         label->setAlignment(gaussBoaga ? Qt::AlignLeft | Qt::AlignTop : Qt::AlignRight | Qt::AlignTop);
+    Text1->setGeometry(gaussBoaga ? kText1 : kWideText1);
+    Text2->setGeometry(gaussBoaga ? kText2 : kWideText2);
+    Picture2->setVisible(gaussBoaga);
     QLineEdit* first = geographic ? Text1 : Text2;
     QLineEdit* second = geographic ? Text2 : Text1;
     setTabOrder(first, second);

@@ -167,7 +167,7 @@ TEST(TypedPoint, FaultsNameTheSystemAndTellExchangedValues)
         {ReferenceSystem::Wgs84, text(wgs.y), text(wgs.x), "I valori di Lat e Lon sembrano scambiati (WGS84"},
         {ReferenceSystem::Wgs84, "9,5", "40", "Il punto Lat 40,0000, Lon 9,5000 (WGS84"},
         {ReferenceSystem::Wgs84, "", "45 30", "Casella Lon vuota (WGS84"},
-        {ReferenceSystem::Wgs84, "13", "45 61", "Casella Lat (WGS84 (latitudine, longitudine)): \"45 61\" non è un angolo"},
+        {ReferenceSystem::Wgs84, "13", "45 61", "Casella Lat (WGS84 lat/lon): \"45 61\" non è un angolo"},
         {ReferenceSystem::Utm33, text(utm.x), text(utm.y), ""},
         {ReferenceSystem::Utm33, text(utm.y), text(utm.x), "I valori di N e E sembrano scambiati (ETRF2000 / UTM 33N)"},
         {ReferenceSystem::Utm32, "100000", "5100000", "Il punto N 5100000, E 100000 (ETRF2000 / UTM 32N) è fuori"},

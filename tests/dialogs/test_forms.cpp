@@ -166,9 +166,9 @@ private slots:
         QTest::newRow("WGS84") << 1 << lat << lon << "Lat Lon" << "Eseguito!" << 2400250.0 << 5100250.0;
         QTest::newRow("WGS84 in degrees and minutes") << 1 << "46 1 30,0" << "13°15'E" << "Lat Lon" << "Eseguito!" << 0.0 << 0.0;
         QTest::newRow("WGS84 swapped") << 1 << lon << lat << "Lat Lon"
-                                       << refused + " (WGS84 (latitudine, longitudine))\nI valori di Lat e Lon sembrano scambiati" << 0.0 << 0.0;
+                                       << refused + " (WGS84 lat/lon)\nI valori di Lat e Lon sembrano scambiati" << 0.0 << 0.0;
         QTest::newRow("WGS84 outside") << 1 << "41,9" << "12,5" << "Lat Lon"
-                                       << refused + " (WGS84 (latitudine, longitudine))\nIl punto Lat 41,9000, Lon 12,5000" << 0.0 << 0.0;
+                                       << refused + " (WGS84 lat/lon)\nIl punto Lat 41,9000, Lon 12,5000" << 0.0 << 0.0;
         QTest::newRow("WGS84 near a cell edge") << 1 << edgeLat << edgeLon << "Lat Lon"
                                                 << "Eseguito!\nIl punto convertito dista meno di 4 m" << 2400001.0 << 5100250.0;
         QTest::newRow("UTM 33N") << 3 << e33 << n33 << "E N" << "Eseguito!" << 2380100.0 << 5150100.0;
