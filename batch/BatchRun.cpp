@@ -495,8 +495,7 @@ void WriteReportWorkbook(const std::string& templatePath, const std::string& out
 bool LayoutFromHeader(char sep, const std::vector<std::string_view>& fields, InputLayout& layout)
 {
     constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
-    std::size_t id = kNone, east = kNone, north = kNone;
-    bool latLon = false;
+    std::size_t id = kNone, east = kNone, north = kNone, lon = kNone, lat = kNone;
     const auto take = [](std::size_t& column, std::size_t i, const char* name) {
         if (column != kNone)
             throw StartError(std::string("the column ") + name + " is named twice in the first line");
@@ -510,13 +509,16 @@ bool LayoutFromHeader(char sep, const std::vector<std::string_view>& fields, Inp
             take(east, i, "East");
         else if (name == "north" || name == "nord")
             take(north, i, "North");
-        else if (name == "lon" || name == "longitude") {
-            take(east, i, "East");
-            latLon = true;
-        } else if (name == "lat" || name == "latitude") {
-            take(north, i, "North");
-            latLon = true;
-        }
+        else if (name == "lon" || name == "longitude")
+            take(lon, i, "lon");
+        else if (name == "lat" || name == "latitude")
+            take(lat, i, "lat");
+    }
+    // East and North first: a file that has them may carry lat and lon besides.
+    const bool latLon = (east == kNone || north == kNone) && lon != kNone && lat != kNone;
+    if (latLon) {
+        east = lon;
+        north = lat;
     }
     if (id == kNone || east == kNone || north == kNone)
         return false;

@@ -100,8 +100,8 @@ struct InputLayout {
 };
 
 // The layout for a header record split at sep, if it names the columns id,
-// East (or Est) and North (or Nord), or lon (longitude) and lat (latitude),
-// each once, in any case and any order.
+// East (or Est) and North (or Nord), or else lon (longitude) and lat
+// (latitude), each once, in any case and any order.
 // Throws StartError when a column is named twice.
 bool LayoutFromHeader(char sep, const std::vector<std::string_view>& fields, InputLayout& layout);
 

@@ -149,6 +149,9 @@ TEST_F(BatchRun, DialectsOfTheInput)
     EXPECT_EQ(Run("id,East,North\r\n\r\n").rows, 0u);
     EXPECT_EQ(test::ReadText("results.csv"),
               "id,East,North,row,column,centreEast,centreNorth,a2,a1,cv,q2,q5,q10,q20,q50,q100,q200,error\n");
+    // Gauss-Boaga columns come first; lat and lon beside them are other columns.
+    EXPECT_EQ(Run("id,lat,East,North,lon\nP2,46,2400000,5100000,13\n").failed, 0u);
+    ExpectRow(Results().at(1), "P2", {2400000, 5100000});
 }
 
 // A report for each row with numbers, named by its id, in the reports folder
