@@ -1,17 +1,20 @@
 #include "window/Form1.h"
 
 #include <functional>
+#include <map>
 
 #include <QAction>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPainter>
 #include <QPushButton>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QToolButton>
 
+#include "crs/Crs.h"
 #include "window/ComuniTable.h"
 #include "window/CoordinateText.h"
 #include "window/DetailView.h"
@@ -174,6 +177,12 @@ Form1::Form1(MapView& map, QWidget* mapWidget, Reporter& reporter, PointDialogs*
         readOut->setBackgroundRole(QPalette::Base);
         readOut->setForegroundRole(QPalette::Text);
     }
+    // The same point in WGS84, under the read-out's frame, for those who
+    // compare it with a phone or a web map.
+    wgs84_ = AddLabel("LabelWgs84", TwipsRect(2280, 1365, 3480, 240), {}, small);
+    wgs84_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    wgs84_->setToolTip(QStringLiteral("Posizione del puntatore in WGS84 (latitudine, longitudine), convertita "
+                                      "con la trasformazione EPSG:1660, precisa a circa 4 m"));
     AddLabel("Label6", TwipsRect(5400, 600, 255, 255), QStringLiteral("m"), smallBold);
     AddLabel("Label7", TwipsRect(5400, 960, 255, 255), QStringLiteral("m"), smallBold);
 
@@ -211,6 +220,8 @@ Form1::Form1(MapView& map, QWidget* mapWidget, Reporter& reporter, PointDialogs*
     Combo1_->setMaxVisibleItems(20);
     finder_ = new MunicipalityCompleter(Combo1_);
     Combo1_->setCompleter(finder_);
+    // The finder fills the list before the box asks it to show.
+    connect(Combo1_->lineEdit(), &QLineEdit::textEdited, finder_, &MunicipalityCompleter::Filter);
     connect(Combo1_->lineEdit(), &QLineEdit::returnPressed, this, &Form1::Command4Clicked);
 
     auto* command4 = new QPushButton(QStringLiteral("Visualizzare"), content_);
@@ -323,6 +334,7 @@ void Form1::Load()
     Combo1_->addItems(names);
     Combo1_->setCurrentIndex(-1);
     finder_->SetNames(names);
+    OfferPlaces(table);
     ShowStatus();
     loaded_ = true;
 }
@@ -511,10 +523,33 @@ void Form1::Command4Clicked()
     RunAction([&] {
         // Everything is read and checked before the state changes, so a failed
         // search leaves the window as it was.
-        const QString name = Combo1_->currentText();
+        QString name = Combo1_->currentText();
         const QString tablePath = QString::fromLatin1(kComuniTablePath);
         const ComuniTable table = LoadComuniTable(tablePath);
-        const std::optional<MunicipalityMatch> match = FindMunicipality(table, name, tablePath);
+        std::optional<MunicipalityMatch> match = FindMunicipality(table, name, tablePath);
+        // The name exactly as the list writes it comes first; then the text as
+        // people type it: any case, no accents, a part of the name.
+        if (!match && !name.isEmpty()) {
+            const NameFinder& finder = finder_->Finder();
+            const int chosen = finder_->Chosen(name);
+            const NameFinder::Answer answer =
+                chosen >= 0 ? NameFinder::Answer{NameFinder::Answer::One, chosen} : finder.Resolve(name);
+            if (answer.kind == NameFinder::Answer::Several) {
+                finder_->Filter(name);
+                finder_->setCompletionPrefix(name);
+                finder_->complete();
+                return;
+            }
+            if (answer.kind == NameFinder::Answer::One && finder.IsPlace(answer.entry)) {
+                ShowPlace(answer.entry);
+                return;
+            }
+            if (answer.kind == NameFinder::Answer::One) {
+                name = finder.Name(answer.entry);
+                Combo1_->setEditText(name);
+                match = FindMunicipality(table, name, tablePath);
+            }
+        }
         state_.DENOMINAZIcom = name;
         if (!match) {
             reporter_.Message(this, name.isEmpty()
@@ -530,6 +565,51 @@ void Form1::Command4Clicked()
         RefreshDetailView();
         map_.SetHighlight(kMunicipalityLayer, state_.FID);
     });
+}
+
+// The places of the two name layers, found by the municipality of the table
+// whose polygon holds them.
+void Form1::OfferPlaces(const ComuniTable& table)
+{
+    std::vector<Place> places;
+    for (const auto& [layer, field] : {std::pair{kMunicipalityNames, 1}, std::pair{kPlaceNames, 0}}) {
+        int shape = 0;
+        for (const OverlayLabel& label : LayerShapeNames(map_, layer, field))
+            places.push_back({QString::fromStdString(label.text), layer, shape++, label.x, label.y});
+    }
+    finder_->SetPlaces(std::move(places));
+
+    std::map<int, QString> byPolygon;
+    for (int row = 1; row <= ComuniTable::kRows; ++row) {
+        bool whole = false;
+        const int objectId = table.Cell(row, 1).toInt(&whole);
+        if (whole && !byPolygon.contains(objectId - 1))
+            byPolygon[objectId - 1] = table.Cell(row, 2);
+    }
+    finder_->Finder().SetMunicipalityAt([this, byPolygon = std::move(byPolygon)](double x, double y) {
+        ShapefileLayer* polygons = map_.GetLayerObject(kMunicipalityLayer);
+        if (polygons == nullptr)
+            return QString();
+        const int count = polygons->ShapeCount();
+        for (int shape = 0; shape < count; ++shape)
+            if (polygons->ShapeContainsPoint(shape, x, y)) {
+                const auto name = byPolygon.find(shape);
+                return name == byPolygon.end() ? QString() : name->second;
+            }
+        return QString();
+    });
+}
+
+// A place is shown in a 5 km view around it, its point outlined.
+void Form1::ShowPlace(int entry)
+{
+    constexpr double kAround = 2500;
+    const Place& place = finder_->Finder().PlaceOf(entry);
+    Combo1_->setEditText(finder_->Finder().Display(entry));
+    state_.DENOMINAZIcom = Combo1_->currentText();
+    map_.ZoomToExtents({place.x - kAround, place.x + kAround, place.y - kAround, place.y + kAround});
+    RefreshDetailView();
+    map_.SetHighlight(place.layer, place.shape);
 }
 
 // The map point under a pixel in whole metres, or nothing when either
@@ -554,6 +634,7 @@ void Form1::MouseMove(int, int, int x, int y)
         Label2_->setText(text ? text->second : QString());
         if (text && !dialogOpen_)
             ShowPointer(text->first, text->second);
+        wgs84_->setText(text ? Wgs84Text(x, y) : QString());
     });
 }
 
@@ -623,6 +704,24 @@ void Form1::MouseLeave()
 {
     Label1_->clear();
     Label2_->clear();
+    wgs84_->clear();
+}
+
+// Nothing where the conversion has no meaning (far outside Italy).
+QString Form1::Wgs84Text(int x, int y) const
+{
+    double east = 0;
+    double north = 0;
+    map_.PixelToProj(x, y, east, north);
+    if (!(east > 1000000 && east < 4000000 && north > 3000000 && north < 6000000))
+        return {};
+    try {
+        const SystemPoint p = FromGaussBoaga(ReferenceSystem::Wgs84, {east, north});
+        const QLocale italian(QLocale::Italian);
+        return QStringLiteral("WGS84  %1 N  %2 E").arg(italian.toString(p.y, 'f', 5), italian.toString(p.x, 'f', 5));
+    } catch (const Error&) {
+        return {};
+    }
 }
 
 }  // namespace quorvel

@@ -25,6 +25,7 @@ class QToolButton;
 
 namespace quorvel {
 
+class ComuniTable;
 class MunicipalityCompleter;
 class Reporter;
 class ResultsPane;
@@ -97,6 +98,7 @@ private:
     void Command2Clicked();
     void Command4Clicked();
     std::optional<std::pair<QString, QString>> PixelText(int x, int y) const;
+    QString Wgs84Text(int x, int y) const;
 
     // The detail refresh, then the status area, since a new district raster
     // may be one the map cannot show.
@@ -114,6 +116,8 @@ private:
     // Runs a point dialog; meanwhile the pointer's row keeps the point it shows.
     template <typename Open>
     void WithDialogOpen(Open&& open);
+    void OfferPlaces(const ComuniTable& table);
+    void ShowPlace(int entry);
     // Runs one user action; a failure is told to the user and the program goes on.
     template <typename Action>
     void RunAction(Action&& action);
@@ -130,6 +134,7 @@ private:
     QWidget* content_ = nullptr;
     QLabel* Label1_ = nullptr;
     QLabel* Label2_ = nullptr;
+    QLabel* wgs84_ = nullptr;
     QComboBox* Combo1_ = nullptr;
     QLabel* status_ = nullptr;
     std::string relief_;

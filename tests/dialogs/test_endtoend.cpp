@@ -10,7 +10,11 @@
 
 #include <unistd.h>
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QComboBox>
+#include <QCompleter>
+#include <QMap>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -25,6 +29,8 @@
 #include "dialogs/Form3.h"
 #include "dialogs/PointDialogsImpl.h"
 #include "window/Form1.h"
+#include "window/LayerTable.h"
+#include "window/MunicipalityFinder.h"
 #include "window/Reporter.h"
 #include "window/ResultsPane.h"
 #include "map/MapWidget.h"
@@ -295,6 +301,41 @@ private slots:
             QVERIFY(fs::is_empty(AppFolder() / "output"));
         }
     }
+
+    // Over the sample's place names: a name that only one place bears, typed
+    // in lower case without its accents, then Enter, shows that place in a
+    // 5 km view around it and writes it as the list does, with its municipality.
+    void placeSearchOverTheSampleNames()
+    {
+        ShapefileLayer* places = map->GetLayerObject(kPlaceNames);
+        QVERIFY(places != nullptr && places->ShapeCount() > 1000);
+        QMap<QString, int> bearers;
+        for (int shape = 0; shape < places->ShapeCount(); ++shape)
+            ++bearers[FoldForMatching(QString::fromStdString(places->CellValue(0, shape)))];
+        auto* combo = window->findChild<QComboBox*>(QStringLiteral("Combo1"));
+        int found = 0;
+        for (int shape = 0; shape < places->ShapeCount() && found < 3; shape += 97) {
+            const QString name = QString::fromStdString(places->CellValue(0, shape));
+            const QString folded = FoldForMatching(name);
+            if (bearers[folded] != 1 || combo->findText(name, Qt::MatchFixedString) >= 0)
+                continue;
+            ++found;
+            combo->setFocus();
+            combo->clearEditText();
+            QTest::keyClicks(combo->lineEdit(), folded);
+            combo->completer()->popup()->hide();
+            QTest::keyClick(combo, Qt::Key_Return);
+            QVERIFY2(combo->currentText().startsWith(name + " (") && combo->currentText().endsWith(u')'),
+                     qPrintable(combo->currentText()));
+            const MapExtents box = places->ShapeExtents(shape);
+            const MapExtents view = map->GetExtents();
+            QVERIFY(std::abs((view.xMin + view.xMax) / 2 - box.xMin) < 1 && std::abs((view.yMin + view.yMax) / 2 - box.yMin) < 1);
+            QCOMPARE(std::round(std::min(view.xMax - view.xMin, view.yMax - view.yMin)), 5000.0);
+        }
+        QCOMPARE(found, 3);
+        QCOMPARE(reporter->messages, QStringList());
+    }
+
 };
 
 }  // namespace quorvel::testing

@@ -284,6 +284,23 @@ private slots:
         QCOMPARE(Label("Label1")->text() + Label("Label2")->text(), QString());
     }
 
+    // Under the read-out, the same point in WGS84 (as PROJ's cs2cs gives it
+    // with EPSG:1660); nothing far outside Italy or off the map.
+    void readOutInWgs84()
+    {
+        fx->map.pixelToProj = [](double, double, double& x, double& y) {
+            x = 2380000;
+            y = 5100000;
+        };
+        fx->map.RaiseMouseMove(1, 1);
+        QCOMPARE(Label("LabelWgs84")->text(), QStringLiteral("WGS84  46,03908 N  13,19060 E"));
+        fx->map.pixelToProj = [](double, double, double& x, double& y) { x = y = 10; };
+        fx->map.RaiseMouseMove(1, 1);
+        QCOMPARE(Label("LabelWgs84")->text(), QString());
+        fx->map.RaiseMouseLeave();
+        QCOMPARE(Label("LabelWgs84")->text(), QString());
+    }
+
     // A search reads the table afresh. One that finds nothing, or cannot read
     // the table, says so and leaves the municipality shown and the map as they were.
     void search_data()
@@ -300,8 +317,10 @@ private slots:
                "SetLayerVisible(4,false) SetLayerVisible(6,false) SetHighlight(1,1)";
         QTest::newRow("nothing chosen") << "" << false << " 1 0 30001 UD"
                                         << "Scrivere o scegliere il nome di un comune." << "";
-        QTest::newRow("only the case differs") << "alfa" << false << "alfa 1 0 30001 UD"
-                                               << "Comune \"alfa\" non trovato: sceglierlo dall'elenco." << "";
+        QTest::newRow("only the case differs: the name as listed")
+            << "alfa" << false << "Alfa 1 0 30001 UD" << ""
+            << "ZoomToShape(1,0) SetLayerVisible(3,false) SetLayerVisible(4,false) SetLayerVisible(6,true) "
+               "SetHighlight(1,0)";
         QTest::newRow("table deleted") << "Beta" << true << "Alfa 1 0 30001 UD"
                                        << "File non trovato: dat/comuniPolyRid.dat" << "";
     }
@@ -364,6 +383,65 @@ private slots:
         QCOMPARE(form->State().DENOMINAZIcom, offered[0]);
         QCOMPARE(fx->reporter.messages, QStringList());
         QCOMPARE(Combo1()->count(), 219);
+    }
+
+    // Enter in the box, as people type: the name as listed first, then one
+    // name of any case and accents, whole or in part, municipalities and the
+    // places of the name layers ("Località (Comune)"). Several open the list.
+    void enter_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("box");        // afterwards
+        QTest::addColumn<QStringList>("offered"); // the list, when it opens
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("calls");
+        const QString marine = QStringLiteral("Santa Mar\u00ecne");
+        const QString borgo = QStringLiteral("Borgo Vito (Santa Mar\u00ecne)");
+        const QString toBorgo = "ZoomToExtents(39500,44500,48500,53500) SetHighlight(4,1)";
+        QTest::newRow("exact") << "Marinella" << "Marinella" << QStringList{} << "" << "ZoomToShape(1,1) SetHighlight(1,1)";
+        QTest::newRow("lower case") << "marinella" << "Marinella" << QStringList{} << "" << "ZoomToShape(1,1) SetHighlight(1,1)";
+        QTest::newRow("no accent") << "ARCO" << QStringLiteral("\u00c0rco") << QStringList{} << ""
+                                   << "ZoomToShape(1,3) SetHighlight(1,3)";
+        QTest::newRow("part of a name") << "rinel" << "Marinella" << QStringList{} << "" << "ZoomToShape(1,1) SetHighlight(1,1)";
+        QTest::newRow("two candidates") << "mar" << "mar" << QStringList{marine, "Marinella"} << "" << "";
+        QTest::newRow("a place after the municipality") << "vito" << "vito" << QStringList{"San Vito", borgo} << "" << "";
+        QTest::newRow("none") << "zeta" << "zeta" << QStringList{}
+                              << "Comune \"zeta\" non trovato: sceglierlo dall'elenco." << "";
+        QTest::newRow("a place") << "borgo vito" << borgo << QStringList{} << "" << toBorgo;
+        QTest::newRow("a place as listed") << "Borgo Vito (Santa Marine)" << borgo << QStringList{} << "" << toBorgo;
+        QTest::newRow("a municipality's own label is the municipality")
+            << "san vito" << "San Vito" << QStringList{} << "" << "ZoomToShape(1,2) SetHighlight(1,2)";
+    }
+    void enter()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QStringList, offered);
+        Fresh();
+        fx->WriteTable(ComuniRecord("1", "Santa Mar\xecne") + "\r\n" + ComuniRecord("2", "Marinella") + "\r\n" +
+                       ComuniRecord("3", "San Vito", "3", "PN") + "\r\n" + ComuniRecord("4", "\xc0rco", "4", "TO") + "\r\n");
+        fx->map.shapefiles["Shp/comuniPoly.shp"] = {{{"1"}, {40000, 44000, 50000, 53000}, {}}};
+        fx->map.shapefiles["Shp/toponomasticaComuni.shp"] = {{{"3", "San Vito"}, {500, 500, 600, 600}, {}}};
+        fx->map.shapefiles["Shp/toponomastica25kdep.shp"] = {{{"Monte Piccolo", "x"}, {7, 9, 3, 5}, {}},
+                                                            {{"Borgo Vito", "x"}, {42000, 42000, 51000, 51000}, {}}};
+        form->Load();
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form));
+        fx->map.ClearCalls();
+        QLineEdit* box = Combo1()->lineEdit();
+        box->setFocus();
+        QTest::keyClicks(box, typed);
+        Combo1()->completer()->popup()->hide();
+        QCOMPARE(QApplication::focusWidget(), Combo1());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QTEST(box->text(), "box");
+        QTEST(fx->reporter.messages.join(u'|'), "message");
+        QTEST(CallsTo({"ZoomToShape", "ZoomToExtents", "SetHighlight"}), "calls");
+        QCompleter* completer = Combo1()->completer();
+        QCOMPARE(completer->popup()->isVisible(), !offered.isEmpty());
+        QStringList shown;
+        for (int row = 0; !offered.isEmpty() && row < completer->completionModel()->rowCount(); ++row)
+            shown << completer->completionModel()->index(row, 0).data().toString();
+        QCOMPARE(shown, offered);
     }
 
     // One line per layer the map cannot show, with how to convert an ECW that
