@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <optional>
 #include <stdexcept>
+#include <thread>
 
 namespace quorvel {
 
@@ -250,11 +251,13 @@ std::string Png(const QImage& picture)
 
 }  // namespace
 
-WmsService::WmsService(std::string folder) : folder_(std::move(folder))
+WmsService::WmsService(std::string folder)
+    : folder_(std::move(folder)), maxRenderers_(std::max(2u, std::thread::hardware_concurrency()))
 {
     auto renderer = std::make_unique<WmsRenderer>(folder_);
     capabilities_ = Capabilities(*renderer);
     idle_.push_back(std::move(renderer));
+    made_ = 1;
 }
 
 WmsService::~WmsService() = default;
@@ -269,21 +272,32 @@ std::vector<std::string> WmsService::LayerNames()
 
 std::unique_ptr<WmsRenderer> WmsService::Borrow()
 {
-    {
-        std::lock_guard lock(mutex_);
-        if (!idle_.empty()) {
-            auto renderer = std::move(idle_.back());
-            idle_.pop_back();
-            return renderer;
-        }
+    std::unique_lock lock(mutex_);
+    returned_.wait(lock, [this] { return !idle_.empty() || made_ < maxRenderers_; });
+    if (!idle_.empty()) {
+        auto renderer = std::move(idle_.back());
+        idle_.pop_back();
+        return renderer;
     }
-    return std::make_unique<WmsRenderer>(folder_);
+    ++made_;
+    lock.unlock();
+    try {
+        return std::make_unique<WmsRenderer>(folder_);
+    } catch (...) {
+        lock.lock();
+        --made_;
+        returned_.notify_one();
+        throw;
+    }
 }
 
 void WmsService::GiveBack(std::unique_ptr<WmsRenderer> renderer)
 {
-    std::lock_guard lock(mutex_);
-    idle_.push_back(std::move(renderer));
+    {
+        std::lock_guard lock(mutex_);
+        idle_.push_back(std::move(renderer));
+    }
+    returned_.notify_one();
 }
 
 WmsResponse WmsService::Handle(const WmsParams& params, const std::string& serviceUrl)
@@ -361,7 +375,13 @@ WmsResponse WmsService::GetMap(const WmsParams& params)
         background = Qt::transparent;
 
     std::unique_ptr<WmsRenderer> renderer = Borrow();
-    QImage picture = renderer->Draw(box, width, height, layers, background);
+    QImage picture;
+    try {
+        picture = renderer->Draw(box, width, height, layers, background);
+    } catch (...) {
+        GiveBack(std::move(renderer));
+        throw;
+    }
     GiveBack(std::move(renderer));
     return {200, "image/png", Png(transparent ? picture : picture.convertToFormat(QImage::Format_RGB32))};
 }
