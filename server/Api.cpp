@@ -87,9 +87,8 @@ GaussBoagaPoint PointOf(const httplib::Request& request)
     return {CoordinateParameter(request, "east"), CoordinateParameter(request, "north")};
 }
 
-PointRain RainAt(DataFolder& data, GaussBoagaPoint point)
+PointRain RainAt(const std::shared_ptr<const ParameterGrids>& grids, GaussBoagaPoint point)
 {
-    const auto grids = data.Grids();
     try {
         return ComputePointRain(point, *grids);
     } catch (const Error& error) {
@@ -165,8 +164,9 @@ std::string RunBatch(DataFolder& data, const std::string& points, batch::BatchTo
 void Rain(DataFolder& data, const httplib::Request& request, httplib::Response& response)
 {
     const GaussBoagaPoint point = PointOf(request);
-    const PointRain rain = RainAt(data, point);
-    response.set_content(RainJson(point, rain, data.IsSample()), kJson);
+    const auto grids = data.Grids();
+    const PointRain rain = RainAt(grids, point);
+    response.set_content(RainJson(point, rain, data.IsSample(grids)), kJson);
 }
 
 void Report(DataFolder& data, const httplib::Request& request, httplib::Response& response)
@@ -179,7 +179,7 @@ void Report(DataFolder& data, const httplib::Request& request, httplib::Response
                       "control characters, \".\" or \"..\" alone, in UTF-8",
                       "il nome non può essere quello di un report: servono caratteri non vuoti, senza /, \\, "
                       "caratteri di controllo, \".\" o \"..\" da soli, in UTF-8");
-    const PointRain rain = RainAt(data, point);
+    const PointRain rain = RainAt(data.Grids(), point);
     const RainQuantiles& q = rain.quantiles;
     const std::vector<std::uint8_t> report =
         BuildRainReport(point.x, point.y, rain.centre.x, rain.centre.y, rain.a2, q.q2, q.q5, q.q10, q.q20, q.q50,
