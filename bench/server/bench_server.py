@@ -112,7 +112,9 @@ def inland_points(count):
 
 
 def run_wrk(port, connections, seconds, script=None, path="/"):
-    command = ["wrk", "-t2", "-c%d" % connections, "-d%ds" % seconds, "--latency", "--timeout", "5s"]
+    # With the headers of a browser, which takes compressed answers.
+    command = ["wrk", "-t2", "-c%d" % connections, "-d%ds" % seconds, "--latency", "--timeout", "5s",
+               "-H", "Accept-Encoding: gzip, deflate, br"]
     if script:
         command += ["-s", script]
     out = subprocess.run(command + ["http://127.0.0.1:%d%s" % (port, path)], capture_output=True, text=True).stdout
