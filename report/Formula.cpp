@@ -962,7 +962,10 @@ Item Evaluator::Apply(std::uint16_t function, std::vector<Item>& stack, int coun
         return value(Finite(std::floor(x)));
     }
     default: {  // ROUND, ROUNDUP, ROUNDDOWN
-        const int places = static_cast<int>(std::clamp(std::trunc(y), -400.0, 400.0));
+        if (std::fabs(y) > 100) {
+            return value(Value::Unknown());  // past any double's digits
+        }
+        const int places = static_cast<int>(std::trunc(y));
         if (function == kRound) {
             return value(Finite(RoundDecimal(x, places, Rounding::Nearest)));
         }

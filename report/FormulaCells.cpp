@@ -90,6 +90,7 @@ void ReadCells(const Substream& part, const std::vector<std::u16string>& strings
                formula::Sheet& sheet)
 {
     const auto shared = SharedFormulas(part);
+    auto number = [](double x) { return std::isfinite(x) ? Value::Num(x) : Value::Unknown(); };
     auto add = [&](int row, int col, Value value) {
         sheet.cells.push_back({static_cast<std::uint16_t>(row), static_cast<std::uint16_t>(col),
                                std::move(value), false, {}, false});
@@ -101,17 +102,17 @@ void ReadCells(const Substream& part, const std::vector<std::u16string>& strings
         const Bytes& d = record.data;
         switch (record.type) {
         case kNumber: {
-            double number;
-            std::memcpy(&number, d.data() + 6, 8);
-            add(U16(d, 0), U16(d, 2), std::isfinite(number) ? Value::Num(number) : Value::Unknown());
+            double x;
+            std::memcpy(&x, d.data() + 6, 8);
+            add(U16(d, 0), U16(d, 2), number(x));
             break;
         }
         case kRk:
-            add(U16(d, 0), U16(d, 2), Value::Num(DecodeRk(U32(d, 6))));
+            add(U16(d, 0), U16(d, 2), number(DecodeRk(U32(d, 6))));
             break;
         case kMulRk:
             for (size_t at = 4; at + 6 + 2 <= d.size(); at += 6) {
-                add(U16(d, 0), U16(d, 2) + (at - 4) / 6, Value::Num(DecodeRk(U32(d, at + 2))));
+                add(U16(d, 0), U16(d, 2) + (at - 4) / 6, number(DecodeRk(U32(d, at + 2))));
             }
             break;
         case kLabelSst: {
