@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <limits>
@@ -22,15 +21,6 @@
 namespace quorvel::batch {
 
 namespace {
-
-constexpr int kInterruptions[] = {SIGINT, SIGTERM, SIGHUP};
-
-extern "C" void RemovePendingFilesAndDie(int signal)
-{
-    RemovePendingFiles();
-    std::signal(signal, SIG_DFL);
-    std::raise(signal);
-}
 
 constexpr std::size_t kFlushSize = std::size_t(1) << 20;
 // Commas between North and the error column of a row without values.
@@ -95,18 +85,6 @@ std::string FollowLinks(const std::string& path)
         target = next.is_absolute() ? next : target.parent_path() / next;
     }
     return target.string();
-}
-
-// Writing the results over the points would lose them: refused when the
-// results path leads, by any name or link, to the file the points are read from.
-void RefuseResultsOverPoints(const std::string& resultsPath, int pointsFd)
-{
-    struct stat points {}, results {};
-    if (resultsPath.empty() || ::fstat(pointsFd, &points) != 0 || !S_ISREG(points.st_mode))
-        return;
-    if (::stat(resultsPath.c_str(), &results) == 0 && results.st_dev == points.st_dev &&
-        results.st_ino == points.st_ino)
-        throw StartError("the results file " + resultsPath + " is the points file; it would replace the points");
 }
 
 // Results into a file that appears complete or not at all, or straight into
@@ -267,19 +245,15 @@ private:
         return text;
     }
 
-    std::string FailureText(const Error& error, GridCell cell) const
+    static std::string FailureText(const Error& error, GridCell cell)
     {
         switch (error.kind()) {
         case ErrorKind::SubscriptOutOfRange:
             return "outside the parameter grids (" + CellText(cell) + ")";
         case ErrorKind::NoValidData:
             return "no valid data in the cell (" + CellText(cell) + ")";
-        case ErrorKind::Overflow:
-        case ErrorKind::FloatingPoint:
-            // Inside the grids, arithmetic fails only on the cell's parameters.
-            if (grids_.a2.Contains(cell))
-                return "the parameters of the cell give no valid rainfall (" + CellText(cell) + ")";
-            break;
+        case ErrorKind::NoValidRainfall:
+            return "the parameters of the cell give no valid rainfall (" + error.detail() + ")";
         default:
             break;
         }
@@ -324,11 +298,53 @@ std::string InFolder(const std::string& folder, const std::string& path)
     return folder.ends_with('/') ? folder + path : folder + '/' + path;
 }
 
+// The files a run reads, known by device and inode, so that no output
+// replaces one of them by any name, link or hard link: written over, a grid
+// or the template would break every later run.
+class RunInputs {
+public:
+    RunInputs(const BatchOptions& options, int pointsFd, const std::string& pointsName)
+    {
+        struct stat info {};
+        if (::fstat(pointsFd, &info) == 0 && S_ISREG(info.st_mode))
+            files_.push_back({info.st_dev, info.st_ino, "the points file " + pointsName});
+        for (const char* grid : {kA2Raster, kA2Header, kA1Raster, kA1Header, kCvRaster, kCvHeader,
+                                 options.templatePath.c_str()}) {
+            const std::string path = InFolder(options.folder, grid);
+            if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode))
+                files_.push_back({info.st_dev, info.st_ino, path});
+        }
+    }
+
+    // What the run reads that path leads to, if anything.
+    const std::string* At(const std::string& path) const
+    {
+        struct stat info {};
+        if (::stat(path.c_str(), &info) != 0)
+            return nullptr;
+        for (const Input& input : files_)
+            if (input.device == info.st_dev && input.inode == info.st_ino)
+                return &input.name;
+        return nullptr;
+    }
+
+private:
+    struct Input {
+        dev_t device;
+        ino_t inode;
+        std::string name;
+    };
+    std::vector<Input> files_;
+};
+
 // One workbook per successful row, named by its id, in the reports folder.
 class Reports {
 public:
-    Reports(const BatchOptions& options, const ReportWriter& writer)
-        : dir_(options.reportsDir), template_(InFolder(options.folder, options.templatePath)), writer_(writer)
+    Reports(const BatchOptions& options, const ReportWriter& writer, const RunInputs& inputs)
+        : dir_(options.reportsDir),
+          template_(InFolder(options.folder, options.templatePath)),
+          writer_(writer),
+          inputs_(inputs)
     {
         if (dir_.empty())
             return;
@@ -363,8 +379,11 @@ public:
             AppendInteger(text, std::int64_t(earlier->second));
             return text;
         }
+        const std::string path = dir_ + name + kOutputExtension;
+        if (const std::string* input = inputs_.At(path))
+            return "report not written: it would replace " + *input + ", which the run reads";
         try {
-            writer_(template_, dir_ + name + kOutputExtension, point, rain);
+            writer_(template_, path, point, rain);
         } catch (const Error& error) {
             return std::string("report not written: ") + error.what();
         }
@@ -375,6 +394,7 @@ private:
     std::string dir_;
     std::string template_;
     const ReportWriter& writer_;
+    const RunInputs& inputs_;
     std::unordered_map<std::string, std::uint64_t> used_;
 };
 
@@ -425,25 +445,23 @@ bool LayoutFromHeader(char sep, const std::vector<std::string_view>& fields, Inp
     return true;
 }
 
-void RemoveUnfinishedFilesOnSignal()
-{
-    for (const int signal : kInterruptions)
-        std::signal(signal, RemovePendingFilesAndDie);
-}
-
 BatchTotals RunBatch(const BatchOptions& options, const BatchHooks& hooks)
 {
     const bool standardInput = options.pointsPath == "-";
     const FileDescriptor input(standardInput ? -1 : OpenForReading(options.pointsPath));
     const std::string inputName = standardInput ? "standard input" : options.pointsPath;
     const int pointsFd = standardInput ? hooks.standardInput : input.get();
-    RefuseResultsOverPoints(options.resultsPath, pointsFd);
+    // Before anything is read: results written over an input would lose it.
+    const RunInputs inputs(options, pointsFd, inputName);
+    if (const std::string* input = options.resultsPath.empty() ? nullptr : inputs.At(options.resultsPath))
+        throw StartError("the results file " + options.resultsPath + " would replace " + *input +
+                         ", which the run reads");
     CsvReader reader(pointsFd, inputName);
     CsvRecord record;
     const InputLayout layout = ReadLayout(reader, record, inputName);
 
     const ParameterGrids grids = ParameterGrids::Load(InFolder(options.folder, ""));
-    Reports reports(options, hooks.writeReport);
+    Reports reports(options, hooks.writeReport, inputs);
     ResultsOutput results(options.resultsPath, hooks.standardOutput);
     CellResults cells(grids);
     ProgressMeter meter(hooks.progress, hooks.now);
