@@ -15,6 +15,7 @@
 #include "rain/Error.h"
 #include "rain/FileDescriptor.h"
 #include "rain/PendingFile.h"
+#include "rain/SampleMark.h"
 #include "report/CsvText.h"
 #include "report/Report.h"
 
@@ -120,7 +121,8 @@ std::string Hex(const GChecksum* checksum)
 std::string RegisterHeader()
 {
     return "data_ora,versione,utente,report,E,N,riga,colonna,centro_E,centro_N,a2,a1,cv,"
-           "q2,q5,q10,q20,q50,q100,q200,sha256_a2,sha256_a1,sha256_cv,sha256_modello\n";
+           "q2,q5,q10,q20,q50,q100,q200,sha256_a2,sha256_a1,sha256_cv,sha256_modello,"
+           "sha256_a2_hdr,sha256_a1_hdr,sha256_cv_hdr,dati\n";
 }
 
 std::string RegisterLine(const RegisterEntry& entry)
@@ -147,10 +149,16 @@ std::string RegisterLine(const RegisterEntry& entry)
         AppendSingle(line, value);
         line += ',';
     }
-    for (std::size_t i = 0; i < entry.digests.size(); ++i) {
-        AppendField(line, entry.digests[i]);
-        line += i + 1 < entry.digests.size() ? ',' : '\n';
+    for (const std::string& digest : entry.digests) {
+        AppendField(line, digest);
+        line += ',';
     }
+    for (const std::string& digest : entry.headerDigests) {
+        AppendField(line, digest);
+        line += ',';
+    }
+    AppendField(line, entry.data);
+    line += '\n';
     return line;
 }
 
@@ -244,7 +252,7 @@ const std::string& FileDigests::Sha256(const std::string& path)
     return known.digest;
 }
 
-void RegisterRun(const PointRunResult& run, FileDigests& digests)
+RegisterEntry RunEntry(const PointRunResult& run, FileDigests& digests)
 {
     RegisterEntry entry;
     entry.time = LocalTimeText(std::time(nullptr));
@@ -256,7 +264,17 @@ void RegisterRun(const PointRunResult& run, FileDigests& digests)
     const char* files[] = {kA2Raster, kA1Raster, kCvRaster, kTemplatePath};
     for (std::size_t i = 0; i < entry.digests.size(); ++i)
         entry.digests[i] = digests.Sha256(run.appFolder + files[i]);
-    AppendRegisterLine(RegisterPath(run.appFolder), RegisterLine(entry));
+    const char* headers[] = {kA2Header, kA1Header, kCvHeader};
+    for (std::size_t i = 0; i < entry.headerDigests.size(); ++i)
+        entry.headerDigests[i] = digests.Sha256(run.appFolder + headers[i]);
+    if (IsSyntheticSample(run.appFolder))
+        entry.data = "esempio";
+    return entry;
+}
+
+void RegisterRun(const PointRunResult& run, FileDigests& digests)
+{
+    AppendRegisterLine(RegisterPath(run.appFolder), RegisterLine(RunEntry(run, digests)));
 }
 
 }  // namespace quorvel
