@@ -16,6 +16,11 @@ using Kind = Value::Kind;
 // beyond real templates, well within the stack.
 constexpr int kMaxDepth = 400;
 
+// Tokens read plus cells visited for one workbook: far beyond any real
+// template, and a bound on the time a hostile one can take (formulas that
+// each sum every cell); what is left when it runs out is unknown.
+constexpr long kMaxSteps = 20'000'000;
+
 // Below this share of its operands' size, a sum or difference is left
 // unknown: Excel and LibreOffice each snap such near-cancellations in their
 // own way, and the IEEE result is neither's.
@@ -408,10 +413,17 @@ private:
     Value Numbers(std::span<const Item> args, bool logical, bool count, std::vector<double>& out);
     Value Aggregate(std::uint16_t function, std::span<const Item> args);
 
+    bool Spent()
+    {
+        taint_ = taint_ || ++steps_ > kMaxSteps;
+        return steps_ > kMaxSteps;
+    }
+
     Book& book_;
     std::vector<std::vector<Status>> status_;
     int depth_ = 0;
     bool taint_ = false;
+    long steps_ = 0;
 };
 
 Evaluator::Evaluator(Book& book) : book_(book)
@@ -544,7 +556,7 @@ Value Evaluator::Compute(const Cell& cell, int sheet)
     while (at < t.size()) {
         const std::uint8_t ptg = t[at];
         auto has = [&](size_t n) { return at + n <= t.size(); };
-        if (ptg >= 0x80) {
+        if (ptg >= 0x80 || Spent()) {
             return Value::Unknown();
         }
         if (ptg >= 0x20) {
@@ -803,6 +815,9 @@ Value Evaluator::Numbers(std::span<const Item> args, bool logical, bool count,
             sheet.cells.begin(), sheet.cells.end(), std::pair(a.rowFirst, a.colFirst),
             [](const Cell& c, const std::pair<int, int>& p) { return std::pair<int, int>(c.row, c.column) < p; });
         for (; it != sheet.cells.end() && it->row <= a.rowLast; ++it) {
+            if (Spent()) {
+                return Value::Unknown();
+            }
             if (it->column >= a.colFirst && it->column <= a.colLast &&
                 !take(ValueAt(a.sheet, it - sheet.cells.begin()), true)) {
                 return Value::Unknown();

@@ -154,6 +154,10 @@ formula::Book ReadBook(const std::vector<Substream>& parts,
     formula::Book book;
     sheetOfPart.assign(parts.size(), -1);
     std::vector<bool> ownSupBook;
+    std::map<std::uint32_t, size_t> partAt;  // a template may hold thousands of sheets
+    for (size_t i = parts.size() - 1; i >= 1; --i) {
+        partAt[parts[i].records.front().origin] = i;
+    }
     for (const Record& record : parts.front().records) {
         const Bytes& d = record.data;
         if (record.nested) {
@@ -164,11 +168,9 @@ formula::Book ReadBook(const std::vector<Substream>& parts,
             const int tab = static_cast<int>(book.sheets.size());
             formula::Sheet& sheet = book.sheets.emplace_back();
             sheet.worksheet = false;
-            for (size_t i = 1; i < parts.size(); ++i) {
-                if (parts[i].records.front().origin == at && sheetOfPart[i] < 0) {
-                    sheetOfPart[i] = tab;
-                    sheet.worksheet = parts[i].kind == kWorksheetKind && (d[5] & 0x0F) == 0;
-                }
+            if (const auto part = partAt.find(at); part != partAt.end() && sheetOfPart[part->second] < 0) {
+                sheetOfPart[part->second] = tab;
+                sheet.worksheet = parts[part->second].kind == kWorksheetKind && (d[5] & 0x0F) == 0;
             }
         } else if (record.type == kSupBook) {
             ownSupBook.push_back(d.size() >= 4 && U16(d, 2) == 0x0401);

@@ -3,7 +3,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <optional>
 
@@ -19,6 +21,10 @@ using namespace biff;
 
 constexpr std::uint16_t kDefaultXf = 15;
 constexpr int kFittedColumns = 8;  // A to H
+// Any text this wide or wider gets the widest column there is (255
+// characters, with the padding FitColumns adds): a column that has one
+// needs no more measuring.
+constexpr double kWidestText = 255 - 1.7;
 
 // A string stored in place (character count, option byte, characters), cut
 // where its record ends.
@@ -103,6 +109,9 @@ private:
     std::vector<CellGroup> ReadCellTable(std::vector<Record>& table, std::vector<Record>& rows,
                                          std::vector<Record>& strays, bool& hadDbCell);
     void CheckTargets(const std::vector<CellGroup>& groups, std::span<const ReportCell> cells);
+    void DropOtherRecordsOf(std::vector<CellGroup>& groups, const ReportCell& cell);
+    void RefuseSubstreamInGlobals() const;
+    void RefuseMissingFormats() const;
     void PutTarget(std::vector<CellGroup>& groups, std::vector<Record>& rows,
                    const std::vector<Record>& sheet, const ReportCell& cell, bool addRows);
     std::uint16_t DefaultXf(const std::vector<Record>& rows, const std::vector<Record>& sheet,
@@ -128,16 +137,18 @@ private:
 // every sheet the globals list must be there.
 size_t Editor::FirstSheet()
 {
+    // Looked up, not searched: a template may list thousands of sheets.
+    std::map<std::uint32_t, size_t> sheetAt;
+    for (size_t i = parts_.size() - 1; i >= 1; --i) {
+        sheetAt[parts_[i].records.front().origin] = i;
+    }
     size_t first = 0;
     for (const Record& record : parts_.front().records) {
         if (record.type != kBoundSheet || record.nested) {
             continue;
         }
-        const std::uint32_t at = U32(record.data, 0);
-        size_t found = 0;
-        for (size_t i = 1; i < parts_.size() && found == 0; ++i) {
-            found = parts_[i].records.front().origin == at ? i : 0;
-        }
+        const auto sheet = sheetAt.find(U32(record.data, 0));
+        const size_t found = sheet == sheetAt.end() ? 0 : sheet->second;
         if (found == 0) {
             Fail({"sheet offset points at no sheet", "la posizione di un foglio non porta a nessun foglio"});
         }
@@ -168,7 +179,11 @@ void Editor::ReadGlobals()
         } else if (record.type == kXf) {
             xfs_.emplace_back(U16(record.data, 0), U16(record.data, 2));
         } else if (record.type == kFormat) {
-            formats_[U16(record.data, 0)] = UnicodeString(record.data, 2);
+            // Excel takes formats of at most 255 characters; a longer one is
+            // measured as General, so that it cannot cost its length in every cell.
+            if (std::u16string format = UnicodeString(record.data, 2); format.size() <= 255) {
+                formats_[U16(record.data, 0)] = std::move(format);
+            }
         } else if (record.type == kSst) {
             ReadSharedStrings(i);
         }
@@ -352,6 +367,76 @@ CellGroup CutMulti(const Record& multi, std::uint16_t row, std::uint16_t multiFi
     return group;
 }
 
+// Readers show the last of two records for one cell, so a template holding
+// a second record for a report cell would hide the number written there.
+// Every record of the cell after the first, which the number replaces, goes;
+// a multiple record keeps its other cells.
+void Editor::DropOtherRecordsOf(std::vector<CellGroup>& groups, const ReportCell& cell)
+{
+    std::vector<CellGroup> kept;
+    kept.reserve(groups.size());
+    bool first = true;
+    for (CellGroup& group : groups) {
+        const bool holds = group.row == cell.row && group.first <= cell.column && cell.column <= group.last;
+        if (!holds || first) {
+            first = first && !holds;
+            kept.push_back(std::move(group));
+            continue;
+        }
+        const Record& head = group.records.front();
+        if (head.type == kLabelSst) {
+            ++removedStrings_;
+        }
+        if (head.type != kMulRk && head.type != kMulBlank) {
+            continue;
+        }
+        if (group.first < cell.column) {
+            kept.push_back(CutMulti(head, group.row, group.first, group.first, cell.column - 1));
+        }
+        if (cell.column < group.last) {
+            kept.push_back(CutMulti(head, group.row, group.first, cell.column + 1, group.last));
+        }
+    }
+    groups = std::move(kept);
+}
+
+// A sheet's records inside the globals, or a cell whose format index points
+// past the formats, make a file that LibreOffice and xlrd refuse to open:
+// no report is made from such a template.
+void Editor::RefuseSubstreamInGlobals() const
+{
+    for (const Record& record : parts_.front().records) {
+        if (record.nested) {
+            Fail({"a substream inside the workbook globals", "un sottoflusso dentro i dati globali della cartella di lavoro"});
+        }
+    }
+}
+
+void Editor::RefuseMissingFormats() const
+{
+    for (size_t i = 1; i < parts_.size(); ++i) {
+        for (const Record& record : parts_[i].records) {
+            if (record.nested || !IsCell(record.type) || record.data.size() < 6) {
+                continue;
+            }
+            const size_t unit = MultiUnit(record.type);
+            const size_t count = unit == 0 ? 1 : (record.data.size() - 6) / unit;
+            for (size_t k = 0; k < count; ++k) {
+                if (U16(record.data, 4 + k * unit) >= xfs_.size()) {
+                    char english[96], italian[96];
+                    std::snprintf(english, sizeof english, "cell in row %u, column %u with format %u of %zu",
+                                  U16(record.data, 0) + 1u, U16(record.data, 2) + unsigned(k) + 1u,
+                                  U16(record.data, 4 + k * unit), xfs_.size());
+                    std::snprintf(italian, sizeof italian, "cella alla riga %u, colonna %u con il formato %u di %zu",
+                                  U16(record.data, 0) + 1u, U16(record.data, 2) + unsigned(k) + 1u,
+                                  U16(record.data, 4 + k * unit), xfs_.size());
+                    Fail({english, italian});
+                }
+            }
+        }
+    }
+}
+
 void Editor::PutTarget(std::vector<CellGroup>& groups, std::vector<Record>& rows,
                        const std::vector<Record>& sheet, const ReportCell& cell, bool addRows)
 {
@@ -452,6 +537,7 @@ void Editor::RebuildCellTable(Substream& sheet, std::span<const ReportCell> cell
     CheckTargets(groups, cells);
     const bool addRows = hadDbCell || !rows.empty();
     for (const ReportCell& cell : cells) {
+        DropOtherRecordsOf(groups, cell);
         PutTarget(groups, rows, records, cell, addRows);
     }
     auto rowOf = [](const Record& r) { return U16(r.data, 0); };
@@ -489,10 +575,15 @@ std::u16string Editor::ShownText(const CellGroup& group, int col) const
 {
     const Record& head = group.records.front();
     const Bytes& data = head.data;
-    auto formatOf = [&](std::uint16_t xfIndex) {
+    // A view, not a copy: a template may give thousands of cells one long format.
+    std::u16string builtin;
+    auto formatOf = [&](std::uint16_t xfIndex) -> std::u16string_view {
         const std::uint16_t id = xfIndex < xfs_.size() ? xfs_[xfIndex].second : 0;
-        auto custom = formats_.find(id);
-        return custom != formats_.end() ? custom->second : celltext::BuiltinFormat(id);
+        if (auto custom = formats_.find(id); custom != formats_.end()) {
+            return custom->second;
+        }
+        builtin = celltext::BuiltinFormat(id);
+        return builtin;
     };
     const std::uint16_t xf = XfAt(group, col);
     switch (head.type) {
@@ -546,7 +637,11 @@ std::u16string Editor::ShownText(const CellGroup& group, int col) const
 std::array<double, kFittedColumns> Editor::MeasureColumns(
     const Substream& sheet, const std::vector<CellGroup>& groups) const
 {
-    std::vector<Range> merged;
+    // The rows of each fitted column that merged ranges cover, as sorted
+    // intervals apart from each other, and the widths of shared strings, each
+    // measured once: a template may hold thousands of ranges, cells and
+    // references to one long string.
+    std::array<std::vector<std::pair<int, int>>, kFittedColumns> mergedRows;
     for (const Record& record : sheet.records) {
         if (record.type != kMergedCells || record.nested) {
             continue;
@@ -554,22 +649,59 @@ std::array<double, kFittedColumns> Editor::MeasureColumns(
         const size_t count = std::min<size_t>(U16(record.data, 0), (record.data.size() - 2) / 8);
         for (size_t k = 0; k < count; ++k) {
             const size_t at = 2 + 8 * k;
-            merged.push_back({U16(record.data, at), U16(record.data, at + 2),
-                              U16(record.data, at + 4), U16(record.data, at + 6)});
+            const Range m{U16(record.data, at), U16(record.data, at + 2), U16(record.data, at + 4),
+                          U16(record.data, at + 6)};
+            if (m.rowFirst == m.rowLast && m.colFirst == m.colLast) {
+                continue;
+            }
+            for (int col = m.colFirst; col <= std::min(m.colLast, kFittedColumns - 1); ++col) {
+                if (m.rowFirst <= m.rowLast) {
+                    mergedRows[col].emplace_back(m.rowFirst, m.rowLast);
+                }
+            }
         }
     }
+    for (auto& rows : mergedRows) {
+        std::sort(rows.begin(), rows.end());
+        std::vector<std::pair<int, int>> joined;
+        for (const auto& interval : rows) {
+            if (!joined.empty() && interval.first <= joined.back().second + 1) {
+                joined.back().second = std::max(joined.back().second, interval.second);
+            } else {
+                joined.push_back(interval);
+            }
+        }
+        rows = std::move(joined);
+    }
+    auto inMerge = [&](int row, int col) {
+        const auto& rows = mergedRows[col];
+        const auto after = std::upper_bound(rows.begin(), rows.end(), std::pair(row, std::numeric_limits<int>::max()));
+        return after != rows.begin() && std::prev(after)->second >= row;
+    };
+    std::vector<double> sharedWidths(strings_.size(), -1);
+    auto textWidth = [&](const CellGroup& group, int col) {
+        const Record& head = group.records.front();
+        if (head.type == kLabelSst) {
+            const std::uint32_t index = U32(head.data, 6);
+            if (index >= strings_.size()) {
+                return 0.0;
+            }
+            if (sharedWidths[index] < 0) {
+                sharedWidths[index] = celltext::TextWidth(strings_[index]);
+            }
+            return sharedWidths[index];
+        }
+        return celltext::TextWidth(ShownText(group, col));
+    };
+
     std::array<double, kFittedColumns> widths{};
     for (const CellGroup& group : groups) {
         for (int col = group.first; col <= group.last && col < kFittedColumns; ++col) {
-            bool inMerge = std::any_of(merged.begin(), merged.end(), [&](const Range& m) {
-                return m.Holds(group.row, col) &&
-                       (m.rowFirst != m.rowLast || m.colFirst != m.colLast);
-            });
-            if (inMerge) {
+            if (widths[col] >= kWidestText || inMerge(group.row, col)) {
                 continue;
             }
-            const std::u16string text = ShownText(group, col);
-            if (text.empty()) {
+            const double width = textWidth(group, col);
+            if (width == 0) {
                 continue;
             }
             const std::uint16_t xf = XfAt(group, col);
@@ -577,7 +709,7 @@ std::array<double, kFittedColumns> Editor::MeasureColumns(
             fontIndex = fontIndex >= 4 ? fontIndex - 1 : fontIndex;
             const Font font = fontIndex < fonts_.size() ? fonts_[fontIndex] : fonts_.front();
             const double scale = font.height / fonts_.front().height * (font.bold ? 1.1 : 1.0);
-            widths[col] = std::max(widths[col], celltext::TextWidth(text) * scale);
+            widths[col] = std::max(widths[col], width * scale);
         }
     }
     return widths;
@@ -601,9 +733,13 @@ void Editor::FitColumns(Substream& sheet, const std::array<double, kFittedColumn
         at = anchor - records.begin() + (anchor != records.end() && anchor->type == kDefColWidth);
     }
     std::array<std::optional<Record>, kFittedColumns> perColumn;
-    for (auto it = records.begin(); it != records.end();) {
+    // Taken out in one pass: erasing them one by one is quadratic in a
+    // template of many COLINFO records.
+    std::vector<Record> others;
+    others.reserve(records.size());
+    for (auto it = records.begin(); it != records.end(); ++it) {
         if (!isInfo(*it)) {
-            ++it;
+            others.push_back(std::move(*it));
             continue;
         }
         const int first = U16(it->data, 0), last = U16(it->data, 2);
@@ -622,8 +758,8 @@ void Editor::FitColumns(Substream& sheet, const std::array<double, kFittedColumn
             }
             infos.push_back(std::move(rest));
         }
-        it = records.erase(it);
     }
+    records = std::move(others);
     std::vector<Record> sorted;
     for (int col = 0; col < kFittedColumns; ++col) {
         if (widths[col] > 0) {
@@ -748,6 +884,7 @@ void Editor::MarkForRecalculation()
 
 void Editor::Run(std::span<const ReportCell> cells)
 {
+    RefuseSubstreamInGlobals();
     CheckSizes(parts_.front(), Scope::Globals, file_);
     const size_t first = FirstSheet();
     for (size_t i = 1; i < parts_.size(); ++i) {
@@ -761,6 +898,7 @@ void Editor::Run(std::span<const ReportCell> cells)
     FitColumns(parts_[first], MeasureColumns(parts_[first], CellGroups(parts_[first])));
     SelectFirstSheet(first);
     MarkForRecalculation();
+    RefuseMissingFormats();
 }
 
 }  // namespace

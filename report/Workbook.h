@@ -32,8 +32,13 @@ std::vector<std::uint8_t> FillWorkbookStream(std::span<const std::uint8_t> strea
                                              std::span<const ReportCell> cells,
                                              const std::string& file);
 
+// A template larger than this is refused before it is read.
+inline constexpr std::size_t kMaxTemplateSize = std::size_t(16) << 20;
+
 // The whole compound file of the report: every stream and storage of the
-// template copied with its class id, the Workbook stream filled in.
+// template copied with its class id, the Workbook stream filled in. A
+// template over kMaxTemplateSize, or whose directory holds more than 4096
+// entries or links deeper than 64, is refused before libgsf reads it.
 std::vector<std::uint8_t> BuildReportFile(std::span<const std::uint8_t> templateFile,
                                           std::span<const ReportCell> cells,
                                           const std::string& file);

@@ -3,11 +3,14 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <sstream>
 
@@ -39,7 +42,9 @@ RegisterEntry Entry(std::string report)
     const PointRain rain = {{140, 181}, {2400250, 5100250}, 0.1f, 26.448189f, 0.3f,
                             {24.5f, 33.47f, 39.000004f, 45.5f, 53.75f, 1e-7f, 66.5f}};
     return {"2026-12-07T01:15:03+01:00", "2.0", "rossi", std::move(report), {2312345.25f, 5100000.5f}, rain,
-            {std::string(64, 'a'), std::string(64, 'b'), std::string(64, 'c'), std::string(64, 'd')}};
+            {std::string(64, 'a'), std::string(64, 'b'), std::string(64, 'c'), std::string(64, 'd')},
+            {std::string(64, 'e'), std::string(64, 'f'), std::string(64, '0')},
+            "esempio"};
 }
 
 TEST_F(RegisterTest, LineQuotesWhatItMustAndWritesTheShortestNumbers)
@@ -49,7 +54,8 @@ TEST_F(RegisterTest, LineQuotesWhatItMustAndWritesTheShortestNumbers)
               "2026-12-07T01:15:03+01:00,2.0,rossi,\"Valle, \"\"alta\"\".xls\",2312345.2,5100000.5,140,181,"
               "2400250,5100250,0.1,26.448189,0.3,24.5,33.47,39.000004,45.5,53.75,0.0000001,66.5," +
                   std::string(64, 'a') + "," + std::string(64, 'b') + "," + std::string(64, 'c') + "," +
-                  std::string(64, 'd') + "\n");
+                  std::string(64, 'd') + "," + std::string(64, 'e') + "," + std::string(64, 'f') + "," +
+                  std::string(64, '0') + ",esempio\n");
 }
 
 TEST_F(RegisterTest, MissingRegisterIsCreatedWithItsHeaderAnExistingOneOnlyAppendedTo)
@@ -128,6 +134,84 @@ TEST_F(RegisterTest, UnwritableRegisterFailsNamingItAndChangesNothing)
     }
     ASSERT_TRUE(!root || seteuid(0) == 0);
     EXPECT_EQ(ReadText(Path()), "vecchio\n");
+}
+
+// 1 when AppendRegisterLine throws, 0 when it does not. With a file size
+// limit, in a child process, so that the limit binds only the append.
+int Append(const std::string& path, const std::string& line, rlim_t sizeLimit = RLIM_INFINITY)
+{
+    if (sizeLimit == RLIM_INFINITY) {
+        try {
+            AppendRegisterLine(path, line);
+            return 0;
+        } catch (const Error&) {
+            return 1;
+        }
+    }
+    const pid_t child = fork();
+    if (child == 0) {
+        const rlimit limit{sizeLimit, sizeLimit};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        try {
+            AppendRegisterLine(path, line);
+        } catch (const Error&) {
+            _exit(1);
+        }
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// A register turned against its folder: a link planted where a predictable
+// temporary name would be, the register itself a link or a pipe, a write cut
+// short by a full disk (here a file size limit). Nothing is written through a
+// link, and no torn line or temporary file stays.
+TEST_F(RegisterTest, HostileRegisterWritesNothingItShouldNot)
+{
+    const std::string line = RegisterLine(Entry("Piogge.xls"));
+    const std::string victim = dir_ / "victim";
+    const struct {
+        const char* name;
+        std::function<void()> plant;
+        int status;              // of the child that appends
+        const char* register_;   // what the register holds after, nullptr: no register
+    } cases[] = {
+        {"planted link at the once predictable temporary name",
+         [&] { fs::create_symlink(victim, Path() + "." + std::to_string(getpid()) + ".new"); }, 0, "header+line"},
+        {"register a link", [&] { fs::create_symlink(victim, Path()); }, 1, nullptr},
+        {"register a dangling link", [&] { fs::create_symlink(dir_ / "nowhere", Path()); }, 1, nullptr},
+        {"register a pipe", [&] { ASSERT_EQ(mkfifo(Path().c_str(), 0600), 0); }, 1, nullptr},
+        {"register a folder", [&] { fs::create_directory(Path()); }, 1, nullptr},
+        {"short write of the line", [&] { WriteText(Path(), RegisterHeader()); }, 1, "header"},
+        {"short write of the header", [] {}, 1, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(dir_.path());
+        fs::create_directory(dir_.path());
+        WriteText(victim, "da non toccare\n");
+        c.plant();
+        const bool shortWrite = std::string(c.name).starts_with("short");
+        const rlim_t limit = !shortWrite ? RLIM_INFINITY : fs::exists(Path()) ? RegisterHeader().size() + 10 : 10;
+        EXPECT_EQ(Append(Path(), line, limit), c.status);
+        EXPECT_EQ(ReadText(victim), "da non toccare\n");
+        if (c.register_) {
+            EXPECT_EQ(ReadText(Path()), std::string(c.register_) == "header+line" ? RegisterHeader() + line
+                                                                                   : RegisterHeader());
+        } else if (shortWrite) {
+            EXPECT_FALSE(fs::exists(Path()));
+        }
+        for (const auto& entry : fs::directory_iterator(dir_.path()))
+            EXPECT_FALSE(entry.path().filename().string().starts_with(".registro.csv.")) << entry.path();
+    }
+    // The error names the register and says why.
+    fs::remove(Path());
+    fs::create_symlink(victim, Path());
+    EXPECT_THAT([&] { AppendRegisterLine(Path(), line); },
+                Throws<Error>(AllOf(Property(&Error::file, Path()),
+                                    Property(&Error::italianDetail, "è un collegamento simbolico, non un file regolare"))));
 }
 
 TEST_F(RegisterTest, DigestIsReadAgainOnlyWhenSizeOrTimeChanges)
