@@ -2,11 +2,13 @@
 
 #include <functional>
 
+#include <QAction>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
+#include <QSplitter>
 #include <QStatusBar>
 #include <QToolButton>
 
@@ -22,6 +24,7 @@
 #include "window/ResultsPane.h"
 #include "window/SvgArt.h"
 #include "rain/Error.h"
+#include "rain/PointRun.h"
 
 namespace quorvel {
 
@@ -35,6 +38,12 @@ constexpr QSize kSmallestWindow(800, 600);
 // by this much, so that the read-out's frame lines up with the map's.
 constexpr int kNarrowShift = TwipsRect(2280 - 240, 0, 0, 0).left();
 constexpr int kSmallestMapHeight = 150;
+// The pane's width until the user changes it: the map keeps 600 pixels at the default size.
+constexpr int kDefaultPaneWidth = 348;
+// Beside the pane the map's frame needs no margin of its own.
+constexpr int kPaneMargin = 4;
+constexpr int kHandleWidth = 6;
+constexpr QSize kResultsButton(70, 26);
 
 // One straight frame line, in twips, with its width in pixels.
 struct FrameLine {
@@ -75,7 +84,7 @@ protected:
         };
         if (map != nullptr) {
             // Four pixels wide at the top and left, five at the bottom and right.
-            const QRect r = map->geometry();
+            const QRect r(map->mapTo(this, QPoint(0, 0)), map->size());
             line(r.topLeft(), r.topRight(), 4);
             line(r.topLeft(), r.bottomLeft(), 4);
             line(r.bottomLeft(), r.bottomRight(), 5);
@@ -125,9 +134,14 @@ Form1::Form1(MapView& map, QWidget* mapWidget, Reporter& reporter, PointDialogs*
         grey.setColor(QPalette::Window, QColor(192, 192, 192));
         map1->setPalette(grey);
     }
-    map1->setParent(content_);
+    mapAndPane_ = new QSplitter(Qt::Horizontal, content_);
+    mapAndPane_->setObjectName(QStringLiteral("MapAndResults"));
+    mapAndPane_->setChildrenCollapsible(false);
+    mapAndPane_->setHandleWidth(kHandleWidth);
+    mapAndPane_->setGeometry(kMapArea);
+    mapAndPane_->addWidget(map1);
     map1->setObjectName(QStringLiteral("Map1"));
-    map1->setGeometry(kMapArea);
+    map1->setMinimumWidth(kSmallestMapWidth);
     Map1_ = map1;
     surface->map = map1;
     map_.SetBackColor(Rgb(192, 192, 192));
@@ -224,16 +238,39 @@ Form1::Form1(MapView& map, QWidget* mapWidget, Reporter& reporter, PointDialogs*
     statusBar()->addWidget(status_, 1);
     statusBar()->hide();
     for (QWidget* control : content_->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
-        if (control != map1)
+        if (control != mapAndPane_)
             band_.emplace_back(control, control->geometry());
     for (const char* name : {"Picture1", "Picture2", "Label8", "Label9"})
         logos_.push_back(content_->findChild<QWidget*>(QLatin1String(name)));
 
-    pane_ = new ResultsPane(reporter_, systemDesktop_, this);
-    addDockWidget(Qt::BottomDockWidgetArea, pane_);
-    pane_->hide();
+    // Right-aligned above the map, clear of the logos and of the municipality selector.
+    resultsButton_ = new QToolButton(content_);
+    resultsButton_->setObjectName(QStringLiteral("CommandRisultati"));
+    resultsButton_->setText(QStringLiteral("Risultati"));
+    resultsButton_->setToolTip(QStringLiteral("Mostra o nasconde il riquadro dei risultati (Ctrl+R)"));
+    resultsButton_->setCheckable(true);
+    resultsButton_->setChecked(true);
+    resultsButton_->setFont(small);
+    resultsButton_->resize(kResultsButton);
+    connect(resultsButton_, &QToolButton::clicked, this, &Form1::SetResultsVisible);
+    auto* toggle = new QAction(QStringLiteral("Risultati"), this);
+    toggle->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+    connect(toggle, &QAction::triggered, this, [this] { SetResultsVisible(pane_->isHidden()); });
+    addAction(toggle);
+
+    pane_ = new ResultsPane(reporter_, systemDesktop_);
+    mapAndPane_->addWidget(pane_);
+    mapAndPane_->setStretchFactor(0, 1);
+    mapAndPane_->setStretchFactor(1, 0);
+    connect(mapAndPane_, &QSplitter::splitterMoved, this, [this] {
+        paneWidth_ = pane_->width();
+        Relayout();
+    });
     connect(pane_, &ResultsPane::MarksChanged, this, [this] { map_.SetRunMarks(pane_->Marks()); });
     connect(pane_, &ResultsPane::ZoomRequested, this, &Form1::ZoomToRun);
+    connect(pane_, &ResultsPane::CloseRequested, this, [this] { SetResultsVisible(false); });
+    pointValues_ = [this](GaussBoagaPoint point) { return grids_.Compute(point); };
+    Relayout();
 }
 
 Form1::~Form1()
@@ -288,6 +325,7 @@ void Form1::Load()
     Combo1_->setCurrentIndex(-1);
     finder_->SetNames(names);
     ShowStatus();
+    loaded_ = true;
 }
 
 void Form1::ShowStatus()
@@ -325,17 +363,51 @@ void Form1::Relayout()
         control->setGeometry(place.translated(-shift, 0));
     for (QWidget* logo : logos_)
         logo->setVisible(!narrow);
-    Map1_->setGeometry(kMapArea.left(), kMapArea.top(), size.width() - (kClientArea.width() - kMapArea.width()),
-                       size.height() - (kClientArea.height() - kMapArea.height()));
+    resultsButton_->move(size.width() - kMapArea.left() - kResultsButton.width(),
+                         kMapArea.top() - kResultsButton.height() - 6);
+
+    const QSize mapBefore = Map1_->size();
+    const bool paneShown = !pane_->isHidden();
+    const int width = size.width() - kMapArea.left() - (paneShown ? kPaneMargin : kMapArea.left());
+    mapAndPane_->setGeometry(kMapArea.left(), kMapArea.top(), width,
+                             size.height() - (kClientArea.height() - kMapArea.height()));
+    mapAndPane_->refresh();  // the pane shown or hidden just now
+    if (paneShown) {
+        const int room = width - kHandleWidth - kSmallestMapWidth;
+        const int pane = std::max(std::min(paneWidth_ > 0 ? paneWidth_ : kDefaultPaneWidth, room),
+                                  pane_->minimumSizeHint().width());
+        mapAndPane_->setSizes({width - kHandleWidth - pane, pane});
+    }
     static_cast<FormSurface*>(content_)->bandShift = shift;
     content_->update();
+    // A resize changes the view's width: the layers must follow it.
+    if (loaded_ && Map1_->size() != mapBefore)
+        RunAction([&] { RefreshDetailView(); });
+}
+
+void Form1::SetResultsVisible(bool visible)
+{
+    pane_->setVisible(visible);
+    resultsButton_->setChecked(visible);
+    Relayout();
 }
 
 void Form1::RunCompleted(const PointRunResult& result)
 {
     pane_->AddRun(result);
-    pane_->show();
-    pane_->raise();
+    SetResultsVisible(true);
+    // A typed point may lie outside the view: the view moves, at its scale, to show its mark.
+    RunAction([&] {
+        const MapExtents view = map_.GetExtents();
+        const double x = result.point.x;
+        const double y = result.point.y;
+        if (x >= view.xMin && x <= view.xMax && y >= view.yMin && y <= view.yMax)
+            return;
+        const double halfWidth = (view.xMax - view.xMin) / 2;
+        const double halfHeight = (view.yMax - view.yMin) / 2;
+        map_.ZoomToExtents({x - halfWidth, x + halfWidth, y - halfHeight, y + halfHeight});
+        RefreshDetailView();
+    });
 }
 
 void Form1::SetDesktop(Desktop& desktop)
@@ -429,7 +501,7 @@ void Form1::Command2Clicked()
         map_.SetCursorMode(kNoTool);
         tools_.Show(MapTool::Pick);
         if (dialogs_ != nullptr)
-            dialogs_->ShowCoordinateDialog(*this);
+            WithDialogOpen([&] { dialogs_->ShowCoordinateDialog(*this); });
         // Closed by its run, its cancel or its title bar, the dialog leaves the map picking.
         ShowPickInForce();
     });
@@ -481,7 +553,44 @@ void Form1::MouseMove(int, int, int x, int y)
         const auto text = PixelText(x, y);
         Label1_->setText(text ? text->first : QString());
         Label2_->setText(text ? text->second : QString());
+        if (text && !dialogOpen_)
+            ShowPointer(text->first, text->second);
     });
+}
+
+template <typename Open>
+void Form1::WithDialogOpen(Open&& open)
+{
+    struct Held {
+        bool& open;
+        explicit Held(bool& flag) : open(flag) { open = true; }
+        ~Held() { open = false; }
+    } held(dialogOpen_);
+    open();
+}
+
+// The values a run of that point would find, read as a run reads the point's
+// text; nothing is written.
+void Form1::ShowPointer(const QString& east, const QString& north)
+{
+    PointerReading reading;
+    try {
+        reading.point = {TextToSingle(east.toStdString(), "."), TextToSingle(north.toStdString(), ".")};
+        reading.rain = pointValues_(reading.point);
+    } catch (const Error& error) {
+        switch (error.kind()) {
+        case ErrorKind::SubscriptOutOfRange:
+        case ErrorKind::Overflow:
+            reading.note = QStringLiteral("fuori dalla griglia dei parametri");
+            break;
+        case ErrorKind::NoValidData:
+            reading.note = QStringLiteral("nessun dato valido nella cella");
+            break;
+        default:
+            reading.note = QString::fromStdString(ItalianMessage(error)).section(u'\n', 0, 0);
+        }
+    }
+    pane_->ShowPointer(reading);
 }
 
 void Form1::MouseDown(int, int, int x, int y)
@@ -493,8 +602,9 @@ void Form1::MouseDown(int, int, int x, int y)
             return;
         state_.pEoutlet = text->first.trimmed();
         state_.pNOutlet = text->second.trimmed();
+        ShowPointer(state_.pEoutlet, state_.pNOutlet);
         if (dialogs_ != nullptr)
-            dialogs_->ShowMapPointDialog(*this);
+            WithDialogOpen([&] { dialogs_->ShowMapPointDialog(*this); });
         ShowPickInForce();
     });
 }

@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -24,6 +25,7 @@
 #include "dialogs/Form3.h"
 #include "dialogs/PointDialogsImpl.h"
 #include "window/Form1.h"
+#include "window/Reporter.h"
 #include "window/ResultsPane.h"
 #include "map/MapWidget.h"
 #include "rain/Gev.h"
@@ -203,6 +205,50 @@ private slots:
         QVERIFY(lines.ends_with(",esempio\n"));
         QCOMPARE(window->Results()->Runs().size(), std::size_t(2));
         ExpectWindowGivenBack();
+    }
+
+    // Enter, then Enter again at the question, after a pick under the name of
+    // an existing report: the question's own box says "No", the old report
+    // stays byte for byte and the dialog stays open with the name.
+    void enterNeverReplacesAReport()
+    {
+        struct RealQuestions : RecordingReporter {
+            bool Ask(QWidget* parent, const QString& text) override
+            {
+                questions << text;
+                return MessageBoxReporter().Ask(parent, text);
+            }
+        };
+        RealQuestions questions;
+        window.reset();
+        map = new MapWidget;
+        window = std::make_unique<Form1>(*map, map, questions, dialogs.get());
+        window->Load();
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        fs::copy_file(AppFolder() / "programs" / "prototipo" / "pioggeTRNprot.xls", Report());
+        const std::string before = FileBytes(Report());
+
+        bool boxSeen = false;
+        const auto leftOpen = WhenDialogOpens([&](PointDialog& dialog) {
+            QTimer::singleShot(50, [&] {
+                auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                boxSeen = box != nullptr;
+                if (box)
+                    QTest::keyClick(box, Qt::Key_Return);
+            });
+            QTest::keyClick(&dialog, Qt::Key_Return);
+            QCOMPARE(dynamic_cast<Form2&>(dialog).Text1->text(), QStringLiteral("Piogge"));
+        });
+        QTest::mouseClick(Button("Command1"), Qt::LeftButton);
+        QTest::mouseClick(map, Qt::LeftButton, {}, QPoint(map->width() / 2, map->height() / 2));
+        QVERIFY(boxSeen);
+        QVERIFY(*leftOpen);
+        QCOMPARE(questions.questions, QStringList{"Il file Piogge.xls esiste già. Sostituirlo?"});
+        QVERIFY(questions.messages.isEmpty());
+        QVERIFY(FileBytes(Report()) == before);
+        QVERIFY(window->Results()->Runs().empty());
+        window.reset();
     }
 
     // A failed run says what went wrong and keeps the dialog open; the main

@@ -15,6 +15,7 @@
 #include <QToolButton>
 
 #include "window/LayerTable.h"
+#include "window/ResultsPane.h"
 #include "window/Reporter.h"
 #include "window/Translations.h"
 #include "rain/Error.h"
@@ -372,7 +373,7 @@ private slots:
     {
         const std::string ecw = "Raster/demTRNSh.ecw", tif = "Raster/demTRNSh.tif", ud = "Raster/UD.tif";
         const QString cannot =
-            QStringLiteral("Impossibile mostrare Raster/demTRNSh.%1 (GDAL: cannot open Raster/demTRNSh.%1).");
+            QStringLiteral("Impossibile mostrare Raster/demTRNSh.%1 (GDAL: impossibile aprire Raster/demTRNSh.%1).");
         const QString advice = QStringLiteral(
             " Questa versione di GDAL non legge i file ECW: convertirlo in GeoTIFF con GDAL su un sistema che legge "
             "l'ECW, con il comando gdal_translate -of COG demTRNSh.ecw demTRNSh.tif, e copiare demTRNSh.tif nella "
@@ -416,37 +417,69 @@ private slots:
     void resized_data()
     {
         QTest::addColumn<QSize>("size");
-        QTest::newRow("smallest, 800 x 600") << QSize(800, 600);
-        QTest::newRow("large, 1600 x 1000") << QSize(1600, 1000);
+        QTest::addColumn<QSize>("smallestMap");  // with the results pane open
+        QTest::newRow("smallest, 800 x 600") << QSize(800, 600) << QSize(480, 300);
+        QTest::newRow("default, 977 x 743") << QSize(977, 743) << QSize(600, 450);
+        QTest::newRow("large, 1600 x 1000") << QSize(1600, 1000) << QSize(1200, 800);
     }
-    // The window opens at the size of its layout and the map takes whatever
-    // room a resize gives. Narrower, the logos give way and the other controls
-    // close up, still inside the window and clear of the map.
+    // The window opens at the size of its layout, the results pane beside the
+    // map. The map takes whatever room a resize gives, never less than its
+    // smallest size, and the layers follow the view's new width. Narrower,
+    // the logos give way and the other controls close up, still inside the
+    // window and clear of the map. Closed, the pane leaves the map the whole
+    // width; the "Risultati" button and Ctrl+R bring it back.
     void resized()
     {
         QFETCH(QSize, size);
+        QFETCH(QSize, smallestMap);
         form->show();
         QVERIFY(QTest::qWaitForWindowExposed(form));
         QCOMPARE(form->size(), QSize(977, 743));
         QCOMPARE(form->minimumSize(), QSize(800, 600));
         QWidget* surface = form->centralWidget();
+        QWidget* map1 = surface->findChild<QWidget*>(QStringLiteral("Map1"));
+        QWidget* pane = form->Results();
+        fx->map.ClearCalls();
         form->resize(size);
         QTRY_COMPARE(surface->size(), size);
-        const QRect map = surface->findChild<QWidget*>(QStringLiteral("Map1"))->geometry();
-        QCOMPARE(map, QRect(16, 120, size.width() - 32, size.height() - 134));
+        if (size != QSize(977, 743))
+            QCOMPARE(CallsTo({"SetLayerVisible"}),
+                     "SetLayerVisible(3,false) SetLayerVisible(4,false) SetLayerVisible(6,true)");
+        const QRect map(map1->mapTo(surface, QPoint(0, 0)), map1->size());
+        QVERIFY2(map.width() >= smallestMap.width() && map.height() >= smallestMap.height(),
+                 qPrintable(QStringLiteral("%1 x %2").arg(map.width()).arg(map.height())));
+        QCOMPARE(map.topLeft(), QPoint(16, 120));
+        QCOMPARE(map.height(), size.height() - 134);
+        const QRect beside(pane->mapTo(surface, QPoint(0, 0)), pane->size());
+        QVERIFY(pane->isVisible() && beside.left() > map.right() && beside.right() < size.width());
         QStringList shown;
         for (QWidget* control : surface->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-            if (control->isVisible() && control->objectName() != QLatin1String("Map1")) {
+            if (control->isVisible() && control->objectName() != QLatin1String("MapAndResults")) {
                 shown << control->objectName();
-                QVERIFY2(surface->rect().contains(control->geometry()) && !control->geometry().intersects(map),
+                QVERIFY2(surface->rect().contains(control->geometry()) && !control->geometry().intersects(map) &&
+                             !control->geometry().intersects(beside),
                          qPrintable(control->objectName()));
             }
         }
         for (const char* name : {"Label1", "Label2", "CmdPan", "CmdZoomIn", "CmdZoomOut", "Command3", "Command1",
-                                 "Command2", "Combo1", "Command4"})
+                                 "Command2", "Combo1", "Command4", "CommandRisultati"})
             QVERIFY2(shown.contains(QLatin1String(name)), name);
         for (const char* logo : {"Picture1", "Picture2", "Label8", "Label9"})
             QCOMPARE(shown.contains(QLatin1String(logo)), size.width() >= 977);
+
+        auto* toggle = surface->findChild<QToolButton*>(QStringLiteral("CommandRisultati"));
+        QVERIFY(toggle->isChecked());
+        QTest::mouseClick(pane->findChild<QToolButton*>(QStringLiteral("RisultatiClose")), Qt::LeftButton);
+        QVERIFY(!pane->isVisible() && !toggle->isChecked());
+        QTRY_COMPARE(map1->size(), QSize(size.width() - 32, size.height() - 134));
+        QTest::mouseClick(toggle, Qt::LeftButton);
+        QVERIFY(pane->isVisible() && toggle->isChecked());
+        QTRY_COMPARE(map1->width(), map.width());
+        QTest::keyClick(form, Qt::Key_R, Qt::ControlModifier);
+        QVERIFY(!pane->isVisible());
+        QTest::keyClick(form, Qt::Key_R, Qt::ControlModifier);
+        QVERIFY(pane->isVisible());
+        QTRY_COMPARE(map1->width(), map.width());
     }
 
     void messageBoxes_data()

@@ -166,7 +166,7 @@ bool SaveResults(Form1& form, MapWidget& map, const QString& folder)
         around = {std::min(around.xMin, run.rain.centre.x - 1000.0), std::max(around.xMax, run.rain.centre.x + 1000.0),
                   std::min(around.yMin, run.rain.centre.y - 1000.0), std::max(around.yMax, run.rain.centre.y + 1000.0)};
     }
-    form.resize(1280, 960);
+    form.resize(977, 743);  // the default size
     QTest::qWait(50);
     QTableWidget* table = form.Results()->Table();
     table->clearSelection();
@@ -175,11 +175,18 @@ bool SaveResults(Form1& form, MapWidget& map, const QString& folder)
                                         QItemSelectionModel::Select | QItemSelectionModel::Rows);
     map.ZoomToExtents(around);
     UpdateDetailView(map, form.State());
-    std::printf("three runs, view %.0f m wide, district %s\n", Width(map), qPrintable(form.State().distretto));
+    // The pointer between the three cells: its row and its dashed curve show.
+    const QPoint between(map.width() / 2 + 17, map.height() / 2 + 11);
+    Send(&map, QEvent::MouseMove, between, Qt::NoButton);
+    std::printf("three runs, view %.0f m wide, district %s, map %dx%d\n", Width(map),
+                qPrintable(form.State().distretto), map.width(), map.height());
     if (!Save(form, folder, QStringLiteral("main-results.png")))
         return false;
     // The smallest window: the logos give way, the working controls stay whole.
     form.resize(800, 600);
+    QTest::qWait(50);
+    Send(&map, QEvent::MouseMove, QPoint(map.width() / 2, map.height() / 2), Qt::NoButton);
+    std::printf("800 x 600: map %dx%d\n", map.width(), map.height());
     return Save(form, folder, QStringLiteral("main-800x600.png"));
 }
 
