@@ -130,6 +130,11 @@ double DecodeRk(std::uint32_t rk);
 // workbook, or whose records do not add up, is Error(BadFileFormat) naming file.
 Workbook ReadWorkbook(std::span<const std::uint8_t> stream, const std::string& file);
 
+// The strings of the SST at records[sstIndex] and the CONTINUE records after
+// it. Error(BadFileFormat) naming file when they end before their count.
+std::vector<std::u16string> ReadSharedStrings(const std::vector<Record>& records, size_t sstIndex,
+                                              const std::string& file);
+
 // Where a substream stands: its records' sizes are checked against the
 // fields read or written of them there.
 enum class Scope { Globals, Sheet, EditedSheet };

@@ -117,6 +117,69 @@ void CheckSizes(const Substream& part, Scope scope, const std::string& file)
     }
 }
 
+// The SST's strings run on across its CONTINUE records; a string's characters
+// that cross into a CONTINUE start with a fresh option byte there.
+std::vector<std::u16string> ReadSharedStrings(const std::vector<Record>& records, size_t sstIndex,
+                                              const std::string& file)
+{
+    std::vector<const Bytes*> segments{&records[sstIndex].data};
+    for (size_t i = sstIndex + 1; i < records.size() && records[i].type == kContinue; ++i) {
+        segments.push_back(&records[i].data);
+    }
+    size_t segment = 0, at = 0;
+    auto available = [&]() -> bool {
+        while (segment < segments.size() && at >= segments[segment]->size()) {
+            ++segment;
+            at = 0;
+        }
+        return segment < segments.size();
+    };
+    auto byte = [&]() -> std::uint8_t {
+        if (!available()) {
+            Fail(file, {"shared strings cut short", "tabella delle stringhe condivise troncata"});
+        }
+        return (*segments[segment])[at++];
+    };
+    auto skip = [&](size_t count) {
+        for (size_t k = 0; k < count; ++k) {
+            byte();
+        }
+    };
+    // Each byte read in its own statement: the operands of | are unsequenced.
+    auto u16 = [&]() {
+        const std::uint16_t low = byte();
+        return static_cast<std::uint16_t>(low | byte() << 8);
+    };
+    auto u32 = [&]() {
+        const std::uint32_t low = u16();
+        return low | static_cast<std::uint32_t>(u16()) << 16;
+    };
+
+    u32();
+    const std::uint32_t unique = u32();
+    std::vector<std::u16string> strings;
+    for (std::uint32_t n = 0; n < unique && available(); ++n) {
+        const std::uint16_t count = u16();
+        const std::uint8_t options = byte();
+        bool wide = options & 1;
+        const std::uint16_t runs = options & 8 ? u16() : 0;
+        const std::uint32_t extra = options & 4 ? u32() : 0;
+        std::u16string text;
+        for (std::uint16_t k = 0; k < count; ++k) {
+            if (at >= segments[segment]->size()) {
+                ++segment;
+                at = 0;
+                wide = byte() & 1;
+            }
+            text += wide ? static_cast<char16_t>(u16()) : static_cast<char16_t>(byte());
+        }
+        skip(4 * static_cast<size_t>(runs));
+        skip(extra);
+        strings.push_back(std::move(text));
+    }
+    return strings;
+}
+
 Workbook ReadWorkbook(std::span<const std::uint8_t> stream, const std::string& file)
 {
     Workbook book;
