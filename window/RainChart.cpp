@@ -7,6 +7,7 @@
 
 #include <QCategoryAxis>
 #include <QChart>
+#include <QCoreApplication>
 #include <QCursor>
 #include <QFileInfo>
 #include <QGraphicsScene>
@@ -70,6 +71,29 @@ void ShowValue(const RainCurve& curve, const QPointF& at)
                                                 locale.toString(curve.heights[nearest], 'f', 1)));
 }
 
+void FitHeights(QValueAxis& heights, const std::vector<RainCurve>& curves)
+{
+    double low = std::numeric_limits<double>::infinity();
+    double high = -low;
+    for (const RainCurve& curve : curves)
+        for (const float h : curve.heights) {
+            low = std::min(low, double(h));
+            high = std::max(high, double(h));
+        }
+    const NiceRange range = std::isfinite(low) ? Nice(low, high) : Nice(0, 100);
+    heights.setRange(range.low, range.high);
+    heights.setTickCount(range.ticks);
+    heights.setLabelFormat(range.high - range.low < 10 ? QStringLiteral("%.1f") : QStringLiteral("%.0f"));
+}
+
+// Whether the curves differ from the shown ones only in their heights.
+bool SameCurves(const std::vector<RainCurve>& a, const std::vector<RainCurve>& b)
+{
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const RainCurve& x, const RainCurve& y) {
+        return x.name == y.name && x.colour == y.colour && x.dashed == y.dashed;
+    });
+}
+
 }  // namespace
 
 QColor CurveColour(std::size_t i)
@@ -107,19 +131,10 @@ void FillRainChart(QChart& chart, const std::vector<RainCurve>& curves)
     QAbstractAxis* periods = chart.axes(Qt::Horizontal).front();
     auto* heights = static_cast<QValueAxis*>(chart.axes(Qt::Vertical).front());
 
-    double low = std::numeric_limits<double>::infinity();
-    double high = -low;
-    for (const RainCurve& curve : curves)
-        for (const float h : curve.heights) {
-            low = std::min(low, double(h));
-            high = std::max(high, double(h));
-        }
-    const NiceRange range = std::isfinite(low) ? Nice(low, high) : Nice(0, 100);
-    heights->setRange(range.low, range.high);
-    heights->setTickCount(range.ticks);
-    heights->setLabelFormat(range.high - range.low < 10 ? QStringLiteral("%.1f") : QStringLiteral("%.0f"));
+    FitHeights(*heights, curves);
 
-    for (const RainCurve& curve : curves) {
+    for (std::size_t c = 0; c < curves.size(); ++c) {
+        const RainCurve& curve = curves[c];
         auto* series = new QLineSeries;
         series->setName(curve.name);
         QPen pen(curve.colour, 2);
@@ -132,9 +147,9 @@ void FillRainChart(QChart& chart, const std::vector<RainCurve>& curves)
         chart.addSeries(series);
         series->attachAxis(periods);
         series->attachAxis(heights);
-        QObject::connect(series, &QLineSeries::hovered, series, [curve](const QPointF& at, bool on) {
-            if (on)
-                ShowValue(curve, at);
+        QObject::connect(series, &QLineSeries::hovered, series, [&curves, c](const QPointF& at, bool on) {
+            if (on && c < curves.size())
+                ShowValue(curves[c], at);
             else
                 QToolTip::hideText();
         });
@@ -149,10 +164,26 @@ RainChart::RainChart(QWidget* parent) : QChartView(new QChart, parent)
     FillRainChart(*chart(), curves_);
 }
 
+// The pointer's curve changes at every move of the mouse: only its points
+// change then, so the chart is not built again.
 void RainChart::SetCurves(std::vector<RainCurve> curves)
 {
+    const bool same = SameCurves(curves, curves_);
     curves_ = std::move(curves);
-    FillRainChart(*chart(), curves_);
+    if (!same) {
+        FillRainChart(*chart(), curves_);
+        return;
+    }
+    const QList<QAbstractSeries*> series = chart()->series();
+    for (std::size_t c = 0; c < curves_.size(); ++c) {
+        QList<QPointF> points;
+        for (std::size_t t = 0; t < kChartPeriods.size(); ++t)
+            points.append(QPointF(std::log10(kChartPeriods[t]), curves_[c].heights[t]));
+        auto* line = static_cast<QLineSeries*>(series[qsizetype(c)]);
+        if (line->points() != points)
+            line->replace(points);
+    }
+    FitHeights(*static_cast<QValueAxis*>(chart()->axes(Qt::Vertical).front()), curves_);
 }
 
 bool RainChart::SaveTo(const QString& path) const
@@ -164,9 +195,12 @@ bool RainChart::SaveTo(const QString& path) const
     chart->setGeometry(QRectF(QPointF(0, 0), kPicture));
     chart->legend()->setAlignment(Qt::AlignRight);
     chart->legend()->setShowToolTips(true);
+    chart->legend()->setMarkerShape(QLegend::MarkerShapeFromSeries);
     chart->setBackgroundBrush(Qt::white);
     FillRainChart(*chart, curves_);
     scene.setSceneRect(chart->geometry());
+    // Outside a view the chart lays out its axes and legend only on these events.
+    QCoreApplication::sendPostedEvents();
 
     if (QFileInfo(path).suffix().compare(QStringLiteral("svg"), Qt::CaseInsensitive) == 0) {
         QSvgGenerator svg;

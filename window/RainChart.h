@@ -47,7 +47,8 @@ private:
 };
 
 // Puts curves on chart, with the axes: x the return period (log scale,
-// labelled at kChartPeriods), y the height in mm with a nice range.
+// labelled at kChartPeriods), y the height in mm with a nice range. The
+// series' tooltips read curves, which must outlive them.
 void FillRainChart(QChart& chart, const std::vector<RainCurve>& curves);
 
 }  // namespace quorvel

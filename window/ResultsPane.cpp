@@ -264,6 +264,13 @@ ResultsPane::ResultsPane(Reporter& reporter, Desktop& desktop, QWidget* parent)
 
     table_ = makeTable("RisultatiTable", 0);
     table_->horizontalHeader()->setVisible(false);
+    // A light selection, so that the rows' colour marks stay visible on it.
+    QPalette selection = table_->palette();
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        selection.setColor(group, QPalette::Highlight, QColor(207, 226, 243));
+        selection.setColor(group, QPalette::HighlightedText, selection.color(QPalette::Active, QPalette::Text));
+    }
+    table_->setPalette(selection);
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     connect(table_, &QTableWidget::itemSelectionChanged, this, &ResultsPane::SelectionChanged);
@@ -327,6 +334,7 @@ ResultsPane::ResultsPane(Reporter& reporter, Desktop& desktop, QWidget* parent)
     split->setChildrenCollapsible(false);
     split->setStretchFactor(0, 1);
     split->setStretchFactor(1, 2);
+    split->setSizes({210, 330});
     layout->addWidget(split, 1);
     SelectionChanged();
 }
@@ -397,7 +405,7 @@ void ResultsPane::ShowPointer(const PointerReading& reading)
         QStringLiteral("Valori del punto sotto il puntatore (E %1, N %2), o del punto scelto mentre la sua finestra è "
                        "aperta. Non scrive nulla.")
             .arg(Exact(reading.point.x, locale), Exact(reading.point.y, locale)));
-    ShowCurves();
+    ShowCurves(false);
 }
 
 std::vector<RunMark> ResultsPane::Marks() const
@@ -475,7 +483,7 @@ void ResultsPane::SelectionChanged()
     openFolder_->setEnabled(!runs_.empty());
     export_->setEnabled(!runs_.empty());
     clear_->setEnabled(!runs_.empty());
-    ShowCurves();
+    ShowCurves(true);
     ShowPreview();
     emit MarksChanged();
 }
@@ -503,22 +511,23 @@ void ResultsPane::ShowPreview()
     }
 }
 
-// The pointer's curve and the selected rows' curves, each row's name marked
-// with its colour; the colours go in table order, so twelve rows differ.
-void ResultsPane::ShowCurves()
+// The pointer's curve and the selected rows' curves; the colours go in table
+// order, so twelve rows differ. With marks, each row's name shows its colour.
+void ResultsPane::ShowCurves(bool marks)
 {
     const std::vector<int> selected = SelectedRows();
     std::vector<RainCurve> curves;
     if (pointer_ && pointer_->rain)
         curves.push_back({kPointerName, pointer_->rain->quantiles.InOrder(), kPointerColour, true});
-    for (int row = 0; row < table_->rowCount(); ++row)
+    for (int row = 0; marks && row < table_->rowCount(); ++row)
         table_->item(row, kReport)->setIcon({});
     for (std::size_t i = 0; i < selected.size(); ++i) {
         const int row = selected[i];
         const PointRunResult& run = runs_[std::size_t(row)];
         const QColor colour = CurveColour(i);
-        curves.push_back({ReportFile(run), run.rain.quantiles.InOrder(), colour, false});
-        table_->item(row, kReport)->setIcon(Swatch(colour, false));
+        curves.push_back({table_->item(row, kReport)->text(), run.rain.quantiles.InOrder(), colour, false});
+        if (marks)
+            table_->item(row, kReport)->setIcon(Swatch(colour, false));
     }
     saveChart_->setEnabled(!curves.empty());
     chart_->SetCurves(std::move(curves));

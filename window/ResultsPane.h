@@ -96,7 +96,7 @@ private:
     void SaveChart();
     void Clear();
     void SelectionChanged();
-    void ShowCurves();
+    void ShowCurves(bool marks);
     void ShowPreview();
     std::vector<int> SelectedRows() const;
     QString ReportPath(const PointRunResult& run) const;

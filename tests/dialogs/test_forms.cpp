@@ -114,7 +114,7 @@ private slots:
             form3->Text1->setText("2400000");
             form3->Text2->setText("5100000");
         }
-        dialog->findChild<QLineEdit*>(form3 ? "Text3" : "Text1")->setText(" Rain ");
+        dialog->findChild<QLineEdit*>(form3 ? "Text3" : "Text1")->setText(" Rain.xls");
         host->map.ClearCalls();
 
         const QStringList words = action.split(u' ');
@@ -131,7 +131,7 @@ private slots:
         QCOMPARE(dialog->isVisible(), open);
         QCOMPARE(host->enabled, !(open && form == "Form2"));
         const bool ran = messages == QStringList{"Eseguito!"};
-        QCOMPARE(operations->writtenTo, std::string(ran ? "/apps/quorvel/ Rain " : ""));
+        QCOMPARE(operations->writtenTo, std::string(ran ? "/apps/quorvel/ Rain" : ""));
         if (!open)
             QCOMPARE(dialog->result(), int(ran ? QDialog::Accepted : QDialog::Rejected));
         if (form3)
