@@ -19,7 +19,7 @@ constexpr int kMaxDepth = 400;
 // Tokens read plus cells visited for one workbook: far beyond any real
 // template, and a bound on the time a hostile one can take (formulas that
 // each sum every cell); what is left when it runs out is unknown.
-constexpr long kMaxSteps = 20'000'000;
+constexpr long kMaxSteps = 5'000'000;
 
 // Below this share of its operands' size, a sum or difference is left
 // unknown: Excel and LibreOffice each snap such near-cancellations in their
@@ -438,6 +438,7 @@ Evaluator::Evaluator(Book& book) : book_(book)
                                 sheet.cells[i + 1].column == cell.column);
             if (twice || (cell.formula && !sheet.worksheet)) {
                 cell.value = Value::Unknown();
+                cell.text = nullptr;
             } else if (cell.formula) {
                 status[i].state = State::Pending;
             }
@@ -486,7 +487,8 @@ Value Evaluator::ValueAt(int sheet, size_t index)
         taint_ = true;
         return Value::Unknown();
     }
-    return book_.sheets[sheet].cells[index].value;
+    const Cell& cell = book_.sheets[sheet].cells[index];
+    return cell.text ? Value::Str(*cell.text) : cell.value;
 }
 
 Value Evaluator::Scalar(const Item& item)

@@ -51,6 +51,8 @@ struct Cell {
     // RefN and AreaN tokens relative to this cell.
     std::span<const std::uint8_t> tokens;
     bool shared = false;
+    // A constant text kept elsewhere (a shared string), copied only when read.
+    const std::u16string* text = nullptr;
 };
 
 struct Sheet {

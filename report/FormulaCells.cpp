@@ -66,7 +66,7 @@ formula::Cell FormulaCell(const Record& record,
                           const std::map<std::pair<int, int>, SharedFormula>& shared)
 {
     const Bytes& d = record.data;
-    formula::Cell cell{U16(d, 0), U16(d, 2), {}, true, {}, false};
+    formula::Cell cell{U16(d, 0), U16(d, 2), {}, true, {}, false, nullptr};
     if (d.size() < 22 || 22u + U16(d, 20) > d.size()) {
         return cell;  // no tokens: unknown
     }
@@ -93,7 +93,7 @@ void ReadCells(const Substream& part, const std::vector<std::u16string>& strings
     auto number = [](double x) { return std::isfinite(x) ? Value::Num(x) : Value::Unknown(); };
     auto add = [&](int row, int col, Value value) {
         sheet.cells.push_back({static_cast<std::uint16_t>(row), static_cast<std::uint16_t>(col),
-                               std::move(value), false, {}, false});
+                               std::move(value), false, {}, false, nullptr});
     };
     for (const Record& record : part.records) {
         if (record.nested) {
@@ -117,7 +117,8 @@ void ReadCells(const Substream& part, const std::vector<std::u16string>& strings
             break;
         case kLabelSst: {
             const std::uint32_t index = U32(d, 6);
-            add(U16(d, 0), U16(d, 2), index < strings.size() ? Value::Str(strings[index]) : Value::Unknown());
+            add(U16(d, 0), U16(d, 2), index < strings.size() ? Value::Str({}) : Value::Unknown());
+            sheet.cells.back().text = index < strings.size() ? &strings[index] : nullptr;
             break;
         }
         case kLabel:
