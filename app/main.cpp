@@ -6,10 +6,13 @@
 #include "window/Reporter.h"
 #include "window/Translations.h"
 #include "rain/Error.h"
+#include "rain/PendingFile.h"
 
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
+    // A report being written when the program is killed does not stay half-written.
+    quorvel::RemovePendingFilesOnSignal();
     // Without Qt's translations only Qt's own texts stay in English.
     quorvel::InstallItalianTranslations(app);
     quorvel::MessageBoxReporter reporter;

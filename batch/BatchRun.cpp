@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <limits>
@@ -24,15 +23,6 @@
 namespace quorvel::batch {
 
 namespace {
-
-constexpr int kInterruptions[] = {SIGINT, SIGTERM, SIGHUP};
-
-extern "C" void RemovePendingFilesAndDie(int signal)
-{
-    RemovePendingFiles();
-    std::signal(signal, SIG_DFL);
-    std::raise(signal);
-}
 
 constexpr std::size_t kFlushSize = std::size_t(1) << 20;
 // Commas between North and the error column of a row without values.
@@ -97,18 +87,6 @@ std::string FollowLinks(const std::string& path)
         target = next.is_absolute() ? next : target.parent_path() / next;
     }
     return target.string();
-}
-
-// Writing the results over the points would lose them: refused when the
-// results path leads, by any name or link, to the file the points are read from.
-void RefuseResultsOverPoints(const std::string& resultsPath, int pointsFd)
-{
-    struct stat points {}, results {};
-    if (resultsPath.empty() || ::fstat(pointsFd, &points) != 0 || !S_ISREG(points.st_mode))
-        return;
-    if (::stat(resultsPath.c_str(), &results) == 0 && results.st_dev == points.st_dev &&
-        results.st_ino == points.st_ino)
-        throw StartError("the results file " + resultsPath + " is the points file; it would replace the points");
 }
 
 // Results into a file that appears complete or not at all, or straight into
@@ -269,19 +247,15 @@ private:
         return text;
     }
 
-    std::string FailureText(const Error& error, GridCell cell) const
+    static std::string FailureText(const Error& error, GridCell cell)
     {
         switch (error.kind()) {
         case ErrorKind::SubscriptOutOfRange:
             return "outside the parameter grids (" + CellText(cell) + ")";
         case ErrorKind::NoValidData:
             return "no valid data in the cell (" + CellText(cell) + ")";
-        case ErrorKind::Overflow:
-        case ErrorKind::FloatingPoint:
-            // Inside the grids, arithmetic fails only on the cell's parameters.
-            if (grids_.a2.Contains(cell))
-                return "the parameters of the cell give no valid rainfall (" + CellText(cell) + ")";
-            break;
+        case ErrorKind::NoValidRainfall:
+            return "the parameters of the cell give no valid rainfall (" + error.detail() + ")";
         default:
             break;
         }
@@ -326,6 +300,45 @@ std::string InFolder(const std::string& folder, const std::string& path)
     return folder.ends_with('/') ? folder + path : folder + '/' + path;
 }
 
+// The files a run reads, known by device and inode, so that no output
+// replaces one of them by any name, link or hard link: written over, a grid
+// or the template would break every later run.
+class RunInputs {
+public:
+    RunInputs(const BatchOptions& options, int pointsFd, const std::string& pointsName)
+    {
+        struct stat info {};
+        if (::fstat(pointsFd, &info) == 0 && S_ISREG(info.st_mode))
+            files_.push_back({info.st_dev, info.st_ino, "the points file " + pointsName});
+        for (const char* grid : {kA2Raster, kA2Header, kA1Raster, kA1Header, kCvRaster, kCvHeader,
+                                 options.templatePath.c_str()}) {
+            const std::string path = InFolder(options.folder, grid);
+            if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode))
+                files_.push_back({info.st_dev, info.st_ino, path});
+        }
+    }
+
+    // What the run reads that path leads to, if anything.
+    const std::string* At(const std::string& path) const
+    {
+        struct stat info {};
+        if (::stat(path.c_str(), &info) != 0)
+            return nullptr;
+        for (const Input& input : files_)
+            if (input.device == info.st_dev && input.inode == info.st_ino)
+                return &input.name;
+        return nullptr;
+    }
+
+private:
+    struct Input {
+        dev_t device;
+        ino_t inode;
+        std::string name;
+    };
+    std::vector<Input> files_;
+};
+
 // One file per successful row, named by its id, in a folder of its own:
 // the report workbooks, or the PDF sheets.
 class PointFiles {
@@ -333,8 +346,8 @@ public:
     using Writer = std::function<void(const std::string& path, const std::string& name, GaussBoagaPoint point,
                                       const PointRain& rain)>;
 
-    PointFiles(std::string dir, const char* what, const char* extension, Writer writer)
-        : dir_(std::move(dir)), what_(what), extension_(extension), writer_(std::move(writer))
+    PointFiles(std::string dir, const char* what, const char* extension, Writer writer, const RunInputs& inputs)
+        : dir_(std::move(dir)), what_(what), extension_(extension), writer_(std::move(writer)), inputs_(inputs)
     {
         if (dir_.empty())
             return;
@@ -367,8 +380,11 @@ public:
             AppendInteger(text, std::int64_t(earlier->second));
             return text;
         }
+        const std::string path = dir_ + name + extension_;
+        if (const std::string* input = inputs_.At(path))
+            return failed + "it would replace " + *input + ", which the run reads";
         try {
-            writer_(dir_ + name + extension_, name, point, rain);
+            writer_(path, name, point, rain);
         } catch (const Error& error) {
             return failed + error.what();
         }
@@ -380,10 +396,11 @@ private:
     std::string what_;
     std::string extension_;
     Writer writer_;
+    const RunInputs& inputs_;
     std::unordered_map<std::string, std::uint64_t> used_;
 };
 
-PointFiles ReportFiles(const BatchOptions& options, const ReportWriter& writer)
+PointFiles ReportFiles(const BatchOptions& options, const ReportWriter& writer, const RunInputs& inputs)
 {
     std::string templatePath = InFolder(options.folder, options.templatePath);
     // Found unusable now, once, rather than on every row.
@@ -394,7 +411,8 @@ PointFiles ReportFiles(const BatchOptions& options, const ReportWriter& writer)
                                                                          GaussBoagaPoint point, const PointRain& rain) {
                           writer(templatePath, path, point, rain);
                       })
-                             : PointFiles::Writer());
+                             : PointFiles::Writer(),
+                      inputs);
 }
 
 void AppendCoordinateProblem(std::string& out, const char* column, NumberStatus status, std::string_view text)
@@ -526,19 +544,17 @@ bool LayoutFromHeader(char sep, const std::vector<std::string_view>& fields, Inp
     return true;
 }
 
-void RemoveUnfinishedFilesOnSignal()
-{
-    for (const int signal : kInterruptions)
-        std::signal(signal, RemovePendingFilesAndDie);
-}
-
 BatchTotals RunBatch(const BatchOptions& options, const BatchHooks& hooks)
 {
     const bool standardInput = options.pointsPath == "-";
     const FileDescriptor input(standardInput ? -1 : OpenForReading(options.pointsPath));
     const std::string inputName = standardInput ? hooks.standardInputName : options.pointsPath;
     const int pointsFd = standardInput ? hooks.standardInput : input.get();
-    RefuseResultsOverPoints(options.resultsPath, pointsFd);
+    // Before anything is read: results written over an input would lose it.
+    const RunInputs inputs(options, pointsFd, inputName);
+    if (const std::string* input = options.resultsPath.empty() ? nullptr : inputs.At(options.resultsPath))
+        throw StartError("the results file " + options.resultsPath + " would replace " + *input +
+                         ", which the run reads");
     CsvReader reader(pointsFd, inputName);
     CsvRecord record;
     const InputLayout layout = ReadLayout(reader, record, inputName);
@@ -549,8 +565,8 @@ BatchTotals RunBatch(const BatchOptions& options, const BatchHooks& hooks)
     if (!hooks.grids)
         loaded = ParameterGrids::Load(AppFolderOf(options));
     const ParameterGrids& grids = hooks.grids ? *hooks.grids : *loaded;
-    PointFiles reports = ReportFiles(options, hooks.writeReport);
-    PointFiles sheets(options.sheetsDir, "sheet", ".pdf", hooks.writeSheet);
+    PointFiles reports = ReportFiles(options, hooks.writeReport, inputs);
+    PointFiles sheets(options.sheetsDir, "sheet", ".pdf", hooks.writeSheet, inputs);
     ResultsOutput results(options.resultsPath, hooks.standardOutput);
     CellResults cells(grids);
     ProgressMeter meter(hooks.progress, hooks.now);

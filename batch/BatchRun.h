@@ -112,10 +112,6 @@ bool LayoutFromHeader(char sep, const std::vector<std::string_view>& fields, Inp
 // the run cannot be done; no results file is left behind then.
 BatchTotals RunBatch(const BatchOptions& options, const BatchHooks& hooks);
 
-// An interrupted run (Ctrl+C, kill, a closed terminal) leaves no half-written
-// results file or report behind. For the program's main(), before RunBatch.
-void RemoveUnfinishedFilesOnSignal();
-
 // Progress lines for a long run: none during its first second, then at most
 // one a second, and a closing line only when there were others.
 class ProgressMeter {

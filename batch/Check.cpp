@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -17,6 +18,8 @@
 
 #include "rain/Error.h"
 #include "rain/Grid.h"
+#include "rain/PointRain.h"
+#include "rain/SidecarFiles.h"
 #include "report/Report.h"
 #include "report/Workbook.h"
 
@@ -29,6 +32,7 @@ using Level = Finding::Level;
 
 constexpr int kTableRows = 219;
 constexpr std::size_t kTableMinimumWidth = 70;  // the four fields read by position
+constexpr std::size_t kMaxTableSize = std::size_t(1) << 20;
 const char* const kShapefiles[] = {"Shp/comuniPoly.shp", "Shp/V_PROVINCEpoly.shp", "Shp/toponomasticaComuni.shp",
                                    "Shp/toponomastica25kdep.shp", "Shp/V_ISPETTORATI.shp"};
 const char* const kDistrictRasters[] = {"Raster/UD.tif", "Raster/TG.tif", "Raster/PN.tif", "Raster/TO.tif"};
@@ -48,6 +52,33 @@ const GridFiles kGrids[] = {
     {"a1", "grd/param_a1.hdr", "grd/param_a1.ras", [](float v) { return !std::isfinite(v) || v <= 0; }},
     {"cv", "grd/param_cv.hdr", "grd/param_cv.ras", [](float v) { return !std::isfinite(v) || v < 0; }},
 };
+
+// The first word with a letter written as UTF-8 rather than as the single
+// Latin-1 byte the table must hold: "Berluraccè" saved as UTF-8 would show as
+// "BerluraccÃ¨". Latin-1 text is almost never valid UTF-8 by chance.
+std::optional<std::string> Utf8Word(const std::string& bytes)
+{
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const auto lead = static_cast<unsigned char>(bytes[i]);
+        const std::size_t length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
+                                   : lead >= 0xF0 && lead <= 0xF4                                   ? 4
+                                                                                                   : 0;
+        if (length == 0 || i + length > bytes.size())
+            continue;
+        bool continued = true;
+        for (std::size_t k = 1; k < length; ++k)
+            continued = continued && (static_cast<unsigned char>(bytes[i + k]) & 0xC0) == 0x80;
+        if (!continued)
+            continue;
+        std::size_t begin = i, end = i + length;
+        while (begin > 0 && bytes[begin - 1] != ' ' && bytes[begin - 1] != '\n' && bytes[begin - 1] != '\r')
+            --begin;
+        while (end < bytes.size() && bytes[end] != ' ' && bytes[end] != '\n' && bytes[end] != '\r')
+            ++end;
+        return bytes.substr(begin, std::min<std::size_t>(end - begin, 40));
+    }
+    return std::nullopt;
+}
 
 class Checker {
 public:
@@ -134,6 +165,7 @@ private:
     {
         std::optional<std::pair<int, int>> size;
         bool sameSize = true;
+        std::vector<ParameterGrid> loaded;
         for (const GridFiles& files : kGrids) {
             if (Unreadable(files.header) || Unreadable(files.raster))
                 continue;
@@ -158,6 +190,7 @@ private:
                 if (size && *size != this_size)
                     sameSize = false;
                 size = size ? size : this_size;
+                loaded.push_back(std::move(grid));
             } catch (const Error& error) {
                 const std::string file = fs::path(error.file()).lexically_relative(folder_).string();
                 Add(Level::Error, file.empty() || file.starts_with("..") ? files.header : file,
@@ -166,6 +199,49 @@ private:
         }
         if (!sameSize)
             Add(Level::Error, "grd", "le tre griglie non hanno la stessa dimensione");
+        else if (loaded.size() == 3)
+            Rainfall({std::move(loaded[0]), std::move(loaded[1]), std::move(loaded[2])});
+    }
+
+    // Every cell with data computed as a point run computes it: grids swapped
+    // or corrupt show in cells whose rainfall cannot be real, and in the range
+    // of q2 and q200.
+    void Rainfall(const ParameterGrids& grids)
+    {
+        long refused = 0, computed = 0;
+        float q2[2] = {INFINITY, -INFINITY}, q200[2] = {INFINITY, -INFINITY};
+        for (std::int32_t r = 1; r <= grids.a2.rowCount(); ++r)
+            for (std::int32_t c = 1; c <= grids.a2.columnCount(); ++c) {
+                const GridCell cell{r, c};
+                const float cv = grids.cv.At(cell), a1 = grids.a1.At(cell);
+                if (kGrids[0].noData(grids.a2.At(cell)) || kGrids[1].noData(a1) || kGrids[2].noData(cv))
+                    continue;
+                try {
+                    const RainQuantiles q = ComputeQuantiles(cv, a1);
+                    q2[0] = std::min(q2[0], q.q2);
+                    q2[1] = std::max(q2[1], q.q2);
+                    q200[0] = std::min(q200[0], q.q200);
+                    q200[1] = std::max(q200[1], q.q200);
+                    ++computed;
+                    refused += IsPlausibleRainfall(q) ? 0 : 1;
+                } catch (const Error&) {
+                    ++refused;  // beyond single precision
+                }
+            }
+        if (computed == 0 && refused == 0)
+            return;
+        std::string text = std::to_string(refused) + " celle con dati che non danno una pioggia valida";
+        if (computed > 0)
+            text += "; q2 da " + Millimetres(q2[0]) + " a " + Millimetres(q2[1]) + ", q200 da " +
+                    Millimetres(q200[0]) + " a " + Millimetres(q200[1]);
+        Add(refused == 0 ? Level::Ok : Level::Error, "grd", text);
+    }
+
+    static std::string Millimetres(float value)
+    {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.4g mm", double(value));
+        return text;
     }
 
     // The reference system's name and code, or empty when it is Gauss-Boaga
@@ -189,6 +265,11 @@ private:
 
     GDALDatasetUniquePtr Open(const std::string& relative, unsigned kind, std::string& reason) const
     {
+        if (const std::string companion = IrregularCompanion(Path(relative)); !companion.empty()) {
+            reason = fs::path(companion).lexically_relative(folder_).string() +
+                     " non è un file regolare: GDAL non apre il file, che resterebbe in attesa";
+            return nullptr;
+        }
         CPLErrorReset();
         GDALDatasetUniquePtr dataset(GDALDataset::Open(Path(relative).c_str(),
                                                        kind | GDAL_OF_READONLY | GDAL_OF_VERBOSE_ERROR));
@@ -282,7 +363,19 @@ private:
         if (Unreadable(kTable))
             return;
         std::ifstream in(Path(kTable), std::ios::binary);
-        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::string bytes(kMaxTableSize + 1, '\0');
+        in.read(bytes.data(), std::streamsize(bytes.size()));
+        bytes.resize(std::size_t(in.gcount()));
+        if (bytes.size() > kMaxTableSize) {
+            Add(Level::Error, kTable, "più grande di 1 MiB: la tabella dei comuni ne occupa pochi KiB");
+            return;
+        }
+        if (const auto word = Utf8Word(bytes)) {
+            Add(Level::Error, kTable,
+                "salvata in UTF-8 (\"" + *word + "\"), ma deve essere in Latin-1 (ISO 8859-1): "
+                "risalvarla con questa codifica");
+            return;
+        }
         std::vector<std::string> lines;
         for (std::size_t start = 0; start < bytes.size();) {
             std::size_t end = bytes.find_first_of("\r\n", start);
@@ -329,9 +422,7 @@ private:
         if (Unreadable(kTemplatePath))
             return;
         try {
-            std::ifstream in(Path(kTemplatePath), std::ios::binary);
-            const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                                                  std::istreambuf_iterator<char>());
+            const std::vector<std::uint8_t> bytes = ReadReportTemplate(Path(kTemplatePath));
             const auto cells = ReportCells(2400000, 5100000, 2400250, 5100250, 0.3f, 1, 2, 3, 4, 5, 6, 7);
             if (BuildReportFile(bytes, cells, kTemplatePath).empty())
                 throw Error(ErrorKind::BadFileFormat, kTemplatePath);

@@ -14,6 +14,10 @@ void Take(std::string& slot, bool& seen, std::string_view option, const char* va
         throw StartError(std::string(option) + " given twice");
     if (value == nullptr || *value == '\0')
         throw StartError(std::string(option) + " needs a value");
+    // "-o -h" is an option forgotten, not a file named "-h".
+    if (value[0] == '-' && value[1] != '\0')
+        throw StartError(std::string(option) + " needs a value, not the option " + value +
+                         " (a file of that name is ./" + value + ")");
     slot = value;
     seen = true;
 }

@@ -10,6 +10,7 @@
 #include "batch/BatchRun.h"
 #include "batch/Check.h"
 #include "batch/CommandLine.h"
+#include "rain/PendingFile.h"
 #include "sheet/RainSheet.h"
 
 namespace {
@@ -52,7 +53,8 @@ int main(int argc, char** argv)
     hooks.progress = [](std::string_view text) { std::fprintf(stderr, "%.*s\n", int(text.size()), text.data()); };
     hooks.standardInput = STDIN_FILENO;
     hooks.standardOutput = STDOUT_FILENO;
-    RemoveUnfinishedFilesOnSignal();
+    // An interrupted run leaves no half-written results file or report behind.
+    quorvel::RemovePendingFilesOnSignal();
     try {
         const BatchTotals totals = RunBatch(line.options, hooks);
         return totals.failed == 0 ? 0 : 1;

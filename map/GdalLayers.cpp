@@ -1,6 +1,7 @@
 #include "map/GdalLayers.h"
 
 #include "map/ViewTransform.h"
+#include "rain/SidecarFiles.h"
 
 #include <cpl_error.h>
 #include <cpl_string.h>
@@ -56,6 +57,13 @@ void RegisterDrivers()
         return true;
     }();
     (void)registered;
+}
+
+// Why a dataset is not handed to GDAL at all; empty when it may be.
+std::string RefusedBeforeOpening(const std::string& name)
+{
+    const std::string companion = IrregularCompanion(name);
+    return companion.empty() ? std::string() : companion + " is not a regular file; the file is not opened";
 }
 
 std::string LastGdalMessage(const std::string& name)
@@ -181,6 +189,9 @@ bool GdalShapefileLayer::OpenShapefile(const std::string& name)
 {
     *this = GdalShapefileLayer();
     name_ = name;
+    openError_ = RefusedBeforeOpening(name);
+    if (!openError_.empty())
+        return false;
     RegisterDrivers();
     QuietGdalErrors quiet;
     GDALDatasetUniquePtr ds(GDALDataset::Open(name.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY | GDAL_OF_VERBOSE_ERROR));
@@ -253,6 +264,9 @@ bool GdalImageLayer::OpenImage(const std::string& name, int, bool)
 {
     *this = GdalImageLayer();
     name_ = name;
+    openError_ = RefusedBeforeOpening(name);
+    if (!openError_.empty())
+        return false;
     RegisterDrivers();
     QuietGdalErrors quiet;
     dataset_.reset(GDALDataset::Open(name.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY | GDAL_OF_VERBOSE_ERROR));
@@ -311,7 +325,7 @@ bool GdalImageLayer::NeedsOverviews() const
 
 bool GdalImageLayer::AdoptOverviews(const std::string& dataset)
 {
-    if (!dataset_)
+    if (!dataset_ || !RefusedBeforeOpening(dataset).empty())
         return false;
     QuietGdalErrors quiet;
     GDALDatasetUniquePtr other(GDALDataset::Open(dataset.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));

@@ -5,13 +5,17 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QStandardPaths>
+#include <QCoreApplication>
+#include <QRandomGenerator>
 
 #include <cpl_conv.h>
 #include <cpl_error.h>
 #include <gdal_priv.h>
 
+#include "rain/SidecarFiles.h"
+
 #include <cmath>
+#include <cstdio>
 #include <vector>
 
 namespace quorvel {
@@ -90,8 +94,12 @@ OverviewCache::~OverviewCache()
 
 QString OverviewCache::DefaultFolder()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
-           QStringLiteral("/quorvel/overviews");
+    // A relative XDG_CACHE_HOME would put the cache wherever the program
+    // happens to start; the XDG rules say to ignore it.
+    QString base = qEnvironmentVariable("XDG_CACHE_HOME");
+    if (!QDir::isAbsolutePath(base))
+        base = QDir::homePath() + QStringLiteral("/.cache");
+    return base + QStringLiteral("/quorvel/overviews");
 }
 
 QString OverviewCache::BaseName(const QString& source) const
@@ -113,7 +121,25 @@ QString OverviewCache::Cached(const QString& source) const
     if (base.isEmpty())
         return {};
     const QString vrt = base + QStringLiteral(".vrt");
-    return QFile::exists(vrt) && QFile::exists(vrt + QStringLiteral(".ovr")) ? vrt : QString();
+    const QString ovr = vrt + QStringLiteral(".ovr");
+    if (!QFile::exists(vrt) || !QFile::exists(ovr) || !IrregularCompanion(vrt.toStdString()).empty())
+        return {};
+    // A cache cut short (a full disk, a killed program) must not be used for
+    // ever: every overview must read, down to its last block.
+    CPLPushErrorHandler(CPLQuietErrorHandler);
+    GDALDatasetUniquePtr view(GDALDataset::Open(vrt.toUtf8().constData(), GDAL_OF_RASTER | GDAL_OF_READONLY));
+    GDALRasterBand* band = view && view->GetRasterCount() > 0 ? view->GetRasterBand(1) : nullptr;
+    const std::size_t expected = view ? Factors(view->GetRasterXSize(), view->GetRasterYSize()).size() : 0;
+    bool reads = band && std::size_t(band->GetOverviewCount()) == expected && expected > 0;
+    for (int i = 0; reads && i < band->GetOverviewCount(); ++i) {
+        GDALRasterBand* overview = band->GetOverview(i);
+        double pixel = 0;
+        reads = overview && overview->RasterIO(GF_Read, overview->GetXSize() - 1, overview->GetYSize() - 1, 1, 1,
+                                               &pixel, 1, 1, GDT_Float64, 0, 0, nullptr) == CE_None;
+    }
+    view.reset();
+    CPLPopErrorHandler();
+    return reads ? vrt : QString();
 }
 
 void OverviewCache::Request(const QString& source)
@@ -153,9 +179,13 @@ void OverviewCache::Work()
 QString OverviewCache::Build(const QString& source)
 {
     const QString base = BaseName(source);
-    if (base.isEmpty() || !QDir().mkpath(folder_))
+    if (base.isEmpty() || !IrregularCompanion(source.toStdString()).empty() || !QDir().mkpath(folder_))
         return {};
-    const QString part = base + QStringLiteral(".part.vrt");
+    // Other Quorvel programs may build the same overviews at the same time:
+    // each works under names of its own, and the last rename wins whole.
+    const QString part = base + QStringLiteral(".%1-%2.part.vrt")
+                                    .arg(QCoreApplication::applicationPid())
+                                    .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
     const QString vrt = base + QStringLiteral(".vrt");
     auto cleanUp = [&] {
         QFile::remove(part);
@@ -190,12 +220,14 @@ QString OverviewCache::Build(const QString& source)
     const CPLErr built = view->BuildOverviews("AVERAGE", int(factors.size()), factors.data(), 0, nullptr,
                                               OnProgress, &progress);
     view.reset();
-    // The .ovr first: a VRT without it is never taken for a finished cache.
-    QFile::remove(vrt);
-    QFile::remove(vrt + QStringLiteral(".ovr"));
-    if (built != CE_None || stop_ || !QFile::rename(part + QStringLiteral(".ovr"), vrt + QStringLiteral(".ovr")) ||
-        !QFile::rename(part, vrt)) {
-        QFile::remove(vrt + QStringLiteral(".ovr"));
+    // Each rename replaces what is there in one step, so a reader meets the
+    // old files or the new ones, never none; the .ovr goes first, since a VRT
+    // without one is never taken for a finished cache.
+    const auto replace = [](const QString& from, const QString& to) {
+        return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
+    };
+    if (built != CE_None || stop_ || !replace(part + QStringLiteral(".ovr"), vrt + QStringLiteral(".ovr")) ||
+        !replace(part, vrt)) {
         cleanUp();
         return {};
     }

@@ -30,11 +30,13 @@ public:
     // Stops the build under way and leaves no part of it behind.
     ~OverviewCache() override;
 
-    // $XDG_CACHE_HOME/quorvel/overviews, or the platform's equivalent.
+    // $XDG_CACHE_HOME/quorvel/overviews when that is an absolute path,
+    // otherwise ~/.cache/quorvel/overviews.
     static QString DefaultFolder();
 
     // The dataset to read source through with its overviews, or empty when
-    // none have been built for the file as it is now.
+    // none have been built for the file as it is now or what was built no
+    // longer reads whole.
     QString Cached(const QString& source) const;
     // Queues the build for source, unless it is queued, under way, or failed
     // already in this session.

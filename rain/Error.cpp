@@ -20,6 +20,7 @@ const char* KindName(ErrorKind kind)
     case ErrorKind::PathAccess: return "path/file access error";
     case ErrorKind::BadFileFormat: return "bad file format";
     case ErrorKind::NoValidData: return "no valid data";
+    case ErrorKind::NoValidRainfall: return "no valid rainfall";
     }
     return "unknown failure";
 }
@@ -37,6 +38,7 @@ const char* KindNameItalian(ErrorKind kind)
     case ErrorKind::PathAccess: return "Errore di accesso al percorso o al file";
     case ErrorKind::BadFileFormat: return "Formato del file non valido";
     case ErrorKind::NoValidData: return "Dati non validi";
+    case ErrorKind::NoValidRainfall: return "Pioggia non valida";
     }
     return "Errore sconosciuto";
 }

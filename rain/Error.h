@@ -8,7 +8,8 @@ namespace quorvel {
 // The ways an action of the program can fail. The first six are the failures
 // the rainfall run and the map workspace are written against; the next two
 // cover files we write or whose inner format we read ourselves; the last a
-// grid cell whose parameters are a no-data marker rather than data.
+// grid cell whose parameters are a no-data marker rather than data, or whose
+// rainfall cannot be real.
 enum class ErrorKind {
     FileNotFound,
     InputPastEndOfFile,
@@ -19,6 +20,7 @@ enum class ErrorKind {
     PathAccess,     // a file or folder exists but cannot be read or written
     BadFileFormat,  // a file that is not what it should be (including GDAL's refusals)
     NoValidData,    // a cell with a2 or a1 not above 0, or cv below 0 (sea, outside the region)
+    NoValidRainfall,  // a cell whose parameters give quantiles no rain can have
 };
 
 // What exactly went wrong, beyond the kind, in both the program's languages:

@@ -142,6 +142,9 @@ struct GridHeader {
 // A header holds three short lines; anything much longer is not a header.
 constexpr std::size_t kMaxHeaderSize = 64 * 1024;
 constexpr std::size_t kMaxHeaderLine = 4 * 1024;
+// The region's grids hold well under a megabyte of values; a header that
+// promises hundreds of megabytes is broken, and would fill the memory.
+constexpr std::uint64_t kMaxGridBytes = std::uint64_t(256) << 20;
 
 // The next of the header's three lines, number 1 to 3.
 std::string_view HeaderLine(std::string_view& rest, int number, const std::string& headerPath)
@@ -167,6 +170,12 @@ GridHeader ReadHeader(const std::string& headerPath)
     HeaderLine(rest, 3, headerPath);
     if (rows < 1 || columns < 1)
         throw Error(ErrorKind::SubscriptOutOfRange, headerPath, {"grid without rows or columns", "griglia senza righe o colonne"});
+    const std::uint64_t bytes = std::uint64_t(rows) * std::uint64_t(columns) * 4;
+    if (bytes > kMaxGridBytes) {
+        const std::string counts = std::to_string(rows) + " x " + std::to_string(columns);
+        throw Error(ErrorKind::BadFileFormat, headerPath,
+                    {counts + " values, more than 256 MiB", counts + " valori, più di 256 MiB"});
+    }
     return {columns, rows};
 }
 

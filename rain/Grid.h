@@ -38,8 +38,9 @@ GridArea ReadGridArea(const std::string& headerPath);
 
 // The value of one cell of a parameter grid (.ras raster, .hdr header).
 // Reads both files afresh on every call. Both must be regular files, the
-// header at most 64 KiB with lines of at most 4 KiB, and the raster exactly
-// the header's rows x columns values: anything else throws Error.
+// header at most 64 KiB with lines of at most 4 KiB and rows x columns at
+// most 256 MiB of values, and the raster exactly those values: anything else
+// throws Error.
 float ReadGridCell(const std::string& rasterPath, const std::string& headerPath,
                    std::int32_t row, std::int32_t column);
 

@@ -7,7 +7,6 @@
 #include <stdlib.h>
 
 #include <atomic>
-#include <csignal>
 #include <cerrno>
 #include <cstring>
 
@@ -28,14 +27,31 @@ constexpr int kSlots = 8;
 Slot slots[kSlots];
 static_assert(std::atomic<int>::is_always_lock_free);
 
-// Holds back the interrupting signals for its lifetime.
+// Every signal sent to end a program whose default action does so. The
+// faults (SEGV, BUS, ILL, FPE, ABRT) are left alone: after one of those no
+// state can be trusted, and the sanitizers report them.
+constexpr int kTerminating[] = {SIGHUP,  SIGINT,  SIGQUIT,   SIGTERM, SIGUSR1, SIGUSR2, SIGALRM,
+                                SIGPIPE, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGPOLL, SIGPWR};
+
+extern "C" void RemovePendingFilesAndDie(int signal)
+{
+    RemovePendingFiles();
+    struct sigaction fallback {};
+    fallback.sa_handler = SIG_DFL;
+    sigemptyset(&fallback.sa_mask);
+    ::sigaction(signal, &fallback, nullptr);
+    // Delivered once the handler returns: the program ends by the same signal.
+    ::raise(signal);
+}
+
+// Holds back the terminating signals for its lifetime.
 class SignalsHeld {
 public:
     SignalsHeld()
     {
         sigset_t held;
         sigemptyset(&held);
-        for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        for (const int signal : kTerminating)
             sigaddset(&held, signal);
         pthread_sigmask(SIG_BLOCK, &held, &previous_);
     }
@@ -103,11 +119,38 @@ void PendingFile::MoveTo(const std::string& target, const std::string& name)
     path_.clear();
 }
 
+int PendingFile::LinkTo(const std::string& target, const std::string& name)
+{
+    const int fd = fd_;
+    fd_ = -1;
+    if (::fsync(fd) != 0) {
+        const int error = errno;
+        ::close(fd);
+        throw SystemError(name, error);
+    }
+    if (::close(fd) != 0)
+        throw SystemError(name);
+    return ::link(path_.c_str(), target.c_str()) == 0 ? 0 : errno;
+}
+
 void RemovePendingFiles() noexcept
 {
     for (Slot& slot : slots)
         if (slot.state.load() == kReady)
             ::unlink(slot.path);
+}
+
+void RemovePendingFilesOnSignal()
+{
+    for (const int signal : kTerminating) {
+        struct sigaction previous {};
+        if (::sigaction(signal, nullptr, &previous) != 0 || previous.sa_handler == SIG_IGN)
+            continue;  // ignored by whoever started the program, as nohup does: left so
+        struct sigaction action {};
+        action.sa_handler = RemovePendingFilesAndDie;
+        sigfillset(&action.sa_mask);
+        ::sigaction(signal, &action, nullptr);
+    }
 }
 
 }  // namespace quorvel

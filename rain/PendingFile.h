@@ -24,6 +24,10 @@ public:
     // Puts the file on disk and renames it to target; a failure is the
     // system's error on name, and the file is removed.
     void MoveTo(const std::string& target, const std::string& name);
+    // Puts the file on disk (a failure is the system's error on name), then
+    // links it in as target, never replacing a file there: 0 when linked,
+    // otherwise link's errno. Either way the temporary name goes with the object.
+    int LinkTo(const std::string& target, const std::string& name);
 
 private:
     void Forget();
@@ -35,5 +39,10 @@ private:
 
 // Removes every pending file. Safe inside a signal handler.
 void RemovePendingFiles() noexcept;
+
+// Every signal that would end the program removes the pending files first,
+// then ends it as it would have; a signal the program was started with
+// ignored stays ignored. For a program's main(), before it writes anything.
+void RemovePendingFilesOnSignal();
 
 }  // namespace quorvel

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <optional>
 
 #include "rain/Error.h"
 #include "rain/Gev.h"
@@ -23,6 +24,34 @@ RainQuantiles ComputeQuantiles(float cv, float a1)
 
 namespace {
 
+std::string Text(float value)
+{
+    char text[32];
+    const auto written = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, written.ptr);
+}
+
+// What makes the quantiles implausible, in words; nothing when they are not.
+std::optional<ErrorDetail> RainfallFault(const RainQuantiles& quantiles)
+{
+    const std::array<float, 7> q = quantiles.InOrder();
+    for (std::size_t i = 0; i < q.size(); ++i) {
+        const std::string value = "q" + std::to_string(kReturnPeriods[i]) + " = " + Text(q[i]) + " mm";
+        if (!std::isfinite(q[i]))
+            return ErrorDetail{value + ", not a finite number", value + ", che non è un numero finito"};
+        if (!(q[i] > 0))
+            return ErrorDetail{value + ", not above 0", value + ", non sopra 0"};
+        if (!(q[i] < kMaxPlausibleRainfall))
+            return ErrorDetail{value + ", not below 2000 mm, more than any rain measured in a day",
+                               value + ", non sotto 2000 mm, più di qualsiasi pioggia misurata in un giorno"};
+        if (i > 0 && q[i] < q[i - 1]) {
+            const std::string earlier = "q" + std::to_string(kReturnPeriods[i - 1]) + " = " + Text(q[i - 1]) + " mm";
+            return ErrorDetail{value + ", less than " + earlier, value + ", meno di " + earlier};
+        }
+    }
+    return std::nullopt;
+}
+
 // Regional grids mark the sea and the land beyond the region with a value no
 // real cell has (usually -9999); not-a-number or infinite values are no data
 // either. Such a cell has no rainfall to give, and would otherwise yield
@@ -37,13 +66,23 @@ void RequireValidData(const PointRain& rain)
     for (const auto& [name, value, zeroAllowed] : parameters) {
         if (std::isfinite(value) && (value > 0 || (zeroAllowed && value == 0)))
             continue;
-        char text[32];
-        const auto written = std::to_chars(text, text + sizeof text, value);
         const std::string row = std::to_string(rain.cell.row), column = std::to_string(rain.cell.column);
-        const std::string parameter = std::string(": ") + name + " = " + std::string(text, written.ptr);
+        const std::string parameter = std::string(": ") + name + " = " + Text(value);
         throw Error(ErrorKind::NoValidData, {},
                     {"row " + row + ", column " + column + parameter, "riga " + row + ", colonna " + column + parameter});
     }
+}
+
+// Grids with a1 and cv swapped, or a corrupt value, still hold numbers of
+// the right sign, but give rain below zero or beyond any storm. Such a cell
+// is refused with the numbers that show why.
+[[noreturn]] void RefuseRainfall(const PointRain& rain, const ErrorDetail& fault)
+{
+    const std::string row = std::to_string(rain.cell.row), column = std::to_string(rain.cell.column);
+    const std::string parameters = "a2 = " + Text(rain.a2) + ", a1 = " + Text(rain.a1) + ", cv = " + Text(rain.cv);
+    throw Error(ErrorKind::NoValidRainfall, {},
+                {"row " + row + ", column " + column + ": " + parameters + " give " + fault.english,
+                 "riga " + row + ", colonna " + column + ": " + parameters + " danno " + fault.italian});
 }
 
 // The one sequence behind both ways of computing a point, so they cannot
@@ -59,7 +98,14 @@ PointRain ComputeWith(GaussBoagaPoint point, ReadA2 readA2, ReadA1 readA1, ReadC
     rain.a1 = readA1(rain.cell);
     rain.cv = readCv(rain.cell);
     RequireValidData(rain);
-    rain.quantiles = ComputeQuantiles(rain.cv, rain.a1);
+    try {
+        rain.quantiles = ComputeQuantiles(rain.cv, rain.a1);
+    } catch (const Error& error) {
+        RefuseRainfall(rain, {"no finite rainfall (" + error.detail() + ")",
+                              "una pioggia non finita (" + error.italianDetail() + ")"});
+    }
+    if (const auto fault = RainfallFault(rain.quantiles))
+        RefuseRainfall(rain, *fault);
     return rain;
 }
 
@@ -92,6 +138,11 @@ ParameterGrids ParameterGrids::Load(const std::string& folder)
 PointRain ComputePointRain(GaussBoagaPoint point, const ParameterGrids& grids)
 {
     return ComputeWith(point, ReadFrom(grids.a2), ReadFrom(grids.a1), ReadFrom(grids.cv));
+}
+
+bool IsPlausibleRainfall(const RainQuantiles& quantiles)
+{
+    return !RainfallFault(quantiles);
 }
 
 }  // namespace quorvel

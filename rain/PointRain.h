@@ -37,9 +37,19 @@ inline constexpr const char* kCvHeader = "grd/param_cv.hdr";
 
 RainQuantiles ComputeQuantiles(float cv, float a1);
 
+// More than any rain ever measured in a day, in mm: a quantile this high
+// comes from a broken grid, not from the weather.
+inline constexpr float kMaxPlausibleRainfall = 2000;
+
+// Quantiles that rain can have: finite, above 0, below kMaxPlausibleRainfall,
+// and none below the one of the shorter return period before it.
+bool IsPlausibleRainfall(const RainQuantiles& quantiles);
+
 // The point's cell, its centre, a2, a1, cv and seven quantiles, reading the
 // three grids afresh. A cell whose a2 or a1 is not above 0, or whose cv is
-// below 0 (not-a-number included), fails with Error(NoValidData).
+// below 0 (not-a-number included), fails with Error(NoValidData); one whose
+// quantiles are not plausible (a1 and cv swapped, a corrupt value) fails with
+// Error(NoValidRainfall), naming the cell, its parameters and the fault.
 PointRain ComputePointRain(GaussBoagaPoint point);
 
 // The three grids loaded once, for many points. ComputePointRain(point, grids)

@@ -55,10 +55,9 @@ std::string ComputeFailureMessage(const Error& error, GaussBoagaPoint point, con
                " si trova fuori dalla griglia dei parametri " + error.file() + ".";
     if (error.kind() == ErrorKind::NoValidData)
         return "La cella " + CellText(*cell) + " del punto " + PointText(east, north) + " non contiene dati validi.";
-    // Arithmetic without a file: the quantiles of the cell's parameters.
-    if ((error.kind() == ErrorKind::Overflow || error.kind() == ErrorKind::FloatingPoint) && error.file().empty())
+    if (error.kind() == ErrorKind::NoValidRainfall)
         return "I parametri della cella " + CellText(*cell) + " del punto " + PointText(east, north) +
-               " non danno una pioggia valida.";
+               " non danno una pioggia valida.\n" + error.italianDetail();
     return "Impossibile calcolare le piogge del punto.\n" + ItalianMessage(error);
 }
 

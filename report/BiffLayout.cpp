@@ -107,24 +107,36 @@ void FixRowBlocks(Substream& part, const std::string& file)
 void FixOffsets(std::vector<Substream>& parts, const std::string& file)
 {
     auto& globals = parts.front().records;
+    // Looked up, not searched: a template may hold thousands of sheets, SST
+    // pieces and buckets, and searching each for each would take minutes.
+    std::map<std::uint32_t, std::uint32_t> sheetMoved;
+    for (size_t i = parts.size() - 1; i >= 1; --i) {
+        sheetMoved[parts[i].records.front().origin] = parts[i].records.front().offset;
+    }
+    std::vector<const Record*> strings;  // the SST and its CONTINUE records, by origin
+    for (const Record& target : globals) {
+        if (target.origin != kAdded && (target.type == kSst || target.type == kContinue)) {
+            strings.push_back(&target);
+        }
+    }
+    std::stable_sort(strings.begin(), strings.end(),
+                     [](const Record* a, const Record* b) { return a->origin < b->origin; });
     for (Record& record : globals) {
         if (record.type == kBoundSheet && !record.nested) {
-            const std::uint32_t at = U32(record.data, 0);
-            for (size_t i = 1; i < parts.size(); ++i) {
-                if (parts[i].records.front().origin == at) {
-                    Put32(record.data, 0, parts[i].records.front().offset);
-                }
+            if (const auto moved = sheetMoved.find(U32(record.data, 0)); moved != sheetMoved.end()) {
+                Put32(record.data, 0, moved->second);
             }
         } else if (record.type == kExtSst && !record.nested) {
             // Bucket positions point into the SST and its CONTINUE records,
             // which keep their bytes and only move.
             for (size_t at = 2; at + 8 <= record.data.size(); at += 8) {
                 const std::uint32_t position = U32(record.data, at);
-                for (const Record& target : globals) {
-                    if (target.origin != kAdded && (target.type == kSst || target.type == kContinue) &&
-                        position >= target.origin && position < target.origin + 4 + target.data.size()) {
+                auto holder = std::upper_bound(strings.begin(), strings.end(), position,
+                                               [](std::uint32_t p, const Record* r) { return p < r->origin; });
+                if (holder != strings.begin()) {
+                    const Record& target = **std::prev(holder);
+                    if (position < target.origin + 4 + target.data.size()) {
                         Put32(record.data, at, position - target.origin + target.offset);
-                        break;
                     }
                 }
             }

@@ -134,6 +134,53 @@ std::u16string BuiltinFormat(std::uint16_t id)
     }
 }
 
+namespace {
+
+// What a format's first section asks of a number.
+struct NumberPattern {
+    bool date = false;
+    std::u16string shown;  // a date's pattern, shown as it is
+    int decimals = 0;
+    bool grouping = false, percent = false, exponent = false;
+    std::u16string literals;
+};
+
+// More decimals than Excel allows in a format add nothing a reader would show.
+constexpr int kMaxDecimals = 30;
+
+NumberPattern ParsePattern(std::u16string_view format)
+{
+    NumberPattern parsed;
+    const std::u16string pattern = ShownPattern(format, parsed.date);
+    if (parsed.date) {
+        parsed.shown = pattern;
+        return parsed;
+    }
+    bool afterPoint = false;
+    for (size_t i = 0; i < pattern.size(); ++i) {
+        char16_t c = pattern[i];
+        if (c == u'0' || c == u'#' || c == u'?') {
+            parsed.decimals += afterPoint && parsed.decimals < kMaxDecimals ? 1 : 0;
+        } else if (c == u'.') {
+            afterPoint = true;
+        } else if (c == u',') {
+            parsed.grouping = true;
+        } else if (c == u'%') {
+            parsed.percent = true;
+            parsed.literals += c;
+        } else if ((c == u'E' || c == u'e') && i + 1 < pattern.size() &&
+                   (pattern[i + 1] == u'+' || pattern[i + 1] == u'-')) {
+            parsed.exponent = true;
+            break;
+        } else {
+            parsed.literals += c;
+        }
+    }
+    return parsed;
+}
+
+}  // namespace
+
 std::u16string FormatNumber(double value, std::u16string_view format)
 {
     if (!std::isfinite(value)) {
@@ -142,33 +189,21 @@ std::u16string FormatNumber(double value, std::u16string_view format)
     if (IsGeneral(format) || format == u"@" || format.empty()) {
         return FormatGeneral(value);
     }
-    bool date = false;
-    const std::u16string pattern = ShownPattern(format, date);
-    if (date) {
-        return pattern;
+    // A sheet's cells share a few formats: each is read once, not once per
+    // cell, however long a template makes it.
+    thread_local std::u16string lastFormat;
+    thread_local NumberPattern lastPattern;
+    if (format != lastFormat) {
+        lastPattern = ParsePattern(format);
+        lastFormat = format;
     }
-    int decimals = 0;
-    bool grouping = false, percent = false, exponent = false, afterPoint = false;
-    std::u16string literals;
-    for (size_t i = 0; i < pattern.size(); ++i) {
-        char16_t c = pattern[i];
-        if (c == u'0' || c == u'#' || c == u'?') {
-            decimals += afterPoint ? 1 : 0;
-        } else if (c == u'.') {
-            afterPoint = true;
-        } else if (c == u',') {
-            grouping = true;
-        } else if (c == u'%') {
-            percent = true;
-            literals += c;
-        } else if ((c == u'E' || c == u'e') && i + 1 < pattern.size() &&
-                   (pattern[i + 1] == u'+' || pattern[i + 1] == u'-')) {
-            exponent = true;
-            break;
-        } else {
-            literals += c;
-        }
+    const NumberPattern& pattern = lastPattern;
+    if (pattern.date) {
+        return pattern.shown;
     }
+    const int decimals = pattern.decimals;
+    const bool grouping = pattern.grouping, percent = pattern.percent, exponent = pattern.exponent;
+    const std::u16string& literals = pattern.literals;
     if (percent) {
         value *= 100;
     }

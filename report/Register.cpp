@@ -14,6 +14,7 @@
 
 #include "rain/Error.h"
 #include "rain/FileDescriptor.h"
+#include "rain/PendingFile.h"
 #include "rain/SampleMark.h"
 #include "report/CsvText.h"
 #include "report/Report.h"
@@ -22,59 +23,82 @@ namespace quorvel {
 
 namespace {
 
+Error NotRegular(const std::string& path, const ErrorDetail& what)
+{
+    return Error(ErrorKind::PathAccess, path, what);
+}
+
+// Opened only when it is a regular file under its own name: a register that
+// is a link could lead the lines, or the header's creation, into any file the
+// user can write. O_NONBLOCK keeps a FIFO in its place from holding the open.
+int OpenForAppending(const std::string& path)
+{
+    FileDescriptor fd(::open(path.c_str(), O_RDWR | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    if (fd.get() < 0 && errno == ELOOP)
+        throw NotRegular(path, {"a symbolic link, not a regular file", "è un collegamento simbolico, non un file regolare"});
+    if (fd.get() < 0 && errno == EISDIR)
+        throw NotRegular(path, {"a folder, not a regular file", "è una cartella, non un file regolare"});
+    struct stat info {};
+    if (fd.get() >= 0 && (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)))
+        throw NotRegular(path, {"not a regular file", "non è un file regolare"});
+    return fd.release();
+}
+
 // One write of the whole text: a second write could let another program's
-// line in between.
+// line in between. A write cut short (a full disk, a quota, a file size
+// limit) is taken back to where the text began, so no torn line stays.
 void WriteOnce(int fd, const std::string& text, const std::string& path)
 {
+    struct stat before {};
+    if (::fstat(fd, &before) != 0)
+        throw SystemError(path);
     ssize_t written;
     do {
         written = ::write(fd, text.data(), text.size());
     } while (written < 0 && errno == EINTR);
-    if (written < 0)
-        throw SystemError(path);
-    if (std::size_t(written) != text.size())
-        throw Error(ErrorKind::PathAccess, path, {"incomplete write", "scrittura incompleta"});
+    const int code = written < 0 ? errno : EFBIG;
+    if (std::size_t(written) != text.size()) {
+        if (written > 0 && ::ftruncate(fd, before.st_size) != 0)
+            throw Error(ErrorKind::PathAccess, path,
+                        {"incomplete write that could not be taken back", "scrittura incompleta che non si è potuta annullare"});
+        if (written < 0)
+            throw SystemError(path, code);
+        throw Error(ErrorKind::PathAccess, path, {"incomplete write, taken back", "scrittura incompleta, annullata"});
+    }
     if (::fsync(fd) != 0)
         throw SystemError(path);
 }
 
 // The register appears under its name already holding the header: it is
-// written beside it and linked in, which fails harmlessly when another
-// program was first.
+// written beside it under a name no other program can foresee, created
+// afresh, and linked in, which fails harmlessly when another program was first.
 void CreateRegister(const std::string& path)
 {
-    const std::string temporary = path + "." + std::to_string(::getpid()) + ".new";
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     {
-        FileDescriptor fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-        if (fd.get() < 0)
+        PendingFile header(folder + "." + name + ".XXXXXX", path);
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        if (::fchmod(header.fd(), 0666 & ~mask) != 0)
             throw SystemError(path);
-        try {
-            WriteOnce(fd.get(), RegisterHeader(), path);
-        } catch (const Error&) {
-            ::unlink(temporary.c_str());
-            throw;
-        }
+        WriteOnce(header.fd(), RegisterHeader(), path);
+        const int code = header.LinkTo(path, path);
+        if (code == 0 || code == EEXIST)
+            return;
+        if (code != EPERM && code != EOPNOTSUPP)
+            throw SystemError(path, code);
     }
-    const int linked = ::link(temporary.c_str(), path.c_str());
-    const int code = errno;
-    ::unlink(temporary.c_str());
-    if (linked == 0 || code == EEXIST)
-        return;
-    if (code != EPERM && code != EOPNOTSUPP)
-        throw SystemError(path, code);
     // A file system without hard links: the header goes first into a file
     // only this program can have created.
-    const FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    const FileDescriptor fd(
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
     if (fd.get() < 0 && errno == EEXIST)
         return;
     if (fd.get() < 0)
         throw SystemError(path);
     WriteOnce(fd.get(), RegisterHeader(), path);
-}
-
-int OpenForAppending(const std::string& path)
-{
-    return ::open(path.c_str(), O_RDWR | O_APPEND | O_CLOEXEC);
 }
 
 // A register edited by hand may lack its last line feed: the new line must

@@ -18,28 +18,6 @@
 namespace quorvel {
 namespace {
 
-// Only a regular file is read, so a FIFO or a device in the template's place
-// fails at once rather than hanging or filling the memory.
-std::vector<std::uint8_t> ReadFile(const std::string& path)
-{
-    const FileDescriptor fd = OpenRegularFile(path);
-    std::vector<std::uint8_t> bytes;
-    std::uint8_t buffer[65536];
-    for (;;) {
-        const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            throw Error(ErrorKind::PathAccess, path, SystemDetail(errno));
-        }
-        if (got == 0) {
-            return bytes;
-        }
-        bytes.insert(bytes.end(), buffer, buffer + got);
-    }
-}
-
 // Writes bytes beside path under a temporary name and renames them over path
 // once they are on disk, so that path holds either its old content or the
 // whole new one.
@@ -67,6 +45,38 @@ void ReplaceFile(const std::string& folder, const std::string& path,
 }
 
 }  // namespace
+
+std::vector<std::uint8_t> ReadReportTemplate(const std::string& path)
+{
+    const FileDescriptor fd = OpenRegularFile(path);
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0) {
+        throw SystemError(path);
+    }
+    const Error tooLarge(ErrorKind::BadFileFormat, path, {"larger than 16 MiB", "più grande di 16 MiB"});
+    if (std::uint64_t(info.st_size) > kMaxTemplateSize) {
+        throw tooLarge;
+    }
+    // The size may change while the file is read: no more than the bound is kept.
+    std::vector<std::uint8_t> bytes;
+    std::uint8_t buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            throw Error(ErrorKind::PathAccess, path, SystemDetail(errno));
+        }
+        if (got == 0) {
+            return bytes;
+        }
+        if (bytes.size() + std::size_t(got) > kMaxTemplateSize) {
+            throw tooLarge;
+        }
+        bytes.insert(bytes.end(), buffer, buffer + got);
+    }
+}
 
 std::string GetAppFolder(const std::string& name)
 {
@@ -146,7 +156,7 @@ void CheckReportTemplate(const std::string& templatePath)
 {
     // The cells' values change only the numbers written, never whether the
     // template can take them.
-    BuildReportFile(ReadFile(templatePath), ReportCells(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0),
+    BuildReportFile(ReadReportTemplate(templatePath), ReportCells(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0),
                     templatePath);
 }
 
@@ -156,7 +166,7 @@ std::vector<std::uint8_t> BuildRainReport(float east, float north, float centreE
 {
     const auto cells = ReportCells(east, north, centreEast, centreNorth, a2, q2, q5, q10, q20,
                                    q50, q100, q200);
-    return BuildReportFile(ReadFile(templatePath), cells, templatePath);
+    return BuildReportFile(ReadReportTemplate(templatePath), cells, templatePath);
 }
 
 void WriteRainReportFile(float east, float north, float centreEast, float centreNorth, float a2,

@@ -31,6 +31,10 @@ void WriteRainReport(float east, float north, float centreEast, float centreNort
                      float q2, float q5, float q10, float q20, float q50, float q100, float q200,
                      const std::string& appFolder, const std::string& outputName);
 
+// The bytes of the template file at path: a regular file of at most 16 MiB,
+// refused before it is read otherwise. Throws Error.
+std::vector<std::uint8_t> ReadReportTemplate(const std::string& path);
+
 // Refuses a template no report can be made from, with the Error that
 // writing any report from it would give, and writes nothing.
 void CheckReportTemplate(const std::string& templatePath);

@@ -3,12 +3,15 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <optional>
 
 #include "report/Biff.h"
 #include "report/CellText.h"
+#include "report/Formula.h"
 #include "report/Workbook.h"
 
 namespace quorvel {
@@ -18,18 +21,10 @@ using namespace biff;
 
 constexpr std::uint16_t kDefaultXf = 15;
 constexpr int kFittedColumns = 8;  // A to H
-
-double DecodeRk(std::uint32_t rk)
-{
-    double value;
-    if (rk & 2) {
-        value = static_cast<std::int32_t>(rk) >> 2;
-    } else {
-        std::uint64_t bits = static_cast<std::uint64_t>(rk & 0xFFFFFFFC) << 32;
-        std::memcpy(&value, &bits, sizeof value);
-    }
-    return rk & 1 ? value / 100 : value;
-}
+// Any text this wide or wider gets the widest column there is (255
+// characters, with the padding FitColumns adds): a column that has one
+// needs no more measuring.
+constexpr double kWidestText = 255 - 1.7;
 
 // A string stored in place (character count, option byte, characters), cut
 // where its record ends.
@@ -64,6 +59,27 @@ std::uint16_t XfAt(const CellGroup& group, int col)
     return U16(head.data, 4 + (col - group.first) * MultiUnit(head.type));
 }
 
+// The sheet's cell records, each with the records that belong to it.
+std::vector<CellGroup> CellGroups(const Substream& sheet)
+{
+    std::vector<CellGroup> groups;
+    bool inGroup = false;
+    for (const Record& record : sheet.records) {
+        if (!record.nested && IsCell(record.type)) {
+            const std::uint16_t first = U16(record.data, 2);
+            const size_t unit = MultiUnit(record.type);
+            const std::uint16_t last = unit ? U16(record.data, record.data.size() - 2) : first;
+            groups.push_back({U16(record.data, 0), first, last, {record}});
+            inGroup = true;
+        } else if (inGroup && !record.nested && IsAttachment(record.type)) {
+            groups.back().records.push_back(record);
+        } else {
+            inGroup = false;
+        }
+    }
+    return groups;
+}
+
 struct Font {
     double height = 200;
     bool bold = false;
@@ -88,11 +104,13 @@ private:
 
     size_t FirstSheet();
     void ReadGlobals();
-    void ReadSharedStrings(size_t sstIndex);
     void RebuildCellTable(Substream& sheet, std::span<const ReportCell> cells);
     std::vector<CellGroup> ReadCellTable(std::vector<Record>& table, std::vector<Record>& rows,
                                          std::vector<Record>& strays, bool& hadDbCell);
     void CheckTargets(const std::vector<CellGroup>& groups, std::span<const ReportCell> cells);
+    void DropOtherRecordsOf(std::vector<CellGroup>& groups, const ReportCell& cell);
+    void RefuseSubstreamInGlobals() const;
+    void RefuseMissingFormats() const;
     void PutTarget(std::vector<CellGroup>& groups, std::vector<Record>& rows,
                    const std::vector<Record>& sheet, const ReportCell& cell, bool addRows);
     std::uint16_t DefaultXf(const std::vector<Record>& rows, const std::vector<Record>& sheet,
@@ -102,7 +120,6 @@ private:
     void FitColumns(Substream& sheet, const std::array<double, kFittedColumns>& widths);
     std::u16string ShownText(const CellGroup& group, int col) const;
     void WidenExtent(Substream& sheet, std::span<const ReportCell> cells);
-    void ClearFormulaResults(Substream& part);
     void SelectFirstSheet(size_t first);
     void MarkForRecalculation();
 
@@ -119,16 +136,18 @@ private:
 // every sheet the globals list must be there.
 size_t Editor::FirstSheet()
 {
+    // Looked up, not searched: a template may list thousands of sheets.
+    std::map<std::uint32_t, size_t> sheetAt;
+    for (size_t i = parts_.size() - 1; i >= 1; --i) {
+        sheetAt[parts_[i].records.front().origin] = i;
+    }
     size_t first = 0;
     for (const Record& record : parts_.front().records) {
         if (record.type != kBoundSheet || record.nested) {
             continue;
         }
-        const std::uint32_t at = U32(record.data, 0);
-        size_t found = 0;
-        for (size_t i = 1; i < parts_.size() && found == 0; ++i) {
-            found = parts_[i].records.front().origin == at ? i : 0;
-        }
+        const auto sheet = sheetAt.find(U32(record.data, 0));
+        const size_t found = sheet == sheetAt.end() ? 0 : sheet->second;
         if (found == 0) {
             Fail({"sheet offset points at no sheet", "la posizione di un foglio non porta a nessun foglio"});
         }
@@ -159,74 +178,17 @@ void Editor::ReadGlobals()
         } else if (record.type == kXf) {
             xfs_.emplace_back(U16(record.data, 0), U16(record.data, 2));
         } else if (record.type == kFormat) {
-            formats_[U16(record.data, 0)] = UnicodeString(record.data, 2);
+            // Excel takes formats of at most 255 characters; a longer one is
+            // measured as General, so that it cannot cost its length in every cell.
+            if (std::u16string format = UnicodeString(record.data, 2); format.size() <= 255) {
+                formats_[U16(record.data, 0)] = std::move(format);
+            }
         } else if (record.type == kSst) {
-            ReadSharedStrings(i);
+            strings_ = ReadSharedStrings(records, i, file_);
         }
     }
     if (fonts_.empty()) {
         fonts_.push_back({});
-    }
-}
-
-// The SST's strings run on across its CONTINUE records; a string's characters
-// that cross into a CONTINUE start with a fresh option byte there.
-void Editor::ReadSharedStrings(size_t sstIndex)
-{
-    const auto& records = parts_.front().records;
-    std::vector<const Bytes*> segments{&records[sstIndex].data};
-    for (size_t i = sstIndex + 1; i < records.size() && records[i].type == kContinue; ++i) {
-        segments.push_back(&records[i].data);
-    }
-    size_t segment = 0, at = 0;
-    auto available = [&]() -> bool {
-        while (segment < segments.size() && at >= segments[segment]->size()) {
-            ++segment;
-            at = 0;
-        }
-        return segment < segments.size();
-    };
-    auto byte = [&]() -> std::uint8_t {
-        if (!available()) {
-            Fail({"shared strings cut short", "tabella delle stringhe condivise troncata"});
-        }
-        return (*segments[segment])[at++];
-    };
-    auto skip = [&](size_t count) {
-        for (size_t k = 0; k < count; ++k) {
-            byte();
-        }
-    };
-    // Each byte read in its own statement: the operands of | are unsequenced.
-    auto u16 = [&]() {
-        const std::uint16_t low = byte();
-        return static_cast<std::uint16_t>(low | byte() << 8);
-    };
-    auto u32 = [&]() {
-        const std::uint32_t low = u16();
-        return low | static_cast<std::uint32_t>(u16()) << 16;
-    };
-
-    u32();
-    const std::uint32_t unique = u32();
-    for (std::uint32_t n = 0; n < unique && available(); ++n) {
-        const std::uint16_t count = u16();
-        const std::uint8_t options = byte();
-        bool wide = options & 1;
-        const std::uint16_t runs = options & 8 ? u16() : 0;
-        const std::uint32_t extra = options & 4 ? u32() : 0;
-        std::u16string text;
-        for (std::uint16_t k = 0; k < count; ++k) {
-            if (at >= segments[segment]->size()) {
-                ++segment;
-                at = 0;
-                wide = byte() & 1;
-            }
-            text += wide ? static_cast<char16_t>(u16()) : static_cast<char16_t>(byte());
-        }
-        skip(4 * static_cast<size_t>(runs));
-        skip(extra);
-        strings_.push_back(std::move(text));
     }
 }
 
@@ -343,6 +305,76 @@ CellGroup CutMulti(const Record& multi, std::uint16_t row, std::uint16_t multiFi
     return group;
 }
 
+// Readers show the last of two records for one cell, so a template holding
+// a second record for a report cell would hide the number written there.
+// Every record of the cell after the first, which the number replaces, goes;
+// a multiple record keeps its other cells.
+void Editor::DropOtherRecordsOf(std::vector<CellGroup>& groups, const ReportCell& cell)
+{
+    std::vector<CellGroup> kept;
+    kept.reserve(groups.size());
+    bool first = true;
+    for (CellGroup& group : groups) {
+        const bool holds = group.row == cell.row && group.first <= cell.column && cell.column <= group.last;
+        if (!holds || first) {
+            first = first && !holds;
+            kept.push_back(std::move(group));
+            continue;
+        }
+        const Record& head = group.records.front();
+        if (head.type == kLabelSst) {
+            ++removedStrings_;
+        }
+        if (head.type != kMulRk && head.type != kMulBlank) {
+            continue;
+        }
+        if (group.first < cell.column) {
+            kept.push_back(CutMulti(head, group.row, group.first, group.first, cell.column - 1));
+        }
+        if (cell.column < group.last) {
+            kept.push_back(CutMulti(head, group.row, group.first, cell.column + 1, group.last));
+        }
+    }
+    groups = std::move(kept);
+}
+
+// A sheet's records inside the globals, or a cell whose format index points
+// past the formats, make a file that LibreOffice and xlrd refuse to open:
+// no report is made from such a template.
+void Editor::RefuseSubstreamInGlobals() const
+{
+    for (const Record& record : parts_.front().records) {
+        if (record.nested) {
+            Fail({"a substream inside the workbook globals", "un sottoflusso dentro i dati globali della cartella di lavoro"});
+        }
+    }
+}
+
+void Editor::RefuseMissingFormats() const
+{
+    for (size_t i = 1; i < parts_.size(); ++i) {
+        for (const Record& record : parts_[i].records) {
+            if (record.nested || !IsCell(record.type) || record.data.size() < 6) {
+                continue;
+            }
+            const size_t unit = MultiUnit(record.type);
+            const size_t count = unit == 0 ? 1 : (record.data.size() - 6) / unit;
+            for (size_t k = 0; k < count; ++k) {
+                if (U16(record.data, 4 + k * unit) >= xfs_.size()) {
+                    char english[96], italian[96];
+                    std::snprintf(english, sizeof english, "cell in row %u, column %u with format %u of %zu",
+                                  U16(record.data, 0) + 1u, U16(record.data, 2) + unsigned(k) + 1u,
+                                  U16(record.data, 4 + k * unit), xfs_.size());
+                    std::snprintf(italian, sizeof italian, "cella alla riga %u, colonna %u con il formato %u di %zu",
+                                  U16(record.data, 0) + 1u, U16(record.data, 2) + unsigned(k) + 1u,
+                                  U16(record.data, 4 + k * unit), xfs_.size());
+                    Fail({english, italian});
+                }
+            }
+        }
+    }
+}
+
 void Editor::PutTarget(std::vector<CellGroup>& groups, std::vector<Record>& rows,
                        const std::vector<Record>& sheet, const ReportCell& cell, bool addRows)
 {
@@ -384,7 +416,8 @@ void Editor::PutTarget(std::vector<CellGroup>& groups, std::vector<Record>& rows
         Record added = MakeRecord(kRow, 16);
         std::uint16_t height = 0x00FF, flags = 0x0100;
         for (const Record& record : sheet) {
-            if (record.type == kDefaultRowHeight && !record.nested) {
+            // A DEFAULTROWHEIGHT without its flags (2 bytes) counts as absent.
+            if (record.type == kDefaultRowHeight && !record.nested && record.data.size() >= 4) {
                 height = U16(record.data, 2);
                 flags |= (U16(record.data, 0) & 1) ? 0x0040 : 0;
             }
@@ -442,6 +475,7 @@ void Editor::RebuildCellTable(Substream& sheet, std::span<const ReportCell> cell
     CheckTargets(groups, cells);
     const bool addRows = hadDbCell || !rows.empty();
     for (const ReportCell& cell : cells) {
+        DropOtherRecordsOf(groups, cell);
         PutTarget(groups, rows, records, cell, addRows);
     }
     auto rowOf = [](const Record& r) { return U16(r.data, 0); };
@@ -450,7 +484,6 @@ void Editor::RebuildCellTable(Substream& sheet, std::span<const ReportCell> cell
     std::stable_sort(groups.begin(), groups.end(), [](const CellGroup& a, const CellGroup& b) {
         return a.row != b.row ? a.row < b.row : a.first < b.first;
     });
-    const auto widths = MeasureColumns(sheet, groups);
 
     std::vector<Record> rebuilt;
     size_t r = 0, g = 0;
@@ -474,17 +507,21 @@ void Editor::RebuildCellTable(Substream& sheet, std::span<const ReportCell> cell
                    std::make_move_iterator(strays.end()));
     records.insert(records.begin() + at, std::make_move_iterator(rebuilt.begin()),
                    std::make_move_iterator(rebuilt.end()));
-    FitColumns(sheet, widths);
 }
 
 std::u16string Editor::ShownText(const CellGroup& group, int col) const
 {
     const Record& head = group.records.front();
     const Bytes& data = head.data;
-    auto formatOf = [&](std::uint16_t xfIndex) {
+    // A view, not a copy: a template may give thousands of cells one long format.
+    std::u16string builtin;
+    auto formatOf = [&](std::uint16_t xfIndex) -> std::u16string_view {
         const std::uint16_t id = xfIndex < xfs_.size() ? xfs_[xfIndex].second : 0;
-        auto custom = formats_.find(id);
-        return custom != formats_.end() ? custom->second : celltext::BuiltinFormat(id);
+        if (auto custom = formats_.find(id); custom != formats_.end()) {
+            return custom->second;
+        }
+        builtin = celltext::BuiltinFormat(id);
+        return builtin;
     };
     const std::uint16_t xf = XfAt(group, col);
     switch (head.type) {
@@ -506,7 +543,8 @@ std::u16string Editor::ShownText(const CellGroup& group, int col) const
     case kRString:
         return UnicodeString(data, 6);
     case kBoolErr:
-        return data[7] ? u"#DIV/0!" : data[6] ? u"TRUE" : u"FALSE";
+        return data[7] ? formula::ErrorText(static_cast<formula::ErrorCode>(data[6]))
+                       : data[6] ? u"TRUE" : u"FALSE";
     case kFormula:
         // The cached result stands in for the value the formula will show.
         if (U16(data, 12) != 0xFFFF) {
@@ -518,7 +556,7 @@ std::u16string Editor::ShownText(const CellGroup& group, int col) const
             return data[8] ? u"TRUE" : u"FALSE";
         }
         if (data[6] == 2) {
-            return u"#DIV/0!";
+            return formula::ErrorText(static_cast<formula::ErrorCode>(data[8]));
         }
         for (const Record& record : group.records) {
             if (record.type == kString) {
@@ -537,7 +575,11 @@ std::u16string Editor::ShownText(const CellGroup& group, int col) const
 std::array<double, kFittedColumns> Editor::MeasureColumns(
     const Substream& sheet, const std::vector<CellGroup>& groups) const
 {
-    std::vector<Range> merged;
+    // The rows of each fitted column that merged ranges cover, as sorted
+    // intervals apart from each other, and the widths of shared strings, each
+    // measured once: a template may hold thousands of ranges, cells and
+    // references to one long string.
+    std::array<std::vector<std::pair<int, int>>, kFittedColumns> mergedRows;
     for (const Record& record : sheet.records) {
         if (record.type != kMergedCells || record.nested) {
             continue;
@@ -545,22 +587,59 @@ std::array<double, kFittedColumns> Editor::MeasureColumns(
         const size_t count = std::min<size_t>(U16(record.data, 0), (record.data.size() - 2) / 8);
         for (size_t k = 0; k < count; ++k) {
             const size_t at = 2 + 8 * k;
-            merged.push_back({U16(record.data, at), U16(record.data, at + 2),
-                              U16(record.data, at + 4), U16(record.data, at + 6)});
+            const Range m{U16(record.data, at), U16(record.data, at + 2), U16(record.data, at + 4),
+                          U16(record.data, at + 6)};
+            if (m.rowFirst == m.rowLast && m.colFirst == m.colLast) {
+                continue;
+            }
+            for (int col = m.colFirst; col <= std::min(m.colLast, kFittedColumns - 1); ++col) {
+                if (m.rowFirst <= m.rowLast) {
+                    mergedRows[col].emplace_back(m.rowFirst, m.rowLast);
+                }
+            }
         }
     }
+    for (auto& rows : mergedRows) {
+        std::sort(rows.begin(), rows.end());
+        std::vector<std::pair<int, int>> joined;
+        for (const auto& interval : rows) {
+            if (!joined.empty() && interval.first <= joined.back().second + 1) {
+                joined.back().second = std::max(joined.back().second, interval.second);
+            } else {
+                joined.push_back(interval);
+            }
+        }
+        rows = std::move(joined);
+    }
+    auto inMerge = [&](int row, int col) {
+        const auto& rows = mergedRows[col];
+        const auto after = std::upper_bound(rows.begin(), rows.end(), std::pair(row, std::numeric_limits<int>::max()));
+        return after != rows.begin() && std::prev(after)->second >= row;
+    };
+    std::vector<double> sharedWidths(strings_.size(), -1);
+    auto textWidth = [&](const CellGroup& group, int col) {
+        const Record& head = group.records.front();
+        if (head.type == kLabelSst) {
+            const std::uint32_t index = U32(head.data, 6);
+            if (index >= strings_.size()) {
+                return 0.0;
+            }
+            if (sharedWidths[index] < 0) {
+                sharedWidths[index] = celltext::TextWidth(strings_[index]);
+            }
+            return sharedWidths[index];
+        }
+        return celltext::TextWidth(ShownText(group, col));
+    };
+
     std::array<double, kFittedColumns> widths{};
     for (const CellGroup& group : groups) {
         for (int col = group.first; col <= group.last && col < kFittedColumns; ++col) {
-            bool inMerge = std::any_of(merged.begin(), merged.end(), [&](const Range& m) {
-                return m.Holds(group.row, col) &&
-                       (m.rowFirst != m.rowLast || m.colFirst != m.colLast);
-            });
-            if (inMerge) {
+            if (widths[col] >= kWidestText || inMerge(group.row, col)) {
                 continue;
             }
-            const std::u16string text = ShownText(group, col);
-            if (text.empty()) {
+            const double width = textWidth(group, col);
+            if (width == 0) {
                 continue;
             }
             const std::uint16_t xf = XfAt(group, col);
@@ -568,7 +647,7 @@ std::array<double, kFittedColumns> Editor::MeasureColumns(
             fontIndex = fontIndex >= 4 ? fontIndex - 1 : fontIndex;
             const Font font = fontIndex < fonts_.size() ? fonts_[fontIndex] : fonts_.front();
             const double scale = font.height / fonts_.front().height * (font.bold ? 1.1 : 1.0);
-            widths[col] = std::max(widths[col], celltext::TextWidth(text) * scale);
+            widths[col] = std::max(widths[col], width * scale);
         }
     }
     return widths;
@@ -592,9 +671,13 @@ void Editor::FitColumns(Substream& sheet, const std::array<double, kFittedColumn
         at = anchor - records.begin() + (anchor != records.end() && anchor->type == kDefColWidth);
     }
     std::array<std::optional<Record>, kFittedColumns> perColumn;
-    for (auto it = records.begin(); it != records.end();) {
+    // Taken out in one pass: erasing them one by one is quadratic in a
+    // template of many COLINFO records.
+    std::vector<Record> others;
+    others.reserve(records.size());
+    for (auto it = records.begin(); it != records.end(); ++it) {
         if (!isInfo(*it)) {
-            ++it;
+            others.push_back(std::move(*it));
             continue;
         }
         const int first = U16(it->data, 0), last = U16(it->data, 2);
@@ -613,8 +696,8 @@ void Editor::FitColumns(Substream& sheet, const std::array<double, kFittedColumn
             }
             infos.push_back(std::move(rest));
         }
-        it = records.erase(it);
     }
+    records = std::move(others);
     std::vector<Record> sorted;
     for (int col = 0; col < kFittedColumns; ++col) {
         if (widths[col] > 0) {
@@ -670,41 +753,6 @@ void Editor::WidenExtent(Substream& sheet, std::span<const ReportCell> cells)
             Put32(d, 8, empty ? rowEnd : std::max<std::uint32_t>(U32(d, 8), rowEnd));
         }
     }
-}
-
-// A formula's cached result becomes the empty string, with the flag to
-// recalculate it on every load, so that no reader shows a result computed
-// from the template's values.
-void Editor::ClearFormulaResults(Substream& part)
-{
-    auto& records = part.records;
-    std::vector<Record> kept;
-    kept.reserve(records.size());
-    bool afterFormula = false, droppingString = false;
-    for (Record& record : records) {
-        if (record.nested) {
-            afterFormula = droppingString = false;
-            kept.push_back(std::move(record));
-            continue;
-        }
-        if (record.type == kFormula) {
-            static constexpr std::uint8_t kEmptyString[8] = {3, 0, 0, 0, 0, 0, 0xFF, 0xFF};
-            std::memcpy(record.data.data() + 6, kEmptyString, 8);
-            Put16(record.data, 14, U16(record.data, 14) | 0x0001);
-            afterFormula = true;
-            droppingString = false;
-        } else if (afterFormula && record.type == kString) {
-            droppingString = true;
-            continue;
-        } else if (droppingString && record.type == kContinue) {
-            continue;
-        } else if (!(afterFormula && (record.type == kShrFmla || record.type == kArray ||
-                                      record.type == kTable))) {
-            afterFormula = droppingString = false;
-        }
-        kept.push_back(std::move(record));
-    }
-    records = std::move(kept);
 }
 
 // A SELECTION record's data for the given pane: one range, A1:A1, with A1
@@ -774,17 +822,21 @@ void Editor::MarkForRecalculation()
 
 void Editor::Run(std::span<const ReportCell> cells)
 {
+    RefuseSubstreamInGlobals();
+    CheckSizes(parts_.front(), Scope::Globals, file_);
     const size_t first = FirstSheet();
+    for (size_t i = 1; i < parts_.size(); ++i) {
+        CheckSizes(parts_[i], i == first ? Scope::EditedSheet : Scope::Sheet, file_);
+    }
     ReadGlobals();
     WidenExtent(parts_[first], cells);
     RebuildCellTable(parts_[first], cells);
-    for (Substream& part : parts_) {
-        if (part.kind == kWorksheetKind || part.kind == kMacroSheetKind) {
-            ClearFormulaResults(part);
-        }
-    }
+    StoreFormulaResults(parts_, strings_);
+    // Measured once the formulas show their results.
+    FitColumns(parts_[first], MeasureColumns(parts_[first], CellGroups(parts_[first])));
     SelectFirstSheet(first);
     MarkForRecalculation();
+    RefuseMissingFormats();
 }
 
 }  // namespace

@@ -26,16 +26,25 @@ std::array<ReportCell, 12> ReportCells(float east, float north, float centreEast
 
 // The BIFF8 Workbook stream of a template with the cells written as NUMBER
 // records into its first sheet, the columns A to H of that sheet fitted, the
-// sheet active with A1 selected, and every formula left to be recalculated.
+// sheet active with A1 selected, and the formulas of the worksheets computed
+// where they can be (see Formula.h), all left to be recalculated on load.
 // A stream it cannot handle is Error(BadFileFormat) naming file.
 std::vector<std::uint8_t> FillWorkbookStream(std::span<const std::uint8_t> stream,
                                              std::span<const ReportCell> cells,
                                              const std::string& file);
 
+// A template larger than this is refused before it is read.
+inline constexpr std::size_t kMaxTemplateSize = std::size_t(16) << 20;
+
 // The whole compound file of the report: every stream and storage of the
-// template copied with its class id, the Workbook stream filled in.
+// template copied with its class id, the Workbook stream filled in. A
+// template over kMaxTemplateSize, or whose directory holds more than 4096
+// entries or links deeper than 64, is refused before libgsf reads it.
 std::vector<std::uint8_t> BuildReportFile(std::span<const std::uint8_t> templateFile,
                                           std::span<const ReportCell> cells,
                                           const std::string& file);
+
+// The Workbook stream of a compound file, with the same checks.
+std::vector<std::uint8_t> ReadWorkbookStream(std::span<const std::uint8_t> file, const std::string& name);
 
 }  // namespace quorvel

@@ -20,6 +20,8 @@ constexpr char16_t kHighControls[32] = {
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
 
+constexpr qint64 kMaxTableSize = qint64(1) << 20;
+
 // Fields are cut by byte position, one byte per character, before decoding.
 QString Field(const QByteArray& line, qsizetype first, qsizetype width)
 {
@@ -66,9 +68,13 @@ ComuniTable LoadComuniTable(const QString& path)
     errno = 0;
     if (!file.open(QIODevice::ReadOnly))
         throw Error(ErrorKind::PathAccess, name, WhyNot(file, {"cannot be opened", "impossibile aprirlo"}));
-    const QByteArray content = file.readAll();
+    // 219 short lines: a file much larger is not the table, and read whole it
+    // could fill the memory.
+    const QByteArray content = file.read(kMaxTableSize + 1);
     if (file.error() != QFileDevice::NoError)
         throw Error(ErrorKind::PathAccess, name, WhyNot(file, {"cannot be read", "impossibile leggerlo"}));
+    if (content.size() > kMaxTableSize)
+        throw Error(ErrorKind::BadFileFormat, name, {"larger than 1 MiB", "più grande di 1 MiB"});
 
     ComuniTable table;
     int row = 1;

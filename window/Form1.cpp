@@ -243,6 +243,7 @@ Form1::Form1(MapView& map, QWidget* mapWidget, Reporter& reporter, PointDialogs*
     status_->setObjectName(QStringLiteral("StatusLines"));
     status_->setFont(small);
     status_->setWordWrap(true);
+    status_->setTextFormat(Qt::PlainText);  // file names, never markup
     status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     statusBar()->setSizeGripEnabled(false);
     statusBar()->addWidget(status_, 1);

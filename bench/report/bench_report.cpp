@@ -1,5 +1,7 @@
 // WriteRainReport on the sample template (target: at most 2 ms median), and
-// beside it headless LibreOffice converting the same template, for scale.
+// beside it headless LibreOffice converting the same template, for scale;
+// then the report built from templates of 1 MiB made to load one part of the
+// writer each (target: at most 100 ms each, refused or made).
 
 #include <benchmark/benchmark.h>
 #include <unistd.h>
@@ -12,6 +14,8 @@
 #include <string>
 
 #include "BiffReader.h"
+#include "HostileTemplates.h"
+#include "rain/Error.h"
 #include "report/Report.h"
 #include "report/Workbook.h"
 
@@ -43,7 +47,8 @@ void Write(const std::string& app)
                              56.0f, 65.5f, 72.75f, 79.875f, app, "Piogge");
 }
 
-// The report written must hold the point in C6 before its writing is timed.
+// The report written must hold the point in C6, and B17 (= B13 * 1^a2) its
+// computed result, before its writing is timed.
 bool ReportIsRight(const std::string& app)
 {
     using namespace quorvel::test;
@@ -51,12 +56,16 @@ bool ReportIsRight(const std::string& app)
     if (!OffsetProblems(stream).empty()) {
         return false;
     }
+    bool point = false, formula = false;
     for (const BiffRecord& r : ReadBiff(stream)) {
         if (r.sheet == 0 && r.type == 0x0203 && Get16(r.data, 0) == 5 && Get16(r.data, 2) == 2) {
-            return GetDouble(r.data, 6) == 2400000.0;
+            point = GetDouble(r.data, 6) == 2400000.0;
+        }
+        if (r.sheet == 0 && r.type == 0x0006 && Get16(r.data, 0) == 16 && Get16(r.data, 2) == 1) {
+            formula = GetDouble(r.data, 6) == 31.5;
         }
     }
-    return false;
+    return point && formula;
 }
 
 void BM_WriteRainReport(benchmark::State& state)
@@ -90,6 +99,38 @@ void BM_BuildReportInMemory(benchmark::State& state)
     }
 }
 BENCHMARK(BM_BuildReportInMemory)->Unit(benchmark::kMillisecond)->Repetitions(10)->ReportAggregatesOnly(true);
+
+// A hostile template of 1 MiB: it must be refused as a bad file or give a
+// report whose C6 holds the point, before its build is timed.
+void BM_HostileTemplate(benchmark::State& state, const quorvel::test::HostileTemplate& hostile)
+{
+    const auto cells = quorvel::ReportCells(2400000, 5100000, 2400250, 5100250, 0.35f, 31.5f,
+                                            42.25f, 49.125f, 56.0f, 65.5f, 72.75f, 79.875f);
+    try {
+        using namespace quorvel::test;
+        const Bytes stream = WorkbookStream(quorvel::BuildReportFile(hostile.file, cells, "bench"));
+        bool right = false;
+        for (const BiffRecord& r : ReadBiff(stream)) {
+            right = right || (r.sheet == 0 && r.type == 0x0203 && Get16(r.data, 0) == 5 &&
+                              Get16(r.data, 2) == 2 && GetDouble(r.data, 6) == 2400000.0);
+        }
+        if (!right) {
+            state.SkipWithError("the report does not hold the point");
+            return;
+        }
+    } catch (const quorvel::Error& error) {
+        if (error.kind() != quorvel::ErrorKind::BadFileFormat) {
+            state.SkipWithError(error.what());
+            return;
+        }
+    }
+    for (auto _ : state) {
+        try {
+            benchmark::DoNotOptimize(quorvel::BuildReportFile(hostile.file, cells, "bench"));
+        } catch (const quorvel::Error&) {
+        }
+    }
+}
 
 class MedianReporter : public benchmark::ConsoleReporter {
 public:
@@ -135,6 +176,13 @@ double SofficeMs(int runs)
 
 int main(int argc, char** argv)
 {
+    const std::vector<quorvel::test::HostileTemplate> hostile = quorvel::test::HostileTemplates(1 << 20);
+    for (const auto& each : hostile) {
+        benchmark::RegisterBenchmark(("BM_HostileTemplate/" + each.name).c_str(), BM_HostileTemplate, each)
+            ->Unit(benchmark::kMillisecond)
+            ->Repetitions(5)
+            ->ReportAggregatesOnly(true);
+    }
     benchmark::Initialize(&argc, argv);
     MedianReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);

@@ -89,7 +89,9 @@ TEST_F(BatchRun, MixedRowsKeepTheirOrderAndTheirErrors)
     ExpectFailedRow(rows[5], "short", "North is missing");
     ExpectFailedRow(rows[6], "nan a1", "no valid data in the cell (row 10, column 10)");
     ExpectFailedRow(rows[7], "nan a2", "no valid data in the cell (row 10, column 11)");
-    ExpectFailedRow(rows[8], "huge a1", "the parameters of the cell give no valid rainfall (row 10, column 12)");
+    ExpectFailedRow(rows[8], "huge a1",
+                    "the parameters of the cell give no valid rainfall (row 10, column 12: a2 = 0.26, a1 = 3e+38, "
+                    "cv = 0.20733334 give no finite rainfall (quantile beyond single precision))");
     ExpectFailedRow(rows[9], "far", "overflow (coordinate beyond the grid arithmetic)");
     ExpectRow(rows[10], " last, \"quoted\"", {2400000.25f, 5100000.5f});
 }

@@ -63,6 +63,33 @@ void ReplaceInCopy(const std::string& relative, const std::string& bytes)
     test::WriteText("copy/" + relative, bytes);
 }
 
+void Swap(const std::string& one, const std::string& other)
+{
+    fs::rename(one, one + ".swap");
+    fs::rename(other, one);
+    fs::rename(one + ".swap", other);
+}
+
+void SwapInCopy(const std::string& one, const std::string& other)
+{
+    Swap("copy/" + one, "copy/" + other);
+}
+
+std::string Utf8FromLatin1(const std::string& latin1)
+{
+    std::string text;
+    for (const char c : latin1) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x80) {
+            text += c;
+        } else {
+            text += char(0xC0 | byte >> 6);
+            text += char(0x80 | (byte & 0x3F));
+        }
+    }
+    return text;
+}
+
 // UTM zone 33 north, as ESRI software writes a .prj: metres too, but not Gauss-Boaga.
 constexpr const char* kUtm33Prj =
     "PROJCS[\"WGS_1984_UTM_Zone_33N\",GEOGCS[\"GCS_WGS_1984\",DATUM[\"D_WGS_1984\",SPHEROID[\"WGS_1984\","
@@ -143,6 +170,24 @@ TEST_F(Program, ExitStatusAndWhyARunIsRefused)
          }},
         {"--verifica copy", 1, "ERRORE grd/param_cv.ras: Input oltre la fine del file: copy/grd/param_cv.ras\n",
          [] { ReplaceInCopy("grd/param_cv.ras", "short"); }},
+        // Grids swapped by mistake hold numbers of the right sign: their rain shows what they are.
+        {"--verifica copy", 1, "ERRORE grd: 83387 celle con dati che non danno una pioggia valida; q2 da -",
+         [] { SwapInCopy("grd/param_a1.ras", "grd/param_cv.ras"); }},
+        {"--verifica copy", 1,
+         "ERRORE Shp/V_ISPETTORATI.shp: GDAL non lo apre: Shp/V_ISPETTORATI.cpg non è un file regolare",
+         [&] { fifo("copy/Shp/V_ISPETTORATI.cpg"); }},
+        {"--verifica copy", 1, "ERRORE dat/comuniPolyRid.dat: salvata in UTF-8 (",
+         [] { ReplaceInCopy("dat/comuniPolyRid.dat", Utf8FromLatin1(test::ReadText("copy/dat/comuniPolyRid.dat"))); }},
+        {"--verifica copy", 1, "ERRORE dat/comuniPolyRid.dat: più grande di 1 MiB",
+         [] { ReplaceInCopy("dat/comuniPolyRid.dat", std::string((1 << 20) + 1, ' ')); }},
+        {"--verifica copy", 1, "32767 x 32767 valori, più di 256 MiB",
+         [] { ReplaceInCopy("grd/param_a2.hdr", "ncols 32767\r\nnrows 32767\r\n\r\n"); }},
+        {"--verifica copy", 1, "ERRORE " + kTemplate + ": Formato del file non valido: copy/" + kTemplate +
+                                   "\npiù grande di 16 MiB",
+         [] {
+             ReplaceInCopy(kTemplate, "");
+             fs::resize_file("copy/" + kTemplate, (16 << 20) + 1);
+         }},
         {"--verifica copy", 1, "ERRORE " + kTemplate + ": Formato del file non valido", [] { ReplaceInCopy(kTemplate, "-"); }},
         {"--verifica copy", 1, "gdal_translate -of COG demTRNSh.ecw demTRNSh.tif",
          [] { ReplaceInCopy("Raster/demTRNSh.ecw", "ECW bytes this GDAL cannot read"); }},
@@ -178,13 +223,22 @@ TEST_F(Program, ExitStatusAndWhyARunIsRefused)
         {"good.csv -o results.csv --reports reports", 2, "bad file format: " + kTemplate + " (", templateOf("")},
         {"good.csv -o results.csv --reports reports", 2, "bad file format: " + kTemplate + " (",
          templateOf("id,East")},
+        {"good.csv -o results.csv --reports reports", 2, "bad file format: " + kTemplate + " (larger than 16 MiB)",
+         [] { fs::resize_file(kTemplate, (16 << 20) + 1); }},
+        {"good.csv -o results.csv", 2, "bad file format: grd/param_cv.hdr (32767 x 32767 values, more than 256 MiB)",
+         [] { test::WriteText("grd/param_cv.hdr", "ncols 32767\r\nnrows 32767\r\n\r\n"); }},
+        {"good.csv", 1,
+         "\"the parameters of the cell give no valid rainfall (row 140, column 181: a2 = 0.39, a1 = 0.307, "
+         "cv = 29.05 give q2 = -",
+         [] { Swap("grd/param_a1.ras", "grd/param_cv.ras"); }},
         // The results never replace the points, by whatever name the points file is given.
-        {"good.csv -o good.csv", 2, "is the points file"},
-        {"good.csv -o ./sub/../good.csv", 2, "is the points file"},
-        {"good.csv -o link.csv", 2, "is the points file"},
-        {"link.csv -o hard.csv", 2, "is the points file"},
-        {"- -o good.csv <good.csv", 2, "is the points file"},
-        {"good.csv --output=hard.csv", 2, "is the points file"},
+        {"good.csv -o good.csv", 2, "would replace the points file good.csv"},
+        {"good.csv -o ./sub/../good.csv", 2, "would replace the points file good.csv"},
+        {"good.csv -o link.csv", 2, "would replace the points file good.csv"},
+        {"link.csv -o hard.csv", 2, "would replace the points file link.csv"},
+        {"- -o good.csv <good.csv", 2, "would replace the points file standard input"},
+        {"good.csv --output=hard.csv", 2, "would replace the points file good.csv"},
+        {"good.csv -o -h", 2, "-o needs a value, not the option -h (a file of that name is ./-h)"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments);
@@ -219,6 +273,43 @@ TEST_F(Program, ExitStatusAndWhyARunIsRefused)
         for (const auto& entry : fs::directory_iterator("."))
             EXPECT_FALSE(entry.path().filename().string().starts_with("results.csv.")) << entry.path();
     }
+}
+
+// No output replaces a file the run reads, by any name: the results are refused
+// before anything is read, a report only on its row. The inputs stay as they were.
+TEST_F(Program, OutputsNeverReplaceInputs)
+{
+    test::WriteText("named.csv", "id,East,North\npioggeTRNprot,2400000,5100000\nparam_a1,2400000,5100000\n");
+    fs::create_hard_link("grd/param_a2.ras", "hard.ras");
+    fs::create_symlink("grd/param_cv.hdr", "link.hdr");
+    const struct {
+        std::string arguments;
+        int status;
+        std::string said;  // a part of standard error with status 2, otherwise of standard output
+    } cases[] = {
+        {"good.csv -o grd/param_a1.ras", 2, "the results file grd/param_a1.ras would replace grd/param_a1.ras, which"},
+        {"good.csv -o grd/param_a1.hdr", 2, "would replace grd/param_a1.hdr, which the run reads"},
+        {"good.csv -o hard.ras", 2, "the results file hard.ras would replace grd/param_a2.ras"},
+        {"good.csv -o link.hdr", 2, "the results file link.hdr would replace grd/param_cv.hdr"},
+        {"good.csv -o " + kTemplate, 2, "would replace " + kTemplate + ", which the run reads"},
+        {"named.csv -o results.csv --reports programs/prototipo", 1,
+         "\npioggeTRNprot,2400000,5100000,,,,,,,,,,,,,,,\"report not written: it would replace " + kTemplate +
+             ", which the run reads\"\n"},
+    };
+    const std::string grids = test::ReadText("grd/param_a1.ras") + test::ReadText("grd/param_a1.hdr") +
+                              test::ReadText("grd/param_a2.ras") + test::ReadText("grd/param_cv.hdr");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        const Outcome run = RunProgram(c.arguments);
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_NE((c.status == 2 ? run.err : run.out + test::ReadText("results.csv")).find(c.said), std::string::npos)
+            << run.err << run.out;
+        EXPECT_EQ(test::ReadText("grd/param_a1.ras") + test::ReadText("grd/param_a1.hdr") +
+                      test::ReadText("grd/param_a2.ras") + test::ReadText("grd/param_cv.hdr"),
+                  grids);
+        EXPECT_EQ(test::ReadText(kTemplate), test::ReadText(QUORVEL_REPORT_TEMPLATE));
+    }
+    EXPECT_TRUE(fs::exists("programs/prototipo/param_a1.xls"));
 }
 
 // Beside each report, a PDF sheet with the same numbers, which a PDF reader
@@ -298,8 +389,10 @@ TEST_F(Program, InterruptedReportsLeaveNoTemporaries)
     const unsigned seed = std::random_device{}();
     std::mt19937 random(seed);
     std::uniform_int_distribution<int> pause(0, 40000);  // microseconds after the reports folder appears
-    const int interruptions[] = {SIGINT, SIGTERM, SIGHUP};
-    for (int round = 0; round < 12; ++round) {
+    // Every signal whose default ends a program, each in a round of its own.
+    const int interruptions[] = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT,   SIGUSR1, SIGUSR2, SIGALRM,
+                                 SIGPIPE, SIGXFSZ, SIGXCPU, SIGVTALRM, SIGPROF, SIGPOLL, SIGPWR};
+    for (int round = 0; round < int(std::size(interruptions)); ++round) {
         fs::remove_all("out");
         const pid_t pid = ::fork();
         ASSERT_GE(pid, 0);
@@ -311,7 +404,7 @@ TEST_F(Program, InterruptedReportsLeaveNoTemporaries)
         for (int i = 0; i < 10000 && !fs::exists("out/reports"); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         std::this_thread::sleep_for(std::chrono::microseconds(pause(random)));
-        const int signal = interruptions[round % 3];
+        const int signal = interruptions[round];
         ::kill(pid, signal);
         int status = 0;
         ::waitpid(pid, &status, 0);
@@ -323,6 +416,24 @@ TEST_F(Program, InterruptedReportsLeaveNoTemporaries)
                     << name << ", round " << round << ", seed " << seed;
             }
     }
+}
+
+// Results piped into a reader that stops early, as "| head -n 1" does: the
+// program ends with a failing status and leaves no unfinished file behind.
+// The results outgrow the pipe, so the reader is gone before they are all out.
+TEST_F(Program, ReaderThatStopsEarlyEndsTheRunWithoutLeftovers)
+{
+    std::string points = "id,East,North\n";
+    for (int i = 0; i < 1000; ++i)
+        points += "P" + std::to_string(i) + ",2400000,5100000\n";
+    test::WriteText("points.csv", points);
+    const std::string command = std::string("bash -c \"set -o pipefail; timeout -s KILL 60 '") +
+                                QUORVEL_BATCH_PROGRAM + "' points.csv --reports out | head -n 1 >first.txt\"";
+    const int status = std::system(command.c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGPIPE) << status;
+    EXPECT_EQ(test::ReadText("first.txt"), std::string(kResultsHeader) + "\n");
+    for (const auto& entry : fs::directory_iterator("out"))
+        EXPECT_FALSE(entry.path().filename().string().starts_with(".quorvel-report-")) << entry.path();
 }
 
 }  // namespace

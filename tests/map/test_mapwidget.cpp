@@ -2,6 +2,7 @@
 #include "map/MapOverlay.h"
 #include "map/MapPointer.h"
 #include "map/MapWidget.h"
+#include "map/OverviewCache.h"
 
 #include <gdal_priv.h>
 #include <ogrsf_frmts.h>
@@ -10,6 +11,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWheelEvent>
@@ -20,6 +22,8 @@
 #include <memory>
 #include <utility>
 #include <vector>
+
+#include <sys/stat.h>
 
 using namespace quorvel;
 
@@ -481,6 +485,72 @@ private slots:
         uncached->ZoomToExtents({1000, 1300, 1000, 1200});  // a small view is read from the file
         QVERIFY(DrawnWhole(*uncached));
         QCOMPARE(FilesUnder(data.path()), dataFiles);
+    }
+
+    // A FIFO among a map file's companions would hold GDAL's open for ever:
+    // the layer is not opened, and its problem names the FIFO.
+    void companionsThatAreNotFilesKeepTheLayerClosed()
+    {
+        const QStringList companions{".prj",       ".cpg",       ".dbf",       ".shx", ".shp.xml",
+                                     "tif.aux.xml", "tif.ovr", "tfw", "_rpc.txt"};
+        for (const QString& companion : companions) {
+            QTemporaryDir data;
+            const bool raster = !companion.startsWith(QLatin1String("."));
+            const QString file = raster ? WriteRaster(data.filePath(QStringLiteral("small.tif")), {20, 10}, 1,
+                                                      GDT_Byte, 1, [](int column, int) { return column; })
+                                        : WritePolygons(data);
+            const QString fifo =
+                raster ? data.filePath(QStringLiteral("small") + (companion.startsWith('_') ? "" : ".") + companion)
+                       : QString(file).replace(".shp", companion);
+            QFile::remove(fifo);
+            QVERIFY2(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0, qPrintable(fifo));
+            const auto map = MapOf({file});
+            QCOMPARE(map->LayerProblems().size(), 1u);
+            QCOMPARE(QString::fromStdString(map->LayerProblems()[0].reason),
+                     fifo + QStringLiteral(" is not a regular file; the file is not opened"));
+        }
+    }
+
+    // Two programs building the same overviews each end with a whole cache;
+    // a cached .ovr cut short is not used but built again; a relative
+    // XDG_CACHE_HOME is ignored.
+    void overviewCacheSharedCutShortAndMisplaced()
+    {
+        QTemporaryDir data, cache;
+        const QString raster = WriteRaster(data.filePath(QStringLiteral("shared.tif")), {1200, 800}, 1, GDT_Byte, 1,
+                                           [](int column, int) { return column / 5; }, "TILED=YES");
+        const auto build = [&](int builders) {
+            std::vector<std::unique_ptr<OverviewCache>> caches;
+            std::vector<std::unique_ptr<QSignalSpy>> spies;
+            for (int i = 0; i < builders; ++i) {
+                caches.push_back(std::make_unique<OverviewCache>(cache.path()));
+                spies.push_back(std::make_unique<QSignalSpy>(caches.back().get(), &OverviewCache::Finished));
+            }
+            for (const auto& each : caches)
+                each->Request(raster);
+            for (const auto& spy : spies) {
+                QTRY_COMPARE_WITH_TIMEOUT(spy->size(), 1, 60000);
+                QVERIFY(!spy->at(0).at(1).toString().isEmpty());
+            }
+        };
+        build(2);
+        const OverviewCache reader(cache.path());
+        const QString vrt = reader.Cached(raster);
+        QVERIFY(!vrt.isEmpty());
+        QCOMPARE(FilesUnder(cache.path()), (QStringList{vrt, vrt + QStringLiteral(".ovr")}));
+
+        QFile ovr(vrt + QStringLiteral(".ovr"));
+        QVERIFY(ovr.resize(ovr.size() / 2));
+        QVERIFY(reader.Cached(raster).isEmpty());
+        build(1);
+        QCOMPARE(reader.Cached(raster), vrt);
+        QCOMPARE(FilesUnder(cache.path()).size(), 2);
+
+        const QByteArray saved = qgetenv("XDG_CACHE_HOME");
+        qputenv("XDG_CACHE_HOME", "relative/cache");
+        QCOMPARE(OverviewCache::DefaultFolder(), QDir::homePath() + QStringLiteral("/.cache/quorvel/overviews"));
+        qputenv("XDG_CACHE_HOME", saved);
+        QCOMPARE(OverviewCache::DefaultFolder(), cache_ + QStringLiteral("/quorvel/overviews"));
     }
 
 private:

@@ -47,6 +47,11 @@ touch "$HOME/Quorvel/grd/user-copy"
 [ -f "$HOME/Quorvel/grd/user-copy" ] && [ ! -L "$HOME/Quorvel/grd" ] || fail "the user's grd/ was replaced"
 [ -f "$HOME/Quorvel/output/Piogge.xls" ] || fail "a report went missing"
 
+# A QUORVEL_HOME read from a file keeps its line end: the folder is the one without it.
+QUORVEL_HOME="$work/from-file
+" "$bin/quorvel" --prepare >"$work/out" 2>&1 || fail "QUORVEL_HOME with a line end: $(cat "$work/out")"
+[ -d "$work/from-file/output" ] || fail "QUORVEL_HOME with a line end: no $work/from-file/output"
+
 # Folders that cannot be used: the status, and the reason in Italian on standard error.
 touch "$work/a-file"
 mkdir -p "$work/broken"

@@ -64,5 +64,54 @@ TEST_F(PointRainInFolder, CellWithoutValidDataGivesNoRainfall)
     }
 }
 
+// Parameters of the right sign whose rain no storm could give: a1 and cv
+// swapped, a corrupt cv, an a1 of a flood, one beyond single precision. The
+// cell is refused with its values, whichever way the grids are read.
+TEST_F(PointRainInFolder, ImplausibleRainfallIsRefusedNamingTheValues)
+{
+    const struct {
+        const char* name;
+        float a1, cv;
+        const char* detail;
+    } cases[] = {
+        {"swapped", 0.30733332f, 29.05f, "riga 140, colonna 181: a2 = 0.39, a1 = 0.30733332, cv = 29.05 danno q2 = -"},
+        {"cv = 1e30", 29.05f, 1e30f, "a1 = 29.05, cv = 1e+30 danno q2 = -"},
+        {"a flood", 1500.0f, 0.3f, "danno q5 = 2054.2"},
+        {"beyond single precision", 3e38f, 0.3f, "danno una pioggia non finita (quantile oltre la precisione singola)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Cell(a1, 140, 181) = c.a1;
+        Cell(cv, 140, 181) = c.cv;
+        WriteGrids();
+        for (const Error& e : {test::FailureOf([] { ComputePointRain({2400000, 5100000}); }),
+                               test::FailureOf([] { ComputePointRain({2400000, 5100000}, ParameterGrids::Load()); })}) {
+            EXPECT_EQ(e.kind(), ErrorKind::NoValidRainfall);
+            EXPECT_NE(e.italianDetail().find(c.detail), std::string::npos) << e.italianDetail();
+        }
+    }
+}
+
+TEST(PlausibleRainfall, FiniteAboveZeroBelow2000MmAndNeverFalling)
+{
+    const struct {
+        RainQuantiles q;
+        bool plausible;
+    } cases[] = {
+        {{26.4f, 41.1f, 51.6f, 62.4f, 77.3f, 89.3f, 102.1f}, true},
+        {{30, 30, 30, 30, 30, 30, 30}, true},  // cv = 0: no growth, no fall
+        {{26.4f, 41.1f, 51.6f, 50.0f, 77.3f, 89.3f, 102.1f}, false},
+        {{102.1f, 89.3f, 77.3f, 62.4f, 51.6f, 41.1f, 26.4f}, false},
+        {{-2.69f, 1, 2, 3, 4, 5, 6}, false},
+        {{0, 1, 2, 3, 4, 5, 6}, false},
+        {{1, 2, 3, 4, 5, 6, 1999.9f}, true},
+        {{1, 2, 3, 4, 5, 6, 2000}, false},
+        {{1, 2, 3, 4, 5, 6, NAN}, false},
+        {{1, 2, 3, 4, 5, 6, INFINITY}, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(IsPlausibleRainfall(c.q), c.plausible) << c.q.q2 << " ... " << c.q.q200;
+}
+
 }  // namespace
 }  // namespace quorvel

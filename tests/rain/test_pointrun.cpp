@@ -135,8 +135,10 @@ TEST(PointRun, BadPointsEndTheRunWithAMessageAndNothingWritten)
          Error(ErrorKind::NoValidData, {}, {"row 140, column 181: a1 = -9999", "riga 140, colonna 181: a1 = -9999"}),
          "La cella (riga 140, colonna 181) del punto E 2400000, N 5100000 non contiene dati validi.", ""},
         {"2400000", "5100000",
-         Error(ErrorKind::Overflow, {}, {"quantile beyond single precision", "quantile oltre la precisione singola"}),
-         "I parametri della cella (riga 140, colonna 181) del punto E 2400000, N 5100000 non danno una pioggia valida.",
+         Error(ErrorKind::NoValidRainfall, {}, {"row 140, column 181: a2 = 0.39, a1 = 0.3, cv = 29 give q2 = -2.7 mm",
+                                                "riga 140, colonna 181: a2 = 0.39, a1 = 0.3, cv = 29 danno q2 = -2.7 mm"}),
+         "I parametri della cella (riga 140, colonna 181) del punto E 2400000, N 5100000 non danno una pioggia valida.\n"
+         "riga 140, colonna 181: a2 = 0.39, a1 = 0.3, cv = 29 danno q2 = -2.7 mm",
          ""},
         {"2400000", "5100000",
          Error(ErrorKind::SubscriptOutOfRange, kCvHeader, {"grid without rows or columns", "griglia senza righe o colonne"}),

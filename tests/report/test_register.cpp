@@ -3,11 +3,14 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <sstream>
 
@@ -131,6 +134,84 @@ TEST_F(RegisterTest, UnwritableRegisterFailsNamingItAndChangesNothing)
     }
     ASSERT_TRUE(!root || seteuid(0) == 0);
     EXPECT_EQ(ReadText(Path()), "vecchio\n");
+}
+
+// 1 when AppendRegisterLine throws, 0 when it does not. With a file size
+// limit, in a child process, so that the limit binds only the append.
+int Append(const std::string& path, const std::string& line, rlim_t sizeLimit = RLIM_INFINITY)
+{
+    if (sizeLimit == RLIM_INFINITY) {
+        try {
+            AppendRegisterLine(path, line);
+            return 0;
+        } catch (const Error&) {
+            return 1;
+        }
+    }
+    const pid_t child = fork();
+    if (child == 0) {
+        const rlimit limit{sizeLimit, sizeLimit};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        try {
+            AppendRegisterLine(path, line);
+        } catch (const Error&) {
+            _exit(1);
+        }
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// A register turned against its folder: a link planted where a predictable
+// temporary name would be, the register itself a link or a pipe, a write cut
+// short by a full disk (here a file size limit). Nothing is written through a
+// link, and no torn line or temporary file stays.
+TEST_F(RegisterTest, HostileRegisterWritesNothingItShouldNot)
+{
+    const std::string line = RegisterLine(Entry("Piogge.xls"));
+    const std::string victim = dir_ / "victim";
+    const struct {
+        const char* name;
+        std::function<void()> plant;
+        int status;              // of the child that appends
+        const char* register_;   // what the register holds after, nullptr: no register
+    } cases[] = {
+        {"planted link at the once predictable temporary name",
+         [&] { fs::create_symlink(victim, Path() + "." + std::to_string(getpid()) + ".new"); }, 0, "header+line"},
+        {"register a link", [&] { fs::create_symlink(victim, Path()); }, 1, nullptr},
+        {"register a dangling link", [&] { fs::create_symlink(dir_ / "nowhere", Path()); }, 1, nullptr},
+        {"register a pipe", [&] { ASSERT_EQ(mkfifo(Path().c_str(), 0600), 0); }, 1, nullptr},
+        {"register a folder", [&] { fs::create_directory(Path()); }, 1, nullptr},
+        {"short write of the line", [&] { WriteText(Path(), RegisterHeader()); }, 1, "header"},
+        {"short write of the header", [] {}, 1, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(dir_.path());
+        fs::create_directory(dir_.path());
+        WriteText(victim, "da non toccare\n");
+        c.plant();
+        const bool shortWrite = std::string(c.name).starts_with("short");
+        const rlim_t limit = !shortWrite ? RLIM_INFINITY : fs::exists(Path()) ? RegisterHeader().size() + 10 : 10;
+        EXPECT_EQ(Append(Path(), line, limit), c.status);
+        EXPECT_EQ(ReadText(victim), "da non toccare\n");
+        if (c.register_) {
+            EXPECT_EQ(ReadText(Path()), std::string(c.register_) == "header+line" ? RegisterHeader() + line
+                                                                                   : RegisterHeader());
+        } else if (shortWrite) {
+            EXPECT_FALSE(fs::exists(Path()));
+        }
+        for (const auto& entry : fs::directory_iterator(dir_.path()))
+            EXPECT_FALSE(entry.path().filename().string().starts_with(".registro.csv.")) << entry.path();
+    }
+    // The error names the register and says why.
+    fs::remove(Path());
+    fs::create_symlink(victim, Path());
+    EXPECT_THAT([&] { AppendRegisterLine(Path(), line); },
+                Throws<Error>(AllOf(Property(&Error::file, Path()),
+                                    Property(&Error::italianDetail, "è un collegamento simbolico, non un file regolare"))));
 }
 
 TEST_F(RegisterTest, DigestIsReadAgainOnlyWhenSizeOrTimeChanges)

@@ -9,11 +9,15 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <map>
 
 #include "BiffReader.h"
+#include "HostileTemplates.h"
 #include "rain/Error.h"
 #include "report/CellText.h"
+#include "report/Report.h"
 #include "report/Workbook.h"
 
 namespace quorvel::test {
@@ -185,9 +189,8 @@ TEST(WorkbookStream, ExcelLayoutGetsNumbersFittedColumnsAndConsistentOffsets)
             }
             EXPECT_NE(r.type, 0x0207) << "a cached string result survived";
             if (r.type == 0x0006) {
-                EXPECT_EQ(r.data[6], 3);
-                EXPECT_EQ(Get16(r.data, 12), 0xFFFF);
-                EXPECT_TRUE(Get16(r.data, 14) & 1);
+                EXPECT_EQ(GetDouble(r.data, 6), 1.0) << "=1 computed";
+                EXPECT_TRUE(Get16(r.data, 14) & 1) << "and still recalculated on load";
             }
             if (r.type == 0x00FC) {
                 EXPECT_EQ(Get32(r.data, 0), 2u) << "one reference to the SST went";
@@ -216,13 +219,13 @@ TEST(WorkbookStream, ExcelLayoutGetsNumbersFittedColumnsAndConsistentOffsets)
     }
 }
 
-// The stream with the first record of the type in its second sheet cut to no
-// data, the freed bytes kept as a record of their own so that nothing else moves.
-Bytes CutInSecondSheet(const Bytes& stream, std::uint16_t type)
+// The stream with the first record of the type in the sheet cut to no data,
+// the freed bytes kept as a record of their own so that nothing else moves.
+Bytes CutInSheet(const Bytes& stream, int sheet, std::uint16_t type)
 {
     const auto records = ReadBiff(stream);
     const auto record = std::find_if(records.begin(), records.end(), [&](const BiffRecord& r) {
-        return r.sheet == 1 && !r.nested && r.type == type;
+        return r.sheet == sheet && !r.nested && r.type == type;
     });
     const Bytes header = Le16({0, 0x0000, std::uint32_t(records.at(record - records.begin()).data.size() - 4)});
     Bytes cut = stream;
@@ -242,8 +245,10 @@ TEST(WorkbookStream, RefusesTemplatesItCannotHandle)
         {"encrypted", ExcelStyleStream({.encrypted = true})},
         {"shared formula on H13", ExcelStyleStream({.sharedOnTarget = true})},
         {"not BIFF", Bytes(600, 0x41)},
-        {"short ROW in the second sheet", CutInSecondSheet(libreOffice, 0x0208), "too short"},
-        {"short LABELSST in the second sheet", CutInSecondSheet(libreOffice, 0x00FD), "too short"},
+        {"short ROW in the second sheet", CutInSheet(libreOffice, 1, 0x0208), "too short"},
+        {"short LABELSST in the second sheet", CutInSheet(libreOffice, 1, 0x00FD), "too short"},
+        {"short DIMENSIONS in the first sheet", CutInSheet(libreOffice, 0, 0x0200), "0x0200 at offset"},
+        {"short FORMULA in the second sheet", CutInSheet(libreOffice, 1, 0x0006), "0x0006 at offset"},
     };
     for (const auto& c : bad) {
         EXPECT_THAT([&] { FillWorkbookStream(c.stream, kCells, "t.xls"); },
@@ -285,6 +290,71 @@ TEST(ReportFile, RefusesWhatIsNotAWholeWorkbookContainer)
                     Throws<Error>(Property(&Error::kind, ErrorKind::BadFileFormat)))
             << file.size();
     }
+}
+
+// Templates built to crash, crawl or hide the number: refused before libgsf
+// reads them, or made into a report that shows the number.
+TEST(ReportFile, HostileTemplatesAreRefusedOrShowTheNumber)
+{
+    Bytes loop = ChainedDirectory(3);
+    const Bytes back = Le16({1, 0});  // entry 3's right sibling: entry 1
+    std::copy(back.begin(), back.end(), loop.end() - 512 + 3 * 128 + 0x48);
+    BiffWriter chart;
+    chart.Add(0x0809, Bof(0x0600, 0x0020));
+    chart.Add(0x000A, {});
+    BiffWriter duplicateMulRk;
+    duplicateMulRk.Add(0x00BD, Le16({5, 1, 15}) + Le16({0x0002, 0}) + Le16({15}) + Le16({0x0006, 0}) + Le16({15}) +
+                                   Le16({0x000A, 0}) + Le16({3}));
+    const struct {
+        const char* name;
+        Bytes file;
+        const char* refusal;  // nullptr: a report is made
+    } cases[] = {
+        {"directory chain of 65", ChainedDirectory(65), "compound file directory deeper than 64 links"},
+        {"directory of 4097 entries", ChainedDirectory(4096), "more than 4096 compound file directory entries"},
+        {"directory in a loop", loop, "linked in a loop or outside the directory"},
+        {"over 16 MiB", Bytes(kMaxTemplateSize + 1, 0), "larger than 16 MiB"},
+        {"sheet in the globals", MakeCompoundFile({{"Workbook", SmallWorkbook({}, chart.bytes)}}),
+         "a substream inside the workbook globals"},
+        {"format that is not there", MakeCompoundFile({{"Workbook", SmallWorkbook(NumberRecord(30, 0, 1, 99))}}),
+         "cell in row 31, column 1 with format 99 of 16"},
+        {"C6 twice", MakeCompoundFile({{"Workbook", SmallWorkbook(NumberRecord(5, 2, 999))}}), nullptr},
+        {"C6 in a MULRK after it", MakeCompoundFile({{"Workbook", SmallWorkbook(duplicateMulRk.bytes)}}), nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.refusal) {
+            EXPECT_THAT([&] { BuildReportFile(c.file, kCells, "t.xls"); },
+                        Throws<Error>(AllOf(Property(&Error::kind, ErrorKind::BadFileFormat),
+                                            Property(&Error::detail, HasSubstr(c.refusal)))));
+            continue;
+        }
+        const std::vector<BiffRecord> records = ReadBiff(WorkbookStream(BuildReportFile(c.file, kCells, "t.xls")));
+        std::vector<std::pair<int, int>> row5;  // first and last column of each cell record in row 6
+        for (const BiffRecord& r : records) {
+            if (const auto columns = CellColumns(r); columns && r.sheet == 0 && Get16(r.data, 0) == 5) {
+                row5.push_back(*columns);
+            }
+        }
+        const BiffRecord* c6 = CellAt(records, 0, 5, 2);
+        ASSERT_NE(c6, nullptr);
+        EXPECT_EQ(std::pair(c6->type, GetDouble(c6->data, 6)), (std::pair<std::uint16_t, double>(0x0203, 2400000)));
+        EXPECT_EQ(std::count_if(row5.begin(), row5.end(), [](auto cols) { return cols.first <= 2 && 2 <= cols.second; }),
+                  1);
+        EXPECT_EQ(std::count_if(row5.begin(), row5.end(), [](auto cols) { return cols.first <= 3 && 3 <= cols.second; }),
+                  std::string(c.name) == "C6 twice" ? 0 : 1);
+    }
+}
+
+// A template file over 16 MiB is refused by its size, before it is read.
+TEST(ReportFile, OversizeTemplateFileIsRefusedUnread)
+{
+    const std::string path = testing::TempDir() + "oversize.xls";
+    { std::ofstream(path) << "x"; }
+    std::filesystem::resize_file(path, std::uintmax_t(1) << 30);  // read, it would take seconds
+    EXPECT_THAT([&] { ReadReportTemplate(path); },
+                Throws<Error>(AllOf(Property(&Error::file, path), Property(&Error::detail, "larger than 16 MiB"))));
+    std::filesystem::remove(path);
 }
 
 }  // namespace
