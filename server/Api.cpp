@@ -123,7 +123,7 @@ PointRain RainAt(const std::shared_ptr<const ParameterGrids>& grids, GaussBoagaP
     try {
         return ComputePointRain(point, *grids);
     } catch (const Error& error) {
-        throw ApiRefusal{PointFailure(error, point, *grids)};
+        throw ApiRefusal{PointFailure(error, point)};
     }
 }
 

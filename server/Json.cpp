@@ -48,6 +48,7 @@ const char* KindName(ErrorKind kind)
     case ErrorKind::PathAccess: return "PathAccess";
     case ErrorKind::BadFileFormat: return "BadFileFormat";
     case ErrorKind::NoValidData: return "NoValidData";
+    case ErrorKind::NoValidRainfall: return "NoValidRainfall";
     }
     return "BadFileFormat";
 }
@@ -69,7 +70,7 @@ ApiFailure DataFailure(const Error& error)
     return {500, error.kind(), {error.what(), ItalianMessage(error)}};
 }
 
-ApiFailure PointFailure(const Error& error, GaussBoagaPoint point, const ParameterGrids& grids)
+ApiFailure PointFailure(const Error& error, GaussBoagaPoint point)
 {
     GridCell cell;
     try {
@@ -85,14 +86,10 @@ ApiFailure PointFailure(const Error& error, GaussBoagaPoint point, const Paramet
         return {404, error.kind(), {"outside the parameter grids" + en, "fuori dalle griglie dei parametri" + it}};
     case ErrorKind::NoValidData:
         return {422, error.kind(), {"no valid data in the cell" + en, "nessun dato valido nella cella" + it}};
-    case ErrorKind::Overflow:
-    case ErrorKind::FloatingPoint:
-        // Inside the grids, arithmetic fails only on the cell's parameters.
-        if (grids.a2.Contains(cell))
-            return {422, error.kind(),
-                    {"the parameters of the cell give no valid rainfall" + en,
-                     "i parametri della cella non danno una pioggia valida" + it}};
-        break;
+    case ErrorKind::NoValidRainfall:
+        return {422, error.kind(),
+                {"the parameters of the cell give no valid rainfall (" + error.detail() + ")",
+                 "i parametri della cella non danno una pioggia valida (" + error.italianDetail() + ")"}};
     default:
         break;
     }
