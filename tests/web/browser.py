@@ -44,7 +44,9 @@ def wait(driver, seconds=20):
 
 
 def open_page(driver, base, view):
-    """Opens the page on a view "E,N,metres per pixel" and waits for the map's first image."""
+    """Opens the page afresh on a view "E,N,metres per pixel" and waits for the map's first image."""
+    # Another address first: from one view of the page to another is no new page.
+    driver.get("about:blank")
     driver.get(f"{base}/#{view}")
     wait(driver).until(ec.presence_of_element_located((By.CSS_SELECTOR, "#map canvas")))
     wait(driver).until(lambda d: d.execute_script(

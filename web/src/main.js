@@ -93,6 +93,7 @@ function rowElement(row) {
 
 function showRows() {
   $('results-table').hidden = rows.length === 0;
+  $('remove-all').hidden = rows.length < 2;
   $('results-hint').hidden = rows.length !== 0;
   $('results-table').tBodies[0].replaceChildren(...rows.map((row) => row.element));
 }
@@ -120,7 +121,6 @@ function addRow(answer) {
     rows.unshift(row);
   }
   showRows();
-  performance.mark('quorvel-table');
   showChart();
 }
 
@@ -132,6 +132,12 @@ function removeRow(row, redraw = true) {
     showChart();
   }
 }
+
+$('remove-all').addEventListener('click', () => {
+  for (const row of [...rows]) removeRow(row, false);
+  showRows();
+  showChart();
+});
 
 function say(where, text) {
   where.textContent = text;
@@ -162,15 +168,18 @@ function pickFailure(error, east, north) {
   }
 }
 
-map.onPick(async (x, y) => {
-  performance.clearMarks();
-  performance.mark('quorvel-click');
+let clicks = 0;
+
+map.onPick(async (x, y, time) => {
+  const click = `quorvel-click-${++clicks}`;
+  performance.mark(click, { startTime: time });
   const east = String(wholeMetres(x));
   const north = String(wholeMetres(y));
   say($('results-message'), '');
   try {
     addRow(await rain(east, north));
-    performance.measure('quorvel-click-to-table', 'quorvel-click', 'quorvel-table');
+    // The frame that paints the new table: how long the user waited for it.
+    requestAnimationFrame(() => performance.measure('quorvel-click-to-table', click));
   } catch (error) {
     say($('results-message'), pickFailure(error, east, north));
   }

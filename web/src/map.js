@@ -85,9 +85,9 @@ export function createMap(target, readout) {
   });
 
   return {
-    // Called with the clicked point in metres.
+    // Called with the clicked point in metres and the time of the click.
     onPick(handler) {
-      map.on('click', (event) => handler(event.coordinate[0], event.coordinate[1]));
+      map.on('click', (event) => handler(event.coordinate[0], event.coordinate[1], event.originalEvent.timeStamp));
     },
     // The view the address gave, if any.
     linked: linked !== null,
