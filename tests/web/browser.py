@@ -28,6 +28,9 @@ def start_chromium(downloads=None, width=1400, height=860):
     service = Service(shutil.which("chromedriver") or "/usr/bin/chromedriver")
     driver = webdriver.Chrome(service=service, options=options)
     driver.quorvel_profile = profile
+    # The page's own size, whatever the window's frame takes.
+    driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
+                           {"width": width, "height": height, "deviceScaleFactor": 1, "mobile": False})
     if downloads:
         driver.execute_cdp_cmd("Page.setDownloadBehavior", {"behavior": "allow", "downloadPath": downloads})
     return driver

@@ -1,20 +1,25 @@
-"""Saves the page after three clicks: web_page.py BASE_URL OUT.png"""
+"""Saves the web page after three clicks: web_page.py QUORVEL_SERVER APP_FOLDER OUT.png"""
 import os
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "web"))
 from browser import click_map, open_page, start_chromium, stop_chromium, wait, wait_rows  # noqa: E402
+from server import started_server  # noqa: E402
 
-base, out = sys.argv[1], sys.argv[2]
+program, folder, out = sys.argv[1:4]
+server = started_server(program, folder)
 driver = start_chromium()
 try:
-    # About 40 km of the plain and the hills, where the three points lie far enough apart.
-    open_page(driver, base, "2398000,5104000,45")
-    for i, (dx, dy) in enumerate([(-260, -120), (40, 90), (250, -60)], start=1):
-        click_map(driver, dx, dy)
-        wait_rows(driver, i)
+    # The hills in the north and the plain in the south, whose curves differ.
+    centre, metres_per_pixel = (2390000, 5110000), 75
+    open_page(driver, server.base, f"{centre[0]},{centre[1]},{metres_per_pixel}")
+    for count, (east, north) in enumerate([(2375000, 5135000), (2398000, 5110000), (2380000, 5085000)], start=1):
+        click_map(driver, round((east - centre[0]) / metres_per_pixel), round((centre[1] - north) / metres_per_pixel))
+        wait_rows(driver, count)
     wait(driver).until(lambda d: d.execute_script(
-        "return [...document.images].every(i => i.complete) && document.querySelector('#chart canvas') !== null"))
+        "return performance.getEntriesByType('resource').filter(e => e.name.includes('/wms?'))"
+        ".every(e => e.responseEnd > 0) && document.querySelector('#chart canvas') !== null"))
     driver.save_screenshot(out)
 finally:
     stop_chromium(driver)
+    server.stop()

@@ -9,7 +9,7 @@ const millimetres = (value) => value.toLocaleString('it-IT', { maximumFractionDi
 export function createChart(container) {
   let plot = null;
 
-  const size = () => ({ width: Math.max(container.clientWidth, 240), height: 230 });
+  const size = () => ({ width: Math.max(container.clientWidth, 240), height: 260 });
 
   new ResizeObserver(() => plot?.setSize(size())).observe(container);
 

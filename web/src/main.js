@@ -117,7 +117,7 @@ function addRow(answer) {
     const row = { number: ++rowsMade, colour: COLOURS.find((c) => !used.has(c)), east, north, answer };
     row.element = rowElement(row);
     row.erase = map.drawCell([answer.centre.east, answer.centre.north], [answer.point.east, answer.point.north],
-                             row.colour);
+                             row.colour, row.number);
     rows.unshift(row);
   }
   showRows();

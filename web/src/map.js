@@ -9,7 +9,7 @@ import ImageWMS from 'ol/source/ImageWMS.js';
 import VectorSource from 'ol/source/Vector.js';
 import Point from 'ol/geom/Point.js';
 import Polygon from 'ol/geom/Polygon.js';
-import { Circle, Fill, Stroke, Style } from 'ol/style.js';
+import { Circle, Fill, Stroke, Style, Text } from 'ol/style.js';
 import ScaleLine from 'ol/control/ScaleLine.js';
 import { defaults as defaultControls } from 'ol/control/defaults.js';
 import { defaults as defaultInteractions } from 'ol/interaction/defaults.js';
@@ -94,8 +94,9 @@ export function createMap(target, readout) {
     fit(extent, padding = 40) {
       map.getView().fit(extent, { padding: [padding, padding, padding, padding] });
     },
-    // The answered point and its cell, in the row's colour; returns a handle to remove them.
-    drawCell(centre, point, colour) {
+    // The answered point, marked with its row's number, and its cell, in the
+    // row's colour; returns a function that removes them.
+    drawCell(centre, point, colour, number) {
       const [e, n] = centre;
       const cell = new Feature(new Polygon([[
         [e - HALF_CELL, n - HALF_CELL], [e + HALF_CELL, n - HALF_CELL], [e + HALF_CELL, n + HALF_CELL],
@@ -103,8 +104,10 @@ export function createMap(target, readout) {
       cell.setStyle(new Style({ stroke: new Stroke({ color: colour, width: 2.5 }),
                                 fill: new Fill({ color: colour + '33' }) }));
       const dot = new Feature(new Point(point));
-      dot.setStyle(new Style({ image: new Circle({ radius: 4.5, fill: new Fill({ color: colour }),
-                                                   stroke: new Stroke({ color: '#fff', width: 1.5 }) }) }));
+      dot.setStyle(new Style({
+        image: new Circle({ radius: 9, fill: new Fill({ color: colour }), stroke: new Stroke({ color: '#fff', width: 1.5 }) }),
+        text: new Text({ text: String(number), font: 'bold 11px system-ui, sans-serif', fill: new Fill({ color: '#fff' }) }),
+      }));
       cells.addFeatures([cell, dot]);
       return () => { cells.removeFeature(cell); cells.removeFeature(dot); };
     },
