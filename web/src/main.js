@@ -285,9 +285,9 @@ getJson('api/v1/health').then((health) => {
 
 getJson('api/v1/comuni').then((list) => {
   municipalities = list;
-  if (map.linked) return;
   const extents = list.map((m) => m.extent);
-  map.fit([Math.min(...extents.map((e) => e.xMin)), Math.min(...extents.map((e) => e.yMin)),
-           Math.max(...extents.map((e) => e.xMax)), Math.max(...extents.map((e) => e.yMax))], 10);
+  const region = [Math.min(...extents.map((e) => e.xMin)), Math.min(...extents.map((e) => e.yMin)),
+                  Math.max(...extents.map((e) => e.xMax)), Math.max(...extents.map((e) => e.yMax))];
+  map.addFullExtent(region);
+  if (!map.linked) map.fit(region, 10);
 }).catch((error) => say($('finder-message'), `Elenco dei comuni non disponibile: ${error.message}`));
-

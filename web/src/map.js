@@ -11,6 +11,7 @@ import Point from 'ol/geom/Point.js';
 import Polygon from 'ol/geom/Polygon.js';
 import { Circle, Fill, Stroke, Style, Text } from 'ol/style.js';
 import ScaleLine from 'ol/control/ScaleLine.js';
+import ZoomToExtent from 'ol/control/ZoomToExtent.js';
 import { defaults as defaultControls } from 'ol/control/defaults.js';
 import { defaults as defaultInteractions } from 'ol/interaction/defaults.js';
 import { register } from 'ol/proj/proj4.js';
@@ -53,7 +54,9 @@ export function createMap(target, readout) {
   // shift-drag zoom instead.
   const map = new Map({
     target,
-    controls: defaultControls({ attribution: false }).extend([new ScaleLine({ minWidth: 90 })]),
+    controls: defaultControls({ attribution: false, rotate: false,
+                                zoomOptions: { zoomInTipLabel: 'Ingrandire', zoomOutTipLabel: 'Ridurre' } })
+      .extend([new ScaleLine({ minWidth: 90 })]),
     interactions: defaultInteractions({ doubleClickZoom: false }),
     layers: [
       new ImageLayer({
@@ -66,8 +69,10 @@ export function createMap(target, readout) {
       }),
       new VectorLayer({ source: cells, updateWhileInteracting: true }),
     ],
+    // The view's centre stays near the region, so that the map cannot be lost.
     view: new View({ projection: 'EPSG:3004', center: [2400000, 5105000], resolution: 250,
-                     minResolution: 0.5, maxResolution: 2000, ...linked }),
+                     minResolution: 0.5, maxResolution: 2000, ...linked,
+                     extent: [2250000, 4980000, 2560000, 5230000], constrainOnlyCenter: true }),
   });
 
   map.on('moveend', () => {
@@ -93,6 +98,10 @@ export function createMap(target, readout) {
     linked: linked !== null,
     fit(extent, padding = 40) {
       map.getView().fit(extent, { padding: [padding, padding, padding, padding] });
+    },
+    // The button that brings the whole of this extent back into view.
+    addFullExtent(extent) {
+      map.addControl(new ZoomToExtent({ extent, label: '⤢', tipLabel: 'Zoom alle estensioni' }));
     },
     // The answered point, marked with its row's number, and its cell, in the
     // row's colour; returns a function that removes them.
