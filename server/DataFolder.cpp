@@ -1,0 +1,70 @@
+#include "server/DataFolder.h"
+
+#include "report/Report.h"
+#include "server/Municipalities.h"
+
+namespace quorvel::server {
+
+DataFolder::DataFolder(std::string folder) : folder_(std::move(folder)) {}
+
+std::string DataFolder::TemplatePath() const
+{
+    return folder_ + kTemplatePath;
+}
+
+std::shared_ptr<const ParameterGrids> DataFolder::Grids()
+{
+    const std::lock_guard lock(gridsMutex_);
+    if (!grids_)
+        grids_ = std::make_shared<const ParameterGrids>(ParameterGrids::Load(folder_));
+    return grids_;
+}
+
+bool DataFolder::IsSample() const
+{
+    return false;
+}
+
+Health DataFolder::CurrentHealth()
+{
+    Health health;
+    health.folder = folder_;
+    health.version = ProgramVersion();
+    health.sample = IsSample();
+    const std::lock_guard lock(digestsMutex_);
+    health.a2 = digests_.Sha256(folder_ + kA2Raster);
+    health.a1 = digests_.Sha256(folder_ + kA1Raster);
+    health.cv = digests_.Sha256(folder_ + kCvRaster);
+    health.reportTemplate = digests_.Sha256(TemplatePath());
+    return health;
+}
+
+bool DataFolder::Stamp::operator==(const Stamp& other) const
+{
+    return size == other.size && modified.tv_sec == other.modified.tv_sec &&
+           modified.tv_nsec == other.modified.tv_nsec;
+}
+
+DataFolder::Stamp DataFolder::StampOf(const std::string& relative) const
+{
+    struct stat info {};
+    if (::stat((folder_ + relative).c_str(), &info) != 0)
+        return {};
+    return {info.st_size, info.st_mtim};
+}
+
+std::shared_ptr<const std::string> DataFolder::MunicipalitiesText()
+{
+    const std::lock_guard lock(municipalitiesMutex_);
+    const Stamp table = StampOf(kMunicipalityTable);
+    const Stamp shapes = StampOf(kMunicipalityShapes);
+    if (!municipalities_ || !(table == tableStamp_) || !(shapes == shapesStamp_)) {
+        municipalities_.reset();
+        municipalities_ = std::make_shared<const std::string>(MunicipalitiesJson(LoadMunicipalities(folder_)));
+        tableStamp_ = table;
+        shapesStamp_ = shapes;
+    }
+    return municipalities_;
+}
+
+}  // namespace quorvel::server
