@@ -4,11 +4,8 @@
 #include "map/ViewTransform.h"
 
 #include <QFontMetricsF>
-#include <QGuiApplication>
 #include <QPainter>
 #include <QPainterPath>
-#include <QPixmap>
-#include <QSvgRenderer>
 
 #include <algorithm>
 #include <cmath>
@@ -26,21 +23,6 @@ QString Metres(double value)
 {
     // The interface is Italian: a decimal comma, should a bar ever be that short.
     return QString::number(value, 'g', 6).replace(u'.', u',');
-}
-
-QCursor Magnifier(const QString& resource)
-{
-    const qreal dpr = qGuiApp ? qGuiApp->devicePixelRatio() : 1.0;
-    QPixmap pixmap(QSize(32, 32) * dpr);
-    pixmap.fill(Qt::transparent);
-    {
-        QPainter painter(&pixmap);
-        painter.setRenderHint(QPainter::Antialiasing);
-        QSvgRenderer(resource).render(&painter);
-    }
-    pixmap.setDevicePixelRatio(dpr);
-    // The hot spot is the centre of the lens.
-    return QCursor(pixmap, 12, 12);
 }
 
 }  // namespace
@@ -123,6 +105,14 @@ void DrawHighlight(QPainter& painter, const ShapeData& shape, const ViewTransfor
     painter.restore();
 }
 
+QFont OverlayLabelFont()
+{
+    QFont font;
+    font.setPointSizeF(13);
+    font.setBold(true);
+    return font;
+}
+
 void DrawOverlayLabels(QPainter& painter, const std::vector<OverlayLabel>& labels, const ViewTransform& view,
                        const QFont& font)
 {
@@ -142,26 +132,6 @@ void DrawOverlayLabels(QPainter& painter, const std::vector<OverlayLabel>& label
         painter.fillPath(path, QColor(70, 40, 40, 140));
     }
     painter.restore();
-}
-
-QCursor MapPointerFor(int cursorMode, int mapCursor, bool grabbing)
-{
-    if (mapCursor == kCrossHair)
-        return Qt::CrossCursor;
-    switch (cursorMode) {
-    case kPan:
-        return grabbing ? Qt::ClosedHandCursor : Qt::OpenHandCursor;
-    case kZoomIn: {
-        static const QCursor magnifierPlus = Magnifier(QStringLiteral(":/map/pointers/zoom-in.svg"));
-        return magnifierPlus;
-    }
-    case kZoomOut: {
-        static const QCursor magnifierMinus = Magnifier(QStringLiteral(":/map/pointers/zoom-out.svg"));
-        return magnifierMinus;
-    }
-    default:
-        return Qt::ArrowCursor;
-    }
 }
 
 }  // namespace quorvel

@@ -2,7 +2,6 @@
 
 #include "map/MapView.h"
 
-#include <QCursor>
 #include <QFont>
 #include <QString>
 
@@ -30,12 +29,9 @@ ScaleBar ChooseScaleBar(double unitsPerPixel, double maxPixels);
 // (the bar) or follow the view (the rest) while a pan drag moves the picture.
 void DrawScaleBar(QPainter& painter, const ViewTransform& view);
 void DrawHighlight(QPainter& painter, const ShapeData& shape, const ViewTransform& view);
+// The font of the overlay names, the same on every picture of the map.
+QFont OverlayLabelFont();
 void DrawOverlayLabels(QPainter& painter, const std::vector<OverlayLabel>& labels, const ViewTransform& view,
                        const QFont& font);
-
-// The map's pointer for an interaction mode and pointer value: the cross-hair
-// whenever it is asked for; otherwise an open hand for pan (closed while
-// grabbing), a magnifier with + or - for the zoom modes, the arrow for none.
-QCursor MapPointerFor(int cursorMode, int mapCursor, bool grabbing);
 
 }  // namespace quorvel

@@ -12,7 +12,7 @@
 #include <QtTest>
 
 #include "tests/window/Form1Fixture.h"
-#include "window/DetailView.h"
+#include "maplayers/DetailView.h"
 #include "window/Desktop.h"
 #include "window/ResultsPane.h"
 
@@ -157,7 +157,7 @@ private slots:
         map.ClearCalls();
         map.calls.push_back("ZoomToExtents(2399500,2401000,5099500,5101000)");
         Window().State().distretto = QStringLiteral("UD");
-        UpdateDetailView(map, Window().State());
+        UpdateDetailView(map, Window().State().distretto);
         QCOMPARE(clicked, map.calls);
 
         Click(QStringLiteral("Pulisci"));

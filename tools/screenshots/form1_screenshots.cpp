@@ -24,7 +24,7 @@
 #include <QTest>
 #include <QToolButton>
 
-#include "window/DetailView.h"
+#include "maplayers/DetailView.h"
 #include "window/Form1.h"
 #include "window/ResultsPane.h"
 #include "map/MapWidget.h"
@@ -174,7 +174,7 @@ bool SaveResults(Form1& form, MapWidget& map, const QString& folder)
         table->selectionModel()->select(table->model()->index(row, 0),
                                         QItemSelectionModel::Select | QItemSelectionModel::Rows);
     map.ZoomToExtents(around);
-    UpdateDetailView(map, form.State());
+    UpdateDetailView(map, form.State().distretto);
     std::printf("three runs, view %.0f m wide, district %s\n", Width(map), qPrintable(form.State().distretto));
     if (!Save(form, folder, QStringLiteral("main-results.png")))
         return false;
