@@ -31,6 +31,11 @@ Health DataFolder::CurrentHealth()
     health.folder = folder_;
     health.version = ProgramVersion();
     health.sample = IsSample();
+    // The three grids share one geometry, as the desktop's coordinate dialog takes it from a2.
+    const auto grids = Grids();
+    const double north = double(kGridSouthEdge) + double(kGridRows) * kGridCellSize;
+    health.grid = {double(kGridWestEdge), double(kGridWestEdge) + double(grids->a2.columnCount()) * kGridCellSize,
+                   north - double(grids->a2.rowCount()) * kGridCellSize, north};
     const std::lock_guard lock(digestsMutex_);
     health.a2 = digests_.Sha256(folder_ + kA2Raster);
     health.a1 = digests_.Sha256(folder_ + kA1Raster);

@@ -53,6 +53,7 @@ struct Health {
     std::string version;
     bool sample = false;
     std::string a2, a1, cv, reportTemplate;  // SHA-256, lowercase hex
+    GridArea grid;  // where points may lie, for the page to tell a user who typed one elsewhere
 };
 std::string HealthJson(const Health& health);
 

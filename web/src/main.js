@@ -63,7 +63,7 @@ function rowElement(row) {
     title: `Cella riga ${answer.cell.row}, colonna ${answer.cell.column}; centro E ${answer.centre.east}, ` +
            `N ${answer.centre.north}\na2 = ${exact(answer.a2)}, a1 = ${exact(answer.a1)}, ` +
            `cv = ${exact(answer.cv)}\nClic: mostra la cella sulla mappa`,
-  }, `E ${row.east}`, element('br'), `N ${row.north}`);
+  }, `E ${exact(row.east)}`, element('br'), `N ${exact(row.north)}`);
   where.addEventListener('click', () => map.showCell([answer.centre.east, answer.centre.north]));
   const quantiles = answer.quantiles.map((q) =>
     element('td', { className: 'mm', textContent: mm1(q.mm), title: `T = ${q.T} anni: ${exact(q.mm)} mm` }));
