@@ -28,8 +28,9 @@ try:
     driver.get("about:blank")
     driver.get_log("performance")
     driver.get(server.base + "/")
+    # Loaded: the map's first picture and the municipalities, whose extent gives the full-extent button.
     wait(driver).until(lambda d: d.execute_script(
-        "return document.readyState === 'complete' && performance.getEntriesByType('resource')"
+        "return document.querySelector('.ol-zoom-extent') !== null && performance.getEntriesByType('resource')"
         ".some(e => e.name.includes('/wms?') && e.responseEnd > 0)"))
     urls, sizes = {}, {}
     for entry in driver.get_log("performance"):

@@ -216,8 +216,7 @@ function offer(matches) {
   offered = matches;
   highlighted = -1;
   finderList.replaceChildren(...matches.map((m, i) => {
-    const item = element('li', { role: 'option', id: `comune-${i}` }, m.name,
-                         element('span', { className: 'province', textContent: m.province }));
+    const item = element('li', { role: 'option', id: `comune-${i}` }, m.name);
     item.addEventListener('mousedown', (event) => { event.preventDefault(); goTo(m); });
     return item;
   }));
