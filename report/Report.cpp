@@ -166,9 +166,13 @@ void WriteRainReportFile(float east, float north, float centreEast, float centre
 {
     const std::vector<std::uint8_t> report = BuildRainReport(
         east, north, centreEast, centreNorth, a2, q2, q5, q10, q20, q50, q100, q200, templatePath);
-    const std::size_t slash = outputPath.rfind('/');
-    ReplaceFile(slash == std::string::npos ? std::string() : outputPath.substr(0, slash + 1),
-                outputPath, report);
+    ReplaceFileWith(outputPath, report);
+}
+
+void ReplaceFileWith(const std::string& path, const std::vector<std::uint8_t>& bytes)
+{
+    const std::size_t slash = path.rfind('/');
+    ReplaceFile(slash == std::string::npos ? std::string() : path.substr(0, slash + 1), path, bytes);
 }
 
 }  // namespace quorvel

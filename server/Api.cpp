@@ -188,15 +188,40 @@ void Report(DataFolder& data, const httplib::Request& request, httplib::Response
     response.set_header("Content-Disposition", AttachmentHeader(name));
 }
 
-void Batch(DataFolder& data, const httplib::Request& request, httplib::Response& response)
+// The body, read here rather than by httplib, which turns a chunked body over
+// its limit into a mere 400.
+std::string ReadBody(const httplib::ContentReader& read, httplib::Response& response)
+{
+    std::string body;
+    bool tooLarge = response.status == 413;
+    const bool whole = read([&](const char* data, std::size_t size) {
+        tooLarge = tooLarge || size > kMaxBatchBytes - body.size();
+        if (!tooLarge)
+            body.append(data, size);
+        return !tooLarge;
+    });
+    if (tooLarge || response.status == 413)
+        throw ApiRefusal{TooLarge()};
+    if (!whole)
+        throw Refusal(400, ErrorKind::InputPastEndOfFile, "the body ended before its announced end",
+                      "il contenuto finisce prima della fine annunciata");
+    return body;
+}
+
+void Batch(DataFolder& data, const std::string& points, httplib::Response& response)
 {
     batch::BatchTotals totals;
-    response.set_content(RunBatch(data, request.body, totals), "text/csv; charset=utf-8");
+    response.set_content(RunBatch(data, points, totals), "text/csv; charset=utf-8");
     response.set_header("X-Quorvel-Rows", std::to_string(totals.rows));
     response.set_header("X-Quorvel-Failed", std::to_string(totals.failed));
 }
 
 }  // namespace
+
+ApiFailure TooLarge()
+{
+    return {413, ErrorKind::Overflow, {"the body is larger than 10 MiB", "il contenuto supera 10 MiB"}};
+}
 
 void SendFailure(httplib::Response& response, const ApiFailure& failure)
 {
@@ -254,8 +279,12 @@ void AddApiRoutes(Router& router, DataFolder& data)
     router.Get("/api/v1/report", [&data](const httplib::Request& request, httplib::Response& response) {
         Answer(response, [&] { Report(data, request, response); });
     });
-    router.Post("/api/v1/batch", [&data](const httplib::Request& request, httplib::Response& response) {
-        Answer(response, [&] { Batch(data, request, response); });
+    router.Post("/api/v1/batch", [&data](const httplib::Request&, httplib::Response& response,
+                                         const httplib::ContentReader& read) {
+        Answer(response, [&] { Batch(data, ReadBody(read, response), response); });
+        // A body left partly unread must not be taken for the next request.
+        if (response.status == 400 || response.status == 413)
+            response.set_header("Connection", "close");
     });
     router.Get("/api/v1/comuni", [&data](const httplib::Request&, httplib::Response& response) {
         Answer(response, [&] { response.set_content(*data.MunicipalitiesText(), kJson); });

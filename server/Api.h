@@ -25,6 +25,9 @@ struct ApiRefusal {
 void Answer(httplib::Response& response, const std::function<void()>& work);
 void SendFailure(httplib::Response& response, const ApiFailure& failure);
 
+// 413: a body over kMaxBatchBytes.
+ApiFailure TooLarge();
+
 // A coordinate of the query, read as quorvel-batch reads its numbers.
 // Throws ApiRefusal (400) when missing or not a number.
 float CoordinateParameter(const httplib::Request& request, const char* name);

@@ -1,11 +1,12 @@
 #include "server/DataFolder.h"
 
+#include "rain/SampleMark.h"
 #include "report/Report.h"
 #include "server/Municipalities.h"
 
 namespace quorvel::server {
 
-DataFolder::DataFolder(std::string folder) : folder_(std::move(folder)) {}
+DataFolder::DataFolder(std::string folder) : folder_(std::move(folder)), grids_(folder_) {}
 
 std::string DataFolder::TemplatePath() const
 {
@@ -14,15 +15,20 @@ std::string DataFolder::TemplatePath() const
 
 std::shared_ptr<const ParameterGrids> DataFolder::Grids()
 {
-    const std::lock_guard lock(gridsMutex_);
-    if (!grids_)
-        grids_ = std::make_shared<const ParameterGrids>(ParameterGrids::Load(folder_));
-    return grids_;
+    return grids_.Current();
 }
 
-bool DataFolder::IsSample() const
+bool DataFolder::IsSample()
 {
-    return false;
+    std::shared_ptr<const ParameterGrids> grids = grids_.Current();
+    const Stamp mark = StampOf(kSampleMarkFile);
+    const std::lock_guard lock(sampleMutex_);
+    if (grids != sampleGrids_ || !(mark == sampleStamp_)) {
+        sample_ = IsSyntheticSample(folder_);
+        sampleGrids_ = std::move(grids);
+        sampleStamp_ = mark;
+    }
+    return sample_;
 }
 
 Health DataFolder::CurrentHealth()
@@ -41,6 +47,9 @@ Health DataFolder::CurrentHealth()
     health.a1 = digests_.Sha256(folder_ + kA1Raster);
     health.cv = digests_.Sha256(folder_ + kCvRaster);
     health.reportTemplate = digests_.Sha256(TemplatePath());
+    health.a2Header = digests_.Sha256(folder_ + kA2Header);
+    health.a1Header = digests_.Sha256(folder_ + kA1Header);
+    health.cvHeader = digests_.Sha256(folder_ + kCvHeader);
     return health;
 }
 

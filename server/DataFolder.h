@@ -5,6 +5,7 @@
 #include <string>
 #include <sys/stat.h>
 
+#include "rain/GridCache.h"
 #include "rain/PointRain.h"
 #include "report/Register.h"
 #include "server/Json.h"
@@ -21,10 +22,10 @@ public:
     const std::string& path() const { return folder_; }
     std::string TemplatePath() const;
 
-    // The three grids. Throws Error while they cannot be read.
+    // The three grids as the files are now. Throws Error while they cannot be read.
     std::shared_ptr<const ParameterGrids> Grids();
-    // Whether the folder holds the generated sample region.
-    bool IsSample() const;
+    // Whether the grids are the generated sample region's.
+    bool IsSample();
     // Throws Error.
     Health CurrentHealth();
     // The municipalities as the API sends them. Throws Error.
@@ -39,8 +40,13 @@ private:
     Stamp StampOf(const std::string& relative) const;
 
     std::string folder_;
-    std::mutex gridsMutex_;
-    std::shared_ptr<const ParameterGrids> grids_;
+    GridCache grids_;
+    // The sample mark fingerprints the whole grid files: looked at again only
+    // when the grids or the mark change.
+    std::mutex sampleMutex_;
+    std::shared_ptr<const ParameterGrids> sampleGrids_;
+    Stamp sampleStamp_;
+    bool sample_ = false;
     std::mutex digestsMutex_;
     FileDigests digests_;
     std::mutex municipalitiesMutex_;

@@ -168,7 +168,9 @@ std::string HealthJson(const Health& health)
     out += health.sample ? "true" : "false";
     out += ",\"sha256\":{";
     const std::pair<const char*, const std::string*> digests[] = {
-        {"a2", &health.a2}, {"a1", &health.a1}, {"cv", &health.cv}, {"template", &health.reportTemplate}};
+        {"a2", &health.a2},           {"a1", &health.a1},           {"cv", &health.cv},
+        {"template", &health.reportTemplate}, {"a2Header", &health.a2Header}, {"a1Header", &health.a1Header},
+        {"cvHeader", &health.cvHeader}};
     for (const auto& [key, digest] : digests) {
         if (out.back() != '{')
             out += ',';

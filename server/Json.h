@@ -52,7 +52,8 @@ struct Health {
     std::string folder;
     std::string version;
     bool sample = false;
-    std::string a2, a1, cv, reportTemplate;  // SHA-256, lowercase hex
+    // SHA-256 in lowercase hex of the rasters, the template and the headers.
+    std::string a2, a1, cv, reportTemplate, a2Header, a1Header, cvHeader;
     GridArea grid;  // where points may lie, for the page to tell a user who typed one elsewhere
 };
 std::string HealthJson(const Health& health);

@@ -38,6 +38,12 @@ void Router::Post(const std::string& path, httplib::Server::Handler handler)
     server_.Post(Literal(path), std::move(handler));
 }
 
+void Router::Post(const std::string& path, httplib::Server::HandlerWithContentReader handler)
+{
+    Add(path, "POST");
+    server_.Post(Literal(path), std::move(handler));
+}
+
 void Router::Files(httplib::Server::Handler handler)
 {
     files_ = true;

@@ -16,6 +16,8 @@ public:
     // GET, and HEAD with the same headers.
     void Get(const std::string& path, httplib::Server::Handler handler);
     void Post(const std::string& path, httplib::Server::Handler handler);
+    // A POST whose handler reads the body itself.
+    void Post(const std::string& path, httplib::Server::HandlerWithContentReader handler);
     // Every other GET: the page's files. Register it last, as routes are
     // tried in the order they were added.
     void Files(httplib::Server::Handler handler);

@@ -72,11 +72,6 @@ bool IsUnknownMethod(const std::string& method)
     return std::none_of(std::begin(kKnown), std::end(kKnown), [&](const char* known) { return method == known; });
 }
 
-ApiFailure TooLarge()
-{
-    return {413, ErrorKind::Overflow, {"the body is larger than 10 MiB", "il contenuto supera 10 MiB"}};
-}
-
 // The answer to a request httplib refused itself, or that no route took.
 ApiFailure ProtocolFailure(int status)
 {
