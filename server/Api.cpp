@@ -87,9 +87,8 @@ GaussBoagaPoint PointOf(const httplib::Request& request)
     return {CoordinateParameter(request, "east"), CoordinateParameter(request, "north")};
 }
 
-PointRain RainAt(DataFolder& data, GaussBoagaPoint point)
+PointRain RainAt(const std::shared_ptr<const ParameterGrids>& grids, GaussBoagaPoint point)
 {
-    const auto grids = data.Grids();
     try {
         return ComputePointRain(point, *grids);
     } catch (const Error& error) {
@@ -165,8 +164,9 @@ std::string RunBatch(DataFolder& data, const std::string& points, batch::BatchTo
 void Rain(DataFolder& data, const httplib::Request& request, httplib::Response& response)
 {
     const GaussBoagaPoint point = PointOf(request);
-    const PointRain rain = RainAt(data, point);
-    response.set_content(RainJson(point, rain, data.IsSample()), kJson);
+    const auto grids = data.Grids();
+    const PointRain rain = RainAt(grids, point);
+    Send(response, RainJson(point, rain, data.IsSample(grids)), kJson);
 }
 
 void Report(DataFolder& data, const httplib::Request& request, httplib::Response& response)
@@ -179,12 +179,12 @@ void Report(DataFolder& data, const httplib::Request& request, httplib::Response
                       "control characters, \".\" or \"..\" alone, in UTF-8",
                       "il nome non può essere quello di un report: servono caratteri non vuoti, senza /, \\, "
                       "caratteri di controllo, \".\" o \"..\" da soli, in UTF-8");
-    const PointRain rain = RainAt(data, point);
+    const PointRain rain = RainAt(data.Grids(), point);
     const RainQuantiles& q = rain.quantiles;
     const std::vector<std::uint8_t> report =
         BuildRainReport(point.x, point.y, rain.centre.x, rain.centre.y, rain.a2, q.q2, q.q5, q.q10, q.q20, q.q50,
                         q.q100, q.q200, data.TemplatePath());
-    response.set_content(reinterpret_cast<const char*>(report.data()), report.size(), "application/vnd.ms-excel");
+    Send(response, std::string(report.begin(), report.end()), "application/vnd.ms-excel");
     response.set_header("Content-Disposition", AttachmentHeader(name));
 }
 
@@ -211,12 +211,26 @@ std::string ReadBody(const httplib::ContentReader& read, httplib::Response& resp
 void Batch(DataFolder& data, const std::string& points, httplib::Response& response)
 {
     batch::BatchTotals totals;
-    response.set_content(RunBatch(data, points, totals), "text/csv; charset=utf-8");
+    Send(response, RunBatch(data, points, totals), "text/csv; charset=utf-8");
     response.set_header("X-Quorvel-Rows", std::to_string(totals.rows));
     response.set_header("X-Quorvel-Failed", std::to_string(totals.failed));
 }
 
 }  // namespace
+
+void Send(httplib::Response& response, std::shared_ptr<const std::string> body, const char* type)
+{
+    const std::size_t size = body->size();
+    response.set_content_provider(size, type,
+                                  [body = std::move(body)](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+                                      return sink.write(body->data() + offset, length);
+                                  });
+}
+
+void Send(httplib::Response& response, std::string body, const char* type)
+{
+    Send(response, std::make_shared<const std::string>(std::move(body)), type);
+}
 
 ApiFailure TooLarge()
 {
@@ -226,7 +240,7 @@ ApiFailure TooLarge()
 void SendFailure(httplib::Response& response, const ApiFailure& failure)
 {
     response.status = failure.status;
-    response.set_content(FailureJson(failure), kJson);
+    Send(response, FailureJson(failure), kJson);
 }
 
 void Answer(httplib::Response& response, const std::function<void()>& work)
@@ -287,13 +301,13 @@ void AddApiRoutes(Router& router, DataFolder& data)
             response.set_header("Connection", "close");
     });
     router.Get("/api/v1/comuni", [&data](const httplib::Request&, httplib::Response& response) {
-        Answer(response, [&] { response.set_content(*data.MunicipalitiesText(), kJson); });
+        Answer(response, [&] { Send(response, data.MunicipalitiesText(), kJson); });
     });
     router.Get("/api/v1/health", [&data](const httplib::Request&, httplib::Response& response) {
-        Answer(response, [&] { response.set_content(HealthJson(data.CurrentHealth()), kJson); });
+        Answer(response, [&] { Send(response, HealthJson(data.CurrentHealth()), kJson); });
     });
     router.Get("/api/v1/openapi.json", [](const httplib::Request&, httplib::Response& response) {
-        response.set_content(OpenApiDocument().data(), OpenApiDocument().size(), kJson);
+        Send(response, std::string(OpenApiDocument()), kJson);
     });
 }
 

@@ -18,14 +18,13 @@ std::shared_ptr<const ParameterGrids> DataFolder::Grids()
     return grids_.Current();
 }
 
-bool DataFolder::IsSample()
+bool DataFolder::IsSample(const std::shared_ptr<const ParameterGrids>& grids)
 {
-    std::shared_ptr<const ParameterGrids> grids = grids_.Current();
     const Stamp mark = StampOf(kSampleMarkFile);
     const std::lock_guard lock(sampleMutex_);
     if (grids != sampleGrids_ || !(mark == sampleStamp_)) {
         sample_ = IsSyntheticSample(folder_);
-        sampleGrids_ = std::move(grids);
+        sampleGrids_ = grids;
         sampleStamp_ = mark;
     }
     return sample_;
@@ -36,9 +35,9 @@ Health DataFolder::CurrentHealth()
     Health health;
     health.folder = folder_;
     health.version = ProgramVersion();
-    health.sample = IsSample();
     // The three grids share one geometry, as the desktop's coordinate dialog takes it from a2.
     const auto grids = Grids();
+    health.sample = IsSample(grids);
     const double north = double(kGridSouthEdge) + double(kGridRows) * kGridCellSize;
     health.grid = {double(kGridWestEdge), double(kGridWestEdge) + double(grids->a2.columnCount()) * kGridCellSize,
                    north - double(grids->a2.rowCount()) * kGridCellSize, north};
