@@ -105,33 +105,51 @@ void DrawHighlight(QPainter& painter, const ShapeData& shape, const ViewTransfor
     painter.restore();
 }
 
-QFont OverlayLabelFont()
+OverlayNames::OverlayNames()
 {
-    QFont font;
-    font.setPointSizeF(13);
-    font.setBold(true);
-    return font;
+    font_.setPointSizeF(13);
+    font_.setBold(true);
 }
 
-void DrawOverlayLabels(QPainter& painter, const std::vector<OverlayLabel>& labels, const ViewTransform& view,
-                       const QFont& font)
+void OverlayNames::Set(const std::vector<OverlayLabel>& labels, double minViewWidth)
 {
-    painter.save();
-    painter.setRenderHint(QPainter::Antialiasing);
-    const QFontMetricsF metrics(font);
-    for (const OverlayLabel& label : labels) {
-        const QString text = QString::fromStdString(label.text);
-        if (text.isEmpty())
-            continue;
+    names_.clear();
+    for (const OverlayLabel& label : labels)
+        if (!label.text.empty())
+            names_.push_back({label, {}, {}});
+    minWidth_ = minViewWidth;
+}
+
+void OverlayNames::Draw(QPainter& painter, const ViewTransform& view)
+{
+    const MapExtents shown = view.Extents();
+    if (!(shown.xMax - shown.xMin > minWidth_))
+        return;
+    const double dpr = painter.device()->devicePixelRatioF();
+    const QFontMetricsF metrics(font_);
+    constexpr double kPad = 3;  // room for the halo
+    for (Name& name : names_) {
+        if (name.sprite.isNull() || name.sprite.devicePixelRatio() != dpr) {
+            const QString text = QString::fromStdString(name.label.text);
+            const double width = metrics.horizontalAdvance(text);
+            const QSizeF logical(width + 2 * kPad, metrics.height() + 2 * kPad);
+            name.sprite = QImage(QSize(int(std::ceil(logical.width() * dpr)), int(std::ceil(logical.height() * dpr))),
+                                 QImage::Format_ARGB32_Premultiplied);
+            name.sprite.setDevicePixelRatio(dpr);
+            name.sprite.fill(Qt::transparent);
+            QPainterPath path;
+            path.addText(kPad, kPad + metrics.ascent(), font_, text);
+            QPainter p(&name.sprite);
+            p.setRenderHint(QPainter::Antialiasing);
+            p.strokePath(path, QPen(QColor(255, 255, 255, 120), 3.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+            p.fillPath(path, QColor(70, 40, 40, 140));
+            // From the anchor to the sprite's corner: the text centred on it.
+            name.offset = QPointF(-width / 2 - kPad, (metrics.ascent() - metrics.descent()) / 2 - metrics.ascent() - kPad);
+        }
         double px, py;
-        view.MapToPixel(label.x, label.y, px, py);
-        QPainterPath path;
-        path.addText(px - metrics.horizontalAdvance(text) / 2, py + (metrics.ascent() - metrics.descent()) / 2, font,
-                     text);
-        painter.strokePath(path, QPen(QColor(255, 255, 255, 120), 3.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-        painter.fillPath(path, QColor(70, 40, 40, 140));
+        view.MapToPixel(name.label.x, name.label.y, px, py);
+        painter.drawImage(QPointF(std::round(px + name.offset.x()), std::round(py + name.offset.y())), name.sprite);
     }
-    painter.restore();
 }
 
 }  // namespace quorvel

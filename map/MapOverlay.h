@@ -3,6 +3,8 @@
 #include "map/MapView.h"
 
 #include <QFont>
+#include <QImage>
+#include <QPointF>
 #include <QString>
 
 #include <vector>
@@ -29,9 +31,25 @@ ScaleBar ChooseScaleBar(double unitsPerPixel, double maxPixels);
 // (the bar) or follow the view (the rest) while a pan drag moves the picture.
 void DrawScaleBar(QPainter& painter, const ViewTransform& view);
 void DrawHighlight(QPainter& painter, const ShapeData& shape, const ViewTransform& view);
-// The font of the overlay names, the same on every picture of the map.
-QFont OverlayLabelFont();
-void DrawOverlayLabels(QPainter& painter, const std::vector<OverlayLabel>& labels, const ViewTransform& view,
-                       const QFont& font);
+// Light names laid over every layer while the view is wider than a given
+// width. Each name's picture, text and halo, is made at its first drawing and
+// stamped from then on.
+class OverlayNames {
+public:
+    OverlayNames();
+    // In place of those given before.
+    void Set(const std::vector<OverlayLabel>& labels, double minViewWidth);
+    void Draw(QPainter& painter, const ViewTransform& view);
+
+private:
+    struct Name {
+        OverlayLabel label;
+        QImage sprite;
+        QPointF offset;
+    };
+    std::vector<Name> names_;
+    double minWidth_ = 0;
+    QFont font_;
+};
 
 }  // namespace quorvel

@@ -49,7 +49,6 @@ MapWidget::MapWidget(QWidget* parent) : QWidget(parent)
     setMouseTracking(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setCursor(Qt::ArrowCursor);
-    overlayFont_ = OverlayLabelFont();
     view_ = ViewTransform(0, 0, 1, width(), height());
 }
 
@@ -283,8 +282,7 @@ void MapWidget::SetHighlight(int handle, int shape)
 
 void MapWidget::SetOverlayLabels(const std::vector<OverlayLabel>& labels, double minViewWidth)
 {
-    overlayLabels_ = labels;
-    overlayMinWidth_ = minViewWidth;
+    overlayNames_.Set(labels, minViewWidth);
     update();
 }
 
@@ -332,9 +330,7 @@ void MapWidget::paintEvent(QPaintEvent*)
 
 void MapWidget::DrawOverlays(QPainter& painter)
 {
-    const MapExtents shown = view_.Extents();
-    if (shown.xMax - shown.xMin > overlayMinWidth_)
-        DrawOverlayLabels(painter, overlayLabels_, view_, overlayFont_);
+    overlayNames_.Draw(painter, view_);
     if (const GdalShapefileLayer* shapes = scene_.Shapes(highlightHandle_);
         shapes && highlightShape_ >= 0 && highlightShape_ < shapes->ShapeCount())
         DrawHighlight(painter, shapes->Shapes()[size_t(highlightShape_)], view_);

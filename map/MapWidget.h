@@ -1,5 +1,6 @@
 #pragma once
 
+#include "map/MapOverlay.h"
 #include "map/MapScene.h"
 #include "map/MapView.h"
 #include "map/ViewTransform.h"
@@ -127,11 +128,9 @@ private:
     bool dirty_ = true;
     int renderCount_ = 0;
 
-    QFont overlayFont_;
     int highlightHandle_ = -1;
     int highlightShape_ = -1;
-    std::vector<OverlayLabel> overlayLabels_;
-    double overlayMinWidth_ = 0;
+    OverlayNames overlayNames_;
 
     std::unique_ptr<OverviewCache> overviews_;
     // Rasters whose overviews are being built, by absolute path.

@@ -115,8 +115,7 @@ void OffscreenMap::AddLabel(int handle, const std::string& text, std::uint32_t r
 
 void OffscreenMap::SetOverlayLabels(const std::vector<OverlayLabel>& labels, double minViewWidth)
 {
-    overlayLabels_ = labels;
-    overlayMinWidth_ = minViewWidth;
+    overlayNames_.Set(labels, minViewWidth);
 }
 
 std::vector<MapView::LayerProblem> OffscreenMap::LayerProblems() const
@@ -140,14 +139,10 @@ QImage OffscreenMap::Render()
     return scene_.Render(view_, 1.0, background_, scene_.VisibleLayers());
 }
 
-void OffscreenMap::DrawOverlayNames(QImage& picture) const
+void OffscreenMap::DrawOverlayNames(QImage& picture)
 {
-    const MapExtents shown = view_.Extents();
-    if (!(shown.xMax - shown.xMin > overlayMinWidth_) || overlayLabels_.empty())
-        return;
-    const QFont font = OverlayLabelFont();
     QPainter painter(&picture);
-    DrawOverlayLabels(painter, overlayLabels_, view_, font);
+    overlayNames_.Draw(painter, view_);
 }
 
 }  // namespace quorvel

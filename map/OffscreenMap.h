@@ -1,5 +1,6 @@
 #pragma once
 
+#include "map/MapOverlay.h"
 #include "map/MapScene.h"
 #include "map/MapView.h"
 #include "map/ViewTransform.h"
@@ -61,7 +62,7 @@ public:
     QImage Render();
     // The overlay names over picture, when the current view is wide enough
     // for them, as the interactive map lays them over its picture.
-    void DrawOverlayNames(QImage& picture) const;
+    void DrawOverlayNames(QImage& picture);
 
 private:
     void FitView(const MapExtents& extents);
@@ -70,8 +71,7 @@ private:
     ViewTransform view_;
     bool viewSet_ = false;
     QColor background_ = Qt::white;
-    std::vector<OverlayLabel> overlayLabels_;
-    double overlayMinWidth_ = 0;
+    OverlayNames overlayNames_;
 };
 
 }  // namespace quorvel

@@ -4,6 +4,8 @@
 #include <exception>
 #include <thread>
 
+#include <QGuiApplication>
+
 #include <pthread.h>
 #include <unistd.h>
 
@@ -34,6 +36,11 @@ int main(int argc, char** argv)
     sigaddset(&stopping, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopping, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+    // The map's text is drawn with the fonts of a QGuiApplication, which
+    // needs no display on the offscreen platform.
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication application(argc, argv);
     try {
         Server server(line.options);
         const int port = server.Bind();

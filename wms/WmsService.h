@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -27,8 +28,9 @@ class WmsRenderer;
 // centre. Bad requests are answered with a ServiceExceptionReport and 400.
 //
 // Handle may be called from many threads at once: each request borrows a
-// renderer of its own, with its own GDAL handles, and gives it back; there are
-// as many renderers as requests ever ran at once. Drawing text needs a
+// renderer of its own, with its own GDAL handles, and gives it back. Drawing
+// keeps a core busy, so there are at most as many renderers as cores (and
+// two at least); further requests wait for one, and memory stays bounded. Drawing text needs a
 // QGuiApplication (the offscreen platform will do) for as long as this lives.
 class WmsService {
 public:
@@ -55,7 +57,10 @@ private:
     std::string folder_;
     std::string capabilities_;  // with kServiceUrlMark for the address
     std::mutex mutex_;
+    std::condition_variable returned_;
     std::vector<std::unique_ptr<WmsRenderer>> idle_;
+    std::size_t made_ = 0;
+    std::size_t maxRenderers_;
 };
 
 }  // namespace quorvel
