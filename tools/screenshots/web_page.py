@@ -10,10 +10,11 @@ program, folder, out = sys.argv[1:4]
 server = started_server(program, folder)
 driver = start_chromium()
 try:
-    # The hills in the north and the plain in the south, whose curves differ.
-    centre, metres_per_pixel = (2390000, 5110000), 75
+    # The hills in the north and the plain in the south, whose curves differ,
+    # close enough to see each point's 500 m cell.
+    centre, metres_per_pixel = (2387000, 5112000), 35
     open_page(driver, server.base, f"{centre[0]},{centre[1]},{metres_per_pixel}")
-    for count, (east, north) in enumerate([(2375000, 5135000), (2398000, 5110000), (2380000, 5085000)], start=1):
+    for count, (east, north) in enumerate([(2378250, 5124250), (2396250, 5111250), (2382250, 5100250)], start=1):
         click_map(driver, round((east - centre[0]) / metres_per_pixel), round((centre[1] - north) / metres_per_pixel))
         wait_rows(driver, count)
     wait(driver).until(lambda d: d.execute_script(

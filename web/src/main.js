@@ -268,7 +268,6 @@ $('finder').addEventListener('submit', (event) => {
     goTo(answer.municipality);
   } else if (answer.kind === 'list') {
     offer(answer.matches);
-    say($('finder-message'), `${answer.matches.length} comuni contengono "${finderText.value.trim()}": sceglierne uno.`);
   } else {
     offer([]);
     say($('finder-message'), answer.text);

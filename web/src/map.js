@@ -113,10 +113,17 @@ export function createMap(target, readout) {
       cell.setStyle(new Style({ stroke: new Stroke({ color: colour, width: 2.5 }),
                                 fill: new Fill({ color: colour + '33' }) }));
       const dot = new Feature(new Point(point));
-      dot.setStyle(new Style({
-        image: new Circle({ radius: 9, fill: new Fill({ color: colour }), stroke: new Stroke({ color: '#fff', width: 1.5 }) }),
-        text: new Text({ text: String(number), font: 'bold 11px system-ui, sans-serif', fill: new Fill({ color: '#fff' }) }),
-      }));
+      // The number floats just above the point, leaving the point and its cell in sight.
+      dot.setStyle([
+        new Style({ image: new Circle({ radius: 3.5, fill: new Fill({ color: colour }),
+                                        stroke: new Stroke({ color: '#fff', width: 1.5 }) }) }),
+        new Style({
+          image: new Circle({ radius: 9, displacement: [0, 15], fill: new Fill({ color: colour }),
+                              stroke: new Stroke({ color: '#fff', width: 1.5 }) }),
+          text: new Text({ text: String(number), offsetY: -15, font: 'bold 11px system-ui, sans-serif',
+                           fill: new Fill({ color: '#fff' }) }),
+        }),
+      ]);
       cells.addFeatures([cell, dot]);
       return () => { cells.removeFeature(cell); cells.removeFeature(dot); };
     },
