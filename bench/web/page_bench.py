@@ -1,6 +1,6 @@
 """The page's first load and its answer to a click, in headless Chromium against quorvel-server.
 
-page_bench.py QUORVEL_SERVER APP_FOLDER [CLICKS]
+page_bench.py QUORVEL_SERVER APP_FOLDER [CLICKS [WIDTHxHEIGHT]]
 
 Prints the bytes the first load transfers (as sent: compressed where the
 server compresses) and the time from a click on the map to the frame that
@@ -21,8 +21,10 @@ CLICK_LIMIT_MS = 100
 
 program, folder = sys.argv[1], sys.argv[2]
 clicks = int(sys.argv[3]) if len(sys.argv) > 3 else 30
+# The map's picture, most of the first load, grows with the window.
+width, height = map(int, (sys.argv[4] if len(sys.argv) > 4 else "1280x800").split("x"))
 server = started_server(program, folder)
-driver = start_chromium(width=1280, height=800)
+driver = start_chromium(width=width, height=height)
 try:
     # The whole region, as a user first sees it.
     driver.get("about:blank")
@@ -44,7 +46,7 @@ try:
     total = sum(loaded.values())
     for url, size in sorted(loaded.items(), key=lambda item: -item[1]):
         print(f"  {size:>9,} B  {url.replace(server.base, '')[:100]}")
-    print(f"first load: {total:,} B transferred in all, {page:,} B of them the page's own files "
+    print(f"first load at {width} x {height}: {total:,} B transferred in all, {page:,} B of them the page's own files "
           f"(limit {LOAD_LIMIT:,} B)")
 
     # Points on land around the centre of the region, each clicked once.

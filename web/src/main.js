@@ -288,4 +288,9 @@ getJson('api/v1/comuni').then((list) => {
                   Math.max(...extents.map((e) => e.xMax)), Math.max(...extents.map((e) => e.yMax))];
   map.addFullExtent(region);
   if (!map.linked) map.fit(region, 10);
-}).catch((error) => say($('finder-message'), `Elenco dei comuni non disponibile: ${error.message}`));
+}).catch((error) => {
+  say($('finder-message'), `Elenco dei comuni non disponibile: ${error.message}`);
+  const grid = gridArea ?? { west: GRID_WEST, south: GRID_SOUTH, east: GRID_WEST + 400 * CELL,
+                             north: GRID_SOUTH + GRID_ROWS * CELL };
+  if (!map.linked) map.fit([grid.west, grid.south, grid.east, grid.north], 10);
+});
