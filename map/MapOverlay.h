@@ -31,6 +31,9 @@ ScaleBar ChooseScaleBar(double unitsPerPixel, double maxPixels);
 // (the bar) or follow the view (the rest) while a pan drag moves the picture.
 void DrawScaleBar(QPainter& painter, const ViewTransform& view);
 void DrawHighlight(QPainter& painter, const ShapeData& shape, const ViewTransform& view);
+// The name of a highlighted point, boxed in the highlight's colour above it.
+void DrawHighlightedName(QPainter& painter, const QString& name, double x, double y, const ViewTransform& view,
+                         const QFont& font);
 // Light names laid over every layer while the view is wider than a given
 // width. Each name's picture, text and halo, is made at its first drawing and
 // stamped from then on.

@@ -121,6 +121,15 @@ const GdalShapefileLayer* MapScene::Shapes(int handle) const
     return layer ? layer->shapes : nullptr;
 }
 
+const MapLabel* MapScene::ShapeLabel(int handle, int shape) const
+{
+    const Layer* layer = Find(handle);
+    if (!layer || !layer->shapes || shape < 0 || shape >= layer->shapes->ShapeCount() ||
+        int(layer->labels.size()) != layer->shapes->ShapeCount())
+        return nullptr;
+    return &layer->labels[size_t(shape)];
+}
+
 std::vector<GdalImageLayer*> MapScene::Images()
 {
     std::vector<GdalImageLayer*> images;

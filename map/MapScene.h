@@ -44,6 +44,8 @@ public:
     // nullptr when the handle is not a layer of that kind.
     ShapefileLayer* GetLayerObject(int handle);
     const GdalShapefileLayer* Shapes(int handle) const;
+    // The label of one shape of a layer labelled shape by shape; nullptr otherwise.
+    const MapLabel* ShapeLabel(int handle, int shape) const;
     std::vector<GdalImageLayer*> Images();
     // False for a layer that did not open or has no extent.
     bool LayerExtents(int handle, MapExtents& extents) const;

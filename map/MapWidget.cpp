@@ -50,6 +50,9 @@ MapWidget::MapWidget(QWidget* parent) : QWidget(parent)
     setAttribute(Qt::WA_OpaquePaintEvent);
     setCursor(Qt::ArrowCursor);
     view_ = ViewTransform(0, 0, 1, width(), height());
+    highlightFont_ = font();
+    highlightFont_.setPointSizeF(13);
+    highlightFont_.setBold(true);
 }
 
 MapWidget::~MapWidget() = default;
@@ -332,8 +335,15 @@ void MapWidget::DrawOverlays(QPainter& painter)
 {
     overlayNames_.Draw(painter, view_);
     if (const GdalShapefileLayer* shapes = scene_.Shapes(highlightHandle_);
-        shapes && highlightShape_ >= 0 && highlightShape_ < shapes->ShapeCount())
-        DrawHighlight(painter, shapes->Shapes()[size_t(highlightShape_)], view_);
+        shapes && highlightShape_ >= 0 && highlightShape_ < shapes->ShapeCount()) {
+        const ShapeData& shape = shapes->Shapes()[size_t(highlightShape_)];
+        DrawHighlight(painter, shape, view_);
+        // A layer labelled shape by shape: a place found by its name shows it,
+        // whether or not the layer's names are shown at this scale.
+        if (const MapLabel* label = scene_.ShapeLabel(highlightHandle_, highlightShape_);
+            label && shape.kind == ShapeKind::Point)
+            DrawHighlightedName(painter, label->text, label->x, label->y, view_, highlightFont_);
+    }
     DrawRunMarks(painter, runMarks_, view_);
     DrawScaleBar(painter, view_);
 }

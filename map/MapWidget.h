@@ -131,6 +131,7 @@ private:
     int highlightHandle_ = -1;
     int highlightShape_ = -1;
     OverlayNames overlayNames_;
+    QFont highlightFont_;
 
     std::unique_ptr<OverviewCache> overviews_;
     // Rasters whose overviews are being built, by absolute path.

@@ -2,6 +2,7 @@
 #include <csignal>
 #include <cstdio>
 #include <exception>
+#include <optional>
 #include <thread>
 
 #include <QGuiApplication>
@@ -37,10 +38,12 @@ int main(int argc, char** argv)
     pthread_sigmask(SIG_BLOCK, &stopping, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
     // The map's text is drawn with the fonts of a QGuiApplication, which
-    // needs no display on the offscreen platform.
+    // needs no display on the offscreen platform. Made once the address is
+    // told, which stays the first line, before Qt's own remarks; it outlives
+    // the server, whose map service draws with it.
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication application(argc, argv);
+    std::optional<QGuiApplication> application;
     try {
         Server server(line.options);
         const int port = server.Bind();
@@ -48,6 +51,7 @@ int main(int argc, char** argv)
                      line.options.host.find(':') != std::string::npos ? ("[" + line.options.host + "]").c_str()
                                                                       : line.options.host.c_str(),
                      port, line.options.folder.c_str());
+        application.emplace(argc, argv);
         std::thread waiter([&server, stopping] {
             int signal = 0;
             sigwait(&stopping, &signal);

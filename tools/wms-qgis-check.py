@@ -52,8 +52,8 @@ def main(url, output):
     painter.drawImage(0, 0, map_image)
     painter.setFont(QFont("DejaVu Sans", 10))
     painter.drawText(QRect(10, map_image.height(), map_image.width() - 20, caption), Qt.AlignVCenter,
-                     "QGIS %s (PyQGIS, offscreen): layer WMS \"%s\" from %s, EPSG:3004, %s"
-                     % (Qgis.QGIS_VERSION, layer.name(), url, layer.extent().toString(0)))
+                     "QGIS %s (PyQGIS, offscreen): the WMS layer \"quorvel\" of %s, in EPSG:3004"
+                     % (Qgis.QGIS_VERSION.split("-")[0], url))
     painter.end()
     picture.save(output)
     print("QGIS %s added the WMS layer and drew %d of %d sampled pixels into %s"
