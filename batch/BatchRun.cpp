@@ -1,6 +1,7 @@
 #include "batch/BatchRun.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include <unistd.h>
 
 #include "batch/Csv.h"
+#include "crs/TypedPointIn.h"
 #include "rain/Error.h"
 #include "rain/FileDescriptor.h"
 #include "rain/PendingFile.h"
@@ -68,7 +70,7 @@ InputLayout ReadLayout(CsvReader& reader, CsvRecord& header, const std::string& 
     InputLayout layout;
     for (const char sep : {'\t', ';', ','}) {
         if (!reader.Peek(sep, header))
-            throw StartError(path + ": empty file; the first line must name the columns id, East and North");
+            throw StartError(path + ": empty file; the first line must name the columns id, East and North (or lat and lon)");
         if (LayoutFromHeader(sep, header.fields, layout)) {
             reader.Skip();
             return layout;
@@ -77,7 +79,7 @@ InputLayout ReadLayout(CsvReader& reader, CsvRecord& header, const std::string& 
     const std::string_view start = reader.Start();
     if (start.starts_with("\xFF\xFE") || start.starts_with("\xFE\xFF"))
         throw StartError(path + ": UTF-16 text; save it as CSV in UTF-8");
-    throw StartError(path + ": the first line must name the columns id, East and North, "
+    throw StartError(path + ": the first line must name the columns id, East and North (or lat and lon), "
                             "separated by commas, semicolons or tabs");
 }
 
@@ -324,18 +326,20 @@ std::string InFolder(const std::string& folder, const std::string& path)
     return folder.ends_with('/') ? folder + path : folder + '/' + path;
 }
 
-// One workbook per successful row, named by its id, in the reports folder.
-class Reports {
+// One file per successful row, named by its id, in a folder of its own:
+// the report workbooks, or the PDF sheets.
+class PointFiles {
 public:
-    Reports(const BatchOptions& options, const ReportWriter& writer)
-        : dir_(options.reportsDir), template_(InFolder(options.folder, options.templatePath)), writer_(writer)
+    using Writer = std::function<void(const std::string& path, const std::string& name, GaussBoagaPoint point,
+                                      const PointRain& rain)>;
+
+    PointFiles(std::string dir, const char* what, const char* extension, Writer writer)
+        : dir_(std::move(dir)), what_(what), extension_(extension), writer_(std::move(writer))
     {
         if (dir_.empty())
             return;
         if (!writer_)
-            throw std::invalid_argument("reports asked for without a report writer");
-        // Found unusable now, once, rather than on every row.
-        CheckReportTemplate(template_);
+            throw std::invalid_argument(std::string(what) + "s asked for without a writer");
         std::error_code ec;
         std::filesystem::create_directories(dir_, ec);
         if (!std::filesystem::is_directory(dir_))
@@ -347,36 +351,51 @@ public:
 
     bool on() const { return !dir_.empty(); }
 
-    // Empty when the report is written, otherwise why it is not.
+    // Empty when the file is written, otherwise why it is not.
     std::string Write(std::string_view id, std::uint64_t line, GaussBoagaPoint point, const PointRain& rain)
     {
-        const std::string name(id);
+        const std::string name(id), failed = what_ + " not written: ";
         if (name.empty())
-            return "report not written: no id to name it";
+            return failed + "no id to name it";
         const bool control = std::any_of(name.begin(), name.end(),
                                          [](char c) { return (unsigned char)c < 0x20 || c == 0x7F; });
         if (control || !IsSafeOutputName(name))
-            return "report not written: the id " + Quoted(name) + " cannot name a file in the reports folder";
+            return failed + "the id " + Quoted(name) + " cannot name a file in the " + what_ + "s folder";
         const auto [earlier, fresh] = used_.try_emplace(name, line);
         if (!fresh) {
-            std::string text = "report not written: the id is already used on line ";
+            std::string text = failed + "the id is already used on line ";
             AppendInteger(text, std::int64_t(earlier->second));
             return text;
         }
         try {
-            writer_(template_, dir_ + name + kOutputExtension, point, rain);
+            writer_(dir_ + name + extension_, name, point, rain);
         } catch (const Error& error) {
-            return std::string("report not written: ") + error.what();
+            return failed + error.what();
         }
         return {};
     }
 
 private:
     std::string dir_;
-    std::string template_;
-    const ReportWriter& writer_;
+    std::string what_;
+    std::string extension_;
+    Writer writer_;
     std::unordered_map<std::string, std::uint64_t> used_;
 };
+
+PointFiles ReportFiles(const BatchOptions& options, const ReportWriter& writer)
+{
+    std::string templatePath = InFolder(options.folder, options.templatePath);
+    // Found unusable now, once, rather than on every row.
+    if (!options.reportsDir.empty() && writer)
+        CheckReportTemplate(templatePath);
+    return PointFiles(options.reportsDir, "report", kOutputExtension,
+                      writer ? PointFiles::Writer([writer, templatePath](const std::string& path, const std::string&,
+                                                                         GaussBoagaPoint point, const PointRain& rain) {
+                          writer(templatePath, path, point, rain);
+                      })
+                             : PointFiles::Writer());
+}
 
 void AppendCoordinateProblem(std::string& out, const char* column, NumberStatus status, std::string_view text)
 {
@@ -391,7 +410,79 @@ void AppendCoordinateProblem(std::string& out, const char* column, NumberStatus 
     }
 }
 
+void AppendConvertedProblem(std::string& out, const char* column, NumberStatus status, std::string_view text,
+                            ReferenceSystem system)
+{
+    if (!out.empty())
+        out += "; ";
+    out += column;
+    switch (status) {
+    case NumberStatus::Ok: break;
+    case NumberStatus::Empty: out += " is missing"; break;
+    case NumberStatus::NotANumber:
+        out += IsGeographic(system) ? " is not an angle: " : " is not a number: ";
+        out += Quoted(text);
+        break;
+    case NumberStatus::OutOfRange:
+        out += !IsGeographic(system) ? " is beyond single precision: "
+               : column == std::string_view("lat") ? " is beyond 90 degrees: "
+                                                   : " is beyond 180 degrees: ";
+        out += Quoted(text);
+        break;
+    }
+}
+
+ReferenceSystem InputSystem(const BatchOptions& options, const InputLayout& layout)
+{
+    if (!options.system)
+        return layout.latLon ? ReferenceSystem::Wgs84 : ReferenceSystem::GaussBoagaEast;
+    if (layout.latLon && *options.system != ReferenceSystem::Wgs84)
+        throw StartError("the columns lat and lon hold WGS84 coordinates, not EPSG:" +
+                         std::to_string(EpsgCode(*options.system)));
+    return *options.system;
+}
+
+// Reads the row's point in system and converts it to Gauss-Boaga; the
+// values as read go into the East and North columns.
+bool ReadConvertedPoint(ReferenceSystem system, std::string_view eastText, std::string_view northText,
+                        std::string& out, std::string& failure, SystemPoint& gaussBoaga)
+{
+    const bool geographic = IsGeographic(system);
+    SystemPoint typed;
+    const NumberStatus east = ReadSystemCoordinate(system, true, eastText, ".", typed.x);
+    const NumberStatus north = ReadSystemCoordinate(system, false, northText, ".", typed.y);
+    const auto append = [&out](double value) {
+        char text[32];
+        const auto result = std::to_chars(text, text + sizeof text, value);
+        out.append(text, result.ptr);
+    };
+    out += ',';
+    if (east == NumberStatus::Ok)
+        append(typed.x);
+    out += ',';
+    if (north == NumberStatus::Ok)
+        append(typed.y);
+    if (east != NumberStatus::Ok)
+        AppendConvertedProblem(failure, geographic ? "lon" : "East", east, eastText, system);
+    if (north != NumberStatus::Ok)
+        AppendConvertedProblem(failure, geographic ? "lat" : "North", north, northText, system);
+    if (!failure.empty())
+        return false;
+    try {
+        gaussBoaga = ToGaussBoaga(system, typed);
+    } catch (const Error& error) {
+        failure = error.detail();
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
+
+std::string AppFolderOf(const BatchOptions& options)
+{
+    return InFolder(options.folder, "");
+}
 
 void WriteReportWorkbook(const std::string& templatePath, const std::string& outputPath,
                          GaussBoagaPoint point, const PointRain& rain)
@@ -404,7 +495,7 @@ void WriteReportWorkbook(const std::string& templatePath, const std::string& out
 bool LayoutFromHeader(char sep, const std::vector<std::string_view>& fields, InputLayout& layout)
 {
     constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
-    std::size_t id = kNone, east = kNone, north = kNone;
+    std::size_t id = kNone, east = kNone, north = kNone, lon = kNone, lat = kNone;
     const auto take = [](std::size_t& column, std::size_t i, const char* name) {
         if (column != kNone)
             throw StartError(std::string("the column ") + name + " is named twice in the first line");
@@ -418,10 +509,20 @@ bool LayoutFromHeader(char sep, const std::vector<std::string_view>& fields, Inp
             take(east, i, "East");
         else if (name == "north" || name == "nord")
             take(north, i, "North");
+        else if (name == "lon" || name == "longitude")
+            take(lon, i, "lon");
+        else if (name == "lat" || name == "latitude")
+            take(lat, i, "lat");
+    }
+    // East and North first: a file that has them may carry lat and lon besides.
+    const bool latLon = (east == kNone || north == kNone) && lon != kNone && lat != kNone;
+    if (latLon) {
+        east = lon;
+        north = lat;
     }
     if (id == kNone || east == kNone || north == kNone)
         return false;
-    layout = {sep, sep != ',', id, east, north};
+    layout = {sep, sep != ',', id, east, north, latLon};
     return true;
 }
 
@@ -441,18 +542,23 @@ BatchTotals RunBatch(const BatchOptions& options, const BatchHooks& hooks)
     CsvReader reader(pointsFd, inputName);
     CsvRecord record;
     const InputLayout layout = ReadLayout(reader, record, inputName);
+    const ReferenceSystem system = InputSystem(options, layout);
+    const bool converted = system != ReferenceSystem::GaussBoagaEast;
 
     std::optional<ParameterGrids> loaded;
     if (!hooks.grids)
-        loaded = ParameterGrids::Load(InFolder(options.folder, ""));
+        loaded = ParameterGrids::Load(AppFolderOf(options));
     const ParameterGrids& grids = hooks.grids ? *hooks.grids : *loaded;
-    Reports reports(options, hooks.writeReport);
+    PointFiles reports = ReportFiles(options, hooks.writeReport);
+    PointFiles sheets(options.sheetsDir, "sheet", ".pdf", hooks.writeSheet);
     ResultsOutput results(options.resultsPath, hooks.standardOutput);
     CellResults cells(grids);
     ProgressMeter meter(hooks.progress, hooks.now);
 
     std::string& out = results.text();
     out.append(kResultsHeader);
+    if (converted)
+        out.append(kConvertedHeader);
     out += '\n';
 
     BatchTotals totals;
@@ -464,42 +570,60 @@ BatchTotals RunBatch(const BatchOptions& options, const BatchHooks& hooks)
         };
         const std::string_view id = field(layout.id);
         GaussBoagaPoint point;
-        const NumberStatus east = ParseSingle(field(layout.east), layout.commaDecimal, point.x);
-        const NumberStatus north = ParseSingle(field(layout.north), layout.commaDecimal, point.y);
-
+        SystemPoint gaussBoaga;
         AppendField(out, id);
-        out += ',';
-        if (east == NumberStatus::Ok)
-            AppendSingle(out, point.x);
-        out += ',';
-        if (north == NumberStatus::Ok)
-            AppendSingle(out, point.y);
-
         failure.clear();
-        if (east != NumberStatus::Ok)
-            AppendCoordinateProblem(failure, "East", east, field(layout.east));
-        if (north != NumberStatus::Ok)
-            AppendCoordinateProblem(failure, "North", north, field(layout.north));
+        if (converted) {
+            if (ReadConvertedPoint(system, field(layout.east), field(layout.north), out, failure, gaussBoaga))
+                point = {float(gaussBoaga.x), float(gaussBoaga.y)};
+        } else {
+            const NumberStatus east = ParseSingle(field(layout.east), layout.commaDecimal, point.x);
+            const NumberStatus north = ParseSingle(field(layout.north), layout.commaDecimal, point.y);
+            out += ',';
+            if (east == NumberStatus::Ok)
+                AppendSingle(out, point.x);
+            out += ',';
+            if (north == NumberStatus::Ok)
+                AppendSingle(out, point.y);
+            if (east != NumberStatus::Ok)
+                AppendCoordinateProblem(failure, "East", east, field(layout.east));
+            if (north != NumberStatus::Ok)
+                AppendCoordinateProblem(failure, "North", north, field(layout.north));
+        }
+        const bool pointRead = failure.empty();
         if (failure.empty()) {
             const CellOutcome cell = cells.For(point);
             if (!cell.ok)
                 failure = cell.text;
-            else if (reports.on())
-                failure = reports.Write(id, record.line, point, ComputePointRain(point, grids));
+            else if (reports.on() || sheets.on()) {
+                const PointRain rain = ComputePointRain(point, grids);
+                failure = reports.on() ? reports.Write(id, record.line, point, rain) : std::string();
+                if (failure.empty() && sheets.on())
+                    failure = sheets.Write(id, record.line, point, rain);
+            }
             if (failure.empty()) {
                 out += ',';
                 out += cell.text;
-                out += ",\n";
+                out += ',';
             }
         }
         if (!failure.empty()) {
             ++totals.failed;
             out += kNoValues;
             AppendField(out, failure);
-            out += '\n';
         }
+        if (converted && pointRead) {
+            out += ',';
+            AppendSingle(out, point.x);
+            out += ',';
+            AppendSingle(out, point.y);
+            out += NearCellEdge(gaussBoaga) ? ",yes" : ",no";
+        } else if (converted) {
+            out += ",,,";
+        }
+        out += '\n';
         results.FlushIfFull();
-        if (reports.on() || totals.rows % 64 == 0)
+        if (reports.on() || sheets.on() || totals.rows % 64 == 0)
             meter.Update(totals.rows, totals.failed);
     }
     results.Commit();

@@ -5,9 +5,12 @@
 
 #include <unistd.h>
 
+#include <QGuiApplication>
+
 #include "batch/BatchRun.h"
 #include "batch/Check.h"
 #include "batch/CommandLine.h"
+#include "sheet/RainSheet.h"
 
 namespace {
 
@@ -38,6 +41,16 @@ int main(int argc, char** argv)
 
     BatchHooks hooks;
     hooks.writeReport = WriteReportWorkbook;
+    std::unique_ptr<QGuiApplication> painting;
+    quorvel::FileDigests digests;
+    if (!line.options.sheetsDir.empty()) {
+        painting = quorvel::StartOffscreenPainting(argc, argv);
+        const std::string folder = AppFolderOf(line.options);
+        hooks.writeSheet = [folder, &digests](const std::string& path, const std::string& name,
+                                              quorvel::GaussBoagaPoint point, const quorvel::PointRain& rain) {
+            quorvel::WritePointSheet(folder, name, point, rain, path, digests);
+        };
+    }
     hooks.progress = [](std::string_view text) { std::fprintf(stderr, "%.*s\n", int(text.size()), text.data()); };
     hooks.standardInput = STDIN_FILENO;
     hooks.standardOutput = STDOUT_FILENO;
