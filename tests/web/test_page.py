@@ -134,9 +134,12 @@ class Page(unittest.TestCase):
         self.open()
         names = [m["name"] for m in self.driver.execute_script(
             "return fetch('api/v1/comuni').then(r => r.json())")]
-        # A part of an accented name, typed without accents and in lower case, found in that name only.
-        part, target = next((fold(n)[:k], n) for n in names if fold(n) != n.lower() for k in range(3, len(n) + 1)
-                            if sum(fold(m).find(fold(n)[:k]) >= 0 for m in names) == 1)
+        # A part from inside an accented name, over its accent, typed without accents and in
+        # lower case, found in that name only.
+        part, target = next((fold(n)[start:start + k], n) for n in names for k in range(4, len(n))
+                            for start in range(1, len(n) - k + 1)
+                            if fold(n[start:start + k]) != n[start:start + k].lower()
+                            and sum(fold(n)[start:start + k] in fold(m) for m in names) == 1)
         shared = next(fold(n)[:4] for n in names if sum(fold(n)[:4] in fold(m) for m in names) > 1)
         box = self.driver.find_element(By.ID, "finder-text")
         message = self.driver.find_element(By.ID, "finder-message")
