@@ -35,7 +35,12 @@ Health DataFolder::CurrentHealth()
     Health health;
     health.folder = folder_;
     health.version = ProgramVersion();
-    health.sample = IsSample(Grids());
+    // The three grids share one geometry, as the desktop's coordinate dialog takes it from a2.
+    const auto grids = Grids();
+    health.sample = IsSample(grids);
+    const double north = double(kGridSouthEdge) + double(kGridRows) * kGridCellSize;
+    health.grid = {double(kGridWestEdge), double(kGridWestEdge) + double(grids->a2.columnCount()) * kGridCellSize,
+                   north - double(grids->a2.rowCount()) * kGridCellSize, north};
     const std::lock_guard lock(digestsMutex_);
     health.a2 = digests_.Sha256(folder_ + kA2Raster);
     health.a1 = digests_.Sha256(folder_ + kA1Raster);

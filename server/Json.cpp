@@ -174,6 +174,15 @@ std::string HealthJson(const Health& health)
         AppendKey(out, key);
         AppendJsonString(out, *digest);
     }
+    out += "},\"grid\":{";
+    const std::pair<const char*, double> bounds[] = {
+        {"west", health.grid.west}, {"east", health.grid.east}, {"south", health.grid.south}, {"north", health.grid.north}};
+    for (const auto& [key, value] : bounds) {
+        if (out.back() != '{')
+            out += ',';
+        AppendKey(out, key);
+        AppendDouble(out, value);
+    }
     out += "}}";
     return out;
 }

@@ -54,6 +54,7 @@ struct Health {
     bool sample = false;
     // SHA-256 in lowercase hex of the rasters, the template and the headers.
     std::string a2, a1, cv, reportTemplate, a2Header, a1Header, cvHeader;
+    GridArea grid;  // where points may lie, for the page to tell a user who typed one elsewhere
 };
 std::string HealthJson(const Health& health);
 
