@@ -187,6 +187,12 @@ void MapWidget::ZoomToExtents(const MapExtents& extents)
     FitView(extents);
 }
 
+void MapWidget::SetNotice(const std::string& text)
+{
+    notice_ = QString::fromStdString(text);
+    update();
+}
+
 void MapWidget::SetRunMarks(std::vector<RunMark> marks)
 {
     runMarks_ = std::move(marks);
@@ -462,6 +468,7 @@ void MapWidget::DrawOverlays(QPainter& painter)
         DrawHighlight(painter, layer->shapes->Shapes()[size_t(highlightShape_)], view_);
     DrawRunMarks(painter, runMarks_, view_);
     DrawScaleBar(painter, view_);
+    DrawNotice(painter, notice_, view_.Width());
 }
 
 void MapWidget::resizeEvent(QResizeEvent*)

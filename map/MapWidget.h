@@ -71,6 +71,7 @@ public:
 
     void SetRunMarks(std::vector<RunMark> marks) override;
     void ZoomToExtents(const MapExtents& extents) override;
+    void SetNotice(const std::string& text) override;
     int CursorMode() const { return cursorMode_; }
     int MapCursor() const { return mapCursor_; }
     bool LayerVisible(int handle) const;
@@ -147,6 +148,7 @@ private:
     int highlightHandle_ = -1;
     int highlightShape_ = -1;
     std::vector<OverlayLabel> overlayLabels_;
+    QString notice_;
     double overlayMinWidth_ = 0;
     std::size_t spriteBytes_ = 0;
 

@@ -22,6 +22,7 @@
 #include "window/ResultsPane.h"
 #include "window/SvgArt.h"
 #include "rain/Error.h"
+#include "rain/SampleMark.h"
 
 namespace quorvel {
 
@@ -278,6 +279,9 @@ void Form1::Load()
     relief_ = AddLayerTable(map_);
 
     map_.SetOverlayLabels(LayerShapeNames(map_, kProvinceLayer, kProvinceNameField), kProvinceNamesMinWidth);
+    // The working folder is the application folder.
+    if (IsSyntheticSample(""))
+        map_.SetNotice(kSyntheticSampleWarning);
 
     const ComuniTable table = LoadComuniTable();
     QStringList names;

@@ -131,6 +131,22 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(Error, form->Load());
     }
 
+    // The sample region's mark in grd/ puts the warning on the map; grids without it put nothing.
+    void sampleNotice()
+    {
+        for (const bool marked : {true, false}) {
+            Fresh();
+            QDir().mkpath(QStringLiteral("grd"));
+            if (marked)
+                QVERIFY(QFile(QStringLiteral("grd/DATI_DI_ESEMPIO.txt")).open(QIODevice::WriteOnly));
+            fx->map.ClearCalls();
+            form->Load();
+            QCOMPARE(CallsTo({"SetNotice"}),
+                     marked ? QStringLiteral("SetNotice(Dati di esempio sintetici – non usare per la progettazione)")
+                            : QString());
+        }
+    }
+
     // Labels go to the layer at a drawing position, whatever its handle.
     void labelLayerShapesGoesByPosition()
     {
