@@ -14,6 +14,7 @@
 
 #include "rain/Error.h"
 #include "rain/FileDescriptor.h"
+#include "rain/SampleMark.h"
 #include "report/CsvText.h"
 #include "report/Report.h"
 
@@ -96,7 +97,8 @@ std::string Hex(const GChecksum* checksum)
 std::string RegisterHeader()
 {
     return "data_ora,versione,utente,report,E,N,riga,colonna,centro_E,centro_N,a2,a1,cv,"
-           "q2,q5,q10,q20,q50,q100,q200,sha256_a2,sha256_a1,sha256_cv,sha256_modello\n";
+           "q2,q5,q10,q20,q50,q100,q200,sha256_a2,sha256_a1,sha256_cv,sha256_modello,"
+           "sha256_a2_hdr,sha256_a1_hdr,sha256_cv_hdr,dati\n";
 }
 
 std::string RegisterLine(const RegisterEntry& entry)
@@ -123,10 +125,16 @@ std::string RegisterLine(const RegisterEntry& entry)
         AppendSingle(line, value);
         line += ',';
     }
-    for (std::size_t i = 0; i < entry.digests.size(); ++i) {
-        AppendField(line, entry.digests[i]);
-        line += i + 1 < entry.digests.size() ? ',' : '\n';
+    for (const std::string& digest : entry.digests) {
+        AppendField(line, digest);
+        line += ',';
     }
+    for (const std::string& digest : entry.headerDigests) {
+        AppendField(line, digest);
+        line += ',';
+    }
+    AppendField(line, entry.data);
+    line += '\n';
     return line;
 }
 
@@ -232,6 +240,11 @@ void RegisterRun(const PointRunResult& run, FileDigests& digests)
     const char* files[] = {kA2Raster, kA1Raster, kCvRaster, kTemplatePath};
     for (std::size_t i = 0; i < entry.digests.size(); ++i)
         entry.digests[i] = digests.Sha256(run.appFolder + files[i]);
+    const char* headers[] = {kA2Header, kA1Header, kCvHeader};
+    for (std::size_t i = 0; i < entry.headerDigests.size(); ++i)
+        entry.headerDigests[i] = digests.Sha256(run.appFolder + headers[i]);
+    if (IsSyntheticSample(run.appFolder))
+        entry.data = "esempio";
     AppendRegisterLine(RegisterPath(run.appFolder), RegisterLine(entry));
 }
 

@@ -24,9 +24,15 @@ struct RegisterEntry {
     PointRain rain;
     // SHA-256 of the a2, a1 and cv rasters and of the template, in lowercase hex.
     std::array<std::string, 4> digests;
+    // SHA-256 of the a2, a1 and cv headers, which decide the values as much
+    // as the rasters. Later than the others, so they follow them on the line.
+    std::array<std::string, 3> headerDigests;
+    // "esempio" for the sample region's invented grids, otherwise empty.
+    std::string data;
 };
 
-// Each ends in a line feed. Numbers are the shortest text that reads back to
+// Each ends in a line feed. Columns only ever join at the end of the line, so
+// a register begun by an earlier version stays readable as it is. Numbers are the shortest text that reads back to
 // the same single-precision value, with a decimal point; fields are
 // comma-separated and quoted only when they must be.
 std::string RegisterHeader();

@@ -159,9 +159,13 @@ void WriteRainReportFile(float east, float north, float centreEast, float centre
                                    q50, q100, q200);
     const std::vector<std::uint8_t> report =
         BuildReportFile(ReadFile(templatePath), cells, templatePath);
-    const std::size_t slash = outputPath.rfind('/');
-    ReplaceFile(slash == std::string::npos ? std::string() : outputPath.substr(0, slash + 1),
-                outputPath, report);
+    ReplaceFileWith(outputPath, report);
+}
+
+void ReplaceFileWith(const std::string& path, const std::vector<std::uint8_t>& bytes)
+{
+    const std::size_t slash = path.rfind('/');
+    ReplaceFile(slash == std::string::npos ? std::string() : path.substr(0, slash + 1), path, bytes);
 }
 
 }  // namespace quorvel

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "rain/PointRain.h"
 
@@ -40,5 +42,10 @@ void WriteRainReportFile(float east, float north, float centreEast, float centre
                          float q2, float q5, float q10, float q20, float q50, float q100,
                          float q200, const std::string& templatePath,
                          const std::string& outputPath);
+
+// Writes bytes beside path under a temporary name and renames them over it
+// once they are on disk: path holds its old content or the whole new one, and
+// an interrupting signal leaves nothing behind. Throws Error.
+void ReplaceFileWith(const std::string& path, const std::vector<std::uint8_t>& bytes);
 
 }  // namespace quorvel

@@ -15,6 +15,7 @@
 #include <ogr_spatialref.h>
 #include <ogrsf_frmts.h>
 
+#include "rain/SampleMark.h"
 #include "sampledata/Random.h"
 
 namespace quorvel::sample {
@@ -357,6 +358,8 @@ void WriteGrids(const Region& region, const std::string& folder)
     WriteGrid(folder + "/grd/param_a1", columns, rows, a1);
     WriteGrid(folder + "/grd/param_a2", columns, rows, a2);
     WriteGrid(folder + "/grd/param_cv", columns, rows, cv);
+    // The grids are invented: the mark lets every front end say so.
+    std::ofstream(folder + "/" + kSampleMarkFile, std::ios::binary) << SampleMarkText(folder + "/");
 }
 
 void WriteTable(const Region& region, const std::string& folder)

@@ -199,6 +199,8 @@ private slots:
         const std::string lines = FileBytes(AppFolder() / "output" / "registro.csv");
         QCOMPARE(std::count(lines.begin(), lines.end(), '\n'), 3);
         QVERIFY(lines.find(",Piogge.xls,2400000,5100000,") != std::string::npos);
+        // The sample region's grids are invented, and every line says so.
+        QVERIFY(lines.ends_with(",esempio\n"));
         QCOMPARE(window->Results()->Runs().size(), std::size_t(2));
         ExpectWindowGivenBack();
     }

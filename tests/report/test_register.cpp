@@ -39,7 +39,9 @@ RegisterEntry Entry(std::string report)
     const PointRain rain = {{140, 181}, {2400250, 5100250}, 0.1f, 26.448189f, 0.3f,
                             {24.5f, 33.47f, 39.000004f, 45.5f, 53.75f, 1e-7f, 66.5f}};
     return {"2026-12-07T01:15:03+01:00", "2.0", "rossi", std::move(report), {2312345.25f, 5100000.5f}, rain,
-            {std::string(64, 'a'), std::string(64, 'b'), std::string(64, 'c'), std::string(64, 'd')}};
+            {std::string(64, 'a'), std::string(64, 'b'), std::string(64, 'c'), std::string(64, 'd')},
+            {std::string(64, 'e'), std::string(64, 'f'), std::string(64, '0')},
+            "esempio"};
 }
 
 TEST_F(RegisterTest, LineQuotesWhatItMustAndWritesTheShortestNumbers)
@@ -49,7 +51,8 @@ TEST_F(RegisterTest, LineQuotesWhatItMustAndWritesTheShortestNumbers)
               "2026-12-07T01:15:03+01:00,2.0,rossi,\"Valle, \"\"alta\"\".xls\",2312345.2,5100000.5,140,181,"
               "2400250,5100250,0.1,26.448189,0.3,24.5,33.47,39.000004,45.5,53.75,0.0000001,66.5," +
                   std::string(64, 'a') + "," + std::string(64, 'b') + "," + std::string(64, 'c') + "," +
-                  std::string(64, 'd') + "\n");
+                  std::string(64, 'd') + "," + std::string(64, 'e') + "," + std::string(64, 'f') + "," +
+                  std::string(64, '0') + ",esempio\n");
 }
 
 TEST_F(RegisterTest, MissingRegisterIsCreatedWithItsHeaderAnExistingOneOnlyAppendedTo)

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <array>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "rain/PointRain.h"
+
+namespace quorvel {
+
+// The three parameter grids of a folder held in memory, for answers that must
+// come at once (the values under the pointer, the server). Every call first
+// looks at the six grid files and reads the grids again when any of them was
+// replaced or changed, so an answer is always the one a run would give from
+// the files as they are now. Safe to share between threads.
+class GridCache {
+public:
+    // folder: empty, or a path ending with "/".
+    explicit GridCache(std::string folder = {});
+
+    // The grids as the files are now. The snapshot stays valid and unchanged
+    // for as long as the caller holds it, whatever reloads happen meanwhile.
+    // Throws Error as ParameterGrids::Load does; a failure is not remembered,
+    // so the next call tries the files again.
+    std::shared_ptr<const ParameterGrids> Current();
+
+    // ComputePointRain(point, *Current()).
+    PointRain Compute(GaussBoagaPoint point);
+
+private:
+    // What tells a file apart from its earlier self without reading it: a
+    // copy kept with its time (cp -p) or renamed into place still differs in
+    // its inode or change time.
+    struct Stamp {
+        unsigned long long device = 0, inode = 0;
+        long long size = -1;
+        long long modifiedSeconds = 0, modifiedNanoseconds = 0;
+        long long changedSeconds = 0, changedNanoseconds = 0;
+        friend bool operator==(const Stamp&, const Stamp&) = default;
+    };
+    using Stamps = std::array<Stamp, 6>;
+    Stamps ReadStamps() const;
+
+    std::string folder_;
+    std::mutex mutex_;
+    Stamps stamps_{};
+    std::shared_ptr<const ParameterGrids> grids_;
+};
+
+}  // namespace quorvel

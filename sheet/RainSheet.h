@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QLocale>
+
+#include <optional>
+#include <string>
+
+#include "report/Register.h"
+
+namespace quorvel {
+
+// A point in WGS84 degrees, for the sheet's second way of naming the point.
+struct LatLon {
+    double latitude = 0;
+    double longitude = 0;
+};
+
+// What one page tells of a run: the run as the register keeps it (point,
+// cell, values, time, version and the digests of the data), and what the
+// page adds around it.
+struct RainSheet {
+    RegisterEntry run;
+    std::optional<LatLon> wgs84;
+    // The point's surroundings with its cell, square, drawn by the caller.
+    QImage map;
+};
+
+// The one-page A4 sheet as a PDF: text that can be selected and copied, its
+// fonts embedded. Needs a QGuiApplication (the offscreen platform serves).
+QByteArray RainSheetPdf(const RainSheet& sheet, const QLocale& locale = QLocale(QLocale::Italian, QLocale::Italy));
+
+// Writes the sheet to path, whole or not at all. Throws Error.
+void WriteRainSheet(const RainSheet& sheet, const std::string& path);
+
+}  // namespace quorvel

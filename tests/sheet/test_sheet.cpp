@@ -1,0 +1,104 @@
+// The PDF sheet read back by poppler's tools, as any reader of the file would:
+// its text, its fonts and its one A4 page.
+
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+
+#include <cstdio>
+#include <memory>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "rain/SampleMark.h"
+#include "sheet/RainSheet.h"
+#include "tests/rain/GridFixture.h"
+
+namespace quorvel {
+namespace {
+
+using testing::HasSubstr;
+using testing::Not;
+
+std::string Output(const std::string& command)
+{
+    std::string text;
+    const std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
+    char buffer[4096];
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe.get())) > 0;)
+        text.append(buffer, got);
+    return text;
+}
+
+RainSheet Sheet()
+{
+    RainSheet sheet;
+    sheet.run = {"2026-12-07T09:15:03+01:00", "2.0", "rossi", "Valle alta.xls", {2400000, 5100000},
+                 {{140, 181}, {2400250, 5100250}, 0.3912f, 29.05f, 0.30700001f,
+                  {27.45f, 36.3f, 42.71f, 49.25f, 58.42f, 65.65f, 73.35f}},
+                 {std::string(64, 'a'), std::string(64, 'b'), std::string(64, 'c'), std::string(64, 'd')},
+                 {std::string(64, 'e'), std::string(64, 'f'), std::string(64, '0')}, "esempio"};
+    sheet.wgs84 = LatLon{45.987654, 13.123456};
+    sheet.map = QImage(300, 300, QImage::Format_RGB32);
+    sheet.map.fill(Qt::white);
+    return sheet;
+}
+
+TEST(RainSheet, TextCanBeReadBackAndFontsAreEmbedded)
+{
+    test::ScratchDir dir;
+    const std::string pdf = dir / "foglio.pdf";
+    WriteRainSheet(Sheet(), pdf);
+
+    const std::string text = Output("pdftotext -layout '" + pdf + "' -");
+    // The heights as the results pane shows them, in the Italian format
+    // (27.45f lies just above 27.45, 73.35f just below 73.35).
+    for (const char* height : {"27,5", "36,3", "42,7", "49,3", "58,4", "65,7", "73,3"})
+        EXPECT_THAT(text, HasSubstr(height));
+    for (const char* part : {"Pioggia di progetto", "Valle alta.xls", "E 2400000 m", "N 5100000 m",
+                             "riga 140, colonna 181", "centro E 2400250 m", "a2 = 0,3912", "a1 = 29,05",
+                             "cv = 0,307", "lat 45,987654°", "lon 13,123456°", "Tempo di ritorno T (anni)",
+                             "h 1 ora (mm)", "2026-12-07T09:15:03+01:00", "Quorvel 2.0", kSampleWarning})
+        EXPECT_THAT(text, HasSubstr(part));
+    for (const char digit : {'a', 'b', 'c', 'd', 'e', 'f', '0'})
+        EXPECT_THAT(text, HasSubstr(std::string(64, digit)));
+
+    const std::string fonts = Output("pdffonts '" + pdf + "'");
+    EXPECT_THAT(fonts, HasSubstr("DejaVuSans"));
+    // Columns: name type encoding emb sub uni object ID; every font embedded.
+    std::istringstream lines(fonts);
+    std::string line;
+    std::getline(lines, line);
+    std::getline(lines, line);
+    for (int count = 0; std::getline(lines, line); ++count)
+        EXPECT_THAT(line, testing::ContainsRegex(" yes +(yes|no) +(yes|no) ")) << line;
+
+    EXPECT_THAT(Output("pdfinfo '" + pdf + "'"),
+                testing::AllOf(HasSubstr("Pages:           1"), HasSubstr("(A4)")));
+}
+
+TEST(RainSheet, RealGridsGetNoWarning)
+{
+    RainSheet sheet = Sheet();
+    sheet.run.data.clear();
+    sheet.wgs84.reset();
+    test::ScratchDir dir;
+    WriteRainSheet(sheet, dir / "foglio.pdf");
+    const std::string text = Output("pdftotext '" + dir / "foglio.pdf" + "' -");
+    EXPECT_THAT(text, Not(HasSubstr("esempio")));
+    EXPECT_THAT(text, Not(HasSubstr("WGS84")));
+}
+
+}  // namespace
+}  // namespace quorvel
+
+int main(int argc, char** argv)
+{
+    // Listing the cases runs this too, with no display at hand.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
