@@ -412,7 +412,7 @@ bool PrintCheck(const std::string& folder, const std::vector<Finding>& findings,
         std::fprintf(out, "%s: %d %s, la cartella non è utilizzabile così.\n", shown.c_str(), errors,
                      errors == 1 ? "errore" : "errori");
     if (sample)
-        std::fprintf(out, "%s: %s.\n", shown.c_str(), kSyntheticSampleWarning);
+        std::fprintf(out, "%s: %s.\n", shown.c_str(), kSampleWarning);
     return errors == 0;
 }
 

@@ -1,6 +1,7 @@
 // quorvel-batch: the design rainfall of many points, from a CSV file.
 #include <cstdio>
 #include <exception>
+#include <string>
 #include <string_view>
 
 #include <unistd.h>
@@ -8,6 +9,7 @@
 #include "batch/BatchRun.h"
 #include "batch/Check.h"
 #include "batch/CommandLine.h"
+#include "rain/SampleMark.h"
 
 namespace {
 
@@ -35,6 +37,10 @@ int main(int argc, char** argv)
     }
     if (line.check)
         return PrintCheck(line.checkFolder, CheckAppFolder(line.checkFolder), stdout) ? 0 : 1;
+
+    const std::string& folder = line.options.folder;
+    if (quorvel::IsSyntheticSample(folder.empty() || folder.ends_with('/') ? folder : folder + '/'))
+        SayOnStandardError(std::string(quorvel::kSampleWarning) + " (" + quorvel::kSampleWarningEnglish + ")");
 
     BatchHooks hooks;
     hooks.writeReport = WriteReportWorkbook;

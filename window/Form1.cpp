@@ -281,7 +281,7 @@ void Form1::Load()
     map_.SetOverlayLabels(LayerShapeNames(map_, kProvinceLayer, kProvinceNameField), kProvinceNamesMinWidth);
     // The working folder is the application folder.
     if (IsSyntheticSample(""))
-        map_.SetNotice(kSyntheticSampleWarning);
+        map_.SetNotice(kSampleWarning);
 
     const ComuniTable table = LoadComuniTable();
     QStringList names;
