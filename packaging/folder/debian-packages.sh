@@ -8,12 +8,17 @@ shift
 work=$(mktemp -d /tmp/quorvel-shlibdeps.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/debian"
-printf 'Source: quorvel\n\nPackage: quorvel\n' >"$work/debian/control"
+printf 'Source: quorvel\n\nPackage: quorvel\nArchitecture: any\n' >"$work/debian/control"
 for program do
     set -- "$@" -e"$(readlink -f "$program")"
     shift
 done
-depends=$(cd "$work" && dpkg-shlibdeps -O "$@" 2>/dev/null | sed -n 's/^shlibs:Depends=//p')
+# Its warning that the programs are not yet where a package puts them says nothing here.
+if ! (cd "$work" && dpkg-shlibdeps -O "$@") >"$work/found" 2>"$work/said"; then
+    cat "$work/said" >&2
+    exit 1
+fi
+depends=$(sed -n 's/^shlibs:Depends=//p' "$work/found")
 mkdir -p "$(dirname "$out")"
 {
     echo "# Pacchetti Debian 12 che servono a Quorvel / Debian 12 packages Quorvel needs."

@@ -33,7 +33,7 @@ $deb|Suggests|libreoffice-calc | gnumeric
 FIELDS
 dpkg-deb -f "$deb" Depends | grep -q "qt6-qpa-plugins" && fail "quorvel depends on qt6-qpa-plugins"
 while IFS='|' read -r package path; do
-    dpkg-deb -c "$package" | grep -q " \./usr/$path\$" || fail "$path missing from $(basename "$package")"
+    dpkg-deb -c "$package" | grep " \./usr/$path\$" >/dev/null || fail "$path missing from $(basename "$package")"
 done <<FILES
 $deb|libexec/quorvel/Quorvel
 $deb|share/man/man1/quorvel.1.gz
@@ -42,7 +42,7 @@ $data|share/quorvel/grd/DATI_DI_ESEMPIO.txt
 $data|share/quorvel/programs/prototipo/pioggeTRNprot.xls
 $data|share/doc/quorvel-data/copyright
 FILES
-dpkg-deb -c "$deb" | grep -q "share/quorvel/" && fail "the sample region is in quorvel"
+dpkg-deb -c "$deb" | grep "share/quorvel/" >/dev/null && fail "the sample region is in quorvel"
 # Every manual page has examples, and a NAME line that `apropos pioggia` and
 # `apropos rainfall` both find, whatever the reader's language.
 dpkg-deb -x "$deb" "$work/deb"
