@@ -6,6 +6,7 @@
 set -eu
 root=$(cd "$(dirname "$0")/../.." && pwd)
 work=${1:-$(mktemp -d /tmp/quorvel-reproducible.XXXXXX)}
+mkdir -p "$work"
 for run in one two; do
     rm -rf "${work:?}/$run"
     "$root/tools/package.sh" "$work/$run" >"$work/$run.log" 2>&1 || {
