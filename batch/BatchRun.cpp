@@ -435,14 +435,17 @@ BatchTotals RunBatch(const BatchOptions& options, const BatchHooks& hooks)
 {
     const bool standardInput = options.pointsPath == "-";
     const FileDescriptor input(standardInput ? -1 : OpenForReading(options.pointsPath));
-    const std::string inputName = standardInput ? "standard input" : options.pointsPath;
+    const std::string inputName = standardInput ? hooks.standardInputName : options.pointsPath;
     const int pointsFd = standardInput ? hooks.standardInput : input.get();
     RefuseResultsOverPoints(options.resultsPath, pointsFd);
     CsvReader reader(pointsFd, inputName);
     CsvRecord record;
     const InputLayout layout = ReadLayout(reader, record, inputName);
 
-    const ParameterGrids grids = ParameterGrids::Load(InFolder(options.folder, ""));
+    std::optional<ParameterGrids> loaded;
+    if (!hooks.grids)
+        loaded = ParameterGrids::Load(InFolder(options.folder, ""));
+    const ParameterGrids& grids = hooks.grids ? *hooks.grids : *loaded;
     Reports reports(options, hooks.writeReport);
     ResultsOutput results(options.resultsPath, hooks.standardOutput);
     CellResults cells(grids);

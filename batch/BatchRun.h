@@ -56,10 +56,14 @@ struct BatchHooks {
     std::function<std::chrono::steady_clock::time_point()> now = [] {
         return std::chrono::steady_clock::now();
     };
-    // Where points come from when the points file is "-".
+    // Where points come from when the points file is "-", and its name in messages.
     int standardInput = 0;
+    std::string standardInputName = "standard input";
     // Where results go when no results file is named.
     int standardOutput = 1;
+    // Grids a long-running caller keeps in memory; null: read from the
+    // application folder for this run.
+    const ParameterGrids* grids = nullptr;
 };
 
 struct BatchTotals {

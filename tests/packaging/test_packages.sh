@@ -46,7 +46,8 @@ dpkg-deb -c "$deb" | grep "share/quorvel/" >/dev/null && fail "the sample region
 # Every manual page has examples, and a NAME line that `apropos pioggia` and
 # `apropos rainfall` both find, whatever the reader's language.
 dpkg-deb -x "$deb" "$work/deb"
-for page in man1/quorvel.1.gz man1/quorvel-batch.1.gz it/man1/quorvel.1.gz it/man1/quorvel-batch.1.gz; do
+for page in man1/quorvel.1.gz man1/quorvel-batch.1.gz man1/quorvel-server.1.gz it/man1/quorvel.1.gz \
+    it/man1/quorvel-batch.1.gz it/man1/quorvel-server.1.gz; do
     case $page in it/*) name=NOME examples=ESEMPI ;; *) name=NAME examples=EXAMPLES ;; esac
     zcat "$work/deb/usr/share/man/$page" >"$work/page"
     line=$(grep -A1 "^\.SH $name" "$work/page" | tail -n 1)
