@@ -63,26 +63,27 @@ mv "$work/old" "$work/prefix"
 "$bin/quorvel" --prepara >"$work/out" 2>&1 && grep -q "già pronta" "$work/out" || fail "third start: $(cat "$work/out")"
 
 # Folders that cannot be used: the status, the reason in Italian on standard
-# error, and the folder left exactly as it was.
+# error, each problem once, and the folder left exactly as it was.
 touch "$work/a-file"
 mkdir -p "$work/broken" "$work/own/Shp" "$work/own/dat" "$work/own/programs" "$work/own/Raster" "$work/mixed"
 ln -s "$work/gone" "$work/broken/Raster"
 cp -R "$work/own/." "$work/mixed/"
 ln -s "$data/grd" "$work/mixed/grd"
-while IFS='|' read -r label folder reason; do
+while IFS='|' read -r label folder problems reason; do
     before=$(snapshot "$folder" 2>/dev/null || true)
     status=0
     QUORVEL_HOME=$folder "$bin/quorvel" --prepara >"$work/out" 2>"$work/err" || status=$?
     [ "$status" = 1 ] || fail "$label: status $status"
     [ ! -s "$work/out" ] || fail "$label: standard output $(cat "$work/out")"
+    [ "$(grep -c '^- ' "$work/err")" = "$problems" ] || fail "$label: not $problems problems: $(cat "$work/err")"
     grep -q "$reason" "$work/err" && head -n 1 "$work/err" | grep -q "^quorvel: " || fail "$label: $(cat "$work/err")"
     [ "$(snapshot "$folder" 2>/dev/null || true)" = "$before" ] || fail "$label: the folder changed"
 done <<CASES
-file where the folder should be|$work/a-file|è un file, non una cartella
-folder that cannot be made|$work/a-file/Quorvel|Impossibile creare la cartella di Quorvel
-a link of the user's to nothing|$work/broken|punta a «$work/gone», che non esiste
-the user's data without grd|$work/own|ci sono dati propri (dat, Shp, Raster, programs), ma mancano: grd\.
-the sample's grids beside the user's data|$work/mixed|collegamento alle griglie di esempio sintetiche
+file where the folder should be|$work/a-file|0|è un file, non una cartella
+folder that cannot be made|$work/a-file/Quorvel|0|Impossibile creare la cartella di Quorvel
+a link of the user's to nothing|$work/broken|2|punta a «$work/gone», che non esiste
+the user's data without grd|$work/own|1|ci sono dati propri (dat, Shp, Raster, programs), ma mancano: grd\.
+the sample's grids beside the user's data|$work/mixed|1|collegamento alle griglie di esempio sintetiche
 CASES
 
 # The check of the installed command examines the folder as it is and writes nothing.
