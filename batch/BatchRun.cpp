@@ -324,18 +324,20 @@ std::string InFolder(const std::string& folder, const std::string& path)
     return folder.ends_with('/') ? folder + path : folder + '/' + path;
 }
 
-// One workbook per successful row, named by its id, in the reports folder.
-class Reports {
+// One file per successful row, named by its id, in a folder of its own:
+// the report workbooks, or the PDF sheets.
+class PointFiles {
 public:
-    Reports(const BatchOptions& options, const ReportWriter& writer)
-        : dir_(options.reportsDir), template_(InFolder(options.folder, options.templatePath)), writer_(writer)
+    using Writer = std::function<void(const std::string& path, const std::string& name, GaussBoagaPoint point,
+                                      const PointRain& rain)>;
+
+    PointFiles(std::string dir, const char* what, const char* extension, Writer writer)
+        : dir_(std::move(dir)), what_(what), extension_(extension), writer_(std::move(writer))
     {
         if (dir_.empty())
             return;
         if (!writer_)
-            throw std::invalid_argument("reports asked for without a report writer");
-        // Found unusable now, once, rather than on every row.
-        CheckReportTemplate(template_);
+            throw std::invalid_argument(std::string(what) + "s asked for without a writer");
         std::error_code ec;
         std::filesystem::create_directories(dir_, ec);
         if (!std::filesystem::is_directory(dir_))
@@ -347,36 +349,51 @@ public:
 
     bool on() const { return !dir_.empty(); }
 
-    // Empty when the report is written, otherwise why it is not.
+    // Empty when the file is written, otherwise why it is not.
     std::string Write(std::string_view id, std::uint64_t line, GaussBoagaPoint point, const PointRain& rain)
     {
-        const std::string name(id);
+        const std::string name(id), failed = what_ + " not written: ";
         if (name.empty())
-            return "report not written: no id to name it";
+            return failed + "no id to name it";
         const bool control = std::any_of(name.begin(), name.end(),
                                          [](char c) { return (unsigned char)c < 0x20 || c == 0x7F; });
         if (control || !IsSafeOutputName(name))
-            return "report not written: the id " + Quoted(name) + " cannot name a file in the reports folder";
+            return failed + "the id " + Quoted(name) + " cannot name a file in the " + what_ + "s folder";
         const auto [earlier, fresh] = used_.try_emplace(name, line);
         if (!fresh) {
-            std::string text = "report not written: the id is already used on line ";
+            std::string text = failed + "the id is already used on line ";
             AppendInteger(text, std::int64_t(earlier->second));
             return text;
         }
         try {
-            writer_(template_, dir_ + name + kOutputExtension, point, rain);
+            writer_(dir_ + name + extension_, name, point, rain);
         } catch (const Error& error) {
-            return std::string("report not written: ") + error.what();
+            return failed + error.what();
         }
         return {};
     }
 
 private:
     std::string dir_;
-    std::string template_;
-    const ReportWriter& writer_;
+    std::string what_;
+    std::string extension_;
+    Writer writer_;
     std::unordered_map<std::string, std::uint64_t> used_;
 };
+
+PointFiles ReportFiles(const BatchOptions& options, const ReportWriter& writer)
+{
+    std::string templatePath = InFolder(options.folder, options.templatePath);
+    // Found unusable now, once, rather than on every row.
+    if (!options.reportsDir.empty() && writer)
+        CheckReportTemplate(templatePath);
+    return PointFiles(options.reportsDir, "report", kOutputExtension,
+                      writer ? PointFiles::Writer([writer, templatePath](const std::string& path, const std::string&,
+                                                                         GaussBoagaPoint point, const PointRain& rain) {
+                          writer(templatePath, path, point, rain);
+                      })
+                             : PointFiles::Writer());
+}
 
 void AppendCoordinateProblem(std::string& out, const char* column, NumberStatus status, std::string_view text)
 {
@@ -392,6 +409,11 @@ void AppendCoordinateProblem(std::string& out, const char* column, NumberStatus 
 }
 
 }  // namespace
+
+std::string AppFolderOf(const BatchOptions& options)
+{
+    return InFolder(options.folder, "");
+}
 
 void WriteReportWorkbook(const std::string& templatePath, const std::string& outputPath,
                          GaussBoagaPoint point, const PointRain& rain)
@@ -444,9 +466,10 @@ BatchTotals RunBatch(const BatchOptions& options, const BatchHooks& hooks)
 
     std::optional<ParameterGrids> loaded;
     if (!hooks.grids)
-        loaded = ParameterGrids::Load(InFolder(options.folder, ""));
+        loaded = ParameterGrids::Load(AppFolderOf(options));
     const ParameterGrids& grids = hooks.grids ? *hooks.grids : *loaded;
-    Reports reports(options, hooks.writeReport);
+    PointFiles reports = ReportFiles(options, hooks.writeReport);
+    PointFiles sheets(options.sheetsDir, "sheet", ".pdf", hooks.writeSheet);
     ResultsOutput results(options.resultsPath, hooks.standardOutput);
     CellResults cells(grids);
     ProgressMeter meter(hooks.progress, hooks.now);
@@ -484,8 +507,12 @@ BatchTotals RunBatch(const BatchOptions& options, const BatchHooks& hooks)
             const CellOutcome cell = cells.For(point);
             if (!cell.ok)
                 failure = cell.text;
-            else if (reports.on())
-                failure = reports.Write(id, record.line, point, ComputePointRain(point, grids));
+            else if (reports.on() || sheets.on()) {
+                const PointRain rain = ComputePointRain(point, grids);
+                failure = reports.on() ? reports.Write(id, record.line, point, rain) : std::string();
+                if (failure.empty() && sheets.on())
+                    failure = sheets.Write(id, record.line, point, rain);
+            }
             if (failure.empty()) {
                 out += ',';
                 out += cell.text;
@@ -499,7 +526,7 @@ BatchTotals RunBatch(const BatchOptions& options, const BatchHooks& hooks)
             out += '\n';
         }
         results.FlushIfFull();
-        if (reports.on() || totals.rows % 64 == 0)
+        if (reports.on() || sheets.on() || totals.rows % 64 == 0)
             meter.Update(totals.rows, totals.failed);
     }
     results.Commit();

@@ -32,6 +32,7 @@ struct BatchOptions {
     std::string pointsPath;   // "-": standard input
     std::string resultsPath;  // empty: standard output
     std::string reportsDir;   // empty: no reports
+    std::string sheetsDir;    // empty: no PDF sheets
     // The application folder, holding grd/ and the template; empty: the
     // working directory. The three paths above are not relative to it.
     std::string folder;
@@ -49,8 +50,18 @@ using ReportWriter = std::function<void(const std::string& templatePath, const s
 void WriteReportWorkbook(const std::string& templatePath, const std::string& outputPath,
                          GaussBoagaPoint point, const PointRain& rain);
 
+// The options' application folder as the prefix of its files: empty for the
+// working directory, otherwise ending with "/".
+std::string AppFolderOf(const BatchOptions& options);
+
+// Writes the PDF sheet of one point, named name, to outputPath, whole or not
+// at all. Throws Error.
+using SheetWriter = std::function<void(const std::string& outputPath, const std::string& name,
+                                       GaussBoagaPoint point, const PointRain& rain)>;
+
 struct BatchHooks {
     ReportWriter writeReport;  // needed only with reports
+    SheetWriter writeSheet;    // needed only with sheets
     // Receives progress lines meant for standard error; may be empty.
     std::function<void(std::string_view line)> progress;
     std::function<std::chrono::steady_clock::time_point()> now = [] {

@@ -23,7 +23,7 @@ void Take(std::string& slot, bool& seen, std::string_view option, const char* va
 CommandLine ParseCommandLine(int argc, const char* const* argv)
 {
     CommandLine line;
-    bool points = false, output = false, reports = false, folder = false, optionsEnded = false;
+    bool points = false, output = false, reports = false, sheets = false, folder = false, optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -50,6 +50,11 @@ CommandLine ParseCommandLine(int argc, const char* const* argv)
             ++i;
         } else if (arg.starts_with("--reports=")) {
             Take(line.options.reportsDir, reports, "--reports", argv[i] + 10);
+        } else if (arg == "--pdf") {
+            Take(line.options.sheetsDir, sheets, arg, next);
+            ++i;
+        } else if (arg.starts_with("--pdf=")) {
+            Take(line.options.sheetsDir, sheets, "--pdf", argv[i] + 6);
         } else if (arg == "--folder" || arg == "--cartella") {
             Take(line.options.folder, folder, "--folder", next);
             ++i;
@@ -62,7 +67,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv)
     if (line.help)
         return line;
     if (line.check) {
-        if (output || reports)
+        if (output || reports || sheets)
             throw StartError("--check takes no other option than the folder");
         line.checkFolder = points ? line.options.pointsPath : folder ? line.options.folder : ".";
         return line;
@@ -74,7 +79,8 @@ CommandLine ParseCommandLine(int argc, const char* const* argv)
 
 const char* UsageText()
 {
-    return "Usage: quorvel-batch POINTS.csv [-o RESULTS.csv] [--reports DIR] [--folder DIR]\n"
+    return "Usage: quorvel-batch POINTS.csv [-o RESULTS.csv] [--reports DIR] [--pdf DIR]\n"
+           "                    [--folder DIR]\n"
            "       quorvel-batch --check [DIR]\n"
            "\n"
            "Computes the design rainfall of Tervania for every point of POINTS.csv,\n"
@@ -93,6 +99,8 @@ const char* UsageText()
            "--reports DIR\n"
            "            also write the report workbook of each point into DIR,\n"
            "            named by its id (DIR/<id>.xls).\n"
+           "--pdf DIR   also write a one-page PDF sheet of each point into DIR,\n"
+           "            named by its id (DIR/<id>.pdf).\n"
            "--check [DIR], --verifica [DIR]\n"
            "            examine the application folder DIR (by default the --folder\n"
            "            one, else the current folder) after copying data into it:\n"
@@ -118,7 +126,7 @@ const char* UsageText()
            "not be done (message on standard error).\n"
            "\n"
            "Uso: quorvel-batch PUNTI.csv [-o RISULTATI.csv] [--reports CARTELLA]\n"
-           "                  [--cartella CARTELLA]\n"
+           "                  [--pdf CARTELLA] [--cartella CARTELLA]\n"
            "     quorvel-batch --verifica [CARTELLA]\n"
            "\n"
            "Calcola la pioggia di progetto della Tervania per ogni punto di PUNTI.csv,\n"
@@ -138,6 +146,9 @@ const char* UsageText()
            "--reports CARTELLA\n"
            "            scrive anche il report di ogni punto in CARTELLA, con il nome\n"
            "            del suo id (CARTELLA/<id>.xls).\n"
+           "--pdf CARTELLA\n"
+           "            scrive anche una scheda PDF di una pagina per ogni punto in\n"
+           "            CARTELLA, con il nome del suo id (CARTELLA/<id>.pdf).\n"
            "--verifica [CARTELLA], --check [CARTELLA]\n"
            "            esamina la cartella del programma CARTELLA (se omessa, quella\n"
            "            di --cartella, altrimenti la cartella corrente) dopo avervi\n"

@@ -11,8 +11,8 @@ struct CommandLine {
     BatchOptions options;
 };
 
-// quorvel-batch POINTS.csv [-o RESULTS.csv] [--reports DIR] [--folder DIR],
-// the options in any place, also as --output, --output=FILE, --reports=DIR,
+// quorvel-batch POINTS.csv [-o RESULTS.csv] [--reports DIR] [--pdf DIR] [--folder DIR],
+// the options in any place, also as --output, --output=FILE, --reports=DIR, --pdf=DIR,
 // --folder=DIR and --cartella[=]DIR; -h or --help.
 // quorvel-batch --check [DIR] (or --verifica) examines an application folder:
 // DIR, else the --folder one, else the working folder.

@@ -6,10 +6,13 @@
 
 #include <unistd.h>
 
+#include <QGuiApplication>
+
 #include "batch/BatchRun.h"
 #include "batch/Check.h"
 #include "batch/CommandLine.h"
 #include "rain/SampleMark.h"
+#include "sheet/RainSheet.h"
 
 namespace {
 
@@ -38,12 +41,21 @@ int main(int argc, char** argv)
     if (line.check)
         return PrintCheck(line.checkFolder, CheckAppFolder(line.checkFolder), stdout) ? 0 : 1;
 
-    const std::string& folder = line.options.folder;
-    if (quorvel::IsSyntheticSample(folder.empty() || folder.ends_with('/') ? folder : folder + '/'))
+    if (quorvel::IsSyntheticSample(AppFolderOf(line.options)))
         SayOnStandardError(std::string(quorvel::kSampleWarning) + " (" + quorvel::kSampleWarningEnglish + ")");
 
     BatchHooks hooks;
     hooks.writeReport = WriteReportWorkbook;
+    std::unique_ptr<QGuiApplication> painting;
+    quorvel::FileDigests digests;
+    if (!line.options.sheetsDir.empty()) {
+        painting = quorvel::StartOffscreenPainting(argc, argv);
+        const std::string folder = AppFolderOf(line.options);
+        hooks.writeSheet = [folder, &digests](const std::string& path, const std::string& name,
+                                              quorvel::GaussBoagaPoint point, const quorvel::PointRain& rain) {
+            quorvel::WritePointSheet(folder, name, point, rain, path, digests);
+        };
+    }
     hooks.progress = [](std::string_view text) { std::fprintf(stderr, "%.*s\n", int(text.size()), text.data()); };
     hooks.standardInput = STDIN_FILENO;
     hooks.standardOutput = STDOUT_FILENO;

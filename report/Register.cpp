@@ -228,7 +228,7 @@ const std::string& FileDigests::Sha256(const std::string& path)
     return known.digest;
 }
 
-void RegisterRun(const PointRunResult& run, FileDigests& digests)
+RegisterEntry RunEntry(const PointRunResult& run, FileDigests& digests)
 {
     RegisterEntry entry;
     entry.time = LocalTimeText(std::time(nullptr));
@@ -245,7 +245,12 @@ void RegisterRun(const PointRunResult& run, FileDigests& digests)
         entry.headerDigests[i] = digests.Sha256(run.appFolder + headers[i]);
     if (IsSyntheticSample(run.appFolder))
         entry.data = "esempio";
-    AppendRegisterLine(RegisterPath(run.appFolder), RegisterLine(entry));
+    return entry;
+}
+
+void RegisterRun(const PointRunResult& run, FileDigests& digests)
+{
+    AppendRegisterLine(RegisterPath(run.appFolder), RegisterLine(RunEntry(run, digests)));
 }
 
 }  // namespace quorvel

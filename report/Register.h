@@ -71,6 +71,11 @@ private:
     std::map<std::string, Known> known_;
 };
 
+// The register's record of a run whose report has been written, now, with the
+// digests of the grids and the template in the run's application folder.
+// Throws Error.
+RegisterEntry RunEntry(const PointRunResult& run, FileDigests& digests);
+
 // Writes the register line of a run whose report has been written, now, with
 // the digests of the grids and the template in the run's application folder.
 void RegisterRun(const PointRunResult& run, FileDigests& digests);

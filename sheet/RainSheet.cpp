@@ -3,6 +3,7 @@
 #include <QBuffer>
 #include <QFont>
 #include <QFontMetricsF>
+#include <QGuiApplication>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPainter>
@@ -259,6 +260,27 @@ void WriteRainSheet(const RainSheet& sheet, const std::string& path)
 {
     const QByteArray pdf = RainSheetPdf(sheet);
     ReplaceFileWith(path, std::vector<std::uint8_t>(pdf.begin(), pdf.end()));
+}
+
+void WritePointSheet(const std::string& appFolder, const std::string& name, GaussBoagaPoint point,
+                     const PointRain& rain, const std::string& path, FileDigests& digests)
+{
+    RainSheet sheet;
+    sheet.run = RunEntry({point, rain, appFolder, name}, digests);
+    sheet.run.reportFile = name;
+    WriteRainSheet(sheet, path);
+}
+
+std::unique_ptr<QGuiApplication> StartOffscreenPainting(int& argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Starting, Qt may note that it found no runtime folder, which concerns
+    // only windows; such a note would muddle a command's standard error.
+    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    auto application = std::make_unique<QGuiApplication>(argc, argv);
+    qInstallMessageHandler(previous);
+    return application;
 }
 
 }  // namespace quorvel

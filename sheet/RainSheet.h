@@ -4,8 +4,11 @@
 #include <QImage>
 #include <QLocale>
 
+#include <memory>
 #include <optional>
 #include <string>
+
+class QGuiApplication;
 
 #include "report/Register.h"
 
@@ -33,5 +36,15 @@ QByteArray RainSheetPdf(const RainSheet& sheet, const QLocale& locale = QLocale(
 
 // Writes the sheet to path, whole or not at all. Throws Error.
 void WriteRainSheet(const RainSheet& sheet, const std::string& path);
+
+// The sheet of a point computed from the grids of appFolder (empty, or ending
+// with "/"), named name, stamped as the register would stamp its run, written
+// to path. Throws Error.
+void WritePointSheet(const std::string& appFolder, const std::string& name, GaussBoagaPoint point,
+                     const PointRain& rain, const std::string& path, FileDigests& digests);
+
+// What a program without windows needs before it draws a sheet: Qt's
+// painting on the offscreen platform, unless another one is asked for.
+std::unique_ptr<QGuiApplication> StartOffscreenPainting(int& argc, char** argv);
 
 }  // namespace quorvel

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <random>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -109,7 +110,7 @@ TEST_F(Program, ExitStatusAndWhyARunIsRefused)
     } cases[] = {
         {"good.csv", 0, std::string(kResultsHeader) + "\nA,2400000,5100000,140,181,"},
         {"mixed.csv", 1, "\nC,2300000,5100000,,,,,,,,,,,,,,,\"outside the parameter grids (row 140, column -19)\"\n"},
-        {"--help", 0, "Usage: quorvel-batch POINTS.csv [-o RESULTS.csv] [--reports DIR] [--folder DIR]\n"},
+        {"--help", 0, "Usage: quorvel-batch POINTS.csv [-o RESULTS.csv] [--reports DIR] [--pdf DIR]\n"},
         {"-h", 0, "\nUso: quorvel-batch PUNTI.csv [-o RISULTATI.csv] [--reports CARTELLA]\n"},
         // The check of a folder finds each fault of a copy of the sample region
         // and says whether the folder can be used.
@@ -224,6 +225,42 @@ TEST_F(Program, ExitStatusAndWhyARunIsRefused)
         EXPECT_TRUE(fs::is_symlink("link.csv"));
         for (const auto& entry : fs::directory_iterator("."))
             EXPECT_FALSE(entry.path().filename().string().starts_with("results.csv.")) << entry.path();
+    }
+}
+
+// Beside each report, a PDF sheet with the same numbers, which a PDF reader
+// gives back as text; a sheet that cannot be written fails its row.
+TEST_F(Program, PdfSheetOfEachPoint)
+{
+    test::WriteText("points.csv", kGood + "A,2400000,5100000\n");
+    const Outcome run = RunProgram("points.csv -o results.csv --reports reports --pdf sheets");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "");
+    EXPECT_TRUE(fs::exists("reports/A.xls"));
+    const auto split = [](const std::string& text, char separator) {
+        std::vector<std::string> parts;
+        std::istringstream in(text);
+        for (std::string part; std::getline(in, part, separator);)
+            parts.push_back(part);
+        return parts;
+    };
+    const std::vector<std::string> lines = split(test::ReadText("results.csv"), '\n');
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_TRUE(lines[3].ends_with(",report not written: the id is already used on line 2")) << lines[3];
+    for (const auto& [id, line] : {std::pair{"A", lines[1]}, {"B", lines[2]}}) {
+        ASSERT_EQ(std::system(("pdftotext sheets/" + std::string(id) + ".pdf sheet.txt").c_str()), 0);
+        const std::string text = test::ReadText("sheet.txt");
+        // The seven heights of the row, as the sheet rounds them.
+        const std::vector<std::string> fields = split(line, ',');
+        for (std::size_t q = 10; q < 17; ++q) {
+            char height[32];
+            std::snprintf(height, sizeof height, "%.1f", std::stod(fields[q]));
+            std::string shown = height;
+            shown[shown.find('.')] = ',';
+            EXPECT_NE(text.find(shown), std::string::npos) << id << " q" << q << " " << shown;
+        }
+        EXPECT_NE(text.find("riga " + fields[3] + ", colonna " + fields[4]), std::string::npos) << text;
+        EXPECT_EQ(text.find("esempio"), std::string::npos);
     }
 }
 

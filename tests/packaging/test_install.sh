@@ -153,7 +153,7 @@ status=0
 "$bin/quorvel" >"$work/out" 2>"$work/err" || status=$?
 [ "$status" = 1 ] && grep -q "serve una sessione grafica" "$work/err" || fail "no display: status $status, $(cat "$work/err")"
 
-for option in -o --output --reports --folder --cartella --check --verifica --help; do
+for option in -o --output --reports --pdf --folder --cartella --check --verifica --help; do
     "$bin/quorvel-batch" --help | grep -q -- "$option\b" || fail "quorvel-batch --help says nothing of $option"
 done
 
