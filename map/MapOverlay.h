@@ -33,6 +33,9 @@ void DrawScaleBar(QPainter& painter, const ViewTransform& view);
 // A narrow band across the top with text centred in it; nothing when text is empty.
 void DrawNotice(QPainter& painter, const QString& text, int width);
 void DrawHighlight(QPainter& painter, const ShapeData& shape, const ViewTransform& view);
+// The name of a highlighted point, boxed in the highlight's colour above it.
+void DrawHighlightedName(QPainter& painter, const QString& name, double x, double y, const ViewTransform& view,
+                         const QFont& font);
 void DrawOverlayLabels(QPainter& painter, const std::vector<OverlayLabel>& labels, const ViewTransform& view,
                        const QFont& font);
 

@@ -9,6 +9,7 @@
 
 #include "batch/BatchRun.h"
 #include "batch/Csv.h"
+#include "crs/TypedPointIn.h"
 #include "rain/FileDescriptor.h"
 #include "report/Report.h"
 #include "server/OpenApi.h"
@@ -82,9 +83,39 @@ std::string AttachmentHeader(const std::string& name)
     return "attachment; filename=\"" + plain + "\"; filename*=UTF-8''" + encoded;
 }
 
-GaussBoagaPoint PointOf(const httplib::Request& request)
+// A coordinate in a system other than Gauss-Boaga: east and north, or lon and lat.
+double SystemParameter(const httplib::Request& request, ReferenceSystem system, bool x)
 {
-    return {CoordinateParameter(request, "east"), CoordinateParameter(request, "north")};
+    const char* name = x ? "east" : "north";
+    if (IsGeographic(system) && !request.has_param(name))
+        name = x ? "lon" : "lat";
+    const std::string text = request.get_param_value(name);
+    double value = 0;
+    switch (ReadSystemCoordinate(system, x, text, ".", value)) {
+    case NumberStatus::Ok:
+        return value;
+    case NumberStatus::Empty:
+        throw Refusal(400, ErrorKind::TypeMismatch, std::string(name) + " is missing",
+                      std::string("manca ") + name);
+    case NumberStatus::OutOfRange:
+    case NumberStatus::NotANumber:
+        break;
+    }
+    const std::string what = IsGeographic(system) ? "an angle in degrees" : "a number of metres";
+    throw Refusal(400, ErrorKind::TypeMismatch, std::string(name) + " is not " + what + ": \"" + text + "\"",
+                  std::string(name) + (IsGeographic(system) ? " non è un angolo in gradi: \"" : " non è un numero di metri: \"") +
+                      text + "\"");
+}
+
+// The JSON of a converted point: the rain's answer, with where the point came from.
+std::string WithConversion(std::string json, const QueryPoint& query)
+{
+    if (!query.convertedFrom || json.empty() || json.back() != '}')
+        return json;
+    json.pop_back();
+    json += ",\"converted\":{\"crs\":\"EPSG:" + std::to_string(EpsgCode(*query.convertedFrom)) +
+            "\",\"nearCellEdge\":" + (query.nearCellEdge ? "true" : "false") + "}}";
+    return json;
 }
 
 PointRain RainAt(const std::shared_ptr<const ParameterGrids>& grids, GaussBoagaPoint point)
@@ -163,15 +194,16 @@ std::string RunBatch(DataFolder& data, const std::string& points, batch::BatchTo
 
 void Rain(DataFolder& data, const httplib::Request& request, httplib::Response& response)
 {
-    const GaussBoagaPoint point = PointOf(request);
+    const QueryPoint query = PointParameters(request);
     const auto grids = data.Grids();
-    const PointRain rain = RainAt(grids, point);
-    response.set_content(RainJson(point, rain, data.IsSample(grids)), kJson);
+    const PointRain rain = RainAt(grids, query.point);
+    response.set_content(WithConversion(RainJson(query.point, rain, data.IsSample(grids)), query), kJson);
 }
 
 void Report(DataFolder& data, const httplib::Request& request, httplib::Response& response)
 {
-    const GaussBoagaPoint point = PointOf(request);
+    const QueryPoint query = PointParameters(request);
+    const GaussBoagaPoint point = query.point;
     const std::string name = request.has_param("name") ? request.get_param_value("name") : "Piogge";
     if (!IsAcceptableReportName(name))
         throw Refusal(400, ErrorKind::PathAccess,
@@ -186,6 +218,14 @@ void Report(DataFolder& data, const httplib::Request& request, httplib::Response
                         q.q100, q.q200, data.TemplatePath());
     response.set_content(reinterpret_cast<const char*>(report.data()), report.size(), "application/vnd.ms-excel");
     response.set_header("Content-Disposition", AttachmentHeader(name));
+    if (query.convertedFrom) {
+        std::string used;
+        AppendSingle(used, point.x);
+        used += ',';
+        AppendSingle(used, point.y);
+        response.set_header("X-Quorvel-Point", used);
+        response.set_header("X-Quorvel-Near-Cell-Edge", query.nearCellEdge ? "yes" : "no");
+    }
 }
 
 // The body, read here rather than by httplib, which turns a chunked body over
@@ -261,6 +301,27 @@ float CoordinateParameter(const httplib::Request& request, const char* name)
     throw Refusal(400, ErrorKind::TypeMismatch,
                   std::string(name) + " is not a number: digits with an optional sign and decimal point",
                   italian + " non è un numero: cifre con segno e punto decimale facoltativi");
+}
+
+QueryPoint PointParameters(const httplib::Request& request)
+{
+    const std::string crs = request.get_param_value("crs");
+    const std::optional<ReferenceSystem> system =
+        crs.empty() ? ReferenceSystem::GaussBoagaEast : ReferenceSystemFromName(crs);
+    if (!system)
+        throw Refusal(400, ErrorKind::TypeMismatch,
+                      "crs: unknown reference system \"" + crs + "\"; use EPSG:3004, EPSG:4326, EPSG:6707 or EPSG:6708",
+                      "crs: sistema di riferimento sconosciuto \"" + crs + "\"; usare EPSG:3004, EPSG:4326, EPSG:6707 o EPSG:6708");
+    if (*system == ReferenceSystem::GaussBoagaEast)
+        return {{CoordinateParameter(request, "east"), CoordinateParameter(request, "north")}, std::nullopt, false};
+    const SystemPoint typed{SystemParameter(request, *system, true), SystemParameter(request, *system, false)};
+    SystemPoint gb;
+    try {
+        gb = ToGaussBoaga(*system, typed);
+    } catch (const Error& error) {
+        throw ApiRefusal{{400, error.kind(), {error.detail(), error.italianDetail()}}};
+    }
+    return {{float(gb.x), float(gb.y)}, system, NearCellEdge(gb)};
 }
 
 bool IsAcceptableReportName(std::string_view name)

@@ -4,7 +4,11 @@
 #include <string>
 #include <string_view>
 
+#include <optional>
+
 #include <httplib.h>
+
+#include "crs/Crs.h"
 
 #include "server/DataFolder.h"
 #include "server/Json.h"
@@ -31,6 +35,17 @@ ApiFailure TooLarge();
 // A coordinate of the query, read as quorvel-batch reads its numbers.
 // Throws ApiRefusal (400) when missing or not a number.
 float CoordinateParameter(const httplib::Request& request, const char* name);
+
+// The point a query names, in Gauss-Boaga: east and north in metres, or, with
+// crs=EPSG:n (or wgs84, utm32, utm33), east and north (lon and lat) in that
+// system, converted with EPSG:1660.
+struct QueryPoint {
+    GaussBoagaPoint point;
+    std::optional<ReferenceSystem> convertedFrom;  // set when not Gauss-Boaga
+    bool nearCellEdge = false;  // converted, and within the conversion's accuracy of a cell edge
+};
+// Throws ApiRefusal (400) for an unknown system or a missing or bad coordinate.
+QueryPoint PointParameters(const httplib::Request& request);
 
 // A report's name as the download's: at least one character that is not a
 // blank, neither "." nor "..", no "/", "\" or control character, valid UTF-8.

@@ -174,6 +174,25 @@ class AgainstBatch(unittest.TestCase):
         _, headers, _ = self.server.get("/api/v1/report?" + query("2381000", "5118000", name="Piogge"))
         self.assertTrue(headers["Content-Disposition"].startswith('attachment; filename="Piogge.xls"'))
 
+    def test_points_in_wgs84_and_utm_are_the_batch_rows_of_lat_lon_and_crs(self):
+        text = "id,lat,lon\nA,46.1851,13.0132\nB,46 05 30.5,12°48'10 E\n"
+        status, _, results = self.server.get("/api/v1/batch", method="POST", body=text.encode())
+        self.assertEqual(status, 200)
+        for line, (pid, lat, lon) in zip(results.decode().splitlines()[1:], [("A", "46.1851", "13.0132"),
+                                                                              ("B", "46 05 30.5", "12°48'10 E")]):
+            fields = line.split(",")
+            status, _, body = self.server.get("/api/v1/rain?" + urllib.parse.urlencode({"crs": "wgs84", "lat": lat, "lon": lon}))
+            self.assertEqual(status, 200, pid)
+            answer = json.loads(body, parse_float=str, parse_int=str)
+            self.assertEqual([answer["point"]["east"], answer["point"]["north"], answer["cell"]["row"],
+                              answer["cell"]["column"], answer["a2"]] + [q["mm"] for q in answer["quantiles"]],
+                             fields[18:20] + fields[3:5] + [fields[7]] + fields[10:17], pid)
+            self.assertEqual(answer["converted"], {"crs": "EPSG:4326", "nearCellEdge": fields[20] == "yes"})
+            status, headers, report = self.server.get("/api/v1/report?" + urllib.parse.urlencode(
+                {"crs": "EPSG:4326", "lat": lat, "lon": lon}))
+            self.assertEqual(headers["X-Quorvel-Point"], fields[18] + "," + fields[19])
+            self.assertEqual(report, self.server.get("/api/v1/report?" + query(fields[18], fields[19]))[2], pid)
+
     def test_comuni_are_the_table_in_its_order(self):
         with open(os.path.join(APP, "dat", "comuniPolyRid.dat"), "rb") as f:
             lines = f.read().decode("cp1252").splitlines()
@@ -260,6 +279,8 @@ class Hostile(unittest.TestCase):
             ("outside the grids", "GET /api/v1/rain?east=1&north=1", None, 404, "SubscriptOutOfRange"),
             ("far outside", "GET /api/v1/rain?east=1e30".replace("1e30", "9" * 30) + "&north=1", None, 404, "Overflow"),
             ("the sea", "GET /api/v1/rain?east=2410250&north=5040250", None, 422, "NoValidData"),
+            ("unknown crs", "GET /api/v1/rain?east=1&north=2&crs=EPSG:32633", None, 400, "TypeMismatch"),
+            ("61 minutes", "GET /api/v1/report?crs=wgs84&lat=45%2061&lon=13", None, 400, "TypeMismatch"),
             ("unknown route", "GET /api/v2/rain", None, 404, "FileNotFound"),
             ("unknown file", "GET /nothing.js", None, 404, "FileNotFound"),
             ("unknown method", "FOO /api/v1/rain", None, 405, "TypeMismatch"),
