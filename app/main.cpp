@@ -1,7 +1,10 @@
 #include <QApplication>
 
+#include <cstdio>
+
 #include "dialogs/PointDialogsImpl.h"
 #include "window/Form1.h"
+#include "window/GraphicalSession.h"
 #include "map/MapWidget.h"
 #include "window/Reporter.h"
 #include "window/Translations.h"
@@ -10,6 +13,10 @@
 
 int main(int argc, char* argv[])
 {
+    if (!quorvel::HasGraphicalSession(argc, argv)) {
+        std::fprintf(stderr, "%s\n", quorvel::kNoGraphicalSession);
+        return 1;
+    }
     QApplication app(argc, argv);
     // A report being written when the program is killed does not stay half-written.
     quorvel::RemovePendingFilesOnSignal();

@@ -20,6 +20,7 @@
 #include "rain/Grid.h"
 #include "rain/PointRain.h"
 #include "rain/SidecarFiles.h"
+#include "rain/SampleMark.h"
 #include "report/Report.h"
 #include "report/Workbook.h"
 
@@ -39,6 +40,7 @@ const char* const kDistrictRasters[] = {"Raster/UD.tif", "Raster/TG.tif", "Raste
 const char* const kRelief = "Raster/demTRNSh.ecw";
 const char* const kReliefStandIn = "Raster/demTRNSh.tif";
 const char* const kTable = "dat/comuniPolyRid.dat";
+const char* const kDataFolders[] = {"grd", "dat", "Shp", "Raster", "programs"};
 
 struct GridFiles {
     const char* name;
@@ -86,6 +88,7 @@ public:
 
     std::vector<Finding> Run()
     {
+        SampleLinks();
         Files();
         Grids();
         Relief();
@@ -129,6 +132,34 @@ private:
             return false;
         }
         return true;
+    }
+
+    // The data folders that are links into a sample region, as a launcher
+    // makes them on a first start. Sample grids beside data of the user's own
+    // would make invented numbers look real.
+    void SampleLinks()
+    {
+        std::vector<std::pair<std::string, fs::path>> sample;
+        std::string own;
+        for (const char* name : kDataFolders) {
+            std::error_code error;
+            const fs::path target = fs::canonical(Path(name), error);
+            if (error)
+                continue;  // missing: the files inside it say so
+            if (fs::is_symlink(Path(name), error) && IsSyntheticSample(target.parent_path().string() + "/"))
+                sample.emplace_back(name, target);
+            else
+                own += (own.empty() ? "" : ", ") + std::string(name);
+        }
+        for (const auto& [name, target] : sample) {
+            if (name == "grd" && !own.empty())
+                Add(Level::Error, name,
+                    "collegamento alle griglie di esempio sintetiche (" + target.string() + "), mentre " + own +
+                        " sono dati propri: i calcoli userebbero griglie inventate. Copiare qui la cartella grd dei "
+                        "dati regionali");
+            else
+                Add(Level::Note, name, "collegamento ai dati di esempio (" + target.string() + ")");
+        }
     }
 
     void Files()
@@ -465,11 +496,14 @@ bool PrintCheck(const std::string& folder, const std::vector<Finding>& findings,
     std::string shown = fs::absolute(folder, error).lexically_normal().string();
     if (shown.size() > 1 && shown.back() == '/')
         shown.pop_back();
-    if (errors == 0)
+    const bool sample = IsSyntheticSample(shown + "/");
+    if (errors == 0 && !sample)
         std::fprintf(out, "%s: tutto in ordine, la cartella è utilizzabile.\n", shown.c_str());
-    else
+    else if (errors > 0)
         std::fprintf(out, "%s: %d %s, la cartella non è utilizzabile così.\n", shown.c_str(), errors,
                      errors == 1 ? "errore" : "errori");
+    if (sample)
+        std::fprintf(out, "%s: %s.\n", shown.c_str(), kSampleWarning);
     return errors == 0;
 }
 

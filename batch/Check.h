@@ -25,6 +25,8 @@ struct Finding {
 std::vector<Finding> CheckAppFolder(const std::string& folder);
 
 // The findings one a line, then a summary; true when nothing is an error.
+// The summary of a folder holding the sample region's synthetic grids is the
+// warning that they are not for design, never that all is in order.
 bool PrintCheck(const std::string& folder, const std::vector<Finding>& findings, std::FILE* out);
 
 }  // namespace quorvel::batch

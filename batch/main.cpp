@@ -1,6 +1,7 @@
 // quorvel-batch: the design rainfall of many points, from a CSV file.
 #include <cstdio>
 #include <exception>
+#include <string>
 #include <string_view>
 
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include "batch/Check.h"
 #include "batch/CommandLine.h"
 #include "rain/PendingFile.h"
+#include "rain/SampleMark.h"
 #include "sheet/RainSheet.h"
 
 namespace {
@@ -39,6 +41,9 @@ int main(int argc, char** argv)
     }
     if (line.check)
         return PrintCheck(line.checkFolder, CheckAppFolder(line.checkFolder), stdout) ? 0 : 1;
+
+    if (quorvel::IsSyntheticSample(AppFolderOf(line.options)))
+        SayOnStandardError(std::string(quorvel::kSampleWarning) + " (" + quorvel::kSampleWarningEnglish + ")");
 
     BatchHooks hooks;
     hooks.writeReport = WriteReportWorkbook;

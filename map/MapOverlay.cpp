@@ -73,6 +73,24 @@ void DrawScaleBar(QPainter& painter, const ViewTransform& view)
     painter.restore();
 }
 
+void DrawNotice(QPainter& painter, const QString& text, int width)
+{
+    if (text.isEmpty())
+        return;
+    painter.save();
+    QFont font = painter.font();
+    font.setPointSizeF(8.5);
+    font.setBold(true);
+    painter.setFont(font);
+    const QFontMetricsF metrics(font);
+    const QRectF band(0, 0, width, std::ceil(metrics.height() + 4));
+    // Pale enough to leave the map readable beneath, dark text to stand out on any ground.
+    painter.fillRect(band, QColor(255, 236, 179, 215));
+    painter.setPen(QColor(140, 30, 0));
+    painter.drawText(band, Qt::AlignCenter, metrics.elidedText(text, Qt::ElideRight, width - 8));
+    painter.restore();
+}
+
 void DrawHighlight(QPainter& painter, const ShapeData& shape, const ViewTransform& view)
 {
     painter.save();

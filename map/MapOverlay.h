@@ -26,10 +26,13 @@ struct ScaleBar {
 ScaleBar ChooseScaleBar(double unitsPerPixel, double maxPixels);
 
 // What the map draws over its layers, for the one view at hand: the scale bar
-// in the bottom-left corner, a highlighted shape and light overlay names.
+// in the bottom-left corner, a highlighted shape, light overlay names and a
+// notice along the top.
 // Drawn on every paint rather than into the cached picture, so they stay put
 // (the bar) or follow the view (the rest) while a pan drag moves the picture.
 void DrawScaleBar(QPainter& painter, const ViewTransform& view);
+// A narrow band across the top with text centred in it; nothing when text is empty.
+void DrawNotice(QPainter& painter, const QString& text, int width);
 void DrawHighlight(QPainter& painter, const ShapeData& shape, const ViewTransform& view);
 // The name of a highlighted point, boxed in the highlight's colour above it.
 void DrawHighlightedName(QPainter& painter, const QString& name, double x, double y, const ViewTransform& view,

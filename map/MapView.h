@@ -138,6 +138,9 @@ public:
     virtual void SetRunMarks(std::vector<RunMark> marks) = 0;
     // Shows the whole of extents, centred, at the map's aspect.
     virtual void ZoomToExtents(const MapExtents& extents) = 0;
+    // A line of text (UTF-8) in a narrow band along the top of the map, there
+    // whatever the view; empty text removes it.
+    virtual void SetNotice(const std::string& text) = 0;
 };
 
 }  // namespace quorvel

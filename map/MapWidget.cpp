@@ -166,6 +166,12 @@ void MapWidget::ZoomToExtents(const MapExtents& extents)
     FitView(extents);
 }
 
+void MapWidget::SetNotice(const std::string& text)
+{
+    notice_ = QString::fromStdString(text);
+    update();
+}
+
 void MapWidget::SetRunMarks(std::vector<RunMark> marks)
 {
     runMarks_ = std::move(marks);
@@ -346,6 +352,7 @@ void MapWidget::DrawOverlays(QPainter& painter)
     }
     DrawRunMarks(painter, runMarks_, view_);
     DrawScaleBar(painter, view_);
+    DrawNotice(painter, notice_, view_.Width());
 }
 
 void MapWidget::resizeEvent(QResizeEvent*)

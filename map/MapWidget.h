@@ -71,6 +71,7 @@ public:
 
     void SetRunMarks(std::vector<RunMark> marks) override;
     void ZoomToExtents(const MapExtents& extents) override;
+    void SetNotice(const std::string& text) override;
     int CursorMode() const { return cursorMode_; }
     int MapCursor() const { return mapCursor_; }
     bool LayerVisible(int handle) const;
@@ -132,6 +133,7 @@ private:
     int highlightShape_ = -1;
     OverlayNames overlayNames_;
     QFont highlightFont_;
+    QString notice_;
 
     std::unique_ptr<OverviewCache> overviews_;
     // Rasters whose overviews are being built, by absolute path.

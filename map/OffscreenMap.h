@@ -50,6 +50,8 @@ public:
     std::vector<LayerProblem> LayerProblems() const override;
     std::vector<Preparation> Preparations() const override { return {}; }
     void SetRunMarks(std::vector<RunMark>) override {}
+    // The notice is the screen's: a picture of the map carries none.
+    void SetNotice(const std::string&) override {}
     void ZoomToExtents(const MapExtents& extents) override;
 
     const ViewTransform& View() const { return view_; }

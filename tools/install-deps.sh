@@ -8,7 +8,7 @@ packages=(
     build-essential cmake pkg-config git
     libgtest-dev libgmock-dev libbenchmark-dev
     # windows, and Qt's own texts in Italian
-    qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-charts-dev libqt6opengl6-dev qt6-qpa-plugins libgl-dev
+    qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-charts-dev libqt6opengl6-dev libgl-dev
     fonts-dejavu-core fontconfig qt6-translations-l10n
     # map files and the sample region
     libgdal-dev gdal-bin libpng-dev

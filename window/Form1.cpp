@@ -28,6 +28,7 @@
 #include "window/SvgArt.h"
 #include "rain/Error.h"
 #include "rain/PointRun.h"
+#include "rain/SampleMark.h"
 
 namespace quorvel {
 
@@ -327,6 +328,9 @@ void Form1::Load()
     relief_ = AddLayerTable(map_);
 
     map_.SetOverlayLabels(LayerShapeNames(map_, kProvinceLayer, kProvinceNameField), kProvinceNamesMinWidth);
+    // The working folder is the application folder.
+    if (IsSyntheticSample(""))
+        map_.SetNotice(kSampleWarning);
 
     const ComuniTable table = LoadComuniTable();
     QStringList names;

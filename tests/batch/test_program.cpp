@@ -18,6 +18,7 @@
 
 #include "batch/BatchRun.h"
 #include "batch/Csv.h"
+#include "rain/SampleMark.h"
 #include "tests/batch/BatchFixture.h"
 
 namespace quorvel::batch {
@@ -140,7 +141,13 @@ TEST_F(Program, ExitStatusAndWhyARunIsRefused)
         {"-h", 0, "\nUso: quorvel-batch PUNTI.csv [-o RISULTATI.csv] [--reports CARTELLA]\n"},
         // The check of a folder finds each fault of a copy of the sample region
         // and says whether the folder can be used.
-        {"--verifica '" QUORVEL_APP_DIR "'", 0, ": tutto in ordine, la cartella è utilizzabile.\n"},
+        // The sample's grids are never "in order"; changed ones no longer carry the sample's mark.
+        {"--verifica '" QUORVEL_APP_DIR "'", 0, ": Dati di esempio sintetici – non usare per la progettazione.\n"},
+        {"--verifica copy", 0, ": tutto in ordine, la cartella è utilizzabile.\n",
+         [] {
+             std::string values = test::ReadText("copy/grd/param_cv.ras");
+             ReplaceInCopy("grd/param_cv.ras", values.replace(0, 1, 1, char(values[0] ^ 1)));
+         }},
         {"--verifica copy", 1, "ERRORE Shp/V_PROVINCEpoly.shx: manca\nNOTA   .: 27 file necessari su 28 presenti",
          [] { fs::remove("copy/Shp/V_PROVINCEpoly.shx"); }},
         {"--verifica copy", 1, "(EPSG:32633) e non in Gauss-Boaga fuso Est (EPSG:3004)\n",
@@ -434,6 +441,16 @@ TEST_F(Program, ReaderThatStopsEarlyEndsTheRunWithoutLeftovers)
     EXPECT_EQ(test::ReadText("first.txt"), std::string(kResultsHeader) + "\n");
     for (const auto& entry : fs::directory_iterator("out"))
         EXPECT_FALSE(entry.path().filename().string().starts_with(".quorvel-report-")) << entry.path();
+}
+
+// On the sample's grids a run says once, on standard error, that they are invented.
+TEST_F(Program, SampleGridsWarnOnce)
+{
+    test::WriteText(kSampleMarkFile, SampleMarkText(""));
+    test::WriteText("many.csv", kGood + "C,2400500,5100500\nD,2401000,5101000\n");
+    const Outcome run = RunProgram("many.csv -o results.csv");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, std::string("quorvel-batch: ") + kSampleWarning + " (" + kSampleWarningEnglish + ")\n");
 }
 
 }  // namespace

@@ -162,6 +162,7 @@ public:
         Record("SetRunMarks", int(marks.size()));
         runMarks = std::move(marks);
     }
+    void SetNotice(const std::string& text) override { Record("SetNotice", text); }
     void ZoomToExtents(const MapExtents& e) override
     {
         Record("ZoomToExtents", e.xMin, e.xMax, e.yMin, e.yMax);

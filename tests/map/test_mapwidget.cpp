@@ -454,6 +454,25 @@ private slots:
         QVERIFY(marked({120, 120}));  // the point's dot
     }
 
+    // The band runs along the top edge only, over whatever the view shows, and goes with empty text.
+    void noticeBandAlongTheTop()
+    {
+        const QColor background(192, 192, 192);
+        MapWidget map;
+        map.resize(300, 200);
+        map.SetBackColor(Rgb(192, 192, 192));
+        map.ZoomToExtents({0, 1500, 0, 1000});
+        map.SetNotice("Dati di esempio sintetici");
+        for (const MapExtents& view : {MapExtents{0, 1500, 0, 1000}, MapExtents{700, 730, 500, 520}}) {
+            map.ZoomToExtents(view);
+            const QImage image = map.grab().toImage();
+            QVERIFY(image.pixelColor(2, 2) != background && image.pixelColor(297, 2) != background);
+            QCOMPARE(image.pixelColor(150, 100), background);
+        }
+        map.SetNotice("");
+        QCOMPARE(map.grab().toImage().pixelColor(2, 2), background);
+    }
+
     // Built once into the user's cache, found there at the next start; a cache
     // that cannot be made leaves the map drawing all the same. As root no
     // permission stops a write, so a file stands where the cache would be.

@@ -15,7 +15,10 @@
 #include <sstream>
 
 #include "rain/Error.h"
+#include "rain/PointRain.h"
+#include "rain/PointRun.h"
 #include "report/Register.h"
+#include "report/Report.h"
 #include "tests/rain/GridFixture.h"
 
 namespace fs = std::filesystem;
@@ -56,6 +59,28 @@ TEST_F(RegisterTest, LineQuotesWhatItMustAndWritesTheShortestNumbers)
                   std::string(64, 'a') + "," + std::string(64, 'b') + "," + std::string(64, 'c') + "," +
                   std::string(64, 'd') + "," + std::string(64, 'e') + "," + std::string(64, 'f') + "," +
                   std::string(64, '0') + ",esempio\n");
+}
+
+// A copy of the sample's grids still says "esempio"; once a grid is changed it is no longer the sample.
+TEST_F(RegisterTest, DataColumnSaysEsempioOnlyForTheSampleGrids)
+{
+    fs::copy(QUORVEL_SAMPLE_GRIDS, dir_ / "grd");
+    fs::create_directories(dir_ / "programs/prototipo");
+    fs::copy_file(QUORVEL_SAMPLE_TEMPLATE, dir_ / kTemplatePath);
+    fs::create_directory(dir_ / "output");
+    const PointRunResult run{{2400000, 5100000}, Entry("").rain, dir_.path().string() + "/", "Piogge"};
+    FileDigests digests;
+    RegisterRun(run, digests);
+    std::string cv = ReadText(dir_ / kCvRaster);
+    WriteText(dir_ / kCvRaster, cv.replace(0, 1, 1, char(cv[0] ^ 1)));
+    RegisterRun(run, digests);
+    std::istringstream lines(ReadText(Path("output/registro.csv")));
+    std::string header, sample, changed;
+    std::getline(lines, header);
+    std::getline(lines, sample);
+    std::getline(lines, changed);
+    EXPECT_TRUE(sample.ends_with(",esempio")) << sample;
+    EXPECT_TRUE(changed.ends_with(",")) << changed;
 }
 
 TEST_F(RegisterTest, MissingRegisterIsCreatedWithItsHeaderAnExistingOneOnlyAppendedTo)

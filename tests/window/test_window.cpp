@@ -19,6 +19,8 @@
 #include "window/Reporter.h"
 #include "window/Translations.h"
 #include "rain/Error.h"
+#include "rain/PointRain.h"
+#include "rain/SampleMark.h"
 #include "tests/window/Form1Fixture.h"
 
 using namespace quorvel;
@@ -79,6 +81,12 @@ class TestWindow : public QObject {
         return pressed.join(u',');
     }
 
+    static void WriteFile(const char* path, const QByteArray& bytes)
+    {
+        QFile file(QString::fromUtf8(path));
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size());
+    }
+
     // Writes the name in the selector and presses "Visualizzare".
     void Visualize(const QString& name)
     {
@@ -130,6 +138,25 @@ private slots:
         Fresh();
         fx->RemoveTable();
         QVERIFY_THROWS_EXCEPTION(Error, form->Load());
+    }
+
+    // Grids that carry the sample region's mark put the warning on the map;
+    // once a grid changes the mark no longer fits, and nothing is shown.
+    void sampleNotice()
+    {
+        for (const bool changed : {false, true}) {
+            Fresh();
+            QDir().mkpath(QStringLiteral("grd"));
+            for (const char* grid : {kA2Raster, kA2Header, kA1Raster, kA1Header, kCvRaster, kCvHeader})
+                WriteFile(grid, grid);
+            WriteFile(kSampleMarkFile, QByteArray::fromStdString(SampleMarkText("")));
+            if (changed)
+                WriteFile(kCvRaster, "real");
+            fx->map.ClearCalls();
+            form->Load();
+            QCOMPARE(CallsTo({"SetNotice"}), changed ? QString()
+                                                     : QStringLiteral("SetNotice(%1)").arg(QString::fromUtf8(kSampleWarning)));
+        }
     }
 
     // Labels go to the layer at a drawing position, whatever its handle.
