@@ -1,12 +1,14 @@
 #include "server/Routes.h"
 
 #include "server/Api.h"
+#include "server/WmsRoute.h"
 
 namespace quorvel::server {
 
 void AddRoutes(Router& router, DataFolder& data, const PageFiles& page)
 {
     AddApiRoutes(router, data);
+    AddWmsRoute(router, data.path());
     // Further services register their paths here, before the page's files,
     // which take every other GET and so come last.
     router.Files([&page](const httplib::Request& request, httplib::Response& response) {
