@@ -38,6 +38,8 @@ def option(name, default):
 SERVER, BATCH, APP = sys.argv[1:4]
 SECONDS = option("--seconds", 15)
 ENDURANCE = option("--endurance", 60)
+# One request in this many is a GetMap, when the server has /wms.
+GETMAP_EVERY = option("--getmap-every", 100)
 verdicts = []
 
 
@@ -191,6 +193,7 @@ def endurance(server, points):
         f.write("reports = {%s}\n" % ",".join('"%s"' % r for r in reports))
         f.write("small = %s\n" % lua_string(small))
         f.write("getmap = %s\n" % (lua_string(getmap) if getmap else "nil"))
+        f.write("getmap_every = %d\n" % GETMAP_EVERY)
         f.write("""
 counter = 0
 request = function()
@@ -200,7 +203,8 @@ request = function()
         return wrk.format("POST", "/api/v1/batch", {["Content-Type"] = "text/csv"}, small)
     elseif k < 4 then
         return wrk.format("GET", reports[counter % #reports + 1])
-    elseif k == 4 and getmap then
+    end
+    if getmap and counter % getmap_every == 7 then
         return wrk.format("GET", getmap)
     end
     return wrk.format("GET", rains[counter % #rains + 1])
@@ -219,7 +223,7 @@ end
     rate, p99, errors, total, _ = run_wrk(port, 100, ENDURANCE, lua)
     done.set()
     sampler.join()
-    kinds = "rain, report, batch" + (", GetMap" if getmap else " (no /wms)")
+    kinds = "rain, report, batch" + (", GetMap 1 in %d" % GETMAP_EVERY if getmap else " (no /wms)")
     verdict("endurance, 100 clients %d s (%s): 0 errors" % (ENDURANCE, kinds), errors == 0,
             "%d errors in %d answers, %.0f/s, p99 %.1f ms" % (errors, total, rate, p99))
     verdict("endurance: resident set <= 300 MB, flat", max(rss) <= 300,
