@@ -30,7 +30,7 @@ TEST(SheetPreview, ShowsTheStoredValuesInTheirFormatsWithBoldAndMergedCells)
         std::u16string text;
         bool number, bold;
     } cells[] = {
-        {0, 0, u"Regione Autonoma Tervania – Piogge di progetto", false, true},
+        {0, 0, u"Dati di esempio sintetici – non usare per la progettazione", false, true},
         {5, 2, u"2400000", true, false},   // the point, rounded to even
         {9, 1, u"0.375", true, false},     // a2 in "0.000"
         {11, 7, u"200", true, true},
