@@ -10,6 +10,8 @@
 #include "window/Translations.h"
 #include "rain/Error.h"
 #include "rain/PendingFile.h"
+#include "sheet/RainSheet.h"
+#include "window/ResultsPane.h"
 
 int main(int argc, char* argv[])
 {
@@ -26,6 +28,9 @@ int main(int argc, char* argv[])
     auto* map = new quorvel::MapWidget;  // owned by the window
     quorvel::PointDialogsImpl dialogs;
     quorvel::Form1 form(*map, map, reporter, &dialogs);
+    form.Results()->SetSheetWriter([](const quorvel::PointRunResult& run, const std::string& path) {
+        quorvel::PointSheets(run.appFolder).Write(run.outputName, run.point, run.rain, path);
+    });
     try {
         form.Load();
     } catch (const quorvel::Error& error) {

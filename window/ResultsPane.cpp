@@ -205,6 +205,10 @@ ResultsPane::ResultsPane(Reporter& reporter, Desktop& desktop, QWidget* parent)
                                        "in italiano"));
     saveChart_ = AddButton(QStringLiteral("Salva grafico…"),
                            QStringLiteral("Salva il grafico, con la legenda, come immagine PNG o disegno SVG"));
+    exportPdf_ = AddButton(QStringLiteral("Esporta PDF…"),
+                           QStringLiteral("Salva una scheda PDF di una pagina della riga selezionata: punto, cella, "
+                                          "parametri, altezze, curva e mappa"));
+    exportPdf_->setVisible(false);
     clear_ = AddButton(QStringLiteral("Pulisci"),
                        QStringLiteral("Svuota l'elenco e toglie i segni dei punti dalla mappa"));
     connect(openReport_, &QPushButton::clicked, this, &ResultsPane::OpenReport);
@@ -212,6 +216,7 @@ ResultsPane::ResultsPane(Reporter& reporter, Desktop& desktop, QWidget* parent)
     connect(copy_, &QPushButton::clicked, this, &ResultsPane::Copy);
     connect(export_, &QPushButton::clicked, this, &ResultsPane::ExportCsv);
     connect(saveChart_, &QPushButton::clicked, this, &ResultsPane::SaveChart);
+    connect(exportPdf_, &QPushButton::clicked, this, &ResultsPane::ExportPdf);
     connect(clear_, &QPushButton::clicked, this, &ResultsPane::Clear);
 
     const QStringList headers = TableHeaders();
@@ -603,6 +608,35 @@ void ResultsPane::SaveChart()
         path += format == svg ? QStringLiteral(".svg") : QStringLiteral(".png");
     if (!chart_->SaveTo(path))
         reporter_.Message(this, QStringLiteral("Impossibile salvare il grafico in %1.").arg(QDir::toNativeSeparators(path)));
+}
+
+void ResultsPane::SetSheetWriter(SheetWriter writer)
+{
+    sheetWriter_ = std::move(writer);
+    exportPdf_->setVisible(bool(sheetWriter_));
+}
+
+void ResultsPane::ExportPdf()
+{
+    const std::vector<int> selected = SelectedRows();
+    if (selected.empty()) {
+        reporter_.Message(this, QStringLiteral("Selezionare nell'elenco la riga di cui esportare la scheda."));
+        return;
+    }
+    const PointRunResult& run = runs_[std::size_t(selected.front())];
+    const QString suggested =
+        QDir(OutputFolder()).filePath(QString::fromStdString(run.outputName) + QStringLiteral(".pdf"));
+    QString path = desktop_->SaveFileName(this, QStringLiteral("Esporta la scheda PDF"), suggested,
+                                          QStringLiteral("Documento PDF (*.pdf)"));
+    if (path.isEmpty())
+        return;
+    if (QFileInfo(path).suffix().toLower() != QLatin1String("pdf"))
+        path += QStringLiteral(".pdf");
+    try {
+        sheetWriter_(run, path.toStdString());
+    } catch (const Error& error) {
+        ReportFailure(reporter_, this, error);
+    }
 }
 
 void ResultsPane::Clear()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -46,6 +47,12 @@ public:
     ResultsPane(Reporter& reporter, Desktop& desktop, QWidget* parent = nullptr);
 
     void SetDesktop(Desktop& desktop) { desktop_ = &desktop; }
+
+    // Writes the PDF sheet of a run to a path; throws Error. The program gives
+    // it, so that the pane draws no map itself; without it there is no
+    // "Esporta PDF…".
+    using SheetWriter = std::function<void(const PointRunResult& run, const std::string& path)>;
+    void SetSheetWriter(SheetWriter writer);
 
     // Puts the run on top and selects it alone. An earlier row whose report
     // file the run has replaced is marked "sostituito".
@@ -94,6 +101,7 @@ private:
     void Copy();
     void ExportCsv();
     void SaveChart();
+    void ExportPdf();
     void Clear();
     void SelectionChanged();
     void ShowCurves(bool marks);
@@ -118,6 +126,8 @@ private:
     QPushButton* copy_ = nullptr;
     QPushButton* export_ = nullptr;
     QPushButton* saveChart_ = nullptr;
+    QPushButton* exportPdf_ = nullptr;
+    SheetWriter sheetWriter_;
     QPushButton* clear_ = nullptr;
     int naturalNameWidth_ = 0;
 };

@@ -247,6 +247,40 @@ private slots:
                      QString(kValues).replace(u'.', u',').replace(u'\t', u';'));
     }
 
+    // "Esporta PDF…" appears with a writer of sheets, asks where to save the
+    // selected row's sheet, adds the extension and tells a failure; with no
+    // row selected it says to choose one.
+    void exportPdf()
+    {
+        QPushButton* button = nullptr;
+        for (QPushButton* each : Pane().findChildren<QPushButton*>())
+            if (each->text() == QStringLiteral("Esporta PDF…"))
+                button = each;
+        QVERIFY(button && button->isHidden());
+        std::vector<std::pair<std::string, std::string>> written;
+        bool fail = false;
+        Pane().SetSheetWriter([&](const PointRunResult& run, const std::string& path) {
+            if (fail)
+                throw Error(ErrorKind::PathAccess, path, SystemDetail(EACCES));
+            written.emplace_back(run.outputName, path);
+        });
+        QVERIFY(!button->isHidden());
+        fixture->map.extents = {2390000, 2410000, 5090000, 5110000};
+        Window().RunCompleted(SomeRun("Valle"));
+        Window().RunCompleted(SomeRun("Monte"));
+        Table().selectRow(1);
+        desktop.saveAs = QStringLiteral("scheda");
+        Click(QStringLiteral("Esporta PDF…"));
+        fail = true;
+        Click(QStringLiteral("Esporta PDF…"));
+        Table().clearSelection();
+        Click(QStringLiteral("Esporta PDF…"));
+        QCOMPARE(written, (std::vector<std::pair<std::string, std::string>>{{"Valle", "scheda.pdf"}}));
+        QCOMPARE(fixture->reporter.messages.size(), 2);
+        QVERIFY(fixture->reporter.messages[0].contains(QStringLiteral("scheda.pdf")));
+        QCOMPARE(fixture->reporter.messages[1], QStringLiteral("Selezionare nell'elenco la riga di cui esportare la scheda."));
+    }
+
     // A later run under the same name replaces the file an earlier row names:
     // that row says so, and "Apri report" on it opens nothing. Another name,
     // or another folder, replaces nothing.
