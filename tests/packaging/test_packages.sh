@@ -38,11 +38,13 @@ done <<FILES
 $deb|libexec/quorvel/Quorvel
 $deb|share/man/man1/quorvel.1.gz
 $deb|share/man/it/man1/quorvel-batch.1.gz
+$deb|share/quorvel/web/index.html
 $data|share/quorvel/grd/DATI_DI_ESEMPIO.txt
 $data|share/quorvel/programs/prototipo/pioggeTRNprot.xls
 $data|share/doc/quorvel-data/copyright
 FILES
-dpkg-deb -c "$deb" | grep "share/quorvel/" >/dev/null && fail "the sample region is in quorvel"
+dpkg-deb -c "$deb" | grep -E "share/quorvel/(grd|dat|Shp|Raster|programs)/" >/dev/null &&
+    fail "the sample region is in quorvel"
 # Every manual page has examples, and a NAME line that `apropos pioggia` and
 # `apropos rainfall` both find, whatever the reader's language.
 dpkg-deb -x "$deb" "$work/deb"
