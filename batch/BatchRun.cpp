@@ -1,6 +1,7 @@
 #include "batch/BatchRun.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -13,6 +14,7 @@
 #include <unistd.h>
 
 #include "batch/Csv.h"
+#include "crs/TypedPointIn.h"
 #include "rain/Error.h"
 #include "rain/FileDescriptor.h"
 #include "rain/PendingFile.h"
@@ -58,7 +60,7 @@ InputLayout ReadLayout(CsvReader& reader, CsvRecord& header, const std::string& 
     InputLayout layout;
     for (const char sep : {'\t', ';', ','}) {
         if (!reader.Peek(sep, header))
-            throw StartError(path + ": empty file; the first line must name the columns id, East and North");
+            throw StartError(path + ": empty file; the first line must name the columns id, East and North (or lat and lon)");
         if (LayoutFromHeader(sep, header.fields, layout)) {
             reader.Skip();
             return layout;
@@ -67,7 +69,7 @@ InputLayout ReadLayout(CsvReader& reader, CsvRecord& header, const std::string& 
     const std::string_view start = reader.Start();
     if (start.starts_with("\xFF\xFE") || start.starts_with("\xFE\xFF"))
         throw StartError(path + ": UTF-16 text; save it as CSV in UTF-8");
-    throw StartError(path + ": the first line must name the columns id, East and North, "
+    throw StartError(path + ": the first line must name the columns id, East and North (or lat and lon), "
                             "separated by commas, semicolons or tabs");
 }
 
@@ -426,6 +428,73 @@ void AppendCoordinateProblem(std::string& out, const char* column, NumberStatus 
     }
 }
 
+void AppendConvertedProblem(std::string& out, const char* column, NumberStatus status, std::string_view text,
+                            ReferenceSystem system)
+{
+    if (!out.empty())
+        out += "; ";
+    out += column;
+    switch (status) {
+    case NumberStatus::Ok: break;
+    case NumberStatus::Empty: out += " is missing"; break;
+    case NumberStatus::NotANumber:
+        out += IsGeographic(system) ? " is not an angle: " : " is not a number: ";
+        out += Quoted(text);
+        break;
+    case NumberStatus::OutOfRange:
+        out += !IsGeographic(system) ? " is beyond single precision: "
+               : column == std::string_view("lat") ? " is beyond 90 degrees: "
+                                                   : " is beyond 180 degrees: ";
+        out += Quoted(text);
+        break;
+    }
+}
+
+ReferenceSystem InputSystem(const BatchOptions& options, const InputLayout& layout)
+{
+    if (!options.system)
+        return layout.latLon ? ReferenceSystem::Wgs84 : ReferenceSystem::GaussBoagaEast;
+    if (layout.latLon && *options.system != ReferenceSystem::Wgs84)
+        throw StartError("the columns lat and lon hold WGS84 coordinates, not EPSG:" +
+                         std::to_string(EpsgCode(*options.system)));
+    return *options.system;
+}
+
+// Reads the row's point in system and converts it to Gauss-Boaga; the
+// values as read go into the East and North columns.
+bool ReadConvertedPoint(ReferenceSystem system, std::string_view eastText, std::string_view northText,
+                        std::string& out, std::string& failure, SystemPoint& gaussBoaga)
+{
+    const bool geographic = IsGeographic(system);
+    SystemPoint typed;
+    const NumberStatus east = ReadSystemCoordinate(system, true, eastText, ".", typed.x);
+    const NumberStatus north = ReadSystemCoordinate(system, false, northText, ".", typed.y);
+    const auto append = [&out](double value) {
+        char text[32];
+        const auto result = std::to_chars(text, text + sizeof text, value);
+        out.append(text, result.ptr);
+    };
+    out += ',';
+    if (east == NumberStatus::Ok)
+        append(typed.x);
+    out += ',';
+    if (north == NumberStatus::Ok)
+        append(typed.y);
+    if (east != NumberStatus::Ok)
+        AppendConvertedProblem(failure, geographic ? "lon" : "East", east, eastText, system);
+    if (north != NumberStatus::Ok)
+        AppendConvertedProblem(failure, geographic ? "lat" : "North", north, northText, system);
+    if (!failure.empty())
+        return false;
+    try {
+        gaussBoaga = ToGaussBoaga(system, typed);
+    } catch (const Error& error) {
+        failure = error.detail();
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::string AppFolderOf(const BatchOptions& options)
@@ -444,7 +513,7 @@ void WriteReportWorkbook(const std::string& templatePath, const std::string& out
 bool LayoutFromHeader(char sep, const std::vector<std::string_view>& fields, InputLayout& layout)
 {
     constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
-    std::size_t id = kNone, east = kNone, north = kNone;
+    std::size_t id = kNone, east = kNone, north = kNone, lon = kNone, lat = kNone;
     const auto take = [](std::size_t& column, std::size_t i, const char* name) {
         if (column != kNone)
             throw StartError(std::string("the column ") + name + " is named twice in the first line");
@@ -458,10 +527,20 @@ bool LayoutFromHeader(char sep, const std::vector<std::string_view>& fields, Inp
             take(east, i, "East");
         else if (name == "north" || name == "nord")
             take(north, i, "North");
+        else if (name == "lon" || name == "longitude")
+            take(lon, i, "lon");
+        else if (name == "lat" || name == "latitude")
+            take(lat, i, "lat");
+    }
+    // East and North first: a file that has them may carry lat and lon besides.
+    const bool latLon = (east == kNone || north == kNone) && lon != kNone && lat != kNone;
+    if (latLon) {
+        east = lon;
+        north = lat;
     }
     if (id == kNone || east == kNone || north == kNone)
         return false;
-    layout = {sep, sep != ',', id, east, north};
+    layout = {sep, sep != ',', id, east, north, latLon};
     return true;
 }
 
@@ -469,7 +548,7 @@ BatchTotals RunBatch(const BatchOptions& options, const BatchHooks& hooks)
 {
     const bool standardInput = options.pointsPath == "-";
     const FileDescriptor input(standardInput ? -1 : OpenForReading(options.pointsPath));
-    const std::string inputName = standardInput ? "standard input" : options.pointsPath;
+    const std::string inputName = standardInput ? hooks.standardInputName : options.pointsPath;
     const int pointsFd = standardInput ? hooks.standardInput : input.get();
     // Before anything is read: results written over an input would lose it.
     const RunInputs inputs(options, pointsFd, inputName);
@@ -479,8 +558,13 @@ BatchTotals RunBatch(const BatchOptions& options, const BatchHooks& hooks)
     CsvReader reader(pointsFd, inputName);
     CsvRecord record;
     const InputLayout layout = ReadLayout(reader, record, inputName);
+    const ReferenceSystem system = InputSystem(options, layout);
+    const bool converted = system != ReferenceSystem::GaussBoagaEast;
 
-    const ParameterGrids grids = ParameterGrids::Load(AppFolderOf(options));
+    std::optional<ParameterGrids> loaded;
+    if (!hooks.grids)
+        loaded = ParameterGrids::Load(AppFolderOf(options));
+    const ParameterGrids& grids = hooks.grids ? *hooks.grids : *loaded;
     PointFiles reports = ReportFiles(options, hooks.writeReport, inputs);
     PointFiles sheets(options.sheetsDir, "sheet", ".pdf", hooks.writeSheet, inputs);
     ResultsOutput results(options.resultsPath, hooks.standardOutput);
@@ -489,6 +573,8 @@ BatchTotals RunBatch(const BatchOptions& options, const BatchHooks& hooks)
 
     std::string& out = results.text();
     out.append(kResultsHeader);
+    if (converted)
+        out.append(kConvertedHeader);
     out += '\n';
 
     BatchTotals totals;
@@ -500,22 +586,27 @@ BatchTotals RunBatch(const BatchOptions& options, const BatchHooks& hooks)
         };
         const std::string_view id = field(layout.id);
         GaussBoagaPoint point;
-        const NumberStatus east = ParseSingle(field(layout.east), layout.commaDecimal, point.x);
-        const NumberStatus north = ParseSingle(field(layout.north), layout.commaDecimal, point.y);
-
+        SystemPoint gaussBoaga;
         AppendField(out, id);
-        out += ',';
-        if (east == NumberStatus::Ok)
-            AppendSingle(out, point.x);
-        out += ',';
-        if (north == NumberStatus::Ok)
-            AppendSingle(out, point.y);
-
         failure.clear();
-        if (east != NumberStatus::Ok)
-            AppendCoordinateProblem(failure, "East", east, field(layout.east));
-        if (north != NumberStatus::Ok)
-            AppendCoordinateProblem(failure, "North", north, field(layout.north));
+        if (converted) {
+            if (ReadConvertedPoint(system, field(layout.east), field(layout.north), out, failure, gaussBoaga))
+                point = {float(gaussBoaga.x), float(gaussBoaga.y)};
+        } else {
+            const NumberStatus east = ParseSingle(field(layout.east), layout.commaDecimal, point.x);
+            const NumberStatus north = ParseSingle(field(layout.north), layout.commaDecimal, point.y);
+            out += ',';
+            if (east == NumberStatus::Ok)
+                AppendSingle(out, point.x);
+            out += ',';
+            if (north == NumberStatus::Ok)
+                AppendSingle(out, point.y);
+            if (east != NumberStatus::Ok)
+                AppendCoordinateProblem(failure, "East", east, field(layout.east));
+            if (north != NumberStatus::Ok)
+                AppendCoordinateProblem(failure, "North", north, field(layout.north));
+        }
+        const bool pointRead = failure.empty();
         if (failure.empty()) {
             const CellOutcome cell = cells.For(point);
             if (!cell.ok)
@@ -529,15 +620,24 @@ BatchTotals RunBatch(const BatchOptions& options, const BatchHooks& hooks)
             if (failure.empty()) {
                 out += ',';
                 out += cell.text;
-                out += ",\n";
+                out += ',';
             }
         }
         if (!failure.empty()) {
             ++totals.failed;
             out += kNoValues;
             AppendField(out, failure);
-            out += '\n';
         }
+        if (converted && pointRead) {
+            out += ',';
+            AppendSingle(out, point.x);
+            out += ',';
+            AppendSingle(out, point.y);
+            out += NearCellEdge(gaussBoaga) ? ",yes" : ",no";
+        } else if (converted) {
+            out += ",,,";
+        }
+        out += '\n';
         results.FlushIfFull();
         if (reports.on() || sheets.on() || totals.rows % 64 == 0)
             meter.Update(totals.rows, totals.failed);

@@ -3,11 +3,13 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "crs/Crs.h"
 #include "rain/PointRain.h"
 #include "report/Report.h"
 
@@ -19,6 +21,10 @@ inline constexpr const char* kProgramName = "quorvel-batch";
 inline constexpr std::string_view kResultsHeader =
     "id,East,North,row,column,centreEast,centreNorth,a2,a1,cv,"
     "q2,q5,q10,q20,q50,q100,q200,error";
+// Added at the end of the header and of each row when the input is in
+// another reference system: the Gauss-Boaga point used, and "yes" when it lies
+// so near its cell's edge that the conversion's accuracy cannot tell the cell.
+inline constexpr std::string_view kConvertedHeader = ",eastGB,northGB,nearCellEdge";
 
 // A run that cannot be done at all for a reason of its own making (bad
 // arguments, an input without the columns it needs). Failures of files and
@@ -38,6 +44,9 @@ struct BatchOptions {
     std::string folder;
     // Relative to the application folder, as the grids are.
     std::string templatePath = kTemplatePath;
+    // The system of the input's two coordinate columns (--crs); when unset,
+    // WGS84 for columns named lat and lon, Gauss-Boaga otherwise.
+    std::optional<ReferenceSystem> system;
 };
 
 // Writes the report workbook of one point from the template to outputPath,
@@ -67,10 +76,14 @@ struct BatchHooks {
     std::function<std::chrono::steady_clock::time_point()> now = [] {
         return std::chrono::steady_clock::now();
     };
-    // Where points come from when the points file is "-".
+    // Where points come from when the points file is "-", and its name in messages.
     int standardInput = 0;
+    std::string standardInputName = "standard input";
     // Where results go when no results file is named.
     int standardOutput = 1;
+    // Grids a long-running caller keeps in memory; null: read from the
+    // application folder for this run.
+    const ParameterGrids* grids = nullptr;
 };
 
 struct BatchTotals {
@@ -82,11 +95,13 @@ struct BatchTotals {
 struct InputLayout {
     char separator = ',';
     bool commaDecimal = false;  // true unless the comma separates fields
-    std::size_t id = 0, east = 0, north = 0;
+    std::size_t id = 0, east = 0, north = 0;  // east: the longitude, north: the latitude
+    bool latLon = false;                      // the columns are named lat and lon
 };
 
 // The layout for a header record split at sep, if it names the columns id,
-// East (or Est) and North (or Nord), each once, in any case and any order.
+// East (or Est) and North (or Nord), or else lon (longitude) and lat
+// (latitude), each once, in any case and any order.
 // Throws StartError when a column is named twice.
 bool LayoutFromHeader(char sep, const std::vector<std::string_view>& fields, InputLayout& layout);
 

@@ -27,7 +27,8 @@ void Take(std::string& slot, bool& seen, std::string_view option, const char* va
 CommandLine ParseCommandLine(int argc, const char* const* argv)
 {
     CommandLine line;
-    bool points = false, output = false, reports = false, sheets = false, folder = false, optionsEnded = false;
+    bool points = false, output = false, reports = false, sheets = false, folder = false, crs = false,
+         optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -64,6 +65,15 @@ CommandLine ParseCommandLine(int argc, const char* const* argv)
             ++i;
         } else if (arg.starts_with("--folder=") || arg.starts_with("--cartella=")) {
             Take(line.options.folder, folder, "--folder", argv[i] + arg.find('=') + 1);
+        } else if (arg == "--crs" || arg.starts_with("--crs=")) {
+            std::string name;
+            Take(name, crs, "--crs", arg == "--crs" ? next : argv[i] + 6);
+            if (arg == "--crs")
+                ++i;
+            line.options.system = ReferenceSystemFromName(name);
+            if (!line.options.system)
+                throw StartError("--crs: unknown reference system " + name +
+                                 "; use EPSG:3004, EPSG:4326, EPSG:6707, EPSG:6708, wgs84, utm32 or utm33");
         } else {
             throw StartError("unknown option " + std::string(arg));
         }
@@ -71,7 +81,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv)
     if (line.help)
         return line;
     if (line.check) {
-        if (output || reports || sheets)
+        if (output || reports || sheets || crs)
             throw StartError("--check takes no other option than the folder");
         line.checkFolder = points ? line.options.pointsPath : folder ? line.options.folder : ".";
         return line;
@@ -84,7 +94,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv)
 const char* UsageText()
 {
     return "Usage: quorvel-batch POINTS.csv [-o RESULTS.csv] [--reports DIR] [--pdf DIR]\n"
-           "                    [--folder DIR]\n"
+           "                    [--folder DIR] [--crs SYSTEM]\n"
            "       quorvel-batch --check [DIR]\n"
            "\n"
            "Computes the design rainfall of Tervania for every point of POINTS.csv,\n"
@@ -97,6 +107,15 @@ const char* UsageText()
            "            separated by commas, semicolons or tabs; with semicolons or\n"
            "            tabs the decimal separator may be a comma. No digit grouping.\n"
            "            - reads the points from standard input.\n"
+           "            Columns named lat and lon (or latitude and longitude) hold\n"
+           "            WGS84 degrees, decimal or as 45°30'15.5\"N or 45 30 15.5.\n"
+           "--crs SYSTEM\n"
+           "            the reference system of the two coordinate columns:\n"
+           "            EPSG:3004 (Gauss-Boaga East, the default), EPSG:4326 or wgs84\n"
+           "            (East is the longitude, North the latitude), EPSG:6707 or utm32,\n"
+           "            EPSG:6708 or utm33 (ETRF2000 / UTM, metres). Points are converted\n"
+           "            to Gauss-Boaga with the Helmert transformation EPSG:1660,\n"
+           "            accurate to about 4 m.\n"
            "-o RESULTS.csv\n"
            "            write the results into this file (replaced only when the run\n"
            "            succeeds) instead of standard output.\n"
@@ -125,12 +144,16 @@ const char* UsageText()
            "Results: comma-separated, decimal point, one line per point in input order:\n"
            "id, East, North, row, column, centreEast, centreNorth, a2, a1, cv,\n"
            "q2, q5, q10, q20, q50, q100, q200, error. A point that cannot be computed\n"
-           "has its reason in the error column and no values.\n"
+           "has its reason in the error column and no values. When the input is not\n"
+           "in Gauss-Boaga, East and North hold the values as read, and three columns\n"
+           "follow the error: eastGB, northGB (the Gauss-Boaga point used) and\n"
+           "nearCellEdge (yes when the point lies within 4 m of its cell's edge, so\n"
+           "that the conversion's accuracy cannot tell its cell).\n"
            "Exit status: 0 every point computed, 1 some points failed, 2 the run could\n"
            "not be done (message on standard error).\n"
            "\n"
            "Uso: quorvel-batch PUNTI.csv [-o RISULTATI.csv] [--reports CARTELLA]\n"
-           "                  [--pdf CARTELLA] [--cartella CARTELLA]\n"
+           "                  [--pdf CARTELLA] [--cartella CARTELLA] [--crs SISTEMA]\n"
            "     quorvel-batch --verifica [CARTELLA]\n"
            "\n"
            "Calcola la pioggia di progetto della Tervania per ogni punto di PUNTI.csv,\n"
@@ -144,6 +167,15 @@ const char* UsageText()
            "            o tabulazioni; con punto e virgola o tabulazione il separatore\n"
            "            decimale può essere la virgola. Niente separatori delle migliaia.\n"
            "            - legge i punti dallo standard input.\n"
+           "            Le colonne lat e lon (o latitude e longitude) sono gradi WGS84,\n"
+           "            decimali o come 45°30'15.5\"N o 45 30 15.5.\n"
+           "--crs SISTEMA\n"
+           "            il sistema di riferimento delle due colonne delle coordinate:\n"
+           "            EPSG:3004 (Gauss-Boaga fuso Est, per difetto), EPSG:4326 o wgs84\n"
+           "            (East è la longitudine, North la latitudine), EPSG:6707 o utm32,\n"
+           "            EPSG:6708 o utm33 (ETRF2000 / UTM, metri). I punti sono convertiti\n"
+           "            in Gauss-Boaga con la trasformazione di Helmert EPSG:1660,\n"
+           "            precisa a circa 4 m.\n"
            "-o RISULTATI.csv\n"
            "            scrive i risultati in questo file (sostituito solo se\n"
            "            l'elaborazione riesce) invece che sullo standard output.\n"
@@ -174,6 +206,9 @@ const char* UsageText()
            "nell'ordine di ingresso: id, East, North, row, column, centreEast,\n"
            "centreNorth, a2, a1, cv, q2, q5, q10, q20, q50, q100, q200, error. Un punto\n"
            "che non si può calcolare ha il motivo nella colonna error e nessun valore.\n"
+           "Se l'ingresso non è in Gauss-Boaga, East e North riportano i valori letti e\n"
+           "dopo error seguono eastGB, northGB (il punto Gauss-Boaga usato) e\n"
+           "nearCellEdge (yes se il punto dista meno di 4 m dal bordo della sua cella).\n"
            "Stato di uscita: 0 tutti i punti calcolati, 1 alcuni punti non riusciti,\n"
            "2 elaborazione non eseguita (messaggio sullo standard error).\n";
 }

@@ -11,9 +11,9 @@ struct CommandLine {
     BatchOptions options;
 };
 
-// quorvel-batch POINTS.csv [-o RESULTS.csv] [--reports DIR] [--pdf DIR] [--folder DIR],
-// the options in any place, also as --output, --output=FILE, --reports=DIR, --pdf=DIR,
-// --folder=DIR and --cartella[=]DIR; -h or --help.
+// quorvel-batch POINTS.csv [-o RESULTS.csv] [--reports DIR] [--pdf DIR] [--folder DIR]
+// [--crs SYSTEM], the options in any place, also as --output, --output=FILE,
+// --reports=DIR, --pdf=DIR, --folder=DIR, --cartella[=]DIR and --crs=SYSTEM; -h or --help.
 // quorvel-batch --check [DIR] (or --verifica) examines an application folder:
 // DIR, else the --folder one, else the working folder.
 // Throws StartError for anything else.

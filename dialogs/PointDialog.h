@@ -32,6 +32,7 @@ protected:
                 const QString& caption, int clientHeightTwips, const char* outputBoxName);
 
     MainWindowHost& Host() { return host_; }
+    PointRunOperations& Operations() { return operations_; }
     QLineEdit* OutputBox() const { return outputBox_; }
     QLabel* AddLabel(const char* name, const QRect& geometry, const QString& text, const QFont& font);
     QLineEdit* AddTextBox(const char* name, const QRect& geometry, const QString& text,
@@ -47,7 +48,7 @@ protected:
     void CloseDialog() override;
     void RunCompleted(const PointRunResult& result) override;
 
-    void Command1_Click();
+    virtual void Command1_Click();
     void Command2_Click();
 
 private:

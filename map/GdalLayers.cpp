@@ -69,7 +69,7 @@ std::string RefusedBeforeOpening(const std::string& name)
 std::string LastGdalMessage(const std::string& name)
 {
     const char* msg = CPLGetLastErrorMsg();
-    return (msg && *msg) ? std::string(msg) : "cannot open " + name;
+    return (msg && *msg) ? std::string(msg) : "impossibile aprire " + name;
 }
 
 void AddCurve(const OGRSimpleCurve& curve, std::vector<QPolygonF>& parts)
@@ -271,7 +271,7 @@ bool GdalImageLayer::OpenImage(const std::string& name, int, bool)
     QuietGdalErrors quiet;
     dataset_.reset(GDALDataset::Open(name.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY | GDAL_OF_VERBOSE_ERROR));
     if (!dataset_ || dataset_->GetRasterCount() == 0) {
-        openError_ = dataset_ ? "no raster band in " + name : LastGdalMessage(name);
+        openError_ = dataset_ ? "nessuna banda raster in " + name : LastGdalMessage(name);
         dataset_.reset();
         return false;
     }

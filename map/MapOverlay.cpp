@@ -123,6 +123,28 @@ void DrawHighlight(QPainter& painter, const ShapeData& shape, const ViewTransfor
     painter.restore();
 }
 
+void DrawHighlightedName(QPainter& painter, const QString& name, double x, double y, const ViewTransform& view,
+                         const QFont& font)
+{
+    if (name.isEmpty())
+        return;
+    double px, py;
+    view.MapToPixel(x, y, px, py);
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setFont(font);
+    const QFontMetricsF metrics(font);
+    const double width = metrics.horizontalAdvance(name) + 10;
+    const double height = metrics.height() + 4;
+    const QRectF box(px - width / 2, py - 10 - height, width, height);
+    painter.setPen(QPen(QColor(0, 0, 0, 160), 1.0));
+    painter.setBrush(kHighlightColour);
+    painter.drawRoundedRect(box, 4, 4);
+    painter.setPen(Qt::black);
+    painter.drawText(box, Qt::AlignCenter, name);
+    painter.restore();
+}
+
 void DrawOverlayLabels(QPainter& painter, const std::vector<OverlayLabel>& labels, const ViewTransform& view,
                        const QFont& font)
 {

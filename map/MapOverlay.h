@@ -30,6 +30,9 @@ ScaleBar ChooseScaleBar(double unitsPerPixel, double maxPixels);
 // (the bar) or follow the view (the rest) while a pan drag moves the picture.
 void DrawScaleBar(QPainter& painter, const ViewTransform& view);
 void DrawHighlight(QPainter& painter, const ShapeData& shape, const ViewTransform& view);
+// The name of a highlighted point, boxed in the highlight's colour above it.
+void DrawHighlightedName(QPainter& painter, const QString& name, double x, double y, const ViewTransform& view,
+                         const QFont& font);
 void DrawOverlayLabels(QPainter& painter, const std::vector<OverlayLabel>& labels, const ViewTransform& view,
                        const QFont& font);
 

@@ -110,7 +110,7 @@ public:
     virtual void AddLabel(int handle, const std::string& text, std::uint32_t rgb, double x, double y,
                           int justification, double rotation) = 0;
 
-    // Beyond the original control: help for finding one's way on the map.
+    // Help for finding one's way on the map.
     // Outlines one shape of a shapefile layer over everything else, until the
     // visible extent next changes; replaces any earlier highlight.
     virtual void SetHighlight(int handle, int shape) = 0;

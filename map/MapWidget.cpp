@@ -458,8 +458,16 @@ void MapWidget::DrawOverlays(QPainter& painter)
     if (shown.xMax - shown.xMin > overlayMinWidth_)
         DrawOverlayLabels(painter, overlayLabels_, view_, overlayFont_);
     if (const Layer* layer = Find(highlightHandle_);
-        layer && layer->shapes && highlightShape_ >= 0 && highlightShape_ < layer->shapes->ShapeCount())
-        DrawHighlight(painter, layer->shapes->Shapes()[size_t(highlightShape_)], view_);
+        layer && layer->shapes && highlightShape_ >= 0 && highlightShape_ < layer->shapes->ShapeCount()) {
+        const ShapeData& shape = layer->shapes->Shapes()[size_t(highlightShape_)];
+        DrawHighlight(painter, shape, view_);
+        // A layer labelled shape by shape: a place found by its name shows it,
+        // whether or not the layer's names are shown at this scale.
+        if (shape.kind == ShapeKind::Point && int(layer->labels.size()) == layer->shapes->ShapeCount()) {
+            const MapLabel& label = layer->labels[size_t(highlightShape_)];
+            DrawHighlightedName(painter, label.text, label.x, label.y, view_, overlayFont_);
+        }
+    }
     DrawRunMarks(painter, runMarks_, view_);
     DrawScaleBar(painter, view_);
 }

@@ -77,7 +77,9 @@ float TextToSingle(const std::string& text, const std::string& decimalSeparator)
 // and the dialog are given back. A failure ends the run with a message, leaves
 // the dialog open with its entries and writes nothing; a typed point that
 // fails gets the coordinate message with what is wrong with it below; an existing report is
-// replaced only when the user says so.
+// replaced only when the user says so. A trailing ".xls" of the name is dropped,
+// since the report gets it anyway; a name Windows refuses (\ / : * ? " < > |,
+// a control character, a device name, a last dot or space) is refused.
 void ProcessPoint(PointRunVariant variant, PointRunDialog& dialog, PointRunOperations& operations,
                   const std::string& decimalSeparator);
 

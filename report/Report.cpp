@@ -160,15 +160,22 @@ void CheckReportTemplate(const std::string& templatePath)
                     templatePath);
 }
 
+std::vector<std::uint8_t> BuildRainReport(float east, float north, float centreEast, float centreNorth,
+                                          float a2, float q2, float q5, float q10, float q20, float q50,
+                                          float q100, float q200, const std::string& templatePath)
+{
+    const auto cells = ReportCells(east, north, centreEast, centreNorth, a2, q2, q5, q10, q20,
+                                   q50, q100, q200);
+    return BuildReportFile(ReadReportTemplate(templatePath), cells, templatePath);
+}
+
 void WriteRainReportFile(float east, float north, float centreEast, float centreNorth, float a2,
                          float q2, float q5, float q10, float q20, float q50, float q100,
                          float q200, const std::string& templatePath,
                          const std::string& outputPath)
 {
-    const auto cells = ReportCells(east, north, centreEast, centreNorth, a2, q2, q5, q10, q20,
-                                   q50, q100, q200);
-    const std::vector<std::uint8_t> report =
-        BuildReportFile(ReadReportTemplate(templatePath), cells, templatePath);
+    const std::vector<std::uint8_t> report = BuildRainReport(
+        east, north, centreEast, centreNorth, a2, q2, q5, q10, q20, q50, q100, q200, templatePath);
     ReplaceFileWith(outputPath, report);
 }
 

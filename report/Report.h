@@ -39,6 +39,13 @@ std::vector<std::uint8_t> ReadReportTemplate(const std::string& path);
 // writing any report from it would give, and writes nothing.
 void CheckReportTemplate(const std::string& templatePath);
 
+// The bytes of the report WriteRainReportFile writes, made from the template
+// at templatePath, for callers that send the report rather than keep it.
+// Throws Error.
+std::vector<std::uint8_t> BuildRainReport(float east, float north, float centreEast, float centreNorth,
+                                          float a2, float q2, float q5, float q10, float q20, float q50,
+                                          float q100, float q200, const std::string& templatePath);
+
 // The same report from the template at templatePath into the file at
 // outputPath, for callers whose reports go elsewhere than the output folder.
 // The path is used as it is. Throws Error.

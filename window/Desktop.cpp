@@ -12,9 +12,9 @@ bool SystemDesktop::Open(const QString& path)
 }
 
 QString SystemDesktop::SaveFileName(QWidget* parent, const QString& caption, const QString& suggested,
-                                    const QString& filter)
+                                    const QString& filter, QString* chosenFilter)
 {
-    return QFileDialog::getSaveFileName(parent, caption, suggested, filter);
+    return QFileDialog::getSaveFileName(parent, caption, suggested, filter, chosenFilter);
 }
 
 }  // namespace quorvel

@@ -15,15 +15,17 @@ public:
     // Opens the file or folder with the program the desktop chooses; false when none could.
     virtual bool Open(const QString& path) = 0;
     // The file the user chose to save into, or empty when they gave up.
+    // filter may offer several formats, separated by ";;"; chosenFilter, when
+    // given, holds the one offered first and receives the one chosen.
     virtual QString SaveFileName(QWidget* parent, const QString& caption, const QString& suggested,
-                                 const QString& filter) = 0;
+                                 const QString& filter, QString* chosenFilter = nullptr) = 0;
 };
 
 class SystemDesktop : public Desktop {
 public:
     bool Open(const QString& path) override;
     QString SaveFileName(QWidget* parent, const QString& caption, const QString& suggested,
-                         const QString& filter) override;
+                         const QString& filter, QString* chosenFilter = nullptr) override;
 };
 
 }  // namespace quorvel

@@ -1,15 +1,20 @@
 #include "window/Form1.h"
 
 #include <functional>
+#include <map>
 
+#include <QAction>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPainter>
 #include <QPushButton>
+#include <QSplitter>
 #include <QStatusBar>
 #include <QToolButton>
 
+#include "crs/Crs.h"
 #include "window/ComuniTable.h"
 #include "window/CoordinateText.h"
 #include "window/DetailView.h"
@@ -22,6 +27,7 @@
 #include "window/ResultsPane.h"
 #include "window/SvgArt.h"
 #include "rain/Error.h"
+#include "rain/PointRun.h"
 
 namespace quorvel {
 
@@ -35,6 +41,12 @@ constexpr QSize kSmallestWindow(800, 600);
 // by this much, so that the read-out's frame lines up with the map's.
 constexpr int kNarrowShift = TwipsRect(2280 - 240, 0, 0, 0).left();
 constexpr int kSmallestMapHeight = 150;
+// The pane's width until the user changes it: the map keeps 600 pixels at the default size.
+constexpr int kDefaultPaneWidth = 348;
+// Beside the pane the map's frame needs no margin of its own.
+constexpr int kPaneMargin = 4;
+constexpr int kHandleWidth = 6;
+constexpr QSize kResultsButton(70, 26);
 
 // One straight frame line, in twips, with its width in pixels.
 struct FrameLine {
@@ -75,7 +87,7 @@ protected:
         };
         if (map != nullptr) {
             // Four pixels wide at the top and left, five at the bottom and right.
-            const QRect r = map->geometry();
+            const QRect r(map->mapTo(this, QPoint(0, 0)), map->size());
             line(r.topLeft(), r.topRight(), 4);
             line(r.topLeft(), r.bottomLeft(), 4);
             line(r.bottomLeft(), r.bottomRight(), 5);
@@ -125,9 +137,14 @@ Form1::Form1(MapView& map, QWidget* mapWidget, Reporter& reporter, PointDialogs*
         grey.setColor(QPalette::Window, QColor(192, 192, 192));
         map1->setPalette(grey);
     }
-    map1->setParent(content_);
+    mapAndPane_ = new QSplitter(Qt::Horizontal, content_);
+    mapAndPane_->setObjectName(QStringLiteral("MapAndResults"));
+    mapAndPane_->setChildrenCollapsible(false);
+    mapAndPane_->setHandleWidth(kHandleWidth);
+    mapAndPane_->setGeometry(kMapArea);
+    mapAndPane_->addWidget(map1);
     map1->setObjectName(QStringLiteral("Map1"));
-    map1->setGeometry(kMapArea);
+    map1->setMinimumWidth(kSmallestMapWidth);
     Map1_ = map1;
     surface->map = map1;
     map_.SetBackColor(Rgb(192, 192, 192));
@@ -160,6 +177,12 @@ Form1::Form1(MapView& map, QWidget* mapWidget, Reporter& reporter, PointDialogs*
         readOut->setBackgroundRole(QPalette::Base);
         readOut->setForegroundRole(QPalette::Text);
     }
+    // The same point in WGS84, under the read-out's frame, for those who
+    // compare it with a phone or a web map.
+    wgs84_ = AddLabel("LabelWgs84", TwipsRect(2280, 1365, 3480, 240), {}, small);
+    wgs84_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    wgs84_->setToolTip(QStringLiteral("Posizione del puntatore in WGS84 (latitudine, longitudine), convertita "
+                                      "con la trasformazione EPSG:1660, precisa a circa 4 m"));
     AddLabel("Label6", TwipsRect(5400, 600, 255, 255), QStringLiteral("m"), smallBold);
     AddLabel("Label7", TwipsRect(5400, 960, 255, 255), QStringLiteral("m"), smallBold);
 
@@ -197,6 +220,8 @@ Form1::Form1(MapView& map, QWidget* mapWidget, Reporter& reporter, PointDialogs*
     Combo1_->setMaxVisibleItems(20);
     finder_ = new MunicipalityCompleter(Combo1_);
     Combo1_->setCompleter(finder_);
+    // The finder fills the list before the box asks it to show.
+    connect(Combo1_->lineEdit(), &QLineEdit::textEdited, finder_, &MunicipalityCompleter::Filter);
     connect(Combo1_->lineEdit(), &QLineEdit::returnPressed, this, &Form1::Command4Clicked);
 
     auto* command4 = new QPushButton(QStringLiteral("Visualizzare"), content_);
@@ -224,16 +249,39 @@ Form1::Form1(MapView& map, QWidget* mapWidget, Reporter& reporter, PointDialogs*
     statusBar()->addWidget(status_, 1);
     statusBar()->hide();
     for (QWidget* control : content_->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
-        if (control != map1)
+        if (control != mapAndPane_)
             band_.emplace_back(control, control->geometry());
     for (const char* name : {"Picture1", "Picture2", "Label8", "Label9"})
         logos_.push_back(content_->findChild<QWidget*>(QLatin1String(name)));
 
-    pane_ = new ResultsPane(reporter_, systemDesktop_, this);
-    addDockWidget(Qt::BottomDockWidgetArea, pane_);
-    pane_->hide();
+    // Right-aligned above the map, clear of the logos and of the municipality selector.
+    resultsButton_ = new QToolButton(content_);
+    resultsButton_->setObjectName(QStringLiteral("CommandRisultati"));
+    resultsButton_->setText(QStringLiteral("Risultati"));
+    resultsButton_->setToolTip(QStringLiteral("Mostra o nasconde il riquadro dei risultati (Ctrl+R)"));
+    resultsButton_->setCheckable(true);
+    resultsButton_->setChecked(true);
+    resultsButton_->setFont(small);
+    resultsButton_->resize(kResultsButton);
+    connect(resultsButton_, &QToolButton::clicked, this, &Form1::SetResultsVisible);
+    auto* toggle = new QAction(QStringLiteral("Risultati"), this);
+    toggle->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+    connect(toggle, &QAction::triggered, this, [this] { SetResultsVisible(pane_->isHidden()); });
+    addAction(toggle);
+
+    pane_ = new ResultsPane(reporter_, systemDesktop_);
+    mapAndPane_->addWidget(pane_);
+    mapAndPane_->setStretchFactor(0, 1);
+    mapAndPane_->setStretchFactor(1, 0);
+    connect(mapAndPane_, &QSplitter::splitterMoved, this, [this] {
+        paneWidth_ = pane_->width();
+        Relayout();
+    });
     connect(pane_, &ResultsPane::MarksChanged, this, [this] { map_.SetRunMarks(pane_->Marks()); });
     connect(pane_, &ResultsPane::ZoomRequested, this, &Form1::ZoomToRun);
+    connect(pane_, &ResultsPane::CloseRequested, this, [this] { SetResultsVisible(false); });
+    pointValues_ = [this](GaussBoagaPoint point) { return grids_.Compute(point); };
+    Relayout();
 }
 
 Form1::~Form1()
@@ -287,7 +335,9 @@ void Form1::Load()
     Combo1_->addItems(names);
     Combo1_->setCurrentIndex(-1);
     finder_->SetNames(names);
+    OfferPlaces(table);
     ShowStatus();
+    loaded_ = true;
 }
 
 void Form1::ShowStatus()
@@ -325,17 +375,51 @@ void Form1::Relayout()
         control->setGeometry(place.translated(-shift, 0));
     for (QWidget* logo : logos_)
         logo->setVisible(!narrow);
-    Map1_->setGeometry(kMapArea.left(), kMapArea.top(), size.width() - (kClientArea.width() - kMapArea.width()),
-                       size.height() - (kClientArea.height() - kMapArea.height()));
+    resultsButton_->move(size.width() - kMapArea.left() - kResultsButton.width(),
+                         kMapArea.top() - kResultsButton.height() - 6);
+
+    const QSize mapBefore = Map1_->size();
+    const bool paneShown = !pane_->isHidden();
+    const int width = size.width() - kMapArea.left() - (paneShown ? kPaneMargin : kMapArea.left());
+    mapAndPane_->setGeometry(kMapArea.left(), kMapArea.top(), width,
+                             size.height() - (kClientArea.height() - kMapArea.height()));
+    mapAndPane_->refresh();  // the pane shown or hidden just now
+    if (paneShown) {
+        const int room = width - kHandleWidth - kSmallestMapWidth;
+        const int pane = std::max(std::min(paneWidth_ > 0 ? paneWidth_ : kDefaultPaneWidth, room),
+                                  pane_->minimumSizeHint().width());
+        mapAndPane_->setSizes({width - kHandleWidth - pane, pane});
+    }
     static_cast<FormSurface*>(content_)->bandShift = shift;
     content_->update();
+    // A resize changes the view's width: the layers must follow it.
+    if (loaded_ && Map1_->size() != mapBefore)
+        RunAction([&] { RefreshDetailView(); });
+}
+
+void Form1::SetResultsVisible(bool visible)
+{
+    pane_->setVisible(visible);
+    resultsButton_->setChecked(visible);
+    Relayout();
 }
 
 void Form1::RunCompleted(const PointRunResult& result)
 {
     pane_->AddRun(result);
-    pane_->show();
-    pane_->raise();
+    SetResultsVisible(true);
+    // A typed point may lie outside the view: the view moves, at its scale, to show its mark.
+    RunAction([&] {
+        const MapExtents view = map_.GetExtents();
+        const double x = result.point.x;
+        const double y = result.point.y;
+        if (x >= view.xMin && x <= view.xMax && y >= view.yMin && y <= view.yMax)
+            return;
+        const double halfWidth = (view.xMax - view.xMin) / 2;
+        const double halfHeight = (view.yMax - view.yMin) / 2;
+        map_.ZoomToExtents({x - halfWidth, x + halfWidth, y - halfHeight, y + halfHeight});
+        RefreshDetailView();
+    });
 }
 
 void Form1::SetDesktop(Desktop& desktop)
@@ -429,7 +513,7 @@ void Form1::Command2Clicked()
         map_.SetCursorMode(kNoTool);
         tools_.Show(MapTool::Pick);
         if (dialogs_ != nullptr)
-            dialogs_->ShowCoordinateDialog(*this);
+            WithDialogOpen([&] { dialogs_->ShowCoordinateDialog(*this); });
         // Closed by its run, its cancel or its title bar, the dialog leaves the map picking.
         ShowPickInForce();
     });
@@ -440,10 +524,33 @@ void Form1::Command4Clicked()
     RunAction([&] {
         // Everything is read and checked before the state changes, so a failed
         // search leaves the window as it was.
-        const QString name = Combo1_->currentText();
+        QString name = Combo1_->currentText();
         const QString tablePath = QString::fromLatin1(kComuniTablePath);
         const ComuniTable table = LoadComuniTable(tablePath);
-        const std::optional<MunicipalityMatch> match = FindMunicipality(table, name, tablePath);
+        std::optional<MunicipalityMatch> match = FindMunicipality(table, name, tablePath);
+        // The name exactly as the list writes it comes first; then the text as
+        // people type it: any case, no accents, a part of the name.
+        if (!match && !name.isEmpty()) {
+            const NameFinder& finder = finder_->Finder();
+            const int chosen = finder_->Chosen(name);
+            const NameFinder::Answer answer =
+                chosen >= 0 ? NameFinder::Answer{NameFinder::Answer::One, chosen} : finder.Resolve(name);
+            if (answer.kind == NameFinder::Answer::Several) {
+                finder_->Filter(name);
+                finder_->setCompletionPrefix(name);
+                finder_->complete();
+                return;
+            }
+            if (answer.kind == NameFinder::Answer::One && finder.IsPlace(answer.entry)) {
+                ShowPlace(answer.entry);
+                return;
+            }
+            if (answer.kind == NameFinder::Answer::One) {
+                name = finder.Name(answer.entry);
+                Combo1_->setEditText(name);
+                match = FindMunicipality(table, name, tablePath);
+            }
+        }
         state_.DENOMINAZIcom = name;
         if (!match) {
             reporter_.Message(this, name.isEmpty()
@@ -459,6 +566,51 @@ void Form1::Command4Clicked()
         RefreshDetailView();
         map_.SetHighlight(kMunicipalityLayer, state_.FID);
     });
+}
+
+// The places of the two name layers, found by the municipality of the table
+// whose polygon holds them.
+void Form1::OfferPlaces(const ComuniTable& table)
+{
+    std::vector<Place> places;
+    for (const auto& [layer, field] : {std::pair{kMunicipalityNames, 1}, std::pair{kPlaceNames, 0}}) {
+        int shape = 0;
+        for (const OverlayLabel& label : LayerShapeNames(map_, layer, field))
+            places.push_back({QString::fromStdString(label.text), layer, shape++, label.x, label.y});
+    }
+    finder_->SetPlaces(std::move(places));
+
+    std::map<int, QString> byPolygon;
+    for (int row = 1; row <= ComuniTable::kRows; ++row) {
+        bool whole = false;
+        const int objectId = table.Cell(row, 1).toInt(&whole);
+        if (whole && !byPolygon.contains(objectId - 1))
+            byPolygon[objectId - 1] = table.Cell(row, 2);
+    }
+    finder_->Finder().SetMunicipalityAt([this, byPolygon = std::move(byPolygon)](double x, double y) {
+        ShapefileLayer* polygons = map_.GetLayerObject(kMunicipalityLayer);
+        if (polygons == nullptr)
+            return QString();
+        const int count = polygons->ShapeCount();
+        for (int shape = 0; shape < count; ++shape)
+            if (polygons->ShapeContainsPoint(shape, x, y)) {
+                const auto name = byPolygon.find(shape);
+                return name == byPolygon.end() ? QString() : name->second;
+            }
+        return QString();
+    });
+}
+
+// A place is shown in a 5 km view around it, its point outlined.
+void Form1::ShowPlace(int entry)
+{
+    constexpr double kAround = 2500;
+    const Place& place = finder_->Finder().PlaceOf(entry);
+    Combo1_->setEditText(finder_->Finder().Display(entry));
+    state_.DENOMINAZIcom = Combo1_->currentText();
+    map_.ZoomToExtents({place.x - kAround, place.x + kAround, place.y - kAround, place.y + kAround});
+    RefreshDetailView();
+    map_.SetHighlight(place.layer, place.shape);
 }
 
 // The map point under a pixel in whole metres, or nothing when either
@@ -481,7 +633,45 @@ void Form1::MouseMove(int, int, int x, int y)
         const auto text = PixelText(x, y);
         Label1_->setText(text ? text->first : QString());
         Label2_->setText(text ? text->second : QString());
+        if (text && !dialogOpen_)
+            ShowPointer(text->first, text->second);
+        wgs84_->setText(text ? Wgs84Text(x, y) : QString());
     });
+}
+
+template <typename Open>
+void Form1::WithDialogOpen(Open&& open)
+{
+    struct Held {
+        bool& open;
+        explicit Held(bool& flag) : open(flag) { open = true; }
+        ~Held() { open = false; }
+    } held(dialogOpen_);
+    open();
+}
+
+// The values a run of that point would find, read as a run reads the point's
+// text; nothing is written.
+void Form1::ShowPointer(const QString& east, const QString& north)
+{
+    PointerReading reading;
+    try {
+        reading.point = {TextToSingle(east.toStdString(), "."), TextToSingle(north.toStdString(), ".")};
+        reading.rain = pointValues_(reading.point);
+    } catch (const Error& error) {
+        switch (error.kind()) {
+        case ErrorKind::SubscriptOutOfRange:
+        case ErrorKind::Overflow:
+            reading.note = QStringLiteral("fuori dalla griglia dei parametri");
+            break;
+        case ErrorKind::NoValidData:
+            reading.note = QStringLiteral("nessun dato valido nella cella");
+            break;
+        default:
+            reading.note = QString::fromStdString(ItalianMessage(error)).section(u'\n', 0, 0);
+        }
+    }
+    pane_->ShowPointer(reading);
 }
 
 void Form1::MouseDown(int, int, int x, int y)
@@ -493,8 +683,9 @@ void Form1::MouseDown(int, int, int x, int y)
             return;
         state_.pEoutlet = text->first.trimmed();
         state_.pNOutlet = text->second.trimmed();
+        ShowPointer(state_.pEoutlet, state_.pNOutlet);
         if (dialogs_ != nullptr)
-            dialogs_->ShowMapPointDialog(*this);
+            WithDialogOpen([&] { dialogs_->ShowMapPointDialog(*this); });
         ShowPickInForce();
     });
 }
@@ -514,6 +705,24 @@ void Form1::MouseLeave()
 {
     Label1_->clear();
     Label2_->clear();
+    wgs84_->clear();
+}
+
+// Nothing where the conversion has no meaning (far outside Italy).
+QString Form1::Wgs84Text(int x, int y) const
+{
+    double east = 0;
+    double north = 0;
+    map_.PixelToProj(x, y, east, north);
+    if (!(east > 1000000 && east < 4000000 && north > 3000000 && north < 6000000))
+        return {};
+    try {
+        const SystemPoint p = FromGaussBoaga(ReferenceSystem::Wgs84, {east, north});
+        const QLocale italian(QLocale::Italian);
+        return QStringLiteral("WGS84  %1 N  %2 E").arg(italian.toString(p.y, 'f', 5), italian.toString(p.x, 'f', 5));
+    } catch (const Error&) {
+        return {};
+    }
 }
 
 }  // namespace quorvel

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -13,17 +14,22 @@
 #include "window/MainWindowState.h"
 #include "window/ToolGroup.h"
 #include "map/MapView.h"
+#include "rain/GridCache.h"
+#include "rain/PointRain.h"
 
 class QComboBox;
 class QLabel;
 class QPushButton;
+class QSplitter;
 class QToolButton;
 
 namespace quorvel {
 
+class ComuniTable;
 class MunicipalityCompleter;
 class Reporter;
 class ResultsPane;
+struct PointerReading;
 
 // The main window: the map of the region, the navigation and point tools, the
 // coordinate read-out, the municipality selector and the pane of the results.
@@ -31,6 +37,11 @@ class ResultsPane;
 // At its default size the window holds its twips layout. Larger, the map takes
 // the room; narrower than the default, the two logos give way and the working
 // controls close up to the left, so none is cut off down to 800 x 600.
+//
+// The results pane lies beside the map, under the controls, from the start:
+// its first row follows the values under the map's pointer. It can be made
+// narrower or wider by its handle, closed, and reopened by the "Risultati"
+// button or Ctrl+R; the map always keeps at least kSmallestMapWidth pixels.
 //
 // map is the map the window drives; mapWidget, when given, is the widget that
 // shows it and becomes a child of the window (so the window owns it); without
@@ -62,6 +73,14 @@ public:
     // The results pane's files and folders open through desktop from now on.
     void SetDesktop(Desktop& desktop);
     ResultsPane* Results() const { return pane_; }
+    void SetResultsVisible(bool visible);
+
+    // What the row "Sotto il puntatore" shows for a point: by default the
+    // grids of the working folder held in memory, with a run's values.
+    using PointValues = std::function<PointRain(GaussBoagaPoint)>;
+    void SetPointValues(PointValues values) { pointValues_ = std::move(values); }
+
+    static constexpr int kSmallestMapWidth = 480;
 
     void MouseDown(int button, int shift, int x, int y) override;
     void MouseUp(int button, int shift, int x, int y) override;
@@ -79,6 +98,7 @@ private:
     void Command2Clicked();
     void Command4Clicked();
     std::optional<std::pair<QString, QString>> PixelText(int x, int y) const;
+    QString Wgs84Text(int x, int y) const;
 
     // The detail refresh, then the status area, since a new district raster
     // may be one the map cannot show.
@@ -91,6 +111,13 @@ private:
     void ShowPickInForce();
     void Relayout();
     void ZoomToRun(const PointRunResult& run);
+    // The row "Sotto il puntatore" for the point of that whole-metre text.
+    void ShowPointer(const QString& east, const QString& north);
+    // Runs a point dialog; meanwhile the pointer's row keeps the point it shows.
+    template <typename Open>
+    void WithDialogOpen(Open&& open);
+    void OfferPlaces(const ComuniTable& table);
+    void ShowPlace(int entry);
     // Runs one user action; a failure is told to the user and the program goes on.
     template <typename Action>
     void RunAction(Action&& action);
@@ -107,6 +134,7 @@ private:
     QWidget* content_ = nullptr;
     QLabel* Label1_ = nullptr;
     QLabel* Label2_ = nullptr;
+    QLabel* wgs84_ = nullptr;
     QComboBox* Combo1_ = nullptr;
     QLabel* status_ = nullptr;
     std::string relief_;
@@ -118,6 +146,13 @@ private:
     std::vector<QWidget*> logos_;
     SystemDesktop systemDesktop_;
     ResultsPane* pane_ = nullptr;
+    QSplitter* mapAndPane_ = nullptr;
+    QToolButton* resultsButton_ = nullptr;
+    int paneWidth_ = 0;  // as the user left it; 0 until the pane is first laid out
+    GridCache grids_;  // of the working folder
+    PointValues pointValues_;
+    bool dialogOpen_ = false;
+    bool loaded_ = false;
 };
 
 }  // namespace quorvel

@@ -1,14 +1,17 @@
 #include "window/MunicipalityFinder.h"
 
 #include <QAbstractItemView>
+#include <QAbstractProxyModel>
+#include <QListView>
 #include <QSet>
-#include <QStandardItemModel>
 
 namespace quorvel {
 
 namespace {
 
-constexpr int kFoldedRole = Qt::UserRole + 1;
+// The completion matches nothing by itself: the finder has chosen the rows,
+// and no row is to be preselected.
+constexpr int kNoCompletionRole = Qt::UserRole + 1;
 
 }  // namespace
 
@@ -23,36 +26,204 @@ QString FoldForMatching(const QString& name)
     return folded.toCaseFolded();
 }
 
-MunicipalityCompleter::MunicipalityCompleter(QObject* parent)
-    : QCompleter(parent), names_(new QStandardItemModel(this))
+void NameFinder::SetMunicipalities(const QStringList& names)
 {
-    setModel(names_);
-    setCompletionRole(kFoldedRole);
-    setFilterMode(Qt::MatchContains);
-    setCaseSensitivity(Qt::CaseInsensitive);
-    setCompletionMode(QCompleter::PopupCompletion);
-    setModelSorting(QCompleter::UnsortedModel);
-    setMaxVisibleItems(12);
-}
-
-void MunicipalityCompleter::SetNames(const QStringList& names)
-{
-    names_->clear();
+    municipalities_.clear();
+    foldedMunicipalities_.clear();
     QSet<QString> seen;
     for (const QString& name : names) {
         if (name.isEmpty() || seen.contains(name))
             continue;
         seen.insert(name);
-        auto* item = new QStandardItem(name);
-        item->setData(FoldForMatching(name), kFoldedRole);
-        item->setEditable(false);
-        names_->appendRow(item);
+        municipalities_ << name;
+        foldedMunicipalities_.push_back(FoldForMatching(name));
     }
+}
+
+void NameFinder::SetPlaces(std::vector<Place> places)
+{
+    const QSet<QString> municipalities(foldedMunicipalities_.begin(), foldedMunicipalities_.end());
+    places_.clear();
+    foldedPlaces_.clear();
+    for (Place& place : places) {
+        QString folded = FoldForMatching(place.name.trimmed());
+        if (folded.isEmpty() || municipalities.contains(folded))
+            continue;
+        foldedPlaces_.push_back(std::move(folded));
+        places_.push_back(std::move(place));
+    }
+    placeMunicipality_.assign(places_.size(), QString());
+    placeMunicipalityKnown_.assign(places_.size(), 0);
+}
+
+void NameFinder::SetMunicipalityAt(std::function<QString(double, double)> municipalityAt)
+{
+    municipalityAt_ = std::move(municipalityAt);
+    placeMunicipalityKnown_.assign(places_.size(), 0);
+}
+
+QString NameFinder::MunicipalityOf(const Place& place) const
+{
+    const std::size_t i = std::size_t(&place - places_.data());
+    if (!placeMunicipalityKnown_[i]) {
+        placeMunicipality_[i] = municipalityAt_ ? municipalityAt_(place.x, place.y) : QString();
+        placeMunicipalityKnown_[i] = 1;
+    }
+    return placeMunicipality_[i];
+}
+
+QString NameFinder::Name(int entry) const
+{
+    return IsPlace(entry) ? PlaceOf(entry).name : municipalities_[entry];
+}
+
+QString NameFinder::Display(int entry) const
+{
+    if (!IsPlace(entry))
+        return municipalities_[entry];
+    const Place& place = PlaceOf(entry);
+    const QString municipality = MunicipalityOf(place);
+    return municipality.isEmpty() ? place.name : place.name + QStringLiteral(" (") + municipality + u')';
+}
+
+std::vector<int> NameFinder::Matching(const QString& text, int limit, int* total) const
+{
+    const QString folded = FoldForMatching(text);
+    std::vector<int> found;
+    int count = 0;
+    const auto take = [&](const std::vector<QString>& names, int offset) {
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            if (!names[i].contains(folded))
+                continue;
+            if (count++ < limit)
+                found.push_back(offset + int(i));
+        }
+    };
+    take(foldedMunicipalities_, 0);
+    take(foldedPlaces_, MunicipalityCount());
+    if (total != nullptr)
+        *total = count;
+    return found;
+}
+
+NameFinder::Answer NameFinder::Resolve(const QString& text) const
+{
+    const QString folded = FoldForMatching(text.trimmed());
+    if (folded.isEmpty())
+        return {};
+    const auto answer = [](const std::vector<int>& entries) {
+        if (entries.empty())
+            return Answer{};
+        return Answer{entries.size() == 1 ? Answer::One : Answer::Several, entries.front()};
+    };
+    const auto whole = [](const std::vector<QString>& names, const QString& name, int offset) {
+        std::vector<int> entries;
+        for (std::size_t i = 0; i < names.size(); ++i)
+            if (names[i] == name)
+                entries.push_back(offset + int(i));
+        return entries;
+    };
+
+    if (const Answer municipality = answer(whole(foldedMunicipalities_, folded, 0)); municipality.kind != Answer::None)
+        return municipality;
+    // "Località (Comune)", as the list writes a place.
+    if (const qsizetype open = folded.lastIndexOf(QStringLiteral(" (")); open > 0 && folded.endsWith(u')')) {
+        const QString municipality = folded.mid(open + 2, folded.size() - open - 3);
+        for (const int entry : whole(foldedPlaces_, folded.left(open).trimmed(), MunicipalityCount()))
+            if (FoldForMatching(MunicipalityOf(PlaceOf(entry))) == municipality)
+                return {Answer::One, entry};
+    }
+    if (const Answer place = answer(whole(foldedPlaces_, folded, MunicipalityCount())); place.kind != Answer::None)
+        return place;
+    int total = 0;
+    const std::vector<int> part = Matching(text.trimmed(), 1, &total);
+    if (total == 0)
+        return {};
+    return {total == 1 ? Answer::One : Answer::Several, part.front()};
+}
+
+FinderModel::FinderModel(const NameFinder& finder, QObject* parent) : QAbstractListModel(parent), finder_(finder) {}
+
+void FinderModel::Filter(const QString& text)
+{
+    beginResetModel();
+    int total = 0;
+    rows_ = finder_.Matching(text, kMaxRows, &total);
+    more_ = total - int(rows_.size());
+    endResetModel();
+}
+
+int FinderModel::EntryAt(int row) const
+{
+    return row >= 0 && row < int(rows_.size()) ? rows_[std::size_t(row)] : -1;
+}
+
+int FinderModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : int(rows_.size()) + (more_ > 0 ? 1 : 0);
+}
+
+QVariant FinderModel::data(const QModelIndex& index, int role) const
+{
+    if (role != Qt::DisplayRole && role != Qt::EditRole)
+        return {};
+    const int entry = EntryAt(index.row());
+    if (entry >= 0)
+        return finder_.Display(entry);
+    return QStringLiteral("\u2026 altri %1 nomi: continuare a scrivere").arg(more_);
+}
+
+Qt::ItemFlags FinderModel::flags(const QModelIndex& index) const
+{
+    return EntryAt(index.row()) >= 0 ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
+}
+
+MunicipalityCompleter::MunicipalityCompleter(QObject* parent)
+    : QCompleter(parent), rows_(new FinderModel(finder_, this))
+{
+    setModel(rows_);
+    setCompletionRole(kNoCompletionRole);
+    setCaseSensitivity(Qt::CaseSensitive);
+    setCompletionMode(QCompleter::UnfilteredPopupCompletion);
+    setModelSorting(QCompleter::UnsortedModel);
+    setMaxVisibleItems(12);
+    if (auto* list = qobject_cast<QListView*>(popup()))
+        list->setUniformItemSizes(true);
+    connect(this, qOverload<const QModelIndex&>(&QCompleter::activated), this, [this](const QModelIndex& index) {
+        const auto* proxy = qobject_cast<const QAbstractProxyModel*>(index.model());
+        const QModelIndex row = proxy != nullptr ? proxy->mapToSource(index) : index;
+        chosen_ = rows_->EntryAt(row.row());
+        chosenText_ = chosen_ >= 0 ? finder_.Display(chosen_) : QString();
+    });
+}
+
+void MunicipalityCompleter::SetNames(const QStringList& names)
+{
+    finder_.SetMunicipalities(names);
+    rows_->Filter(QString());
+    chosen_ = -1;
+}
+
+void MunicipalityCompleter::SetPlaces(std::vector<Place> places)
+{
+    finder_.SetPlaces(std::move(places));
+    rows_->Filter(QString());
+    chosen_ = -1;
+}
+
+void MunicipalityCompleter::Filter(const QString& text)
+{
+    rows_->Filter(text);
+}
+
+int MunicipalityCompleter::Chosen(const QString& boxText) const
+{
+    return chosen_ >= 0 && boxText == chosenText_ ? chosen_ : -1;
 }
 
 QStringList MunicipalityCompleter::splitPath(const QString& path) const
 {
-    return {FoldForMatching(path)};
+    return {path};
 }
 
 QString MunicipalityCompleter::pathFromIndex(const QModelIndex& index) const

@@ -15,7 +15,7 @@ public:
     virtual ~Reporter() = default;
     // A message with an OK button only, titled "Quorvel".
     virtual void Message(QWidget* parent, const QString& text) = 0;
-    // A question with the buttons "Sì" and "No"; true for "Sì".
+    // A question with the buttons "Sì" and "No", "No" the default; true for "Sì".
     virtual bool Ask(QWidget* parent, const QString& text) = 0;
 };
 

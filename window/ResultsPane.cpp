@@ -1,29 +1,28 @@
 #include "window/ResultsPane.h"
 
 #include <QApplication>
-#include <QChart>
-#include <QChartView>
 #include <QClipboard>
 #include <QDir>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QLineSeries>
-#include <QLogValueAxis>
+#include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QTableWidget>
-#include <QValueAxis>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <cmath>
-#include <limits>
 
 #include "report/CsvText.h"
 #include "report/Report.h"
 #include "window/Desktop.h"
+#include "window/RainChart.h"
 #include "window/Reporter.h"
 
 namespace quorvel {
@@ -31,11 +30,31 @@ namespace quorvel {
 namespace {
 
 constexpr double kHalfCell = 250;  // metres: the grid's cells are 500 m squares
+const QColor kPointerColour(85, 85, 85);
 
-enum Column { kReport, kEast, kNorth, kRow, kColumn, kCentreEast, kCentreNorth, kA2, kA1, kCv, kFirstQuantile };
-constexpr int kColumns = kFirstQuantile + 7;
+// The table's columns: the quantiles come first, so that they show however narrow the pane.
+enum Column { kReport, kFirstQuantile, kEast = kFirstQuantile + 7, kNorth, kRow, kColumn, kCentreEast, kCentreNorth,
+              kA2, kA1, kCv, kColumns };
+constexpr int kButtonColumns = 3;
+constexpr int kNarrowestName = 48;
 
-QStringList Headers()
+const QString kPointerName = QStringLiteral("Sotto il puntatore");
+const QString kStandardCsv = QStringLiteral("CSV standard: virgola, punto decimale (*.csv)");
+const QString kItalianCsv = QStringLiteral("CSV per fogli di calcolo in italiano: punto e virgola, virgola decimale (*.csv)");
+
+QStringList TableHeaders()
+{
+    QStringList headers{QStringLiteral("Report")};
+    for (const int period : kReturnPeriods)
+        headers << QStringLiteral("q%1").arg(period);
+    headers << QStringLiteral("E") << QStringLiteral("N") << QStringLiteral("Riga") << QStringLiteral("Colonna")
+            << QStringLiteral("Centro E") << QStringLiteral("Centro N") << QStringLiteral("a2") << QStringLiteral("a1")
+            << QStringLiteral("cv");
+    return headers;
+}
+
+// The columns of copies and exports, unchanged from one version to the next.
+QStringList CopyHeaders()
 {
     QStringList headers{QStringLiteral("Report"), QStringLiteral("E"), QStringLiteral("N"),
                         QStringLiteral("Riga"), QStringLiteral("Colonna"), QStringLiteral("Centro E"),
@@ -59,8 +78,8 @@ QString Exact(float value, const QLocale& locale)
     return QString::fromStdString(text).replace(u'.', locale.decimalPoint());
 }
 
-// Every column of a run but the report's name, as text for a person.
-QStringList Numbers(const PointRunResult& run, const QLocale& locale, bool quantilesRounded)
+// Every column of a run but the report's name, in the order of copies and exports.
+QStringList Numbers(const PointRunResult& run, const QLocale& locale)
 {
     const PointRain& rain = run.rain;
     QStringList numbers{Exact(run.point.x, locale),       Exact(run.point.y, locale),
@@ -69,111 +88,309 @@ QStringList Numbers(const PointRunResult& run, const QLocale& locale, bool quant
                         Exact(rain.a2, locale),           Exact(rain.a1, locale),
                         Exact(rain.cv, locale)};
     for (const float q : rain.quantiles.InOrder())
-        numbers << (quantilesRounded ? locale.toString(q, 'f', 1) : Exact(q, locale));
+        numbers << Exact(q, locale);
     return numbers;
 }
 
-QPushButton* AddButton(QBoxLayout* layout, const QString& text, const QString& tooltip)
+// The table's cells after the report's name: the quantiles to one decimal,
+// then the point and, when there are values, the cell and the parameters.
+QStringList TableCells(GaussBoagaPoint point, const std::optional<PointRain>& rain)
 {
-    auto* button = new QPushButton(text);
-    button->setToolTip(tooltip);
-    layout->addWidget(button);
-    return button;
+    const QLocale locale;
+    QStringList cells;
+    for (int i = 0; i < 7; ++i)
+        cells << (rain ? locale.toString(rain->quantiles.InOrder()[std::size_t(i)], 'f', 1) : QString());
+    cells << Exact(point.x, locale) << Exact(point.y, locale);
+    if (rain)
+        cells << QString::number(rain->cell.row) << QString::number(rain->cell.column)
+              << Exact(rain->centre.x, locale) << Exact(rain->centre.y, locale) << Exact(rain->a2, locale)
+              << Exact(rain->a1, locale) << Exact(rain->cv, locale);
+    while (cells.size() < kColumns - 1)
+        cells << QString();
+    return cells;
+}
+
+void SetCells(QTableWidget& table, int row, const QStringList& cells)
+{
+    for (int column = 1; column < kColumns; ++column) {
+        QTableWidgetItem* item = table.item(row, column);
+        if (item == nullptr) {
+            item = new QTableWidgetItem;
+            item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            item->setFlags(item->flags() & ~Qt::ItemIsEditable);
+            table.setItem(row, column, item);
+        }
+        item->setText(cells[column - 1]);
+    }
+}
+
+// A short stroke in the curve's colour, as a legend draws it.
+QIcon Swatch(const QColor& colour, bool dashed)
+{
+    QPixmap picture(12, 12);
+    picture.fill(Qt::transparent);
+    QPainter painter(&picture);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPen pen(colour, 2.5);
+    if (dashed)
+        pen.setDashPattern({1.2, 1});
+    painter.setPen(pen);
+    painter.drawLine(QPointF(0, 6), QPointF(12, 6));
+    painter.setBrush(colour);
+    painter.drawEllipse(QPointF(6, 6), 2, 2);
+    return QIcon(picture);
+}
+
+// One CSV field for a semicolon-separated file.
+void AppendItalianField(std::string& out, const std::string& text)
+{
+    const bool quoted = text.find_first_of(";\"\r\n") != std::string::npos ||
+                        (!text.empty() && (text.front() == ' ' || text.back() == ' '));
+    if (!quoted) {
+        out += text;
+        return;
+    }
+    out += '"';
+    for (const char c : text) {
+        if (c == '"')
+            out += '"';
+        out += c;
+    }
+    out += '"';
 }
 
 }  // namespace
 
 ResultsPane::ResultsPane(Reporter& reporter, Desktop& desktop, QWidget* parent)
-    : QDockWidget(QStringLiteral("Risultati"), parent), reporter_(reporter), desktop_(&desktop)
+    : QFrame(parent), reporter_(reporter), desktop_(&desktop)
 {
     setObjectName(QStringLiteral("Risultati"));
-    setAllowedAreas(Qt::BottomDockWidgetArea | Qt::RightDockWidgetArea | Qt::LeftDockWidgetArea);
+    setFrameShape(QFrame::StyledPanel);
 
-    auto* body = new QWidget;
-    auto* layout = new QVBoxLayout(body);
-    layout->setContentsMargins(4, 4, 4, 4);
-    auto* buttons = new QHBoxLayout;
-    layout->addLayout(buttons);
-    openReport_ = AddButton(buttons, QStringLiteral("Apri report"),
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(4, 2, 4, 4);
+    layout->setSpacing(4);
+
+    auto* title = new QHBoxLayout;
+    auto* caption = new QLabel(QStringLiteral("Risultati"));
+    QFont bold = caption->font();
+    bold.setBold(true);
+    caption->setFont(bold);
+    title->addWidget(caption);
+    title->addStretch();
+    auto* close = new QToolButton;
+    close->setObjectName(QStringLiteral("RisultatiClose"));
+    close->setText(QStringLiteral("✕"));
+    close->setAutoRaise(true);
+    close->setToolTip(QStringLiteral("Chiude il riquadro; il pulsante \"Risultati\" o Ctrl+R lo riaprono"));
+    connect(close, &QToolButton::clicked, this, &ResultsPane::CloseRequested);
+    title->addWidget(close);
+    layout->addLayout(title);
+
+    buttons_ = new QGridLayout;
+    buttons_->setSpacing(3);
+    layout->addLayout(buttons_);
+    openReport_ = AddButton(QStringLiteral("Apri report"),
                             QStringLiteral("Apre il report della riga selezionata nel foglio di calcolo"));
-    openFolder_ = AddButton(buttons, QStringLiteral("Apri cartella"),
-                            QStringLiteral("Apre la cartella dei report"));
-    copy_ = AddButton(buttons, QStringLiteral("Copia"),
+    openFolder_ = AddButton(QStringLiteral("Apri cartella"), QStringLiteral("Apre la cartella dei report"));
+    copy_ = AddButton(QStringLiteral("Copia"),
                       QStringLiteral("Copia le righe selezionate negli appunti, pronte da incollare in un foglio "
                                      "di calcolo"));
-    export_ = AddButton(buttons, QStringLiteral("Esporta CSV…"),
-                        QStringLiteral("Salva l'intero elenco in un file CSV"));
-    clear_ = AddButton(buttons, QStringLiteral("Pulisci"),
+    export_ = AddButton(QStringLiteral("Esporta CSV…"),
+                        QStringLiteral("Salva l'intero elenco in un file CSV, standard o per i fogli di calcolo "
+                                       "in italiano"));
+    saveChart_ = AddButton(QStringLiteral("Salva grafico…"),
+                           QStringLiteral("Salva il grafico, con la legenda, come immagine PNG o disegno SVG"));
+    clear_ = AddButton(QStringLiteral("Pulisci"),
                        QStringLiteral("Svuota l'elenco e toglie i segni dei punti dalla mappa"));
-    buttons->addStretch();
     connect(openReport_, &QPushButton::clicked, this, &ResultsPane::OpenReport);
     connect(openFolder_, &QPushButton::clicked, this, &ResultsPane::OpenFolder);
     connect(copy_, &QPushButton::clicked, this, &ResultsPane::Copy);
     connect(export_, &QPushButton::clicked, this, &ResultsPane::ExportCsv);
+    connect(saveChart_, &QPushButton::clicked, this, &ResultsPane::SaveChart);
     connect(clear_, &QPushButton::clicked, this, &ResultsPane::Clear);
 
-    table_ = new QTableWidget(0, kColumns);
-    table_->setObjectName(QStringLiteral("RisultatiTable"));
-    table_->setHorizontalHeaderLabels(Headers());
+    const QStringList headers = TableHeaders();
+    const auto makeTable = [&](const char* name, int rows) {
+        auto* table = new QTableWidget(rows, kColumns);
+        table->setObjectName(QString::fromLatin1(name));
+        table->setHorizontalHeaderLabels(headers);
+        table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        table->verticalHeader()->setVisible(false);
+        table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
+        table->setWordWrap(false);
+        table->setTextElideMode(Qt::ElideRight);
+        table->setIconSize(QSize(12, 12));
+        // Narrower letters leave the quantiles and the names room in a narrow pane.
+        QFont narrow = table->font();
+        narrow.setStretch(QFont::SemiCondensed);
+        narrow.setPointSizeF(std::min(narrow.pointSizeF(), 7.5));
+        table->setFont(narrow);
+        table->horizontalHeader()->setFont(narrow);
+        return table;
+    };
+    // The pointer's row carries the column titles; the runs' table below it
+    // scrolls sideways with it and keeps its column widths.
+    pointerTable_ = makeTable("SottoIlPuntatore", 1);
+    pointerTable_->setSelectionMode(QAbstractItemView::NoSelection);
+    pointerTable_->setFocusPolicy(Qt::NoFocus);
+    pointerTable_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    pointerTable_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    for (int i = 0; i < 7; ++i)
+        pointerTable_->horizontalHeaderItem(kFirstQuantile + i)
+            ->setToolTip(QStringLiteral("Altezza di pioggia di 1 ora per T = %1 anni (mm)").arg(kReturnPeriods[std::size_t(i)]));
+    auto* name = new QTableWidgetItem(kPointerName);
+    QFont italic = name->font();
+    italic.setItalic(true);
+    name->setFont(italic);
+    name->setIcon(Swatch(kPointerColour, true));
+    pointerTable_->setItem(0, kReport, name);
+    SetCells(*pointerTable_, 0, TableCells({}, std::nullopt));
+    pointerTable_->item(0, kEast)->setText({});
+    pointerTable_->item(0, kNorth)->setText({});
+    pointerTable_->setSpan(0, kFirstQuantile, 1, 7);
+    pointerTable_->item(0, kFirstQuantile)->setText(QStringLiteral("muovere il puntatore sulla mappa"));
+    pointerTable_->item(0, kFirstQuantile)->setTextAlignment(Qt::AlignCenter);
+    const QPalette colours = pointerTable_->palette();
+    QPalette apart = colours;
+    apart.setColor(QPalette::Base, colours.color(QPalette::AlternateBase));
+    pointerTable_->setPalette(apart);
+    pointerTable_->setFixedHeight(pointerTable_->horizontalHeader()->sizeHint().height() +
+                                  pointerTable_->verticalHeader()->defaultSectionSize() + 2 * pointerTable_->frameWidth());
+
+    table_ = makeTable("RisultatiTable", 0);
+    table_->horizontalHeader()->setVisible(false);
+    // A light selection, so that the rows' colour marks stay visible on it.
+    QPalette selection = table_->palette();
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        selection.setColor(group, QPalette::Highlight, QColor(207, 226, 243));
+        selection.setColor(group, QPalette::HighlightedText, selection.color(QPalette::Active, QPalette::Text));
+    }
+    table_->setPalette(selection);
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    table_->verticalHeader()->setVisible(false);
-    table_->setWordWrap(false);
     connect(table_, &QTableWidget::itemSelectionChanged, this, &ResultsPane::SelectionChanged);
     connect(table_, &QTableWidget::cellDoubleClicked, this, [this](int row, int) {
         if (row >= 0 && row < int(runs_.size()))
             emit ZoomRequested(runs_[std::size_t(row)]);
     });
 
-    auto* chart = new QChart;
-    chart->legend()->setAlignment(Qt::AlignBottom);
-    chart->setMargins(QMargins(2, 2, 2, 2));
-    auto* periods = new QLogValueAxis;
-    periods->setBase(10);
-    periods->setRange(2, 200);
-    periods->setMinorTickCount(8);
-    periods->setLabelFormat(QStringLiteral("%g"));
-    periods->setTitleText(QStringLiteral("Tempo di ritorno (anni)"));
-    auto* rain = new QValueAxis;
-    rain->setTitleText(QStringLiteral("Pioggia (mm)"));
-    rain->setLabelFormat(QStringLiteral("%.0f"));
-    chart->addAxis(periods, Qt::AlignBottom);
-    chart->addAxis(rain, Qt::AlignLeft);
-    chart_ = new QChartView(chart);
-    chart_->setObjectName(QStringLiteral("RisultatiChart"));
-    chart_->setRenderHint(QPainter::Antialiasing);
-    chart_->setMinimumSize(320, 220);
+    // Wide enough for what the columns usually hold; the names' column is
+    // given what is left, and a name cut short shows whole in its tooltip.
+    const QFontMetrics metrics = pointerTable_->fontMetrics();
+    const auto fit = [&](int column, const QString& sample) {
+        const int width = std::max(metrics.horizontalAdvance(sample),
+                                   metrics.horizontalAdvance(headers[column])) + 6;
+        pointerTable_->setColumnWidth(column, width);
+        table_->setColumnWidth(column, width);
+    };
+    for (int i = 0; i < 7; ++i)
+        fit(kFirstQuantile + i, QStringLiteral("188,8"));
+    for (const int column : {kEast, kNorth, kCentreEast, kCentreNorth})
+        fit(column, QStringLiteral("2400000,5"));
+    for (const int column : {kRow, kColumn})
+        fit(column, QStringLiteral("888"));
+    for (const int column : {kA2, kA1, kCv})
+        fit(column, QStringLiteral("0,12345678"));
+    fit(kReport, QStringLiteral("Sotto il puntatore") + QString(4, u' '));
+    naturalNameWidth_ = pointerTable_->columnWidth(kReport);
+    pointerTable_->viewport()->installEventFilter(this);
+    connect(pointerTable_->horizontalHeader(), &QHeaderView::sectionResized, this,
+            [this](int column, int, int width) { table_->setColumnWidth(column, width); });
+    connect(table_->horizontalScrollBar(), &QScrollBar::valueChanged, pointerTable_->horizontalScrollBar(),
+            &QScrollBar::setValue);
+    connect(pointerTable_->horizontalScrollBar(), &QScrollBar::valueChanged, table_->horizontalScrollBar(),
+            &QScrollBar::setValue);
 
-    auto* split = new QSplitter(Qt::Horizontal);
-    split->addWidget(table_);
+    auto* tables = new QWidget;
+    auto* stack = new QVBoxLayout(tables);
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->setSpacing(3);
+    stack->addWidget(pointerTable_);
+    stack->addWidget(table_);
+
+    chart_ = new RainChart;
+    chart_->setObjectName(QStringLiteral("RisultatiChart"));
+    chart_->setMinimumSize(200, 180);
+
+    auto* split = new QSplitter(Qt::Vertical);
+    split->addWidget(tables);
     split->addWidget(chart_);
     split->setChildrenCollapsible(false);
-    split->setSizes({550, 450});
-    layout->addWidget(split);
-    setWidget(body);
+    split->setStretchFactor(0, 1);
+    split->setStretchFactor(1, 2);
+    split->setSizes({210, 330});
+    layout->addWidget(split, 1);
     SelectionChanged();
+}
+
+// A narrow pane gives the names' column what the quantiles leave.
+bool ResultsPane::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == pointerTable_->viewport() && event->type() == QEvent::Resize) {
+        int others = 0;
+        for (int i = 0; i < 7; ++i)
+            others += pointerTable_->columnWidth(kFirstQuantile + i);
+        const int room = pointerTable_->viewport()->width() - others;
+        pointerTable_->setColumnWidth(kReport, std::clamp(room, kNarrowestName, std::max(naturalNameWidth_, kNarrowestName)));
+    }
+    return QFrame::eventFilter(watched, event);
+}
+
+QPushButton* ResultsPane::AddButton(const QString& text, const QString& tooltip)
+{
+    auto* button = new QPushButton(text);
+    button->setToolTip(tooltip);
+    const int index = buttons_->count();
+    buttons_->addWidget(button, index / kButtonColumns, index % kButtonColumns);
+    return button;
 }
 
 void ResultsPane::AddRun(const PointRunResult& run)
 {
+    const QString path = ReportPath(run);
+    for (std::size_t row = 0; row < runs_.size(); ++row) {
+        if (replaced_[row] || ReportPath(runs_[row]) != path)
+            continue;
+        replaced_[row] = true;
+        QTableWidgetItem* name = table_->item(int(row), kReport);
+        name->setText(ReportFile(runs_[row]) + QStringLiteral(" (sostituito)"));
+        name->setToolTip(QStringLiteral("%1\nSostituito da un'elaborazione successiva con lo stesso nome: il file "
+                                        "non contiene più i valori di questa riga.")
+                             .arg(QDir::toNativeSeparators(path)));
+        name->setForeground(palette().color(QPalette::Disabled, QPalette::Text));
+    }
     runs_.insert(runs_.begin(), run);
+    replaced_.insert(replaced_.begin(), false);
     const QSignalBlocker quiet(table_);
     table_->insertRow(0);
-    const QLocale locale;
     auto* name = new QTableWidgetItem(ReportFile(run));
-    name->setToolTip(ReportPath(run));
+    name->setToolTip(QDir::toNativeSeparators(path));
     table_->setItem(0, kReport, name);
-    const QStringList numbers = Numbers(run, locale, true);
-    for (int column = kEast; column < kColumns; ++column) {
-        auto* item = new QTableWidgetItem(numbers[column - kEast]);
-        item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        table_->setItem(0, column, item);
-    }
+    SetCells(*table_, 0, TableCells(run.point, run.rain));
     table_->clearSelection();
     table_->selectRow(0);
-    table_->resizeColumnsToContents();
     SelectionChanged();
+}
+
+void ResultsPane::ShowPointer(const PointerReading& reading)
+{
+    pointer_ = reading;
+    const QSignalBlocker quiet(pointerTable_);
+    const bool spanned = pointerTable_->columnSpan(0, kFirstQuantile) > 1;
+    if (reading.rain.has_value() == spanned)
+        pointerTable_->setSpan(0, kFirstQuantile, 1, reading.rain ? 1 : 7);
+    SetCells(*pointerTable_, 0, TableCells(reading.point, reading.rain));
+    QTableWidgetItem* first = pointerTable_->item(0, kFirstQuantile);
+    first->setTextAlignment(reading.rain ? Qt::AlignRight | Qt::AlignVCenter : Qt::AlignCenter);
+    if (!reading.rain)
+        first->setText(reading.note);
+    const QLocale locale;
+    pointerTable_->item(0, kReport)->setToolTip(
+        QStringLiteral("Valori del punto sotto il puntatore (E %1, N %2), o del punto scelto mentre la sua finestra è "
+                       "aperta. Non scrive nulla.")
+            .arg(Exact(reading.point.x, locale), Exact(reading.point.y, locale)));
+    ShowCurves(false);
 }
 
 std::vector<RunMark> ResultsPane::Marks() const
@@ -193,22 +410,32 @@ std::vector<RunMark> ResultsPane::Marks() const
 
 QString ResultsPane::CopyText(const QLocale& locale) const
 {
-    QString text = Headers().join(u'\t') + u'\n';
+    QString text = CopyHeaders().join(u'\t') + u'\n';
     for (const int row : SelectedRows()) {
         const PointRunResult& run = runs_[std::size_t(row)];
-        text += ReportFile(run) + u'\t' + Numbers(run, locale, false).join(u'\t') + u'\n';
+        text += ReportFile(run) + u'\t' + Numbers(run, locale).join(u'\t') + u'\n';
     }
     return text;
 }
 
-std::string ResultsPane::CsvText() const
+std::string ResultsPane::CsvText(bool italian) const
 {
-    std::string text = "report,E,N,riga,colonna,centro_E,centro_N,a2,a1,cv,q2,q5,q10,q20,q50,q100,q200\n";
+    const std::string separator = italian ? ";" : ",";
+    std::string text = italian ? "\xEF\xBB\xBF" : "";
+    const char* const columns[] = {"report", "E",  "N",  "riga", "colonna", "centro_E", "centro_N", "a2", "a1",
+                                   "cv",     "q2", "q5", "q10",  "q20",     "q50",      "q100",     "q200"};
+    for (const char* column : columns)
+        text += (column == columns[0] ? "" : separator) + column;
+    text += '\n';
+    QLocale comma(QLocale::Italian, QLocale::Italy);
+    comma.setNumberOptions(QLocale::OmitGroupSeparator);
     for (const PointRunResult& run : runs_) {
-        AppendField(text, ReportFile(run).toStdString());
-        const QStringList numbers = Numbers(run, QLocale::c(), false);
-        for (const QString& number : numbers)
-            text += ',' + number.toStdString();
+        if (italian)
+            AppendItalianField(text, ReportFile(run).toStdString());
+        else
+            AppendField(text, ReportFile(run).toStdString());
+        for (const QString& number : Numbers(run, italian ? comma : QLocale::c()))
+            text += separator + number.toStdString();
         text += '\n';
     }
     return text;
@@ -241,33 +468,30 @@ void ResultsPane::SelectionChanged()
     openFolder_->setEnabled(!runs_.empty());
     export_->setEnabled(!runs_.empty());
     clear_->setEnabled(!runs_.empty());
-
-    QChart* chart = chart_->chart();
-    chart->removeAllSeries();
-    QAbstractAxis* periods = chart->axes(Qt::Horizontal).front();
-    auto* rain = static_cast<QValueAxis*>(chart->axes(Qt::Vertical).front());
-    float low = std::numeric_limits<float>::infinity();
-    float high = -low;
-    for (const int row : selected) {
-        const PointRunResult& run = runs_[std::size_t(row)];
-        auto* series = new QLineSeries;
-        series->setName(ReportFile(run));
-        series->setPointsVisible(true);
-        const auto quantiles = run.rain.quantiles.InOrder();
-        for (std::size_t i = 0; i < quantiles.size(); ++i) {
-            series->append(kReturnPeriods[i], quantiles[i]);
-            low = std::min(low, quantiles[i]);
-            high = std::max(high, quantiles[i]);
-        }
-        chart->addSeries(series);
-        series->attachAxis(periods);
-        series->attachAxis(rain);
-    }
-    if (std::isfinite(low) && std::isfinite(high)) {
-        rain->setRange(std::floor(low * 0.9), std::ceil(high * 1.05) + 1);
-        rain->applyNiceNumbers();
-    }
+    ShowCurves(true);
     emit MarksChanged();
+}
+
+// The pointer's curve and the selected rows' curves; the colours go in table
+// order, so twelve rows differ. With marks, each row's name shows its colour.
+void ResultsPane::ShowCurves(bool marks)
+{
+    const std::vector<int> selected = SelectedRows();
+    std::vector<RainCurve> curves;
+    if (pointer_ && pointer_->rain)
+        curves.push_back({kPointerName, pointer_->rain->quantiles.InOrder(), kPointerColour, true});
+    for (int row = 0; marks && row < table_->rowCount(); ++row)
+        table_->item(row, kReport)->setIcon({});
+    for (std::size_t i = 0; i < selected.size(); ++i) {
+        const int row = selected[i];
+        const PointRunResult& run = runs_[std::size_t(row)];
+        const QColor colour = CurveColour(i);
+        curves.push_back({table_->item(row, kReport)->text(), run.rain.quantiles.InOrder(), colour, false});
+        if (marks)
+            table_->item(row, kReport)->setIcon(Swatch(colour, false));
+    }
+    saveChart_->setEnabled(!curves.empty());
+    chart_->SetCurves(std::move(curves));
 }
 
 void ResultsPane::OpenReport()
@@ -275,7 +499,14 @@ void ResultsPane::OpenReport()
     const std::vector<int> selected = SelectedRows();
     if (selected.empty())
         return;
-    const QString path = ReportPath(runs_[std::size_t(selected.front())]);
+    const std::size_t row = std::size_t(selected.front());
+    const QString path = ReportPath(runs_[row]);
+    if (replaced_[row]) {
+        reporter_.Message(this, QStringLiteral("Il report %1 è stato sostituito da un'elaborazione successiva con lo "
+                                               "stesso nome: non contiene più i valori di questa riga.")
+                                    .arg(QDir::toNativeSeparators(path)));
+        return;
+    }
     if (!QFileInfo::exists(path)) {
         reporter_.Message(this, QStringLiteral("Il report %1 non esiste più: forse è stato spostato o cancellato.")
                                     .arg(QDir::toNativeSeparators(path)));
@@ -303,22 +534,42 @@ void ResultsPane::ExportCsv()
 {
     if (runs_.empty())
         return;
+    QString format = kStandardCsv;
     const QString path = desktop_->SaveFileName(this, QStringLiteral("Esporta i risultati"),
                                                 QDir(OutputFolder()).filePath(QStringLiteral("risultati.csv")),
-                                                QStringLiteral("File CSV (*.csv)"));
+                                                kStandardCsv + QStringLiteral(";;") + kItalianCsv, &format);
     if (path.isEmpty())
         return;
     QSaveFile file(path);
-    const std::string text = CsvText();
+    const std::string text = CsvText(format == kItalianCsv);
     if (!file.open(QIODevice::WriteOnly) || file.write(text.data(), qint64(text.size())) != qint64(text.size()) ||
         !file.commit())
         reporter_.Message(this, QStringLiteral("Impossibile salvare %1.\n%2")
                                     .arg(QDir::toNativeSeparators(path), file.errorString()));
 }
 
+void ResultsPane::SaveChart()
+{
+    const QString png = QStringLiteral("Immagine PNG (*.png)");
+    const QString svg = QStringLiteral("Disegno SVG (*.svg)");
+    QString format = png;
+    const QString folder = runs_.empty() ? QDir::currentPath() : OutputFolder();
+    QString path = desktop_->SaveFileName(this, QStringLiteral("Salva il grafico"),
+                                          QDir(folder).filePath(QStringLiteral("grafico.png")),
+                                          png + QStringLiteral(";;") + svg, &format);
+    if (path.isEmpty())
+        return;
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (suffix != QLatin1String("png") && suffix != QLatin1String("svg"))
+        path += format == svg ? QStringLiteral(".svg") : QStringLiteral(".png");
+    if (!chart_->SaveTo(path))
+        reporter_.Message(this, QStringLiteral("Impossibile salvare il grafico in %1.").arg(QDir::toNativeSeparators(path)));
+}
+
 void ResultsPane::Clear()
 {
     runs_.clear();
+    replaced_.clear();
     const QSignalBlocker quiet(table_);
     table_->setRowCount(0);
     SelectionChanged();

@@ -1,28 +1,43 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
-#include <QDockWidget>
+#include <QFrame>
 #include <QLocale>
 
 #include "map/MapView.h"
 #include "rain/PointRun.h"
 
-class QChartView;
+class QGridLayout;
 class QPushButton;
 class QTableWidget;
 
 namespace quorvel {
 
 class Desktop;
+class RainChart;
 class Reporter;
 
-// The "Risultati" pane: every successful run since the program started,
-// newest first, a chart of the selected rows' quantiles against the return
-// period, and the actions on them. The table shows the quantiles to one
-// decimal; copies and exports carry the exact single-precision values.
-class ResultsPane : public QDockWidget {
+// What the grids hold under the map's pointer: the point in whole metres and
+// its values, or why there are none.
+struct PointerReading {
+    GaussBoagaPoint point;
+    std::optional<PointRain> rain;
+    QString note;  // without values: why, in a few words
+};
+
+// The "Risultati" pane beside the map. On top, apart from the runs, the row
+// "Sotto il puntatore": the values of the point under the map's pointer, or
+// of the picked point while its dialog is open. Below it every successful run
+// since the program started, newest first, then a chart of the quantiles of
+// the pointer (dashed) and of the selected rows, each row marked with its
+// curve's colour. The rows show the quantiles first, to one decimal, then the
+// point, the cell and the parameters; copies and exports carry the exact
+// single-precision values, in the order report, point, cell, parameters,
+// quantiles.
+class ResultsPane : public QFrame {
     Q_OBJECT
 
 public:
@@ -30,35 +45,53 @@ public:
 
     void SetDesktop(Desktop& desktop) { desktop_ = &desktop; }
 
-    // Puts the run on top and selects it alone.
+    // Puts the run on top and selects it alone. An earlier row whose report
+    // file the run has replaced is marked "sostituito".
     void AddRun(const PointRunResult& run);
     // Newest first, in the table's order.
     const std::vector<PointRunResult>& Runs() const { return runs_; }
+    // Whether the report file of that row has been replaced by a later run.
+    bool Replaced(std::size_t row) const { return replaced_.at(row); }
     // The rows marked on the map: all of them, the newest and the selected ones strong.
     std::vector<RunMark> Marks() const;
+
+    // The row "Sotto il puntatore"; nothing clears it.
+    void ShowPointer(const PointerReading& reading);
+    const std::optional<PointerReading>& Pointer() const { return pointer_; }
 
     // The selected rows as tab-separated text with a header line, numbers with
     // the locale's decimal separator: what "Copia" puts on the clipboard.
     QString CopyText(const QLocale& locale = QLocale()) const;
-    // The whole list as comma-separated text with a decimal point: what "Esporta CSV…" saves.
-    std::string CsvText() const;
+    // The whole list as CSV: comma-separated with a decimal point, or, for
+    // spreadsheets set to Italian, semicolon-separated with a decimal comma
+    // and a byte order mark. What "Esporta CSV…" saves.
+    std::string CsvText(bool italian = false) const;
 
     QTableWidget* Table() const { return table_; }
-    QChartView* Chart() const { return chart_; }
+    QTableWidget* PointerTable() const { return pointerTable_; }
+    RainChart* Chart() const { return chart_; }
 
 signals:
     // The rows or the selection changed: the map's marks must follow.
     void MarksChanged();
     // The user asked to see the run of that row on the map.
     void ZoomRequested(const PointRunResult& run);
+    // The pane's close button was pressed.
+    void CloseRequested();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    QPushButton* AddButton(const QString& text, const QString& tooltip);
     void OpenReport();
     void OpenFolder();
     void Copy();
     void ExportCsv();
+    void SaveChart();
     void Clear();
     void SelectionChanged();
+    void ShowCurves(bool marks);
     std::vector<int> SelectedRows() const;
     QString ReportPath(const PointRunResult& run) const;
     QString OutputFolder() const;
@@ -66,13 +99,19 @@ private:
     Reporter& reporter_;
     Desktop* desktop_;
     std::vector<PointRunResult> runs_;
+    std::vector<bool> replaced_;
+    std::optional<PointerReading> pointer_;
+    QGridLayout* buttons_ = nullptr;
+    QTableWidget* pointerTable_ = nullptr;
     QTableWidget* table_ = nullptr;
-    QChartView* chart_ = nullptr;
+    RainChart* chart_ = nullptr;
     QPushButton* openReport_ = nullptr;
     QPushButton* openFolder_ = nullptr;
     QPushButton* copy_ = nullptr;
     QPushButton* export_ = nullptr;
+    QPushButton* saveChart_ = nullptr;
     QPushButton* clear_ = nullptr;
+    int naturalNameWidth_ = 0;
 };
 
 }  // namespace quorvel

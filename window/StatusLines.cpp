@@ -36,8 +36,11 @@ QStringList StatusLines(const MapView& map, const std::string& reliefFile)
         lines << QStringLiteral("%1 non si può leggere: il rilievo è mostrato da %2.")
                      .arg(QString::fromLatin1(kReliefFile), FromUtf8(reliefFile));
     for (const MapView::LayerProblem& problem : map.LayerProblems()) {
-        QString line = QStringLiteral("Impossibile mostrare %1 (GDAL: %2).")
-                           .arg(FromUtf8(problem.file), FromUtf8(problem.reason));
+        // GDAL's sentences end with their own full stop.
+        QString reason = FromUtf8(problem.reason).trimmed();
+        while (reason.endsWith(u'.'))
+            reason.chop(1);
+        QString line = QStringLiteral("Impossibile mostrare %1 (GDAL: %2).").arg(FromUtf8(problem.file), reason);
         const std::filesystem::path file(problem.file);
         std::error_code error;
         std::string extension = file.extension().string();

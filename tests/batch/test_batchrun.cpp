@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "rain/PointRain.h"
 #include "report/Report.h"
 #include "tests/batch/BatchFixture.h"
+#include "tests/crs/Cs2cs.h"
 
 namespace quorvel::batch {
 namespace {
@@ -149,6 +151,9 @@ TEST_F(BatchRun, DialectsOfTheInput)
     EXPECT_EQ(Run("id,East,North\r\n\r\n").rows, 0u);
     EXPECT_EQ(test::ReadText("results.csv"),
               "id,East,North,row,column,centreEast,centreNorth,a2,a1,cv,q2,q5,q10,q20,q50,q100,q200,error\n");
+    // Gauss-Boaga columns come first; lat and lon beside them are other columns.
+    EXPECT_EQ(Run("id,lat,East,North,lon\nP2,46,2400000,5100000,13\n").failed, 0u);
+    ExpectRow(Results().at(1), "P2", {2400000, 5100000});
 }
 
 // A report for each row with numbers, named by its id, in the reports folder
@@ -209,6 +214,73 @@ TEST(ProgressMeter, AtMostALineASecond)
     EXPECT_EQ(lines, (std::vector<std::string>{"quorvel-batch: 4000 rows, 1 failed",
                                                "quorvel-batch: 8000 rows, 2 failed",
                                                "quorvel-batch: 10500 rows, 2 failed, done"}));
+}
+
+// Points in another system give the results of the same points converted by
+// PROJ beforehand and given in Gauss-Boaga; eastGB and northGB are that point.
+TEST_F(BatchRun, OtherSystemsGiveTheResultsOfTheirPointsConvertedByProj)
+{
+    std::mt19937 random(22);
+    std::uniform_real_distribution<double> east(2312000, 2488000), north(5042000, 5168000);
+    std::vector<SystemPoint> gb(40);
+    for (SystemPoint& p : gb)
+        p = {east(random), north(random)};
+    struct Row {
+        std::string header;
+        std::optional<ReferenceSystem> option;
+        ReferenceSystem system;
+    };
+    const std::vector<Row> rows = {
+        {"id,lat,lon", std::nullopt, ReferenceSystem::Wgs84},
+        {"Longitude;Latitude;ID", ReferenceSystem::Wgs84, ReferenceSystem::Wgs84},
+        {"id,East,North", ReferenceSystem::Utm32, ReferenceSystem::Utm32},
+        {"id,East,North", ReferenceSystem::Utm33, ReferenceSystem::Utm33},
+    };
+    const auto number = [](double value, int decimals) {
+        char text[40];
+        std::snprintf(text, sizeof text, "%.*f", decimals, value);
+        return std::string(text);
+    };
+    for (const Row& row : rows) {
+        const std::vector<SystemPoint> typed = test::ProjFromGaussBoaga(row.system, gb);
+        const std::vector<SystemPoint> byProj = test::ProjToGaussBoaga(row.system, typed);
+        std::string given = row.header + "\n", inGaussBoaga = "id,East,North\n";
+        for (std::size_t i = 0; i < gb.size(); ++i) {
+            const std::string id = "p" + std::to_string(i);
+            const int decimals = IsGeographic(row.system) ? 10 : 4;
+            if (row.header.starts_with("id,lat"))
+                given += id + "," + number(typed[i].y, decimals) + "," + number(typed[i].x, decimals) + "\n";
+            else if (row.header.starts_with("Longitude"))
+                given += number(typed[i].x, decimals) + ";" + number(typed[i].y, decimals) + ";" + id + "\n";
+            else
+                given += id + "," + number(typed[i].x, decimals) + "," + number(typed[i].y, decimals) + "\n";
+            inGaussBoaga += id + "," + number(byProj[i].x, 6) + "," + number(byProj[i].y, 6) + "\n";
+        }
+        options.system.reset();
+        ASSERT_EQ(Run(inGaussBoaga).failed, 0u);
+        const Records expected = Results();
+        options.system = row.option;
+        ASSERT_EQ(Run(given).failed, 0u) << row.header;
+        const Records got = Results();
+        ASSERT_EQ(got.size(), expected.size());
+        EXPECT_EQ(got[0].size(), 21u);
+        EXPECT_EQ(std::vector(got[0].begin() + 18, got[0].end()), (std::vector<std::string>{"eastGB", "northGB", "nearCellEdge"}));
+        for (std::size_t i = 1; i < got.size(); ++i) {
+            ASSERT_EQ(got[i].size(), 21u);
+            EXPECT_EQ(std::vector(got[i].begin() + 3, got[i].begin() + 18),
+                      std::vector(expected[i].begin() + 3, expected[i].end()))
+                << row.header << " " << got[i][0];
+            EXPECT_EQ(got[i][18] + " " + got[i][19], expected[i][1] + " " + expected[i][2]);
+            EXPECT_EQ(got[i][20], NearCellEdge(byProj[i - 1]) ? "yes" : "no");
+        }
+    }
+
+    options.system.reset();
+    EXPECT_EQ(Run("id,lat,lon\nbad,45 61,13\n").failed, 1u);
+    EXPECT_EQ(Results().at(1), (std::vector<std::string>{"bad", "13", "", "", "", "", "", "", "", "", "", "", "", "",
+                                                         "", "", "", "lat is not an angle: \"45 61\"", "", "", ""}));
+    options.system = ReferenceSystem::Utm32;
+    EXPECT_THROW(Run("id,lat,lon\n"), StartError);
 }
 
 }  // namespace

@@ -10,9 +10,14 @@
 
 #include <unistd.h>
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QComboBox>
+#include <QCompleter>
+#include <QMap>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -24,6 +29,9 @@
 #include "dialogs/Form3.h"
 #include "dialogs/PointDialogsImpl.h"
 #include "window/Form1.h"
+#include "window/LayerTable.h"
+#include "window/MunicipalityFinder.h"
+#include "window/Reporter.h"
 #include "window/ResultsPane.h"
 #include "map/MapWidget.h"
 #include "rain/Gev.h"
@@ -205,6 +213,50 @@ private slots:
         ExpectWindowGivenBack();
     }
 
+    // Enter, then Enter again at the question, after a pick under the name of
+    // an existing report: the question's own box says "No", the old report
+    // stays byte for byte and the dialog stays open with the name.
+    void enterNeverReplacesAReport()
+    {
+        struct RealQuestions : RecordingReporter {
+            bool Ask(QWidget* parent, const QString& text) override
+            {
+                questions << text;
+                return MessageBoxReporter().Ask(parent, text);
+            }
+        };
+        RealQuestions questions;
+        window.reset();
+        map = new MapWidget;
+        window = std::make_unique<Form1>(*map, map, questions, dialogs.get());
+        window->Load();
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        fs::copy_file(AppFolder() / "programs" / "prototipo" / "pioggeTRNprot.xls", Report());
+        const std::string before = FileBytes(Report());
+
+        bool boxSeen = false;
+        const auto leftOpen = WhenDialogOpens([&](PointDialog& dialog) {
+            QTimer::singleShot(50, [&] {
+                auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                boxSeen = box != nullptr;
+                if (box)
+                    QTest::keyClick(box, Qt::Key_Return);
+            });
+            QTest::keyClick(&dialog, Qt::Key_Return);
+            QCOMPARE(dynamic_cast<Form2&>(dialog).Text1->text(), QStringLiteral("Piogge"));
+        });
+        QTest::mouseClick(Button("Command1"), Qt::LeftButton);
+        QTest::mouseClick(map, Qt::LeftButton, {}, QPoint(map->width() / 2, map->height() / 2));
+        QVERIFY(boxSeen);
+        QVERIFY(*leftOpen);
+        QCOMPARE(questions.questions, QStringList{"Il file Piogge.xls esiste già. Sostituirlo?"});
+        QVERIFY(questions.messages.isEmpty());
+        QVERIFY(FileBytes(Report()) == before);
+        QVERIFY(window->Results()->Runs().empty());
+        window.reset();
+    }
+
     // A failed run says what went wrong and keeps the dialog open; the main
     // window comes back when the user gives up.
     void failedRunSaysWhy_data()
@@ -249,6 +301,41 @@ private slots:
             QVERIFY(fs::is_empty(AppFolder() / "output"));
         }
     }
+
+    // Over the sample's place names: a name that only one place bears, typed
+    // in lower case without its accents, then Enter, shows that place in a
+    // 5 km view around it and writes it as the list does, with its municipality.
+    void placeSearchOverTheSampleNames()
+    {
+        ShapefileLayer* places = map->GetLayerObject(kPlaceNames);
+        QVERIFY(places != nullptr && places->ShapeCount() > 1000);
+        QMap<QString, int> bearers;
+        for (int shape = 0; shape < places->ShapeCount(); ++shape)
+            ++bearers[FoldForMatching(QString::fromStdString(places->CellValue(0, shape)))];
+        auto* combo = window->findChild<QComboBox*>(QStringLiteral("Combo1"));
+        int found = 0;
+        for (int shape = 0; shape < places->ShapeCount() && found < 3; shape += 97) {
+            const QString name = QString::fromStdString(places->CellValue(0, shape));
+            const QString folded = FoldForMatching(name);
+            if (bearers[folded] != 1 || combo->findText(name, Qt::MatchFixedString) >= 0)
+                continue;
+            ++found;
+            combo->setFocus();
+            combo->clearEditText();
+            QTest::keyClicks(combo->lineEdit(), folded);
+            combo->completer()->popup()->hide();
+            QTest::keyClick(combo, Qt::Key_Return);
+            QVERIFY2(combo->currentText().startsWith(name + " (") && combo->currentText().endsWith(u')'),
+                     qPrintable(combo->currentText()));
+            const MapExtents box = places->ShapeExtents(shape);
+            const MapExtents view = map->GetExtents();
+            QVERIFY(std::abs((view.xMin + view.xMax) / 2 - box.xMin) < 1 && std::abs((view.yMin + view.yMax) / 2 - box.yMin) < 1);
+            QCOMPARE(std::round(std::min(view.xMax - view.xMin, view.yMax - view.yMin)), 5000.0);
+        }
+        QCOMPARE(found, 3);
+        QCOMPARE(reporter->messages, QStringList());
+    }
+
 };
 
 }  // namespace quorvel::testing

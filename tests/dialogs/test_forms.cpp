@@ -1,9 +1,12 @@
 #include <memory>
 
+#include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QtTest>
 
+#include "crs/Crs.h"
 #include "dialogs/Form2.h"
 #include "dialogs/Form3.h"
 #include "tests/dialogs/FakeHost.h"
@@ -49,7 +52,7 @@ private slots:
         QTest::newRow("Form2") << "Form2" << "Coordinate inserite da cartografia"
                                << QStringList{"Command1", "Command2", "Text1", "Command1"};
         QTest::newRow("Form3") << "Form3" << "Inserimento coordinate"
-                               << QStringList{"Text2", "Text1", "Command1", "Command2", "Text3", "Text2"};
+                               << QStringList{"Text2", "Text1", "Command1", "Command2", "Text3", "Combo1", "Text2"};
     }
     void window()
     {
@@ -114,7 +117,7 @@ private slots:
             form3->Text1->setText("2400000");
             form3->Text2->setText("5100000");
         }
-        dialog->findChild<QLineEdit*>(form3 ? "Text3" : "Text1")->setText(" Rain ");
+        dialog->findChild<QLineEdit*>(form3 ? "Text3" : "Text1")->setText(" Rain.xls");
         host->map.ClearCalls();
 
         const QStringList words = action.split(u' ');
@@ -131,11 +134,71 @@ private slots:
         QCOMPARE(dialog->isVisible(), open);
         QCOMPARE(host->enabled, !(open && form == "Form2"));
         const bool ran = messages == QStringList{"Eseguito!"};
-        QCOMPARE(operations->writtenTo, std::string(ran ? "/apps/quorvel/ Rain " : ""));
+        QCOMPARE(operations->writtenTo, std::string(ran ? "/apps/quorvel/ Rain" : ""));
         if (!open)
             QCOMPARE(dialog->result(), int(ran ? QDialog::Accepted : QDialog::Rejected));
         if (form3)
             QCOMPARE(form3->Text1->text() + form3->Text2->text(), QString("24000005100000"));
+    }
+
+    // The coordinate dialog in each reference system: the boxes' captions, a
+    // good point (the run and the report get it in Gauss-Boaga), values
+    // typed the wrong way round, a point outside the grid.
+    void systems_data()
+    {
+        QTest::addColumn<int>("system");  // position in the choice
+        QTest::addColumn<QString>("top");
+        QTest::addColumn<QString>("bottom");
+        QTest::addColumn<QString>("captions");
+        QTest::addColumn<QString>("said");  // the start of the one message
+        QTest::addColumn<double>("east");   // what was written, when it ran
+        QTest::addColumn<double>("north");
+        const auto in = [](ReferenceSystem system, double east, double north) {
+            const SystemPoint p = FromGaussBoaga(system, {east, north});
+            return std::pair{QString::number(p.x, 'f', 9), QString::number(p.y, 'f', 9)};
+        };
+        const auto [lon, lat] = in(ReferenceSystem::Wgs84, 2400250, 5100250);
+        const auto [e33, n33] = in(ReferenceSystem::Utm33, 2380100, 5150100);
+        const auto [e32, n32] = in(ReferenceSystem::Utm32, 2330100, 5060100);
+        const auto [edgeLon, edgeLat] = in(ReferenceSystem::Wgs84, 2400001, 5100250);
+        const QString refused = QString::fromUtf8(kCoordinateMessage);
+        QTest::newRow("Gauss-Boaga") << 0 << "2400000" << "5100000" << "E N" << "Eseguito!" << 2400000.0 << 5100000.0;
+        QTest::newRow("WGS84") << 1 << lat << lon << "Lat Lon" << "Eseguito!" << 2400250.0 << 5100250.0;
+        QTest::newRow("WGS84 in degrees and minutes") << 1 << "46 1 30,0" << "13°15'E" << "Lat Lon" << "Eseguito!" << 0.0 << 0.0;
+        QTest::newRow("WGS84 swapped") << 1 << lon << lat << "Lat Lon"
+                                       << refused + " (WGS84 lat/lon)\nI valori di Lat e Lon sembrano scambiati" << 0.0 << 0.0;
+        QTest::newRow("WGS84 outside") << 1 << "41,9" << "12,5" << "Lat Lon"
+                                       << refused + " (WGS84 lat/lon)\nIl punto Lat 41,9000, Lon 12,5000" << 0.0 << 0.0;
+        QTest::newRow("WGS84 near a cell edge") << 1 << edgeLat << edgeLon << "Lat Lon"
+                                                << "Eseguito!\nIl punto convertito dista meno di 4 m" << 2400001.0 << 5100250.0;
+        QTest::newRow("UTM 33N") << 3 << e33 << n33 << "E N" << "Eseguito!" << 2380100.0 << 5150100.0;
+        QTest::newRow("UTM 33N swapped") << 3 << n33 << e33 << "E N"
+                                         << refused + " (ETRF2000 / UTM 33N)\nI valori di N e E sembrano scambiati" << 0.0 << 0.0;
+        QTest::newRow("UTM 33N outside") << 3 << "500000" << "4600000" << "E N"
+                                         << refused + " (ETRF2000 / UTM 33N)\nIl punto N 4600000, E 500000" << 0.0 << 0.0;
+        QTest::newRow("UTM 32N") << 2 << e32 << n32 << "E N" << "Eseguito!" << 2330100.0 << 5060100.0;
+    }
+    void systems()
+    {
+        QFETCH(int, system);
+        QFETCH(QString, said);
+        QFETCH(double, east);
+        QFETCH(double, north);
+        const auto dialog = Open("Form3");
+        auto* form3 = static_cast<Form3*>(dialog.get());
+        QCOMPARE(form3->Combo1->currentText(), QString("Gauss-Boaga Fuso Est"));
+        form3->Combo1->setCurrentIndex(system);
+        QTEST(form3->Label1->text() + u' ' + form3->Label2->text(), "captions");
+        QFETCH(QString, top);
+        QFETCH(QString, bottom);
+        form3->Text1->setText(top);
+        form3->Text2->setText(bottom);
+        form3->Command1->click();
+        QCOMPARE(host->reporter.messages.size(), 1);
+        QVERIFY2(host->reporter.messages[0].startsWith(said), qPrintable(host->reporter.messages[0]));
+        QCOMPARE(dialog->isVisible(), !said.startsWith("Eseguito!"));
+        if (east > 0)
+            QVERIFY(std::abs(operations->written.at(0) - east) < 0.5 && std::abs(operations->written.at(1) - north) < 0.5);
     }
 };
 

@@ -1,20 +1,31 @@
 // The results pane of the main window over the recording map: its rows,
 // copies, chart, actions and map marks.
+#include <bit>
 #include <memory>
+#include <random>
+#include <set>
 
 #include <QApplication>
+#include <QCategoryAxis>
 #include <QChart>
 #include <QChartView>
 #include <QClipboard>
 #include <QFile>
+#include <QImage>
+#include <QLineSeries>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QToolButton>
+#include <QValueAxis>
 #include <QtTest>
 
 #include "tests/window/Form1Fixture.h"
 #include "window/DetailView.h"
 #include "window/Desktop.h"
+#include "window/RainChart.h"
 #include "window/ResultsPane.h"
+#include "rain/Error.h"
+#include "tests/rain/GridFixture.h"
 
 namespace quorvel::testing {
 
@@ -31,7 +42,14 @@ public:
         opened << path;
         return true;
     }
-    QString SaveFileName(QWidget*, const QString&, const QString&, const QString&) override { return saveAs; }
+    QString chosenFilter;  // empty: the one offered first
+
+    QString SaveFileName(QWidget*, const QString&, const QString&, const QString&, QString* chosen) override
+    {
+        if (chosen != nullptr && !chosenFilter.isEmpty())
+            *chosen = chosenFilter;
+        return saveAs;
+    }
 };
 
 PointRunResult SomeRun(const std::string& name, std::string folder = "/apps/quorvel/")
@@ -44,6 +62,44 @@ PointRunResult SomeRun(const std::string& name, std::string folder = "/apps/quor
 // What the pane writes of SomeRun after its report's name: as many digits as a float needs, no more.
 const QString kValues = QStringLiteral(
     "2400000.5\t5100000\t140\t181\t2400250\t5100250\t0.375\t26.448189\t0.3\t24.5\t33.47\t39\t45.5\t53.75\t60\t66.5\n");
+
+// The three grids, of 361 columns, with values that change from cell to cell
+// and sea (-9999) in every seventh row; a2 is scaled by a2Scale.
+void WriteGrids(float a2Scale = 1)
+{
+    std::vector<float> a2, a1, cv;
+    for (int r = 1; r <= kGridRows; ++r)
+        for (int c = 1; c <= 361; ++c) {
+            const bool sea = r % 7 == 0;
+            a2.push_back(sea ? -9999 : a2Scale * (0.2f + float((r * 31 + c * 17) % 97) / 331.0f));
+            a1.push_back(sea ? -9999 : 18.0f + float((r * 13 + c * 7) % 101) / 7.0f);
+            cv.push_back(0.15f + float((r + 3 * c) % 89) / 401.0f);
+        }
+    test::WriteParameterGrid("a2", 361, kGridRows, a2);
+    test::WriteParameterGrid("a1", 361, kGridRows, a1);
+    test::WriteParameterGrid("cv", 361, kGridRows, cv);
+}
+
+// The values to the last bit.
+QString Bits(const PointRain& rain)
+{
+    QStringList bits{QString::number(rain.cell.row), QString::number(rain.cell.column)};
+    for (const float value : {rain.centre.x, rain.centre.y, rain.a2, rain.a1, rain.cv})
+        bits << QString::number(std::bit_cast<std::uint32_t>(value), 16);
+    for (const float q : rain.quantiles.InOrder())
+        bits << QString::number(std::bit_cast<std::uint32_t>(q), 16);
+    return bits.join(u' ');
+}
+
+// A run's values, reading the files afresh, or empty when it fails.
+QString RunValues(GaussBoagaPoint point)
+{
+    try {
+        return Bits(ComputePointRain(point));
+    } catch (const Error&) {
+        return {};
+    }
+}
 
 }  // namespace
 
@@ -100,7 +156,8 @@ private slots:
         const QString decimal = QLocale().decimalPoint();
         const QString folder = QDir::currentPath() + u'/';
         QDir().mkpath(QStringLiteral("output"));
-        QVERIFY(Pane().isHidden());
+        fixture->map.extents = {2390000, 2410000, 5090000, 5110000};
+        QVERIFY(Pane().isVisible());
         Window().RunCompleted(SomeRun("Vecchio", folder.toStdString()));
         QVERIFY(Pane().isVisible());
         Window().RunCompleted(SomeRun("Piogge", folder.toStdString()));
@@ -111,6 +168,7 @@ private slots:
         QCOMPARE(marks, (std::vector<RunMark>{strong, {strong.x, strong.y, strong.cell, false}}));
         QVERIFY(fixture->map.CallsTo({"ZoomToExtents", "ZoomToShape", "ZoomToLayer"}).empty());
         QCOMPARE(Legend(), QStringList{"Piogge.xls"});
+        QVERIFY(!Pane().Replaced(0) && !Pane().Replaced(1));
 
         // A report that is gone is told, and its row stays.
         Click(QStringLiteral("Apri report"));
@@ -142,7 +200,7 @@ private slots:
                                 "q10 (mm)\tq20 (mm)\tq50 (mm)\tq100 (mm)\tq200 (mm)\nVecchio.xls\t") +
                      QString(kValues).replace(u'.', decimal));
         // The table shows the quantiles to one decimal.
-        QCOMPARE(Table().item(1, 11)->text(), QStringLiteral("33") + decimal + QStringLiteral("5"));
+        QCOMPARE(Table().item(1, 2)->text(), QStringLiteral("33") + decimal + QStringLiteral("5"));
 
         // A double click zooms round the row's cell; then the detail view does
         // what it does after any other zoom to that view. The first click of a
@@ -164,6 +222,178 @@ private slots:
         QCOMPARE(Table().rowCount(), 0);
         QVERIFY(marks.empty());
         QVERIFY(Legend().isEmpty());
+    }
+
+    // The Italian CSV: semicolons, decimal commas, a byte order mark, and a
+    // name quoted when it holds a semicolon.
+    void italianCsv()
+    {
+        QDir().mkpath(QStringLiteral("output"));
+        fixture->map.extents = {2390000, 2410000, 5090000, 5110000};
+        Window().RunCompleted(SomeRun("a;b", QDir::currentPath().toStdString() + '/'));
+        desktop.saveAs = QStringLiteral("risultati.csv");
+        desktop.chosenFilter = QStringLiteral("CSV per fogli di calcolo in italiano: punto e virgola, virgola decimale (*.csv)");
+        Click(QStringLiteral("Esporta CSV…"));
+        QFile saved(desktop.saveAs);
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        const QByteArray bytes = saved.readAll();
+        QVERIFY(bytes.startsWith("\xEF\xBB\xBF"));
+        QCOMPARE(QString::fromUtf8(bytes.mid(3)),
+                 QStringLiteral("report;E;N;riga;colonna;centro_E;centro_N;a2;a1;cv;q2;q5;q10;q20;q50;q100;q200\n"
+                                "\"a;b.xls\";") +
+                     QString(kValues).replace(u'.', u',').replace(u'\t', u';'));
+    }
+
+    // A later run under the same name replaces the file an earlier row names:
+    // that row says so, and "Apri report" on it opens nothing. Another name,
+    // or another folder, replaces nothing.
+    void replacedRows()
+    {
+        const std::string folder = QDir::currentPath().toStdString() + '/';
+        QDir().mkpath(QStringLiteral("output"));
+        QFile(QStringLiteral("output/Piogge.xls")).open(QIODevice::WriteOnly);
+        fixture->map.extents = {2390000, 2410000, 5090000, 5110000};
+        for (const auto& [name, where] : {std::pair{"Piogge", folder}, {"Altro", folder}, {"Piogge", std::string("/else/")},
+                                          {"Piogge", folder}})
+            Window().RunCompleted(SomeRun(name, where));
+        QCOMPARE((std::vector<bool>{Pane().Replaced(0), Pane().Replaced(1), Pane().Replaced(2), Pane().Replaced(3)}),
+                 (std::vector<bool>{false, false, false, true}));
+        QCOMPARE(Table().item(3, 0)->text(), QStringLiteral("Piogge.xls (sostituito)"));
+        Table().clearSelection();
+        Table().selectRow(3);
+        Click(QStringLiteral("Apri report"));
+        QVERIFY(desktop.opened.isEmpty());
+        QCOMPARE(fixture->reporter.messages.size(), 1);
+        QVERIFY(fixture->reporter.messages[0].contains(QStringLiteral("è stato sostituito")));
+        Table().clearSelection();
+        Table().selectRow(0);
+        Click(QStringLiteral("Apri report"));
+        QCOMPARE(desktop.opened, QStringList{QString::fromStdString(folder) + "output/Piogge.xls"});
+    }
+
+    // A typed run outside the view moves the view, at its scale, onto the
+    // point, and the detail view follows; a run inside leaves the view alone.
+    void runOutsideTheViewIsShown()
+    {
+        FakeMapView& map = fixture->map;
+        map.extents = {2400000 - 5000, 2400000 + 5000, 5100000 - 3000, 5100000 + 3000};
+        map.ClearCalls();
+        Window().RunCompleted(SomeRun("Dentro"));
+        QCOMPARE(map.CallsTo({"ZoomToExtents"}), "");
+        map.extents = {0, 10000, 0, 6000};
+        Window().RunCompleted(SomeRun("Fuori"));
+        QCOMPARE(map.CallsTo({"ZoomToExtents", "SetLayerVisible"}),
+                 "ZoomToExtents(2395000.5,2405000.5,5097000,5103000) SetLayerVisible(3,false) SetLayerVisible(4,true) "
+                 "SetLayerVisible(6,false)");
+    }
+
+    // Ticks and labels at every return period; at least five ticks on the
+    // height axis; twelve selected rows give twelve curves of twelve colours.
+    void chart()
+    {
+        fixture->map.extents = {2390000, 2410000, 5090000, 5110000};
+        for (int i = 0; i < 12; ++i)
+            Window().RunCompleted(SomeRun("Punto " + std::to_string(i)));
+        Table().selectAll();
+        QChart* chart = Pane().Chart()->chart();
+        auto* periods = qobject_cast<QCategoryAxis*>(chart->axes(Qt::Horizontal).front());
+        QVERIFY(periods != nullptr);
+        QCOMPARE(periods->categoriesLabels(), (QStringList{"2", "5", "10", "20", "50", "100", "200"}));
+        for (const int T : kChartPeriods)
+            QCOMPARE(periods->endValue(QString::number(T)), std::log10(T));
+        QCOMPARE(periods->titleText(), QStringLiteral("Tempo di ritorno T (anni)"));
+        auto* heights = qobject_cast<QValueAxis*>(chart->axes(Qt::Vertical).front());
+        QCOMPARE(heights->titleText(), QStringLiteral("h 1 ora (mm)"));
+        QVERIFY(heights->tickCount() >= 5 && heights->isGridLineVisible());
+        QVERIFY(heights->min() <= 24.5 && heights->max() >= 66.5);
+        std::set<QRgb> colours;
+        for (QAbstractSeries* series : chart->series())
+            colours.insert(static_cast<QLineSeries*>(series)->pen().color().rgb());
+        QCOMPARE(chart->series().size(), 12);
+        QCOMPARE(colours.size(), std::size_t(12));
+
+        // "Salva grafico…" saves it as the chosen format; a name without an
+        // extension gets the format's.
+        for (const auto& [name, filter, saved] :
+             {std::tuple{"grafico.svg", "", "grafico.svg"}, {"grafico", "Immagine PNG (*.png)", "grafico.png"},
+              {"grafico", "Disegno SVG (*.svg)", "grafico.svg"}}) {
+            QFile::remove(QString::fromLatin1(saved));
+            desktop.saveAs = QString::fromLatin1(name);
+            desktop.chosenFilter = QString::fromLatin1(filter);
+            Click(QStringLiteral("Salva grafico…"));
+            QFile file(QString::fromLatin1(saved));
+            QVERIFY2(file.open(QIODevice::ReadOnly), saved);
+            const QByteArray bytes = file.readAll();
+            if (QByteArray(saved).endsWith(".svg"))
+                QVERIFY(bytes.contains("<svg") && bytes.contains("viewBox=\"0 0 1000 600\""));
+            else
+                QCOMPARE(QImage::fromData(bytes, "PNG").size(), QSize(1000, 600));
+        }
+    }
+
+    // The row under the pointer holds a run's values to the last bit, for
+    // points in and out of the grid and of the sea; it follows a grid file
+    // replaced while the program runs, and writes nothing.
+    void pointerRow()
+    {
+        WriteGrids();
+        std::mt19937 random(21);
+        std::uniform_real_distribution<double> east(2305000, 2495000), north(5035000, 5175000);
+        std::vector<std::pair<double, double>> points;
+        for (int i = 0; i < 200; ++i)
+            points.emplace_back(east(random), north(random));
+        FakeMapView& map = fixture->map;
+        map.pixelToProj = [&](double px, double, double& x, double& y) {
+            x = points[std::size_t(px)].first;
+            y = points[std::size_t(px)].second;
+        };
+        int inGrid = 0;
+        for (int i = 0; i < 200; ++i) {
+            map.RaiseMouseMove(i, 0);
+            const GaussBoagaPoint whole{float(std::nearbyint(points[std::size_t(i)].first)),
+                                        float(std::nearbyint(points[std::size_t(i)].second))};
+            const PointerReading& reading = *Pane().Pointer();
+            QCOMPARE(reading.point, whole);
+            QCOMPARE(reading.rain ? Bits(*reading.rain) : QString(), RunValues(whole));
+            QVERIFY(reading.rain || !reading.note.isEmpty());
+            inGrid += reading.rain.has_value();
+        }
+        QVERIFY(inGrid > 100);
+        QCOMPARE(Legend().first(), QStringLiteral("Sotto il puntatore"));
+        QCOMPARE(Pane().PointerTable()->item(0, 1)->text(),
+                 QLocale().toString(Pane().Pointer()->rain->quantiles.q2, 'f', 1));
+
+        const float before = Pane().Pointer()->rain->a2;
+        WriteGrids(2);
+        map.RaiseMouseMove(199, 0);
+        QCOMPARE(Pane().Pointer()->rain->a2, 2 * before);
+        QCOMPARE(Bits(*Pane().Pointer()->rain), RunValues(Pane().Pointer()->point));
+        QVERIFY(!QDir(QStringLiteral("output")).exists());
+        QVERIFY(Pane().Runs().empty());
+    }
+
+    // While a point dialog is open the row holds the picked point, whatever
+    // the pointer does; then it follows the pointer again.
+    void pointerRowHoldsThePick()
+    {
+        WriteGrids();
+        FakeMapView& map = fixture->map;
+        map.pixelToProj = [](double px, double py, double& x, double& y) {
+            x = 2400000 + px;
+            y = 5100000 + py;
+        };
+        Window().findChild<QToolButton*>(QStringLiteral("Command1"))->click();
+        QList<GaussBoagaPoint> seen;
+        fixture->dialogs.whileOpen = [&](MainWindowHost&) {
+            seen << Pane().Pointer()->point;
+            map.RaiseMouseMove(700, 800);
+            seen << Pane().Pointer()->point;
+        };
+        map.RaiseMouseMove(3, 4);
+        map.RaiseMouseDown(10, 20);
+        QCOMPARE(seen, (QList<GaussBoagaPoint>{{2400010, 5100020}, {2400010, 5100020}}));
+        map.RaiseMouseMove(5, 6);
+        QCOMPARE(Pane().Pointer()->point, (GaussBoagaPoint{2400005, 5100006}));
     }
 };
 

@@ -168,14 +168,14 @@ public:
         extents = e;
     }
 
-    // Every layer whose open failed, with "cannot open <file>" as the reason;
-    // neither is recorded as a call.
+    // Every layer whose open failed, with "impossibile aprire <file>." as the
+    // reason, ending with a full stop as GDAL's do; neither is recorded as a call.
     std::vector<LayerProblem> LayerProblems() const override
     {
         std::vector<LayerProblem> problems;
         for (const auto& [handle, layer] : layers_)
             if (const auto* file = dynamic_cast<const File*>(layer.object.get()); file != nullptr && !file->open)
-                problems.push_back({handle, file->name, "cannot open " + file->name});
+                problems.push_back({handle, file->name, "impossibile aprire " + file->name + "."});
         return problems;
     }
     std::vector<Preparation> Preparations() const override { return preparations; }

@@ -31,7 +31,7 @@ INSTANTIATE_TEST_SUITE_P(BothDialogs, PointRunTest,
 // what the report got.
 TEST_P(PointRunTest, StepsInOrderAndTheReportGetsThePointTheCentreA2AndTheQuantiles)
 {
-    run.outputName = "  rain.xls ";
+    run.outputName = "  rain.XLS";
     run.east = "2400000,5";
     run.north = "5100001,5";
     Run(",");
@@ -42,7 +42,7 @@ TEST_P(PointRunTest, StepsInOrderAndTheReportGetsThePointTheCentreA2AndTheQuanti
     EXPECT_THAT(run.shown, ElementsAre("Eseguito!"));
     EXPECT_THAT(run.written, ElementsAre(2400000.5f, 5100001.5f, 2400250.0f, 5100250.0f, 0.375f, 24.5f, 33.25f, 39.0f,
                                          45.5f, 53.75f, 60.0f, 66.5f));
-    EXPECT_EQ(run.writtenTo, "/apps/quorvel/  rain.xls ");
+    EXPECT_EQ(run.writtenTo, "/apps/quorvel/  rain");
     ASSERT_EQ(run.completed.size(), 1u);
     EXPECT_EQ(run.completed[0].point, (GaussBoagaPoint{2400000.5f, 5100001.5f}));
     EXPECT_EQ(run.completed[0].rain.quantiles.q200, 66.5f);
@@ -59,13 +59,28 @@ TEST_P(PointRunTest, UnwritableRegisterIsAWarningAfterTheDoneMessage)
     EXPECT_EQ(run.steps.back(), "RunCompleted");
 }
 
-// An output name that is unsafe, or blank (it would make the hidden file
-// ".xls"), is refused with a message; nothing is written and the dialog stays open.
+// An output name that is unsafe, blank (it would make the hidden file
+// ".xls") or one Windows refuses is refused with a message naming the fault;
+// nothing is written and the dialog stays open.
 TEST_P(PointRunTest, RefusedOutputNames)
 {
     for (const auto& [name, message, lastBefore] :
-         {std::tuple{"../Piogge", "Nome del file di output non valido: \"../Piogge\"", "IsSafeOutputName"},
-          {" \t ", "Inserire il nome del file di output.", "ComputePointRain"}}) {
+         {std::tuple{"..", "Nome del file di output non valido: \"..\"", "ComputePointRain"},
+          {" \t ", "Inserire il nome del file di output.", "ComputePointRain"},
+          {".xls", "Inserire il nome del file di output.", "ComputePointRain"},
+          {"a/b", "contenere il carattere «/»", "ComputePointRain"},
+          {"a\\b", "contenere il carattere «\\»", "ComputePointRain"},
+          {"Piogge: marzo", "contenere il carattere «:»", "ComputePointRain"},
+          {"a*", "«*»", "ComputePointRain"},
+          {"a?", "«?»", "ComputePointRain"},
+          {"\"a\"", "«\"»", "ComputePointRain"},
+          {"a<b>", "«<»", "ComputePointRain"},
+          {"a|b", "«|»", "ComputePointRain"},
+          {"a\tb", "caratteri di controllo", "ComputePointRain"},
+          {"Piogge.", "terminare con un punto", "ComputePointRain"},
+          {"Piogge .xls", "terminare con uno spazio", "ComputePointRain"},
+          {"con", "Il nome CON è riservato da Windows", "ComputePointRain"},
+          {"Piogge\xe2\x80\xa8", "Nome del file di output non valido", "IsSafeOutputName"}}) {
         FakeRun failing;
         failing.outputName = name;
         failing.safeName = false;

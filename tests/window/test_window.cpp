@@ -15,6 +15,7 @@
 #include <QToolButton>
 
 #include "window/LayerTable.h"
+#include "window/ResultsPane.h"
 #include "window/Reporter.h"
 #include "window/Translations.h"
 #include "rain/Error.h"
@@ -283,6 +284,23 @@ private slots:
         QCOMPARE(Label("Label1")->text() + Label("Label2")->text(), QString());
     }
 
+    // Under the read-out, the same point in WGS84 (as PROJ's cs2cs gives it
+    // with EPSG:1660); nothing far outside Italy or off the map.
+    void readOutInWgs84()
+    {
+        fx->map.pixelToProj = [](double, double, double& x, double& y) {
+            x = 2380000;
+            y = 5100000;
+        };
+        fx->map.RaiseMouseMove(1, 1);
+        QCOMPARE(Label("LabelWgs84")->text(), QStringLiteral("WGS84  46,03908 N  13,19060 E"));
+        fx->map.pixelToProj = [](double, double, double& x, double& y) { x = y = 10; };
+        fx->map.RaiseMouseMove(1, 1);
+        QCOMPARE(Label("LabelWgs84")->text(), QString());
+        fx->map.RaiseMouseLeave();
+        QCOMPARE(Label("LabelWgs84")->text(), QString());
+    }
+
     // A search reads the table afresh. One that finds nothing, or cannot read
     // the table, says so and leaves the municipality shown and the map as they were.
     void search_data()
@@ -299,8 +317,10 @@ private slots:
                "SetLayerVisible(4,false) SetLayerVisible(6,false) SetHighlight(1,1)";
         QTest::newRow("nothing chosen") << "" << false << " 1 0 30001 UD"
                                         << "Scrivere o scegliere il nome di un comune." << "";
-        QTest::newRow("only the case differs") << "alfa" << false << "alfa 1 0 30001 UD"
-                                               << "Comune \"alfa\" non trovato: sceglierlo dall'elenco." << "";
+        QTest::newRow("only the case differs: the name as listed")
+            << "alfa" << false << "Alfa 1 0 30001 UD" << ""
+            << "ZoomToShape(1,0) SetLayerVisible(3,false) SetLayerVisible(4,false) SetLayerVisible(6,true) "
+               "SetHighlight(1,0)";
         QTest::newRow("table deleted") << "Beta" << true << "Alfa 1 0 30001 UD"
                                        << "File non trovato: dat/comuniPolyRid.dat" << "";
     }
@@ -365,6 +385,65 @@ private slots:
         QCOMPARE(Combo1()->count(), 219);
     }
 
+    // Enter in the box, as people type: the name as listed first, then one
+    // name of any case and accents, whole or in part, municipalities and the
+    // places of the name layers ("Località (Comune)"). Several open the list.
+    void enter_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("box");        // afterwards
+        QTest::addColumn<QStringList>("offered"); // the list, when it opens
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("calls");
+        const QString marine = QStringLiteral("Santa Mar\u00ecne");
+        const QString borgo = QStringLiteral("Borgo Vito (Santa Mar\u00ecne)");
+        const QString toBorgo = "ZoomToExtents(39500,44500,48500,53500) SetHighlight(4,1)";
+        QTest::newRow("exact") << "Marinella" << "Marinella" << QStringList{} << "" << "ZoomToShape(1,1) SetHighlight(1,1)";
+        QTest::newRow("lower case") << "marinella" << "Marinella" << QStringList{} << "" << "ZoomToShape(1,1) SetHighlight(1,1)";
+        QTest::newRow("no accent") << "ARCO" << QStringLiteral("\u00c0rco") << QStringList{} << ""
+                                   << "ZoomToShape(1,3) SetHighlight(1,3)";
+        QTest::newRow("part of a name") << "rinel" << "Marinella" << QStringList{} << "" << "ZoomToShape(1,1) SetHighlight(1,1)";
+        QTest::newRow("two candidates") << "mar" << "mar" << QStringList{marine, "Marinella"} << "" << "";
+        QTest::newRow("a place after the municipality") << "vito" << "vito" << QStringList{"San Vito", borgo} << "" << "";
+        QTest::newRow("none") << "zeta" << "zeta" << QStringList{}
+                              << "Comune \"zeta\" non trovato: sceglierlo dall'elenco." << "";
+        QTest::newRow("a place") << "borgo vito" << borgo << QStringList{} << "" << toBorgo;
+        QTest::newRow("a place as listed") << "Borgo Vito (Santa Marine)" << borgo << QStringList{} << "" << toBorgo;
+        QTest::newRow("a municipality's own label is the municipality")
+            << "san vito" << "San Vito" << QStringList{} << "" << "ZoomToShape(1,2) SetHighlight(1,2)";
+    }
+    void enter()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QStringList, offered);
+        Fresh();
+        fx->WriteTable(ComuniRecord("1", "Santa Mar\xecne") + "\r\n" + ComuniRecord("2", "Marinella") + "\r\n" +
+                       ComuniRecord("3", "San Vito", "3", "PN") + "\r\n" + ComuniRecord("4", "\xc0rco", "4", "TO") + "\r\n");
+        fx->map.shapefiles["Shp/comuniPoly.shp"] = {{{"1"}, {40000, 44000, 50000, 53000}, {}}};
+        fx->map.shapefiles["Shp/toponomasticaComuni.shp"] = {{{"3", "San Vito"}, {500, 500, 600, 600}, {}}};
+        fx->map.shapefiles["Shp/toponomastica25kdep.shp"] = {{{"Monte Piccolo", "x"}, {7, 9, 3, 5}, {}},
+                                                            {{"Borgo Vito", "x"}, {42000, 42000, 51000, 51000}, {}}};
+        form->Load();
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form));
+        fx->map.ClearCalls();
+        QLineEdit* box = Combo1()->lineEdit();
+        box->setFocus();
+        QTest::keyClicks(box, typed);
+        Combo1()->completer()->popup()->hide();
+        QCOMPARE(QApplication::focusWidget(), Combo1());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QTEST(box->text(), "box");
+        QTEST(fx->reporter.messages.join(u'|'), "message");
+        QTEST(CallsTo({"ZoomToShape", "ZoomToExtents", "SetHighlight"}), "calls");
+        QCompleter* completer = Combo1()->completer();
+        QCOMPARE(completer->popup()->isVisible(), !offered.isEmpty());
+        QStringList shown;
+        for (int row = 0; !offered.isEmpty() && row < completer->completionModel()->rowCount(); ++row)
+            shown << completer->completionModel()->index(row, 0).data().toString();
+        QCOMPARE(shown, offered);
+    }
+
     // One line per layer the map cannot show, with how to convert an ECW that
     // is there; the relief's GeoTIFF stands in for an ECW that cannot be read.
     // Overviews in the making are told too, until they are done.
@@ -372,7 +451,7 @@ private slots:
     {
         const std::string ecw = "Raster/demTRNSh.ecw", tif = "Raster/demTRNSh.tif", ud = "Raster/UD.tif";
         const QString cannot =
-            QStringLiteral("Impossibile mostrare Raster/demTRNSh.%1 (GDAL: cannot open Raster/demTRNSh.%1).");
+            QStringLiteral("Impossibile mostrare Raster/demTRNSh.%1 (GDAL: impossibile aprire Raster/demTRNSh.%1).");
         const QString advice = QStringLiteral(
             " Questa versione di GDAL non legge i file ECW: convertirlo in GeoTIFF con GDAL su un sistema che legge "
             "l'ECW, con il comando gdal_translate -of COG demTRNSh.ecw demTRNSh.tif, e copiare demTRNSh.tif nella "
@@ -416,37 +495,69 @@ private slots:
     void resized_data()
     {
         QTest::addColumn<QSize>("size");
-        QTest::newRow("smallest, 800 x 600") << QSize(800, 600);
-        QTest::newRow("large, 1600 x 1000") << QSize(1600, 1000);
+        QTest::addColumn<QSize>("smallestMap");  // with the results pane open
+        QTest::newRow("smallest, 800 x 600") << QSize(800, 600) << QSize(480, 300);
+        QTest::newRow("default, 977 x 743") << QSize(977, 743) << QSize(600, 450);
+        QTest::newRow("large, 1600 x 1000") << QSize(1600, 1000) << QSize(1200, 800);
     }
-    // The window opens at the size of its layout and the map takes whatever
-    // room a resize gives. Narrower, the logos give way and the other controls
-    // close up, still inside the window and clear of the map.
+    // The window opens at the size of its layout, the results pane beside the
+    // map. The map takes whatever room a resize gives, never less than its
+    // smallest size, and the layers follow the view's new width. Narrower,
+    // the logos give way and the other controls close up, still inside the
+    // window and clear of the map. Closed, the pane leaves the map the whole
+    // width; the "Risultati" button and Ctrl+R bring it back.
     void resized()
     {
         QFETCH(QSize, size);
+        QFETCH(QSize, smallestMap);
         form->show();
         QVERIFY(QTest::qWaitForWindowExposed(form));
         QCOMPARE(form->size(), QSize(977, 743));
         QCOMPARE(form->minimumSize(), QSize(800, 600));
         QWidget* surface = form->centralWidget();
+        QWidget* map1 = surface->findChild<QWidget*>(QStringLiteral("Map1"));
+        QWidget* pane = form->Results();
+        fx->map.ClearCalls();
         form->resize(size);
         QTRY_COMPARE(surface->size(), size);
-        const QRect map = surface->findChild<QWidget*>(QStringLiteral("Map1"))->geometry();
-        QCOMPARE(map, QRect(16, 120, size.width() - 32, size.height() - 134));
+        if (size != QSize(977, 743))
+            QCOMPARE(CallsTo({"SetLayerVisible"}),
+                     "SetLayerVisible(3,false) SetLayerVisible(4,false) SetLayerVisible(6,true)");
+        const QRect map(map1->mapTo(surface, QPoint(0, 0)), map1->size());
+        QVERIFY2(map.width() >= smallestMap.width() && map.height() >= smallestMap.height(),
+                 qPrintable(QStringLiteral("%1 x %2").arg(map.width()).arg(map.height())));
+        QCOMPARE(map.topLeft(), QPoint(16, 120));
+        QCOMPARE(map.height(), size.height() - 134);
+        const QRect beside(pane->mapTo(surface, QPoint(0, 0)), pane->size());
+        QVERIFY(pane->isVisible() && beside.left() > map.right() && beside.right() < size.width());
         QStringList shown;
         for (QWidget* control : surface->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-            if (control->isVisible() && control->objectName() != QLatin1String("Map1")) {
+            if (control->isVisible() && control->objectName() != QLatin1String("MapAndResults")) {
                 shown << control->objectName();
-                QVERIFY2(surface->rect().contains(control->geometry()) && !control->geometry().intersects(map),
+                QVERIFY2(surface->rect().contains(control->geometry()) && !control->geometry().intersects(map) &&
+                             !control->geometry().intersects(beside),
                          qPrintable(control->objectName()));
             }
         }
         for (const char* name : {"Label1", "Label2", "CmdPan", "CmdZoomIn", "CmdZoomOut", "Command3", "Command1",
-                                 "Command2", "Combo1", "Command4"})
+                                 "Command2", "Combo1", "Command4", "CommandRisultati"})
             QVERIFY2(shown.contains(QLatin1String(name)), name);
         for (const char* logo : {"Picture1", "Picture2", "Label8", "Label9"})
             QCOMPARE(shown.contains(QLatin1String(logo)), size.width() >= 977);
+
+        auto* toggle = surface->findChild<QToolButton*>(QStringLiteral("CommandRisultati"));
+        QVERIFY(toggle->isChecked());
+        QTest::mouseClick(pane->findChild<QToolButton*>(QStringLiteral("RisultatiClose")), Qt::LeftButton);
+        QVERIFY(!pane->isVisible() && !toggle->isChecked());
+        QTRY_COMPARE(map1->size(), QSize(size.width() - 32, size.height() - 134));
+        QTest::mouseClick(toggle, Qt::LeftButton);
+        QVERIFY(pane->isVisible() && toggle->isChecked());
+        QTRY_COMPARE(map1->width(), map.width());
+        QTest::keyClick(form, Qt::Key_R, Qt::ControlModifier);
+        QVERIFY(!pane->isVisible());
+        QTest::keyClick(form, Qt::Key_R, Qt::ControlModifier);
+        QVERIFY(pane->isVisible());
+        QTRY_COMPARE(map1->width(), map.width());
     }
 
     void messageBoxes_data()

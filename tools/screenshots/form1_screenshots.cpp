@@ -1,11 +1,12 @@
 // Saves pictures of the main window on the sample region, for a person to look
 // at: at full extent, just after the search for one municipality, then over it
 // at view widths of about 40 km, 8 km and 4 km, with the zoom tool pressed and
-// the municipality finder offering names, and last with the results of three
-// points in three districts, two of them selected, zoomed so their cells show,
-// then at 800 x 600. Run in the application folder; the pictures go to the
-// folder given as the first argument, the municipality is the list entry given
-// as the second (109 by default, a town in the plain).
+// the municipality finder offering names, and last at the default size with
+// the results of three points in three districts, two of them selected, zoomed
+// so their cells show, with the pointer over the map, then at 800 x 600. Run
+// in the application folder; the pictures go to the folder given as the first
+// argument, the municipality is the list entry given as the second (109 by
+// default, a town in the plain).
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -26,6 +27,7 @@
 
 #include "window/DetailView.h"
 #include "window/Form1.h"
+#include "window/RainChart.h"
 #include "window/ResultsPane.h"
 #include "map/MapWidget.h"
 #include "rain/Error.h"
@@ -166,7 +168,7 @@ bool SaveResults(Form1& form, MapWidget& map, const QString& folder)
         around = {std::min(around.xMin, run.rain.centre.x - 1000.0), std::max(around.xMax, run.rain.centre.x + 1000.0),
                   std::min(around.yMin, run.rain.centre.y - 1000.0), std::max(around.yMax, run.rain.centre.y + 1000.0)};
     }
-    form.resize(1280, 960);
+    form.resize(977, 743);  // the default size
     QTest::qWait(50);
     QTableWidget* table = form.Results()->Table();
     table->clearSelection();
@@ -175,11 +177,23 @@ bool SaveResults(Form1& form, MapWidget& map, const QString& folder)
                                         QItemSelectionModel::Select | QItemSelectionModel::Rows);
     map.ZoomToExtents(around);
     UpdateDetailView(map, form.State());
-    std::printf("three runs, view %.0f m wide, district %s\n", Width(map), qPrintable(form.State().distretto));
+    // The pointer between the three cells: its row and its dashed curve show.
+    const QPoint between(map.width() / 2 + 17, map.height() / 2 + 11);
+    Send(&map, QEvent::MouseMove, between, Qt::NoButton);
+    std::printf("three runs, view %.0f m wide, district %s, map %dx%d\n", Width(map),
+                qPrintable(form.State().distretto), map.width(), map.height());
     if (!Save(form, folder, QStringLiteral("main-results.png")))
         return false;
+    // The chart as "Salva grafico…" saves it, with its legend.
+    const QString chart = QDir(folder).filePath(QStringLiteral("results-chart.png"));
+    if (!form.Results()->Chart()->SaveTo(chart))
+        return false;
+    std::printf("%s\n", qPrintable(chart));
     // The smallest window: the logos give way, the working controls stay whole.
     form.resize(800, 600);
+    QTest::qWait(50);
+    Send(&map, QEvent::MouseMove, QPoint(map.width() / 2, map.height() / 2), Qt::NoButton);
+    std::printf("800 x 600: map %dx%d\n", map.width(), map.height());
     return Save(form, folder, QStringLiteral("main-800x600.png"));
 }
 

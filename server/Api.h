@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include <optional>
+
+#include <httplib.h>
+
+#include "crs/Crs.h"
+
+#include "server/DataFolder.h"
+#include "server/Json.h"
+#include "server/Router.h"
+
+namespace quorvel::server {
+
+// The largest points file POST /api/v1/batch takes.
+inline constexpr std::size_t kMaxBatchBytes = std::size_t(10) << 20;
+
+// An answer other than success, thrown by a handler and sent by Answer.
+struct ApiRefusal {
+    ApiFailure failure;
+};
+
+// Runs a handler's work; a refusal, an Error of the data folder or any other
+// failure becomes the JSON error answer.
+void Answer(httplib::Response& response, const std::function<void()>& work);
+void SendFailure(httplib::Response& response, const ApiFailure& failure);
+
+// 413: a body over kMaxBatchBytes.
+ApiFailure TooLarge();
+
+// A coordinate of the query, read as quorvel-batch reads its numbers.
+// Throws ApiRefusal (400) when missing or not a number.
+float CoordinateParameter(const httplib::Request& request, const char* name);
+
+// The point a query names, in Gauss-Boaga: east and north in metres, or, with
+// crs=EPSG:n (or wgs84, utm32, utm33), east and north (lon and lat) in that
+// system, converted with EPSG:1660.
+struct QueryPoint {
+    GaussBoagaPoint point;
+    std::optional<ReferenceSystem> convertedFrom;  // set when not Gauss-Boaga
+    bool nearCellEdge = false;  // converted, and within the conversion's accuracy of a cell edge
+};
+// Throws ApiRefusal (400) for an unknown system or a missing or bad coordinate.
+QueryPoint PointParameters(const httplib::Request& request);
+
+// A report's name as the download's: at least one character that is not a
+// blank, neither "." nor "..", no "/", "\" or control character, valid UTF-8.
+bool IsAcceptableReportName(std::string_view name);
+
+// /api/v1/rain, report, batch, comuni, health and openapi.json.
+void AddApiRoutes(Router& router, DataFolder& data);
+
+}  // namespace quorvel::server

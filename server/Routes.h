@@ -1,0 +1,12 @@
+#pragma once
+
+#include "server/DataFolder.h"
+#include "server/PageFiles.h"
+#include "server/Router.h"
+
+namespace quorvel::server {
+
+// Every route of the server, in the order they are tried.
+void AddRoutes(Router& router, DataFolder& data, const PageFiles& page);
+
+}  // namespace quorvel::server

@@ -1,0 +1,359 @@
+"""quorvel-server against quorvel-batch, and against hostile requests.
+
+Usage: test_api.py SERVER BATCH APP_FOLDER
+
+Starts the real server on a free loopback port and checks that its answers
+are quorvel-batch's to the byte, that bad requests get their 4xx while the
+server goes on answering, and that the page's files cannot lead out of their
+folder.
+"""
+import gzip
+import hashlib
+import http.client
+import json
+import os
+import random
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import urllib.parse
+
+SERVER, BATCH, APP = sys.argv[1:4]
+WORK = tempfile.mkdtemp(prefix="quorvel-server-test-")
+
+
+class Server:
+    """The server on a free port of 127.0.0.1, its log in a file."""
+
+    def __init__(self, *extra):
+        self.log_path = os.path.join(WORK, "server-%d.log" % id(self))
+        self.log = open(self.log_path, "w+")
+        self.process = subprocess.Popen(
+            [SERVER, "--folder", APP, "--listen", "127.0.0.1:0", *extra],
+            stderr=self.log, stdin=subprocess.DEVNULL)
+        deadline = time.time() + 20
+        while time.time() < deadline:
+            with open(self.log_path) as log:
+                first = log.readline()
+            if "listening on http://127.0.0.1:" in first:
+                self.port = int(first.split("127.0.0.1:")[1].split("/")[0])
+                return
+            if self.process.poll() is not None:
+                break
+            time.sleep(0.05)
+        raise RuntimeError("the server did not start: " + open(self.log_path).read())
+
+    def connection(self):
+        return http.client.HTTPConnection("127.0.0.1", self.port, timeout=30)
+
+    def get(self, target, headers=None, method="GET", body=None):
+        conn = self.connection()
+        try:
+            conn.request(method, target, body=body, headers=headers or {})
+            response = conn.getresponse()
+            return response.status, dict(response.getheaders()), response.read()
+        finally:
+            conn.close()
+
+    def stop(self):
+        self.process.terminate()
+        self.process.wait(timeout=10)
+        self.log.close()
+
+
+def run_batch(points_path, results_path, reports=None):
+    command = [BATCH, points_path, "-o", results_path, "--folder", APP]
+    if reports:
+        command += ["--reports", reports]
+    subprocess.run(command, check=False, stderr=subprocess.DEVNULL)
+    with open(results_path, "rb") as results:
+        return results.read()
+
+
+def random_points(count, seed):
+    """Points over the grids and beyond them, with and without decimals."""
+    rng = random.Random(seed)
+    points = []
+    for i in range(count):
+        east = rng.uniform(2300000, 2500000)
+        north = rng.uniform(5030000, 5180000)
+        decimals = rng.choice([0, 1, 3])
+        points.append(("P%d" % i, "%.*f" % (decimals, east), "%.*f" % (decimals, north)))
+    return points
+
+
+def write_points(points, path):
+    with open(path, "w", newline="") as f:
+        f.write("id,East,North\n")
+        for point in points:
+            f.write(",".join(point) + "\n")
+
+
+def query(east, north, **more):
+    return urllib.parse.urlencode({"east": east, "north": north, **more})
+
+
+class AgainstBatch(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.server = Server()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.stop()
+
+    def test_rain_of_random_points_is_the_batch_row(self):
+        points = random_points(1000, 20)
+        path = os.path.join(WORK, "points.csv")
+        write_points(points, path)
+        rows = run_batch(path, os.path.join(WORK, "results.csv")).decode().splitlines()[1:]
+        self.assertEqual(len(rows), len(points))
+        conn = self.server.connection()
+        answered = {200: 0, 404: 0, 422: 0}
+        for (pid, east, north), row in zip(points, rows):
+            fields = row.split(",")
+            conn.request("GET", "/api/v1/rain?" + query(east, north))
+            response = conn.getresponse()
+            # Numbers kept as the text the server wrote, to compare to the last digit.
+            body = json.loads(response.read(), parse_float=str, parse_int=str)
+            answered[response.status] += 1
+            if fields[17]:
+                expected = 404 if "outside" in fields[17] else 422
+                self.assertEqual(response.status, expected, (pid, fields[17], body))
+                continue
+            self.assertEqual(response.status, 200, (pid, body))
+            got = [body["point"]["east"], body["point"]["north"], body["cell"]["row"], body["cell"]["column"],
+                   body["centre"]["east"], body["centre"]["north"], body["a2"], body["a1"], body["cv"]]
+            got += [q["mm"] for q in body["quantiles"]]
+            self.assertEqual(got, fields[1:17], pid)
+            self.assertEqual([q["T"] for q in body["quantiles"]], ["2", "5", "10", "20", "50", "100", "200"])
+        conn.close()
+        # The sample covers every kind of answer.
+        self.assertTrue(all(answered.values()), answered)
+
+    def test_batch_is_the_batch_file(self):
+        points = random_points(300, 7) + [("bad", "2400000,5", "x"), ('"q,uote"', "2400000", "5100000")]
+        cases = {
+            "comma": "id,East,North\n" + "".join(",".join(p) + "\n" for p in points),
+            "semicolons, CR LF, BOM": "\ufeffNord;Est;id\r\n5100000,5;2400000,25;A\r\n\r\n5100100;2400100;B\r\n",
+            "header only": "id,East,North\n",
+        }
+        for name, text in cases.items():
+            path = os.path.join(WORK, "batch.csv")
+            with open(path, "w", newline="", encoding="utf-8") as f:
+                f.write(text)
+            expected = run_batch(path, os.path.join(WORK, "batch-results.csv"))
+            status, headers, body = self.server.get("/api/v1/batch", method="POST", body=text.encode())
+            self.assertEqual(status, 200, name)
+            self.assertEqual(body, expected, name)
+
+    def test_batch_that_cannot_start_is_400(self):
+        for body in [b"", b"a,b,c\n1,2,3\n", b'id,East,North\n"open,1,2\n', b"id,East,North\n" + b"9" * (1 << 21)]:
+            status, _, answer = self.server.get("/api/v1/batch", method="POST", body=body)
+            self.assertEqual(status, 400, body[:40])
+            self.assertIn("kind", json.loads(answer)["error"])
+
+    def test_report_is_the_batch_report(self):
+        points = [("Piogge", "2381000", "5118000"), ("Città 2", "2400123.5", "5100077.25"),
+                  ("r3", "2450000", "5150000")]
+        path = os.path.join(WORK, "report-points.csv")
+        write_points(points, path)
+        reports = os.path.join(WORK, "reports")
+        run_batch(path, os.path.join(WORK, "report-results.csv"), reports)
+        for pid, east, north in points:
+            with open(os.path.join(reports, pid + ".xls"), "rb") as f:
+                expected = f.read()
+            status, headers, body = self.server.get("/api/v1/report?" + query(east, north, name=pid))
+            self.assertEqual(status, 200, pid)
+            self.assertEqual(body, expected, pid)
+            self.assertEqual(headers["Content-Type"], "application/vnd.ms-excel")
+            self.assertIn("filename*=UTF-8''" + urllib.parse.quote(pid + ".xls"), headers["Content-Disposition"])
+        _, headers, _ = self.server.get("/api/v1/report?" + query("2381000", "5118000", name="Piogge"))
+        self.assertTrue(headers["Content-Disposition"].startswith('attachment; filename="Piogge.xls"'))
+
+    def test_points_in_wgs84_and_utm_are_the_batch_rows_of_lat_lon_and_crs(self):
+        text = "id,lat,lon\nA,46.1851,13.0132\nB,46 05 30.5,12°48'10 E\n"
+        status, _, results = self.server.get("/api/v1/batch", method="POST", body=text.encode())
+        self.assertEqual(status, 200)
+        for line, (pid, lat, lon) in zip(results.decode().splitlines()[1:], [("A", "46.1851", "13.0132"),
+                                                                              ("B", "46 05 30.5", "12°48'10 E")]):
+            fields = line.split(",")
+            status, _, body = self.server.get("/api/v1/rain?" + urllib.parse.urlencode({"crs": "wgs84", "lat": lat, "lon": lon}))
+            self.assertEqual(status, 200, pid)
+            answer = json.loads(body, parse_float=str, parse_int=str)
+            self.assertEqual([answer["point"]["east"], answer["point"]["north"], answer["cell"]["row"],
+                              answer["cell"]["column"], answer["a2"]] + [q["mm"] for q in answer["quantiles"]],
+                             fields[18:20] + fields[3:5] + [fields[7]] + fields[10:17], pid)
+            self.assertEqual(answer["converted"], {"crs": "EPSG:4326", "nearCellEdge": fields[20] == "yes"})
+            status, headers, report = self.server.get("/api/v1/report?" + urllib.parse.urlencode(
+                {"crs": "EPSG:4326", "lat": lat, "lon": lon}))
+            self.assertEqual(headers["X-Quorvel-Point"], fields[18] + "," + fields[19])
+            self.assertEqual(report, self.server.get("/api/v1/report?" + query(fields[18], fields[19]))[2], pid)
+
+    def test_comuni_are_the_table_in_its_order(self):
+        with open(os.path.join(APP, "dat", "comuniPolyRid.dat"), "rb") as f:
+            lines = f.read().decode("cp1252").splitlines()
+        status, _, body = self.server.get("/api/v1/comuni")
+        self.assertEqual(status, 200)
+        comuni = json.loads(body)
+        self.assertEqual(len(comuni), 219)
+        self.assertEqual([c["name"] for c in comuni], [line[10:50].strip(" ") for line in lines])
+        self.assertEqual([c["province"] for c in comuni], [line[60:70].strip(" ") for line in lines])
+        for c in comuni:
+            e = c["extent"]
+            self.assertTrue(2300000 < e["xMin"] < e["xMax"] < 2500000 and 5030000 < e["yMin"] < e["yMax"] < 5180000, c)
+
+    def test_health_names_the_data(self):
+        status, _, body = self.server.get("/api/v1/health")
+        self.assertEqual(status, 200)
+        health = json.loads(body)
+        self.assertTrue(health["sample"])
+        self.assertEqual(os.path.realpath(health["folder"]), os.path.realpath(APP))
+        files = {"a2": "grd/param_a2.ras", "a1": "grd/param_a1.ras", "cv": "grd/param_cv.ras",
+                 "template": "programs/prototipo/pioggeTRNprot.xls", "a2Header": "grd/param_a2.hdr",
+                 "a1Header": "grd/param_a1.hdr", "cvHeader": "grd/param_cv.hdr"}
+        for key, name in files.items():
+            with open(os.path.join(APP, name), "rb") as f:
+                self.assertEqual(health["sha256"][key], hashlib.sha256(f.read()).hexdigest(), key)
+
+    def test_openapi_describes_every_route_it_names(self):
+        status, _, body = self.server.get("/api/v1/openapi.json")
+        self.assertEqual(status, 200)
+        document = json.loads(body)
+        self.assertTrue(document["openapi"].startswith("3."))
+        self.assertEqual(set(document["paths"]), {"/api/v1/rain", "/api/v1/report", "/api/v1/batch",
+                                                   "/api/v1/comuni", "/api/v1/health", "/api/v1/openapi.json"})
+        for path, methods in document["paths"].items():
+            for method in methods:
+                status, _, _ = self.server.get(path, method=method.upper(), body=b"" if method == "post" else None)
+                self.assertNotIn(status, (404, 405), (path, method))
+
+
+def raw_request(port, data, read_timeout=30):
+    """Sends bytes as they are, returns the status of the answer (0: none)."""
+    with socket.create_connection(("127.0.0.1", port), timeout=read_timeout) as s:
+        try:
+            s.sendall(data)
+        except (BrokenPipeError, ConnectionResetError):
+            pass
+        answer = b""
+        try:
+            while b"\r\n" not in answer:
+                chunk = s.recv(65536)
+                if not chunk:
+                    break
+                answer += chunk
+        except ConnectionResetError:
+            pass
+    return int(answer.split(b" ")[1]) if answer.startswith(b"HTTP/1.1 ") else 0
+
+
+class Hostile(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.server = Server()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.stop()
+
+    def test_each_gets_its_4xx_and_the_server_goes_on(self):
+        good = "2381000"
+        big = b"id,East,North\n" + b"x" * (20 << 20)
+        table = [
+            ("NaN", "GET /api/v1/rain?east=NaN&north=5118000", None, 400, "TypeMismatch"),
+            ("1e309", "GET /api/v1/rain?east=1e309&north=5118000", None, 400, "TypeMismatch"),
+            ("beyond single precision", "GET /api/v1/rain?east=%s&north=1" % ("9" * 60), None, 400, "Overflow"),
+            ("empty value", "GET /api/v1/rain?east=&north=5118000", None, 400, "TypeMismatch"),
+            ("no value", "GET /api/v1/report?north=5118000", None, 400, "TypeMismatch"),
+            ("100 KB query", "GET /api/v1/rain?east=%s&north=1" % ("1" * 100000), None, 414, "Overflow"),
+            ("name ../", "GET /api/v1/report?east=%s&north=5118000&name=..%%2Fx" % good, None, 400, "PathAccess"),
+            ("name /", "GET /api/v1/report?east=%s&north=5118000&name=a%%2Fb" % good, None, 400, "PathAccess"),
+            ("name ..", "GET /api/v1/report?east=%s&north=5118000&name=.." % good, None, 400, "PathAccess"),
+            ("name with a control", "GET /api/v1/report?east=%s&north=5118000&name=a%%0Ab" % good, None, 400, "PathAccess"),
+            ("name not UTF-8", "GET /api/v1/report?east=%s&north=5118000&name=%%FF%%FE" % good, None, 400, "PathAccess"),
+            ("overlong UTF-8", "GET /api/v1/report?east=%s&north=5118000&name=%%C0%%AF" % good, None, 400, "PathAccess"),
+            ("outside the grids", "GET /api/v1/rain?east=1&north=1", None, 404, "SubscriptOutOfRange"),
+            ("far outside", "GET /api/v1/rain?east=1e30".replace("1e30", "9" * 30) + "&north=1", None, 404, "Overflow"),
+            ("the sea", "GET /api/v1/rain?east=2410250&north=5040250", None, 422, "NoValidData"),
+            ("unknown crs", "GET /api/v1/rain?east=1&north=2&crs=EPSG:32633", None, 400, "TypeMismatch"),
+            ("61 minutes", "GET /api/v1/report?crs=wgs84&lat=45%2061&lon=13", None, 400, "TypeMismatch"),
+            ("unknown route", "GET /api/v2/rain", None, 404, "FileNotFound"),
+            ("unknown file", "GET /nothing.js", None, 404, "FileNotFound"),
+            ("unknown method", "FOO /api/v1/rain", None, 405, "TypeMismatch"),
+            ("wrong method", "DELETE /api/v1/rain", None, 405, "TypeMismatch"),
+            ("GET of the batch", "GET /api/v1/batch", None, 405, "TypeMismatch"),
+            ("20 MiB body", "POST /api/v1/batch", big, 413, "Overflow"),
+            ("20 MiB body, wrong route", "POST /api/v1/rain", big, 405, "TypeMismatch"),
+        ]
+        for name, line, body, status, kind in table:
+            method, target = line.split(" ", 1)
+            got, headers, answer = self.server.get(target, method=method, body=body)
+            self.assertEqual(got, status, name)
+            self.assertEqual(json.loads(answer)["error"]["kind"], kind, name)
+            self.assertEqual(self.server.get("/api/v1/health")[0], 200, "after " + name)
+
+    def test_raw_bytes_are_refused(self):
+        port = self.server.port
+        table = [
+            ("name of raw bytes", b"GET /api/v1/report?east=2381000&north=5118000&name=\xff\xfe HTTP/1.1\r\n\r\n", 400),
+            ("garbage line", b"\x00\x01\x02 garbage\r\n\r\n", 400),
+            ("20 MiB announced, then sent", b"POST /api/v1/batch HTTP/1.1\r\nContent-Length: 20971520\r\n\r\n"
+             + b"x" * (20 << 20), 413),
+            ("20 MiB chunked", b"POST /api/v1/batch HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n"
+             + b"".join(b"100000\r\n" + b"x" * 0x100000 + b"\r\n" for _ in range(20)) + b"0\r\n\r\n", 413),
+            ("100-continue refused", b"POST /api/v1/batch HTTP/1.1\r\nContent-Length: 20971520\r\n"
+             b"Expect: 100-continue\r\n\r\n", 413),
+        ]
+        for name, data, status in table:
+            self.assertEqual(raw_request(port, data), status, name)
+            self.assertEqual(self.server.get("/api/v1/health")[0], 200, "after " + name)
+
+
+class PageFiles(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.root = os.path.join(WORK, "site")
+        web = os.path.join(cls.root, "web")
+        os.makedirs(os.path.join(web, "assets"))
+        cls.files = {"index.html": b"<!doctype html><title>Quorvel</title>", "assets/app.js": b"console.log(1);" * 100}
+        for name, data in cls.files.items():
+            with open(os.path.join(web, name), "wb") as f:
+                f.write(data)
+        with open(os.path.join(web, "assets/app.js.gz"), "wb") as f:
+            f.write(gzip.compress(cls.files["assets/app.js"]))
+        with open(os.path.join(cls.root, "secret.txt"), "w") as f:
+            f.write("secret")
+        os.symlink(os.path.join(cls.root, "secret.txt"), os.path.join(web, "out.txt"))
+        cls.server = Server("--web", web)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.stop()
+
+    def test_files_are_served_with_their_type(self):
+        status, headers, body = self.server.get("/")
+        self.assertEqual((status, body), (200, self.files["index.html"]))
+        self.assertEqual(headers["Content-Type"], "text/html; charset=utf-8")
+        status, headers, body = self.server.get("/assets/app.js")
+        self.assertEqual((status, body), (200, self.files["assets/app.js"]))
+        self.assertEqual(headers["Content-Type"], "text/javascript; charset=utf-8")
+        status, headers, body = self.server.get("/assets/app.js", {"Accept-Encoding": "gzip, deflate, br"})
+        self.assertEqual(headers.get("Content-Encoding"), "gzip")
+        self.assertEqual(gzip.decompress(body), self.files["assets/app.js"])
+        status, headers, body = self.server.get("/", method="HEAD")
+        self.assertEqual((status, body, headers["Content-Length"]), (200, b"", str(len(self.files["index.html"]))))
+
+    def test_no_path_leads_out_of_the_folder(self):
+        for target in ["/../secret.txt", "/%2e%2e/secret.txt", "/assets/..%2f..%2fsecret.txt", "/out.txt",
+                       "/assets/%2e/app.js", "/assets%5c..%5c..%5csecret.txt", "/index.html%00.js", "/assets/"]:
+            status, _, body = self.server.get(target)
+            self.assertIn(status, (400, 404), target)
+            self.assertNotIn(b"secret", body, target)
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1], verbosity=2)

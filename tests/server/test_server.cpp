@@ -1,0 +1,138 @@
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "map/GdalLayers.h"
+#include "rain/Error.h"
+#include "server/Api.h"
+#include "server/CommandLine.h"
+#include "server/Municipalities.h"
+
+namespace quorvel::server {
+namespace {
+
+TEST(ReportName, OnlyNamesThatStayAFileOfTheirOwnInUtf8)
+{
+    const struct {
+        std::string name;
+        bool acceptable;
+    } rows[] = {
+        {"Piogge", true},
+        {"Città di Berlìs", true},
+        {"a..b", true},
+        {" leading blank", true},
+        {"\xF0\x9F\x8C\xA7", true},  // U+1F327, four bytes
+        {"", false},
+        {"  \t", false},
+        {".", false},
+        {"..", false},
+        {"../x", false},
+        {"a/b", false},
+        {"a\\b", false},
+        {"a\nb", false},
+        {"del\x7F", false},
+        {"\xFF\xFE", false},
+        {"\xC0\xAF", false},          // overlong "/"
+        {"\xE0\x80\xAF", false},      // overlong "/", three bytes
+        {"\xED\xA0\x80", false},      // a surrogate
+        {"\xF4\x90\x80\x80", false},  // beyond U+10FFFF
+        {"cut \xC3", false},
+        {"cut \xE2\x82", false},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(IsAcceptableReportName(row.name), row.acceptable) << row.name;
+}
+
+TEST(MunicipalityTable, FieldsByBytePositionAsTheWindowReadsThem)
+{
+    const std::string name40 = "Sant\x80 Ana" + std::string(31, ' ');
+    const std::string bytes = "         1" + name40 + "       301        21     ALTRO\r\n" +
+                              "        2 Corto" + std::string(35, ' ') + "      3020\r" +  // 60 characters
+                              "3\tx\n";
+    const auto rows = ParseMunicipalityTable(bytes, "t.dat");
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0].objectId, "1");
+    EXPECT_EQ(rows[0].name, "Sant\u20AC Ana");
+    EXPECT_EQ(rows[0].province, "21");
+    EXPECT_EQ(rows[1].name, "Corto");
+    EXPECT_EQ(rows[1].province, "");
+    EXPECT_EQ(rows[2].objectId, "3\tx");
+
+    std::string tooMany;
+    for (int i = 0; i < 220; ++i)
+        tooMany += "1\n";
+    try {
+        ParseMunicipalityTable(tooMany, "t.dat");
+        FAIL();
+    } catch (const Error& error) {
+        EXPECT_EQ(error.kind(), ErrorKind::SubscriptOutOfRange);
+    }
+}
+
+// The extent sent for each municipality is the box the desktop's map zooms to.
+TEST(Municipalities, ExtentsAreThePolygonsOfTheMap)
+{
+    const std::string folder = QUORVEL_APP_DIR "/";
+    const auto municipalities = LoadMunicipalities(folder);
+    const auto rows = ParseMunicipalityTable(
+        [&] {
+            std::string text;
+            FILE* file = std::fopen((folder + kMunicipalityTable).c_str(), "rb");
+            for (int c; file && (c = std::fgetc(file)) != EOF;)
+                text += char(c);
+            if (file)
+                std::fclose(file);
+            return text;
+        }(),
+        "table");
+    GdalShapefileLayer map;
+    ASSERT_TRUE(map.OpenShapefile(folder + kMunicipalityShapes));
+    ASSERT_EQ(municipalities.size(), 219u);
+    ASSERT_EQ(rows.size(), 219u);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const MapExtents box = map.ShapeExtents(std::stoi(rows[i].objectId) - 1);
+        EXPECT_EQ(municipalities[i].name, rows[i].name);
+        EXPECT_EQ(municipalities[i].xMin, box.xMin) << i;
+        EXPECT_EQ(municipalities[i].xMax, box.xMax) << i;
+        EXPECT_EQ(municipalities[i].yMin, box.yMin) << i;
+        EXPECT_EQ(municipalities[i].yMax, box.yMax) << i;
+    }
+}
+
+TEST(ServerCommandLine, ListenAddressesAndRefusals)
+{
+    const struct {
+        std::vector<const char*> args;
+        std::string host;  // empty: refused
+        int port;
+    } rows[] = {
+        {{"--folder", "d"}, "127.0.0.1", 8080},
+        {{"--folder=d", "--listen", "0.0.0.0:80"}, "0.0.0.0", 80},
+        {{"--cartella", "d", "--listen=[::1]:0"}, "::1", 0},
+        {{"--folder", "d", "--listen", ":9000"}, "127.0.0.1", 9000},
+        {{"--listen", "127.0.0.1:80"}, "", 0},
+        {{"--folder", "d", "--listen", "127.0.0.1"}, "", 0},
+        {{"--folder", "d", "--listen", "127.0.0.1:65536"}, "", 0},
+        {{"--folder", "d", "--listen", "127.0.0.1:8o"}, "", 0},
+        {{"--folder", "d", "--threads", "0"}, "", 0},
+        {{"--folder"}, "", 0},
+        {{"--folder", "d", "--port", "1"}, "", 0},
+    };
+    for (const auto& row : rows) {
+        std::vector<const char*> argv = {"quorvel-server"};
+        argv.insert(argv.end(), row.args.begin(), row.args.end());
+        const std::string text = testing::PrintToString(row.args);
+        if (row.host.empty()) {
+            EXPECT_THROW(ParseServerCommandLine(int(argv.size()), argv.data(), "web"), UsageError) << text;
+            continue;
+        }
+        const ServerCommandLine line = ParseServerCommandLine(int(argv.size()), argv.data(), "web");
+        EXPECT_EQ(line.options.host, row.host) << text;
+        EXPECT_EQ(line.options.port, row.port) << text;
+        EXPECT_EQ(line.options.webDir, "web") << text;
+    }
+}
+
+}  // namespace
+}  // namespace quorvel::server
