@@ -4,11 +4,8 @@
 #include "map/ViewTransform.h"
 
 #include <QFontMetricsF>
-#include <QGuiApplication>
 #include <QPainter>
 #include <QPainterPath>
-#include <QPixmap>
-#include <QSvgRenderer>
 
 #include <algorithm>
 #include <cmath>
@@ -26,21 +23,6 @@ QString Metres(double value)
 {
     // The interface is Italian: a decimal comma, should a bar ever be that short.
     return QString::number(value, 'g', 6).replace(u'.', u',');
-}
-
-QCursor Magnifier(const QString& resource)
-{
-    const qreal dpr = qGuiApp ? qGuiApp->devicePixelRatio() : 1.0;
-    QPixmap pixmap(QSize(32, 32) * dpr);
-    pixmap.fill(Qt::transparent);
-    {
-        QPainter painter(&pixmap);
-        painter.setRenderHint(QPainter::Antialiasing);
-        QSvgRenderer(resource).render(&painter);
-    }
-    pixmap.setDevicePixelRatio(dpr);
-    // The hot spot is the centre of the lens.
-    return QCursor(pixmap, 12, 12);
 }
 
 }  // namespace
@@ -145,44 +127,50 @@ void DrawHighlightedName(QPainter& painter, const QString& name, double x, doubl
     painter.restore();
 }
 
-void DrawOverlayLabels(QPainter& painter, const std::vector<OverlayLabel>& labels, const ViewTransform& view,
-                       const QFont& font)
+OverlayNames::OverlayNames()
 {
-    painter.save();
-    painter.setRenderHint(QPainter::Antialiasing);
-    const QFontMetricsF metrics(font);
-    for (const OverlayLabel& label : labels) {
-        const QString text = QString::fromStdString(label.text);
-        if (text.isEmpty())
-            continue;
-        double px, py;
-        view.MapToPixel(label.x, label.y, px, py);
-        QPainterPath path;
-        path.addText(px - metrics.horizontalAdvance(text) / 2, py + (metrics.ascent() - metrics.descent()) / 2, font,
-                     text);
-        painter.strokePath(path, QPen(QColor(255, 255, 255, 120), 3.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-        painter.fillPath(path, QColor(70, 40, 40, 140));
-    }
-    painter.restore();
+    font_.setPointSizeF(13);
+    font_.setBold(true);
 }
 
-QCursor MapPointerFor(int cursorMode, int mapCursor, bool grabbing)
+void OverlayNames::Set(const std::vector<OverlayLabel>& labels, double minViewWidth)
 {
-    if (mapCursor == kCrossHair)
-        return Qt::CrossCursor;
-    switch (cursorMode) {
-    case kPan:
-        return grabbing ? Qt::ClosedHandCursor : Qt::OpenHandCursor;
-    case kZoomIn: {
-        static const QCursor magnifierPlus = Magnifier(QStringLiteral(":/map/pointers/zoom-in.svg"));
-        return magnifierPlus;
-    }
-    case kZoomOut: {
-        static const QCursor magnifierMinus = Magnifier(QStringLiteral(":/map/pointers/zoom-out.svg"));
-        return magnifierMinus;
-    }
-    default:
-        return Qt::ArrowCursor;
+    names_.clear();
+    for (const OverlayLabel& label : labels)
+        if (!label.text.empty())
+            names_.push_back({label, {}, {}});
+    minWidth_ = minViewWidth;
+}
+
+void OverlayNames::Draw(QPainter& painter, const ViewTransform& view)
+{
+    const MapExtents shown = view.Extents();
+    if (!(shown.xMax - shown.xMin > minWidth_))
+        return;
+    const double dpr = painter.device()->devicePixelRatioF();
+    const QFontMetricsF metrics(font_);
+    constexpr double kPad = 3;  // room for the halo
+    for (Name& name : names_) {
+        if (name.sprite.isNull() || name.sprite.devicePixelRatio() != dpr) {
+            const QString text = QString::fromStdString(name.label.text);
+            const double width = metrics.horizontalAdvance(text);
+            const QSizeF logical(width + 2 * kPad, metrics.height() + 2 * kPad);
+            name.sprite = QImage(QSize(int(std::ceil(logical.width() * dpr)), int(std::ceil(logical.height() * dpr))),
+                                 QImage::Format_ARGB32_Premultiplied);
+            name.sprite.setDevicePixelRatio(dpr);
+            name.sprite.fill(Qt::transparent);
+            QPainterPath path;
+            path.addText(kPad, kPad + metrics.ascent(), font_, text);
+            QPainter p(&name.sprite);
+            p.setRenderHint(QPainter::Antialiasing);
+            p.strokePath(path, QPen(QColor(255, 255, 255, 120), 3.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+            p.fillPath(path, QColor(70, 40, 40, 140));
+            // From the anchor to the sprite's corner: the text centred on it.
+            name.offset = QPointF(-width / 2 - kPad, (metrics.ascent() - metrics.descent()) / 2 - metrics.ascent() - kPad);
+        }
+        double px, py;
+        view.MapToPixel(name.label.x, name.label.y, px, py);
+        painter.drawImage(QPointF(std::round(px + name.offset.x()), std::round(py + name.offset.y())), name.sprite);
     }
 }
 

@@ -2,8 +2,9 @@
 
 #include "map/MapView.h"
 
-#include <QCursor>
 #include <QFont>
+#include <QImage>
+#include <QPointF>
 #include <QString>
 
 #include <vector>
@@ -33,12 +34,25 @@ void DrawHighlight(QPainter& painter, const ShapeData& shape, const ViewTransfor
 // The name of a highlighted point, boxed in the highlight's colour above it.
 void DrawHighlightedName(QPainter& painter, const QString& name, double x, double y, const ViewTransform& view,
                          const QFont& font);
-void DrawOverlayLabels(QPainter& painter, const std::vector<OverlayLabel>& labels, const ViewTransform& view,
-                       const QFont& font);
+// Light names laid over every layer while the view is wider than a given
+// width. Each name's picture, text and halo, is made at its first drawing and
+// stamped from then on.
+class OverlayNames {
+public:
+    OverlayNames();
+    // In place of those given before.
+    void Set(const std::vector<OverlayLabel>& labels, double minViewWidth);
+    void Draw(QPainter& painter, const ViewTransform& view);
 
-// The map's pointer for an interaction mode and pointer value: the cross-hair
-// whenever it is asked for; otherwise an open hand for pan (closed while
-// grabbing), a magnifier with + or - for the zoom modes, the arrow for none.
-QCursor MapPointerFor(int cursorMode, int mapCursor, bool grabbing);
+private:
+    struct Name {
+        OverlayLabel label;
+        QImage sprite;
+        QPointF offset;
+    };
+    std::vector<Name> names_;
+    double minWidth_ = 0;
+    QFont font_;
+};
 
 }  // namespace quorvel

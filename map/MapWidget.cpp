@@ -3,6 +3,7 @@
 #include "map/GdalLayers.h"
 #include "map/OverviewCache.h"
 #include "map/MapOverlay.h"
+#include "map/MapPointer.h"
 
 #include <QFileInfo>
 #include <QFontMetricsF>
@@ -21,8 +22,6 @@ constexpr double kClickZoom = 2.0;
 constexpr double kWheelStepZoom = 1.25;
 constexpr double kShapeMargin = 0.05;  // of the shape's size, on each side
 constexpr int kDragDistance = 4;       // pixels before a press becomes a drag
-constexpr std::size_t kSpriteBudget = 32u << 20;
-const QColor kDefaultLine(64, 64, 64);
 
 QColor FromRgb(std::uint32_t rgb)
 {
@@ -50,12 +49,10 @@ MapWidget::MapWidget(QWidget* parent) : QWidget(parent)
     setMouseTracking(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setCursor(Qt::ArrowCursor);
-    labelFont_ = font();
-    labelFont_.setPointSizeF(8);
-    overlayFont_ = font();
-    overlayFont_.setPointSizeF(13);
-    overlayFont_.setBold(true);
     view_ = ViewTransform(0, 0, 1, width(), height());
+    highlightFont_ = font();
+    highlightFont_.setPointSizeF(13);
+    highlightFont_.setBold(true);
 }
 
 MapWidget::~MapWidget() = default;
@@ -130,25 +127,11 @@ MapExtents MapWidget::GetExtents() const
 
 int MapWidget::AddLayer(std::unique_ptr<MapLayer> layer, bool visible)
 {
-    auto entry = std::make_unique<Layer>();
-    entry->shapes = dynamic_cast<const GdalShapefileLayer*>(layer.get());
-    entry->image = dynamic_cast<const GdalImageLayer*>(layer.get());
-    entry->object = std::move(layer);
-    entry->visible = visible;
-    entry->lineColour = kDefaultLine;
-    if (auto* image = dynamic_cast<GdalImageLayer*>(entry->object.get()); image && image->NeedsOverviews())
+    if (auto* image = dynamic_cast<GdalImageLayer*>(layer.get()); image && image->NeedsOverviews())
         PrepareOverviews(*image);
-
-    const auto free = std::find(layers_.begin(), layers_.end(), nullptr);
-    const int handle = int(free - layers_.begin());
-    if (free == layers_.end())
-        layers_.push_back(std::move(entry));
-    else
-        *free = std::move(entry);
-    order_.push_back(handle);
-
+    const int handle = scene_.AddLayer(std::move(layer), visible);
     MapExtents extents;
-    if (!viewSet_ && LayerExtents(*layers_[size_t(handle)], extents))
+    if (!viewSet_ && scene_.LayerExtents(handle, extents))
         FitView(extents);
     Changed();
     return handle;
@@ -156,27 +139,23 @@ int MapWidget::AddLayer(std::unique_ptr<MapLayer> layer, bool visible)
 
 void MapWidget::RemoveLayer(int handle)
 {
-    if (!Find(handle))
-        return;
-    std::erase(order_, handle);
-    layers_[size_t(handle)].reset();
-    Changed();
+    if (scene_.RemoveLayer(handle))
+        Changed();
 }
 
 void MapWidget::ZoomToLayer(int handle)
 {
     MapExtents extents;
-    if (const Layer* layer = Find(handle); layer && LayerExtents(*layer, extents))
+    if (scene_.LayerExtents(handle, extents))
         FitView(extents);
 }
 
 void MapWidget::ZoomToShape(int handle, int shape)
 {
-    const Layer* layer = Find(handle);
-    if (!layer || !layer->shapes || shape < 0 || shape >= layer->shapes->ShapeCount() ||
-        layer->shapes->Shapes()[size_t(shape)].kind == ShapeKind::Empty)
+    const GdalShapefileLayer* shapes = scene_.Shapes(handle);
+    if (!shapes || shape < 0 || shape >= shapes->ShapeCount() || shapes->Shapes()[size_t(shape)].kind == ShapeKind::Empty)
         return;
-    MapExtents e = layer->shapes->ShapeExtents(shape);
+    MapExtents e = shapes->ShapeExtents(shape);
     const double mx = (e.xMax - e.xMin) * kShapeMargin;
     const double my = (e.yMax - e.yMin) * kShapeMargin;
     FitView({e.xMin - mx, e.xMax + mx, e.yMin - my, e.yMax + my});
@@ -200,76 +179,47 @@ void MapWidget::PixelToProj(double pixelX, double pixelY, double& projX, double&
 
 int MapWidget::LayerHandle(int position) const
 {
-    return position >= 0 && position < int(order_.size()) ? order_[size_t(position)] : -1;
+    return scene_.LayerHandle(position);
 }
 
 void MapWidget::SetLayerVisible(int handle, bool visible)
 {
-    if (Layer* layer = Find(handle); layer && layer->visible != visible) {
-        layer->visible = visible;
+    if (scene_.SetLayerVisible(handle, visible))
         Changed();
-    }
 }
 
 bool MapWidget::LayerVisible(int handle) const
 {
-    const Layer* layer = Find(handle);
-    return layer && layer->visible;
+    return scene_.LayerVisible(handle);
 }
 
 void MapWidget::SetLayerLineColor(int handle, std::uint32_t rgb)
 {
-    if (Layer* layer = Find(handle)) {
-        layer->lineColour = FromRgb(rgb);
+    if (scene_.SetLayerLineColor(handle, FromRgb(rgb)))
         Changed();
-    }
 }
 
 void MapWidget::SetLayerLineWidth(int handle, float width)
 {
-    if (Layer* layer = Find(handle); layer && std::isfinite(width) && width >= 0) {
-        layer->lineWidth = width;
+    if (scene_.SetLayerLineWidth(handle, width))
         Changed();
-    }
 }
 
 ShapefileLayer* MapWidget::GetLayerObject(int handle)
 {
-    Layer* layer = Find(handle);
-    return layer ? dynamic_cast<ShapefileLayer*>(layer->object.get()) : nullptr;
+    return scene_.GetLayerObject(handle);
 }
 
 void MapWidget::AddLabel(int handle, const std::string& text, std::uint32_t rgb, double x, double y,
                          int justification, double rotation)
 {
-    Layer* layer = Find(handle);
-    if (!layer || !std::isfinite(x) || !std::isfinite(y))
-        return;
-    MapLabel label;
-    label.text = QString::fromStdString(text);
-    label.colour = FromRgb(rgb);
-    label.x = x;
-    label.y = y;
-    label.justification = justification;
-    label.rotation = std::isfinite(rotation) ? rotation : 0.0;
-    const QFontMetricsF metrics(labelFont_);
-    label.size = QSizeF(metrics.horizontalAdvance(label.text), metrics.height());
-    layer->labels.push_back(std::move(label));
-    if (layer->visible)
+    if (scene_.AddLabel(handle, text, FromRgb(rgb), x, y, justification, rotation))
         Changed();
 }
 
 std::vector<MapView::LayerProblem> MapWidget::LayerProblems() const
 {
-    std::vector<LayerProblem> problems;
-    for (std::size_t handle = 0; handle < layers_.size(); ++handle) {
-        const Layer* layer = layers_[handle].get();
-        if (layer && layer->image && !layer->image->IsOpen())
-            problems.push_back({int(handle), layer->image->Name(), layer->image->OpenError()});
-        else if (layer && layer->shapes && !layer->shapes->IsOpen())
-            problems.push_back({int(handle), layer->shapes->Name(), layer->shapes->OpenError()});
-    }
-    return problems;
+    return scene_.LayerProblems();
 }
 
 std::vector<MapView::Preparation> MapWidget::Preparations() const
@@ -310,9 +260,8 @@ void MapWidget::OverviewsFinished(const QString& source, const QString& cached)
 {
     preparing_.erase(source);
     if (!cached.isEmpty()) {
-        for (const auto& layer : layers_) {
-            auto* image = layer ? dynamic_cast<GdalImageLayer*>(layer->object.get()) : nullptr;
-            if (image && image->NeedsOverviews() &&
+        for (GdalImageLayer* image : scene_.Images()) {
+            if (image->NeedsOverviews() &&
                 QFileInfo(QString::fromStdString(image->Name())).absoluteFilePath() == source)
                 image->AdoptOverviews(cached.toStdString());
         }
@@ -336,88 +285,18 @@ void MapWidget::SetHighlight(int handle, int shape)
 
 void MapWidget::SetOverlayLabels(const std::vector<OverlayLabel>& labels, double minViewWidth)
 {
-    overlayLabels_ = labels;
-    overlayMinWidth_ = minViewWidth;
+    overlayNames_.Set(labels, minViewWidth);
     update();
 }
 
 const QImage& MapWidget::RenderMap()
 {
     SyncView();
-    const double dpr = devicePixelRatioF();
-    QImage frame(QSize(int(std::lround(width() * dpr)), int(std::lround(height() * dpr))).expandedTo(QSize(1, 1)),
-                 QImage::Format_ARGB32_Premultiplied);
-    frame.setDevicePixelRatio(dpr);
-    frame.fill(background_);
-    QPainter painter(&frame);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
-    for (const int handle : order_) {
-        const Layer& layer = *layers_[size_t(handle)];
-        if (!layer.visible)
-            continue;
-        if (layer.image) {
-            QRectF target;
-            const QImage pixels = layer.image->Render(view_, dpr, target);
-            if (!pixels.isNull()) {
-                const bool enlarged = pixels.width() + 1 < target.width() * dpr;
-                painter.setRenderHint(QPainter::SmoothPixmapTransform, enlarged);
-                painter.drawImage(target, pixels);
-            }
-        } else if (layer.shapes) {
-            DrawShapes(painter, *layer.shapes, view_, layer.lineColour, layer.lineWidth);
-        }
-    }
-    DrawLabels(painter, dpr);
-    painter.end();
-    frame_ = std::move(frame);
+    frame_ = scene_.Render(view_, devicePixelRatioF(), background_, scene_.VisibleLayers());
     frameView_ = view_;
     dirty_ = false;
     ++renderCount_;
     return frame_;
-}
-
-void MapWidget::DrawLabels(QPainter& painter, double dpr)
-{
-    // Labels go over every layer, the lower layer's first; the first label to
-    // claim a place keeps it.
-    LabelPlacer placer(width(), height());
-    const QRectF area(0, 0, width(), height());
-    for (const int handle : order_) {
-        Layer& layer = *layers_[size_t(handle)];
-        if (!layer.visible)
-            continue;
-        for (MapLabel& label : layer.labels) {
-            if (label.text.isEmpty())
-                continue;
-            double px, py;
-            view_.MapToPixel(label.x, label.y, px, py);
-            const QRectF rect = LabelRect(label, px, py);
-            if (!area.intersects(rect) || !placer.TryPlace(rect))
-                continue;
-            if (label.sprite.isNull() || label.sprite.devicePixelRatio() != dpr) {
-                if (spriteBytes_ > kSpriteBudget) {
-                    for (const auto& each : layers_)
-                        if (each)
-                            for (MapLabel& l : each->labels)
-                                l.sprite = QImage();
-                    spriteBytes_ = 0;
-                }
-                label.sprite = MakeLabelSprite(label, labelFont_, dpr);
-                spriteBytes_ += std::size_t(label.sprite.sizeInBytes());
-            }
-            const double pad = LabelHaloPad();
-            if (label.rotation == 0) {
-                painter.drawImage(rect.topLeft() - QPointF(pad, pad), label.sprite);
-            } else {
-                painter.save();
-                painter.translate(px, py);
-                painter.rotate(-label.rotation);
-                painter.drawImage(rect.topLeft() - QPointF(px + pad, py + pad), label.sprite);
-                painter.restore();
-            }
-        }
-    }
 }
 
 void MapWidget::EnsureRendered()
@@ -454,19 +333,16 @@ void MapWidget::paintEvent(QPaintEvent*)
 
 void MapWidget::DrawOverlays(QPainter& painter)
 {
-    const MapExtents shown = view_.Extents();
-    if (shown.xMax - shown.xMin > overlayMinWidth_)
-        DrawOverlayLabels(painter, overlayLabels_, view_, overlayFont_);
-    if (const Layer* layer = Find(highlightHandle_);
-        layer && layer->shapes && highlightShape_ >= 0 && highlightShape_ < layer->shapes->ShapeCount()) {
-        const ShapeData& shape = layer->shapes->Shapes()[size_t(highlightShape_)];
+    overlayNames_.Draw(painter, view_);
+    if (const GdalShapefileLayer* shapes = scene_.Shapes(highlightHandle_);
+        shapes && highlightShape_ >= 0 && highlightShape_ < shapes->ShapeCount()) {
+        const ShapeData& shape = shapes->Shapes()[size_t(highlightShape_)];
         DrawHighlight(painter, shape, view_);
         // A layer labelled shape by shape: a place found by its name shows it,
         // whether or not the layer's names are shown at this scale.
-        if (shape.kind == ShapeKind::Point && int(layer->labels.size()) == layer->shapes->ShapeCount()) {
-            const MapLabel& label = layer->labels[size_t(highlightShape_)];
-            DrawHighlightedName(painter, label.text, label.x, label.y, view_, overlayFont_);
-        }
+        if (const MapLabel* label = scene_.ShapeLabel(highlightHandle_, highlightShape_);
+            label && shape.kind == ShapeKind::Point)
+            DrawHighlightedName(painter, label->text, label->x, label->y, view_, highlightFont_);
     }
     DrawRunMarks(painter, runMarks_, view_);
     DrawScaleBar(painter, view_);
@@ -608,29 +484,6 @@ void MapWidget::leaveEvent(QEvent*)
 {
     if (sendMove_ && sink_)
         sink_->MouseLeave();
-}
-
-MapWidget::Layer* MapWidget::Find(int handle)
-{
-    return handle >= 0 && handle < int(layers_.size()) ? layers_[size_t(handle)].get() : nullptr;
-}
-
-const MapWidget::Layer* MapWidget::Find(int handle) const
-{
-    return handle >= 0 && handle < int(layers_.size()) ? layers_[size_t(handle)].get() : nullptr;
-}
-
-bool MapWidget::LayerExtents(const Layer& layer, MapExtents& extents) const
-{
-    if (layer.image && layer.image->IsOpen()) {
-        extents = layer.image->Extents();
-        return true;
-    }
-    if (layer.shapes && layer.shapes->HasExtents()) {
-        extents = layer.shapes->Extents();
-        return true;
-    }
-    return false;
 }
 
 void MapWidget::FitView(const MapExtents& extents)

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "map/MapOverlay.h"
+#include "map/MapScene.h"
 #include "map/MapView.h"
-#include "map/RenderMap.h"
 #include "map/ViewTransform.h"
 
 #include <QColor>
@@ -17,7 +18,6 @@
 namespace quorvel {
 
 class GdalImageLayer;
-class GdalShapefileLayer;
 class OverviewCache;
 
 // The interactive map on GDAL. The picture is rendered into a cached image only
@@ -93,27 +93,14 @@ protected:
     void leaveEvent(QEvent* event) override;
 
 private:
-    struct Layer {
-        std::unique_ptr<MapLayer> object;
-        const GdalShapefileLayer* shapes = nullptr;
-        const GdalImageLayer* image = nullptr;
-        bool visible = true;
-        QColor lineColour;
-        float lineWidth = 1.0f;
-        std::vector<MapLabel> labels;
-    };
     enum class Gesture { None, ZoomIn, ZoomOut, Pan };
 
-    Layer* Find(int handle);
-    const Layer* Find(int handle) const;
-    bool LayerExtents(const Layer& layer, MapExtents& extents) const;
     ViewTransform CurrentView() const;
     void SyncView();
     void FitView(const MapExtents& extents);
     void SetView(const ViewTransform& view);
     void Changed();
     void EnsureRendered();
-    void DrawLabels(QPainter& painter, double devicePixelRatio);
     void CancelGesture();
     void PrepareOverviews(GdalImageLayer& image);
     void OverviewsProgressed(const QString& source, double done);
@@ -122,8 +109,7 @@ private:
     void UpdatePointer();
     void DrawOverlays(QPainter& painter);
 
-    std::vector<std::unique_ptr<Layer>> layers_;  // by handle; null where free
-    std::vector<int> order_;                      // handles by drawing position
+    MapScene scene_;
     MapEvents* sink_ = nullptr;
     int cursorMode_ = kNoTool;
     int mapCursor_ = kArrow;
@@ -142,13 +128,10 @@ private:
     bool dirty_ = true;
     int renderCount_ = 0;
 
-    QFont labelFont_;
-    QFont overlayFont_;
     int highlightHandle_ = -1;
     int highlightShape_ = -1;
-    std::vector<OverlayLabel> overlayLabels_;
-    double overlayMinWidth_ = 0;
-    std::size_t spriteBytes_ = 0;
+    OverlayNames overlayNames_;
+    QFont highlightFont_;
 
     std::unique_ptr<OverviewCache> overviews_;
     // Rasters whose overviews are being built, by absolute path.

@@ -118,9 +118,8 @@ std::string WithConversion(std::string json, const QueryPoint& query)
     return json;
 }
 
-PointRain RainAt(DataFolder& data, GaussBoagaPoint point)
+PointRain RainAt(const std::shared_ptr<const ParameterGrids>& grids, GaussBoagaPoint point)
 {
-    const auto grids = data.Grids();
     try {
         return ComputePointRain(point, *grids);
     } catch (const Error& error) {
@@ -196,8 +195,9 @@ std::string RunBatch(DataFolder& data, const std::string& points, batch::BatchTo
 void Rain(DataFolder& data, const httplib::Request& request, httplib::Response& response)
 {
     const QueryPoint query = PointParameters(request);
-    const PointRain rain = RainAt(data, query.point);
-    response.set_content(WithConversion(RainJson(query.point, rain, data.IsSample()), query), kJson);
+    const auto grids = data.Grids();
+    const PointRain rain = RainAt(grids, query.point);
+    Send(response, WithConversion(RainJson(query.point, rain, data.IsSample(grids)), query), kJson);
 }
 
 void Report(DataFolder& data, const httplib::Request& request, httplib::Response& response)
@@ -211,12 +211,12 @@ void Report(DataFolder& data, const httplib::Request& request, httplib::Response
                       "control characters, \".\" or \"..\" alone, in UTF-8",
                       "il nome non può essere quello di un report: servono caratteri non vuoti, senza /, \\, "
                       "caratteri di controllo, \".\" o \"..\" da soli, in UTF-8");
-    const PointRain rain = RainAt(data, point);
+    const PointRain rain = RainAt(data.Grids(), point);
     const RainQuantiles& q = rain.quantiles;
     const std::vector<std::uint8_t> report =
         BuildRainReport(point.x, point.y, rain.centre.x, rain.centre.y, rain.a2, q.q2, q.q5, q.q10, q.q20, q.q50,
                         q.q100, q.q200, data.TemplatePath());
-    response.set_content(reinterpret_cast<const char*>(report.data()), report.size(), "application/vnd.ms-excel");
+    Send(response, std::string(report.begin(), report.end()), "application/vnd.ms-excel");
     response.set_header("Content-Disposition", AttachmentHeader(name));
     if (query.convertedFrom) {
         std::string used;
@@ -251,12 +251,26 @@ std::string ReadBody(const httplib::ContentReader& read, httplib::Response& resp
 void Batch(DataFolder& data, const std::string& points, httplib::Response& response)
 {
     batch::BatchTotals totals;
-    response.set_content(RunBatch(data, points, totals), "text/csv; charset=utf-8");
+    Send(response, RunBatch(data, points, totals), "text/csv; charset=utf-8");
     response.set_header("X-Quorvel-Rows", std::to_string(totals.rows));
     response.set_header("X-Quorvel-Failed", std::to_string(totals.failed));
 }
 
 }  // namespace
+
+void Send(httplib::Response& response, std::shared_ptr<const std::string> body, const char* type)
+{
+    const std::size_t size = body->size();
+    response.set_content_provider(size, type,
+                                  [body = std::move(body)](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+                                      return sink.write(body->data() + offset, length);
+                                  });
+}
+
+void Send(httplib::Response& response, std::string body, const char* type)
+{
+    Send(response, std::make_shared<const std::string>(std::move(body)), type);
+}
 
 ApiFailure TooLarge()
 {
@@ -266,7 +280,7 @@ ApiFailure TooLarge()
 void SendFailure(httplib::Response& response, const ApiFailure& failure)
 {
     response.status = failure.status;
-    response.set_content(FailureJson(failure), kJson);
+    Send(response, FailureJson(failure), kJson);
 }
 
 void Answer(httplib::Response& response, const std::function<void()>& work)
@@ -348,13 +362,13 @@ void AddApiRoutes(Router& router, DataFolder& data)
             response.set_header("Connection", "close");
     });
     router.Get("/api/v1/comuni", [&data](const httplib::Request&, httplib::Response& response) {
-        Answer(response, [&] { response.set_content(*data.MunicipalitiesText(), kJson); });
+        Answer(response, [&] { Send(response, data.MunicipalitiesText(), kJson); });
     });
     router.Get("/api/v1/health", [&data](const httplib::Request&, httplib::Response& response) {
-        Answer(response, [&] { response.set_content(HealthJson(data.CurrentHealth()), kJson); });
+        Answer(response, [&] { Send(response, HealthJson(data.CurrentHealth()), kJson); });
     });
     router.Get("/api/v1/openapi.json", [](const httplib::Request&, httplib::Response& response) {
-        response.set_content(OpenApiDocument().data(), OpenApiDocument().size(), kJson);
+        Send(response, std::string(OpenApiDocument()), kJson);
     });
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -28,6 +30,13 @@ struct ApiRefusal {
 // failure becomes the JSON error answer.
 void Answer(httplib::Response& response, const std::function<void()>& work);
 void SendFailure(httplib::Response& response, const ApiFailure& failure);
+
+// The body as it is. httplib would compress a text or JSON body for a client
+// that takes brotli at brotli's slowest setting, which costs more than the
+// answer itself (milliseconds for a point, minutes for a large batch); behind
+// nginx, nginx compresses.
+void Send(httplib::Response& response, std::string body, const char* type);
+void Send(httplib::Response& response, std::shared_ptr<const std::string> body, const char* type);
 
 // 413: a body over kMaxBatchBytes.
 ApiFailure TooLarge();

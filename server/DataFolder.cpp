@@ -18,14 +18,13 @@ std::shared_ptr<const ParameterGrids> DataFolder::Grids()
     return grids_.Current();
 }
 
-bool DataFolder::IsSample()
+bool DataFolder::IsSample(const std::shared_ptr<const ParameterGrids>& grids)
 {
-    std::shared_ptr<const ParameterGrids> grids = grids_.Current();
     const Stamp mark = StampOf(kSampleMarkFile);
     const std::lock_guard lock(sampleMutex_);
     if (grids != sampleGrids_ || !(mark == sampleStamp_)) {
         sample_ = IsSyntheticSample(folder_);
-        sampleGrids_ = std::move(grids);
+        sampleGrids_ = grids;
         sampleStamp_ = mark;
     }
     return sample_;
@@ -36,7 +35,7 @@ Health DataFolder::CurrentHealth()
     Health health;
     health.folder = folder_;
     health.version = ProgramVersion();
-    health.sample = IsSample();
+    health.sample = IsSample(Grids());
     const std::lock_guard lock(digestsMutex_);
     health.a2 = digests_.Sha256(folder_ + kA2Raster);
     health.a1 = digests_.Sha256(folder_ + kA1Raster);

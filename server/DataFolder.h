@@ -24,8 +24,8 @@ public:
 
     // The three grids as the files are now. Throws Error while they cannot be read.
     std::shared_ptr<const ParameterGrids> Grids();
-    // Whether the grids are the generated sample region's.
-    bool IsSample();
+    // Whether these grids, taken from Grids(), are the generated sample region's.
+    bool IsSample(const std::shared_ptr<const ParameterGrids>& grids);
     // Throws Error.
     Health CurrentHealth();
     // The municipalities as the API sends them. Throws Error.

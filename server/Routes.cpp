@@ -1,13 +1,16 @@
 #include "server/Routes.h"
 
 #include "server/Api.h"
+#include "server/WmsRoute.h"
 
 namespace quorvel::server {
 
 void AddRoutes(Router& router, DataFolder& data, const PageFiles& page)
 {
     AddApiRoutes(router, data);
-    // The page's files take every other GET, so they come last.
+    AddWmsRoute(router, data.path());
+    // Further services register their paths here, before the page's files,
+    // which take every other GET and so come last.
     router.Files([&page](const httplib::Request& request, httplib::Response& response) {
         if (!page.Serve(request, response))
             SendFailure(response, {404, ErrorKind::FileNotFound, {"no such file", "file inesistente"}});

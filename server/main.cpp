@@ -2,7 +2,10 @@
 #include <csignal>
 #include <cstdio>
 #include <exception>
+#include <optional>
 #include <thread>
+
+#include <QGuiApplication>
 
 #include <pthread.h>
 #include <unistd.h>
@@ -34,6 +37,13 @@ int main(int argc, char** argv)
     sigaddset(&stopping, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopping, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+    // The map's text is drawn with the fonts of a QGuiApplication, which
+    // needs no display on the offscreen platform. Made once the address is
+    // told, which stays the first line, before Qt's own remarks; it outlives
+    // the server, whose map service draws with it.
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    std::optional<QGuiApplication> application;
     try {
         Server server(line.options);
         const int port = server.Bind();
@@ -41,6 +51,7 @@ int main(int argc, char** argv)
                      line.options.host.find(':') != std::string::npos ? ("[" + line.options.host + "]").c_str()
                                                                       : line.options.host.c_str(),
                      port, line.options.folder.c_str());
+        application.emplace(argc, argv);
         std::thread waiter([&server, stopping] {
             int signal = 0;
             sigwait(&stopping, &signal);

@@ -11,7 +11,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-charts-dev libqt6opengl6-dev qt6-qpa-plugins libgl-dev
     fonts-dejavu-core fontconfig qt6-translations-l10n
     # map files and the sample region
-    libgdal-dev gdal-bin
+    libgdal-dev gdal-bin libpng-dev
     # report workbook container
     libgsf-1-dev
     # quorvel-server, and nginx in front of it on a network

@@ -17,9 +17,9 @@
 #include "crs/Crs.h"
 #include "window/ComuniTable.h"
 #include "window/CoordinateText.h"
-#include "window/DetailView.h"
+#include "maplayers/DetailView.h"
 #include "window/FormStyle.h"
-#include "window/LayerTable.h"
+#include "maplayers/LayerTable.h"
 #include "window/MunicipalityFinder.h"
 #include "window/MunicipalitySearch.h"
 #include "window/Reporter.h"
@@ -360,7 +360,7 @@ void Form1::MapStatusChanged()
 
 void Form1::RefreshDetailView()
 {
-    UpdateDetailView(map_, state_);
+    UpdateDetailView(map_, state_.distretto);
     ShowStatus();
 }
 
@@ -434,7 +434,7 @@ void Form1::ZoomToRun(const PointRunResult& run)
         constexpr double kAround = 750;
         const GaussBoagaPoint& centre = run.rain.centre;
         map_.ZoomToExtents({centre.x - kAround, centre.x + kAround, centre.y - kAround, centre.y + kAround});
-        UpdateDetailView(map_, state_);
+        UpdateDetailView(map_, state_.distretto);
     });
 }
 

@@ -4,7 +4,7 @@
 #include <filesystem>
 
 #include "map/MapView.h"
-#include "window/LayerTable.h"
+#include "maplayers/LayerTable.h"
 
 namespace quorvel {
 

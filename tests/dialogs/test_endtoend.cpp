@@ -29,7 +29,7 @@
 #include "dialogs/Form3.h"
 #include "dialogs/PointDialogsImpl.h"
 #include "window/Form1.h"
-#include "window/LayerTable.h"
+#include "maplayers/LayerTable.h"
 #include "window/MunicipalityFinder.h"
 #include "window/Reporter.h"
 #include "window/ResultsPane.h"

@@ -20,7 +20,7 @@
 #include <QtTest>
 
 #include "tests/window/Form1Fixture.h"
-#include "window/DetailView.h"
+#include "maplayers/DetailView.h"
 #include "window/Desktop.h"
 #include "window/RainChart.h"
 #include "window/ResultsPane.h"
@@ -215,7 +215,7 @@ private slots:
         map.ClearCalls();
         map.calls.push_back("ZoomToExtents(2399500,2401000,5099500,5101000)");
         Window().State().distretto = QStringLiteral("UD");
-        UpdateDetailView(map, Window().State());
+        UpdateDetailView(map, Window().State().distretto);
         QCOMPARE(clicked, map.calls);
 
         Click(QStringLiteral("Pulisci"));

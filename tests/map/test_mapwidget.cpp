@@ -1,5 +1,6 @@
 #include "map/GdalLayers.h"
 #include "map/MapOverlay.h"
+#include "map/MapPointer.h"
 #include "map/MapWidget.h"
 #include "map/OverviewCache.h"
 

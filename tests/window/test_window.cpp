@@ -14,7 +14,7 @@
 #include <QTimer>
 #include <QToolButton>
 
-#include "window/LayerTable.h"
+#include "maplayers/LayerTable.h"
 #include "window/ResultsPane.h"
 #include "window/Reporter.h"
 #include "window/Translations.h"

@@ -25,7 +25,7 @@
 #include <QTest>
 #include <QToolButton>
 
-#include "window/DetailView.h"
+#include "maplayers/DetailView.h"
 #include "window/Form1.h"
 #include "window/RainChart.h"
 #include "window/ResultsPane.h"
@@ -176,7 +176,7 @@ bool SaveResults(Form1& form, MapWidget& map, const QString& folder)
         table->selectionModel()->select(table->model()->index(row, 0),
                                         QItemSelectionModel::Select | QItemSelectionModel::Rows);
     map.ZoomToExtents(around);
-    UpdateDetailView(map, form.State());
+    UpdateDetailView(map, form.State().distretto);
     // The pointer between the three cells: its row and its dashed curve show.
     const QPoint between(map.width() / 2 + 17, map.height() / 2 + 11);
     Send(&map, QEvent::MouseMove, between, Qt::NoButton);

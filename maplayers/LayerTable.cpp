@@ -1,4 +1,4 @@
-#include "window/LayerTable.h"
+#include "maplayers/LayerTable.h"
 
 #include "map/MapView.h"
 
@@ -8,7 +8,7 @@ namespace quorvel {
 
 namespace {
 
-int AddShapefile(MapView& map, const char* file, bool visible)
+int AddShapefile(MapView& map, const std::string& file, bool visible)
 {
     auto shapes = map.NewShapefile();
     shapes->OpenShapefile(file);
@@ -24,33 +24,40 @@ int AddImage(MapView& map, const std::string& file, bool visible)
     return map.AddLayer(std::move(image), visible);
 }
 
-std::string AddLayerTable(MapView& map)
+std::string InFolder(const std::string& folder, const std::string& file)
+{
+    return folder.empty() ? file : folder + "/" + file;
+}
+
+std::string AddLayerTable(MapView& map, const std::string& folder)
 {
     std::string relief = kReliefFile;
     auto image = map.NewImage();
-    if (!image->OpenImage(relief, kImageFileType, false) && std::filesystem::exists(kReliefStandIn)) {
+    if (!image->OpenImage(InFolder(folder, relief), kImageFileType, false) &&
+        std::filesystem::exists(InFolder(folder, kReliefStandIn))) {
         relief = kReliefStandIn;
         image = map.NewImage();
-        image->OpenImage(relief, kImageFileType, false);
+        image->OpenImage(InFolder(folder, relief), kImageFileType, false);
     }
     map.AddLayer(std::move(image), true);
 
-    const int municipalities = AddShapefile(map, "Shp/comuniPoly.shp", true);
+    const auto in = [&](const char* file) { return InFolder(folder, file); };
+    const int municipalities = AddShapefile(map, in("Shp/comuniPoly.shp"), true);
     map.SetLayerLineColor(municipalities, Rgb(0, 0, 255));
     map.SetLayerLineWidth(municipalities, 1.0f);
 
-    const int provinces = AddShapefile(map, "Shp/V_PROVINCEpoly.shp", true);
+    const int provinces = AddShapefile(map, in("Shp/V_PROVINCEpoly.shp"), true);
     map.SetLayerLineColor(provinces, Rgb(255, 0, 0));
     map.SetLayerLineWidth(provinces, 1.0f);
 
-    const int municipalityNames = AddShapefile(map, "Shp/toponomasticaComuni.shp", false);
+    const int municipalityNames = AddShapefile(map, in("Shp/toponomasticaComuni.shp"), false);
     LabelLayerShapes(map, static_cast<std::int16_t>(municipalityNames), 1);
 
-    const int placeNames = AddShapefile(map, "Shp/toponomastica25kdep.shp", false);
+    const int placeNames = AddShapefile(map, in("Shp/toponomastica25kdep.shp"), false);
     LabelLayerShapes(map, static_cast<std::int16_t>(placeNames), 0);
 
-    AddShapefile(map, "Shp/V_ISPETTORATI.shp", false);
-    AddImage(map, "Raster/UD.tif", false);
+    AddShapefile(map, in("Shp/V_ISPETTORATI.shp"), false);
+    AddImage(map, in("Raster/UD.tif"), false);
     return relief;
 }
 

@@ -36,7 +36,11 @@ int AddImage(MapView& map, const std::string& file, bool visible);
 // layer all the same, so the handles stay bound to their files. The one
 // exception is the relief: when kReliefFile cannot be opened and
 // kReliefStandIn exists, the latter becomes layer 0. Returns the relief's file.
-std::string AddLayerTable(MapView& map);
+// The files are read in folder, or in the working folder when it is empty.
+std::string AddLayerTable(MapView& map, const std::string& folder = {});
+
+// file in folder, or file itself when folder is empty.
+std::string InFolder(const std::string& folder, const std::string& file);
 
 // Puts a black label with the text of attribute fieldIndex at the centre of
 // each shape's bounding box, on the layer at that drawing position.

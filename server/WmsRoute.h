@@ -1,0 +1,13 @@
+#pragma once
+
+#include <string>
+
+#include "server/Router.h"
+
+namespace quorvel::server {
+
+// GET /wms: the map as a WMS 1.3.0 over the folder's layers. The service is
+// made at its first request, which needs the process's QGuiApplication.
+void AddWmsRoute(Router& router, const std::string& folder);
+
+}  // namespace quorvel::server

@@ -1,0 +1,189 @@
+#include "map/OffscreenMap.h"
+#include "maplayers/DetailView.h"
+#include "maplayers/LayerTable.h"
+#include "wms/WmsService.h"
+
+#include <QProcess>
+#include <QTest>
+#include <QXmlStreamReader>
+
+#include <future>
+
+using namespace quorvel;
+
+namespace {
+
+// Runs in the sample region's folder, so the desktop's relative paths hold.
+const std::string kFolder = QUORVEL_APP_DIR;
+
+WmsParams GetMap(const std::string& layers, const std::string& box, int width, int height,
+                 const std::string& transparent = "FALSE")
+{
+    return {{"service", "WMS"}, {"Request", "GetMap"}, {"VERSION", "1.3.0"},        {"LAYERS", layers},
+            {"STYLES", ""},     {"CRS", "EPSG:3004"},  {"BBOX", box},               {"WIDTH", std::to_string(width)},
+            {"HEIGHT", std::to_string(height)},         {"FORMAT", "image/png"},   {"TRANSPARENT", transparent}};
+}
+
+QImage Decoded(const WmsResponse& response)
+{
+    return QImage::fromData(QByteArray::fromStdString(response.body), "PNG");
+}
+
+// The desktop's map of that view: its layers, after its detail rules, with its overlay names.
+QImage DesktopPicture(const MapExtents& box, int width, int height)
+{
+    OffscreenMap map(width, height);
+    AddLayerTable(map);
+    map.SetOverlayLabels(LayerShapeNames(map, kProvinceLayer, kProvinceNameField), kProvinceNamesMinWidth);
+    map.ZoomToExtents(box);
+    QString district = "UD";
+    UpdateDetailView(map, district);
+    QImage picture = map.Render();
+    map.DrawOverlayNames(picture);
+    return picture.convertToFormat(QImage::Format_RGB32);
+}
+
+}  // namespace
+
+class TestWms : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<WmsService> wms_;
+
+private slots:
+    void initTestCase() { wms_ = std::make_unique<WmsService>(kFolder); }
+
+    // The "quorvel" layer is the desktop's map of the view, pixel for pixel,
+    // from the whole region down to a district raster; the other layers each
+    // draw alone, over nothing when asked to be transparent.
+    void getMapIsTheDesktopMap()
+    {
+        struct Row {
+            MapExtents box;
+            int width, height;
+        };
+        const Row rows[] = {
+            {{2310000, 2490500, 5040000, 5156322.222}, 945, 609},
+            {{2398500, 2401500, 5109000, 5111000}, 300, 200},
+            {{2338500, 2341500, 5059000, 5061000}, 300, 200},
+            {{2390000, 2420000, 5100000, 5120000}, 600, 400},
+        };
+        for (const Row& row : rows) {
+            const std::string box = std::to_string(row.box.xMin) + "," + std::to_string(row.box.yMin) + "," +
+                                    std::to_string(row.box.xMax) + "," + std::to_string(row.box.yMax);
+            const WmsResponse response = wms_->Handle(GetMap("quorvel", box, row.width, row.height), "");
+            QCOMPARE(response.status, 200);
+            QCOMPARE(response.contentType, std::string("image/png"));
+            const QImage picture = Decoded(response).convertToFormat(QImage::Format_RGB32);
+            QCOMPARE(picture.size(), QSize(row.width, row.height));
+            QVERIFY2(picture == DesktopPicture(row.box, row.width, row.height), box.c_str());
+        }
+        const QImage outlines =
+            Decoded(wms_->Handle(GetMap("comuni,province", "2310000,5040000,2490000,5170000", 360, 260, "TRUE"), ""));
+        QCOMPARE(outlines.size(), QSize(360, 260));
+        QVERIFY(outlines.hasAlphaChannel());
+        QCOMPARE(qAlpha(outlines.pixel(0, 0)), 0);
+        QVERIFY(outlines.pixelColor(180, 130).alpha() == 0 || outlines.pixelColor(180, 130).alpha() == 255);
+    }
+
+    // Requests at once on several threads give what they give one by one.
+    void concurrentRequestsDrawAlike()
+    {
+        const std::vector<std::string> boxes = {"2310000,5040000,2490000,5170000", "2338500,5059000,2341500,5061000",
+                                                "2398500,5109000,2401500,5111000", "2390000,5100000,2420000,5120000"};
+        std::vector<std::string> alone;
+        for (const std::string& box : boxes)
+            alone.push_back(wms_->Handle(GetMap("quorvel", box, 300, 200), "").body);
+        std::vector<std::future<std::string>> together;
+        for (int i = 0; i < 12; ++i)
+            together.push_back(std::async(std::launch::async, [&, i] {
+                return wms_->Handle(GetMap("quorvel", boxes[size_t(i) % boxes.size()], 300, 200), "").body;
+            }));
+        for (int i = 0; i < 12; ++i)
+            QVERIFY(together[size_t(i)].get() == alone[size_t(i) % boxes.size()]);
+    }
+
+    // The capabilities are WMS 1.3.0 XML that lists every layer with its box in EPSG:3004.
+    void capabilitiesListEveryLayer()
+    {
+        const WmsResponse response = wms_->Handle(
+            {{"SERVICE", "WMS"}, {"REQUEST", "GetCapabilities"}}, "http://127.0.0.1:8080/wms");
+        QCOMPARE(response.status, 200);
+        QProcess python;
+        python.start("/usr/bin/python3", {"-c", R"(
+import sys, xml.etree.ElementTree as ET
+ns = {'w': 'http://www.opengis.net/wms', 'x': 'http://www.w3.org/1999/xlink'}
+root = ET.fromstring(sys.stdin.buffer.read())
+assert root.tag == '{http://www.opengis.net/wms}WMS_Capabilities' and root.get('version') == '1.3.0'
+assert root.find('w:Service/w:OnlineResource', ns).get('{http://www.w3.org/1999/xlink}href').startswith('http://127.0.0.1:8080/wms')
+assert [f.text for f in root.findall('w:Capability/w:Request/w:GetMap/w:Format', ns)] == ['image/png']
+top = root.find('w:Capability/w:Layer', ns)
+assert top.find('w:CRS', ns).text == 'EPSG:3004'
+for layer in top.findall('w:Layer', ns):
+    box = layer.find("w:BoundingBox[@CRS='EPSG:3004']", ns)
+    assert float(box.get('minx')) < float(box.get('maxx')) and float(box.get('miny')) < float(box.get('maxy'))
+    assert layer.find('w:EX_GeographicBoundingBox/w:westBoundLongitude', ns) is not None
+    print(layer.find('w:Name', ns).text)
+)"});
+        python.write(QByteArray::fromStdString(response.body));
+        python.closeWriteChannel();
+        QVERIFY(python.waitForFinished(30000));
+        QVERIFY2(python.exitCode() == 0, python.readAllStandardError().constData());
+        QStringList expected;
+        for (const std::string& name : WmsService::LayerNames())
+            expected << QString::fromStdString(name);
+        QCOMPARE(QString(python.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts), expected);
+    }
+
+    // Every bad request gets a ServiceExceptionReport with its code, and 400.
+    void badRequestsAreServiceExceptions()
+    {
+        const std::string box = "2310000,5040000,2490000,5170000";
+        auto with = [&](const char* name, const std::string& value) {
+            WmsParams params = GetMap("quorvel", box, 100, 100);
+            std::erase_if(params, [&](const auto& p) { return QString::fromStdString(p.first).toUpper() == name; });
+            if (value != "-")
+                params.emplace_back(name, value);
+            return params;
+        };
+        const struct {
+            WmsParams params;
+            const char* code;
+        } rows[] = {
+            {{{"REQUEST", "GetMap"}}, "MissingParameterValue"},
+            {with("REQUEST", "GetFeatureInfo"), "OperationNotSupported"},
+            {with("CRS", "EPSG:4326"), "InvalidCRS"},
+            {with("CRS", "-"), "MissingParameterValue"},
+            {with("FORMAT", "image/jpeg"), "InvalidFormat"},
+            {with("LAYERS", "quorvel,../etc"), "LayerNotDefined"},
+            {with("LAYERS", "\xff\xfe"), "LayerNotDefined"},
+            {with("STYLES", "fancy"), "StyleNotDefined"},
+            {with("BBOX", "1,2,3"), "InvalidParameterValue"},
+            {with("BBOX", "2490000,5040000,2310000,5170000"), "InvalidParameterValue"},
+            {with("BBOX", "nan,5040000,2490000,5170000"), "InvalidParameterValue"},
+            {with("BBOX", "1e309,5040000,2490000,5170000"), "InvalidParameterValue"},
+            {with("WIDTH", "4097"), "InvalidParameterValue"},
+            {with("WIDTH", "0"), "InvalidParameterValue"},
+            {with("HEIGHT", "12px"), "InvalidParameterValue"},
+            {with("HEIGHT", ""), "InvalidParameterValue"},
+            {with("TRANSPARENT", "yes"), "InvalidParameterValue"},
+            {with("BGCOLOR", "red"), "InvalidParameterValue"},
+            {with("VERSION", "1.1.1"), "InvalidParameterValue"},
+        };
+        for (const auto& row : rows) {
+            const WmsResponse response = wms_->Handle(row.params, "");
+            QCOMPARE(response.status, 400);
+            QVERIFY(QString::fromStdString(response.contentType).startsWith("text/xml"));
+            QXmlStreamReader xml(QByteArray::fromStdString(response.body));
+            QString code;
+            while (!xml.atEnd())
+                if (xml.readNext() == QXmlStreamReader::StartElement && xml.name() == QLatin1String("ServiceException"))
+                    code = xml.attributes().value("code").toString();
+            QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+            QCOMPARE(code, QString(row.code));
+        }
+    }
+};
+
+QTEST_MAIN(TestWms)
+#include "test_wms.moc"

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "map/MapView.h"
+#include "map/OffscreenMap.h"
+
+#include <QColor>
+#include <QImage>
+#include <QString>
+
+#include <string>
+#include <vector>
+
+namespace quorvel {
+
+// One set of the main window's layers, opened from the data folder, drawing
+// the pictures of the map service. One thread at a time.
+class WmsRenderer {
+public:
+    explicit WmsRenderer(const std::string& folder);
+
+    // The service's layers: the main window's, each alone, by handle, and
+    // kDesktopView for the map as the desktop shows the view.
+    static constexpr int kDesktopView = -1;
+    struct Layer {
+        const char* name;
+        const char* title;
+        int handle;
+    };
+    static const std::vector<Layer>& Layers();
+
+    // The picture of the layers for the box at width x height pixels over
+    // background. A box whose shape is not that of the picture is drawn at
+    // its own shape and stretched to fill it.
+    QImage Draw(const MapExtents& box, int width, int height, const std::vector<int>& layers,
+                const QColor& background);
+
+    // Where the layer has data: false when its files did not open. For the
+    // district raster, all four districts' rasters.
+    bool Extents(int layer, MapExtents& extents);
+
+private:
+    void LoadDistrict(const QString& code);
+
+    std::string folder_;
+    OffscreenMap map_;
+    QString loaded_ = "UD";  // the district raster held as layer 6
+};
+
+}  // namespace quorvel

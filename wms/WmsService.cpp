@@ -1,0 +1,395 @@
+#include "wms/WmsService.h"
+
+#include "wms/WmsRenderer.h"
+
+#include "maplayers/LayerTable.h"
+
+#include <ogr_spatialref.h>
+
+#include <png.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <optional>
+#include <stdexcept>
+#include <thread>
+
+namespace quorvel {
+
+namespace {
+
+constexpr const char* kCrs = "EPSG:3004";
+constexpr const char* kServiceUrlMark = "\x01URL\x01";
+
+std::string Upper(std::string text)
+{
+    for (char& c : text)
+        c = char(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::optional<std::string> Param(const WmsParams& params, const char* name)
+{
+    for (const auto& [key, value] : params)
+        if (Upper(key) == name)
+            return value;
+    return std::nullopt;
+}
+
+std::string XmlEscape(const std::string& text)
+{
+    std::string out;
+    for (const char c : text) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        case '\'': out += "&apos;"; break;
+        default:
+            // Control characters have no place in XML 1.0, and a client's bytes
+            // need not be UTF-8: only plain ASCII is echoed.
+            if (static_cast<unsigned char>(c) >= 0x80)
+                out += '?';
+            else if (static_cast<unsigned char>(c) >= 0x20 || c == '\t' || c == '\n')
+                out += c;
+        }
+    }
+    return out;
+}
+
+WmsResponse Exception(const char* code, const std::string& text)
+{
+    std::string body = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                       "<ServiceExceptionReport version=\"1.3.0\" xmlns=\"http://www.opengis.net/ogc\" "
+                       "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
+                       "xsi:schemaLocation=\"http://www.opengis.net/ogc "
+                       "http://schemas.opengis.net/wms/1.3.0/exceptions_1_3_0.xsd\">\n";
+    body += "  <ServiceException";
+    if (code && *code)
+        body += std::string(" code=\"") + code + "\"";
+    body += ">" + XmlEscape(text) + "</ServiceException>\n</ServiceExceptionReport>\n";
+    return {400, "text/xml; charset=utf-8", std::move(body)};
+}
+
+bool ParseInt(const std::string& text, int& value)
+{
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    return ec == std::errc() && ptr == end;
+}
+
+bool ParseBox(const std::string& text, MapExtents& box)
+{
+    double v[4];
+    const char* p = text.data();
+    const char* end = p + text.size();
+    for (int i = 0; i < 4; ++i) {
+        if (i > 0) {
+            if (p == end || *p != ',')
+                return false;
+            ++p;
+        }
+        const auto [ptr, ec] = std::from_chars(p, end, v[i]);
+        // Far beyond any map of the region: a box this large or small means a mistake.
+        if (ec != std::errc() || !std::isfinite(v[i]) || std::abs(v[i]) > 1e9)
+            return false;
+        p = ptr;
+    }
+    box = {v[0], v[2], v[1], v[3]};
+    return p == end && box.xMax - box.xMin >= 1e-3 && box.yMax - box.yMin >= 1e-3;
+}
+
+bool ParseColour(std::string text, QColor& colour)
+{
+    text = Upper(text);
+    if (text.size() != 8 || text.compare(0, 2, "0X") != 0)
+        return false;
+    unsigned rgb = 0;
+    const auto [ptr, ec] = std::from_chars(text.data() + 2, text.data() + 8, rgb, 16);
+    if (ec != std::errc() || ptr != text.data() + 8)
+        return false;
+    colour = QColor::fromRgb(QRgb(rgb));
+    return true;
+}
+
+std::vector<std::string> Split(const std::string& text)
+{
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = text.find(',', start);
+        parts.push_back(text.substr(start, comma - start));
+        if (comma == std::string::npos)
+            return parts;
+        start = comma + 1;
+    }
+}
+
+std::string Number(double value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.6f", value);
+    return text;
+}
+
+// The box in longitude and latitude, from the corners and the middles of its sides.
+bool Geographic(const MapExtents& box, MapExtents& lonLat)
+{
+    OGRSpatialReference from, to;
+    if (from.importFromEPSG(3004) != OGRERR_NONE || to.importFromEPSG(4326) != OGRERR_NONE)
+        return false;
+    from.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    to.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    std::unique_ptr<OGRCoordinateTransformation> transform(OGRCreateCoordinateTransformation(&from, &to));
+    if (!transform)
+        return false;
+    double x[8], y[8];
+    const double mx = (box.xMin + box.xMax) / 2, my = (box.yMin + box.yMax) / 2;
+    const double px[8] = {box.xMin, mx, box.xMax, box.xMax, box.xMax, mx, box.xMin, box.xMin};
+    const double py[8] = {box.yMin, box.yMin, box.yMin, my, box.yMax, box.yMax, box.yMax, my};
+    std::copy(px, px + 8, x);
+    std::copy(py, py + 8, y);
+    if (!transform->Transform(8, x, y))
+        return false;
+    lonLat = {*std::min_element(x, x + 8), *std::max_element(x, x + 8), *std::min_element(y, y + 8),
+              *std::max_element(y, y + 8)};
+    return true;
+}
+
+std::string BoundingBoxes(const MapExtents& box)
+{
+    std::string xml;
+    if (MapExtents lonLat; Geographic(box, lonLat))
+        xml += "<EX_GeographicBoundingBox><westBoundLongitude>" + Number(lonLat.xMin) +
+               "</westBoundLongitude><eastBoundLongitude>" + Number(lonLat.xMax) +
+               "</eastBoundLongitude><southBoundLatitude>" + Number(lonLat.yMin) +
+               "</southBoundLatitude><northBoundLatitude>" + Number(lonLat.yMax) +
+               "</northBoundLatitude></EX_GeographicBoundingBox>";
+    xml += std::string("<BoundingBox CRS=\"") + kCrs + "\" minx=\"" + Number(box.xMin) + "\" miny=\"" +
+           Number(box.yMin) + "\" maxx=\"" + Number(box.xMax) + "\" maxy=\"" + Number(box.yMax) + "\"/>";
+    return xml;
+}
+
+std::string Capabilities(WmsRenderer& renderer)
+{
+    MapExtents all{0, 1, 0, 1};
+    renderer.Extents(WmsRenderer::kDesktopView, all);
+    const std::string url = kServiceUrlMark;
+    const std::string online = "<OnlineResource xmlns:xlink=\"http://www.w3.org/1999/xlink\" xlink:type=\"simple\" "
+                               "xlink:href=\"" + url + "\"/>";
+    const std::string dcp = "<DCPType><HTTP><Get>" + online + "</Get></HTTP></DCPType>";
+    std::string xml =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<WMS_Capabilities version=\"1.3.0\" xmlns=\"http://www.opengis.net/wms\" "
+        "xmlns:xlink=\"http://www.w3.org/1999/xlink\" xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
+        "xsi:schemaLocation=\"http://www.opengis.net/wms "
+        "http://schemas.opengis.net/wms/1.3.0/capabilities_1_3_0.xsd\">\n"
+        "<Service><Name>WMS</Name><Title>Quorvel</Title>"
+        "<Abstract>La cartografia di Quorvel: rilievo, confini, toponimi e raster dei distretti.</Abstract>" +
+        online + "<Fees>none</Fees><AccessConstraints>none</AccessConstraints>"
+                 "<LayerLimit>" + std::to_string(WmsRenderer::Layers().size()) + "</LayerLimit>"
+                 "<MaxWidth>" + std::to_string(WmsService::kMaxSide) + "</MaxWidth>"
+                 "<MaxHeight>" + std::to_string(WmsService::kMaxSide) + "</MaxHeight></Service>\n"
+        "<Capability><Request>"
+        "<GetCapabilities><Format>text/xml</Format>" + dcp + "</GetCapabilities>"
+        "<GetMap><Format>image/png</Format>" + dcp + "</GetMap>"
+        "</Request><Exception><Format>XML</Format></Exception>\n"
+        "<Layer><Title>Quorvel</Title><CRS>" + kCrs + "</CRS>" + BoundingBoxes(all) + "\n";
+    for (const WmsRenderer::Layer& layer : WmsRenderer::Layers()) {
+        MapExtents box = all;
+        renderer.Extents(layer.handle, box);
+        const bool opaque = layer.handle == WmsRenderer::kDesktopView || layer.handle == kElevationLayer;
+        xml += std::string("<Layer queryable=\"0\" opaque=\"") + (opaque ? "1" : "0") + "\"><Name>" + layer.name +
+               "</Name><Title>" + XmlEscape(layer.title) + "</Title>" + BoundingBoxes(box) + "</Layer>\n";
+    }
+    xml += "</Layer></Capability></WMS_Capabilities>\n";
+    return xml;
+}
+
+void Append(png_structp png, png_bytep data, png_size_t length)
+{
+    static_cast<std::string*>(png_get_io_ptr(png))->append(reinterpret_cast<const char*>(data), length);
+}
+
+// The picture as PNG, written for speed: one cheap filter and zlib's fastest
+// run-length strategy, since the relief's smooth shading compresses well
+// after the filter alone. Qt's writer spends most of a request on this.
+// Opaque pictures are written as RGB straight from Qt's 32-bit pixels,
+// whatever their alpha bytes say.
+std::string Png(const QImage& picture, bool alpha)
+{
+    const QImage image = picture.format() == QImage::Format_ARGB32 ||
+                                 (!alpha && (picture.format() == QImage::Format_RGB32 ||
+                                             picture.format() == QImage::Format_ARGB32_Premultiplied))
+                             ? picture
+                             : picture.convertToFormat(alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    std::string out;
+    out.reserve(std::size_t(image.width()) * std::size_t(image.height()) * 2);
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    if (!info || setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        throw std::runtime_error("cannot write the PNG");
+    }
+    png_set_write_fn(png, &out, Append, nullptr);
+    png_set_IHDR(png, info, png_uint_32(image.width()), png_uint_32(image.height()), 8,
+                 alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
+    png_set_compression_level(png, 1);
+    png_set_compression_strategy(png, Z_RLE);
+    png_write_info(png, info);
+    // Qt's 32-bit pixels lie blue, green, red, alpha (or unused) in memory.
+    static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN, "the byte order above assumes little-endian pixels");
+    png_set_bgr(png);
+    if (!alpha)
+        png_set_filler(png, 0, PNG_FILLER_AFTER);
+    for (int y = 0; y < image.height(); ++y)
+        png_write_row(png, image.constScanLine(y));
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return out;
+}
+
+}  // namespace
+
+WmsService::WmsService(std::string folder)
+    : folder_(std::move(folder)), maxRenderers_(std::max(2u, std::thread::hardware_concurrency()))
+{
+    auto renderer = std::make_unique<WmsRenderer>(folder_);
+    capabilities_ = Capabilities(*renderer);
+    idle_.push_back(std::move(renderer));
+    made_ = 1;
+}
+
+WmsService::~WmsService() = default;
+
+std::vector<std::string> WmsService::LayerNames()
+{
+    std::vector<std::string> names;
+    for (const WmsRenderer::Layer& layer : WmsRenderer::Layers())
+        names.emplace_back(layer.name);
+    return names;
+}
+
+std::unique_ptr<WmsRenderer> WmsService::Borrow()
+{
+    std::unique_lock lock(mutex_);
+    returned_.wait(lock, [this] { return !idle_.empty() || made_ < maxRenderers_; });
+    if (!idle_.empty()) {
+        auto renderer = std::move(idle_.back());
+        idle_.pop_back();
+        return renderer;
+    }
+    ++made_;
+    lock.unlock();
+    try {
+        return std::make_unique<WmsRenderer>(folder_);
+    } catch (...) {
+        lock.lock();
+        --made_;
+        returned_.notify_one();
+        throw;
+    }
+}
+
+void WmsService::GiveBack(std::unique_ptr<WmsRenderer> renderer)
+{
+    {
+        std::lock_guard lock(mutex_);
+        idle_.push_back(std::move(renderer));
+    }
+    returned_.notify_one();
+}
+
+WmsResponse WmsService::Handle(const WmsParams& params, const std::string& serviceUrl)
+{
+    const auto service = Param(params, "SERVICE");
+    if (!service)
+        return Exception("MissingParameterValue", "SERVICE is missing");
+    if (Upper(*service) != "WMS")
+        return Exception("InvalidParameterValue", "SERVICE must be WMS");
+    const auto request = Param(params, "REQUEST");
+    if (!request)
+        return Exception("MissingParameterValue", "REQUEST is missing");
+    if (Upper(*request) == "GETCAPABILITIES") {
+        // Whatever version was asked for, 1.3.0 is the one there is.
+        std::string xml = capabilities_;
+        const std::string url = XmlEscape(serviceUrl + "?");
+        for (std::size_t at = xml.find(kServiceUrlMark); at != std::string::npos; at = xml.find(kServiceUrlMark, at))
+            xml.replace(at, std::char_traits<char>::length(kServiceUrlMark), url);
+        return {200, "text/xml; charset=utf-8", std::move(xml)};
+    }
+    if (Upper(*request) == "GETMAP")
+        return GetMap(params);
+    return Exception("OperationNotSupported", "REQUEST must be GetCapabilities or GetMap");
+}
+
+WmsResponse WmsService::GetMap(const WmsParams& params)
+{
+    for (const char* name : {"VERSION", "LAYERS", "CRS", "BBOX", "WIDTH", "HEIGHT", "FORMAT"})
+        if (!Param(params, name))
+            return Exception("MissingParameterValue", std::string(name) + " is missing");
+    if (*Param(params, "VERSION") != "1.3.0")
+        return Exception("InvalidParameterValue", "VERSION must be 1.3.0");
+    if (Upper(*Param(params, "CRS")) != kCrs)
+        return Exception("InvalidCRS", std::string("CRS must be ") + kCrs);
+    if (*Param(params, "FORMAT") != "image/png")
+        return Exception("InvalidFormat", "FORMAT must be image/png");
+
+    std::vector<int> layers;
+    for (const std::string& name : Split(*Param(params, "LAYERS"))) {
+        const auto& all = WmsRenderer::Layers();
+        const auto found =
+            std::find_if(all.begin(), all.end(), [&](const WmsRenderer::Layer& l) { return name == l.name; });
+        if (found == all.end())
+            return Exception("LayerNotDefined", "no layer named " + name.substr(0, 100));
+        layers.push_back(found->handle);
+    }
+    if (layers.size() > WmsRenderer::Layers().size())
+        return Exception("InvalidParameterValue", "too many layers");
+    if (const auto styles = Param(params, "STYLES"); styles && !styles->empty()) {
+        const std::vector<std::string> names = Split(*styles);
+        if (names.size() != layers.size())
+            return Exception("InvalidParameterValue", "STYLES must name one style for each layer");
+        for (const std::string& style : names)
+            if (!style.empty() && style != "default")
+                return Exception("StyleNotDefined", "no style named " + style.substr(0, 100));
+    }
+    MapExtents box;
+    if (!ParseBox(*Param(params, "BBOX"), box))
+        return Exception("InvalidParameterValue", "BBOX must be minx,miny,maxx,maxy in metres, min below max");
+    int width = 0, height = 0;
+    if (!ParseInt(*Param(params, "WIDTH"), width) || !ParseInt(*Param(params, "HEIGHT"), height) || width < 1 ||
+        height < 1 || width > kMaxSide || height > kMaxSide)
+        return Exception("InvalidParameterValue",
+                         "WIDTH and HEIGHT must be whole numbers from 1 to " + std::to_string(kMaxSide));
+    bool transparent = false;
+    if (const auto value = Param(params, "TRANSPARENT")) {
+        if (Upper(*value) != "TRUE" && Upper(*value) != "FALSE")
+            return Exception("InvalidParameterValue", "TRANSPARENT must be TRUE or FALSE");
+        transparent = Upper(*value) == "TRUE";
+    }
+    QColor background = Qt::white;
+    if (const auto value = Param(params, "BGCOLOR"); value && !ParseColour(*value, background))
+        return Exception("InvalidParameterValue", "BGCOLOR must be 0xRRGGBB");
+    if (transparent)
+        background = Qt::transparent;
+
+    std::unique_ptr<WmsRenderer> renderer = Borrow();
+    QImage picture;
+    try {
+        picture = renderer->Draw(box, width, height, layers, background);
+    } catch (...) {
+        GiveBack(std::move(renderer));
+        throw;
+    }
+    GiveBack(std::move(renderer));
+    return {200, "image/png", Png(picture, transparent)};
+}
+
+}  // namespace quorvel
