@@ -43,14 +43,12 @@ int main(int argc, char** argv)
     BatchHooks hooks;
     hooks.writeReport = WriteReportWorkbook;
     std::unique_ptr<QGuiApplication> painting;
-    quorvel::FileDigests digests;
+    std::unique_ptr<quorvel::PointSheets> sheets;
     if (!line.options.sheetsDir.empty()) {
         painting = quorvel::StartOffscreenPainting(argc, argv);
-        const std::string folder = AppFolderOf(line.options);
-        hooks.writeSheet = [folder, &digests](const std::string& path, const std::string& name,
-                                              quorvel::GaussBoagaPoint point, const quorvel::PointRain& rain) {
-            quorvel::WritePointSheet(folder, name, point, rain, path, digests);
-        };
+        sheets = std::make_unique<quorvel::PointSheets>(AppFolderOf(line.options));
+        hooks.writeSheet = [&sheets](const std::string& path, const std::string& name, quorvel::GaussBoagaPoint point,
+                                     const quorvel::PointRain& rain) { sheets->Write(name, point, rain, path); };
     }
     hooks.progress = [](std::string_view text) { std::fprintf(stderr, "%.*s\n", int(text.size()), text.data()); };
     hooks.standardInput = STDIN_FILENO;

@@ -17,6 +17,7 @@ namespace quorvel::biff {
 enum RecordType : std::uint16_t {
     kFormula = 0x0006,
     kEof = 0x000A,
+    kExternSheet = 0x0017,
     kSelection = 0x001D,
     kFilePass = 0x002F,
     kFont = 0x0031,
@@ -36,6 +37,7 @@ enum RecordType : std::uint16_t {
     kSst = 0x00FC,
     kLabelSst = 0x00FD,
     kExtSst = 0x00FF,
+    kSupBook = 0x01AE,
     kRecalcId = 0x01C1,
     kDimensions = 0x0200,
     kBlank = 0x0201,
@@ -118,13 +120,37 @@ bool IsAttachment(std::uint16_t type);
 
 Record MakeRecord(std::uint16_t type, size_t size);
 
+// The number an RK value holds.
+double DecodeRk(std::uint32_t rk);
+
 // Error(BadFileFormat) naming file.
 [[noreturn]] void Fail(const std::string& file, const ErrorDetail& why);
 
-// The records of a stream, every one that is read later checked for its
-// fixed size. A stream that is not an unencrypted BIFF8 workbook, or whose
-// records do not add up, is Error(BadFileFormat) naming file.
+// The records of a stream. A stream that is not an unencrypted BIFF8
+// workbook, or whose records do not add up, is Error(BadFileFormat) naming file.
 Workbook ReadWorkbook(std::span<const std::uint8_t> stream, const std::string& file);
+
+// The strings of the SST at records[sstIndex] and the CONTINUE records after
+// it. Error(BadFileFormat) naming file when they end before their count.
+std::vector<std::u16string> ReadSharedStrings(const std::vector<Record>& records, size_t sstIndex,
+                                              const std::string& file);
+
+// Where a substream stands: its records' sizes are checked against the
+// fields read or written of them there.
+enum class Scope { Globals, Sheet, EditedSheet };
+
+[[noreturn]] void FailShort(const Record& record, const std::string& file);
+
+// Error(BadFileFormat) naming file for the first record of the substream
+// too short for what is read or written of it in that scope.
+void CheckSizes(const Substream& part, Scope scope, const std::string& file);
+
+// Every formula of the worksheets computed where it can be, its result stored
+// as the formula's cached value (with a STRING record for text); the others
+// keep an empty text. All keep the flag to be recalculated on load.
+// sharedStrings are the SST's strings.
+void StoreFormulaResults(std::vector<Substream>& parts,
+                         const std::vector<std::u16string>& sharedStrings);
 
 // The stream of the records in their order: DBCELL and INDEX sized to the
 // rows, every offset into the stream (sheet positions, row blocks, SST

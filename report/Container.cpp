@@ -213,6 +213,39 @@ private:
     std::vector<Entry> entries_;
 };
 
+std::vector<std::uint8_t> ReadAll(GsfInput* input, const std::string& file)
+{
+    const gsf_off_t size = gsf_input_size(input);
+    if (size < 0 || size > std::numeric_limits<std::int32_t>::max()) {
+        throw Error(ErrorKind::BadFileFormat, file, {"unreadable compound file stream", "flusso del file composto illeggibile"});
+    }
+    std::vector<std::uint8_t> bytes(static_cast<size_t>(size));
+    if (size > 0 && !gsf_input_read(input, bytes.size(), bytes.data())) {
+        throw Error(ErrorKind::BadFileFormat, file, {"compound file stream cut short", "flusso del file composto troncato"});
+    }
+    return bytes;
+}
+
+// The compound file opened by libgsf, after the checks its reading needs.
+GPtr<GsfInfile> OpenCompoundFile(std::span<const std::uint8_t> bytes, GPtr<GsfInput>& input,
+                                 const std::string& file)
+{
+    static std::once_flag initialised;
+    std::call_once(initialised, [] { gsf_init(); });
+    DirectoryCheck(bytes, file).Run();
+    input.reset(gsf_input_memory_new(bytes.data(), static_cast<gsf_off_t>(bytes.size()), FALSE));
+    GError* error = nullptr;
+    GPtr<GsfInfile> ole(gsf_infile_msole_new(input.get(), &error));
+    if (!ole) {
+        // libgsf's own words follow the locale: ours say it in Italian.
+        ErrorDetail detail{error ? error->message : "not a compound file",
+                           "non è un file composto OLE2 (Excel 97-2003)"};
+        g_clear_error(&error);
+        throw Error(ErrorKind::BadFileFormat, file, detail);
+    }
+    return ole;
+}
+
 class Copier {
 public:
     Copier(std::span<const ReportCell> cells, const std::string& file)
@@ -245,7 +278,7 @@ public:
             if (storage) {
                 CopyStorage(GSF_INFILE(child.get()), GSF_OUTFILE(out.get()), depth + 1);
             } else {
-                std::vector<std::uint8_t> bytes = ReadAll(child.get());
+                std::vector<std::uint8_t> bytes = ReadAll(child.get(), file_);
                 if (depth == 0 && g_ascii_strcasecmp(name, "Workbook") == 0) {
                     bytes = FillWorkbookStream(bytes, cells_, file_);
                     workbookFound_ = true;
@@ -268,19 +301,6 @@ public:
     }
 
 private:
-    std::vector<std::uint8_t> ReadAll(GsfInput* input)
-    {
-        const gsf_off_t size = gsf_input_size(input);
-        if (size < 0 || size > std::numeric_limits<std::int32_t>::max()) {
-            Fail({"unreadable compound file stream", "flusso del file composto illeggibile"});
-        }
-        std::vector<std::uint8_t> bytes(static_cast<size_t>(size));
-        if (size > 0 && !gsf_input_read(input, bytes.size(), bytes.data())) {
-            Fail({"compound file stream cut short", "flusso del file composto troncato"});
-        }
-        return bytes;
-    }
-
     std::span<const ReportCell> cells_;
     const std::string& file_;
     bool workbookFound_ = false;
@@ -292,23 +312,10 @@ std::vector<std::uint8_t> BuildReportFile(std::span<const std::uint8_t> template
                                           std::span<const ReportCell> cells,
                                           const std::string& file)
 {
-    static std::once_flag initialised;
-    std::call_once(initialised, [] { gsf_init(); });
     const QuietLibgsf quiet;
-
-    DirectoryCheck(templateFile, file).Run();
+    GPtr<GsfInput> input;
+    GPtr<GsfInfile> ole = OpenCompoundFile(templateFile, input, file);
     Copier copier(cells, file);
-    GPtr<GsfInput> input(gsf_input_memory_new(templateFile.data(),
-                                              static_cast<gsf_off_t>(templateFile.size()), FALSE));
-    GError* error = nullptr;
-    GPtr<GsfInfile> ole(gsf_infile_msole_new(input.get(), &error));
-    if (!ole) {
-        // libgsf's own words follow the locale: ours say it in Italian.
-        ErrorDetail detail{error ? error->message : "not a compound file",
-                           "non è un file composto OLE2 (Excel 97-2003)"};
-        g_clear_error(&error);
-        throw Error(ErrorKind::BadFileFormat, file, detail);
-    }
     GPtr<GsfOutput> memory(gsf_output_memory_new());
     GPtr<GsfOutfile> out(gsf_outfile_msole_new(memory.get()));
     try {
@@ -326,6 +333,18 @@ std::vector<std::uint8_t> BuildReportFile(std::span<const std::uint8_t> template
     const guint8* bytes = gsf_output_memory_get_bytes(GSF_OUTPUT_MEMORY(memory.get()));
     const gsf_off_t size = gsf_output_size(memory.get());
     return {bytes, bytes + size};
+}
+
+std::vector<std::uint8_t> ReadWorkbookStream(std::span<const std::uint8_t> file, const std::string& name)
+{
+    const QuietLibgsf quiet;
+    GPtr<GsfInput> input;
+    GPtr<GsfInfile> ole = OpenCompoundFile(file, input, name);
+    GPtr<GsfInput> stream(gsf_infile_child_by_name(ole.get(), "Workbook"));
+    if (!stream) {
+        throw Error(ErrorKind::BadFileFormat, name, {"no Workbook stream", "manca il flusso Workbook"});
+    }
+    return ReadAll(stream.get(), name);
 }
 
 }  // namespace quorvel

@@ -11,6 +11,7 @@
 
 #include "report/Biff.h"
 #include "report/CellText.h"
+#include "report/Formula.h"
 #include "report/Workbook.h"
 
 namespace quorvel {
@@ -24,18 +25,6 @@ constexpr int kFittedColumns = 8;  // A to H
 // characters, with the padding FitColumns adds): a column that has one
 // needs no more measuring.
 constexpr double kWidestText = 255 - 1.7;
-
-double DecodeRk(std::uint32_t rk)
-{
-    double value;
-    if (rk & 2) {
-        value = static_cast<std::int32_t>(rk) >> 2;
-    } else {
-        std::uint64_t bits = static_cast<std::uint64_t>(rk & 0xFFFFFFFC) << 32;
-        std::memcpy(&value, &bits, sizeof value);
-    }
-    return rk & 1 ? value / 100 : value;
-}
 
 // A string stored in place (character count, option byte, characters), cut
 // where its record ends.
@@ -70,6 +59,27 @@ std::uint16_t XfAt(const CellGroup& group, int col)
     return U16(head.data, 4 + (col - group.first) * MultiUnit(head.type));
 }
 
+// The sheet's cell records, each with the records that belong to it.
+std::vector<CellGroup> CellGroups(const Substream& sheet)
+{
+    std::vector<CellGroup> groups;
+    bool inGroup = false;
+    for (const Record& record : sheet.records) {
+        if (!record.nested && IsCell(record.type)) {
+            const std::uint16_t first = U16(record.data, 2);
+            const size_t unit = MultiUnit(record.type);
+            const std::uint16_t last = unit ? U16(record.data, record.data.size() - 2) : first;
+            groups.push_back({U16(record.data, 0), first, last, {record}});
+            inGroup = true;
+        } else if (inGroup && !record.nested && IsAttachment(record.type)) {
+            groups.back().records.push_back(record);
+        } else {
+            inGroup = false;
+        }
+    }
+    return groups;
+}
+
 struct Font {
     double height = 200;
     bool bold = false;
@@ -94,7 +104,6 @@ private:
 
     size_t FirstSheet();
     void ReadGlobals();
-    void ReadSharedStrings(size_t sstIndex);
     void RebuildCellTable(Substream& sheet, std::span<const ReportCell> cells);
     std::vector<CellGroup> ReadCellTable(std::vector<Record>& table, std::vector<Record>& rows,
                                          std::vector<Record>& strays, bool& hadDbCell);
@@ -111,7 +120,6 @@ private:
     void FitColumns(Substream& sheet, const std::array<double, kFittedColumns>& widths);
     std::u16string ShownText(const CellGroup& group, int col) const;
     void WidenExtent(Substream& sheet, std::span<const ReportCell> cells);
-    void ClearFormulaResults(Substream& part);
     void SelectFirstSheet(size_t first);
     void MarkForRecalculation();
 
@@ -176,72 +184,11 @@ void Editor::ReadGlobals()
                 formats_[U16(record.data, 0)] = std::move(format);
             }
         } else if (record.type == kSst) {
-            ReadSharedStrings(i);
+            strings_ = ReadSharedStrings(records, i, file_);
         }
     }
     if (fonts_.empty()) {
         fonts_.push_back({});
-    }
-}
-
-// The SST's strings run on across its CONTINUE records; a string's characters
-// that cross into a CONTINUE start with a fresh option byte there.
-void Editor::ReadSharedStrings(size_t sstIndex)
-{
-    const auto& records = parts_.front().records;
-    std::vector<const Bytes*> segments{&records[sstIndex].data};
-    for (size_t i = sstIndex + 1; i < records.size() && records[i].type == kContinue; ++i) {
-        segments.push_back(&records[i].data);
-    }
-    size_t segment = 0, at = 0;
-    auto available = [&]() -> bool {
-        while (segment < segments.size() && at >= segments[segment]->size()) {
-            ++segment;
-            at = 0;
-        }
-        return segment < segments.size();
-    };
-    auto byte = [&]() -> std::uint8_t {
-        if (!available()) {
-            Fail({"shared strings cut short", "tabella delle stringhe condivise troncata"});
-        }
-        return (*segments[segment])[at++];
-    };
-    auto skip = [&](size_t count) {
-        for (size_t k = 0; k < count; ++k) {
-            byte();
-        }
-    };
-    // Each byte read in its own statement: the operands of | are unsequenced.
-    auto u16 = [&]() {
-        const std::uint16_t low = byte();
-        return static_cast<std::uint16_t>(low | byte() << 8);
-    };
-    auto u32 = [&]() {
-        const std::uint32_t low = u16();
-        return low | static_cast<std::uint32_t>(u16()) << 16;
-    };
-
-    u32();
-    const std::uint32_t unique = u32();
-    for (std::uint32_t n = 0; n < unique && available(); ++n) {
-        const std::uint16_t count = u16();
-        const std::uint8_t options = byte();
-        bool wide = options & 1;
-        const std::uint16_t runs = options & 8 ? u16() : 0;
-        const std::uint32_t extra = options & 4 ? u32() : 0;
-        std::u16string text;
-        for (std::uint16_t k = 0; k < count; ++k) {
-            if (at >= segments[segment]->size()) {
-                ++segment;
-                at = 0;
-                wide = byte() & 1;
-            }
-            text += wide ? static_cast<char16_t>(u16()) : static_cast<char16_t>(byte());
-        }
-        skip(4 * static_cast<size_t>(runs));
-        skip(extra);
-        strings_.push_back(std::move(text));
     }
 }
 
@@ -469,7 +416,8 @@ void Editor::PutTarget(std::vector<CellGroup>& groups, std::vector<Record>& rows
         Record added = MakeRecord(kRow, 16);
         std::uint16_t height = 0x00FF, flags = 0x0100;
         for (const Record& record : sheet) {
-            if (record.type == kDefaultRowHeight && !record.nested) {
+            // A DEFAULTROWHEIGHT without its flags (2 bytes) counts as absent.
+            if (record.type == kDefaultRowHeight && !record.nested && record.data.size() >= 4) {
                 height = U16(record.data, 2);
                 flags |= (U16(record.data, 0) & 1) ? 0x0040 : 0;
             }
@@ -536,7 +484,6 @@ void Editor::RebuildCellTable(Substream& sheet, std::span<const ReportCell> cell
     std::stable_sort(groups.begin(), groups.end(), [](const CellGroup& a, const CellGroup& b) {
         return a.row != b.row ? a.row < b.row : a.first < b.first;
     });
-    const auto widths = MeasureColumns(sheet, groups);
 
     std::vector<Record> rebuilt;
     size_t r = 0, g = 0;
@@ -560,7 +507,6 @@ void Editor::RebuildCellTable(Substream& sheet, std::span<const ReportCell> cell
                    std::make_move_iterator(strays.end()));
     records.insert(records.begin() + at, std::make_move_iterator(rebuilt.begin()),
                    std::make_move_iterator(rebuilt.end()));
-    FitColumns(sheet, widths);
 }
 
 std::u16string Editor::ShownText(const CellGroup& group, int col) const
@@ -597,7 +543,8 @@ std::u16string Editor::ShownText(const CellGroup& group, int col) const
     case kRString:
         return UnicodeString(data, 6);
     case kBoolErr:
-        return data[7] ? u"#DIV/0!" : data[6] ? u"TRUE" : u"FALSE";
+        return data[7] ? formula::ErrorText(static_cast<formula::ErrorCode>(data[6]))
+                       : data[6] ? u"TRUE" : u"FALSE";
     case kFormula:
         // The cached result stands in for the value the formula will show.
         if (U16(data, 12) != 0xFFFF) {
@@ -609,7 +556,7 @@ std::u16string Editor::ShownText(const CellGroup& group, int col) const
             return data[8] ? u"TRUE" : u"FALSE";
         }
         if (data[6] == 2) {
-            return u"#DIV/0!";
+            return formula::ErrorText(static_cast<formula::ErrorCode>(data[8]));
         }
         for (const Record& record : group.records) {
             if (record.type == kString) {
@@ -808,41 +755,6 @@ void Editor::WidenExtent(Substream& sheet, std::span<const ReportCell> cells)
     }
 }
 
-// A formula's cached result becomes the empty string, with the flag to
-// recalculate it on every load, so that no reader shows a result computed
-// from the template's values.
-void Editor::ClearFormulaResults(Substream& part)
-{
-    auto& records = part.records;
-    std::vector<Record> kept;
-    kept.reserve(records.size());
-    bool afterFormula = false, droppingString = false;
-    for (Record& record : records) {
-        if (record.nested) {
-            afterFormula = droppingString = false;
-            kept.push_back(std::move(record));
-            continue;
-        }
-        if (record.type == kFormula) {
-            static constexpr std::uint8_t kEmptyString[8] = {3, 0, 0, 0, 0, 0, 0xFF, 0xFF};
-            std::memcpy(record.data.data() + 6, kEmptyString, 8);
-            Put16(record.data, 14, U16(record.data, 14) | 0x0001);
-            afterFormula = true;
-            droppingString = false;
-        } else if (afterFormula && record.type == kString) {
-            droppingString = true;
-            continue;
-        } else if (droppingString && record.type == kContinue) {
-            continue;
-        } else if (!(afterFormula && (record.type == kShrFmla || record.type == kArray ||
-                                      record.type == kTable))) {
-            afterFormula = droppingString = false;
-        }
-        kept.push_back(std::move(record));
-    }
-    records = std::move(kept);
-}
-
 // A SELECTION record's data for the given pane: one range, A1:A1, with A1
 // the active cell.
 Bytes SelectionOfA1(std::uint8_t pane)
@@ -911,15 +823,17 @@ void Editor::MarkForRecalculation()
 void Editor::Run(std::span<const ReportCell> cells)
 {
     RefuseSubstreamInGlobals();
+    CheckSizes(parts_.front(), Scope::Globals, file_);
     const size_t first = FirstSheet();
+    for (size_t i = 1; i < parts_.size(); ++i) {
+        CheckSizes(parts_[i], i == first ? Scope::EditedSheet : Scope::Sheet, file_);
+    }
     ReadGlobals();
     WidenExtent(parts_[first], cells);
     RebuildCellTable(parts_[first], cells);
-    for (Substream& part : parts_) {
-        if (part.kind == kWorksheetKind || part.kind == kMacroSheetKind) {
-            ClearFormulaResults(part);
-        }
-    }
+    StoreFormulaResults(parts_, strings_);
+    // Measured once the formulas show their results.
+    FitColumns(parts_[first], MeasureColumns(parts_[first], CellGroups(parts_[first])));
     SelectFirstSheet(first);
     MarkForRecalculation();
     RefuseMissingFormats();

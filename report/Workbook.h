@@ -26,7 +26,8 @@ std::array<ReportCell, 12> ReportCells(float east, float north, float centreEast
 
 // The BIFF8 Workbook stream of a template with the cells written as NUMBER
 // records into its first sheet, the columns A to H of that sheet fitted, the
-// sheet active with A1 selected, and every formula left to be recalculated.
+// sheet active with A1 selected, and the formulas of the worksheets computed
+// where they can be (see Formula.h), all left to be recalculated on load.
 // A stream it cannot handle is Error(BadFileFormat) naming file.
 std::vector<std::uint8_t> FillWorkbookStream(std::span<const std::uint8_t> stream,
                                              std::span<const ReportCell> cells,
@@ -42,5 +43,8 @@ inline constexpr std::size_t kMaxTemplateSize = std::size_t(16) << 20;
 std::vector<std::uint8_t> BuildReportFile(std::span<const std::uint8_t> templateFile,
                                           std::span<const ReportCell> cells,
                                           const std::string& file);
+
+// The Workbook stream of a compound file, with the same checks.
+std::vector<std::uint8_t> ReadWorkbookStream(std::span<const std::uint8_t> file, const std::string& name);
 
 }  // namespace quorvel

@@ -14,8 +14,12 @@
 #include <charconv>
 #include <cmath>
 
+#include "crs/Crs.h"
+#include "map/ViewTransform.h"
+#include "maplayers/LayerTable.h"
 #include "rain/SampleMark.h"
 #include "report/Report.h"
+#include "wms/WmsRenderer.h"
 
 namespace quorvel {
 namespace {
@@ -262,12 +266,49 @@ void WriteRainSheet(const RainSheet& sheet, const std::string& path)
     ReplaceFileWith(path, std::vector<std::uint8_t>(pdf.begin(), pdf.end()));
 }
 
-void WritePointSheet(const std::string& appFolder, const std::string& name, GaussBoagaPoint point,
-                     const PointRain& rain, const std::string& path, FileDigests& digests)
+PointSheets::PointSheets(std::string appFolder) : folder_(std::move(appFolder)) {}
+
+PointSheets::~PointSheets() = default;
+
+QImage PointSheets::PointMap(GaussBoagaPoint point, GridCell cell)
+{
+    if (!map_)
+        map_ = std::make_unique<WmsRenderer>(folder_);
+    // Wide enough for the names of the municipality and its neighbours.
+    constexpr double kHalfWidth = 4000;
+    // Few pixels, so that the names keep a readable size on the page.
+    constexpr int kPixels = 320;
+    const MapExtents box{point.x - kHalfWidth, point.x + kHalfWidth, point.y - kHalfWidth, point.y + kHalfWidth};
+    QImage picture = map_->Draw(box, kPixels, kPixels,
+                                {kElevationLayer, kMunicipalityLayer, kProvinceLayer, kMunicipalityNames}, Qt::white);
+    const ViewTransform view(point.x, point.y, 2 * kHalfWidth / kPixels, kPixels, kPixels);
+    QPainter painter(&picture);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const GaussBoagaPoint centre = CellCentre(cell);
+    const double half = kGridCellSize / 2.0;
+    double left, top, right, bottom, px, py;
+    view.MapToPixel(centre.x - half, centre.y + half, left, top);
+    view.MapToPixel(centre.x + half, centre.y - half, right, bottom);
+    view.MapToPixel(point.x, point.y, px, py);
+    const QColor red(0xd5, 0x5e, 0x00);
+    painter.setPen(QPen(red, 3));
+    painter.setBrush(QColor(0xd5, 0x5e, 0x00, 50));
+    painter.drawRect(QRectF(QPointF(left, top), QPointF(right, bottom)));
+    painter.setPen(QPen(Qt::white, 2));
+    painter.setBrush(red);
+    painter.drawEllipse(QPointF(px, py), 6, 6);
+    return picture;
+}
+
+void PointSheets::Write(const std::string& name, GaussBoagaPoint point, const PointRain& rain,
+                        const std::string& path)
 {
     RainSheet sheet;
-    sheet.run = RunEntry({point, rain, appFolder, name}, digests);
+    sheet.run = RunEntry({point, rain, folder_, name}, digests_);
     sheet.run.reportFile = name;
+    const SystemPoint wgs84 = FromGaussBoaga(ReferenceSystem::Wgs84, {point.x, point.y});
+    sheet.wgs84 = LatLon{wgs84.y, wgs84.x};
+    sheet.map = PointMap(point, rain.cell);
     WriteRainSheet(sheet, path);
 }
 

@@ -37,11 +37,28 @@ QByteArray RainSheetPdf(const RainSheet& sheet, const QLocale& locale = QLocale(
 // Writes the sheet to path, whole or not at all. Throws Error.
 void WriteRainSheet(const RainSheet& sheet, const std::string& path);
 
-// The sheet of a point computed from the grids of appFolder (empty, or ending
-// with "/"), named name, stamped as the register would stamp its run, written
-// to path. Throws Error.
-void WritePointSheet(const std::string& appFolder, const std::string& name, GaussBoagaPoint point,
-                     const PointRain& rain, const std::string& path, FileDigests& digests);
+class WmsRenderer;
+
+// The sheets of points computed from the grids of one application folder,
+// each stamped as the register would stamp its run. The map's layers are
+// opened at the first sheet and kept for the next ones. One thread at a time.
+class PointSheets {
+public:
+    // appFolder: empty, or ending with "/".
+    explicit PointSheets(std::string appFolder);
+    ~PointSheets();
+
+    // The sheet of the point, named name, written to path. Throws Error.
+    void Write(const std::string& name, GaussBoagaPoint point, const PointRain& rain, const std::string& path);
+
+    // The map of the point's surroundings, with its cell and the point itself.
+    QImage PointMap(GaussBoagaPoint point, GridCell cell);
+
+private:
+    std::string folder_;
+    FileDigests digests_;
+    std::unique_ptr<WmsRenderer> map_;
+};
 
 // What a program without windows needs before it draws a sheet: Qt's
 // painting on the offscreen platform, unless another one is asked for.

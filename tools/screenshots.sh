@@ -2,8 +2,8 @@
 # Saves PNG pictures of the main window on the sample region: at full extent, just
 # after the search for a municipality, at view widths of about 40 km, 8 km and 4 km
 # over it, with the finder offering names, and at the default size with the results of
-# three points in three districts and the pointer over the map (main-results.png), then
-# at 800 x 600.
+# three points in three districts and the pointer over the map (main-results.png), the
+# first selected run's report in the "Report" tab (main-report.png), then at 800 x 600.
 #   tools/screenshots.sh [picture folder] [list entry, 109 by default: a town in the plain]
 # Builds what it needs in build/ (or $QUORVEL_BUILD_DIR) and draws offscreen; the
 # finder's list of names is a window of its own, which only a real display shows

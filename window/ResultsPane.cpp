@@ -13,16 +13,20 @@
 #include <QSaveFile>
 #include <QScrollBar>
 #include <QSplitter>
+#include <QTabWidget>
 #include <QTableWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
 
 #include <algorithm>
 
+#include "rain/Error.h"
 #include "report/CsvText.h"
 #include "report/Report.h"
+#include "report/SheetPreview.h"
 #include "window/Desktop.h"
 #include "window/RainChart.h"
+#include "window/ReportPreview.h"
 #include "window/Reporter.h"
 
 namespace quorvel {
@@ -313,9 +317,20 @@ ResultsPane::ResultsPane(Reporter& reporter, Desktop& desktop, QWidget* parent)
     chart_->setObjectName(QStringLiteral("RisultatiChart"));
     chart_->setMinimumSize(200, 180);
 
+    // The chart, or the selected run's report as the report holds it.
+    preview_ = new ReportPreview;
+    views_ = new QTabWidget;
+    views_->setObjectName(QStringLiteral("RisultatiViste"));
+    views_->setDocumentMode(true);
+    views_->addTab(chart_, QStringLiteral("Grafico"));
+    views_->addTab(preview_, QStringLiteral("Report"));
+    views_->setTabToolTip(1, QStringLiteral("Il primo foglio del report della riga selezionata, con i valori "
+                                            "calcolati"));
+    connect(views_, &QTabWidget::currentChanged, this, &ResultsPane::ShowPreview);
+
     auto* split = new QSplitter(Qt::Vertical);
     split->addWidget(tables);
-    split->addWidget(chart_);
+    split->addWidget(views_);
     split->setChildrenCollapsible(false);
     split->setStretchFactor(0, 1);
     split->setStretchFactor(1, 2);
@@ -469,7 +484,31 @@ void ResultsPane::SelectionChanged()
     export_->setEnabled(!runs_.empty());
     clear_->setEnabled(!runs_.empty());
     ShowCurves(true);
+    ShowPreview();
     emit MarksChanged();
+}
+
+// Read only while the view is shown: the runs' selection changes often.
+void ResultsPane::ShowPreview()
+{
+    if (views_->currentWidget() != preview_)
+        return;
+    const std::vector<int> selected = SelectedRows();
+    if (selected.empty()) {
+        preview_->ShowNote(QStringLiteral("Selezionare una riga per vederne il report."));
+        return;
+    }
+    const std::size_t row = std::size_t(selected.front());
+    if (replaced_[row]) {
+        preview_->ShowNote(QStringLiteral("Il report di questa riga è stato sostituito da un'elaborazione "
+                                          "successiva con lo stesso nome."));
+        return;
+    }
+    try {
+        preview_->Show(ReadSheetPreview(ReportPath(runs_[row]).toStdString()));
+    } catch (const Error& error) {
+        preview_->ShowNote(QString::fromStdString(ItalianMessage(error)).replace(u'\n', u' '));
+    }
 }
 
 // The pointer's curve and the selected rows' curves; the colours go in table

@@ -12,12 +12,14 @@
 
 class QGridLayout;
 class QPushButton;
+class QTabWidget;
 class QTableWidget;
 
 namespace quorvel {
 
 class Desktop;
 class RainChart;
+class ReportPreview;
 class Reporter;
 
 // What the grids hold under the map's pointer: the point in whole metres and
@@ -70,6 +72,9 @@ public:
     QTableWidget* Table() const { return table_; }
     QTableWidget* PointerTable() const { return pointerTable_; }
     RainChart* Chart() const { return chart_; }
+    // The tabs "Grafico" and "Report" below the runs, and the latter's table.
+    QTabWidget* Views() const { return views_; }
+    ReportPreview* Preview() const { return preview_; }
 
 signals:
     // The rows or the selection changed: the map's marks must follow.
@@ -92,6 +97,7 @@ private:
     void Clear();
     void SelectionChanged();
     void ShowCurves(bool marks);
+    void ShowPreview();
     std::vector<int> SelectedRows() const;
     QString ReportPath(const PointRunResult& run) const;
     QString OutputFolder() const;
@@ -105,6 +111,8 @@ private:
     QTableWidget* pointerTable_ = nullptr;
     QTableWidget* table_ = nullptr;
     RainChart* chart_ = nullptr;
+    QTabWidget* views_ = nullptr;
+    ReportPreview* preview_ = nullptr;
     QPushButton* openReport_ = nullptr;
     QPushButton* openFolder_ = nullptr;
     QPushButton* copy_ = nullptr;

@@ -47,7 +47,8 @@ void Write(const std::string& app)
                              56.0f, 65.5f, 72.75f, 79.875f, app, "Piogge");
 }
 
-// The report written must hold the point in C6 before its writing is timed.
+// The report written must hold the point in C6, and B17 (= B13 * 1^a2) its
+// computed result, before its writing is timed.
 bool ReportIsRight(const std::string& app)
 {
     using namespace quorvel::test;
@@ -55,12 +56,16 @@ bool ReportIsRight(const std::string& app)
     if (!OffsetProblems(stream).empty()) {
         return false;
     }
+    bool point = false, formula = false;
     for (const BiffRecord& r : ReadBiff(stream)) {
         if (r.sheet == 0 && r.type == 0x0203 && Get16(r.data, 0) == 5 && Get16(r.data, 2) == 2) {
-            return GetDouble(r.data, 6) == 2400000.0;
+            point = GetDouble(r.data, 6) == 2400000.0;
+        }
+        if (r.sheet == 0 && r.type == 0x0006 && Get16(r.data, 0) == 16 && Get16(r.data, 2) == 1) {
+            formula = GetDouble(r.data, 6) == 31.5;
         }
     }
-    return false;
+    return point && formula;
 }
 
 void BM_WriteRainReport(benchmark::State& state)

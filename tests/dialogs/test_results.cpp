@@ -14,6 +14,7 @@
 #include <QImage>
 #include <QLineSeries>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTableWidget>
 #include <QToolButton>
 #include <QValueAxis>
@@ -23,8 +24,10 @@
 #include "maplayers/DetailView.h"
 #include "window/Desktop.h"
 #include "window/RainChart.h"
+#include "window/ReportPreview.h"
 #include "window/ResultsPane.h"
 #include "rain/Error.h"
+#include "report/Report.h"
 #include "tests/rain/GridFixture.h"
 
 namespace quorvel::testing {
@@ -269,6 +272,36 @@ private slots:
         Table().selectRow(0);
         Click(QStringLiteral("Apri report"));
         QCOMPARE(desktop.opened, QStringList{QString::fromStdString(folder) + "output/Piogge.xls"});
+    }
+
+    // The "Report" view: the selected run's report as it holds it, numbers in
+    // the user's format; for a report that cannot be read, the reason.
+    void reportView()
+    {
+        const std::string folder = QDir::currentPath().toStdString() + '/';
+        QDir().mkpath(QStringLiteral("output"));
+        WriteRainReportFile(2400000.5f, 5100000, 2400250, 5100250, 0.375f, 24.5f, 33.47f, 39, 45.5f, 53.75f, 60,
+                            66.5f, QUORVEL_SAMPLE_TEMPLATE, "output/Piogge.xls");
+        fixture->map.extents = {2390000, 2410000, 5090000, 5110000};
+        Window().RunCompleted(SomeRun("Mancante", folder));
+        Window().RunCompleted(SomeRun("Piogge", folder));
+        Pane().Views()->setCurrentIndex(1);
+        const ReportPreview& preview = *Pane().Preview();
+        QCOMPARE(preview.rowCount(), 42);
+        QCOMPARE(preview.item(17, 3)->text(), QStringLiteral("50.6"));  // a formula's result, 39 * 2^0.375
+        QVERIFY(preview.item(17, 3)->textAlignment() & Qt::AlignRight);
+        QVERIFY(preview.item(0, 0)->font().bold());
+        QCOMPARE(preview.columnSpan(0, 0), 8);
+        QCOMPARE(preview.editTriggers(), QAbstractItemView::NoEditTriggers);
+
+        Table().clearSelection();
+        Table().selectRow(1);
+        QCOMPARE(preview.rowCount(), 1);
+        QVERIFY(preview.item(0, 0)->text().contains(QStringLiteral("Mancante.xls")));
+        QLocale::setDefault(QLocale(QLocale::Italian, QLocale::Italy));
+        Table().clearSelection();
+        Table().selectRow(0);
+        QCOMPARE(preview.item(17, 3)->text(), QStringLiteral("50,6"));
     }
 
     // A typed run outside the view moves the view, at its scale, onto the

@@ -227,6 +227,26 @@ std::vector<HostileTemplate> HostileTemplates(std::size_t size)
     }
     add("many rows", rows.bytes);
 
+    // Formulas, each summing every number of the sheet, and a chain of
+    // formulas, each reading the one below it.
+    auto formula = [](std::uint16_t row, const Bytes& tokens) {
+        BiffWriter w;
+        w.Add(0x0006, Le16({row, 9, 15, 0, 0, 0, 0, 1, 0, 0}) + Le16({std::uint32_t(tokens.size())}) + tokens);
+        return w.bytes;
+    };
+    Bytes sums = cells;
+    for (std::uint16_t row = 20; sums.size() < stream; ++row) {
+        const Bytes f = formula(row, Bytes{0x25} + Le16({0, 0xFFFF, 0, 7}) + Bytes{0x22, 1, 4, 0});
+        sums.insert(sums.end(), f.begin(), f.end());
+    }
+    add("formulas summing every cell", sums);
+    Bytes chain;
+    for (std::uint16_t row = 20; chain.size() < stream && row < 0xFFFF; ++row) {
+        const Bytes f = formula(row, Bytes{0x24} + Le16({row + 1u, 9}) + Bytes{0x1E, 1, 0, 0x03});
+        chain.insert(chain.end(), f.begin(), f.end());
+    }
+    add("a chain of formulas", chain);
+
     templates.push_back({"a directory of chained entries", ChainedDirectory(size / 128)});
     return templates;
 }

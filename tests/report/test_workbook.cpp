@@ -189,9 +189,8 @@ TEST(WorkbookStream, ExcelLayoutGetsNumbersFittedColumnsAndConsistentOffsets)
             }
             EXPECT_NE(r.type, 0x0207) << "a cached string result survived";
             if (r.type == 0x0006) {
-                EXPECT_EQ(r.data[6], 3);
-                EXPECT_EQ(Get16(r.data, 12), 0xFFFF);
-                EXPECT_TRUE(Get16(r.data, 14) & 1);
+                EXPECT_EQ(GetDouble(r.data, 6), 1.0) << "=1 computed";
+                EXPECT_TRUE(Get16(r.data, 14) & 1) << "and still recalculated on load";
             }
             if (r.type == 0x00FC) {
                 EXPECT_EQ(Get32(r.data, 0), 2u) << "one reference to the SST went";
@@ -220,13 +219,13 @@ TEST(WorkbookStream, ExcelLayoutGetsNumbersFittedColumnsAndConsistentOffsets)
     }
 }
 
-// The stream with the first record of the type in its second sheet cut to no
-// data, the freed bytes kept as a record of their own so that nothing else moves.
-Bytes CutInSecondSheet(const Bytes& stream, std::uint16_t type)
+// The stream with the first record of the type in the sheet cut to no data,
+// the freed bytes kept as a record of their own so that nothing else moves.
+Bytes CutInSheet(const Bytes& stream, int sheet, std::uint16_t type)
 {
     const auto records = ReadBiff(stream);
     const auto record = std::find_if(records.begin(), records.end(), [&](const BiffRecord& r) {
-        return r.sheet == 1 && !r.nested && r.type == type;
+        return r.sheet == sheet && !r.nested && r.type == type;
     });
     const Bytes header = Le16({0, 0x0000, std::uint32_t(records.at(record - records.begin()).data.size() - 4)});
     Bytes cut = stream;
@@ -246,8 +245,10 @@ TEST(WorkbookStream, RefusesTemplatesItCannotHandle)
         {"encrypted", ExcelStyleStream({.encrypted = true})},
         {"shared formula on H13", ExcelStyleStream({.sharedOnTarget = true})},
         {"not BIFF", Bytes(600, 0x41)},
-        {"short ROW in the second sheet", CutInSecondSheet(libreOffice, 0x0208), "too short"},
-        {"short LABELSST in the second sheet", CutInSecondSheet(libreOffice, 0x00FD), "too short"},
+        {"short ROW in the second sheet", CutInSheet(libreOffice, 1, 0x0208), "too short"},
+        {"short LABELSST in the second sheet", CutInSheet(libreOffice, 1, 0x00FD), "too short"},
+        {"short DIMENSIONS in the first sheet", CutInSheet(libreOffice, 0, 0x0200), "0x0200 at offset"},
+        {"short FORMULA in the second sheet", CutInSheet(libreOffice, 1, 0x0006), "0x0006 at offset"},
     };
     for (const auto& c : bad) {
         EXPECT_THAT([&] { FillWorkbookStream(c.stream, kCells, "t.xls"); },

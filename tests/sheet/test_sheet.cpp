@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <set>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -88,6 +89,25 @@ TEST(RainSheet, RealGridsGetNoWarning)
     const std::string text = Output("pdftotext '" + dir / "foglio.pdf" + "' -");
     EXPECT_THAT(text, Not(HasSubstr("esempio")));
     EXPECT_THAT(text, Not(HasSubstr("WGS84")));
+}
+
+// The map of the sheet: the sample region around the point, its cell
+// outlined and the point dotted at the centre.
+TEST(RainSheet, MapOfThePointAndItsCell)
+{
+    PointSheets sheets(QUORVEL_APP_DIR "/");
+    const GaussBoagaPoint point{2400100, 5100200};
+    const QImage map = sheets.PointMap(point, CellForPoint(point.x, point.y));
+    ASSERT_EQ(map.size(), QSize(320, 320));
+    EXPECT_EQ(map.pixelColor(160, 160), QColor(0xd5, 0x5e, 0x00));
+    // The cell's west edge lies 100 m west of the point: 4 pixels at 25 m each.
+    const QColor edge = map.pixelColor(156, 166);
+    EXPECT_TRUE(edge.red() > 190 && edge.green() < 130 && edge.blue() < 60) << edge.name().toStdString();
+    // The relief below: many colours, not a blank picture.
+    std::set<QRgb> colours;
+    for (int x = 0; x < 320; x += 3)
+        colours.insert(map.pixel(x, 100));
+    EXPECT_GT(colours.size(), 20u);
 }
 
 }  // namespace

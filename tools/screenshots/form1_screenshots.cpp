@@ -20,6 +20,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTableWidget>
 #include <QScreen>
 #include <QTest>
@@ -32,6 +33,7 @@
 #include "map/MapWidget.h"
 #include "rain/Error.h"
 #include "rain/PointRain.h"
+#include "report/Report.h"
 #include "tests/window/RecordingReporter.h"
 
 using namespace quorvel;
@@ -164,6 +166,11 @@ bool SaveResults(Form1& form, MapWidget& map, const QString& folder)
     MapExtents around{std::numeric_limits<double>::max(), std::numeric_limits<double>::lowest(),
                       std::numeric_limits<double>::max(), std::numeric_limits<double>::lowest()};
     for (const PointRunResult& run : runs) {
+        // The report too, for the "Report" tab's picture.
+        const PointRain& r = run.rain;
+        const RainQuantiles& q = r.quantiles;
+        WriteRainReport(run.point.x, run.point.y, r.centre.x, r.centre.y, r.a2, q.q2, q.q5, q.q10, q.q20, q.q50,
+                        q.q100, q.q200, run.appFolder, run.outputName);
         form.RunCompleted(run);
         around = {std::min(around.xMin, run.rain.centre.x - 1000.0), std::max(around.xMax, run.rain.centre.x + 1000.0),
                   std::min(around.yMin, run.rain.centre.y - 1000.0), std::max(around.yMax, run.rain.centre.y + 1000.0)};
@@ -189,6 +196,12 @@ bool SaveResults(Form1& form, MapWidget& map, const QString& folder)
     if (!form.Results()->Chart()->SaveTo(chart))
         return false;
     std::printf("%s\n", qPrintable(chart));
+    // The first selected run's report in the "Report" tab.
+    form.Results()->Views()->setCurrentIndex(1);
+    QTest::qWait(50);
+    if (!Save(form, folder, QStringLiteral("main-report.png")))
+        return false;
+    form.Results()->Views()->setCurrentIndex(0);
     // The smallest window: the logos give way, the working controls stay whole.
     form.resize(800, 600);
     QTest::qWait(50);
