@@ -361,11 +361,11 @@ void Editor::RefuseMissingFormats() const
             const size_t count = unit == 0 ? 1 : (record.data.size() - 6) / unit;
             for (size_t k = 0; k < count; ++k) {
                 if (U16(record.data, 4 + k * unit) >= xfs_.size()) {
-                    char english[96], italian[96];
-                    std::snprintf(english, sizeof english, "cell in row %u, column %u with format %u of %zu",
+                    char english[128], italian[128];
+                    std::snprintf(english, sizeof english, "cell in row %u, column %u with format %u; the workbook has %zu",
                                   U16(record.data, 0) + 1u, U16(record.data, 2) + unsigned(k) + 1u,
                                   U16(record.data, 4 + k * unit), xfs_.size());
-                    std::snprintf(italian, sizeof italian, "cella alla riga %u, colonna %u con il formato %u di %zu",
+                    std::snprintf(italian, sizeof italian, "cella alla riga %u, colonna %u con il formato %u; la cartella di lavoro ne ha %zu",
                                   U16(record.data, 0) + 1u, U16(record.data, 2) + unsigned(k) + 1u,
                                   U16(record.data, 4 + k * unit), xfs_.size());
                     Fail({english, italian});

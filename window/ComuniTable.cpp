@@ -39,11 +39,9 @@ QString Field(const QByteArray& line, qsizetype first, qsizetype width)
 
 // QFile says why only in English; the code its failed system call left in
 // errno says it in both languages.
-ErrorDetail WhyNot(const QFile& file, const ErrorDetail& otherwise)
+ErrorDetail WhyNot(const ErrorDetail& otherwise)
 {
     const int code = errno;
-    if (file.error() == QFileDevice::OpenError && QFileInfo(file).isDir())
-        return {"a folder, not a file", "è una cartella, non un file"};
     return code != 0 ? SystemDetail(code) : otherwise;
 }
 
@@ -65,14 +63,19 @@ ComuniTable LoadComuniTable(const QString& path)
     QFile file(path);
     if (!file.exists())
         throw Error(ErrorKind::FileNotFound, name);
+    // Opening a pipe would wait for a writer, and the window would never appear.
+    if (const QFileInfo info(path); !info.isFile())
+        throw Error(ErrorKind::PathAccess, name,
+                    info.isDir() ? ErrorDetail{"a folder, not a file", "è una cartella, non un file"}
+                                 : ErrorDetail{"not a regular file", "non è un file regolare"});
     errno = 0;
     if (!file.open(QIODevice::ReadOnly))
-        throw Error(ErrorKind::PathAccess, name, WhyNot(file, {"cannot be opened", "impossibile aprirlo"}));
+        throw Error(ErrorKind::PathAccess, name, WhyNot({"cannot be opened", "impossibile aprirlo"}));
     // 219 short lines: a file much larger is not the table, and read whole it
     // could fill the memory.
     const QByteArray content = file.read(kMaxTableSize + 1);
     if (file.error() != QFileDevice::NoError)
-        throw Error(ErrorKind::PathAccess, name, WhyNot(file, {"cannot be read", "impossibile leggerlo"}));
+        throw Error(ErrorKind::PathAccess, name, WhyNot({"cannot be read", "impossibile leggerlo"}));
     if (content.size() > kMaxTableSize)
         throw Error(ErrorKind::BadFileFormat, name, {"larger than 1 MiB", "più grande di 1 MiB"});
 

@@ -317,7 +317,7 @@ TEST(ReportFile, HostileTemplatesAreRefusedOrShowTheNumber)
         {"sheet in the globals", MakeCompoundFile({{"Workbook", SmallWorkbook({}, chart.bytes)}}),
          "a substream inside the workbook globals"},
         {"format that is not there", MakeCompoundFile({{"Workbook", SmallWorkbook(NumberRecord(30, 0, 1, 99))}}),
-         "cell in row 31, column 1 with format 99 of 16"},
+         "cell in row 31, column 1 with format 99; the workbook has 16"},
         {"C6 twice", MakeCompoundFile({{"Workbook", SmallWorkbook(NumberRecord(5, 2, 999))}}), nullptr},
         {"C6 in a MULRK after it", MakeCompoundFile({{"Workbook", SmallWorkbook(duplicateMulRk.bytes)}}), nullptr},
     };
