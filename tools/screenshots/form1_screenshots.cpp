@@ -30,6 +30,7 @@
 #include "window/Form1.h"
 #include "window/RainChart.h"
 #include "window/ResultsPane.h"
+#include "sheet/RainSheet.h"
 #include "map/MapWidget.h"
 #include "rain/Error.h"
 #include "rain/PointRain.h"
@@ -226,6 +227,10 @@ int main(int argc, char* argv[])
     testing::RecordingReporter reporter;
     auto* map = new MapWidget;
     Form1 form(*map, map, reporter);
+    // As the program has it, so that the pane's buttons are all there.
+    form.Results()->SetSheetWriter([](const PointRunResult& run, const std::string& path) {
+        PointSheets(run.appFolder).Write(run.outputName, run.point, run.rain, path);
+    });
     try {
         form.Load();
     } catch (const Error& error) {
