@@ -63,7 +63,7 @@ export function createMap(target, readout) {
         source: new ImageWMS({
           url: 'wms',
           // The only picture under the answers: opaque, a quarter smaller to send.
-          params: { LAYERS: 'quorvel', FORMAT: 'image/png', VERSION: '1.3.0', TRANSPARENT: false },
+          params: { LAYERS: 'quorvel', FORMAT: 'image/jpeg', VERSION: '1.3.0', TRANSPARENT: false },
           projection: 'EPSG:3004',
           ratio: 1,
         }),
