@@ -415,21 +415,9 @@ PointFiles ReportFiles(const BatchOptions& options, const ReportWriter& writer, 
                       inputs);
 }
 
-void AppendCoordinateProblem(std::string& out, const char* column, NumberStatus status, std::string_view text)
-{
-    if (!out.empty())
-        out += "; ";
-    out += column;
-    switch (status) {
-    case NumberStatus::Ok: break;
-    case NumberStatus::Empty: out += " is missing"; break;
-    case NumberStatus::NotANumber: out += " is not a number: " + Quoted(text); break;
-    case NumberStatus::OutOfRange: out += " is beyond single precision: " + Quoted(text); break;
-    }
-}
-
-void AppendConvertedProblem(std::string& out, const char* column, NumberStatus status, std::string_view text,
-                            ReferenceSystem system)
+// What is wrong with one coordinate of a row, in the words of its system.
+void AppendCoordinateProblem(std::string& out, const char* column, NumberStatus status, std::string_view text,
+                             ReferenceSystem system)
 {
     if (!out.empty())
         out += "; ";
@@ -481,9 +469,9 @@ bool ReadConvertedPoint(ReferenceSystem system, std::string_view eastText, std::
     if (north == NumberStatus::Ok)
         append(typed.y);
     if (east != NumberStatus::Ok)
-        AppendConvertedProblem(failure, geographic ? "lon" : "East", east, eastText, system);
+        AppendCoordinateProblem(failure, geographic ? "lon" : "East", east, eastText, system);
     if (north != NumberStatus::Ok)
-        AppendConvertedProblem(failure, geographic ? "lat" : "North", north, northText, system);
+        AppendCoordinateProblem(failure, geographic ? "lat" : "North", north, northText, system);
     if (!failure.empty())
         return false;
     try {
@@ -602,9 +590,9 @@ BatchTotals RunBatch(const BatchOptions& options, const BatchHooks& hooks)
             if (north == NumberStatus::Ok)
                 AppendSingle(out, point.y);
             if (east != NumberStatus::Ok)
-                AppendCoordinateProblem(failure, "East", east, field(layout.east));
+                AppendCoordinateProblem(failure, "East", east, field(layout.east), ReferenceSystem::GaussBoagaEast);
             if (north != NumberStatus::Ok)
-                AppendCoordinateProblem(failure, "North", north, field(layout.north));
+                AppendCoordinateProblem(failure, "North", north, field(layout.north), ReferenceSystem::GaussBoagaEast);
         }
         const bool pointRead = failure.empty();
         if (failure.empty()) {

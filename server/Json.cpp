@@ -1,6 +1,8 @@
 #include "server/Json.h"
 
 #include <charconv>
+#include <initializer_list>
+#include <utility>
 
 #include <nlohmann/json.hpp>
 
@@ -20,6 +22,19 @@ void AppendKey(std::string& out, const char* key)
     out += '"';
     out += key;
     out += "\":";
+}
+
+// An object of named numbers, such as an extent.
+void AppendNumbers(std::string& out, std::initializer_list<std::pair<const char*, double>> numbers)
+{
+    out += '{';
+    for (const auto& [key, value] : numbers) {
+        if (out.back() != '{')
+            out += ',';
+        AppendKey(out, key);
+        AppendDouble(out, value);
+    }
+    out += '}';
 }
 
 }  // namespace
@@ -141,15 +156,9 @@ std::string MunicipalitiesJson(const std::vector<Municipality>& municipalities)
         AppendJsonString(out, m.name);
         out += ",\"province\":";
         AppendJsonString(out, m.province);
-        out += ",\"extent\":{";
-        const std::pair<const char*, double> bounds[] = {{"xMin", m.xMin}, {"xMax", m.xMax}, {"yMin", m.yMin}, {"yMax", m.yMax}};
-        for (const auto& [key, value] : bounds) {
-            if (out.back() != '{')
-                out += ',';
-            AppendKey(out, key);
-            AppendDouble(out, value);
-        }
-        out += "}}";
+        out += ",\"extent\":";
+        AppendNumbers(out, {{"xMin", m.xMin}, {"xMax", m.xMax}, {"yMin", m.yMin}, {"yMax", m.yMax}});
+        out += '}';
     }
     out += ']';
     return out;
@@ -174,16 +183,10 @@ std::string HealthJson(const Health& health)
         AppendKey(out, key);
         AppendJsonString(out, *digest);
     }
-    out += "},\"grid\":{";
-    const std::pair<const char*, double> bounds[] = {
-        {"west", health.grid.west}, {"east", health.grid.east}, {"south", health.grid.south}, {"north", health.grid.north}};
-    for (const auto& [key, value] : bounds) {
-        if (out.back() != '{')
-            out += ',';
-        AppendKey(out, key);
-        AppendDouble(out, value);
-    }
-    out += "}}";
+    out += "},\"grid\":";
+    AppendNumbers(out, {{"west", health.grid.west}, {"east", health.grid.east}, {"south", health.grid.south},
+                        {"north", health.grid.north}});
+    out += '}';
     return out;
 }
 
