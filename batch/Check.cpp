@@ -1,13 +1,14 @@
 #include "batch/Check.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
-#include <sstream>
+#include <string_view>
 
 #include <unistd.h>
 
@@ -271,8 +272,8 @@ private:
     static std::string Millimetres(float value)
     {
         char text[32];
-        std::snprintf(text, sizeof text, "%.4g mm", double(value));
-        return text;
+        return std::string(text, std::to_chars(text, text + sizeof text, value, std::chars_format::general, 4).ptr) +
+               " mm";
     }
 
     // The reference system's name and code, or empty when it is Gauss-Boaga
@@ -426,10 +427,12 @@ private:
                                    std::to_string(std::max(width, kTableMinimumWidth)));
                 continue;
             }
-            std::istringstream field(lines[i].substr(0, 10));
+            std::string_view field = std::string_view(lines[i]).substr(0, 10);
+            field.remove_prefix(std::min(field.find_first_not_of(" \t"), field.size()));
+            field.remove_suffix(field.size() - std::min(field.find_last_not_of(" \t") + 1, field.size()));
             long objectId = 0;
-            std::string rest;
-            if (!(field >> objectId) || (field >> rest)) {
+            const auto read = std::from_chars(field.data(), field.data() + field.size(), objectId);
+            if (field.empty() || read.ec != std::errc() || read.ptr != field.data() + field.size()) {
                 problems.push_back(row + "OBJECTID non numerico");
                 continue;
             }

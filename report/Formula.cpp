@@ -1,8 +1,8 @@
 #include "report/Formula.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <numbers>
 #include <optional>
@@ -170,8 +170,9 @@ Value TextToNumber(const std::u16string& text)
     if (!plain || at != ascii.size()) {
         return Value::Unknown();
     }
-    const double number = std::strtod(ascii.c_str(), nullptr);
-    return std::isfinite(number) ? Value::Num(number) : Value::Unknown();
+    double number = 0;
+    const auto read = std::from_chars(ascii.data(), ascii.data() + ascii.size(), number);
+    return read.ec == std::errc() && std::isfinite(number) ? Value::Num(number) : Value::Unknown();
 }
 
 Value ToNumber(const Value& v)
@@ -208,19 +209,26 @@ struct Decimal {
 
 Decimal ToDecimal(double x, int significant)
 {
-    char buffer[48];
-    std::snprintf(buffer, sizeof buffer, "%.*e", significant - 1, std::fabs(x));
+    char buffer[64];
+    char* end = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(x), std::chars_format::scientific,
+                              significant - 1).ptr;
     Decimal d;
     d.negative = x < 0;
     d.digits = std::string(1, buffer[0]) + std::string(buffer + 2, significant - 1);
-    d.exponent = std::atoi(std::strchr(buffer, 'e') + 1);
+    const char* e = std::find(buffer, end, 'e');
+    std::from_chars(e + (e[1] == '+' ? 2 : 1), end, d.exponent);
     return d;
 }
 
 double FromDecimal(bool negative, const std::string& digits, int exponent)
 {
     const std::string text = (negative ? "-0." : "0.") + digits + "e" + std::to_string(exponent + 1);
-    return std::strtod(text.c_str(), nullptr);
+    double x = 0;
+    if (std::from_chars(text.data(), text.data() + text.size(), x).ec == std::errc::result_out_of_range) {
+        x = exponent > 0 ? HUGE_VAL : 0.0;  // as strtod reads it, for Finite to judge
+        return negative ? -x : x;
+    }
+    return x;
 }
 
 enum class Rounding { Nearest, Up, Down };
@@ -1032,11 +1040,11 @@ std::u16string NumberText(double value)
         return {};
     }
     char buffer[40];
-    std::snprintf(buffer, sizeof buffer, "%.15g", value);
-    if (std::strchr(buffer, 'e')) {
+    char* end = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15).ptr;
+    if (std::find(buffer, end, 'e') != end) {
         return {};
     }
-    return {buffer, buffer + std::strlen(buffer)};
+    return {buffer, end};
 }
 
 void Evaluate(Book& book)

@@ -1,6 +1,7 @@
 #include "server/Server.h"
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -94,8 +95,10 @@ void LogRequest(const httplib::Request& request, const httplib::Response& respon
     const std::size_t bytes = response.content_provider_ ? response.content_length_ : response.body.size();
     if (tRequestStart) {
         const double ms = std::chrono::duration<double, std::milli>(Clock::now() - *tRequestStart).count();
-        std::fprintf(stderr, "%s %s %d %zu %.2f ms\n", request.method.c_str(), request.path.c_str(), response.status,
-                     bytes, ms);
+        char text[400];
+        const auto shown = std::to_chars(text, text + sizeof text, ms, std::chars_format::fixed, 2).ptr;
+        std::fprintf(stderr, "%s %s %d %zu %.*s ms\n", request.method.c_str(), request.path.c_str(), response.status,
+                     bytes, int(shown - text), text);
     } else {
         std::fprintf(stderr, "%s %s %d %zu - ms\n", request.method.c_str(), request.path.c_str(), response.status,
                      bytes);

@@ -15,7 +15,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <optional>
 #include <stdexcept>
 #include <thread>
@@ -134,9 +133,8 @@ std::vector<std::string> Split(const std::string& text)
 
 std::string Number(double value)
 {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.6f", value);
-    return text;
+    char text[400];
+    return std::string(text, std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 6).ptr);
 }
 
 // The box in longitude and latitude, from the corners and the middles of its sides.

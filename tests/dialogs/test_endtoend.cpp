@@ -2,6 +2,7 @@
 // its GDAL map, the real dialogs, grids and report writer. Each test works in
 // its own copy of the application folder; message boxes are answered here.
 #include <algorithm>
+#include <clocale>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -336,6 +337,37 @@ private slots:
         QCOMPARE(reporter->messages, QStringList());
     }
 
+    // Under the Italian locale, which QApplication takes from the user at
+    // start, a run writes the report it writes under C to the byte, and the
+    // same numbers in the register; the template's formulas round the
+    // report's numbers and join them to text.
+    void sameReportInEveryLocale()
+    {
+        QProcess python;
+        python.setProcessChannelMode(QProcess::ForwardedChannels);
+        python.start(QUORVEL_DEBIAN_PYTHON, {"-c", R"py(
+import sys, xlwt
+book = xlwt.Workbook()
+sheet = book.add_sheet("Report")
+for column, formula in enumerate(["ROUND(B13,1)", "ROUNDUP(C13,0)", 'B10&""', "ROUND(B10,3)*1000"], 1):
+    sheet.write(13, column, xlwt.Formula(formula))
+book.save(sys.argv[1])
+)py", QString::fromStdString((AppFolder() / "programs/prototipo/pioggeTRNprot.xls").string())});
+        QVERIFY(python.waitForFinished(60000) && python.exitCode() == 0);
+        const std::unique_ptr<void, void (*)(void*)> restore(this, [](void*) { std::setlocale(LC_ALL, ""); });
+        std::vector<std::string> reports, lines;
+        for (const char* name : {"C", "it_IT.UTF-8"}) {
+            QVERIFY2(std::setlocale(LC_ALL, name) != nullptr, name);
+            QVERIFY(!*TypePoint("2418659", "5159030"));
+            reports.push_back(FileBytes(Report()));
+            const std::string text = FileBytes(AppFolder() / "output" / "registro.csv");
+            const std::size_t start = text.rfind('\n', text.size() - 2) + 1;
+            lines.push_back(text.substr(text.find(',', start)));  // all but the time
+        }
+        QCOMPARE(reporter->messages, (QStringList{"Eseguito!", "Eseguito!"}));
+        QVERIFY(reports[0] == reports[1]);
+        QCOMPARE(lines[0], lines[1]);
+    }
 };
 
 }  // namespace quorvel::testing
