@@ -461,6 +461,11 @@ private:
             if (BuildReportFile(bytes, cells, kTemplatePath).empty())
                 throw Error(ErrorKind::BadFileFormat, kTemplatePath);
             Add(Level::Ok, kTemplatePath, "cartella di lavoro Excel 97 (BIFF8): un report di prova riesce");
+            if (!StoresFormulaResults(ReadWorkbookStream(bytes, kTemplatePath), kTemplatePath))
+                Add(Level::Note, kTemplatePath,
+                    "salvato con l'opzione «precisione come visualizzato»: i report non contengono i risultati "
+                    "delle formule, che il foglio di calcolo ricalcola all'apertura; i programmi che leggono "
+                    "soltanto i valori (anteprime, python) li vedono vuoti");
         } catch (const Error& error) {
             Add(Level::Error, kTemplatePath, ItalianMessage(error));
         }

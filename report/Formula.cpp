@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <numbers>
 #include <optional>
 
@@ -25,6 +26,16 @@ constexpr long kMaxSteps = 5'000'000;
 // unknown: Excel and LibreOffice each snap such near-cancellations in their
 // own way, and the IEEE result is neither's.
 constexpr double kCancellation = 1e-12;
+
+// A dividend of MOD this much smaller than the divisor, and of the other
+// sign, leaves a remainder that differs from the divisor past the digits the
+// programs keep: they give the divisor, 0 or #VALUE!.
+constexpr double kTinyDividend = 1e-15;
+
+// Within this share of its size from a multiple of the rounding step, the
+// argument of ROUNDUP and ROUNDDOWN is rounded up by one program and down by
+// another.
+constexpr double kNearBoundary = 1e-12;
 
 // Numbers of BIFF8's built-in function table.
 enum Function : std::uint16_t {
@@ -125,11 +136,19 @@ bool Cancels(double x, double y, double r)
     return r != 0 && std::fabs(r) <= kCancellation * std::max(std::fabs(x), std::fabs(y));
 }
 
-// Text as arithmetic reads it: a plain decimal number, spaces around it
-// allowed; #VALUE! for text without a digit; Unknown for anything else
-// (dates, times, fractions, currencies and grouping are read by locale).
+// Longer numeric text is read differently by the programs.
+constexpr size_t kMaxNumericText = 300;
+
+// Text as arithmetic reads it: a whole number, perhaps with an exponent,
+// spaces around it allowed; #VALUE! for text without a digit or a letter;
+// Unknown for anything else. A decimal separator, dates, times, fractions,
+// currencies and grouping are read by the reader's locale, and a word may be
+// TRUE or FALSE in its language ("VERO"+1 is 2 in Italian).
 Value TextToNumber(const std::u16string& text)
 {
+    if (text.size() > kMaxNumericText) {
+        return Value::Unknown();
+    }
     size_t begin = 0, end = text.size();
     while (begin < end && text[begin] == u' ') {
         ++begin;
@@ -137,15 +156,16 @@ Value TextToNumber(const std::u16string& text)
     while (end > begin && text[end - 1] == u' ') {
         --end;
     }
-    bool digit = false;
+    bool digit = false, letter = false;
     for (char16_t c : text) {
         if (c >= 0x80) {
             return Value::Unknown();
         }
         digit = digit || (c >= u'0' && c <= u'9');
+        letter = letter || (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z');
     }
     if (!digit) {
-        return Value::Err(ErrorCode::Value);
+        return letter ? Value::Unknown() : Value::Err(ErrorCode::Value);
     }
     std::string ascii(text.begin() + begin, text.begin() + end);
     size_t at = 0;
@@ -158,10 +178,6 @@ Value TextToNumber(const std::u16string& text)
     };
     at += at < ascii.size() && ascii[at] == '-';
     bool plain = digits();
-    if (plain && at < ascii.size() && ascii[at] == '.') {
-        ++at;
-        plain = digits();
-    }
     if (plain && at < ascii.size() && (ascii[at] == 'e' || ascii[at] == 'E')) {
         ++at;
         at += at < ascii.size() && (ascii[at] == '+' || ascii[at] == '-');
@@ -185,15 +201,14 @@ Value ToNumber(const Value& v)
     }
 }
 
-// Booleans become "TRUE" in Excel but "1" in LibreOffice.
+// A number's digits and decimal separator as text depend on the reader and
+// its locale (90.83941650390625 is "90,8394165039063" in an Italian
+// LibreOffice); booleans become "TRUE" in Excel but "1" in LibreOffice.
 Value ToText(const Value& v)
 {
     switch (v.kind) {
     case Kind::Empty: return Value::Str({});
-    case Kind::Number: {
-        std::u16string text = NumberText(v.number);
-        return text.empty() ? Value::Unknown() : Value::Str(std::move(text));
-    }
+    case Kind::Number:
     case Kind::Boolean: return Value::Unknown();
     default: return v;
     }
@@ -232,6 +247,10 @@ double FromDecimal(bool negative, const std::string& digits, int exponent)
 }
 
 enum class Rounding { Nearest, Up, Down };
+
+// Enough significant digits to tell a double from any half-way point between
+// the decimals of its first 17.
+constexpr int kExactDigits = 40;
 
 // x rounded at 10^-places, half away from zero, away from zero or toward
 // zero, on its first significant digits.
@@ -274,6 +293,18 @@ double RoundDecimal(double x, int places, Rounding mode, int significant = 15)
 double Snap15(double x)
 {
     return x == 0 ? 0 : RoundDecimal(x, 400, Rounding::Nearest);
+}
+
+// ROUND: half away from zero, on the first 15 significant digits when it
+// rounds within them, as a spreadsheet shows the number; on every digit of
+// the double when it rounds past them (ROUND(1E15+0.5,0) is 1000000000000001).
+double Round(double x, int places)
+{
+    if (x == 0) {
+        return 0;
+    }
+    const int kept = ToDecimal(x, 15).exponent + places + 1;
+    return RoundDecimal(x, places, Rounding::Nearest, kept < 15 ? 15 : kExactDigits);
 }
 
 // -1, 0 or 1; nothing when the programs would not agree (accents, punctuation
@@ -351,7 +382,12 @@ Value Power(double x, double y)
     if ((x == 0 && y <= 0) || (x < 0 && y != std::floor(y))) {
         return Value::Unknown();
     }
-    return Finite(std::pow(x, y));
+    const double r = std::pow(x, y);
+    // An underflow is 0 in one program and #NUM! in another.
+    if (x != 0 && std::fabs(r) < std::numeric_limits<double>::min()) {
+        return Value::Unknown();
+    }
+    return Finite(r);
 }
 
 Value Arithmetic(std::uint8_t op, const Value& left, const Value& right)
@@ -383,9 +419,10 @@ Value Mod(double a, double b)
     }
     const double q = a / b;
     // Large quotients were #NUM! in Excel; near-integer ones are snapped by
-    // LibreOffice.
+    // LibreOffice; see kTinyDividend.
     if (!std::isfinite(q) || std::fabs(q) >= 134217728.0 ||
-        (q != std::floor(q) && Snap15(q) == std::floor(Snap15(q)))) {
+        (q != std::floor(q) && Snap15(q) == std::floor(Snap15(q))) ||
+        ((a < 0) != (b < 0) && std::fabs(a) <= kTinyDividend * std::fabs(b))) {
         return Value::Unknown();
     }
     double r = std::fmod(a, b);
@@ -393,7 +430,7 @@ Value Mod(double a, double b)
         r += b;
     }
     const double direct = a - b * std::floor(q);
-    if (std::fabs(r - direct) > 1e-13 * std::fabs(r) || Cancels(a, b, r)) {
+    if (std::fabs(r - direct) > 1e-13 * std::fabs(r) || Cancels(a, b, r) || std::fabs(r) >= std::fabs(b)) {
         return Value::Unknown();
     }
     return Finite(r);
@@ -987,18 +1024,25 @@ Item Evaluator::Apply(std::uint16_t function, std::vector<Item>& stack, int coun
         return value(Finite(std::floor(x)));
     }
     default: {  // ROUND, ROUNDUP, ROUNDDOWN
-        if (std::fabs(y) > 100) {
-            return value(Value::Unknown());  // past any double's digits
+        // Past any double's digits, or digits that are not whole, which the
+        // programs cut differently.
+        if (std::fabs(y) > 100 || y != std::trunc(y)) {
+            return value(Value::Unknown());
         }
-        const int places = static_cast<int>(std::trunc(y));
+        const int places = static_cast<int>(y);
         if (function == kRound) {
-            return value(Finite(RoundDecimal(x, places, Rounding::Nearest)));
+            return value(Finite(Round(x, places)));
         }
-        const Rounding mode = function == kRoundUp ? Rounding::Up : Rounding::Down;
-        const double onDigits = RoundDecimal(x, places, mode);
-        // Rounded on all its digits it must agree, or the programs may not.
-        const double exact = RoundDecimal(x, places, mode, 17);
-        return value(onDigits == exact ? Finite(onDigits) : Value::Unknown());
+        // LibreOffice first rounds the argument to 12 significant digits,
+        // Excel to 15: near a boundary their answers part.
+        const double boundary = RoundDecimal(x, places, Rounding::Nearest, 17);
+        if (boundary == x) {
+            return value(Finite(x));
+        }
+        if (std::fabs(x - boundary) <= kNearBoundary * std::fabs(x)) {
+            return value(Value::Unknown());
+        }
+        return value(Finite(RoundDecimal(x, places, function == kRoundUp ? Rounding::Up : Rounding::Down, 17)));
     }
     }
 }
@@ -1027,24 +1071,6 @@ std::u16string ErrorText(ErrorCode code)
     case ErrorCode::NA: return u"#N/A";
     }
     return u"#VALUE!";
-}
-
-std::u16string NumberText(double value)
-{
-    if (value == 0) {
-        return u"0";
-    }
-    // Outside this range the programs switch to exponents at different sizes.
-    const double magnitude = std::fabs(value);
-    if (!(magnitude >= 1e-4 && magnitude < 1e15)) {
-        return {};
-    }
-    char buffer[40];
-    char* end = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15).ptr;
-    if (std::find(buffer, end, 'e') != end) {
-        return {};
-    }
-    return {buffer, end};
 }
 
 void Evaluate(Book& book)

@@ -85,7 +85,8 @@ def main():
         if first is not None:
             sheet = xlrd.open_workbook(file_contents=first["reports/P.xls"]).sheet_by_index(0)
             a2, q2, q5 = sheet.cell_value(9, 1), sheet.cell_value(12, 1), sheet.cell_value(12, 2)
-            expected = {1: half_up(q2, 1), 2: float(math.ceil(q5)), 4: half_up(a2, 3) * 1000}
+            # A number joined to text is left to the reader, whose locale writes it.
+            expected = {1: half_up(q2, 1), 2: float(math.ceil(q5)), 3: "", 4: half_up(a2, 3) * 1000}
             for column, want in expected.items():
                 got = sheet.cell_value(13, column)
                 if got != want:

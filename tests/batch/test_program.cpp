@@ -196,6 +196,15 @@ TEST_F(Program, ExitStatusAndWhyARunIsRefused)
              fs::resize_file("copy/" + kTemplate, (16 << 20) + 1);
          }},
         {"--verifica copy", 1, "ERRORE " + kTemplate + ": Formato del file non valido", [] { ReplaceInCopy(kTemplate, "-"); }},
+        // Saved with "precision as shown": the PRECISION record of its globals says 0.
+        {"--verifica copy", 0, "NOTA   " + kTemplate + ": salvato con l'opzione «precisione come visualizzato»",
+         [] {
+             std::string bytes = test::ReadText(QUORVEL_REPORT_TEMPLATE);
+             const std::size_t precision = bytes.find(std::string("\x0E\x00\x02\x00\x01\x00", 6));
+             ASSERT_NE(precision, std::string::npos);
+             bytes[precision + 4] = 0;
+             ReplaceInCopy(kTemplate, bytes);
+         }},
         {"--verifica copy", 1, "gdal_translate -of COG demTRNSh.ecw demTRNSh.tif",
          [] { ReplaceInCopy("Raster/demTRNSh.ecw", "ECW bytes this GDAL cannot read"); }},
         {"", 2, "no points file given"},
