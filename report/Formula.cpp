@@ -338,7 +338,7 @@ Value Evaluator::Compute(const Cell& cell, int sheet)
         if (Spent()) {
             return Value::Unknown();
         }
-        const Token token = ReadToken(t, at, place);
+        Token token = ReadToken(t, at, place);
         at += token.size;
         switch (token.kind) {
         case Token::Kind::Unreadable:
@@ -359,7 +359,7 @@ Value Evaluator::Compute(const Cell& cell, int sheet)
             stack.push_back({Value{}, token.area});
             break;
         case Token::Kind::Constant:
-            push(token.value);
+            push(std::move(token.value));
             break;
         case Token::Kind::Binary: {
             if (stack.size() < 2) {
