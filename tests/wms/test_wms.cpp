@@ -7,6 +7,7 @@
 #include <QTest>
 #include <QXmlStreamReader>
 
+#include <charconv>
 #include <future>
 
 using namespace quorvel;
@@ -69,8 +70,12 @@ private slots:
             {{2390000, 2420000, 5100000, 5120000}, 600, 400},
         };
         for (const Row& row : rows) {
-            const std::string box = std::to_string(row.box.xMin) + "," + std::to_string(row.box.yMin) + "," +
-                                    std::to_string(row.box.xMax) + "," + std::to_string(row.box.yMax);
+            // As a client writes it, whatever the locale this test runs in.
+            std::string box;
+            for (const double edge : {row.box.xMin, row.box.yMin, row.box.xMax, row.box.yMax}) {
+                char text[32];
+                box += (box.empty() ? "" : ",") + std::string(text, std::to_chars(text, text + sizeof text, edge).ptr);
+            }
             const WmsResponse response = wms_->Handle(GetMap("quorvel", box, row.width, row.height), "");
             QCOMPARE(response.status, 200);
             QCOMPARE(response.contentType, std::string("image/png"));
