@@ -99,7 +99,10 @@ Token ReadClassed(std::span<const std::uint8_t> t, size_t at, const TokenPlace& 
         }
         Token token = Sized(Token::Kind::Function, size);
         token.function = Get16(t, at + size - 2);
-        const auto arity = ArityOf(token.function & 0x7FFF);
+        if (token.function & 0x8000) {
+            return {};  // a macro command's equivalent, or no function of the table
+        }
+        const auto arity = ArityOf(token.function);
         if (base == 0x21) {
             if (!arity || arity->min != arity->max) {
                 return {};  // its argument count is unknown here
@@ -107,9 +110,6 @@ Token ReadClassed(std::span<const std::uint8_t> t, size_t at, const TokenPlace& 
             token.count = arity->min;
         } else {
             token.count = t[at + 1] & 0x7F;
-            if (token.function & 0x8000) {
-                return {};
-            }
         }
         token.computed = arity && token.count >= arity->min && token.count <= arity->max;
         return token;
