@@ -26,10 +26,19 @@ GridCache::Stamps GridCache::ReadStamps() const
     return stamps;
 }
 
-bool GridCache::Settling(const Stamps& stamps) const
+bool GridCache::Settling(const Stamps& stamps)
 {
     if (settle_.count() == 0)
         return false;
+    const auto seenNow = std::chrono::steady_clock::now();
+    if (stamps != seen_) {
+        // The first stamps ever seen are of files as they were at the start.
+        const bool first = seenSince_ == std::chrono::steady_clock::time_point{};
+        seen_ = stamps;
+        seenSince_ = first ? seenNow - settle_ : seenNow;
+    }
+    if (seenNow - seenSince_ < settle_)
+        return true;
     // The change time, which no program can set: a copy that keeps its
     // modification time (cp -p, rsync -t) still gets a fresh one.
     timespec now {};
@@ -75,7 +84,7 @@ std::shared_ptr<const ParameterGrids> GridCache::Current()
         return grids_;
     }
     // A half-written set is never read while earlier grids can answer.
-    if (grids_ && Settling(now))
+    if (Settling(now) && grids_)
         return grids_;
     bool changing = false;
     if (auto fresh = LoadWhole(now, changing)) {

@@ -59,8 +59,9 @@ private:
     };
     using Stamps = std::array<Stamp, 6>;
     Stamps ReadStamps() const;
-    // Whether a file of the set changed less than the settle time ago.
-    bool Settling(const Stamps& stamps) const;
+    // Whether a file of the set changed less than the settle time ago, by
+    // its change time or by when these stamps were first seen here.
+    bool Settling(const Stamps& stamps);
     // Loads the set; nothing when it changed during the read or is still settling.
     std::shared_ptr<const ParameterGrids> LoadWhole(const Stamps& before, bool& changing);
 
@@ -69,6 +70,10 @@ private:
     std::mutex mutex_;
     Stamps stamps_{};
     std::shared_ptr<const ParameterGrids> grids_;
+    // The latest stamps seen, and since when: a file cut short by cp keeps
+    // its old times until the copy writes to it.
+    Stamps seen_{};
+    std::chrono::steady_clock::time_point seenSince_{};
 };
 
 }  // namespace quorvel

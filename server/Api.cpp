@@ -418,9 +418,17 @@ void AddApiRoutes(Router& router, DataFolder& data, const ServiceLimits& limits)
         ErrorDetail{"too many batches are running", "sono in corso troppe elaborazioni a lotti"});
     router.Post("/api/v1/batch", [&data, batches](const httplib::Request&, httplib::Response& response,
                                                   const httplib::ContentReader& read) {
-        // The turn comes before the body is read: a refused batch costs nothing.
+        // The turn comes before the body is kept: a refused batch's body is
+        // read and dropped, so the client, still sending, gets the answer.
         Answer(response, [&] {
-            const WorkQueue::Turn turn = batches->Enter();
+            std::optional<WorkQueue::Turn> turn;
+            try {
+                turn.emplace(batches->Enter());
+            } catch (const ApiRefusal&) {
+                std::size_t size = 0;
+                read([&size](const char*, std::size_t length) { return (size += length) <= kMaxBatchBytes; });
+                throw;
+            }
             Batch(data, ReadBody(read, response), response);
         }, data.path());
         // A body left partly unread must not be taken for the next request.
