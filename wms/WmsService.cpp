@@ -348,7 +348,8 @@ std::unique_ptr<WmsRenderer> WmsService::Borrow()
 
 void WmsService::GiveBack(std::unique_ptr<WmsRenderer> renderer)
 {
-    const bool keep = renderer->Unopened().empty() && renderer->Stamps() == StampLayerFiles(folder_);
+    // One whose files have changed since is dropped by the next Borrow.
+    const bool keep = renderer->Unopened().empty();
     if (!keep)
         renderer.reset();
     {
