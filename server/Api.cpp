@@ -185,8 +185,7 @@ void WriteAll(int fd, const char* name, std::string_view bytes)
 }
 
 // The results quorvel-batch writes for the points in the file, run with the
-// batch's own code on files in memory. Returns the results' file, read from
-// its start.
+// batch's own code on files in memory. Returns the results' file.
 FileDescriptor RunBatch(DataFolder& data, const FileDescriptor& input, batch::BatchTotals& totals)
 {
     if (::lseek(input.get(), 0, SEEK_SET) != 0)
