@@ -26,6 +26,7 @@ struct ApiFailure {
     int status = 500;
     ErrorKind kind = ErrorKind::BadFileFormat;
     ErrorDetail message;
+    int retryAfter = 0;  // seconds, for a refusal that a later try may not meet
 };
 
 // {"error":{"kind":...,"en":...,"it":...}}
@@ -49,7 +50,7 @@ struct Municipality {
 std::string MunicipalitiesJson(const std::vector<Municipality>& municipalities);
 
 struct Health {
-    std::string folder;
+    std::string folder;  // the data folder's own name: where it lies is no client's business
     std::string version;
     bool sample = false;
     // SHA-256 in lowercase hex of the rasters, the template and the headers.

@@ -122,8 +122,11 @@ bool PageFiles::Serve(const httplib::Request& request, httplib::Response& respon
     if (!path)
         return false;
     std::optional<std::string> bytes;
-    if (AcceptsGzip(request) && IsRegularFile(*path + ".gz"))
-        bytes = ReadFile(*path + ".gz");
+    // The compressed sibling obeys the file's own rules: a link out of the
+    // folder, or anything but a regular file, is never sent.
+    if (AcceptsGzip(request))
+        if (const auto sibling = RealPath(*path + ".gz"); sibling && sibling->starts_with(root_) && IsRegularFile(*sibling))
+            bytes = ReadFile(*sibling);
     const bool gzipped = bytes.has_value();
     if (!gzipped)
         bytes = ReadFile(*path);

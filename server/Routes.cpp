@@ -5,10 +5,10 @@
 
 namespace quorvel::server {
 
-void AddRoutes(Router& router, DataFolder& data, const PageFiles& page)
+void AddRoutes(Router& router, DataFolder& data, const PageFiles& page, const ServiceLimits& limits)
 {
-    AddApiRoutes(router, data);
-    AddWmsRoute(router, data.path());
+    AddApiRoutes(router, data, limits);
+    AddWmsRoute(router, data.path(), limits);
     // Further services register their paths here, before the page's files,
     // which take every other GET and so come last.
     router.Files([&page](const httplib::Request& request, httplib::Response& response) {

@@ -171,7 +171,7 @@ Server::Server(const ServerOptions& options)
     });
     http_.set_logger(LogRequest);
 
-    AddRoutes(router_, data_, page_);
+    AddRoutes(router_, data_, page_, options_.limits);
 }
 
 Server::~Server() = default;

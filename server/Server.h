@@ -7,6 +7,7 @@
 #include <httplib.h>
 
 #include "server/DataFolder.h"
+#include "server/Limits.h"
 #include "server/PageFiles.h"
 #include "server/Router.h"
 
@@ -20,6 +21,7 @@ struct ServerOptions {
     // Each open connection holds a thread while it is read or kept alive, so
     // there are enough for many browsers and a load test's connections.
     std::size_t threads = 128;
+    ServiceLimits limits;
 };
 
 // The HTTP server over one application folder.

@@ -5,6 +5,8 @@
 #include "maplayers/LayerTable.h"
 
 #include <algorithm>
+
+#include <sys/stat.h>
 #include <cmath>
 
 namespace quorvel {
@@ -21,7 +23,8 @@ void Include(MapExtents& total, const MapExtents& box, bool& any)
 
 }  // namespace
 
-WmsRenderer::WmsRenderer(const std::string& folder) : folder_(folder), map_(1, 1)
+WmsRenderer::WmsRenderer(const std::string& folder)
+    : folder_(folder), stamps_(StampLayerFiles(folder)), map_(1, 1)
 {
     AddLayerTable(map_, folder_);
     map_.SetOverlayLabels(LayerShapeNames(map_, kProvinceLayer, kProvinceNameField), kProvinceNamesMinWidth);
@@ -91,6 +94,22 @@ QImage WmsRenderer::Draw(const MapExtents& box, int width, int height, const std
     if (drawnW != width || drawnH != height)
         picture = picture.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     return picture;
+}
+
+std::string WmsRenderer::Unopened() const
+{
+    for (const MapView::LayerProblem& problem : map_.LayerProblems()) {
+        struct stat info {};
+        if (::stat(problem.file.c_str(), &info) != 0)
+            continue;
+        std::string file = problem.file;
+        if (!folder_.empty() && file.starts_with(folder_))
+            file.erase(0, folder_.size());
+        while (file.starts_with('/'))
+            file.erase(0, 1);
+        return file;
+    }
+    return {};
 }
 
 bool WmsRenderer::Extents(int layer, MapExtents& extents)

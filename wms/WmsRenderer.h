@@ -2,6 +2,7 @@
 
 #include "map/MapView.h"
 #include "map/OffscreenMap.h"
+#include "wms/LayerFiles.h"
 
 #include <QColor>
 #include <QImage>
@@ -38,10 +39,20 @@ public:
     // district raster, all four districts' rasters.
     bool Extents(int layer, MapExtents& extents);
 
+    // The stamps of the layer files, taken before they were opened: a
+    // renderer whose stamps are no longer the files' shows what is gone.
+    const LayerFileStamps& Stamps() const { return stamps_; }
+    // The first layer file, relative to the folder, that is there but did
+    // not open (as when the process ran out of file descriptors); empty when
+    // every layer whose file exists opened. Such a renderer draws a map with
+    // holes and must not draw again.
+    std::string Unopened() const;
+
 private:
     void LoadDistrict(const QString& code);
 
     std::string folder_;
+    LayerFileStamps stamps_;
     OffscreenMap map_;
     QString loaded_ = "UD";  // the district raster held as layer 6
 };

@@ -271,10 +271,19 @@ std::string Png(const QImage& picture, bool alpha)
     return out;
 }
 
+WmsResponse Busy(std::string english, std::string italian)
+{
+    WmsResponse busy{503, "application/json", {}};
+    busy.english = std::move(english);
+    busy.italian = std::move(italian);
+    busy.retryAfter = 1;
+    return busy;
+}
+
 }  // namespace
 
-WmsService::WmsService(std::string folder)
-    : folder_(std::move(folder)), maxRenderers_(std::max(2u, std::thread::hardware_concurrency()))
+WmsService::WmsService(std::string folder, WmsLimits limits)
+    : folder_(std::move(folder)), maxRenderers_(std::max(2u, std::thread::hardware_concurrency())), limits_(limits)
 {
     auto renderer = std::make_unique<WmsRenderer>(folder_);
     capabilities_ = Capabilities(*renderer);
@@ -294,8 +303,29 @@ std::vector<std::string> WmsService::LayerNames()
 
 std::unique_ptr<WmsRenderer> WmsService::Borrow()
 {
+    const LayerFileStamps stamps = StampLayerFiles(folder_);
+    std::vector<std::unique_ptr<WmsRenderer>> stale;
     std::unique_lock lock(mutex_);
-    returned_.wait(lock, [this] { return !idle_.empty() || made_ < maxRenderers_; });
+    const auto free = [this] { return !idle_.empty() || made_ < maxRenderers_; };
+    if (!free()) {
+        if (waiting_ >= limits_.waiting)
+            return nullptr;
+        ++waiting_;
+        const bool came = returned_.wait_for(lock, limits_.maxWait, free);
+        --waiting_;
+        if (!came)
+            return nullptr;
+    }
+    // Renderers of files since replaced go; they are closed outside the lock.
+    for (auto it = idle_.begin(); it != idle_.end();) {
+        if ((*it)->Stamps() == stamps) {
+            ++it;
+            continue;
+        }
+        stale.push_back(std::move(*it));
+        it = idle_.erase(it);
+        --made_;
+    }
     if (!idle_.empty()) {
         auto renderer = std::move(idle_.back());
         idle_.pop_back();
@@ -303,6 +333,7 @@ std::unique_ptr<WmsRenderer> WmsService::Borrow()
     }
     ++made_;
     lock.unlock();
+    stale.clear();
     try {
         return std::make_unique<WmsRenderer>(folder_);
     } catch (...) {
@@ -315,9 +346,16 @@ std::unique_ptr<WmsRenderer> WmsService::Borrow()
 
 void WmsService::GiveBack(std::unique_ptr<WmsRenderer> renderer)
 {
+    // One whose files have changed since is dropped by the next Borrow.
+    const bool keep = renderer->Unopened().empty();
+    if (!keep)
+        renderer.reset();
     {
         std::lock_guard lock(mutex_);
-        idle_.push_back(std::move(renderer));
+        if (keep)
+            idle_.push_back(std::move(renderer));
+        else
+            --made_;
     }
     returned_.notify_one();
 }
@@ -385,6 +423,9 @@ WmsResponse WmsService::GetMap(const WmsParams& params)
         height < 1 || width > kMaxSide || height > kMaxSide)
         return Exception("InvalidParameterValue",
                          "WIDTH and HEIGHT must be whole numbers from 1 to " + std::to_string(kMaxSide));
+    if (static_cast<long long>(width) * height > limits_.maxPixels)
+        return Exception("InvalidParameterValue",
+                         "WIDTH x HEIGHT must be at most " + std::to_string(limits_.maxPixels) + " pixels");
     bool transparent = false;
     if (const auto value = Param(params, "TRANSPARENT")) {
         if (Upper(*value) != "TRUE" && Upper(*value) != "FALSE")
@@ -398,17 +439,29 @@ WmsResponse WmsService::GetMap(const WmsParams& params)
         background = Qt::transparent;
 
     std::unique_ptr<WmsRenderer> renderer = Borrow();
-    QImage picture;
+    if (!renderer)
+        return Busy("too many maps are being drawn", "si stanno disegnando troppe mappe");
+    // The renderer is held until the picture is encoded, so no more pictures
+    // are in memory at once than there are renderers.
+    WmsResponse answer;
     try {
-        picture = renderer->Draw(box, width, height, layers, background);
+        const QImage picture = renderer->Draw(box, width, height, layers, background);
+        // Drawing may have opened the district's raster: checked after it.
+        if (picture.isNull())
+            answer = Busy("no memory for the picture now", "ora non c'è memoria per l'immagine");
+        else if (const std::string unopened = renderer->Unopened(); !unopened.empty())
+            answer = Busy("the map file " + unopened + " could not be opened",
+                          "il file della mappa " + unopened + " non si è potuto aprire");
+        else if (format == "image/jpeg")
+            answer = {200, "image/jpeg", Jpeg(picture)};
+        else
+            answer = {200, "image/png", Png(picture, transparent)};
     } catch (...) {
         GiveBack(std::move(renderer));
         throw;
     }
     GiveBack(std::move(renderer));
-    if (format == "image/jpeg")
-        return {200, "image/jpeg", Jpeg(picture)};
-    return {200, "image/png", Png(picture, transparent)};
+    return answer;
 }
 
 }  // namespace quorvel

@@ -215,7 +215,8 @@ class AgainstBatch(unittest.TestCase):
         self.assertEqual(status, 200)
         health = json.loads(body)
         self.assertTrue(health["sample"])
-        self.assertEqual(os.path.realpath(health["folder"]), os.path.realpath(APP))
+        self.assertEqual(health["folder"], os.path.basename(os.path.abspath(APP)))
+        self.assertNotIn(os.path.abspath(APP).encode(), body)
         files = {"a2": "grd/param_a2.ras", "a1": "grd/param_a1.ras", "cv": "grd/param_cv.ras",
                  "template": "programs/prototipo/pioggeTRNprot.xls", "a2Header": "grd/param_a2.hdr",
                  "a1Header": "grd/param_a1.hdr", "cvHeader": "grd/param_cv.hdr"}
@@ -332,6 +333,9 @@ class PageFiles(unittest.TestCase):
         with open(os.path.join(cls.root, "secret.txt"), "w") as f:
             f.write("secret")
         os.symlink(os.path.join(cls.root, "secret.txt"), os.path.join(web, "out.txt"))
+        with open(os.path.join(cls.root, "secret.gz"), "wb") as f:
+            f.write(gzip.compress(b"secret"))
+        os.symlink(os.path.join(cls.root, "secret.gz"), os.path.join(web, "index.html.gz"))
         cls.server = Server("--web", web)
 
     @classmethod
@@ -350,6 +354,11 @@ class PageFiles(unittest.TestCase):
         self.assertEqual(gzip.decompress(body), self.files["assets/app.js"])
         status, headers, body = self.server.get("/", method="HEAD")
         self.assertEqual((status, body, headers["Content-Length"]), (200, b"", str(len(self.files["index.html"]))))
+
+    def test_a_compressed_sibling_out_of_the_folder_is_never_sent(self):
+        status, headers, body = self.server.get("/", BROWSER)
+        self.assertEqual((status, body), (200, self.files["index.html"]))
+        self.assertNotIn("Content-Encoding", headers)
 
     def test_no_path_leads_out_of_the_folder(self):
         for target in ["/../secret.txt", "/%2e%2e/secret.txt", "/assets/..%2f..%2fsecret.txt", "/out.txt",
