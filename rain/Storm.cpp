@@ -224,4 +224,35 @@ std::string SwmmRainFile(const Hyetograph& storm, std::string_view station, cons
     return text;
 }
 
+StormFormat ParseStormFormat(std::string_view text)
+{
+    if (text == "csv")
+        return StormFormat::Csv;
+    if (text == "swmm")
+        return StormFormat::SwmmTimeseries;
+    if (text == "rain")
+        return StormFormat::SwmmRainFile;
+    throw Refusal("format must be csv, swmm or rain", "il formato deve essere csv, swmm o rain");
+}
+
+const char* StormExtension(StormFormat format)
+{
+    switch (format) {
+    case StormFormat::Csv: return ".csv";
+    case StormFormat::SwmmTimeseries: return ".inp.txt";
+    case StormFormat::SwmmRainFile: return ".dat";
+    }
+    return "";
+}
+
+std::string StormText(const Hyetograph& storm, StormFormat format, std::string_view name, const StormStart& start)
+{
+    switch (format) {
+    case StormFormat::Csv: return StormCsv(storm);
+    case StormFormat::SwmmTimeseries: return SwmmTimeseries(storm, name);
+    case StormFormat::SwmmRainFile: return SwmmRainFile(storm, name, start);
+    }
+    return {};
+}
+
 }  // namespace quorvel

@@ -65,4 +65,12 @@ std::string SwmmTimeseries(const Hyetograph& storm, std::string_view name);
 // intensities in mm/h, one line a step from start.
 std::string SwmmRainFile(const Hyetograph& storm, std::string_view station, const StormStart& start);
 
+// One of the three texts, for the API's and quorvel-batch's single choice:
+// "csv", "swmm" (the [TIMESERIES] lines) or "rain" (the rain gage file).
+enum class StormFormat { Csv, SwmmTimeseries, SwmmRainFile };
+StormFormat ParseStormFormat(std::string_view text);  // Error(TypeMismatch) otherwise
+const char* StormExtension(StormFormat format);      // ".csv", ".inp.txt", ".dat"
+// name: the series' name or the gage's station.
+std::string StormText(const Hyetograph& storm, StormFormat format, std::string_view name, const StormStart& start);
+
 }  // namespace quorvel
