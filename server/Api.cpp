@@ -12,6 +12,7 @@
 #include "crs/TypedPointIn.h"
 #include "rain/FileDescriptor.h"
 #include "report/Report.h"
+#include "server/Durations.h"
 #include "server/OpenApi.h"
 
 namespace quorvel::server {
@@ -195,9 +196,13 @@ std::string RunBatch(DataFolder& data, const std::string& points, batch::BatchTo
 void Rain(DataFolder& data, const httplib::Request& request, httplib::Response& response)
 {
     const QueryPoint query = PointParameters(request);
+    const std::optional<DurationQuery> durations = DurationParameters(request, data);
     const auto grids = data.Grids();
     const PointRain rain = RainAt(grids, query.point);
-    Send(response, WithConversion(RainJson(query.point, rain, data.IsSample(grids)), query), kJson);
+    std::string json = RainJson(query.point, rain, data.IsSample(grids));
+    if (durations)
+        json = WithDurations(std::move(json), *durations, rain);
+    Send(response, WithConversion(std::move(json), query), kJson);
 }
 
 void Report(DataFolder& data, const httplib::Request& request, httplib::Response& response)
