@@ -15,6 +15,7 @@
 
 #include "batch/Csv.h"
 #include "crs/TypedPointIn.h"
+#include "rain/Durations.h"
 #include "rain/Error.h"
 #include "rain/FileDescriptor.h"
 #include "rain/PendingFile.h"
@@ -183,6 +184,31 @@ private:
 struct CellOutcome {
     bool ok = false;
     std::string_view text;
+    std::string_view durations;  // the heights' columns, comma first, when asked for
+};
+
+// Parts of a cell's cached text: its columns, then its duration heights.
+constexpr char kDurationsMark = '\x1f';
+
+CellOutcome Outcome(bool ok, std::string_view text)
+{
+    const std::size_t mark = text.find(kDurationsMark);
+    if (mark == std::string_view::npos)
+        return {ok, text, {}};
+    return {ok, text.substr(0, mark), text.substr(mark + 1)};
+}
+
+void AppendDouble(std::string& out, double value)
+{
+    char text[32];
+    const auto written = std::to_chars(text, text + sizeof text, value);
+    out.append(text, written.ptr);
+}
+
+// The heights of the law at each duration for each return period.
+struct DurationColumns {
+    DurationLaw law;
+    std::vector<Duration> durations;
 };
 
 // Every point of a cell gets the same numbers from ComputePointRain, which
@@ -191,8 +217,8 @@ struct CellOutcome {
 // after that. The texts lie side by side, so a row costs few cache misses.
 class CellResults {
 public:
-    explicit CellResults(const ParameterGrids& grids)
-        : grids_(grids), slots_(std::size_t(grids.a2.rowCount()) * std::size_t(grids.a2.columnCount()))
+    CellResults(const ParameterGrids& grids, const DurationColumns* durations)
+        : grids_(grids), durations_(durations), slots_(std::size_t(grids.a2.rowCount()) * std::size_t(grids.a2.columnCount()))
     {
     }
 
@@ -204,12 +230,12 @@ public:
             cell = CellForPoint(point.x, point.y);
         } catch (const Error& error) {
             scratch_ = error.what();
-            return {false, scratch_};
+            return {false, scratch_, {}};
         }
         if (!grids_.a2.Contains(cell)) {
             scratch_.clear();
             const bool ok = Compute(point, cell, scratch_);
-            return {ok, scratch_};
+            return Outcome(ok, scratch_);
         }
         Slot& slot = slots_[std::size_t(cell.row - 1) * std::size_t(grids_.a2.columnCount()) +
                             std::size_t(cell.column - 1)];
@@ -217,13 +243,13 @@ public:
             if (texts_.size() > kMaxTexts) {
                 scratch_.clear();
                 const bool ok = Compute(point, cell, scratch_);
-                return {ok, scratch_};
+                return Outcome(ok, scratch_);
             }
             slot.offset = std::uint32_t(texts_.size());
             slot.state = Compute(point, cell, texts_) ? Slot::kOk : Slot::kFailed;
             slot.size = std::uint16_t(texts_.size() - slot.offset);
         }
-        return {slot.state == Slot::kOk, std::string_view(texts_).substr(slot.offset, slot.size)};
+        return Outcome(slot.state == Slot::kOk, std::string_view(texts_).substr(slot.offset, slot.size));
     }
 
 private:
@@ -283,10 +309,19 @@ private:
             text += ',';
             AppendSingle(text, value);
         }
+        if (durations_) {
+            text += kDurationsMark;
+            for (const Duration& duration : durations_->durations)
+                for (const float height : rain.quantiles.InOrder()) {
+                    text += ',';
+                    AppendDouble(text, DepthAt(durations_->law, height, rain.a2, duration.hours));
+                }
+        }
         return true;
     }
 
     const ParameterGrids& grids_;
+    const DurationColumns* durations_;
     std::vector<Slot> slots_;
     std::string texts_;
     std::string scratch_;
@@ -412,6 +447,52 @@ PointFiles ReportFiles(const BatchOptions& options, const ReportWriter& writer, 
                           writer(templatePath, path, point, rain);
                       })
                              : PointFiles::Writer(),
+                      inputs);
+}
+
+// The law and the durations --durate asks for, each within the law's range.
+std::optional<DurationColumns> DurationsOf(const BatchOptions& options)
+{
+    if (options.durations.empty() && options.stormsDir.empty())
+        return std::nullopt;
+    const std::optional<DurationLaw> law = ReadDurationLaw(AppFolderOf(options));
+    const char* option = options.durations.empty() ? "--ietogramma" : "--durate";
+    if (!law)
+        throw StartError(std::string(option) + " needs the depth-duration law " + kDurationLawFile +
+                         ", which the application folder lacks");
+    DurationColumns columns{*law, {}};
+    try {
+        if (!options.stormsDir.empty())
+            DesignStorm(*law, 30, 0.3f, options.storm, AppFolderOf(options) + kDurationLawFile);
+        if (options.durations.empty())
+            return std::nullopt;
+        columns.durations = ParseDurations(options.durations);
+        for (const Duration& duration : columns.durations)
+            CheckDuration(*law, duration.hours, AppFolderOf(options) + kDurationLawFile);
+    } catch (const Error& error) {
+        throw StartError(std::string(option) + ": " + error.detail());
+    }
+    return columns;
+}
+
+// --ietogramma: one storm file per point, written as the reports are.
+PointFiles StormFiles(const BatchOptions& options, const RunInputs& inputs)
+{
+    if (options.stormsDir.empty())
+        return PointFiles({}, "hyetograph", "", {}, inputs);
+    const DurationLaw law = *ReadDurationLaw(AppFolderOf(options));
+    const auto at = std::find(kReturnPeriods.begin(), kReturnPeriods.end(), options.stormReturnPeriod);
+    const std::size_t period = std::size_t(at - kReturnPeriods.begin());
+    return PointFiles(options.stormsDir, "hyetograph", StormExtension(options.stormFormat),
+                      [law, period, &options](const std::string& path, const std::string& name, GaussBoagaPoint,
+                                              const PointRain& rain) {
+                          const float h1 = rain.quantiles.InOrder()[period];
+                          const Hyetograph storm = DesignStorm(law, h1, rain.a2, options.storm);
+                          std::string station = name;
+                          std::replace_if(station.begin(), station.end(), [](char c) { return c == ' ' || c == '\t'; }, '_');
+                          const std::string text = StormText(storm, options.stormFormat, station, options.stormStart);
+                          ReplaceFileWith(path, std::vector<std::uint8_t>(text.begin(), text.end()));
+                      },
                       inputs);
 }
 
@@ -553,16 +634,26 @@ BatchTotals RunBatch(const BatchOptions& options, const BatchHooks& hooks)
     if (!hooks.grids)
         loaded = ParameterGrids::Load(AppFolderOf(options));
     const ParameterGrids& grids = hooks.grids ? *hooks.grids : *loaded;
+    const std::optional<DurationColumns> durations = DurationsOf(options);
     PointFiles reports = ReportFiles(options, hooks.writeReport, inputs);
     PointFiles sheets(options.sheetsDir, "sheet", ".pdf", hooks.writeSheet, inputs);
+    PointFiles storms = StormFiles(options, inputs);
     ResultsOutput results(options.resultsPath, hooks.standardOutput);
-    CellResults cells(grids);
+    CellResults cells(grids, durations ? &*durations : nullptr);
     ProgressMeter meter(hooks.progress, hooks.now);
 
     std::string& out = results.text();
     out.append(kResultsHeader);
     if (converted)
         out.append(kConvertedHeader);
+    std::string noHeights;
+    if (durations)
+        for (const Duration& duration : durations->durations)
+            for (const int period : kReturnPeriods) {
+                out += ",h_" + duration.label + "_T";
+                AppendInteger(out, period);
+                noHeights += ',';
+            }
     out += '\n';
 
     BatchTotals totals;
@@ -595,15 +686,19 @@ BatchTotals RunBatch(const BatchOptions& options, const BatchHooks& hooks)
                 AppendCoordinateProblem(failure, "North", north, field(layout.north), ReferenceSystem::GaussBoagaEast);
         }
         const bool pointRead = failure.empty();
+        std::string_view cellHeights;
         if (failure.empty()) {
             const CellOutcome cell = cells.For(point);
+            cellHeights = cell.durations;
             if (!cell.ok)
                 failure = cell.text;
-            else if (reports.on() || sheets.on()) {
+            else if (reports.on() || sheets.on() || storms.on()) {
                 const PointRain rain = ComputePointRain(point, grids);
                 failure = reports.on() ? reports.Write(id, record.line, point, rain) : std::string();
                 if (failure.empty() && sheets.on())
                     failure = sheets.Write(id, record.line, point, rain);
+                if (failure.empty() && storms.on())
+                    failure = storms.Write(id, record.line, point, rain);
             }
             if (failure.empty()) {
                 out += ',';
@@ -625,9 +720,11 @@ BatchTotals RunBatch(const BatchOptions& options, const BatchHooks& hooks)
         } else if (converted) {
             out += ",,,";
         }
+        if (durations)
+            out += failure.empty() ? cellHeights : std::string_view(noHeights);
         out += '\n';
         results.FlushIfFull();
-        if (reports.on() || sheets.on() || totals.rows % 64 == 0)
+        if (reports.on() || sheets.on() || storms.on() || totals.rows % 64 == 0)
             meter.Update(totals.rows, totals.failed);
     }
     results.Commit();

@@ -11,6 +11,7 @@
 
 #include "crs/Crs.h"
 #include "rain/PointRain.h"
+#include "rain/Storm.h"
 #include "report/Report.h"
 
 namespace quorvel::batch {
@@ -47,6 +48,16 @@ struct BatchOptions {
     // The system of the input's two coordinate columns (--crs); when unset,
     // WGS84 for columns named lat and lon, Gauss-Boaga otherwise.
     std::optional<ReferenceSystem> system;
+    // --durate: the durations whose heights h_<d>_T<T> follow every other
+    // column, as the user listed them; empty: none. Needs the folder's law.
+    std::string durations;
+    // --ietogramma DIR: the design hyetograph of each point as DIR/<id> with
+    // the format's extension; empty: none. The storm's settings as given.
+    std::string stormsDir;
+    StormSpec storm;
+    int stormReturnPeriod = 100;
+    StormFormat stormFormat = StormFormat::Csv;
+    StormStart stormStart;
 };
 
 // Writes the report workbook of one point from the template to outputPath,

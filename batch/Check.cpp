@@ -17,11 +17,13 @@
 #include <ogr_spatialref.h>
 #include <ogrsf_frmts.h>
 
+#include "rain/Durations.h"
 #include "rain/Error.h"
 #include "rain/Grid.h"
 #include "rain/PointRain.h"
 #include "rain/SidecarFiles.h"
 #include "rain/SampleMark.h"
+#include "report/DurationTable.h"
 #include "report/Report.h"
 #include "report/Workbook.h"
 
@@ -99,6 +101,7 @@ public:
             Shapefile(shapefile);
         Table();
         Template();
+        Durations();
         return std::move(findings_);
     }
 
@@ -469,6 +472,74 @@ private:
         } catch (const Error& error) {
             Add(Level::Error, kTemplatePath, ItalianMessage(error));
         }
+    }
+
+    // The law, and the template's duration table against it: two statements
+    // of one law that must not disagree.
+    void Durations()
+    {
+        std::optional<DurationLaw> law;
+        try {
+            law = ReadDurationLaw(folder_.string() + "/");
+        } catch (const Error& error) {
+            Add(Level::Error, kDurationLawFile, ItalianMessage(error));
+            return;
+        }
+        if (!law) {
+            Add(Level::Note, kDurationLawFile, "manca: nessuna legge delle durate, solo le altezze di 1 ora");
+            return;
+        }
+        std::string text = "legge h(d) = h1 · d^a2, d in ore, " + law->ItalianRangeText();
+        if (law->subhourExponent) {
+            char exponent[32];
+            const auto written = std::to_chars(exponent, exponent + sizeof exponent, *law->subhourExponent);
+            text += "; sotto l'ora esponente " + std::string(exponent, written.ptr) + " da " +
+                    DurationText(law->subhourFromHours);
+        }
+        Add(Level::Ok, kDurationLawFile, text);
+        if (Unreadable(kTemplatePath))
+            return;
+        constexpr float kA2 = 0.3f;
+        const float heights[7] = {20, 25, 30, 35, 40, 45, 50};
+        std::vector<ReportDurationRow> table;
+        try {
+            const auto cells = ReportCells(2400000, 5100000, 2400250, 5100250, kA2, heights[0], heights[1], heights[2],
+                                           heights[3], heights[4], heights[5], heights[6]);
+            table = ReportDurationTable(BuildReportFile(ReadReportTemplate(Path(kTemplatePath)), cells, kTemplatePath),
+                                        kTemplatePath);
+        } catch (const Error&) {
+            return;  // the template's own check has said why
+        }
+        if (table.empty()) {
+            Add(Level::Note, kTemplatePath, "nessuna tabella delle durate (intestazione \"Durata\") da confrontare");
+            return;
+        }
+        int compared = 0, unknown = 0;
+        std::string disagree;
+        for (const ReportDurationRow& row : table) {
+            if (!(row.hours >= law->MinHours() && row.hours <= law->MaxHours())) {
+                disagree += " " + CellName(row.row, row.column) + " (durata fuori dalla legge)";
+                continue;
+            }
+            for (std::size_t k = 0; k < 7; ++k) {
+                if (!row.heights[k]) {
+                    ++unknown;
+                    continue;
+                }
+                ++compared;
+                const double expected = DepthAt(*law, heights[k], kA2, row.hours);
+                if (!(std::abs(*row.heights[k] - expected) <= 1e-9 * expected))
+                    disagree += " " + CellName(row.row, row.column + 1 + int(k));
+            }
+        }
+        if (!disagree.empty())
+            Add(Level::Error, kTemplatePath, "la tabella delle durate non segue la legge di " +
+                                                 std::string(kDurationLawFile) + " nelle celle" + disagree);
+        else
+            Add(Level::Ok, kTemplatePath,
+                "tabella delle durate (" + std::to_string(table.size()) + " durate): " + std::to_string(compared) +
+                    " celle uguali alla legge" +
+                    (unknown ? ", " + std::to_string(unknown) + " senza un valore numerico non confrontate" : ""));
     }
 
     fs::path folder_;

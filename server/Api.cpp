@@ -16,6 +16,7 @@
 #include "rain/GridCache.h"
 #include "rain/OutputName.h"
 #include "report/Report.h"
+#include "server/Durations.h"
 #include "server/OpenApi.h"
 #include "server/WorkQueue.h"
 
@@ -217,9 +218,13 @@ FileDescriptor RunBatch(DataFolder& data, const FileDescriptor& input, batch::Ba
 void Rain(DataFolder& data, const httplib::Request& request, httplib::Response& response)
 {
     const QueryPoint query = PointParameters(request);
+    const std::optional<DurationQuery> durations = DurationParameters(request, data);
     const auto grids = data.Grids();
     const PointRain rain = RainAt(grids, query.point);
-    Send(response, WithConversion(RainJson(query.point, rain, data.IsSample(grids)), query), kJson);
+    std::string json = RainJson(query.point, rain, data.IsSample(grids));
+    if (durations)
+        json = WithDurations(std::move(json), *durations, rain);
+    Send(response, WithConversion(std::move(json), query), kJson);
 }
 
 void Report(DataFolder& data, const httplib::Request& request, httplib::Response& response)

@@ -1,6 +1,7 @@
 #include "server/Routes.h"
 
 #include "server/Api.h"
+#include "server/Durations.h"
 #include "server/WmsRoute.h"
 
 namespace quorvel::server {
@@ -8,6 +9,7 @@ namespace quorvel::server {
 void AddRoutes(Router& router, DataFolder& data, const PageFiles& page, const ServiceLimits& limits)
 {
     AddApiRoutes(router, data, limits);
+    AddDurationRoutes(router, data);
     AddWmsRoute(router, data.path(), limits);
     // Further services register their paths here, before the page's files,
     // which take every other GET and so come last.

@@ -137,6 +137,44 @@ void DrawCurve(Page& page, const RainQuantiles& quantiles, double x, double y, d
     painter.setPen(Qt::black);
 }
 
+// The heights h(d, T) at the day's usual durations the law holds for; returns the y below.
+double DrawDurations(Page& page, const DurationLaw& law, const PointRain& rain, double y, double width,
+                     const QLocale& locale)
+{
+    QPainter& painter = page.painter();
+    std::vector<double> hours;
+    for (const double d : {1.0, 3.0, 6.0, 12.0, 24.0})
+        if (d >= law.MinHours() && d <= law.MaxHours())
+            hours.push_back(d);
+    if (hours.empty())
+        return y;
+    page.Font(12, true);
+    y += page.Text(kMargin, y, width, QStringLiteral("Altezze di pioggia per durata, h(d) = h1 · d^a2 (mm)")) + 2;
+    const double labelWidth = 30, column = (width - labelWidth) / 7, row = 5.5;
+    const int lines = int(hours.size()) + 1;
+    painter.setPen(QPen(Qt::black, Page::Dots(0.25)));
+    painter.fillRect(Page::Box(kMargin, y, width, row), QColor(0xee, 0xee, 0xee));
+    for (int line = 0; line <= lines; ++line)
+        painter.drawLine(QPointF(Page::Dots(kMargin), Page::Dots(y + line * row)),
+                         QPointF(Page::Dots(kMargin + width), Page::Dots(y + line * row)));
+    page.Font(9, true);
+    page.Text(kMargin + 1.5, y + 1, labelWidth, QStringLiteral("Durata"));
+    const auto heights = rain.quantiles.InOrder();
+    for (std::size_t i = 0; i < heights.size(); ++i)
+        page.Text(kMargin + labelWidth + i * column, y + 1, column, QString::number(kReturnPeriods[i]),
+                  Qt::AlignHCenter);
+    for (std::size_t r = 0; r < hours.size(); ++r) {
+        const double top = y + (r + 1) * row + 1;
+        page.Font(9, true);
+        page.Text(kMargin + 1.5, top, labelWidth, QString::fromStdString(DurationText(hours[r])));
+        page.Font(9);
+        for (std::size_t i = 0; i < heights.size(); ++i)
+            page.Text(kMargin + labelWidth + i * column, top, column,
+                      locale.toString(DepthAt(law, heights[i], rain.a2, hours[r]), 'f', 1), Qt::AlignHCenter);
+    }
+    return y + lines * row + 5;
+}
+
 void DrawSheet(QPainter& painter, const RainSheet& sheet, const QLocale& locale)
 {
     Page page(painter);
@@ -219,8 +257,12 @@ void DrawSheet(QPainter& painter, const RainSheet& sheet, const QLocale& locale)
     }
     y += 2 * row + 6;
 
-    DrawCurve(page, rain.quantiles, kMargin, y, width, 78, locale);
-    y += 78 + 6;
+    // With durations the curve gives them room: the page stays one page.
+    const double curveHeight = sheet.law ? 52 : 78;
+    DrawCurve(page, rain.quantiles, kMargin, y, width, curveHeight, locale);
+    y += curveHeight + 6;
+    if (sheet.law)
+        y = DrawDurations(page, *sheet.law, rain, y, width, locale);
 
     // Where the numbers come from, as the register keeps it.
     page.Font(8);
@@ -309,6 +351,7 @@ void PointSheets::Write(const std::string& name, GaussBoagaPoint point, const Po
     const SystemPoint wgs84 = FromGaussBoaga(ReferenceSystem::Wgs84, {point.x, point.y});
     sheet.wgs84 = LatLon{wgs84.y, wgs84.x};
     sheet.map = PointMap(point, rain.cell);
+    sheet.law = ReadDurationLaw(folder_);
     WriteRainSheet(sheet, path);
 }
 

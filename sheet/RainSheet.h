@@ -10,6 +10,7 @@
 
 class QGuiApplication;
 
+#include "rain/Durations.h"
 #include "report/Register.h"
 
 namespace quorvel {
@@ -28,6 +29,9 @@ struct RainSheet {
     std::optional<LatLon> wgs84;
     // The point's surroundings with its cell, square, drawn by the caller.
     QImage map;
+    // The region's depth-duration law, when it has one: the sheet then adds
+    // the heights at 1, 3, 6, 12 and 24 hours (those the law holds for).
+    std::optional<DurationLaw> law;
 };
 
 // The one-page A4 sheet as a PDF: text that can be selected and copied, its

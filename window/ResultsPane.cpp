@@ -26,6 +26,7 @@
 #include "report/SheetPreview.h"
 #include "window/Desktop.h"
 #include "window/RainChart.h"
+#include "window/DurationsView.h"
 #include "window/ReportPreview.h"
 #include "window/Reporter.h"
 
@@ -332,6 +333,11 @@ ResultsPane::ResultsPane(Reporter& reporter, Desktop& desktop, QWidget* parent)
     views_->setTabToolTip(1, QStringLiteral("Il primo foglio del report della riga selezionata, con i valori "
                                             "calcolati"));
     connect(views_, &QTabWidget::currentChanged, this, &ResultsPane::ShowPreview);
+    // Offered only where the region has a depth-duration law.
+    durations_ = new DurationsView;
+    durations_->setObjectName(QStringLiteral("RisultatiDurate"));
+    views_->setTabVisible(views_->addTab(durations_, QStringLiteral("Durate")), false);
+    connect(views_, &QTabWidget::currentChanged, this, &ResultsPane::ShowDurations);
 
     auto* split = new QSplitter(Qt::Vertical);
     split->addWidget(tables);
@@ -411,6 +417,18 @@ void ResultsPane::ShowPointer(const PointerReading& reading)
                        "aperta. Non scrive nulla.")
             .arg(Exact(reading.point.x, locale), Exact(reading.point.y, locale)));
     ShowCurves(false);
+    ShowDurations();
+}
+
+// Drawn only while the tab is shown: the pointer moves often.
+void ResultsPane::ShowDurations()
+{
+    if (views_->currentWidget() != durations_)
+        return;
+    const std::vector<int> selected = SelectedRows();
+    const PointRunResult* run = selected.empty() ? nullptr : &runs_[std::size_t(selected.front())];
+    durations_->Show(law_, run ? std::optional(run->rain) : std::nullopt, run ? ReportFile(*run) : QString(),
+                     pointer_ ? pointer_->rain : std::nullopt);
 }
 
 std::vector<RunMark> ResultsPane::Marks() const
@@ -490,6 +508,16 @@ void ResultsPane::SelectionChanged()
     clear_->setEnabled(!runs_.empty());
     ShowCurves(true);
     ShowPreview();
+    if (!runs_.empty()) {
+        try {
+            law_ = ReadDurationLaw(runs_.front().appFolder);
+        } catch (const Error& error) {
+            law_.reset();
+            durations_->setToolTip(QString::fromStdString(ItalianMessage(error)));
+        }
+    }
+    views_->setTabVisible(views_->indexOf(durations_), law_.has_value());
+    ShowDurations();
     emit MarksChanged();
 }
 

@@ -9,6 +9,7 @@
 #include <QLocale>
 
 #include "map/MapView.h"
+#include "rain/Durations.h"
 #include "rain/PointRun.h"
 
 class QGridLayout;
@@ -17,6 +18,8 @@ class QTabWidget;
 class QTableWidget;
 
 namespace quorvel {
+
+class DurationsView;
 
 class Desktop;
 class RainChart;
@@ -106,6 +109,7 @@ private:
     void SelectionChanged();
     void ShowCurves(bool marks);
     void ShowPreview();
+    void ShowDurations();
     std::vector<int> SelectedRows() const;
     QString ReportPath(const PointRunResult& run) const;
     QString OutputFolder() const;
@@ -121,6 +125,8 @@ private:
     RainChart* chart_ = nullptr;
     QTabWidget* views_ = nullptr;
     ReportPreview* preview_ = nullptr;
+    DurationsView* durations_ = nullptr;
+    std::optional<DurationLaw> law_;
     QPushButton* openReport_ = nullptr;
     QPushButton* openFolder_ = nullptr;
     QPushButton* copy_ = nullptr;

@@ -207,6 +207,18 @@ TEST_F(Program, ExitStatusAndWhyARunIsRefused)
          }},
         {"--verifica copy", 1, "gdal_translate -of COG demTRNSh.ecw demTRNSh.tif",
          [] { ReplaceInCopy("Raster/demTRNSh.ecw", "ECW bytes this GDAL cannot read"); }},
+        // The depth-duration law is said with its range, and the template's table checked against it.
+        {"--verifica copy", 0,
+         "OK     dat/durate.txt: legge h(d) = h1 · d^a2, d in ore, da 10 min a 24 h; sotto l'ora esponente 0.5 da "
+         "10 min\nOK     " + kTemplate + ": tabella delle durate (24 durate): 168 celle uguali alla legge\n"},
+        {"--verifica copy", 0, "NOTA   dat/durate.txt: manca: nessuna legge delle durate, solo le altezze di 1 ora\n",
+         [] { fs::remove("copy/dat/durate.txt"); }},
+        {"--verifica copy", 1, "ERRORE dat/durate.txt: Formato del file non valido: copy/dat/durate.txt\nchiave sconosciuta",
+         [] { ReplaceInCopy("dat/durate.txt", "law=power\nhours_from=1\nhours_to=24\nexponent=0.3\n"); }},
+        {"--verifica copy", 1,
+         "ERRORE " + kTemplate + ": la tabella delle durate non segue la legge di dat/durate.txt nelle celle "
+         "A30 (durata fuori dalla legge) A31 (durata",
+         [] { ReplaceInCopy("dat/durate.txt", "law=power\nhours_from=1\nhours_to=13\n"); }},
         {"", 2, "no points file given"},
         {"missing.csv", 2, "missing.csv"},
         {"good.csv extra.csv", 2, "more than one points file: extra.csv"},

@@ -230,7 +230,8 @@ class AgainstBatch(unittest.TestCase):
         document = json.loads(body)
         self.assertTrue(document["openapi"].startswith("3."))
         self.assertEqual(set(document["paths"]), {"/api/v1/rain", "/api/v1/report", "/api/v1/batch",
-                                                   "/api/v1/comuni", "/api/v1/health", "/api/v1/openapi.json"})
+                                                   "/api/v1/comuni", "/api/v1/health", "/api/v1/openapi.json",
+                                                   "/api/v1/law", "/api/v1/ietogramma"})
         for path, methods in document["paths"].items():
             for method in methods:
                 status, _, _ = self.server.get(path, method=method.upper(), body=b"" if method == "post" else None)

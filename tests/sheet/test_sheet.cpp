@@ -91,6 +91,27 @@ TEST(RainSheet, RealGridsGetNoWarning)
     EXPECT_THAT(text, Not(HasSubstr("WGS84")));
 }
 
+// With the region's law the page adds the heights at 1 to 24 hours, still on one page;
+// without it, none.
+TEST(RainSheet, DurationTableWhenTheRegionHasALaw)
+{
+    RainSheet sheet = Sheet();
+    sheet.law = ParseDurationLaw("law=power\nhours_from=1\nhours_to=12\n", "law");
+    test::ScratchDir dir;
+    WriteRainSheet(sheet, dir / "foglio.pdf");
+    const std::string text = Output("pdftotext -layout '" + dir / "foglio.pdf" + "' -");
+    EXPECT_THAT(text, HasSubstr("Altezze di pioggia per durata"));
+    // 73.35f * 12^0.3912f and 27.45f * 3^0.3912f, to one decimal.
+    EXPECT_THAT(text, HasSubstr("193,9"));
+    EXPECT_THAT(text, HasSubstr("42,2"));
+    EXPECT_THAT(text, HasSubstr("12 h"));
+    EXPECT_THAT(text, Not(HasSubstr("24 h")));
+    EXPECT_THAT(Output("pdfinfo '" + dir / "foglio.pdf" + "'"), HasSubstr("Pages:           1"));
+    sheet.law.reset();
+    WriteRainSheet(sheet, dir / "senza.pdf");
+    EXPECT_THAT(Output("pdftotext '" + dir / "senza.pdf" + "' -"), Not(HasSubstr("per durata")));
+}
+
 // The map of the sheet: the sample region around the point, its cell
 // outlined and the point dotted at the centre.
 TEST(RainSheet, MapOfThePointAndItsCell)

@@ -4,6 +4,7 @@ import './style.css';
 
 import { ApiError, batchCsv, getJson, rain, reportUrl } from './api.js';
 import { createChart } from './chart.js';
+import { createDurations } from './durations.js';
 import { finderAnswer, matchingMunicipalities } from './finder.js';
 import { createMap, wholeMetres } from './map.js';
 import { COORDINATE_MESSAGE, readCoordinate, typedPointFaults } from './typed.js';
@@ -24,6 +25,7 @@ const exact = (value) => String(value).replace('.', ',');
 
 const map = createMap($('map'), { gb: $('readout-gb'), ll: $('readout-ll') });
 const drawChart = createChart($('chart'));
+const durations = createDurations($('durations'));
 
 let gridArea = null;
 let municipalities = [];
@@ -122,6 +124,7 @@ function addRow(answer) {
   }
   showRows();
   showChart();
+  durations.show(String(answer.point.east), String(answer.point.north));
 }
 
 function removeRow(row, redraw = true) {
