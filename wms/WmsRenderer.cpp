@@ -49,6 +49,7 @@ void WmsRenderer::LoadDistrict(const QString& code)
     loaded_ = code;
     map_.RemoveLayer(kDistrictRaster);
     AddImage(map_, InFolder(folder_, DistrictRasterFile(code).toStdString()), false);
+    AdoptOverviews(overviews_);
 }
 
 QImage WmsRenderer::Draw(const MapExtents& box, int width, int height, const std::vector<int>& layers,
@@ -110,6 +111,29 @@ bool WmsRenderer::Extents(int layer, MapExtents& extents)
             Include(extents, box, any);
     }
     return any;
+}
+
+int WmsRenderer::MunicipalityAt(double x, double y)
+{
+    ShapefileLayer* polygons = map_.GetLayerObject(kMunicipalityLayer);
+    const int count = polygons ? polygons->ShapeCount() : 0;
+    for (int shape = 0; shape < count; ++shape)
+        if (polygons->ShapeContainsPoint(shape, x, y))
+            return shape;
+    return -1;
+}
+
+void WmsRenderer::AdoptOverviews(const std::function<std::string(const std::string& file)>& overviews)
+{
+    overviews_ = overviews;
+    if (!overviews_)
+        return;
+    for (GdalImageLayer* image : map_.Scene().Images()) {
+        if (!image->NeedsOverviews())
+            continue;
+        if (const std::string cached = overviews_(image->Name()); !cached.empty())
+            image->AdoptOverviews(cached);
+    }
 }
 
 }  // namespace quorvel

@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QString>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -38,12 +39,20 @@ public:
     // district raster, all four districts' rasters.
     bool Extents(int layer, MapExtents& extents);
 
+    // The index of the municipality polygon holding the point, -1 for none.
+    int MunicipalityAt(double x, double y);
+
+    // Rasters without overviews of their own read from now on through the
+    // dataset overviews(file) names, when it names one.
+    void AdoptOverviews(const std::function<std::string(const std::string& file)>& overviews);
+
 private:
     void LoadDistrict(const QString& code);
 
     std::string folder_;
     OffscreenMap map_;
     QString loaded_ = "UD";  // the district raster held as layer 6
+    std::function<std::string(const std::string&)> overviews_;
 };
 
 }  // namespace quorvel
