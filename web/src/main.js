@@ -5,6 +5,7 @@ import './style.css';
 import { ApiError, batchCsv, getJson, rain, reportUrl } from './api.js';
 import { createChart } from './chart.js';
 import { finderAnswer, matchingMunicipalities } from './finder.js';
+import { createLayerSwitch } from './layers.js';
 import { createMap, wholeMetres } from './map.js';
 import { COORDINATE_MESSAGE, readCoordinate, typedPointFaults } from './typed.js';
 
@@ -23,6 +24,7 @@ const mm1 = (value) => value.toLocaleString('it-IT', { minimumFractionDigits: 1,
 const exact = (value) => String(value).replace('.', ',');
 
 const map = createMap($('map'), { gb: $('readout-gb'), ll: $('readout-ll') });
+createLayerSwitch($('map'), (layers) => map.setLayers(layers));
 const drawChart = createChart($('chart'));
 
 let gridArea = null;
