@@ -92,7 +92,10 @@ const std::array<QRgb, RainfallLayers::kClasses>& RainfallLayers::Ramp()
     return ramp;
 }
 
-RainfallLayers::RainfallLayers(std::string folder) : grids_(std::move(folder)) {}
+RainfallLayers::RainfallLayers(std::string folder)
+    : grids_(folder.empty() || folder.back() == '/' ? folder : folder + "/")
+{
+}
 
 std::shared_ptr<const RainfallLayers::Classes> RainfallLayers::Current()
 {
@@ -183,7 +186,7 @@ QImage RainfallLayers::Legend(const Classes& classes, const Layer& layer)
     for (const QString& label : labels)
         textWidth = std::max(textWidth, metrics.horizontalAdvance(label));
     const int titleHeight = boldMetrics.height() + gap;
-    QImage image(margin * 2 + swatch + gap + textWidth, margin * 2 + titleHeight + kClasses * (swatch + gap),
+    QImage image(margin * 3 + swatch + gap + textWidth, margin * 2 + titleHeight + kClasses * (swatch + gap),
                  QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::white);
     QPainter painter(&image);

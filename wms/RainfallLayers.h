@@ -45,7 +45,7 @@ public:
         const Scale& ScaleOf(std::size_t map) const { return map == 0 ? a2 : quantiles; }
     };
 
-    // folder: the data folder, "" or ending with "/".
+    // folder: the data folder; "" for the working folder.
     explicit RainfallLayers(std::string folder);
 
     // The classes of the grids as they are now. Throws Error while they cannot be read.

@@ -86,6 +86,12 @@ QImage WmsRenderer::Draw(const MapExtents& box, int width, int height, const std
         if (detail.districtRaster)
             handles.push_back(kDistrictRaster);
     }
+    // A district raster still without overviews is left out of wide views;
+    // the relief stands in for it, so the picture is never empty.
+    const auto district = std::find(handles.begin(), handles.end(), int(kDistrictRaster));
+    if (district != handles.end() &&
+        std::find(handles.begin(), handles.end(), int(kElevationLayer)) == handles.end() && DistrictWaits())
+        handles.insert(district, kElevationLayer);
     QImage picture = map_.Scene().Render(view, 1.0, background, handles);
     if (desktop)
         map_.DrawOverlayNames(picture);
@@ -111,6 +117,15 @@ bool WmsRenderer::Extents(int layer, MapExtents& extents)
             Include(extents, box, any);
     }
     return any;
+}
+
+bool WmsRenderer::DistrictWaits()
+{
+    const std::string file = InFolder(folder_, DistrictRasterFile(loaded_).toStdString());
+    for (GdalImageLayer* image : map_.Scene().Images())
+        if (image->Name() == file)
+            return image->NeedsOverviews();
+    return false;
 }
 
 int WmsRenderer::MunicipalityAt(double x, double y)

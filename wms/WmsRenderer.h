@@ -48,6 +48,9 @@ public:
 
 private:
     void LoadDistrict(const QString& code);
+    // Whether the district raster held is too large to draw wide views from
+    // until it has overviews.
+    bool DistrictWaits();
 
     std::string folder_;
     OffscreenMap map_;
