@@ -363,5 +363,68 @@ class Gis(unittest.TestCase):
         self.assertEqual(self.health["overviews"], "ready")
 
 
+class LargeRaster(unittest.TestCase):
+    """A district raster too large to draw wide views from without overviews,
+    as full-size data bring: the server builds them and meanwhile draws the
+    relief in its place."""
+
+    def test_district_raster_at_50_km_is_never_blank(self):
+        temp = tempfile.mkdtemp()
+        try:
+            folder = os.path.join(temp, "app")
+            os.mkdir(folder)
+            app = os.path.abspath(APP)
+            for entry in os.listdir(app):
+                if entry != "Raster":
+                    os.symlink(os.path.join(app, entry), os.path.join(folder, entry))
+            os.mkdir(os.path.join(folder, "Raster"))
+            for entry in os.listdir(os.path.join(app, "Raster")):
+                if entry != "UD.tif":
+                    os.symlink(os.path.join(app, "Raster", entry), os.path.join(folder, "Raster", entry))
+            source = gdal.Open(os.path.join(app, "Raster", "UD.tif"))
+            gdal.Translate(os.path.join(folder, "Raster", "UD.tif"), source,
+                           creationOptions=["TILED=YES", "COMPRESS=DEFLATE"])
+            gt = source.GetGeoTransform()
+            centre = (gt[0] + gt[1] * source.RasterXSize / 2, gt[3] + gt[5] * source.RasterYSize / 2)
+            source = None
+            log = open(os.path.join(temp, "server.log"), "w+")
+            env = dict(os.environ, XDG_CACHE_HOME=os.path.join(temp, "cache"))
+            env.pop("QT_QPA_PLATFORM", None)
+            server = subprocess.Popen([SERVER, "--folder", folder, "--listen", "127.0.0.1:0"], stderr=log,
+                                      stdin=subprocess.DEVNULL, env=env)
+            try:
+                deadline = time.time() + 60
+                while "listening on" not in open(log.name).readline():
+                    self.assertLess(time.time(), deadline, open(log.name).read())
+                    time.sleep(0.05)
+                port = int(open(log.name).readline().split("127.0.0.1:")[1].split("/")[0])
+                box = ",".join(repr(v) for v in (centre[0] - 25000, centre[1] - 16000, centre[0] + 25000,
+                                                 centre[1] + 16000))
+
+                def picture(layers):
+                    status, _, body = get(port, "/wms?SERVICE=WMS&VERSION=1.3.0&REQUEST=GetMap&LAYERS=%s&STYLES="
+                                          "&CRS=EPSG:3004&BBOX=%s&WIDTH=500&HEIGHT=320&FORMAT=image/png" % (layers, box))
+                    self.assertEqual(status, 200)
+                    return rgba(body)[:, :, :3]
+
+                relief = picture("rilievo")
+                deadline = time.time() + 240
+                while True:
+                    state = json.loads(get(port, "/api/v1/health")[2])["overviews"]
+                    district = picture("raster_distretto")
+                    self.assertGreater((district != 255).any(axis=2).mean(), 0.5, state)  # never blank
+                    if state == "ready":
+                        break
+                    self.assertLess(time.time(), deadline, "the overviews were never ready")
+                    time.sleep(0.5)
+                self.assertFalse(numpy.array_equal(district, relief))  # the district raster itself
+                self.assertIn("overviews ready", open(log.name).read())
+            finally:
+                server.terminate()
+                server.wait(timeout=10)
+        finally:
+            shutil.rmtree(temp)
+
+
 if __name__ == "__main__":
     unittest.main(argv=sys.argv[:1], verbosity=2)
