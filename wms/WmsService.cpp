@@ -221,7 +221,7 @@ std::string Capabilities(WmsRenderer& renderer, const RainfallLayers::Classes* c
         "<Service><Name>WMS</Name><Title>Quorvel</Title>"
         "<Abstract>La cartografia di Quorvel: rilievo, confini, toponimi e raster dei distretti.</Abstract>" +
         online + "<Fees>none</Fees><AccessConstraints>none</AccessConstraints>"
-                 "<LayerLimit>" + std::to_string(WmsRenderer::Layers().size()) + "</LayerLimit>"
+                 "<LayerLimit>" + std::to_string(WmsService::LayerNames().size()) + "</LayerLimit>"
                  "<MaxWidth>" + std::to_string(WmsService::kMaxSide) + "</MaxWidth>"
                  "<MaxHeight>" + std::to_string(WmsService::kMaxSide) + "</MaxHeight></Service>\n"
         "<Capability><Request>"
