@@ -98,7 +98,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv)
     std::string stormValues[std::size(kStormOptions)];
     bool stormSeen[std::size(kStormOptions)] = {};
     bool points = false, output = false, reports = false, sheets = false, folder = false, crs = false,
-         optionsEnded = false;
+         grids = false, optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -150,6 +150,11 @@ CommandLine ParseCommandLine(int argc, const char* const* argv)
                  equals == std::string_view::npos ? next : argv[i] + equals + 1);
             if (equals == std::string_view::npos)
                 ++i;
+        } else if (arg == "--grids" || arg == "--griglie") {
+            Take(line.gridsDir, grids, "--grids", next);
+            ++i;
+        } else if (arg.starts_with("--grids=") || arg.starts_with("--griglie=")) {
+            Take(line.gridsDir, grids, "--grids", argv[i] + arg.find('=') + 1);
         } else {
             throw StartError("unknown option " + std::string(arg));
         }
@@ -163,6 +168,11 @@ CommandLine ParseCommandLine(int argc, const char* const* argv)
         line.checkFolder = points ? line.options.pointsPath : folder ? line.options.folder : ".";
         return line;
     }
+    if (grids) {
+        if (points || output || reports || sheets || crs)
+            throw StartError("--grids takes no other option than --folder");
+        return line;
+    }
     if (!points)
         throw StartError("no points file given");
     return line;
@@ -173,6 +183,7 @@ const char* UsageText()
     return "Usage: quorvel-batch POINTS.csv [-o RESULTS.csv] [--reports DIR] [--pdf DIR]\n"
            "                    [--folder DIR] [--crs SYSTEM]\n"
            "       quorvel-batch --check [DIR]\n"
+           "       quorvel-batch --grids DIR [--folder DIR]\n"
            "\n"
            "Computes the design rainfall of Tervania for every point of POINTS.csv,\n"
            "as Quorvel computes it for one point, with the parameter grids of grd/\n"
@@ -222,6 +233,11 @@ const char* UsageText()
            "            the municipality table and the report template. One line per\n"
            "            finding, then a summary; exit status 0 when the folder is\n"
            "            usable, 1 when it is not.\n"
+           "--grids DIR, --griglie DIR\n"
+           "            write a2, a1, cv and q2 ... q200 (h 1 hour, mm) of every cell\n"
+           "            into DIR as Cloud Optimized GeoTIFF (<name>.tif): EPSG:3004,\n"
+           "            500 m cells, float32, no data -9999, each value the one a run of\n"
+           "            the cell's centre gives; the grids' SHA-256 in the metadata.\n"
            "--folder DIR, --cartella DIR\n"
            "            the application folder, holding grd/ and the report template\n"
            "            programs/prototipo/pioggeTRNprot.xls; the current folder by\n"
@@ -245,6 +261,7 @@ const char* UsageText()
            "Uso: quorvel-batch PUNTI.csv [-o RISULTATI.csv] [--reports CARTELLA]\n"
            "                  [--pdf CARTELLA] [--cartella CARTELLA] [--crs SISTEMA]\n"
            "     quorvel-batch --verifica [CARTELLA]\n"
+           "     quorvel-batch --griglie CARTELLA [--cartella CARTELLA]\n"
            "\n"
            "Calcola la pioggia di progetto della Tervania per ogni punto di PUNTI.csv,\n"
            "come Quorvel la calcola per un punto, con le griglie dei parametri della\n"
@@ -291,6 +308,12 @@ const char* UsageText()
            "            la tabella dei comuni e il modello del report. Una riga per\n"
            "            risultato, poi un riepilogo; stato di uscita 0 se la cartella è\n"
            "            utilizzabile, 1 se non lo è.\n"
+           "--griglie CARTELLA, --grids CARTELLA\n"
+           "            scrive a2, a1, cv e q2 ... q200 (h 1 ora, mm) di ogni cella in\n"
+           "            CARTELLA come GeoTIFF ottimizzati per il cloud (<nome>.tif):\n"
+           "            EPSG:3004, celle di 500 m, float32, nessun dato -9999, ogni valore\n"
+           "            quello di un'elaborazione del centro della cella; lo SHA-256\n"
+           "            delle griglie nei metadati.\n"
            "--cartella CARTELLA, --folder CARTELLA\n"
            "            la cartella del programma, con grd/ e il modello del report\n"
            "            programs/prototipo/pioggeTRNprot.xls; per difetto la cartella\n"

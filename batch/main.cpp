@@ -11,8 +11,10 @@
 #include "batch/BatchRun.h"
 #include "batch/Check.h"
 #include "batch/CommandLine.h"
+#include "geotiff/GridTiff.h"
 #include "rain/PendingFile.h"
 #include "rain/SampleMark.h"
+#include "report/Register.h"
 #include "sheet/RainSheet.h"
 
 namespace {
@@ -44,6 +46,19 @@ int main(int argc, char** argv)
 
     if (quorvel::IsSyntheticSample(AppFolderOf(line.options)))
         SayOnStandardError(std::string(quorvel::kSampleWarning) + " (" + quorvel::kSampleWarningEnglish + ")");
+    if (!line.gridsDir.empty()) {
+        quorvel::RemovePendingFilesOnSignal();
+        try {
+            const std::string folder = AppFolderOf(line.options);
+            quorvel::FileDigests digests;
+            const auto maps = quorvel::GridMaps::Compute(quorvel::ParameterGrids::Load(folder));
+            quorvel::WriteGridTiffs(maps, quorvel::GridTiffMetadataOf(folder, digests), line.gridsDir);
+            return 0;
+        } catch (const std::exception& error) {
+            SayOnStandardError(error.what());
+            return 2;
+        }
+    }
 
     BatchHooks hooks;
     hooks.writeReport = WriteReportWorkbook;

@@ -55,6 +55,8 @@ Health DataFolder::CurrentHealth()
     health.a2Header = digests_.Sha256(folder_ + kA2Header);
     health.a1Header = digests_.Sha256(folder_ + kA1Header);
     health.cvHeader = digests_.Sha256(folder_ + kCvHeader);
+    if (overviewState_)
+        health.overviews = overviewState_();
     return health;
 }
 

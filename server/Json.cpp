@@ -186,6 +186,10 @@ std::string HealthJson(const Health& health)
     out += "},\"grid\":";
     AppendNumbers(out, {{"west", health.grid.west}, {"east", health.grid.east}, {"south", health.grid.south},
                         {"north", health.grid.north}});
+    if (!health.overviews.empty()) {
+        out += ",\"overviews\":";
+        AppendJsonString(out, health.overviews);
+    }
     out += '}';
     return out;
 }

@@ -46,6 +46,7 @@ struct Municipality {
     std::string name;      // UTF-8
     std::string province;  // UTF-8
     double xMin = 0, xMax = 0, yMin = 0, yMax = 0;
+    int polygon = -1;  // its index in the shapefile
 };
 std::string MunicipalitiesJson(const std::vector<Municipality>& municipalities);
 
@@ -56,6 +57,7 @@ struct Health {
     // SHA-256 in lowercase hex of the rasters, the template and the headers.
     std::string a2, a1, cv, reportTemplate, a2Header, a1Header, cvHeader;
     GridArea grid;  // where points may lie, for the page to tell a user who typed one elsewhere
+    std::string overviews;  // "building" or "ready": the large rasters' overviews; empty when not told
 };
 std::string HealthJson(const Health& health);
 

@@ -154,7 +154,7 @@ std::vector<Municipality> LoadMunicipalities(const std::string& folder)
                         {"line " + line + ": OBJECTID \"" + row.objectId + "\" is not a polygon of " + shapesPath,
                          "riga " + line + ": l'OBJECTID \"" + row.objectId + "\" non è un poligono di " + shapesPath});
         const OGREnvelope& e = *envelopes[std::size_t(objectId - 1)];
-        municipalities.push_back({row.name, row.province, e.MinX, e.MaxX, e.MinY, e.MaxY});
+        municipalities.push_back({row.name, row.province, e.MinX, e.MaxX, e.MinY, e.MaxY, int(objectId - 1)});
     }
     return municipalities;
 }

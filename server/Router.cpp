@@ -44,6 +44,12 @@ void Router::Post(const std::string& path, httplib::Server::HandlerWithContentRe
     server_.Post(Literal(path), std::move(handler));
 }
 
+void Router::GetUnder(const std::string& prefix, httplib::Server::Handler handler)
+{
+    prefixes_.push_back(prefix);
+    server_.Get(Literal(prefix) + "[^?]*", std::move(handler));
+}
+
 void Router::Files(httplib::Server::Handler handler)
 {
     files_ = true;
@@ -54,6 +60,9 @@ std::string Router::Allowed(const std::string& path) const
 {
     if (const auto found = allowed_.find(path); found != allowed_.end())
         return found->second;
+    for (const std::string& prefix : prefixes_)
+        if (path.starts_with(prefix))
+            return "GET, HEAD";
     if (files_ && !path.starts_with(kApiPrefix))
         return "GET, HEAD";
     return {};

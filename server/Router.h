@@ -2,6 +2,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include <httplib.h>
 
@@ -18,6 +19,9 @@ public:
     void Post(const std::string& path, httplib::Server::Handler handler);
     // A POST whose handler reads the body itself.
     void Post(const std::string& path, httplib::Server::HandlerWithContentReader handler);
+    // GET and HEAD of every path under prefix (ending with "/"), which the
+    // handler reads from request.path.
+    void GetUnder(const std::string& prefix, httplib::Server::Handler handler);
     // Every other GET: the page's files. Register it last, as routes are
     // tried in the order they were added.
     void Files(httplib::Server::Handler handler);
@@ -30,6 +34,7 @@ private:
 
     httplib::Server& server_;
     std::map<std::string, std::string> allowed_;
+    std::vector<std::string> prefixes_;  // GET under each
     bool files_ = false;
 };
 

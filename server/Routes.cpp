@@ -2,6 +2,7 @@
 
 #include "server/Api.h"
 #include "server/Durations.h"
+#include "server/GridRoutes.h"
 #include "server/WmsRoute.h"
 
 namespace quorvel::server {
@@ -10,7 +11,8 @@ void AddRoutes(Router& router, DataFolder& data, const PageFiles& page, const Se
 {
     AddApiRoutes(router, data, limits);
     AddDurationRoutes(router, data);
-    AddWmsRoute(router, data.path(), limits);
+    AddWmsRoute(router, data, limits);
+    AddGridRoutes(router, data);
     // Further services register their paths here, before the page's files,
     // which take every other GET and so come last.
     router.Files([&page](const httplib::Request& request, httplib::Response& response) {

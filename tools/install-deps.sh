@@ -25,6 +25,8 @@ packages=(
     xvfb xauth imagemagick
     # the real browser, PROJ's own command-line tools, PDF readers and load (tests only)
     chromium chromium-driver python3-selenium proj-bin poppler-utils wrk
+    # GDAL's and OWSLib's readings of the grids' GeoTIFF and the map service (tests only)
+    python3-gdal python3-owslib
 )
 
 missing=()

@@ -3,10 +3,17 @@
 #include <chrono>
 #include <memory>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include <QColor>
+#include <QImage>
+
+#include "map/MapView.h"
+#include "wms/RainfallLayers.h"
 
 namespace quorvel {
 
@@ -43,11 +50,25 @@ struct WmsLimits {
 
 class WmsRenderer;
 
-// The map as an OGC Web Map Service 1.3.0: GetCapabilities and GetMap, in
-// image/png and EPSG:3004 only. Its layers are the main window's seven, each
-// alone, and "quorvel", the map as the desktop shows that view: the detail
-// rules choose the names and the district raster by the request's width and
-// centre. Bad requests are answered with a ServiceExceptionReport and 400.
+// What the service learns from its host beyond the data folder.
+struct WmsServiceOptions {
+    // The name and province of the municipality of a polygon of
+    // Shp/comuniPoly.shp, by its index; without it the layer "comuni" answers
+    // GetFeatureInfo with no data.
+    std::function<std::pair<std::string, std::string>(int polygon)> municipality;
+    // The dataset to read a raster file through with its overviews, or empty
+    // while there is none; without it rasters are read as they are.
+    std::function<std::string(const std::string& file)> overviews;
+    WmsLimits limits;
+};
+
+// The map as an OGC Web Map Service 1.3.0: GetCapabilities, GetMap (PNG or
+// JPEG, in EPSG:3004, EPSG:4326 or EPSG:3857), GetFeatureInfo and
+// GetLegendGraphic. Its layers are the main window's seven, each alone,
+// "quorvel", the map as the desktop shows that view (the detail rules choose
+// the names and the district raster by the request's width and centre), and
+// the design-rainfall maps (RainfallLayers). Bad requests are answered with a
+// ServiceExceptionReport and 400.
 //
 // Handle may be called from many threads at once: each request borrows a
 // renderer of its own, with its own GDAL handles, and gives it back. Drawing
@@ -64,7 +85,7 @@ public:
 
     // folder: the data folder, as the desktop's working folder holds it.
     // Reads the layers once for their extents.
-    explicit WmsService(std::string folder, WmsLimits limits = {});
+    explicit WmsService(std::string folder, WmsServiceOptions options = {});
     ~WmsService();
     WmsService(const WmsService&) = delete;
     WmsService& operator=(const WmsService&) = delete;
@@ -72,7 +93,7 @@ public:
     // serviceUrl: the address clients call back, such as http://host:8080/wms.
     WmsResponse Handle(const WmsParams& params, const std::string& serviceUrl);
 
-    // The layers' names, "quorvel" first.
+    // The layers' names, "quorvel" first, the rainfall maps last.
     static std::vector<std::string> LayerNames();
 
 private:
@@ -80,6 +101,15 @@ private:
     std::unique_ptr<WmsRenderer> Borrow();
     void GiveBack(std::unique_ptr<WmsRenderer> renderer);
     WmsResponse GetMap(const WmsParams& params);
+    WmsResponse GetFeatureInfo(const WmsParams& params);
+    WmsResponse GetLegendGraphic(const WmsParams& params);
+    // A layer of LAYERS: a renderer's handle, or a rainfall map.
+    struct LayerRef {
+        int handle = 0;
+        const RainfallLayers::Layer* rainfall = nullptr;
+    };
+    QImage Picture(WmsRenderer& renderer, const std::vector<LayerRef>& layers, const MapExtents& box, int width,
+                   int height, const QColor& background);
 
     std::string folder_;
     std::string capabilities_;  // with kServiceUrlMark for the address
@@ -89,7 +119,8 @@ private:
     std::size_t made_ = 0;
     std::size_t waiting_ = 0;
     std::size_t maxRenderers_;
-    WmsLimits limits_;
+    WmsServiceOptions options_;
+    std::unique_ptr<RainfallLayers> rainfall_;
 };
 
 }  // namespace quorvel

@@ -14,6 +14,7 @@ import unittest
 
 import xlrd
 from selenium.webdriver.common.by import By
+from selenium.webdriver.support.ui import Select
 from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support import expected_conditions as ec
 
@@ -195,6 +196,17 @@ class Page(unittest.TestCase):
                 else:
                     wait(self.driver).until(lambda d: message.text == said)
                     self.assertEqual(rows(self.driver), [])
+
+    def test_layer_switch_shows_a_rainfall_map_and_its_legend(self):
+        self.open("2400000,5100000,200")
+        legend = self.driver.find_element(By.CSS_SELECTOR, "#layer-switch img")
+        self.assertFalse(legend.is_displayed())
+        Select(self.driver.find_element(By.ID, "layer-choice")).select_by_value("pioggia_T100")
+        wait(self.driver).until(lambda d: d.execute_script(
+            "return performance.getEntriesByType('resource').some(e => e.name.includes('LAYERS=pioggia_T100'))"))
+        wait(self.driver).until(lambda d: legend.is_displayed() and d.execute_script(
+            "return arguments[0].complete && arguments[0].naturalWidth > 0", legend))
+        self.assertIn("LAYER=pioggia_T100", legend.get_attribute("src"))
 
 
 if __name__ == "__main__":

@@ -318,8 +318,8 @@ for layer in top.findall('w:Layer', ns):
             const char* code;
         } rows[] = {
             {{{"REQUEST", "GetMap"}}, "MissingParameterValue"},
-            {with("REQUEST", "GetFeatureInfo"), "OperationNotSupported"},
-            {with("CRS", "EPSG:4326"), "InvalidCRS"},
+            {with("REQUEST", "GetStyles"), "OperationNotSupported"},
+            {with("CRS", "EPSG:4258"), "InvalidCRS"},
             {with("CRS", "-"), "MissingParameterValue"},
             {with("FORMAT", "image/gif"), "InvalidFormat"},
             {with("LAYERS", "quorvel,../etc"), "LayerNotDefined"},

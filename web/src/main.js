@@ -6,6 +6,7 @@ import { ApiError, batchCsv, getJson, rain, reportUrl } from './api.js';
 import { createChart } from './chart.js';
 import { createDurations } from './durations.js';
 import { finderAnswer, matchingMunicipalities } from './finder.js';
+import { createLayerSwitch } from './layers.js';
 import { createMap, wholeMetres } from './map.js';
 import { COORDINATE_MESSAGE, readCoordinate, typedPointFaults } from './typed.js';
 
@@ -24,6 +25,7 @@ const mm1 = (value) => value.toLocaleString('it-IT', { minimumFractionDigits: 1,
 const exact = (value) => String(value).replace('.', ',');
 
 const map = createMap($('map'), { gb: $('readout-gb'), ll: $('readout-ll') });
+createLayerSwitch($('map'), (layers) => map.setLayers(layers));
 const drawChart = createChart($('chart'));
 const durations = createDurations($('durations'));
 

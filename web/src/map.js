@@ -52,6 +52,13 @@ export function createMap(target, readout) {
   const cells = new VectorSource();
   // Double clicks would pick the point twice: the wheel, the buttons and
   // shift-drag zoom instead.
+  const wms = new ImageWMS({
+    url: 'wms',
+    // The only picture under the answers: opaque, a quarter smaller to send.
+    params: { LAYERS: 'quorvel', FORMAT: 'image/jpeg', VERSION: '1.3.0', TRANSPARENT: false },
+    projection: 'EPSG:3004',
+    ratio: 1,
+  });
   const map = new Map({
     target,
     controls: defaultControls({ attribution: false, rotate: false,
@@ -59,15 +66,7 @@ export function createMap(target, readout) {
       .extend([new ScaleLine({ minWidth: 90 })]),
     interactions: defaultInteractions({ doubleClickZoom: false }),
     layers: [
-      new ImageLayer({
-        source: new ImageWMS({
-          url: 'wms',
-          // The only picture under the answers: opaque, a quarter smaller to send.
-          params: { LAYERS: 'quorvel', FORMAT: 'image/jpeg', VERSION: '1.3.0', TRANSPARENT: false },
-          projection: 'EPSG:3004',
-          ratio: 1,
-        }),
-      }),
+      new ImageLayer({ source: wms }),
       new VectorLayer({ source: cells, updateWhileInteracting: true }),
     ],
     // The view's centre stays near the region, so that the map cannot be lost.
@@ -130,6 +129,10 @@ export function createMap(target, readout) {
       ]);
       cells.addFeatures([cell, dot]);
       return () => { cells.removeFeature(cell); cells.removeFeature(dot); };
+    },
+    // The WMS layers drawn under the answers.
+    setLayers(layers) {
+      wms.updateParams({ LAYERS: layers });
     },
     // Brings a cell into view, close enough to see it among its neighbours.
     showCell(centre) {
