@@ -361,10 +361,14 @@ void MapWidget::resizeEvent(QResizeEvent*)
 {
     // Until the view is moved, the first layer fills the map at every size:
     // the map is laid out, and shown at its real size, after the layers came.
+    // That is no move: a highlight stays.
     if (firstExtents_) {
-        const MapExtents first = *firstExtents_;
-        FitView(first);
-        firstExtents_ = first;
+        const ViewTransform fitted = ViewTransform::Fit(*firstExtents_, width(), height(), view_.UnitsPerPixel());
+        if (!(fitted == view_)) {
+            view_ = fitted;
+            update();
+            emit ExtentsChanged();
+        }
     }
     SyncView();
     dirty_ = true;
