@@ -27,6 +27,7 @@ public:
     QComboBox* Combo1 = nullptr; // the reference system of the two boxes
 
     ReferenceSystem System() const;
+    void ChooseSystem(ReferenceSystem system);
 
 protected:
     std::string EastText() const override;

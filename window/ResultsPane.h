@@ -12,6 +12,7 @@
 #include "rain/Durations.h"
 #include "rain/PointRun.h"
 
+class QAction;
 class QGridLayout;
 class QPushButton;
 class QTabWidget;
@@ -76,7 +77,8 @@ public:
     QString CopyText(const QLocale& locale = QLocale()) const;
     // The whole list as CSV: comma-separated with a decimal point, or, for
     // spreadsheets set to Italian, semicolon-separated with a decimal comma
-    // and a byte order mark. What "Esporta CSV…" saves.
+    // and a byte order mark; the last column says whether the row's report has
+    // been replaced ("sì" or "no"). What "Esporta CSV…" saves.
     std::string CsvText(bool italian = false) const;
 
     QTableWidget* Table() const { return table_; }
@@ -96,9 +98,14 @@ signals:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     QPushButton* AddButton(const QString& text, const QString& tooltip);
+    int CellMargins() const;
+    void FitColumns();
+    int LongestName() const;
+    void SpreadColumns();
     void OpenReport();
     void OpenFolder();
     void Copy();
@@ -132,10 +139,13 @@ private:
     QPushButton* copy_ = nullptr;
     QPushButton* export_ = nullptr;
     QPushButton* saveChart_ = nullptr;
+    QAction* saveChartAction_ = nullptr;  // the chart's own menu
+    QAction* savePointer_ = nullptr;  // whether a saved chart holds the pointer's curve
     QPushButton* exportPdf_ = nullptr;
     SheetWriter sheetWriter_;
+    bool italianCsv_ = false;  // the format of the last export
     QPushButton* clear_ = nullptr;
-    int naturalNameWidth_ = 0;
+    int quantileWidth_ = 0;
 };
 
 }  // namespace quorvel

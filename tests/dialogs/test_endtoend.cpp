@@ -303,6 +303,50 @@ private slots:
         }
     }
 
+    // The region fills the map as the window first shows it, at the default
+    // size and at the smallest; once the view is moved, a resize keeps its scale.
+    void regionInViewAtStart_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("default") << QSize();
+        QTest::newRow("800x600") << QSize(800, 600);
+    }
+    void regionInViewAtStart()
+    {
+        QFETCH(QSize, size);
+        window.reset();
+        map = new MapWidget;
+        window = std::make_unique<Form1>(*map, map, *reporter, dialogs.get());
+        window->Load();
+        if (size.isValid())
+            window->resize(size);
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        QCoreApplication::processEvents();
+
+        ShapefileLayer* provinces = map->GetLayerObject(kProvinceLayer);
+        QVERIFY(provinces != nullptr && provinces->ShapeCount() > 0);
+        MapExtents region = provinces->ShapeExtents(0);
+        for (int shape = 1; shape < provinces->ShapeCount(); ++shape) {
+            const MapExtents e = provinces->ShapeExtents(shape);
+            region = {std::min(region.xMin, e.xMin), std::max(region.xMax, e.xMax), std::min(region.yMin, e.yMin),
+                      std::max(region.yMax, e.yMax)};
+        }
+        const MapExtents view = map->GetExtents();
+        const double fill = std::max((region.xMax - region.xMin) / (view.xMax - view.xMin),
+                                     (region.yMax - region.yMin) / (view.yMax - view.yMin));
+        QVERIFY2(fill >= 0.8, qPrintable(QString::number(fill)));
+        QVERIFY(view.xMin <= region.xMin + 1 && view.xMax >= region.xMax - 1 && view.yMin <= region.yMin + 1 &&
+                view.yMax >= region.yMax - 1);
+
+        map->ZoomToExtents({2390000, 2400000, 5090000, 5100000});
+        const double scale = (map->GetExtents().xMax - map->GetExtents().xMin) / map->width();
+        const int before = map->width();
+        window->resize(window->size() + QSize(100, 80));
+        QTRY_VERIFY(map->width() > before);
+        QVERIFY(std::abs((map->GetExtents().xMax - map->GetExtents().xMin) / map->width() - scale) < 1e-6 * scale);
+    }
+
     // Over the sample's place names: a name that only one place bears, typed
     // in lower case without its accents, then Enter, shows that place in a
     // 5 km view around it and writes it as the list does, with its municipality.
