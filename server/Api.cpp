@@ -12,6 +12,7 @@
 #include "crs/TypedPointIn.h"
 #include "rain/FileDescriptor.h"
 #include "report/Report.h"
+#include "server/Freshness.h"
 #include "server/OpenApi.h"
 
 namespace quorvel::server {
@@ -349,7 +350,10 @@ bool IsAcceptableReportName(std::string_view name)
 void AddApiRoutes(Router& router, DataFolder& data)
 {
     router.Get("/api/v1/rain", [&data](const httplib::Request& request, httplib::Response& response) {
-        Answer(response, [&] { Rain(data, request, response); });
+        Answer(response, [&] {
+            if (!NotModified(request, response, DataTag(data)))
+                Rain(data, request, response);
+        });
     });
     router.Get("/api/v1/report", [&data](const httplib::Request& request, httplib::Response& response) {
         Answer(response, [&] { Report(data, request, response); });
@@ -361,11 +365,21 @@ void AddApiRoutes(Router& router, DataFolder& data)
         if (response.status == 400 || response.status == 413)
             response.set_header("Connection", "close");
     });
-    router.Get("/api/v1/comuni", [&data](const httplib::Request&, httplib::Response& response) {
-        Answer(response, [&] { Send(response, data.MunicipalitiesText(), kJson); });
+    auto municipalities = std::make_shared<GzipText>();
+    router.Get("/api/v1/comuni", [&data, municipalities](const httplib::Request& request, httplib::Response& response) {
+        Answer(response, [&] {
+            const auto text = data.MunicipalitiesText();
+            if (!NotModified(request, response, TextTag(*text)))
+                municipalities->Send(request, response, text, kJson);
+        });
     });
-    router.Get("/api/v1/health", [&data](const httplib::Request&, httplib::Response& response) {
-        Answer(response, [&] { Send(response, HealthJson(data.CurrentHealth()), kJson); });
+    router.Get("/api/v1/health", [&data](const httplib::Request& request, httplib::Response& response) {
+        Answer(response, [&] {
+            if (const std::string modified = GridsModified(data); !modified.empty())
+                response.set_header("Last-Modified", modified);
+            if (!NotModified(request, response, DataTag(data)))
+                Send(response, HealthJson(data.CurrentHealth()), kJson);
+        });
     });
     router.Get("/api/v1/openapi.json", [](const httplib::Request&, httplib::Response& response) {
         Send(response, std::string(OpenApiDocument()), kJson);

@@ -1,6 +1,7 @@
 #include "server/Routes.h"
 
 #include "server/Api.h"
+#include "server/PageRoutes.h"
 #include "server/WmsRoute.h"
 
 namespace quorvel::server {
@@ -9,6 +10,7 @@ void AddRoutes(Router& router, DataFolder& data, const PageFiles& page)
 {
     AddApiRoutes(router, data);
     AddWmsRoute(router, data.path());
+    AddPageRoutes(router, data);
     // Further services register their paths here, before the page's files,
     // which take every other GET and so come last.
     router.Files([&page](const httplib::Request& request, httplib::Response& response) {
