@@ -1,0 +1,22 @@
+// After esbuild: names the bundle's content-hashed files in index.html,
+// removes the files of earlier bundles and writes a gzip copy of each file
+// the server sends compressed.
+//   node publish.mjs METAFILE INDEX_HTML OUTPUT_FOLDER
+import { readFileSync, readdirSync, rmSync, writeFileSync } from 'node:fs';
+import { basename, join } from 'node:path';
+import { constants, gzipSync } from 'node:zlib';
+
+const [metafile, html, folder] = process.argv.slice(2);
+const bundle = Object.keys(JSON.parse(readFileSync(metafile, 'utf8')).outputs).map((path) => basename(path));
+const script = bundle.find((name) => name.endsWith('.js'));
+const style = bundle.find((name) => name.endsWith('.css'));
+const page = readFileSync(html, 'utf8').replace('"quorvel.js"', `"${script}"`).replace('"quorvel.css"', `"${style}"`);
+writeFileSync(join(folder, 'index.html'), page);
+
+for (const name of readdirSync(folder))
+  if (/^quorvel-[A-Z0-9]{8}\.(js|css)(\.gz)?$/.test(name) && !bundle.includes(name.replace(/\.gz$/, '')))
+    rmSync(join(folder, name));
+for (const name of ['index.html', script, style]) {
+  const bytes = readFileSync(join(folder, name));
+  writeFileSync(join(folder, `${name}.gz`), gzipSync(bytes, { level: constants.Z_BEST_COMPRESSION }));
+}
