@@ -3,12 +3,15 @@
 #include <algorithm>
 #include <cstdint>
 #include <ctime>
+#include <filesystem>
+#include <vector>
 #include <stdexcept>
 
 #include <sys/stat.h>
 #include <zlib.h>
 
 #include "rain/PointRain.h"
+#include "report/Register.h"
 #include "server/Api.h"
 
 namespace quorvel::server {
@@ -47,6 +50,25 @@ std::string TextTag(const std::string& text)
     for (int shift = 60; shift >= 0; shift -= 4)
         tag += kHex[(hash >> shift) & 15];
     return tag + "\"";
+}
+
+std::string MapTag(const std::string& folder)
+{
+    std::vector<std::string> stamps;
+    for (const char* layers : {"Shp", "Raster"}) {
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(folder + layers, error)) {
+            struct stat info {};
+            if (::stat(entry.path().c_str(), &info) == 0 && S_ISREG(info.st_mode))
+                stamps.push_back(entry.path().string() + ' ' + std::to_string(info.st_size) + ' ' +
+                                 std::to_string(info.st_mtim.tv_sec) + '.' + std::to_string(info.st_mtim.tv_nsec));
+        }
+    }
+    std::sort(stamps.begin(), stamps.end());
+    std::string all = ProgramVersion();
+    for (const std::string& stamp : stamps)
+        all += '\n' + stamp;
+    return TextTag(all);
 }
 
 bool NotModified(const httplib::Request& request, httplib::Response& response, const std::string& tag)

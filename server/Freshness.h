@@ -16,6 +16,10 @@ namespace quorvel::server {
 // The program's version and the digests of the three grids, their headers and
 // the template, as a strong entity tag. Throws Error.
 std::string DataTag(DataFolder& data);
+// The program's version and the size and modification time of every file of
+// the map's layers (Shp/ and Raster/ under folder): a tag for the map's
+// pictures, cheap enough to take at each request.
+std::string MapTag(const std::string& folder);
 // A strong entity tag of a text the server keeps, such as the municipality list.
 std::string TextTag(const std::string& text);
 

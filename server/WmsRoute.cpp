@@ -5,6 +5,7 @@
 
 #include <QGuiApplication>
 
+#include "server/Freshness.h"
 #include "wms/WmsService.h"
 
 namespace quorvel::server {
@@ -41,6 +42,9 @@ void AddWmsRoute(Router& router, const std::string& folder)
             response.set_content("the map service needs a QGuiApplication", "text/plain");
             return;
         }
+        // The same picture is asked again at each visit to the page.
+        if (NotModified(request, response, MapTag(wms->folder)))
+            return;
         std::call_once(wms->made, [&] { wms->service = std::make_unique<WmsService>(wms->folder); });
         WmsParams params(request.params.begin(), request.params.end());
         const WmsResponse answer = wms->service->Handle(params, ServiceUrl(request));

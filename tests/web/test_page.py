@@ -146,6 +146,7 @@ class Page(unittest.TestCase):
         part, target = next((fold(n)[start:start + k], n) for n in names for k in range(4, len(n))
                             for start in range(1, len(n) - k + 1)
                             if fold(n[start:start + k]) != n[start:start + k].lower()
+                            and n[start:start + k] == n[start:start + k].strip()
                             and sum(fold(n)[start:start + k] in m for m in searched) == 1)
         shared = next(fold(n)[:4] for n in names if 1 < sum(fold(n)[:4] in m for m in searched) <= 200)
         box = self.driver.find_element(By.ID, "finder-text")

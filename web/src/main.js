@@ -218,16 +218,26 @@ $('remove-all').addEventListener('click', () => {
   recordPoints();
 });
 
-// The rows the address names, oldest first, asked again: a reload, Back or a
-// link shows the same answers.
+// The rows the address names, oldest first: those shown stay as they are,
+// the others are asked again. A reload, Back or a link shows the same answers.
 async function rowsFromAddress() {
-  const wanted = pointsFromAddress(MAX_ROWS);
   const key = (p) => `${p.east},${p.north}`;
+  const wanted = pointsFromAddress(MAX_ROWS);
+  const shown = new Map(rows.map((row) => [key(row), row]));
   if (wanted.map(key).join(';') === [...rows].reverse().map(key).join(';')) return;
-  for (const row of [...rows]) removeRow(row, false);
+  for (const row of [...rows]) if (!wanted.some((p) => key(p) === key(row))) removeRow(row, false);
   try {
-    const answers = await Promise.all(wanted.map((p) => rain(p.east, p.north)));
-    for (const answer of answers) rows.unshift(makeRow(answer, ++rowsMade));
+    const answers = await Promise.all(wanted.map((p) => shown.get(key(p))?.answer ?? rain(p.east, p.north)));
+    const next = answers.map((answer, i) => {
+      let row = shown.get(key(wanted[i]));
+      if (!row || !rows.includes(row)) {
+        // Made one by one, each taking a colour no other row has.
+        row = makeRow(answer, ++rowsMade);
+        rows.push(row);
+      }
+      return row;
+    });
+    rows.splice(0, rows.length, ...next.reverse());
     say($('results-message'), '');
   } catch (error) {
     say($('results-message'), `Impossibile mostrare i punti dell'indirizzo: ${error.message}`, isServerGone(error));
