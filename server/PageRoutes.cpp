@@ -118,6 +118,8 @@ void AddPageRoutes(Router& router, DataFolder& data)
     });
     router.Get("/api/v1/outline", [names](const httplib::Request& request, httplib::Response& response) {
         Answer(response, [&] {
+            if (!request.has_param("comune"))
+                throw ApiRefusal{{400, ErrorKind::TypeMismatch, {"comune is missing", "manca comune"}}};
             const std::string name = request.get_param_value("comune");
             std::string json = names->OutlineJson(name);
             if (json.empty())

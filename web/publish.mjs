@@ -7,16 +7,19 @@ import { basename, join } from 'node:path';
 import { constants, gzipSync } from 'node:zlib';
 
 const [metafile, html, folder] = process.argv.slice(2);
-const bundle = Object.keys(JSON.parse(readFileSync(metafile, 'utf8')).outputs).map((path) => basename(path));
-const script = bundle.find((name) => name.endsWith('.js'));
-const style = bundle.find((name) => name.endsWith('.css'));
+const outputs = Object.entries(JSON.parse(readFileSync(metafile, 'utf8')).outputs);
+const bundle = outputs.map(([path]) => basename(path));
+// The entry's script and style sheet; the other scripts are parts it loads when needed.
+const [entry, { cssBundle }] = outputs.find(([, output]) => output.entryPoint);
+const script = basename(entry);
+const style = basename(cssBundle);
 const page = readFileSync(html, 'utf8').replace('"quorvel.js"', `"${script}"`).replace('"quorvel.css"', `"${style}"`);
 writeFileSync(join(folder, 'index.html'), page);
 
 for (const name of readdirSync(folder))
   if (/^quorvel-[A-Z0-9]{8}\.(js|css)(\.gz)?$/.test(name) && !bundle.includes(name.replace(/\.gz$/, '')))
     rmSync(join(folder, name));
-for (const name of ['index.html', script, style]) {
+for (const name of ['index.html', ...bundle]) {
   const bytes = readFileSync(join(folder, name));
   writeFileSync(join(folder, `${name}.gz`), gzipSync(bytes, { level: constants.Z_BEST_COMPRESSION }));
 }

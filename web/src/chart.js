@@ -79,6 +79,11 @@ export function createChart(box, container, legend) {
       hooks: { setCursor: [(u) => showTooltip(u, rows)] },
     }, [PERIODS, ...rows.map((row) => row.mm)], container);
     plot.over.append(tooltip);
+    // The legend below may bring the panel's scroll bar, narrowing the chart's room.
+    requestAnimationFrame(() => {
+      const room = size();
+      if (plot && room.width !== plot.width) plot.setSize(room);
+    });
     plot.over.addEventListener('mouseleave', () => { tooltip.hidden = true; });
     legend.replaceChildren(...rows.map((row, i) => {
       const line = element('span', { className: 'line' });

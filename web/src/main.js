@@ -5,7 +5,6 @@ import './style.css';
 import { addressPoints, pointsFromAddress } from './address.js';
 import { ApiError, NO_SERVER, batchCsv, getBlob, getJson, getJsonAndHeaders, onServerAnswer, rain, rainIn,
          reportUrl, sheetUrl, typedFaults } from './api.js';
-import { createChart } from './chart.js';
 import { download, italianCsv } from './downloads.js';
 import { finderAnswer, finderEntries, matchingEntries } from './finder.js';
 import { showProvenance } from './footer.js';
@@ -30,7 +29,22 @@ const mm1 = (value) => value.toLocaleString('it-IT', { minimumFractionDigits: 1,
 const exact = (value) => String(value).replace('.', ',');
 
 const map = createMap($('map'), { gb: $('readout-gb'), ll: $('readout-ll') }, $('map-message'));
-const drawChart = createChart($('chart-box'), $('chart'), $('chart-legend'));
+
+// The chart and its library come with the first answer, not with the page.
+let drawChart = null;
+let loadingChart = null;
+let chartRows = [];
+function showChart(chart) {
+  chartRows = chart;
+  if (drawChart) {
+    drawChart(chartRows);
+  } else if (chartRows.length) {
+    loadingChart ??= import('./chart.js').then(({ createChart }) => {
+      drawChart = createChart($('chart-box'), $('chart'), $('chart-legend'));
+      drawChart(chartRows);
+    });
+  }
+}
 
 let gridArea = null;
 let sample = false;
@@ -139,7 +153,7 @@ function showRows() {
   $('remove-all').hidden = rows.length < 2;
   $('results-hint').hidden = rows.length !== 0;
   $('results-table').tBodies[0].replaceChildren(...rows.map((row) => row.element));
-  drawChart([...rows].reverse().map((row) => ({
+  showChart([...rows].reverse().map((row) => ({
     number: row.number, colour: row.colour, label: `E ${exact(row.east)}, N ${exact(row.north)}`,
     mm: row.answer.quantiles.map((q) => q.mm) })));
 }

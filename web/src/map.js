@@ -14,17 +14,16 @@ import ScaleLine from 'ol/control/ScaleLine.js';
 import ZoomToExtent from 'ol/control/ZoomToExtent.js';
 import { defaults as defaultControls } from 'ol/control/defaults.js';
 import { defaults as defaultInteractions } from 'ol/interaction/defaults.js';
-import { register } from 'ol/proj/proj4.js';
-import proj4 from 'proj4';
+import Projection from 'ol/proj/Projection.js';
+import { addProjection } from 'ol/proj.js';
 
 import { addressView, viewFromAddress } from './address.js';
 
-// Monte Mario / Italy zone 2, with the datum shift of "Monte Mario to WGS 84
-// (4)", for the latitude and longitude of the read-out.
-proj4.defs('EPSG:3004', '+proj=tmerc +lat_0=0 +lon_0=15 +k=0.9996 +x_0=2520000 +y_0=0 +ellps=intl ' +
-           '+towgs84=-104.1,-49.1,-9.9,0.971,-2.917,0.714,-11.68 +units=m +no_defs');
-register(proj4);
-const toWgs84 = proj4('EPSG:3004', 'EPSG:4326');
+// Gauss-Boaga East is the map's only system: the map service draws in it and
+// the answers come in it, so OpenLayers needs its name and unit only.
+addProjection(new Projection({ code: 'EPSG:3004', units: 'm' }));
+let toWgs84 = null;
+let loadingWgs84 = null;
 
 // The parameter grids' cells are 500 m squares.
 const HALF_CELL = 250;
@@ -98,8 +97,10 @@ export function createMap(target, readout, message) {
   map.on('pointermove', (event) => {
     if (event.dragging || !event.coordinate) return;
     const [east, north] = event.coordinate;
-    const [lon, lat] = toWgs84.forward([east, north]);
     readout.gb.textContent = `E ${wholeMetres(east)}   N ${wholeMetres(north)}`;
+    loadingWgs84 ??= import('./wgs84.js').then((module) => { toWgs84 = module.toWgs84; });
+    if (!toWgs84) return;
+    const [lon, lat] = toWgs84.forward([east, north]);
     readout.ll.textContent = `${degrees(lat, 'N', 'S')}   ${degrees(lon, 'E', 'O')}`;
   });
 
