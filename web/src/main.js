@@ -472,7 +472,10 @@ const health = getJsonAndHeaders('api/v1/health').then(({ json, headers }) => {
   say($('provenance-data'), `Provenienza dei dati non disponibile: ${error.message}`, isServerGone(error));
 });
 
-getJson('api/v1/comuni').then((list) => {
+// The map is first drawn once the sample band has taken its room, so that
+// each visit asks the same picture, which the browser then keeps.
+getJson('api/v1/comuni').then(async (list) => {
+  await health;
   municipalities = list;
   entries = finderEntries(municipalities);
   const extents = list.map((m) => m.extent);
@@ -480,7 +483,8 @@ getJson('api/v1/comuni').then((list) => {
                   Math.max(...extents.map((e) => e.xMax)), Math.max(...extents.map((e) => e.yMax))];
   map.addFullExtent(region);
   if (!map.linked) map.fit(region, 10);
-}).catch((error) => {
+}).catch(async (error) => {
+  await health;
   say($('finder-message'), `Elenco dei comuni non disponibile: ${error.message}`, isServerGone(error));
   const grid = gridArea ?? { west: GRID_WEST, south: GRID_SOUTH, east: GRID_WEST + 400 * CELL,
                              north: GRID_SOUTH + GRID_ROWS * CELL };

@@ -114,6 +114,8 @@ export function createMap(target, readout, message) {
     // The view the address gave, if any.
     linked: linked !== null,
     fit(extent, padding = 40) {
+      // The page above may just have changed the map's room.
+      map.updateSize();
       map.getView().fit(extent, { padding: [padding, padding, padding, padding] });
     },
     // The button that brings the whole of this extent back into view.
