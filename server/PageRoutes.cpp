@@ -32,15 +32,17 @@ struct SheetWriter {
 
 std::string ReadAndRemove(const std::string& path)
 {
-    std::string bytes;
+    std::ostringstream read;
     {
         std::ifstream file(path, std::ios::binary);
-        std::ostringstream read;
-        read << file.rdbuf();
-        bytes = read.str();
+        if (file)
+            read << file.rdbuf();
     }
-    std::filesystem::remove(path);
-    return bytes;
+    std::error_code ignored;
+    std::filesystem::remove(path, ignored);
+    if (read.str().empty())
+        throw Error(ErrorKind::PathAccess, path, {"the sheet written cannot be read", "la scheda scritta non si può leggere"});
+    return read.str();
 }
 
 void Sheet(DataFolder& data, SheetWriter& writer, const httplib::Request& request, httplib::Response& response)

@@ -6,7 +6,7 @@
 const HEADERS = ['report', 'E', 'N', 'riga', 'colonna', 'centro_E', 'centro_N', 'a2', 'a1', 'cv',
                  'q2', 'q5', 'q10', 'q20', 'q50', 'q100', 'q200', 'dati'];
 
-export const SAMPLE_WORDS = 'esempio sintetico, non per la progettazione';
+const SAMPLE_WORDS = 'esempio sintetico, non per la progettazione';
 
 const comma = (value) => String(value).replace('.', ',');
 
