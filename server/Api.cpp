@@ -17,6 +17,7 @@
 #include "rain/OutputName.h"
 #include "report/Report.h"
 #include "server/Durations.h"
+#include "server/Freshness.h"
 #include "server/OpenApi.h"
 #include "server/WorkQueue.h"
 
@@ -412,7 +413,10 @@ bool IsAcceptableReportName(std::string_view name)
 void AddApiRoutes(Router& router, DataFolder& data, const ServiceLimits& limits)
 {
     router.Get("/api/v1/rain", [&data](const httplib::Request& request, httplib::Response& response) {
-        Answer(response, [&] { Rain(data, request, response); }, data.path());
+        Answer(response, [&] {
+            if (!NotModified(request, response, DataTag(data)))
+                Rain(data, request, response);
+        }, data.path());
     });
     router.Get("/api/v1/report", [&data](const httplib::Request& request, httplib::Response& response) {
         Answer(response, [&] { Report(data, request, response); }, data.path());
@@ -439,11 +443,21 @@ void AddApiRoutes(Router& router, DataFolder& data, const ServiceLimits& limits)
         if (response.status == 400 || response.status == 413 || response.status == 503)
             response.set_header("Connection", "close");
     });
-    router.Get("/api/v1/comuni", [&data](const httplib::Request&, httplib::Response& response) {
-        Answer(response, [&] { Send(response, data.MunicipalitiesText(), kJson); }, data.path());
+    auto municipalities = std::make_shared<GzipText>();
+    router.Get("/api/v1/comuni", [&data, municipalities](const httplib::Request& request, httplib::Response& response) {
+        Answer(response, [&] {
+            const auto text = data.MunicipalitiesText();
+            if (!NotModified(request, response, TextTag(*text)))
+                municipalities->Send(request, response, text, kJson);
+        }, data.path());
     });
-    router.Get("/api/v1/health", [&data](const httplib::Request&, httplib::Response& response) {
-        Answer(response, [&] { Send(response, HealthJson(data.CurrentHealth()), kJson); }, data.path());
+    router.Get("/api/v1/health", [&data](const httplib::Request& request, httplib::Response& response) {
+        Answer(response, [&] {
+            if (const std::string modified = GridsModified(data); !modified.empty())
+                response.set_header("Last-Modified", modified);
+            if (!NotModified(request, response, DataTag(data)))
+                Send(response, HealthJson(data.CurrentHealth()), kJson);
+        }, data.path());
     });
     router.Get("/api/v1/openapi.json", [](const httplib::Request&, httplib::Response& response) {
         Send(response, std::string(OpenApiDocument()), kJson);

@@ -10,6 +10,7 @@
 #include <QGuiApplication>
 
 #include "server/Api.h"
+#include "server/Freshness.h"
 #include "wms/WmsService.h"
 
 #include "server/Municipalities.h"
@@ -151,6 +152,9 @@ void AddWmsRoute(Router& router, DataFolder& data, const ServiceLimits& limits)
             response.set_content("the map service needs a QGuiApplication", "text/plain");
             return;
         }
+        // The same picture is asked again at each visit to the page.
+        if (NotModified(request, response, MapTag(wms->folder)))
+            return;
         Answer(*wms, WmsParams(request.params.begin(), request.params.end()), request, response);
     });
     // The map as the web's tiles, for a portal over OpenStreetMap: the
