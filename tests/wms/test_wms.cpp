@@ -280,10 +280,10 @@ for layer in top.findall('w:Layer', ns):
     // requests beyond those drawing and waiting get 503 at once.
     void limitsBoundTheWork()
     {
-        WmsLimits limits;
-        limits.maxPixels = 1000 * 1000;
-        limits.waiting = 0;
-        WmsService wms(kFolder, limits);
+        WmsServiceOptions options;
+        options.limits.maxPixels = 1000 * 1000;
+        options.limits.waiting = 0;
+        WmsService wms(kFolder, options);
         const std::string box = "2310000,5040000,2490000,5170000";
         const struct {
             int width, height, status;
