@@ -178,6 +178,7 @@ std::string RunBatch(DataFolder& data, const std::string& points, batch::BatchTo
     hooks.standardInputName = kBatchInputName;
     hooks.standardOutput = output.get();
     hooks.grids = grids.get();
+    hooks.gridsAreSample = data.IsSample(grids);
     try {
         totals = batch::RunBatch(options, hooks);
     } catch (const batch::StartError& error) {

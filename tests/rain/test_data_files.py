@@ -21,7 +21,7 @@ import tempfile
 import time
 import unittest
 
-WINDOW, BATCH, SERVER, APP = sys.argv[1:5]
+WINDOW, BATCH, SERVER, APP = (os.path.abspath(arg) for arg in sys.argv[1:5])
 del sys.argv[1:5]
 
 # The files each front end reads: the grids, their headers and the sample
@@ -55,6 +55,7 @@ def app_copy(root):
             for name in files:
                 os.symlink(os.path.join(folder, name), os.path.join(target, name))
     os.makedirs(os.path.join(root, "output"))
+    os.symlink(WINDOW, os.path.join(root, "Quorvel"))
 
 
 def main_thread_waits(pid):
@@ -73,24 +74,24 @@ def run_bounded(command, cwd, env=None, idle_ends=False):
     """(status, or None when stopped; whether it was stopped waiting; its output).
     With idle_ends, a process found twice running waiting in its event loop
     is stopped there: a window waits for the user for ever."""
-    log = tempfile.TemporaryFile()
-    process = subprocess.Popen(command, cwd=cwd, stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT,
-                               env=env)
-    start, idle, status, waiting = time.time(), 0, None, False
-    while time.time() - start < BOUND:
-        status = process.poll()
-        if status is not None:
-            break
-        idle = idle + 1 if idle_ends and time.time() - start > 2 and main_thread_waits(process.pid) else 0
-        if idle == 2:
-            waiting = True
-            break
-        time.sleep(0.25)
-    if status is None:
-        process.kill()
-        process.wait()
-    log.seek(0)
-    return status, waiting, log.read().decode("utf-8", "replace")
+    with tempfile.TemporaryFile() as log:
+        process = subprocess.Popen(command, cwd=cwd, stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT,
+                                   env=env)
+        start, idle, status, waiting = time.time(), 0, None, False
+        while time.time() - start < BOUND:
+            status = process.poll()
+            if status is not None:
+                break
+            idle = idle + 1 if idle_ends and time.time() - start > 2 and main_thread_waits(process.pid) else 0
+            if idle == 2:
+                waiting = True
+                break
+            time.sleep(0.25)
+        if status is None:
+            process.kill()
+            process.wait()
+        log.seek(0)
+        return status, waiting, log.read().decode("utf-8", "replace")
 
 
 class DataFileNotRegular(unittest.TestCase):
@@ -124,6 +125,7 @@ class DataFileNotRegular(unittest.TestCase):
 
     def server(self, relative):
         log = tempfile.TemporaryFile()
+        self.addCleanup(log.close)
         env = dict(os.environ)
         env.pop("QT_QPA_PLATFORM", None)
         process = subprocess.Popen([SERVER, "--folder", self.app, "--listen", "127.0.0.1:0"], stdout=log,
@@ -164,8 +166,10 @@ class DataFileNotRegular(unittest.TestCase):
         status, waiting, output = run_bounded([WINDOW], self.app, env, idle_ends=True)
         if status is None:
             self.assertTrue(waiting, "the window is still busy, not waiting for the user")
-            if output.strip():
-                self.assertIn(os.path.basename(relative), output)
+            # A failed start is said in a message box, and on standard error.
+            for line in output.splitlines():
+                if line.startswith("Quorvel: "):
+                    self.assertIn(os.path.basename(relative), line)
         else:
             self.expect_named("the window", relative, status, output)
 
