@@ -14,6 +14,7 @@
 #include "rain/DataFile.h"
 #include "rain/Error.h"
 #include "rain/FileDescriptor.h"
+#include "rain/SidecarFiles.h"
 
 namespace quorvel::server {
 
@@ -71,6 +72,9 @@ std::vector<std::optional<OGREnvelope>> ShapeEnvelopes(const std::string& path)
 {
     // Opening a missing file through GDAL says little: the system says more.
     OpenRegularFile(path);
+    // GDAL opens the companions (.prj, .dbf, ...) too, and would wait for ever on a FIFO among them.
+    if (const std::string companion = IrregularCompanion(path); !companion.empty())
+        OpenRegularFile(companion);
     static std::once_flag registered;
     std::call_once(registered, [] { GDALAllRegister(); });
     const GDALDatasetUniquePtr dataset(GDALDataset::Open(path.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY));

@@ -115,7 +115,8 @@ class DataFileNotRegular(unittest.TestCase):
                                          "--reports", "reports", "--pdf", "sheets"], self.scratch)
         self.assertIsNotNone(status, "quorvel-batch did not end")
         if os.path.exists(results):
-            output += open(results, encoding="utf-8", errors="replace").read()
+            with open(results, encoding="utf-8", errors="replace") as written:
+                output += written.read()
         self.expect_named("quorvel-batch", relative, status, output)
 
     def check(self, relative):
