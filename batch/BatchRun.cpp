@@ -14,11 +14,13 @@
 #include <unistd.h>
 
 #include "batch/Csv.h"
+#include "batch/FileNameKey.h"
 #include "crs/TypedPointIn.h"
 #include "rain/Durations.h"
 #include "rain/Error.h"
 #include "rain/FileDescriptor.h"
 #include "rain/PendingFile.h"
+#include "rain/SampleMark.h"
 #include "report/Report.h"
 
 namespace quorvel::batch {
@@ -222,19 +224,19 @@ public:
     {
     }
 
-    // Valid until the next call.
-    CellOutcome For(GaussBoagaPoint point)
+    // Valid until the next call. East and north as exact as they are known.
+    CellOutcome For(double east, double north)
     {
         GridCell cell;
         try {
-            cell = CellForPoint(point.x, point.y);
+            cell = CellForPoint(east, north);
         } catch (const Error& error) {
             scratch_ = error.what();
             return {false, scratch_, {}};
         }
         if (!grids_.a2.Contains(cell)) {
             scratch_.clear();
-            const bool ok = Compute(point, cell, scratch_);
+            const bool ok = Compute(cell, scratch_);
             return Outcome(ok, scratch_);
         }
         Slot& slot = slots_[std::size_t(cell.row - 1) * std::size_t(grids_.a2.columnCount()) +
@@ -242,11 +244,11 @@ public:
         if (slot.state == Slot::kUnknown) {
             if (texts_.size() > kMaxTexts) {
                 scratch_.clear();
-                const bool ok = Compute(point, cell, scratch_);
+                const bool ok = Compute(cell, scratch_);
                 return Outcome(ok, scratch_);
             }
             slot.offset = std::uint32_t(texts_.size());
-            slot.state = Compute(point, cell, texts_) ? Slot::kOk : Slot::kFailed;
+            slot.state = Compute(cell, texts_) ? Slot::kOk : Slot::kFailed;
             slot.size = std::uint16_t(texts_.size() - slot.offset);
         }
         return Outcome(slot.state == Slot::kOk, std::string_view(texts_).substr(slot.offset, slot.size));
@@ -289,11 +291,11 @@ private:
     }
 
     // Appends the values or the failure; true for values.
-    bool Compute(GaussBoagaPoint point, GridCell cell, std::string& text) const
+    bool Compute(GridCell cell, std::string& text) const
     {
         PointRain rain;
         try {
-            rain = ComputePointRain(point, grids_);
+            rain = ComputeCellRain(cell, grids_);
         } catch (const Error& error) {
             text += FailureText(error, cell);
             return false;
@@ -378,10 +380,10 @@ private:
 // the report workbooks, or the PDF sheets.
 class PointFiles {
 public:
-    using Writer = std::function<void(const std::string& path, const std::string& name, GaussBoagaPoint point,
-                                      const PointRain& rain)>;
+    using Writer = SheetWriter;
 
-    PointFiles(std::string dir, const char* what, const char* extension, Writer writer, const RunInputs& inputs)
+    PointFiles(std::string dir, const char* what, const char* extension, Writer writer, const RunInputs& inputs,
+               const std::string& resultsPath)
         : dir_(std::move(dir)), what_(what), extension_(extension), writer_(std::move(writer)), inputs_(inputs)
     {
         if (dir_.empty())
@@ -395,12 +397,21 @@ public:
                         ec ? SystemDetail(ec.value()) : ErrorDetail{"not a folder", "non è una cartella"});
         if (!dir_.ends_with('/'))
             dir_ += '/';
+        // Results written into the folder under a file's name would be lost
+        // to that file, or it to them, when the run ends.
+        if (!resultsPath.empty()) {
+            const std::filesystem::path results = FollowLinks(resultsPath);
+            const std::filesystem::path parent = results.has_parent_path() ? results.parent_path() : ".";
+            if (std::filesystem::equivalent(parent, dir_, ec))
+                resultsKey_ = FileNameKey(results.filename().string());
+        }
     }
 
     bool on() const { return !dir_.empty(); }
 
     // Empty when the file is written, otherwise why it is not.
-    std::string Write(std::string_view id, std::uint64_t line, GaussBoagaPoint point, const PointRain& rain)
+    std::string Write(std::string_view id, std::uint64_t line, GaussBoagaPoint point, const PointRain& rain,
+                      bool nearCellEdge)
     {
         const std::string name(id), failed = what_ + " not written: ";
         if (name.empty())
@@ -409,17 +420,22 @@ public:
                                          [](char c) { return (unsigned char)c < 0x20 || c == 0x7F; });
         if (control || !IsSafeOutputName(name))
             return failed + "the id " + Quoted(name) + " cannot name a file in the " + what_ + "s folder";
-        const auto [earlier, fresh] = used_.try_emplace(name, line);
+        if (!resultsKey_.empty() && FileNameKey(name + extension_) == resultsKey_)
+            return failed + "it would replace the results file";
+        // Office drives do not tell "A" from "a": such ids would share one file.
+        const auto [earlier, fresh] = used_.try_emplace(FileNameKey(name), Earlier{line, name});
         if (!fresh) {
             std::string text = failed + "the id is already used on line ";
-            AppendInteger(text, std::int64_t(earlier->second));
+            if (earlier->second.id != name)
+                text = failed + "the id names the same file as " + Quoted(earlier->second.id) + " on line ";
+            AppendInteger(text, std::int64_t(earlier->second.line));
             return text;
         }
         const std::string path = dir_ + name + extension_;
         if (const std::string* input = inputs_.At(path))
             return failed + "it would replace " + *input + ", which the run reads";
         try {
-            writer_(path, name, point, rain);
+            writer_(path, name, point, rain, nearCellEdge);
         } catch (const Error& error) {
             return failed + error.what();
         }
@@ -432,7 +448,12 @@ private:
     std::string extension_;
     Writer writer_;
     const RunInputs& inputs_;
-    std::unordered_map<std::string, std::uint64_t> used_;
+    struct Earlier {
+        std::uint64_t line;
+        std::string id;
+    };
+    std::unordered_map<std::string, Earlier> used_;  // by FileNameKey
+    std::string resultsKey_;  // of the results file, when it lies in the folder
 };
 
 PointFiles ReportFiles(const BatchOptions& options, const ReportWriter& writer, const RunInputs& inputs)
@@ -443,11 +464,12 @@ PointFiles ReportFiles(const BatchOptions& options, const ReportWriter& writer, 
         CheckReportTemplate(templatePath);
     return PointFiles(options.reportsDir, "report", kOutputExtension,
                       writer ? PointFiles::Writer([writer, templatePath](const std::string& path, const std::string&,
-                                                                         GaussBoagaPoint point, const PointRain& rain) {
+                                                                         GaussBoagaPoint point, const PointRain& rain,
+                                                                         bool) {
                           writer(templatePath, path, point, rain);
                       })
                              : PointFiles::Writer(),
-                      inputs);
+                      inputs, options.resultsPath);
 }
 
 // The law and the durations --durate asks for, each within the law's range.
@@ -479,13 +501,13 @@ std::optional<DurationColumns> DurationsOf(const BatchOptions& options)
 PointFiles StormFiles(const BatchOptions& options, const RunInputs& inputs)
 {
     if (options.stormsDir.empty())
-        return PointFiles({}, "hyetograph", "", {}, inputs);
+        return PointFiles({}, "hyetograph", "", {}, inputs, options.resultsPath);
     const DurationLaw law = *ReadDurationLaw(AppFolderOf(options));
     const auto at = std::find(kReturnPeriods.begin(), kReturnPeriods.end(), options.stormReturnPeriod);
     const std::size_t period = std::size_t(at - kReturnPeriods.begin());
     return PointFiles(options.stormsDir, "hyetograph", StormExtension(options.stormFormat),
                       [law, period, &options](const std::string& path, const std::string& name, GaussBoagaPoint,
-                                              const PointRain& rain) {
+                                              const PointRain& rain, bool) {
                           const float h1 = rain.quantiles.InOrder()[period];
                           const Hyetograph storm = DesignStorm(law, h1, rain.a2, options.storm);
                           std::string station = name;
@@ -493,7 +515,7 @@ PointFiles StormFiles(const BatchOptions& options, const RunInputs& inputs)
                           const std::string text = StormText(storm, options.stormFormat, station, options.stormStart);
                           ReplaceFileWith(path, std::vector<std::uint8_t>(text.begin(), text.end()));
                       },
-                      inputs);
+                      inputs, options.resultsPath);
 }
 
 // What is wrong with one coordinate of a row, in the words of its system.
@@ -635,8 +657,9 @@ BatchTotals RunBatch(const BatchOptions& options, const BatchHooks& hooks)
         loaded = ParameterGrids::Load(AppFolderOf(options));
     const ParameterGrids& grids = hooks.grids ? *hooks.grids : *loaded;
     const std::optional<DurationColumns> durations = DurationsOf(options);
+    const bool sample = hooks.grids ? hooks.gridsAreSample : IsSyntheticSample(AppFolderOf(options));
     PointFiles reports = ReportFiles(options, hooks.writeReport, inputs);
-    PointFiles sheets(options.sheetsDir, "sheet", ".pdf", hooks.writeSheet, inputs);
+    PointFiles sheets(options.sheetsDir, "sheet", ".pdf", hooks.writeSheet, inputs, options.resultsPath);
     PointFiles storms = StormFiles(options, inputs);
     ResultsOutput results(options.resultsPath, hooks.standardOutput);
     CellResults cells(grids, durations ? &*durations : nullptr);
@@ -646,6 +669,7 @@ BatchTotals RunBatch(const BatchOptions& options, const BatchHooks& hooks)
     out.append(kResultsHeader);
     if (converted)
         out.append(kConvertedHeader);
+    out.append(kDataHeader);
     std::string noHeights;
     if (durations)
         for (const Duration& duration : durations->durations)
@@ -688,17 +712,20 @@ BatchTotals RunBatch(const BatchOptions& options, const BatchHooks& hooks)
         const bool pointRead = failure.empty();
         std::string_view cellHeights;
         if (failure.empty()) {
-            const CellOutcome cell = cells.For(point);
+            // A converted point's cell comes from all its digits; the point kept is single.
+            const double east = converted ? gaussBoaga.x : point.x, north = converted ? gaussBoaga.y : point.y;
+            const CellOutcome cell = cells.For(east, north);
             cellHeights = cell.durations;
             if (!cell.ok)
                 failure = cell.text;
             else if (reports.on() || sheets.on() || storms.on()) {
-                const PointRain rain = ComputePointRain(point, grids);
-                failure = reports.on() ? reports.Write(id, record.line, point, rain) : std::string();
+                const PointRain rain = ComputeCellRain(CellForPoint(east, north), grids);
+                const bool nearEdge = converted && NearCellEdge(gaussBoaga);
+                failure = reports.on() ? reports.Write(id, record.line, point, rain, nearEdge) : std::string();
                 if (failure.empty() && sheets.on())
-                    failure = sheets.Write(id, record.line, point, rain);
+                    failure = sheets.Write(id, record.line, point, rain, nearEdge);
                 if (failure.empty() && storms.on())
-                    failure = storms.Write(id, record.line, point, rain);
+                    failure = storms.Write(id, record.line, point, rain, nearEdge);
             }
             if (failure.empty()) {
                 out += ',';
@@ -720,6 +747,9 @@ BatchTotals RunBatch(const BatchOptions& options, const BatchHooks& hooks)
         } else if (converted) {
             out += ",,,";
         }
+        out += ',';
+        if (sample && failure.empty())
+            out += kSampleData;
         if (durations)
             out += failure.empty() ? cellHeights : std::string_view(noHeights);
         out += '\n';

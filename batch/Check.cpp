@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <optional>
 #include <string_view>
@@ -18,7 +17,9 @@
 #include <ogrsf_frmts.h>
 
 #include "rain/Durations.h"
+#include "rain/DataFile.h"
 #include "rain/Error.h"
+#include "rain/FileDescriptor.h"
 #include "rain/Grid.h"
 #include "rain/PointRain.h"
 #include "rain/SidecarFiles.h"
@@ -122,10 +123,14 @@ private:
             return "manca";
         if (!fs::is_regular_file(path, error))
             return "non è un file";
-        std::ifstream in(path, std::ios::binary);
-        char byte;
-        if (!in || (!in.read(&byte, 1) && fs::file_size(path, error) != 0))
+        try {
+            const FileDescriptor fd = OpenRegularFile(path.string());
+            char byte;
+            if (::read(fd.get(), &byte, 1) < 0)
+                return "non si può leggere";
+        } catch (const Error&) {
             return "non si può leggere";
+        }
         return std::nullopt;
     }
 
@@ -397,12 +402,13 @@ private:
     {
         if (Unreadable(kTable))
             return;
-        std::ifstream in(Path(kTable), std::ios::binary);
-        std::string bytes(kMaxTableSize + 1, '\0');
-        in.read(bytes.data(), std::streamsize(bytes.size()));
-        bytes.resize(std::size_t(in.gcount()));
-        if (bytes.size() > kMaxTableSize) {
-            Add(Level::Error, kTable, "più grande di 1 MiB: la tabella dei comuni ne occupa pochi KiB");
+        std::string bytes;
+        try {
+            bytes = ReadDataFile(Path(kTable).string(), kMaxTableSize);
+        } catch (const Error& failure) {
+            Add(Level::Error, kTable,
+                failure.kind() == ErrorKind::BadFileFormat ? "più grande di 1 MiB: la tabella dei comuni ne occupa pochi KiB"
+                                                          : "non si può leggere");
             return;
         }
         if (const auto word = Utf8Word(bytes)) {

@@ -68,7 +68,9 @@ int main(int argc, char** argv)
         painting = quorvel::StartOffscreenPainting(argc, argv);
         sheets = std::make_unique<quorvel::PointSheets>(AppFolderOf(line.options));
         hooks.writeSheet = [&sheets](const std::string& path, const std::string& name, quorvel::GaussBoagaPoint point,
-                                     const quorvel::PointRain& rain) { sheets->Write(name, point, rain, path); };
+                                     const quorvel::PointRain& rain, bool nearCellEdge) {
+            sheets->Write(name, point, rain, path, nearCellEdge);
+        };
     }
     hooks.progress = [](std::string_view text) { std::fprintf(stderr, "%.*s\n", int(text.size()), text.data()); };
     hooks.standardInput = STDIN_FILENO;

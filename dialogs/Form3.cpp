@@ -143,6 +143,13 @@ std::string Form3::NorthText() const
     return converted_ ? Metres(converted_->y) : Text2->text().toStdString();
 }
 
+std::optional<ConvertedPoint> Form3::Converted() const
+{
+    if (!converted_)
+        return std::nullopt;
+    return ConvertedPoint{converted_->x, converted_->y, NearCellEdge(*converted_)};
+}
+
 // The run's closing message tells a converted point that may lie in the
 // neighbouring cell.
 void Form3::ShowMessage(const std::string& text)

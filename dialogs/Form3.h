@@ -32,6 +32,7 @@ public:
 protected:
     std::string EastText() const override;
     std::string NorthText() const override;
+    std::optional<ConvertedPoint> Converted() const override;
     void ShowMessage(const std::string& text) override;
     void Command1_Click() override;
 

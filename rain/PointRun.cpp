@@ -128,9 +128,13 @@ void ProcessPoint(PointRunVariant variant, PointRunDialog& dialog, PointRunOpera
         return;
     }
 
+    // A converted point is placed by all its digits; the single-precision
+    // point is what the report and the window keep.
+    const std::optional<ConvertedPoint> converted = dialog.Converted();
     PointRain rain;
     try {
-        rain = operations.ComputePointRain(point);
+        rain = operations.ComputeCellRain(converted ? CellForPoint(converted->east, converted->north)
+                                                    : CellForPoint(point.x, point.y));
     } catch (const Error& error) {
         dialog.ShowMessage(typed ? CoordinateMessage(eastText, northText, decimalSeparator, operations)
                                  : ComputeFailureMessage(error, point, eastText, northText));
@@ -172,7 +176,7 @@ void ProcessPoint(PointRunVariant variant, PointRunDialog& dialog, PointRunOpera
         return;
     }
 
-    const PointRunResult result{point, rain, appFolder, outputName};
+    PointRunResult result{point, rain, appFolder, outputName, converted};
     std::string registerWarning;
     try {
         operations.AppendToRegister(result);

@@ -156,12 +156,12 @@ std::string WithConversion(std::string json, const QueryPoint& query)
     return json;
 }
 
-PointRain RainAt(const std::shared_ptr<const ParameterGrids>& grids, GaussBoagaPoint point)
+PointRain RainAt(const std::shared_ptr<const ParameterGrids>& grids, const QueryPoint& query)
 {
     try {
-        return ComputePointRain(point, *grids);
+        return ComputeCellRain(CellForPoint(query.east, query.north), *grids);
     } catch (const Error& error) {
-        throw ApiRefusal{PointFailure(error, point)};
+        throw ApiRefusal{PointFailure(error, query.east, query.north)};
     }
 }
 
@@ -202,6 +202,7 @@ FileDescriptor RunBatch(DataFolder& data, const FileDescriptor& input, batch::Ba
     hooks.standardInputName = kBatchInputName;
     hooks.standardOutput = output.get();
     hooks.grids = grids.get();
+    hooks.gridsAreSample = data.IsSample(grids);
     try {
         totals = batch::RunBatch(options, hooks);
     } catch (const batch::StartError& error) {
@@ -221,7 +222,7 @@ void Rain(DataFolder& data, const httplib::Request& request, httplib::Response& 
     const QueryPoint query = PointParameters(request);
     const std::optional<DurationQuery> durations = DurationParameters(request, data);
     const auto grids = data.Grids();
-    const PointRain rain = RainAt(grids, query.point);
+    const PointRain rain = RainAt(grids, query);
     std::string json = RainJson(query.point, rain, data.IsSample(grids));
     if (durations)
         json = WithDurations(std::move(json), *durations, rain);
@@ -243,7 +244,7 @@ void Report(DataFolder& data, const httplib::Request& request, httplib::Response
                       "control characters, \".\" or \"..\" alone, in UTF-8",
                       "il nome non può essere quello di un report: servono caratteri non vuoti, senza /, \\, "
                       "caratteri di controllo, \".\" o \"..\" da soli, in UTF-8");
-    const PointRain rain = RainAt(data.Grids(), point);
+    const PointRain rain = RainAt(data.Grids(), query);
     const RainQuantiles& q = rain.quantiles;
     const std::vector<std::uint8_t> report =
         BuildRainReport(point.x, point.y, rain.centre.x, rain.centre.y, rain.a2, q.q2, q.q5, q.q10, q.q20, q.q50,
@@ -394,7 +395,10 @@ QueryPoint PointParameters(const httplib::Request& request)
                       "crs: unknown reference system \"" + crs + "\"; use EPSG:3004, EPSG:4326, EPSG:6707 or EPSG:6708",
                       "crs: sistema di riferimento sconosciuto \"" + crs + "\"; usare EPSG:3004, EPSG:4326, EPSG:6707 o EPSG:6708");
     if (*system == ReferenceSystem::GaussBoagaEast)
-        return {{CoordinateParameter(request, "east"), CoordinateParameter(request, "north")}, std::nullopt, false};
+    {
+        const GaussBoagaPoint point{CoordinateParameter(request, "east"), CoordinateParameter(request, "north")};
+        return {point, std::nullopt, false, point.x, point.y};
+    }
     const SystemPoint typed{SystemParameter(request, *system, true), SystemParameter(request, *system, false)};
     SystemPoint gb;
     try {
@@ -402,7 +406,7 @@ QueryPoint PointParameters(const httplib::Request& request)
     } catch (const Error& error) {
         throw ApiRefusal{{400, error.kind(), {error.detail(), error.italianDetail()}}};
     }
-    return {{float(gb.x), float(gb.y)}, system, NearCellEdge(gb)};
+    return {{float(gb.x), float(gb.y)}, system, NearCellEdge(gb), gb.x, gb.y};
 }
 
 bool IsAcceptableReportName(std::string_view name)

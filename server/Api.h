@@ -58,6 +58,9 @@ struct QueryPoint {
     GaussBoagaPoint point;
     std::optional<ReferenceSystem> convertedFrom;  // set when not Gauss-Boaga
     bool nearCellEdge = false;  // converted, and within the conversion's accuracy of a cell edge
+    // The point as exact as it is known, which finds its cell: a converted
+    // point's double-precision conversion, otherwise point itself.
+    double east = 0, north = 0;
 };
 // Throws ApiRefusal (400) for an unknown system or a missing or bad coordinate.
 QueryPoint PointParameters(const httplib::Request& request);

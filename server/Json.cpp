@@ -85,11 +85,11 @@ ApiFailure DataFailure(const Error& error)
     return {500, error.kind(), {error.what(), ItalianMessage(error)}};
 }
 
-ApiFailure PointFailure(const Error& error, GaussBoagaPoint point)
+ApiFailure PointFailure(const Error& error, double east, double north)
 {
     GridCell cell;
     try {
-        cell = CellForPoint(point.x, point.y);
+        cell = CellForPoint(east, north);
     } catch (const Error&) {
         return {404, error.kind(),
                 {"the point lies far outside the parameter grids", "il punto è molto lontano dalle griglie dei parametri"}};

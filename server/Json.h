@@ -38,7 +38,7 @@ ApiFailure DataFailure(const Error& error);
 // A failure of one point's computation: a coordinate beyond any plausible
 // range or a cell outside the grids is 404, a cell without valid data (or
 // whose parameters give no valid rainfall) 422, anything else broken data.
-ApiFailure PointFailure(const Error& error, GaussBoagaPoint point);
+ApiFailure PointFailure(const Error& error, double east, double north);
 
 std::string RainJson(GaussBoagaPoint point, const PointRain& rain, bool sample);
 

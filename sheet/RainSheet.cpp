@@ -17,6 +17,7 @@
 #include "crs/Crs.h"
 #include "map/ViewTransform.h"
 #include "maplayers/LayerTable.h"
+#include "rain/Error.h"
 #include "rain/SampleMark.h"
 #include "report/Report.h"
 #include "wms/WmsRenderer.h"
@@ -210,6 +211,12 @@ void DrawSheet(QPainter& painter, const RainSheet& sheet, const QLocale& locale)
                      .arg(locale.toString(sheet.wgs84->latitude, 'f', 6),
                           locale.toString(sheet.wgs84->longitude, 'f', 6));
     y += page.Text(kMargin, y, textWidth, point) + 3;
+    if (sheet.nearCellEdge) {
+        page.Font(8.5, true);
+        painter.setPen(QColor(0x8a, 0x3b, 0x00));
+        y += page.Text(kMargin, y, textWidth, QString::fromStdString(NearCellEdgeNote())) + 3;
+        painter.setPen(Qt::black);
+    }
     page.Font(12, true);
     y += page.Text(kMargin, y, textWidth, QStringLiteral("Cella della griglia (500 m)")) + 1;
     page.Font(9.5);
@@ -343,15 +350,32 @@ QImage PointSheets::PointMap(GaussBoagaPoint point, GridCell cell)
 }
 
 void PointSheets::Write(const std::string& name, GaussBoagaPoint point, const PointRain& rain,
-                        const std::string& path)
+                        const std::string& path, bool nearCellEdge)
+{
+    const PointRunResult run{point, rain, folder_, name};
+    Draw(EntryOf(run, RecordRun(run, digests_)), name, nearCellEdge, path);
+}
+
+void PointSheets::WriteRun(const PointRunResult& run, const std::string& path)
+{
+    if (!run.record)
+        throw Error(ErrorKind::FileNotFound, RegisterPath(run.appFolder),
+                    {"the run was not recorded: its sheet would not tell its data",
+                     "l'elaborazione non è stata registrata: il foglio non ne direbbe i dati"});
+    Draw(EntryOf(run, *run.record), run.outputName,
+         run.converted && run.converted->nearCellEdge, path);
+}
+
+void PointSheets::Draw(const RegisterEntry& entry, const std::string& name, bool nearCellEdge, const std::string& path)
 {
     RainSheet sheet;
-    sheet.run = RunEntry({point, rain, folder_, name}, digests_);
+    sheet.run = entry;
     sheet.run.reportFile = name;
-    const SystemPoint wgs84 = FromGaussBoaga(ReferenceSystem::Wgs84, {point.x, point.y});
+    const SystemPoint wgs84 = FromGaussBoaga(ReferenceSystem::Wgs84, {entry.point.x, entry.point.y});
     sheet.wgs84 = LatLon{wgs84.y, wgs84.x};
-    sheet.map = PointMap(point, rain.cell);
+    sheet.map = PointMap(entry.point, entry.rain.cell);
     sheet.law = ReadDurationLaw(folder_);
+    sheet.nearCellEdge = nearCellEdge;
     WriteRainSheet(sheet, path);
 }
 

@@ -14,6 +14,8 @@ packages=(
     libgdal-dev gdal-bin libpng-dev
     # report workbook container
     libgsf-1-dev
+    # report names compared as case-insensitive shared drives compare them
+    libunistring-dev
     # quorvel-server, and nginx in front of it on a network
     libcpp-httplib-dev nlohmann-json3-dev zlib1g-dev nginx-light
     # the desktop icon, and the packages with their checkers

@@ -220,7 +220,7 @@ int main(int argc, char* argv[])
     Form1 form(*map, map, reporter);
     // As the program has it, so that the pane's buttons are all there.
     form.Results()->SetSheetWriter([](const PointRunResult& run, const std::string& path) {
-        PointSheets(run.appFolder).Write(run.outputName, run.point, run.rain, path);
+        PointSheets(run.appFolder).WriteRun(run, path);
     });
     try {
         form.Load();
