@@ -97,7 +97,7 @@ const char* ServerUsage()
            "  --listen   address and port, default 127.0.0.1:8080; port 0 takes any free port\n"
            "  --web      folder of the page's files, default web/ beside the program,\n"
            "             else /usr/share/quorvel/web\n"
-           "  --threads  connections answered at once, default 128\n"
+           "  --threads  requests answered at once, default 64; waiting connections take none\n"
            "One line per request goes to standard error.\n"
            "\n"
            "Uso: quorvel-server --folder CARTELLA [--listen HOST:PORTA] [--web CARTELLA] [--threads N]\n"

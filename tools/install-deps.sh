@@ -15,7 +15,7 @@ packages=(
     # report workbook container
     libgsf-1-dev
     # quorvel-server, and nginx in front of it on a network
-    libcpp-httplib-dev nlohmann-json3-dev nginx-light
+    libcpp-httplib-dev libboost-dev nlohmann-json3-dev nginx-light
     # the desktop icon, and the packages with their checkers
     librsvg2-bin dpkg-dev file desktop-file-utils appstream lintian
     # independent readers of our reports, and screenshots (tests only)
