@@ -2,7 +2,9 @@
 
 #include <array>
 #include <atomic>
+#include <charconv>
 #include <cstdio>
+#include <future>
 #include <list>
 #include <mutex>
 #include <stdexcept>
@@ -103,7 +105,9 @@ Clock::time_point Deadline(const ConnectionLimits& limits, Clock::time_point sta
            std::chrono::milliseconds(bytes * 1000 / std::max<std::size_t>(limits.slowestBytesPerSecond, 1));
 }
 
-std::string Frame(const httplib::Response& response, bool close, std::size_t bodySize)
+// The answer's status line and headers; a body of unknown size (none) is sent
+// in chunks.
+std::string Frame(const httplib::Response& response, bool close, std::optional<std::size_t> bodySize)
 {
     const auto reason = http::obsolete_reason(http::int_to_status(unsigned(response.status)));
     std::string head = "HTTP/1.1 " + std::to_string(response.status) + " " + std::string(reason) + "\r\n";
@@ -113,11 +117,18 @@ std::string Frame(const httplib::Response& response, bool close, std::size_t bod
             continue;
         head += name + ": " + value + "\r\n";
     }
-    head += "Content-Length: " + std::to_string(bodySize) + "\r\n";
+    head += bodySize ? "Content-Length: " + std::to_string(*bodySize) + "\r\n" : "Transfer-Encoding: chunked\r\n";
     if (close)
         head += "Connection: close\r\n";
     head += "\r\n";
     return head;
+}
+
+// A body the handler gives piece by piece, of a size it does not tell: sent
+// as it comes rather than held whole.
+bool IsStreamed(const httplib::Response& response)
+{
+    return response.content_provider_ && (response.is_chunked_content_provider_ || response.content_length_ == 0);
 }
 
 // The handler's content provider run to its end, into the body.
@@ -292,6 +303,8 @@ private:
         asio::post(loop_.workers, [self = shared_from_this(), guard = asio::make_work_guard(loop_.io)] {
             try {
                 self->loop_.hooks.handle(self->request_, self->response_);
+                if (IsStreamed(self->response_) && self->request_.method != "HEAD")
+                    return self->Stream();
                 if (!TakeProvidedBody(self->response_)) {
                     self->response_ = {};
                     self->loop_.hooks.failure(500, self->response_);
@@ -303,6 +316,67 @@ private:
             }
             asio::post(self->stream_.get_executor(), [self] { self->Write(false); });
         });
+    }
+
+    // On the worker: the provider's pieces, gathered into chunks of 64 KiB,
+    // each written by the loop while the worker waits.
+    void Stream()
+    {
+        if (response_.status < 0)
+            response_.status = 200;
+        const bool close = !keepAlive_ || loop_.stopping ||
+                           beast::iequals(response_.get_header_value("Connection"), "close");
+        std::size_t sent = 0;
+        std::string pending;
+        bool ok = Put(Frame(response_, close, std::nullopt));
+        const auto flush = [&] {
+            if (ok && !pending.empty()) {
+                char size[20];
+                const auto end = std::to_chars(size, size + sizeof size, pending.size(), 16).ptr;
+                ok = Put(std::string(size, end) + "\r\n" + pending + "\r\n");
+                if (ok)
+                    sent += pending.size();
+                pending.clear();
+            }
+            return ok;
+        };
+        bool done = false;
+        std::size_t offered = 0;
+        httplib::DataSink sink;
+        sink.write = [&](const char* data, std::size_t size) {
+            pending.append(data, size);
+            offered += size;
+            return pending.size() < 65536 || flush();
+        };
+        sink.done = [&done] { done = true; };
+        sink.is_writable = [&ok] { return ok; };
+        while (ok && !done) {
+            const std::size_t before = offered;
+            ok = response_.content_provider_(offered, 0, sink);
+            if (offered == before && !done)
+                break;
+        }
+        ok = flush() && Put("0\r\n\r\n");
+        asio::post(stream_.get_executor(), [self = shared_from_this(), ok, close, sent] {
+            self->phase_ = Phase::Write;
+            self->Finish(!ok, sent, close);
+        });
+    }
+
+    // From a worker: the bytes written by the loop, once they are.
+    bool Put(const std::string& bytes)
+    {
+        std::promise<bool> written;
+        std::future<bool> result = written.get_future();
+        asio::post(stream_.get_executor(), [this, &bytes, &written] {
+            if (phase_ == Phase::Closed)
+                return written.set_value(false);
+            stream_.expires_at(Deadline(limits(), Clock::now(), bytes.size()));
+            asio::async_write(stream_, asio::buffer(bytes), [&written](beast::error_code error, std::size_t) {
+                written.set_value(!error);
+            });
+        });
+        return result.get();
     }
 
     // An answer sent in place of reading the request on: the connection then closes.
@@ -337,12 +411,16 @@ private:
 
     void OnWritten(const beast::error_code& error, std::size_t bytes, bool close, bool headOnly)
     {
-        const std::size_t body = headOnly || bytes < head_.size() ? 0 : bytes - head_.size();
+        Finish(bool(error), headOnly || bytes < head_.size() ? 0 : bytes - head_.size(), close);
+    }
+
+    void Finish(bool failed, std::size_t bodySent, bool close)
+    {
         std::optional<double> ms;
         if (started_)
             ms = std::chrono::duration<double, std::milli>(Clock::now() - *started_).count();
-        loop_.hooks.sent(request_, response_, body, !error, ms);
-        if (error)
+        loop_.hooks.sent(request_, response_, bodySent, !failed, ms);
+        if (failed || phase_ == Phase::Closed)
             return Close();
         if (close)
             return Linger();
