@@ -303,7 +303,9 @@ private:
         asio::post(loop_.workers, [self = shared_from_this(), guard = asio::make_work_guard(loop_.io)] {
             try {
                 self->loop_.hooks.handle(self->request_, self->response_);
-                if (IsStreamed(self->response_) && self->request_.method != "HEAD")
+                // HTTP/1.0 knows no chunks: such a client gets the body whole.
+                if (IsStreamed(self->response_) && self->request_.method != "HEAD" &&
+                    self->request_.version == "HTTP/1.1")
                     return self->Stream();
                 if (!TakeProvidedBody(self->response_)) {
                     self->response_ = {};

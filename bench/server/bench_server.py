@@ -163,7 +163,8 @@ def nginx_static_rate():
         f.write('{"text":"%s"}' % ("x" * 300))
     port = free_port()
     with open(os.path.join(root, "nginx.conf"), "w") as f:
-        f.write("""worker_processes 2;
+        # As root, nginx's workers would otherwise be nobody, who cannot read the private folder.
+        f.write(("user root;\n" if os.geteuid() == 0 else "") + """worker_processes 2;
 pid %(root)s/nginx.pid;
 error_log %(root)s/error.log;
 daemon off;
@@ -258,12 +259,13 @@ end
 
     sampler = threading.Thread(target=sample)
     sampler.start()
-    rate, p99, errors, total, _ = run_wrk(port, 100, ENDURANCE, lua)
+    rate, p99, errors, total, out = run_wrk(port, 100, ENDURANCE, lua)
     done.set()
     sampler.join()
     kinds = "rain, report, batch" + (", GetMap 1 in %d" % GETMAP_EVERY if getmap else " (no /wms)")
     verdict("endurance, 100 clients %d s (%s): 0 errors" % (ENDURANCE, kinds), errors == 0,
-            "%d errors in %d answers, %.0f/s, p99 %.1f ms" % (errors, total, rate, p99))
+            "%d errors in %d answers, %.0f/s, p99 %.1f ms%s" % (errors, total, rate, p99, "".join(
+                "; " + line.strip() for line in out.splitlines() if "Non-2xx" in line or "Socket errors" in line)))
     verdict("endurance: resident set <= 300 MB, flat", max(rss) <= 300,
             "start %.0f MB, half-way %.0f MB, end %.0f MB, most %.0f MB" % (rss[0], rss[len(rss) // 2], rss[-1], max(rss)))
 

@@ -81,6 +81,8 @@ TEST(Connections, AStreamedBodyGoesInChunksAndThePipelinedRequestAfterIt)
     std::thread loop([&connections] { connections.Run(); });
 
     std::string answer = Exchange(port, "GET /stream HTTP/1.1\r\n\r\nGET /fixed HTTP/1.1\r\nConnection: close\r\n\r\n");
+    // HTTP/1.0 knows no chunks.
+    const std::string old = Exchange(port, "GET /stream HTTP/1.0\r\n\r\n");
     connections.Stop();
     loop.join();
 
@@ -92,7 +94,9 @@ TEST(Connections, AStreamedBodyGoesInChunksAndThePipelinedRequestAfterIt)
     EXPECT_EQ(answer.substr(0, answer.find("\r\n")), "HTTP/1.1 200 OK");
     EXPECT_NE(answer.find("\r\nContent-Length: 5\r\n"), std::string::npos);
     EXPECT_TRUE(answer.ends_with("\r\n\r\nfixed"));
-    EXPECT_EQ(log, (std::vector<std::string>{"/stream 200 300000", "/fixed 200 5"}));
+    EXPECT_NE(old.find("\r\nContent-Length: 300000\r\n"), std::string::npos);
+    EXPECT_TRUE(old.ends_with("\r\n\r\n" + piece + piece + piece));
+    EXPECT_EQ(log, (std::vector<std::string>{"/stream 200 300000", "/fixed 200 5", "/stream 200 300000"}));
 }
 
 }  // namespace
