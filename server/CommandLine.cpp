@@ -100,7 +100,7 @@ const char* ServerUsage()
            "  --listen   address and port, default 127.0.0.1:8080; port 0 takes any free port\n"
            "  --web      folder of the page's files, default web/ beside the program,\n"
            "             else /usr/share/quorvel/web\n"
-           "  --threads  connections answered at once, default 128\n"
+           "  --threads  requests answered at once, default 64; waiting connections take none\n"
            "  --max-map-pixels  the largest map picture, width x height, default and\n"
            "             at most 16777216 (4096 x 4096)\n"
            "One line per request goes to standard error.\n"

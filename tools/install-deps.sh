@@ -17,7 +17,7 @@ packages=(
     # report names compared as case-insensitive shared drives compare them
     libunistring-dev
     # quorvel-server, and nginx in front of it on a network
-    libcpp-httplib-dev nlohmann-json3-dev zlib1g-dev nginx-light
+    libcpp-httplib-dev libboost-dev nlohmann-json3-dev zlib1g-dev nginx-light
     # the desktop icon, and the packages with their checkers
     librsvg2-bin dpkg-dev file desktop-file-utils appstream lintian
     # the Italian locale, under which the sanitizer pass runs (tests only)
