@@ -29,11 +29,13 @@ int main(int argc, char* argv[])
     quorvel::PointDialogsImpl dialogs;
     quorvel::Form1 form(*map, map, reporter, &dialogs);
     form.Results()->SetSheetWriter([](const quorvel::PointRunResult& run, const std::string& path) {
-        quorvel::PointSheets(run.appFolder).Write(run.outputName, run.point, run.rain, path);
+        quorvel::PointSheets(run.appFolder).WriteRun(run, path);
     });
     try {
         form.Load();
     } catch (const quorvel::Error& error) {
+        // Also for the launcher's terminal or log, where no window is seen.
+        std::fprintf(stderr, "Quorvel: %s\n", quorvel::ItalianMessage(error).c_str());
         quorvel::ReportFailure(reporter, nullptr, error);
         return 1;
     }

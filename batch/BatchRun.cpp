@@ -14,10 +14,13 @@
 #include <unistd.h>
 
 #include "batch/Csv.h"
+#include "batch/FileNameKey.h"
 #include "crs/TypedPointIn.h"
+#include "rain/Durations.h"
 #include "rain/Error.h"
 #include "rain/FileDescriptor.h"
 #include "rain/PendingFile.h"
+#include "rain/SampleMark.h"
 #include "report/Report.h"
 
 namespace quorvel::batch {
@@ -183,6 +186,31 @@ private:
 struct CellOutcome {
     bool ok = false;
     std::string_view text;
+    std::string_view durations;  // the heights' columns, comma first, when asked for
+};
+
+// Parts of a cell's cached text: its columns, then its duration heights.
+constexpr char kDurationsMark = '\x1f';
+
+CellOutcome Outcome(bool ok, std::string_view text)
+{
+    const std::size_t mark = text.find(kDurationsMark);
+    if (mark == std::string_view::npos)
+        return {ok, text, {}};
+    return {ok, text.substr(0, mark), text.substr(mark + 1)};
+}
+
+void AppendDouble(std::string& out, double value)
+{
+    char text[32];
+    const auto written = std::to_chars(text, text + sizeof text, value);
+    out.append(text, written.ptr);
+}
+
+// The heights of the law at each duration for each return period.
+struct DurationColumns {
+    DurationLaw law;
+    std::vector<Duration> durations;
 };
 
 // Every point of a cell gets the same numbers from ComputePointRain, which
@@ -191,39 +219,39 @@ struct CellOutcome {
 // after that. The texts lie side by side, so a row costs few cache misses.
 class CellResults {
 public:
-    explicit CellResults(const ParameterGrids& grids)
-        : grids_(grids), slots_(std::size_t(grids.a2.rowCount()) * std::size_t(grids.a2.columnCount()))
+    CellResults(const ParameterGrids& grids, const DurationColumns* durations)
+        : grids_(grids), durations_(durations), slots_(std::size_t(grids.a2.rowCount()) * std::size_t(grids.a2.columnCount()))
     {
     }
 
-    // Valid until the next call.
-    CellOutcome For(GaussBoagaPoint point)
+    // Valid until the next call. East and north as exact as they are known.
+    CellOutcome For(double east, double north)
     {
         GridCell cell;
         try {
-            cell = CellForPoint(point.x, point.y);
+            cell = CellForPoint(east, north);
         } catch (const Error& error) {
             scratch_ = error.what();
-            return {false, scratch_};
+            return {false, scratch_, {}};
         }
         if (!grids_.a2.Contains(cell)) {
             scratch_.clear();
-            const bool ok = Compute(point, cell, scratch_);
-            return {ok, scratch_};
+            const bool ok = Compute(cell, scratch_);
+            return Outcome(ok, scratch_);
         }
         Slot& slot = slots_[std::size_t(cell.row - 1) * std::size_t(grids_.a2.columnCount()) +
                             std::size_t(cell.column - 1)];
         if (slot.state == Slot::kUnknown) {
             if (texts_.size() > kMaxTexts) {
                 scratch_.clear();
-                const bool ok = Compute(point, cell, scratch_);
-                return {ok, scratch_};
+                const bool ok = Compute(cell, scratch_);
+                return Outcome(ok, scratch_);
             }
             slot.offset = std::uint32_t(texts_.size());
-            slot.state = Compute(point, cell, texts_) ? Slot::kOk : Slot::kFailed;
+            slot.state = Compute(cell, texts_) ? Slot::kOk : Slot::kFailed;
             slot.size = std::uint16_t(texts_.size() - slot.offset);
         }
-        return {slot.state == Slot::kOk, std::string_view(texts_).substr(slot.offset, slot.size)};
+        return Outcome(slot.state == Slot::kOk, std::string_view(texts_).substr(slot.offset, slot.size));
     }
 
 private:
@@ -263,11 +291,11 @@ private:
     }
 
     // Appends the values or the failure; true for values.
-    bool Compute(GaussBoagaPoint point, GridCell cell, std::string& text) const
+    bool Compute(GridCell cell, std::string& text) const
     {
         PointRain rain;
         try {
-            rain = ComputePointRain(point, grids_);
+            rain = ComputeCellRain(cell, grids_);
         } catch (const Error& error) {
             text += FailureText(error, cell);
             return false;
@@ -283,10 +311,19 @@ private:
             text += ',';
             AppendSingle(text, value);
         }
+        if (durations_) {
+            text += kDurationsMark;
+            for (const Duration& duration : durations_->durations)
+                for (const float height : rain.quantiles.InOrder()) {
+                    text += ',';
+                    AppendDouble(text, DepthAt(durations_->law, height, rain.a2, duration.hours));
+                }
+        }
         return true;
     }
 
     const ParameterGrids& grids_;
+    const DurationColumns* durations_;
     std::vector<Slot> slots_;
     std::string texts_;
     std::string scratch_;
@@ -343,10 +380,10 @@ private:
 // the report workbooks, or the PDF sheets.
 class PointFiles {
 public:
-    using Writer = std::function<void(const std::string& path, const std::string& name, GaussBoagaPoint point,
-                                      const PointRain& rain)>;
+    using Writer = SheetWriter;
 
-    PointFiles(std::string dir, const char* what, const char* extension, Writer writer, const RunInputs& inputs)
+    PointFiles(std::string dir, const char* what, const char* extension, Writer writer, const RunInputs& inputs,
+               const std::string& resultsPath)
         : dir_(std::move(dir)), what_(what), extension_(extension), writer_(std::move(writer)), inputs_(inputs)
     {
         if (dir_.empty())
@@ -360,12 +397,21 @@ public:
                         ec ? SystemDetail(ec.value()) : ErrorDetail{"not a folder", "non è una cartella"});
         if (!dir_.ends_with('/'))
             dir_ += '/';
+        // Results written into the folder under a file's name would be lost
+        // to that file, or it to them, when the run ends.
+        if (!resultsPath.empty()) {
+            const std::filesystem::path results = FollowLinks(resultsPath);
+            const std::filesystem::path parent = results.has_parent_path() ? results.parent_path() : ".";
+            if (std::filesystem::equivalent(parent, dir_, ec))
+                resultsKey_ = FileNameKey(results.filename().string());
+        }
     }
 
     bool on() const { return !dir_.empty(); }
 
     // Empty when the file is written, otherwise why it is not.
-    std::string Write(std::string_view id, std::uint64_t line, GaussBoagaPoint point, const PointRain& rain)
+    std::string Write(std::string_view id, std::uint64_t line, GaussBoagaPoint point, const PointRain& rain,
+                      bool nearCellEdge)
     {
         const std::string name(id), failed = what_ + " not written: ";
         if (name.empty())
@@ -374,17 +420,22 @@ public:
                                          [](char c) { return (unsigned char)c < 0x20 || c == 0x7F; });
         if (control || !IsSafeOutputName(name))
             return failed + "the id " + Quoted(name) + " cannot name a file in the " + what_ + "s folder";
-        const auto [earlier, fresh] = used_.try_emplace(name, line);
+        if (!resultsKey_.empty() && FileNameKey(name + extension_) == resultsKey_)
+            return failed + "it would replace the results file";
+        // Office drives do not tell "A" from "a": such ids would share one file.
+        const auto [earlier, fresh] = used_.try_emplace(FileNameKey(name), Earlier{line, name});
         if (!fresh) {
             std::string text = failed + "the id is already used on line ";
-            AppendInteger(text, std::int64_t(earlier->second));
+            if (earlier->second.id != name)
+                text = failed + "the id names the same file as " + Quoted(earlier->second.id) + " on line ";
+            AppendInteger(text, std::int64_t(earlier->second.line));
             return text;
         }
         const std::string path = dir_ + name + extension_;
         if (const std::string* input = inputs_.At(path))
             return failed + "it would replace " + *input + ", which the run reads";
         try {
-            writer_(path, name, point, rain);
+            writer_(path, name, point, rain, nearCellEdge);
         } catch (const Error& error) {
             return failed + error.what();
         }
@@ -397,7 +448,12 @@ private:
     std::string extension_;
     Writer writer_;
     const RunInputs& inputs_;
-    std::unordered_map<std::string, std::uint64_t> used_;
+    struct Earlier {
+        std::uint64_t line;
+        std::string id;
+    };
+    std::unordered_map<std::string, Earlier> used_;  // by FileNameKey
+    std::string resultsKey_;  // of the results file, when it lies in the folder
 };
 
 PointFiles ReportFiles(const BatchOptions& options, const ReportWriter& writer, const RunInputs& inputs)
@@ -408,11 +464,58 @@ PointFiles ReportFiles(const BatchOptions& options, const ReportWriter& writer, 
         CheckReportTemplate(templatePath);
     return PointFiles(options.reportsDir, "report", kOutputExtension,
                       writer ? PointFiles::Writer([writer, templatePath](const std::string& path, const std::string&,
-                                                                         GaussBoagaPoint point, const PointRain& rain) {
+                                                                         GaussBoagaPoint point, const PointRain& rain,
+                                                                         bool) {
                           writer(templatePath, path, point, rain);
                       })
                              : PointFiles::Writer(),
-                      inputs);
+                      inputs, options.resultsPath);
+}
+
+// The law and the durations --durate asks for, each within the law's range.
+std::optional<DurationColumns> DurationsOf(const BatchOptions& options)
+{
+    if (options.durations.empty() && options.stormsDir.empty())
+        return std::nullopt;
+    const std::optional<DurationLaw> law = ReadDurationLaw(AppFolderOf(options));
+    const char* option = options.durations.empty() ? "--ietogramma" : "--durate";
+    if (!law)
+        throw StartError(std::string(option) + " needs the depth-duration law " + kDurationLawFile +
+                         ", which the application folder lacks");
+    DurationColumns columns{*law, {}};
+    try {
+        if (!options.stormsDir.empty())
+            DesignStorm(*law, 30, 0.3f, options.storm, AppFolderOf(options) + kDurationLawFile);
+        if (options.durations.empty())
+            return std::nullopt;
+        columns.durations = ParseDurations(options.durations);
+        for (const Duration& duration : columns.durations)
+            CheckDuration(*law, duration.hours, AppFolderOf(options) + kDurationLawFile);
+    } catch (const Error& error) {
+        throw StartError(std::string(option) + ": " + error.detail());
+    }
+    return columns;
+}
+
+// --ietogramma: one storm file per point, written as the reports are.
+PointFiles StormFiles(const BatchOptions& options, const RunInputs& inputs)
+{
+    if (options.stormsDir.empty())
+        return PointFiles({}, "hyetograph", "", {}, inputs, options.resultsPath);
+    const DurationLaw law = *ReadDurationLaw(AppFolderOf(options));
+    const auto at = std::find(kReturnPeriods.begin(), kReturnPeriods.end(), options.stormReturnPeriod);
+    const std::size_t period = std::size_t(at - kReturnPeriods.begin());
+    return PointFiles(options.stormsDir, "hyetograph", StormExtension(options.stormFormat),
+                      [law, period, &options](const std::string& path, const std::string& name, GaussBoagaPoint,
+                                              const PointRain& rain, bool) {
+                          const float h1 = rain.quantiles.InOrder()[period];
+                          const Hyetograph storm = DesignStorm(law, h1, rain.a2, options.storm);
+                          std::string station = name;
+                          std::replace_if(station.begin(), station.end(), [](char c) { return c == ' ' || c == '\t'; }, '_');
+                          const std::string text = StormText(storm, options.stormFormat, station, options.stormStart);
+                          ReplaceFileWith(path, std::vector<std::uint8_t>(text.begin(), text.end()));
+                      },
+                      inputs, options.resultsPath);
 }
 
 // What is wrong with one coordinate of a row, in the words of its system.
@@ -553,16 +656,28 @@ BatchTotals RunBatch(const BatchOptions& options, const BatchHooks& hooks)
     if (!hooks.grids)
         loaded = ParameterGrids::Load(AppFolderOf(options));
     const ParameterGrids& grids = hooks.grids ? *hooks.grids : *loaded;
+    const std::optional<DurationColumns> durations = DurationsOf(options);
+    const bool sample = hooks.grids ? hooks.gridsAreSample : IsSyntheticSample(AppFolderOf(options));
     PointFiles reports = ReportFiles(options, hooks.writeReport, inputs);
-    PointFiles sheets(options.sheetsDir, "sheet", ".pdf", hooks.writeSheet, inputs);
+    PointFiles sheets(options.sheetsDir, "sheet", ".pdf", hooks.writeSheet, inputs, options.resultsPath);
+    PointFiles storms = StormFiles(options, inputs);
     ResultsOutput results(options.resultsPath, hooks.standardOutput);
-    CellResults cells(grids);
+    CellResults cells(grids, durations ? &*durations : nullptr);
     ProgressMeter meter(hooks.progress, hooks.now);
 
     std::string& out = results.text();
     out.append(kResultsHeader);
     if (converted)
         out.append(kConvertedHeader);
+    out.append(kDataHeader);
+    std::string noHeights;
+    if (durations)
+        for (const Duration& duration : durations->durations)
+            for (const int period : kReturnPeriods) {
+                out += ",h_" + duration.label + "_T";
+                AppendInteger(out, period);
+                noHeights += ',';
+            }
     out += '\n';
 
     BatchTotals totals;
@@ -595,15 +710,22 @@ BatchTotals RunBatch(const BatchOptions& options, const BatchHooks& hooks)
                 AppendCoordinateProblem(failure, "North", north, field(layout.north), ReferenceSystem::GaussBoagaEast);
         }
         const bool pointRead = failure.empty();
+        std::string_view cellHeights;
         if (failure.empty()) {
-            const CellOutcome cell = cells.For(point);
+            // A converted point's cell comes from all its digits; the point kept is single.
+            const double east = converted ? gaussBoaga.x : point.x, north = converted ? gaussBoaga.y : point.y;
+            const CellOutcome cell = cells.For(east, north);
+            cellHeights = cell.durations;
             if (!cell.ok)
                 failure = cell.text;
-            else if (reports.on() || sheets.on()) {
-                const PointRain rain = ComputePointRain(point, grids);
-                failure = reports.on() ? reports.Write(id, record.line, point, rain) : std::string();
+            else if (reports.on() || sheets.on() || storms.on()) {
+                const PointRain rain = ComputeCellRain(CellForPoint(east, north), grids);
+                const bool nearEdge = converted && NearCellEdge(gaussBoaga);
+                failure = reports.on() ? reports.Write(id, record.line, point, rain, nearEdge) : std::string();
                 if (failure.empty() && sheets.on())
-                    failure = sheets.Write(id, record.line, point, rain);
+                    failure = sheets.Write(id, record.line, point, rain, nearEdge);
+                if (failure.empty() && storms.on())
+                    failure = storms.Write(id, record.line, point, rain, nearEdge);
             }
             if (failure.empty()) {
                 out += ',';
@@ -625,9 +747,14 @@ BatchTotals RunBatch(const BatchOptions& options, const BatchHooks& hooks)
         } else if (converted) {
             out += ",,,";
         }
+        out += ',';
+        if (sample && failure.empty())
+            out += kSampleData;
+        if (durations)
+            out += failure.empty() ? cellHeights : std::string_view(noHeights);
         out += '\n';
         results.FlushIfFull();
-        if (reports.on() || sheets.on() || totals.rows % 64 == 0)
+        if (reports.on() || sheets.on() || storms.on() || totals.rows % 64 == 0)
             meter.Update(totals.rows, totals.failed);
     }
     results.Commit();

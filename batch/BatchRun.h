@@ -11,6 +11,7 @@
 
 #include "crs/Crs.h"
 #include "rain/PointRain.h"
+#include "rain/Storm.h"
 #include "report/Report.h"
 
 namespace quorvel::batch {
@@ -25,6 +26,10 @@ inline constexpr std::string_view kResultsHeader =
 // another reference system: the Gauss-Boaga point used, and "yes" when it lies
 // so near its cell's edge that the conversion's accuracy cannot tell the cell.
 inline constexpr std::string_view kConvertedHeader = ",eastGB,northGB,nearCellEdge";
+// Last of all: "esempio" on each row whose values come from the sample
+// region's invented grids, so that they cannot pass for design values.
+inline constexpr std::string_view kDataHeader = ",dati";
+inline constexpr std::string_view kSampleData = "esempio";
 
 // A run that cannot be done at all for a reason of its own making (bad
 // arguments, an input without the columns it needs). Failures of files and
@@ -47,6 +52,16 @@ struct BatchOptions {
     // The system of the input's two coordinate columns (--crs); when unset,
     // WGS84 for columns named lat and lon, Gauss-Boaga otherwise.
     std::optional<ReferenceSystem> system;
+    // --durate: the durations whose heights h_<d>_T<T> follow every other
+    // column, as the user listed them; empty: none. Needs the folder's law.
+    std::string durations;
+    // --ietogramma DIR: the design hyetograph of each point as DIR/<id> with
+    // the format's extension; empty: none. The storm's settings as given.
+    std::string stormsDir;
+    StormSpec storm;
+    int stormReturnPeriod = 100;
+    StormFormat stormFormat = StormFormat::Csv;
+    StormStart stormStart;
 };
 
 // Writes the report workbook of one point from the template to outputPath,
@@ -64,9 +79,10 @@ void WriteReportWorkbook(const std::string& templatePath, const std::string& out
 std::string AppFolderOf(const BatchOptions& options);
 
 // Writes the PDF sheet of one point, named name, to outputPath, whole or not
-// at all. Throws Error.
+// at all; nearCellEdge for a converted point within the conversion's accuracy
+// of its cell's edge, which the sheet notes. Throws Error.
 using SheetWriter = std::function<void(const std::string& outputPath, const std::string& name,
-                                       GaussBoagaPoint point, const PointRain& rain)>;
+                                       GaussBoagaPoint point, const PointRain& rain, bool nearCellEdge)>;
 
 struct BatchHooks {
     ReportWriter writeReport;  // needed only with reports
@@ -84,6 +100,8 @@ struct BatchHooks {
     // Grids a long-running caller keeps in memory; null: read from the
     // application folder for this run.
     const ParameterGrids* grids = nullptr;
+    // Whether those grids are the sample region's; unused without them.
+    bool gridsAreSample = false;
 };
 
 struct BatchTotals {

@@ -1,13 +1,13 @@
 #include "batch/Check.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <optional>
-#include <sstream>
+#include <string_view>
 
 #include <unistd.h>
 
@@ -16,11 +16,15 @@
 #include <ogr_spatialref.h>
 #include <ogrsf_frmts.h>
 
+#include "rain/Durations.h"
+#include "rain/DataFile.h"
 #include "rain/Error.h"
+#include "rain/FileDescriptor.h"
 #include "rain/Grid.h"
 #include "rain/PointRain.h"
 #include "rain/SidecarFiles.h"
 #include "rain/SampleMark.h"
+#include "report/DurationTable.h"
 #include "report/Report.h"
 #include "report/Workbook.h"
 
@@ -98,6 +102,7 @@ public:
             Shapefile(shapefile);
         Table();
         Template();
+        Durations();
         return std::move(findings_);
     }
 
@@ -118,10 +123,14 @@ private:
             return "manca";
         if (!fs::is_regular_file(path, error))
             return "non è un file";
-        std::ifstream in(path, std::ios::binary);
-        char byte;
-        if (!in || (!in.read(&byte, 1) && fs::file_size(path, error) != 0))
+        try {
+            const FileDescriptor fd = OpenRegularFile(path.string());
+            char byte;
+            if (::read(fd.get(), &byte, 1) < 0)
+                return "non si può leggere";
+        } catch (const Error&) {
             return "non si può leggere";
+        }
         return std::nullopt;
     }
 
@@ -271,8 +280,8 @@ private:
     static std::string Millimetres(float value)
     {
         char text[32];
-        std::snprintf(text, sizeof text, "%.4g mm", double(value));
-        return text;
+        return std::string(text, std::to_chars(text, text + sizeof text, value, std::chars_format::general, 4).ptr) +
+               " mm";
     }
 
     // The reference system's name and code, or empty when it is Gauss-Boaga
@@ -393,12 +402,13 @@ private:
     {
         if (Unreadable(kTable))
             return;
-        std::ifstream in(Path(kTable), std::ios::binary);
-        std::string bytes(kMaxTableSize + 1, '\0');
-        in.read(bytes.data(), std::streamsize(bytes.size()));
-        bytes.resize(std::size_t(in.gcount()));
-        if (bytes.size() > kMaxTableSize) {
-            Add(Level::Error, kTable, "più grande di 1 MiB: la tabella dei comuni ne occupa pochi KiB");
+        std::string bytes;
+        try {
+            bytes = ReadDataFile(Path(kTable).string(), kMaxTableSize);
+        } catch (const Error& failure) {
+            Add(Level::Error, kTable,
+                failure.kind() == ErrorKind::BadFileFormat ? "più grande di 1 MiB: la tabella dei comuni ne occupa pochi KiB"
+                                                          : "non si può leggere");
             return;
         }
         if (const auto word = Utf8Word(bytes)) {
@@ -426,10 +436,12 @@ private:
                                    std::to_string(std::max(width, kTableMinimumWidth)));
                 continue;
             }
-            std::istringstream field(lines[i].substr(0, 10));
+            std::string_view field = std::string_view(lines[i]).substr(0, 10);
+            field.remove_prefix(std::min(field.find_first_not_of(" \t"), field.size()));
+            field.remove_suffix(field.size() - std::min(field.find_last_not_of(" \t") + 1, field.size()));
             long objectId = 0;
-            std::string rest;
-            if (!(field >> objectId) || (field >> rest)) {
+            const auto read = std::from_chars(field.data(), field.data() + field.size(), objectId);
+            if (field.empty() || read.ec != std::errc() || read.ptr != field.data() + field.size()) {
                 problems.push_back(row + "OBJECTID non numerico");
                 continue;
             }
@@ -458,9 +470,82 @@ private:
             if (BuildReportFile(bytes, cells, kTemplatePath).empty())
                 throw Error(ErrorKind::BadFileFormat, kTemplatePath);
             Add(Level::Ok, kTemplatePath, "cartella di lavoro Excel 97 (BIFF8): un report di prova riesce");
+            if (!StoresFormulaResults(ReadWorkbookStream(bytes, kTemplatePath), kTemplatePath))
+                Add(Level::Note, kTemplatePath,
+                    "salvato con l'opzione «precisione come visualizzato»: i report non contengono i risultati "
+                    "delle formule, che il foglio di calcolo ricalcola all'apertura; i programmi che leggono "
+                    "soltanto i valori (anteprime, python) li vedono vuoti");
         } catch (const Error& error) {
             Add(Level::Error, kTemplatePath, ItalianMessage(error));
         }
+    }
+
+    // The law, and the template's duration table against it: two statements
+    // of one law that must not disagree.
+    void Durations()
+    {
+        std::optional<DurationLaw> law;
+        try {
+            law = ReadDurationLaw(folder_.string() + "/");
+        } catch (const Error& error) {
+            Add(Level::Error, kDurationLawFile, ItalianMessage(error));
+            return;
+        }
+        if (!law) {
+            Add(Level::Note, kDurationLawFile, "manca: nessuna legge delle durate, solo le altezze di 1 ora");
+            return;
+        }
+        std::string text = "legge h(d) = h1 · d^a2, d in ore, " + law->ItalianRangeText();
+        if (law->subhourExponent) {
+            char exponent[32];
+            const auto written = std::to_chars(exponent, exponent + sizeof exponent, *law->subhourExponent);
+            text += "; sotto l'ora esponente " + std::string(exponent, written.ptr) + " da " +
+                    DurationText(law->subhourFromHours);
+        }
+        Add(Level::Ok, kDurationLawFile, text);
+        if (Unreadable(kTemplatePath))
+            return;
+        constexpr float kA2 = 0.3f;
+        const float heights[7] = {20, 25, 30, 35, 40, 45, 50};
+        std::vector<ReportDurationRow> table;
+        try {
+            const auto cells = ReportCells(2400000, 5100000, 2400250, 5100250, kA2, heights[0], heights[1], heights[2],
+                                           heights[3], heights[4], heights[5], heights[6]);
+            table = ReportDurationTable(BuildReportFile(ReadReportTemplate(Path(kTemplatePath)), cells, kTemplatePath),
+                                        kTemplatePath);
+        } catch (const Error&) {
+            return;  // the template's own check has said why
+        }
+        if (table.empty()) {
+            Add(Level::Note, kTemplatePath, "nessuna tabella delle durate (intestazione \"Durata\") da confrontare");
+            return;
+        }
+        int compared = 0, unknown = 0;
+        std::string disagree;
+        for (const ReportDurationRow& row : table) {
+            if (!(row.hours >= law->MinHours() && row.hours <= law->MaxHours())) {
+                disagree += " " + CellName(row.row, row.column) + " (durata fuori dalla legge)";
+                continue;
+            }
+            for (std::size_t k = 0; k < 7; ++k) {
+                if (!row.heights[k]) {
+                    ++unknown;
+                    continue;
+                }
+                ++compared;
+                const double expected = DepthAt(*law, heights[k], kA2, row.hours);
+                if (!(std::abs(*row.heights[k] - expected) <= 1e-9 * expected))
+                    disagree += " " + CellName(row.row, row.column + 1 + int(k));
+            }
+        }
+        if (!disagree.empty())
+            Add(Level::Error, kTemplatePath, "la tabella delle durate non segue la legge di " +
+                                                 std::string(kDurationLawFile) + " nelle celle" + disagree);
+        else
+            Add(Level::Ok, kTemplatePath,
+                "tabella delle durate (" + std::to_string(table.size()) + " durate): " + std::to_string(compared) +
+                    " celle uguali alla legge" +
+                    (unknown ? ", " + std::to_string(unknown) + " senza un valore numerico non confrontate" : ""));
     }
 
     fs::path folder_;

@@ -1,7 +1,12 @@
 #include "batch/CommandLine.h"
 
+#include <algorithm>
+#include <charconv>
+#include <iterator>
 #include <string>
 #include <string_view>
+
+#include "rain/Error.h"
 
 namespace quorvel::batch {
 
@@ -22,13 +27,78 @@ void Take(std::string& slot, bool& seen, std::string_view option, const char* va
     seen = true;
 }
 
+// The durations' and hyetographs' options, each under its English and Italian name.
+struct StormOption {
+    const char* name;
+    const char* italian;
+};
+constexpr StormOption kStormOptions[] = {
+    {"--durations", "--durate"},      {"--hyetographs", "--ietogramma"}, {"--storm-duration", "--durata"},
+    {"--step", "--passo"},            {"--method", "--metodo"},          {"--peak", "--picco"},
+    {"--return-period", "--tempo-ritorno"}, {"--format", "--formato"},   {"--start", "--inizio"},
+};
+
+// The index of the storm option arg names ("--name" or "--name=value"), or -1.
+int StormOptionOf(std::string_view arg)
+{
+    const std::string_view name = arg.substr(0, arg.find('='));
+    for (int i = 0; i < int(std::size(kStormOptions)); ++i)
+        if (name == kStormOptions[i].name || name == kStormOptions[i].italian)
+            return i;
+    return -1;
+}
+
+// The storm options' values into options; StartError for a value that is not one.
+void ApplyStormOptions(const std::string (&values)[std::size(kStormOptions)], BatchOptions& options)
+{
+    const auto refuse = [](int option, const std::string& why) {
+        return StartError(std::string(kStormOptions[option].italian) + ": " + why);
+    };
+    options.durations = values[0];
+    options.stormsDir = values[1];
+    for (int i = 2; i < int(std::size(kStormOptions)); ++i)
+        if (!values[i].empty() && values[1].empty())
+            throw StartError(std::string(kStormOptions[i].italian) + " goes with --ietogramma");
+    try {
+        if (!values[2].empty()) {
+            const std::vector<Duration> duration = ParseDurations(values[2]);
+            if (duration.size() != 1)
+                throw refuse(2, "one duration");
+            options.storm.hours = duration.front().hours;
+        }
+        if (!values[4].empty())
+            options.storm.method = ParseStormMethod(values[4]);
+        if (!values[7].empty())
+            options.stormFormat = ParseStormFormat(values[7]);
+        if (!values[8].empty())
+            options.stormStart = ParseStormStart(values[8]);
+    } catch (const Error& error) {
+        throw StartError(error.detail());
+    }
+    const auto number = [&](int option, auto& slot) {
+        if (values[option].empty())
+            return;
+        const std::string& text = values[option];
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), slot);
+        if (error != std::errc() || end != text.data() + text.size())
+            throw refuse(option, "not a number: " + text.substr(0, 20));
+    };
+    number(3, options.storm.stepMinutes);
+    number(5, options.storm.peak);
+    number(6, options.stormReturnPeriod);
+    if (std::find(kReturnPeriods.begin(), kReturnPeriods.end(), options.stormReturnPeriod) == kReturnPeriods.end())
+        throw refuse(6, "one of 2, 5, 10, 20, 50, 100, 200");
+}
+
 }  // namespace
 
 CommandLine ParseCommandLine(int argc, const char* const* argv)
 {
     CommandLine line;
+    std::string stormValues[std::size(kStormOptions)];
+    bool stormSeen[std::size(kStormOptions)] = {};
     bool points = false, output = false, reports = false, sheets = false, folder = false, crs = false,
-         optionsEnded = false;
+         grids = false, optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -74,16 +144,33 @@ CommandLine ParseCommandLine(int argc, const char* const* argv)
             if (!line.options.system)
                 throw StartError("--crs: unknown reference system " + name +
                                  "; use EPSG:3004, EPSG:4326, EPSG:6707, EPSG:6708, wgs84, utm32 or utm33");
+        } else if (const int option = StormOptionOf(arg); option >= 0) {
+            const std::size_t equals = arg.find('=');
+            Take(stormValues[option], stormSeen[option], kStormOptions[option].italian,
+                 equals == std::string_view::npos ? next : argv[i] + equals + 1);
+            if (equals == std::string_view::npos)
+                ++i;
+        } else if (arg == "--grids" || arg == "--griglie") {
+            Take(line.gridsDir, grids, "--grids", next);
+            ++i;
+        } else if (arg.starts_with("--grids=") || arg.starts_with("--griglie=")) {
+            Take(line.gridsDir, grids, "--grids", argv[i] + arg.find('=') + 1);
         } else {
             throw StartError("unknown option " + std::string(arg));
         }
     }
     if (line.help)
         return line;
+    ApplyStormOptions(stormValues, line.options);
     if (line.check) {
-        if (output || reports || sheets || crs)
+        if (output || reports || sheets || crs || std::count(std::begin(stormSeen), std::end(stormSeen), true))
             throw StartError("--check takes no other option than the folder");
         line.checkFolder = points ? line.options.pointsPath : folder ? line.options.folder : ".";
+        return line;
+    }
+    if (grids) {
+        if (points || output || reports || sheets || crs)
+            throw StartError("--grids takes no other option than --folder");
         return line;
     }
     if (!points)
@@ -96,6 +183,7 @@ const char* UsageText()
     return "Usage: quorvel-batch POINTS.csv [-o RESULTS.csv] [--reports DIR] [--pdf DIR]\n"
            "                    [--folder DIR] [--crs SYSTEM]\n"
            "       quorvel-batch --check [DIR]\n"
+           "       quorvel-batch --grids DIR [--folder DIR]\n"
            "\n"
            "Computes the design rainfall of Tervania for every point of POINTS.csv,\n"
            "as Quorvel computes it for one point, with the parameter grids of grd/\n"
@@ -124,6 +212,19 @@ const char* UsageText()
            "            named by its id (DIR/<id>.xls).\n"
            "--pdf DIR   also write a one-page PDF sheet of each point into DIR,\n"
            "            named by its id (DIR/<id>.pdf).\n"
+           "--durate LIST, --durations LIST\n"
+           "            after every other column, the height h(d, T) in mm of each\n"
+           "            duration of LIST (hours, or minutes with \"min\": 10min,0.5,1,3)\n"
+           "            for each return period, as columns h_<d>_T<T>, by the\n"
+           "            depth-duration law dat/durate.txt of the application folder.\n"
+           "--ietogramma DIR, --hyetographs DIR\n"
+           "            also write the design hyetograph of each point into DIR, named by\n"
+           "            its id, of the storm: --durata D (default 1 h), --passo MIN (1, 5,\n"
+           "            10, 15, 30 or 60 dividing D; default 5), --metodo chicago or\n"
+           "            alternating-blocks, --picco R (Chicago's peak, 0 to 1; default\n"
+           "            0.4), --tempo-ritorno T (default 100), --formato csv, swmm (the\n"
+           "            [TIMESERIES] lines, <id>.inp.txt) or rain (a SWMM rain gage file,\n"
+           "            <id>.dat) and --inizio YYYY-MM-DD[THH:MM] (the rain file's start).\n"
            "--check [DIR], --verifica [DIR]\n"
            "            examine the application folder DIR (by default the --folder\n"
            "            one, else the current folder) after copying data into it:\n"
@@ -132,6 +233,11 @@ const char* UsageText()
            "            the municipality table and the report template. One line per\n"
            "            finding, then a summary; exit status 0 when the folder is\n"
            "            usable, 1 when it is not.\n"
+           "--grids DIR, --griglie DIR\n"
+           "            write a2, a1, cv and q2 ... q200 (h 1 hour, mm) of every cell\n"
+           "            into DIR as Cloud Optimized GeoTIFF (<name>.tif): EPSG:3004,\n"
+           "            500 m cells, float32, no data -9999, each value the one a run of\n"
+           "            the cell's centre gives; the grids' SHA-256 in the metadata.\n"
            "--folder DIR, --cartella DIR\n"
            "            the application folder, holding grd/ and the report template\n"
            "            programs/prototipo/pioggeTRNprot.xls; the current folder by\n"
@@ -155,6 +261,7 @@ const char* UsageText()
            "Uso: quorvel-batch PUNTI.csv [-o RISULTATI.csv] [--reports CARTELLA]\n"
            "                  [--pdf CARTELLA] [--cartella CARTELLA] [--crs SISTEMA]\n"
            "     quorvel-batch --verifica [CARTELLA]\n"
+           "     quorvel-batch --griglie CARTELLA [--cartella CARTELLA]\n"
            "\n"
            "Calcola la pioggia di progetto della Tervania per ogni punto di PUNTI.csv,\n"
            "come Quorvel la calcola per un punto, con le griglie dei parametri della\n"
@@ -185,6 +292,14 @@ const char* UsageText()
            "--pdf CARTELLA\n"
            "            scrive anche una scheda PDF di una pagina per ogni punto in\n"
            "            CARTELLA, con il nome del suo id (CARTELLA/<id>.pdf).\n"
+           "--durate ELENCO\n"
+           "            dopo ogni altra colonna, l'altezza h(d, T) in mm di ogni durata\n"
+           "            dell'ELENCO (ore, o minuti con \"min\": 10min,0.5,1,3) per ogni\n"
+           "            tempo di ritorno, colonne h_<d>_T<T>, dalla legge dat/durate.txt.\n"
+           "--ietogramma CARTELLA\n"
+           "            scrive anche lo ietogramma di progetto di ogni punto in CARTELLA,\n"
+           "            con --durata, --passo, --metodo, --picco, --tempo-ritorno,\n"
+           "            --formato e --inizio come sopra.\n"
            "--verifica [CARTELLA], --check [CARTELLA]\n"
            "            esamina la cartella del programma CARTELLA (se omessa, quella\n"
            "            di --cartella, altrimenti la cartella corrente) dopo avervi\n"
@@ -193,6 +308,12 @@ const char* UsageText()
            "            la tabella dei comuni e il modello del report. Una riga per\n"
            "            risultato, poi un riepilogo; stato di uscita 0 se la cartella è\n"
            "            utilizzabile, 1 se non lo è.\n"
+           "--griglie CARTELLA, --grids CARTELLA\n"
+           "            scrive a2, a1, cv e q2 ... q200 (h 1 ora, mm) di ogni cella in\n"
+           "            CARTELLA come GeoTIFF ottimizzati per il cloud (<nome>.tif):\n"
+           "            EPSG:3004, celle di 500 m, float32, nessun dato -9999, ogni valore\n"
+           "            quello di un'elaborazione del centro della cella; lo SHA-256\n"
+           "            delle griglie nei metadati.\n"
            "--cartella CARTELLA, --folder CARTELLA\n"
            "            la cartella del programma, con grd/ e il modello del report\n"
            "            programs/prototipo/pioggeTRNprot.xls; per difetto la cartella\n"

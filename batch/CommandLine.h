@@ -8,6 +8,7 @@ struct CommandLine {
     bool help = false;
     bool check = false;
     std::string checkFolder;  // with check: the folder to examine
+    std::string gridsDir;     // --grids: where the grids' GeoTIFF maps go
     BatchOptions options;
 };
 
@@ -16,6 +17,8 @@ struct CommandLine {
 // --reports=DIR, --pdf=DIR, --folder=DIR, --cartella[=]DIR and --crs=SYSTEM; -h or --help.
 // quorvel-batch --check [DIR] (or --verifica) examines an application folder:
 // DIR, else the --folder one, else the working folder.
+// quorvel-batch --grids DIR (or --griglie) writes the grids' maps as GeoTIFF
+// into DIR, from the --folder's grids.
 // Throws StartError for anything else.
 CommandLine ParseCommandLine(int argc, const char* const* argv);
 

@@ -11,8 +11,10 @@
 #include "batch/BatchRun.h"
 #include "batch/Check.h"
 #include "batch/CommandLine.h"
+#include "geotiff/GridTiff.h"
 #include "rain/PendingFile.h"
 #include "rain/SampleMark.h"
+#include "report/Register.h"
 #include "sheet/RainSheet.h"
 
 namespace {
@@ -44,6 +46,19 @@ int main(int argc, char** argv)
 
     if (quorvel::IsSyntheticSample(AppFolderOf(line.options)))
         SayOnStandardError(std::string(quorvel::kSampleWarning) + " (" + quorvel::kSampleWarningEnglish + ")");
+    if (!line.gridsDir.empty()) {
+        quorvel::RemovePendingFilesOnSignal();
+        try {
+            const std::string folder = AppFolderOf(line.options);
+            quorvel::FileDigests digests;
+            const auto maps = quorvel::GridMaps::Compute(quorvel::ParameterGrids::Load(folder));
+            quorvel::WriteGridTiffs(maps, quorvel::GridTiffMetadataOf(folder, digests), line.gridsDir);
+            return 0;
+        } catch (const std::exception& error) {
+            SayOnStandardError(error.what());
+            return 2;
+        }
+    }
 
     BatchHooks hooks;
     hooks.writeReport = WriteReportWorkbook;
@@ -53,7 +68,9 @@ int main(int argc, char** argv)
         painting = quorvel::StartOffscreenPainting(argc, argv);
         sheets = std::make_unique<quorvel::PointSheets>(AppFolderOf(line.options));
         hooks.writeSheet = [&sheets](const std::string& path, const std::string& name, quorvel::GaussBoagaPoint point,
-                                     const quorvel::PointRain& rain) { sheets->Write(name, point, rain, path); };
+                                     const quorvel::PointRain& rain, bool nearCellEdge) {
+            sheets->Write(name, point, rain, path, nearCellEdge);
+        };
     }
     hooks.progress = [](std::string_view text) { std::fprintf(stderr, "%.*s\n", int(text.size()), text.data()); };
     hooks.standardInput = STDIN_FILENO;

@@ -1,5 +1,6 @@
 #include "crs/Crs.h"
 
+#include <charconv>
 #include <cmath>
 #include <map>
 #include <memory>
@@ -80,7 +81,11 @@ void Apply(OGRCoordinateTransformation& step, SystemPoint& point, ReferenceSyste
     double x = point.x;
     double y = point.y;
     if (!step.Transform(1, &x, &y) || !std::isfinite(x) || !std::isfinite(y)) {
-        const std::string text = std::to_string(point.x) + ", " + std::to_string(point.y);
+        auto number = [](double value) {
+            char buffer[32];
+            return std::string(buffer, std::to_chars(buffer, buffer + sizeof buffer, value).ptr);
+        };
+        const std::string text = number(point.x) + ", " + number(point.y);
         const std::string where = "EPSG:" + std::to_string(EpsgCode(system));
         throw Error(ErrorKind::Overflow, {},
                     {"the point " + text + " cannot be converted (" + where + ")",

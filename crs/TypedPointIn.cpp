@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 
 #include "crs/Angle.h"
 #include "rain/Error.h"
@@ -47,9 +46,8 @@ bool InArea(const SystemPoint& p, const GridArea& area)
 
 std::string Number(double value, bool degrees)
 {
-    char text[32];
-    std::snprintf(text, sizeof text, degrees ? "%.4f" : "%.0f", value);
-    std::string out = text;
+    char text[400];
+    std::string out(text, std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, degrees ? 4 : 0).ptr);
     if (degrees)
         std::replace(out.begin(), out.end(), '.', ',');
     return out;

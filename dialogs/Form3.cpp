@@ -50,7 +50,7 @@ Form3::Form3(MainWindowHost& host, PointRunOperations& operations)
     Text2 = AddTextBox("Text2", kText2, {}, FormFont(9.75));
     Text3 = OutputBox();
 
-    Combo1 = new QComboBox(this);
+    Combo1 = new QComboBox(Body());
     Combo1->setObjectName(QStringLiteral("Combo1"));
     Combo1->setGeometry(TwipsRect(1080, 1110, 2415, 315));
     Combo1->setFont(FormFont(8.25));
@@ -76,6 +76,11 @@ ReferenceSystem Form3::System() const
     return kReferenceSystems[std::max(0, Combo1->currentIndex())];
 }
 
+void Form3::ChooseSystem(ReferenceSystem system)
+{
+    Combo1->setCurrentIndex(Combo1->findData(EpsgCode(system)));
+}
+
 // In WGS84 the latitude comes first, in the top box and in the Tab order.
 void Form3::SystemChosen()
 {
@@ -96,6 +101,8 @@ void Form3::SystemChosen()
     setTabOrder(first, second);
     setTabOrder(second, Command1);
     setTabOrder(Combo1, first);
+    if (!isVisible())
+        first->setFocus();
 }
 
 void Form3::Command1_Click()
@@ -134,6 +141,13 @@ std::string Form3::EastText() const
 std::string Form3::NorthText() const
 {
     return converted_ ? Metres(converted_->y) : Text2->text().toStdString();
+}
+
+std::optional<ConvertedPoint> Form3::Converted() const
+{
+    if (!converted_)
+        return std::nullopt;
+    return ConvertedPoint{converted_->x, converted_->y, NearCellEdge(*converted_)};
 }
 
 // The run's closing message tells a converted point that may lie in the

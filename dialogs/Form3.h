@@ -27,10 +27,12 @@ public:
     QComboBox* Combo1 = nullptr; // the reference system of the two boxes
 
     ReferenceSystem System() const;
+    void ChooseSystem(ReferenceSystem system);
 
 protected:
     std::string EastText() const override;
     std::string NorthText() const override;
+    std::optional<ConvertedPoint> Converted() const override;
     void ShowMessage(const std::string& text) override;
     void Command1_Click() override;
 

@@ -1,6 +1,10 @@
 #include "dialogs/PointDialog.h"
 
+#include <algorithm>
+
 #include <QAbstractButton>
+#include <QApplication>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -20,6 +24,18 @@ namespace {
 constexpr int kClientWidthTwips = 3705;
 constexpr QSize kButtonPicture(32, 32);
 
+// The width a window manager's title bar needs for caption: the caption in a
+// bold face of the desktop's font, and room for the window's icon, its close
+// button and the bar's margins.
+int TitleBarWidth(const QString& caption)
+{
+    QFont bold = QApplication::font();
+    bold.setBold(true);
+    const QFontMetrics metrics(bold);
+    const int button = metrics.height() + 12;
+    return metrics.horizontalAdvance(caption) + 3 * button + 24;
+}
+
 }  // namespace
 
 PointDialog::PointDialog(MainWindowHost& host, PointRunOperations& operations,
@@ -32,7 +48,13 @@ PointDialog::PointDialog(MainWindowHost& host, PointRunOperations& operations,
       variant_(variant)
 {
     setWindowTitle(caption);
-    setFixedSize(TwipsRect(0, 0, kClientWidthTwips, clientHeightTwips).size());
+    // The controls keep their places in a body of the form's size; a title
+    // wider than that widens the dialog, with the body in the middle, so that
+    // the title shows whole.
+    const QSize client = TwipsRect(0, 0, kClientWidthTwips, clientHeightTwips).size();
+    setFixedSize(std::max(client.width(), TitleBarWidth(caption)), client.height());
+    body_ = new QWidget(this);
+    body_->setGeometry(QRect(QPoint((width() - client.width()) / 2, 0), client));
 
     Label5 = AddLabel("Label5", TwipsRect(120, 1200, 1215, 375),
                       QStringLiteral("Nome del file di output"), FormFont(8.25));
@@ -43,7 +65,7 @@ PointDialog::PointDialog(MainWindowHost& host, PointRunOperations& operations,
 
     const auto addButton = [this](const char* name, const QRect& geometry, const QString& tooltip,
                                   const QString& picture) {
-        auto* button = new QPushButton(this);
+        auto* button = new QPushButton(body_);
         button->setObjectName(QString::fromLatin1(name));
         button->setGeometry(geometry);
         button->setFont(FormFont(8.25));
@@ -74,7 +96,7 @@ PointDialog::PointDialog(MainWindowHost& host, PointRunOperations& operations,
 QLabel* PointDialog::AddLabel(const char* name, const QRect& geometry, const QString& text,
                               const QFont& font)
 {
-    auto* label = new QLabel(text, this);
+    auto* label = new QLabel(text, body_);
     label->setObjectName(QString::fromLatin1(name));
     label->setGeometry(geometry);
     label->setFont(font);
@@ -85,11 +107,18 @@ QLabel* PointDialog::AddLabel(const char* name, const QRect& geometry, const QSt
 QLineEdit* PointDialog::AddTextBox(const char* name, const QRect& geometry, const QString& text,
                                    const QFont& font)
 {
-    auto* box = new QLineEdit(text, this);
+    auto* box = new QLineEdit(text, body_);
     box->setObjectName(QString::fromLatin1(name));
     box->setGeometry(geometry);
     box->setFont(font);
     return box;
+}
+
+// The first focus shows its frame, as after a Tab; showing the window clears the flag.
+void PointDialog::showEvent(QShowEvent* event)
+{
+    setAttribute(Qt::WA_KeyboardFocusChange);
+    QDialog::showEvent(event);
 }
 
 void PointDialog::keyPressEvent(QKeyEvent* event)

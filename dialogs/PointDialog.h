@@ -34,10 +34,13 @@ protected:
     MainWindowHost& Host() { return host_; }
     PointRunOperations& Operations() { return operations_; }
     QLineEdit* OutputBox() const { return outputBox_; }
+    // The parent of the controls, at the form's size.
+    QWidget* Body() const { return body_; }
     QLabel* AddLabel(const char* name, const QRect& geometry, const QString& text, const QFont& font);
     QLineEdit* AddTextBox(const char* name, const QRect& geometry, const QString& text,
                           const QFont& font);
 
+    void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
     std::string OutputName() const override;
@@ -56,6 +59,7 @@ private:
     PointRunOperations& operations_;
     PointRunVariant variant_;
     QLineEdit* outputBox_ = nullptr;
+    QWidget* body_ = nullptr;
 };
 
 }  // namespace quorvel

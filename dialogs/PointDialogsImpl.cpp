@@ -14,7 +14,9 @@ void PointDialogsImpl::ShowMapPointDialog(MainWindowHost& host)
 void PointDialogsImpl::ShowCoordinateDialog(MainWindowHost& host)
 {
     Form3 dialog(host, operations_);
+    dialog.ChooseSystem(system_);
     dialog.exec();
+    system_ = dialog.System();
 }
 
 }  // namespace quorvel

@@ -40,9 +40,9 @@ std::string ProgramOperations::GetAppFolder()
     return quorvel::GetAppFolder(kExecutableName);
 }
 
-PointRain ProgramOperations::ComputePointRain(GaussBoagaPoint point)
+PointRain ProgramOperations::ComputeCellRain(GridCell cell)
 {
-    return quorvel::ComputePointRain(point);
+    return quorvel::ComputeCellRain(cell);
 }
 
 GridArea ProgramOperations::ParameterGridArea()
@@ -78,9 +78,10 @@ void ProgramOperations::WriteRainReport(float east, float north, float centreEas
                              q200, appFolder, outputName);
 }
 
-void ProgramOperations::AppendToRegister(const PointRunResult& result)
+void ProgramOperations::AppendToRegister(PointRunResult& result)
 {
-    RegisterRun(result, digests_);
+    result.record = RecordRun(result, digests_);
+    AppendRegisterLine(RegisterPath(result.appFolder), RegisterLine(EntryOf(result, *result.record)));
 }
 
 }  // namespace quorvel

@@ -11,7 +11,7 @@ namespace quorvel {
 class ProgramOperations : public PointRunOperations {
 public:
     std::string GetAppFolder() override;
-    PointRain ComputePointRain(GaussBoagaPoint point) override;
+    PointRain ComputeCellRain(GridCell cell) override;
     GridArea ParameterGridArea() override;
     bool IsSafeOutputName(const std::string& outputName) override;
     bool ReportExists(const std::string& appFolder, const std::string& outputName) override;
@@ -19,7 +19,7 @@ public:
                          float q2, float q5, float q10, float q20, float q50, float q100,
                          float q200, const std::string& appFolder,
                          const std::string& outputName) override;
-    void AppendToRegister(const PointRunResult& result) override;
+    void AppendToRegister(PointRunResult& result) override;
 
 private:
     FileDigests digests_;

@@ -131,8 +131,10 @@ int MapWidget::AddLayer(std::unique_ptr<MapLayer> layer, bool visible)
         PrepareOverviews(*image);
     const int handle = scene_.AddLayer(std::move(layer), visible);
     MapExtents extents;
-    if (!viewSet_ && scene_.LayerExtents(handle, extents))
+    if (!viewSet_ && scene_.LayerExtents(handle, extents)) {
         FitView(extents);
+        firstExtents_ = extents;
+    }
     Changed();
     return handle;
 }
@@ -357,6 +359,17 @@ void MapWidget::DrawOverlays(QPainter& painter)
 
 void MapWidget::resizeEvent(QResizeEvent*)
 {
+    // Until the view is moved, the first layer fills the map at every size:
+    // the map is laid out, and shown at its real size, after the layers came.
+    // That is no move: a highlight stays.
+    if (firstExtents_) {
+        const ViewTransform fitted = ViewTransform::Fit(*firstExtents_, width(), height(), view_.UnitsPerPixel());
+        if (!(fitted == view_)) {
+            view_ = fitted;
+            update();
+            emit ExtentsChanged();
+        }
+    }
     SyncView();
     dirty_ = true;
 }
@@ -505,6 +518,7 @@ void MapWidget::SetView(const ViewTransform& view)
     highlightHandle_ = -1;
     view_ = view;
     viewSet_ = true;
+    firstExtents_.reset();
     update();
     emit ExtentsChanged();
 }

@@ -13,6 +13,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace quorvel {
@@ -24,9 +25,10 @@ class OverviewCache;
 // when something in it changed; a pan drag moves the cached picture and reads
 // no file, and the map is rendered again once the button is released.
 //
-// The first layer added that has a known extent sets the view to that extent;
-// later layers leave the view alone. On a resize the view keeps its centre and
-// its scale: a larger widget shows more around the same place. The run marks
+// The first layer added that has a known extent sets the view to that extent,
+// and keeps it fitted to the widget's size until the view is moved; later
+// layers leave the view alone. Once moved, on a resize the view keeps its
+// centre and its scale: a larger widget shows more around the same place. The run marks
 // are drawn over the cached picture, so changing them renders nothing again.
 //
 // A large raster without overviews gets them from the OverviewCache, built in
@@ -122,6 +124,7 @@ private:
 
     ViewTransform view_;
     bool viewSet_ = false;
+    std::optional<MapExtents> firstExtents_;  // while the view is the first layer's, fitted
     std::vector<RunMark> runMarks_;
 
     QImage frame_;

@@ -46,11 +46,14 @@ inline Error SystemError(const std::string& path, int code = errno)
                  SystemDetail(code));
 }
 
-// Opens a file that the program reads whole (a grid, the report template)
-// only when it is a regular file. A folder, device, FIFO or socket is refused
+// The one door to every data file the program reads (grids, headers, the
+// template, the municipality table, the sample mark): open only when it is a
+// regular file. A folder, device, FIFO or socket is refused
 // before it is opened: opening a FIFO waits for a writer, and a device such as
 // /dev/zero never ends. O_NONBLOCK keeps the open from waiting should the path
 // become a FIFO between the check and the open; the second check refuses it.
+// The flag is cleared then, so that reads wait for the disk as usual.
+// Whoever reads from it reads a bounded amount: ReadDataFile, ForEachDataChunk.
 inline FileDescriptor OpenRegularFile(const std::string& path)
 {
     const auto refuse = [&path] {
@@ -68,6 +71,9 @@ inline FileDescriptor OpenRegularFile(const std::string& path)
         throw SystemError(path);
     if (!S_ISREG(info.st_mode))
         throw refuse();
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
+        throw SystemError(path);
     return fd;
 }
 

@@ -249,10 +249,10 @@ std::int32_t CheckedSub(std::int32_t a, std::int32_t b)
 
 }  // namespace
 
-GridCell CellForPoint(float x, float y)
+GridCell CellForPoint(double x, double y)
 {
-    const double column = std::floor((double(x) - kGridWestEdge) / kGridCellSize) + 1;
-    const double row = kGridRows - std::floor((double(y) - kGridSouthEdge) / kGridCellSize);
+    const double column = std::floor((x - kGridWestEdge) / kGridCellSize) + 1;
+    const double row = kGridRows - std::floor((y - kGridSouthEdge) / kGridCellSize);
     return {ToInt32(row), ToInt32(column)};
 }
 

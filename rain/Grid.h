@@ -21,8 +21,10 @@ struct GridCell {
     friend bool operator==(const GridCell&, const GridCell&) = default;
 };
 
-// Throws Error(Overflow) for coordinates beyond any plausible range.
-GridCell CellForPoint(float x, float y);
+// Throws Error(Overflow) for coordinates beyond any plausible range. In
+// double precision, so that a point converted from another system is placed
+// by all its digits, not by the single-precision value stored and shown.
+GridCell CellForPoint(double x, double y);
 GaussBoagaPoint CellCentre(GridCell cell);
 
 // The ground a parameter grid covers, in metres: a point lies in it when

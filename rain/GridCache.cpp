@@ -1,10 +1,16 @@
 #include "rain/GridCache.h"
 
+#include <thread>
+
 #include <sys/stat.h>
+#include <time.h>
 
 namespace quorvel {
 
-GridCache::GridCache(std::string folder) : folder_(std::move(folder)) {}
+GridCache::GridCache(std::string folder, std::chrono::milliseconds settle)
+    : folder_(std::move(folder)), settle_(settle)
+{
+}
 
 GridCache::Stamps GridCache::ReadStamps() const
 {
@@ -20,18 +26,84 @@ GridCache::Stamps GridCache::ReadStamps() const
     return stamps;
 }
 
+bool GridCache::Settling(const Stamps& stamps)
+{
+    if (settle_.count() == 0)
+        return false;
+    const auto seenNow = std::chrono::steady_clock::now();
+    if (stamps != seen_) {
+        // The first stamps ever seen are of files as they were at the start.
+        const bool first = seenSince_ == std::chrono::steady_clock::time_point{};
+        seen_ = stamps;
+        seenSince_ = first ? seenNow - settle_ : seenNow;
+    }
+    if (seenNow - seenSince_ < settle_)
+        return true;
+    // The change time, which no program can set: a copy that keeps its
+    // modification time (cp -p, rsync -t) still gets a fresh one.
+    timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const long long nowNs = now.tv_sec * 1'000'000'000LL + now.tv_nsec;
+    const long long settleNs = std::chrono::nanoseconds(settle_).count();
+    for (const Stamp& stamp : stamps)
+        if (nowNs - (stamp.changedSeconds * 1'000'000'000LL + stamp.changedNanoseconds) < settleNs)
+            return true;
+    return false;
+}
+
+std::shared_ptr<const ParameterGrids> GridCache::LoadWhole(const Stamps& before, bool& changing)
+{
+    changing = false;
+    std::shared_ptr<const ParameterGrids> grids;
+    try {
+        grids = std::make_shared<const ParameterGrids>(ParameterGrids::Load(folder_));
+    } catch (const Error&) {
+        const Stamps after = ReadStamps();
+        changing = after != before || Settling(after);
+        if (!changing)
+            throw;
+        return nullptr;
+    }
+    const Stamps after = ReadStamps();
+    changing = after != before;
+    return changing ? nullptr : grids;
+}
+
 std::shared_ptr<const ParameterGrids> GridCache::Current()
 {
     const std::lock_guard lock(mutex_);
     // Stamped before reading: a file that changes while it is read differs
     // from its stamp next time, and is read again then.
-    const Stamps now = ReadStamps();
-    if (!grids_ || now != stamps_) {
+    Stamps now = ReadStamps();
+    if (grids_ && now == stamps_)
+        return grids_;
+    if (settle_.count() == 0) {
         grids_.reset();
         grids_ = std::make_shared<const ParameterGrids>(ParameterGrids::Load(folder_));
         stamps_ = now;
+        return grids_;
     }
-    return grids_;
+    // A half-written set is never read while earlier grids can answer.
+    if (Settling(now) && grids_)
+        return grids_;
+    bool changing = false;
+    if (auto fresh = LoadWhole(now, changing)) {
+        grids_ = std::move(fresh);
+        stamps_ = now;
+        return grids_;
+    }
+    if (grids_)
+        return grids_;
+    // Nothing to answer with yet: one more try once the writer had a moment.
+    std::this_thread::sleep_for(std::min(settle_, std::chrono::milliseconds(200)));
+    now = ReadStamps();
+    if (auto fresh = LoadWhole(now, changing)) {
+        grids_ = std::move(fresh);
+        stamps_ = now;
+        return grids_;
+    }
+    throw GridsBeingReplaced(ErrorKind::InputPastEndOfFile, kA2Raster,
+                             {"the parameter grids are being replaced", "le griglie dei parametri sono in sostituzione"});
 }
 
 PointRain GridCache::Compute(GaussBoagaPoint point)

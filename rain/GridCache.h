@@ -1,13 +1,23 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
 
+#include "rain/Error.h"
 #include "rain/PointRain.h"
 
 namespace quorvel {
+
+// The grid files are being replaced: they changed moments ago, or while they
+// were read, and no earlier grids can answer meanwhile. Asking again shortly
+// will do.
+class GridsBeingReplaced : public Error {
+public:
+    using Error::Error;
+};
 
 // The three parameter grids of a folder held in memory, for answers that must
 // come at once (the values under the pointer, the server). Every call first
@@ -17,12 +27,20 @@ namespace quorvel {
 class GridCache {
 public:
     // folder: empty, or a path ending with "/".
-    explicit GridCache(std::string folder = {});
+    //
+    // settle: for a program that answers while others replace its data. A
+    // set whose files changed less than settle ago may be half written: the
+    // grids read before keep answering until it rests, and reads whole, with
+    // every raster the size its header says and no file changing during the
+    // read. Zero follows every change at once.
+    explicit GridCache(std::string folder = {}, std::chrono::milliseconds settle = {});
 
     // The grids as the files are now. The snapshot stays valid and unchanged
     // for as long as the caller holds it, whatever reloads happen meanwhile.
     // Throws Error as ParameterGrids::Load does; a failure is not remembered,
-    // so the next call tries the files again.
+    // so the next call tries the files again. With a settle time and no
+    // earlier grids, a set still changing is tried twice, then throws
+    // GridsBeingReplaced.
     std::shared_ptr<const ParameterGrids> Current();
 
     // ComputePointRain(point, *Current()).
@@ -41,11 +59,21 @@ private:
     };
     using Stamps = std::array<Stamp, 6>;
     Stamps ReadStamps() const;
+    // Whether a file of the set changed less than the settle time ago, by
+    // its change time or by when these stamps were first seen here.
+    bool Settling(const Stamps& stamps);
+    // Loads the set; nothing when it changed during the read or is still settling.
+    std::shared_ptr<const ParameterGrids> LoadWhole(const Stamps& before, bool& changing);
 
     std::string folder_;
+    std::chrono::milliseconds settle_;
     std::mutex mutex_;
     Stamps stamps_{};
     std::shared_ptr<const ParameterGrids> grids_;
+    // The latest stamps seen, and since when: a file cut short by cp keeps
+    // its old times until the copy writes to it.
+    Stamps seen_{};
+    std::chrono::steady_clock::time_point seenSince_{};
 };
 
 }  // namespace quorvel

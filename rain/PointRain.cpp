@@ -86,13 +86,13 @@ void RequireValidData(const PointRain& rain)
 }
 
 // The one sequence behind both ways of computing a point, so they cannot
-// drift apart: the cell and its centre before any file is touched, then a2,
+// drift apart: the cell's centre before any file is touched, then a2,
 // a1 and cv in that order, their check, then the quantiles.
 template <typename ReadA2, typename ReadA1, typename ReadCv>
-PointRain ComputeWith(GaussBoagaPoint point, ReadA2 readA2, ReadA1 readA1, ReadCv readCv)
+PointRain ComputeWith(GridCell cell, ReadA2 readA2, ReadA1 readA1, ReadCv readCv)
 {
     PointRain rain;
-    rain.cell = CellForPoint(point.x, point.y);
+    rain.cell = cell;
     rain.centre = CellCentre(rain.cell);
     rain.a2 = readA2(rain.cell);
     rain.a1 = readA1(rain.cell);
@@ -123,7 +123,12 @@ auto ReadFrom(const ParameterGrid& grid)
 
 PointRain ComputePointRain(GaussBoagaPoint point)
 {
-    return ComputeWith(point, ReadFrom(kA2Raster, kA2Header), ReadFrom(kA1Raster, kA1Header),
+    return ComputeCellRain(CellForPoint(point.x, point.y));
+}
+
+PointRain ComputeCellRain(GridCell cell)
+{
+    return ComputeWith(cell, ReadFrom(kA2Raster, kA2Header), ReadFrom(kA1Raster, kA1Header),
                        ReadFrom(kCvRaster, kCvHeader));
 }
 
@@ -137,7 +142,12 @@ ParameterGrids ParameterGrids::Load(const std::string& folder)
 
 PointRain ComputePointRain(GaussBoagaPoint point, const ParameterGrids& grids)
 {
-    return ComputeWith(point, ReadFrom(grids.a2), ReadFrom(grids.a1), ReadFrom(grids.cv));
+    return ComputeCellRain(CellForPoint(point.x, point.y), grids);
+}
+
+PointRain ComputeCellRain(GridCell cell, const ParameterGrids& grids)
+{
+    return ComputeWith(cell, ReadFrom(grids.a2), ReadFrom(grids.a1), ReadFrom(grids.cv));
 }
 
 bool IsPlausibleRainfall(const RainQuantiles& quantiles)

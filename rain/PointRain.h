@@ -61,4 +61,10 @@ struct ParameterGrids {
 };
 PointRain ComputePointRain(GaussBoagaPoint point, const ParameterGrids& grids);
 
+// What ComputePointRain gives for a point in cell. For a point known more
+// exactly than in single precision, one converted from another system, whose
+// cell is CellForPoint of its double-precision coordinates.
+PointRain ComputeCellRain(GridCell cell);
+PointRain ComputeCellRain(GridCell cell, const ParameterGrids& grids);
+
 }  // namespace quorvel

@@ -1,12 +1,10 @@
 #include "rain/PointRun.h"
 
-#include <cctype>
 #include <optional>
-#include <set>
-#include <string_view>
 
 #include "rain/Error.h"
 #include "rain/NumberText.h"
+#include "rain/OutputName.h"
 #include "rain/TypedPoint.h"
 
 namespace quorvel {
@@ -66,44 +64,6 @@ bool IsBlank(const std::string& text)
     return text.find_first_not_of(" \t") == std::string::npos;
 }
 
-// The report's name without the ".xls" the program adds itself, so that a
-// name typed with it does not end in ".xls.xls".
-std::string WithoutExtension(const std::string& name)
-{
-    constexpr std::string_view kExtension = ".xls";
-    if (name.size() < kExtension.size())
-        return name;
-    for (std::size_t i = 0; i < kExtension.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(name[name.size() - kExtension.size() + i])) != kExtension[i])
-            return name;
-    return name.substr(0, name.size() - kExtension.size());
-}
-
-// Reports go to folders that Windows machines share: a name Windows refuses
-// is refused here, with the reason. Empty when the name is fine.
-std::string WindowsNameFault(const std::string& name)
-{
-    const std::string prefix = "Nome del file di output non valido: \"" + name + "\".\n";
-    for (const char c : name) {
-        if (static_cast<unsigned char>(c) < 0x20)
-            return prefix + "Il nome non può contenere caratteri di controllo.";
-        if (std::string_view("\\/:*?\"<>|").find(c) != std::string_view::npos)
-            return prefix + "Il nome non può contenere il carattere «" + c +
-                   "» (non ammessi: \\ / : * ? \" < > |).";
-    }
-    if (name.back() == '.' || name.back() == ' ')
-        return prefix + "Il nome non può terminare con " + (name.back() == '.' ? "un punto." : "uno spazio.");
-    std::string stem = name.substr(0, name.find('.'));
-    for (char& c : stem)
-        c = char(std::toupper(static_cast<unsigned char>(c)));
-    static const std::set<std::string> kDevices = {"CON", "PRN", "AUX", "NUL", "COM1", "COM2", "COM3", "COM4", "COM5",
-                                                   "COM6", "COM7", "COM8", "COM9", "LPT1", "LPT2", "LPT3", "LPT4",
-                                                   "LPT5", "LPT6", "LPT7", "LPT8", "LPT9"};
-    if (kDevices.count(stem) != 0)
-        return prefix + "Il nome " + stem + " è riservato da Windows.";
-    return {};
-}
-
 // The coordinate message, and under it what is wrong with the typed point
 // when that can be told.
 std::string CoordinateMessage(const std::string& east, const std::string& north,
@@ -144,7 +104,7 @@ void ProcessPoint(PointRunVariant variant, PointRunDialog& dialog, PointRunOpera
 {
     const bool typed = variant == PointRunVariant::CoordinateEntry;
 
-    const std::string outputName = WithoutExtension(dialog.OutputName());
+    const std::string outputName = WithoutReportExtension(dialog.OutputName());
 
     std::string appFolder;
     try {
@@ -168,9 +128,13 @@ void ProcessPoint(PointRunVariant variant, PointRunDialog& dialog, PointRunOpera
         return;
     }
 
+    // A converted point is placed by all its digits; the single-precision
+    // point is what the report and the window keep.
+    const std::optional<ConvertedPoint> converted = dialog.Converted();
     PointRain rain;
     try {
-        rain = operations.ComputePointRain(point);
+        rain = operations.ComputeCellRain(converted ? CellForPoint(converted->east, converted->north)
+                                                    : CellForPoint(point.x, point.y));
     } catch (const Error& error) {
         dialog.ShowMessage(typed ? CoordinateMessage(eastText, northText, decimalSeparator, operations)
                                  : ComputeFailureMessage(error, point, eastText, northText));
@@ -182,8 +146,10 @@ void ProcessPoint(PointRunVariant variant, PointRunDialog& dialog, PointRunOpera
         dialog.ShowMessage("Inserire il nome del file di output.");
         return;
     }
-    if (const std::string fault = WindowsNameFault(outputName); !fault.empty()) {
-        dialog.ShowMessage(fault);
+    // Reports go to folders that Windows machines share: a name Windows
+    // refuses is refused here, with the reason.
+    if (const auto fault = ReportNameFault(outputName)) {
+        dialog.ShowMessage("Nome del file di output non valido: \"" + outputName + "\".\n" + fault->italian);
         return;
     }
     // The name becomes part of a path: it must not lead out of the output folder.
@@ -210,7 +176,7 @@ void ProcessPoint(PointRunVariant variant, PointRunDialog& dialog, PointRunOpera
         return;
     }
 
-    const PointRunResult result{point, rain, appFolder, outputName};
+    PointRunResult result{point, rain, appFolder, outputName, converted};
     std::string registerWarning;
     try {
         operations.AppendToRegister(result);

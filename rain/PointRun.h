@@ -1,5 +1,7 @@
 #pragma once
 
+#include <array>
+#include <optional>
 #include <string>
 
 #include "rain/PointRain.h"
@@ -16,6 +18,28 @@ inline constexpr const char* kDoneMessage = "Eseguito!";
 inline constexpr const char* kCoordinateMessage =
     "Inserire valori delle coordinate valide per la regione Tervania";
 
+// A typed point converted from another reference system, before it is
+// rounded to single precision: its cell is found from these digits.
+struct ConvertedPoint {
+    double east = 0;
+    double north = 0;
+    bool nearCellEdge = false;  // within the conversion's accuracy of its cell's edge
+};
+
+// What the register keeps of a run besides its point and rainfall, taken once
+// as the run is registered, so that whatever tells of the run later (its PDF
+// sheet) tells the same, whatever the files have become by then.
+struct RunRecord {
+    std::string time;     // local, ISO 8601 with the UTC offset
+    std::string version;  // the program's
+    std::string user;     // login name
+    // SHA-256 of the a2, a1 and cv rasters and of the template, then of the
+    // a2, a1 and cv headers, in lowercase hex.
+    std::array<std::string, 4> digests;
+    std::array<std::string, 3> headerDigests;
+    std::string data;  // "esempio" for the sample region's invented grids, otherwise empty
+};
+
 // What a successful run produced: the point as entered, its rainfall, and
 // where its report went (the application folder and the output name).
 struct PointRunResult {
@@ -23,6 +47,8 @@ struct PointRunResult {
     PointRain rain;
     std::string appFolder;
     std::string outputName;
+    std::optional<ConvertedPoint> converted = std::nullopt;  // when typed in another system
+    std::optional<RunRecord> record = std::nullopt;          // once the run is registered
 };
 
 // The dialog's side of a run. All texts are UTF-8.
@@ -32,6 +58,8 @@ public:
     virtual std::string OutputName() const = 0;
     virtual std::string EastText() const = 0;
     virtual std::string NorthText() const = 0;
+    // The point the texts stand for, when they are a conversion's rounding.
+    virtual std::optional<ConvertedPoint> Converted() const { return std::nullopt; }
     // A message with an OK button only; returns when the user has closed it.
     virtual void ShowMessage(const std::string& text) = 0;
     // A question with "Sì" and "No"; true for "Sì".
@@ -52,7 +80,7 @@ public:
     virtual ~PointRunOperations() = default;
     // The application folder, found by the program's own executable.
     virtual std::string GetAppFolder() = 0;
-    virtual PointRain ComputePointRain(GaussBoagaPoint point) = 0;
+    virtual PointRain ComputeCellRain(GridCell cell) = 0;
     // The ground the parameter grids cover, to tell the user where points may lie.
     virtual GridArea ParameterGridArea() = 0;
     virtual bool IsSafeOutputName(const std::string& outputName) = 0;
@@ -61,8 +89,9 @@ public:
                                  float a2, float q2, float q5, float q10, float q20, float q50,
                                  float q100, float q200, const std::string& appFolder,
                                  const std::string& outputName) = 0;
-    // Records a run whose report has been written. Throws Error.
-    virtual void AppendToRegister(const PointRunResult& result) = 0;
+    // Records a run whose report has been written: its record first, kept in
+    // result even when the register then cannot be written. Throws Error.
+    virtual void AppendToRegister(PointRunResult& result) = 0;
 };
 
 // A coordinate typed or shown as text, to single precision, read as

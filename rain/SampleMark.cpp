@@ -2,8 +2,8 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
 
+#include "rain/DataFile.h"
 #include "rain/Error.h"
 #include "rain/PointRain.h"
 
@@ -13,20 +13,20 @@ namespace {
 
 const char* const kGridFiles[] = {kA2Raster, kA2Header, kA1Raster, kA1Header, kCvRaster, kCvHeader};
 
+// The largest grid file: a raster of 256 MiB of values, the most a header may promise.
+constexpr std::uint64_t kMaxGridFile = std::uint64_t(256) << 20;
+constexpr std::size_t kMaxMarkFile = 64 * 1024;
+
 // FNV-1a: the mark guards against mistakes, not against forgery, and this
-// keeps rain/ on the standard library alone.
-bool Fingerprint(const std::string& path, std::uint64_t& hash)
+// keeps rain/ on the standard library alone. Throws Error as the grid reader does.
+std::uint64_t Fingerprint(const std::string& path)
 {
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
-        return false;
-    hash = 0xcbf29ce484222325ULL;
-    char buffer[1 << 16];
-    while (file.read(buffer, sizeof buffer) || file.gcount() > 0) {
-        for (std::streamsize i = 0; i < file.gcount(); ++i)
-            hash = (hash ^ static_cast<unsigned char>(buffer[i])) * 0x100000001b3ULL;
-    }
-    return file.eof();
+    std::uint64_t hash = 0xcbf29ce484222325ULL;
+    ForEachDataChunk(path, kMaxGridFile, [&hash](std::string_view chunk) {
+        for (const char c : chunk)
+            hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3ULL;
+    });
+    return hash;
 }
 
 std::string Line(const char* file, std::uint64_t hash)
@@ -41,34 +41,32 @@ std::string Line(const char* file, std::uint64_t hash)
 std::string SampleMarkText(const std::string& folder)
 {
     std::string text = std::string("# ") + kSampleWarning + "\n# " + kSampleWarningEnglish + "\n";
-    for (const char* file : kGridFiles) {
-        std::uint64_t hash = 0;
-        if (!Fingerprint(folder + file, hash))
-            throw Error(ErrorKind::PathAccess, folder + file,
-                        {"cannot be read to mark it", "non si può leggere per marcarlo"});
-        text += Line(file, hash);
-    }
+    for (const char* file : kGridFiles)
+        text += Line(file, Fingerprint(folder + file));
     return text;
 }
 
 bool IsSyntheticSample(const std::string& folder)
 {
-    std::ifstream mark(folder + kSampleMarkFile);
-    if (!mark)
+    try {
+        // Only the fingerprint lines count: the comments may be reworded.
+        std::string found;
+        const std::string mark = ReadDataFile(folder + kSampleMarkFile, kMaxMarkFile);
+        for (std::size_t start = 0; start < mark.size();) {
+            std::size_t end = mark.find('\n', start);
+            if (end == std::string::npos)
+                end = mark.size();
+            if (end > start && mark[start] != '#')
+                found.append(mark, start, end - start).push_back('\n');
+            start = end + 1;
+        }
+        std::string expected;
+        for (const char* file : kGridFiles)
+            expected += Line(file, Fingerprint(folder + file));
+        return found == expected;
+    } catch (const Error&) {
         return false;
-    // Only the fingerprint lines count: the comments may be reworded.
-    std::string found;
-    for (std::string line; std::getline(mark, line);)
-        if (!line.empty() && line[0] != '#')
-            found += line + "\n";
-    std::string expected;
-    for (const char* file : kGridFiles) {
-        std::uint64_t hash = 0;
-        if (!Fingerprint(folder + file, hash))
-            return false;
-        expected += Line(file, hash);
     }
-    return found == expected;
 }
 
 }  // namespace quorvel

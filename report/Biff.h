@@ -17,6 +17,7 @@ namespace quorvel::biff {
 enum RecordType : std::uint16_t {
     kFormula = 0x0006,
     kEof = 0x000A,
+    kPrecision = 0x000E,
     kExternSheet = 0x0017,
     kSelection = 0x001D,
     kFilePass = 0x002F,
@@ -147,10 +148,14 @@ void CheckSizes(const Substream& part, Scope scope, const std::string& file);
 
 // Every formula of the worksheets computed where it can be, its result stored
 // as the formula's cached value (with a STRING record for text); the others
-// keep an empty text. All keep the flag to be recalculated on load.
-// sharedStrings are the SST's strings.
+// keep an empty text, and all do under "precision as shown". All keep the
+// flag to be recalculated on load. sharedStrings are the SST's strings.
 void StoreFormulaResults(std::vector<Substream>& parts,
                          const std::vector<std::u16string>& sharedStrings);
+
+// Whether the globals hold a PRECISION record with full precision cleared:
+// "precision as shown", under which every result follows the cells' formats.
+bool PrecisionAsShown(const Substream& globals);
 
 // The stream of the records in their order: DBCELL and INDEX sized to the
 // rows, every offset into the stream (sheet positions, row blocks, SST

@@ -1,8 +1,8 @@
 #include "report/CellText.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 
 namespace quorvel::celltext {
 namespace {
@@ -39,13 +39,15 @@ std::u16string FormatGeneral(double value)
         const auto end = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 0).ptr;
         return Widen({buffer, static_cast<size_t>(end - buffer)});
     }
+    char* end = buffer;
     for (int precision = 10; precision > 1; --precision) {
-        int length = std::snprintf(buffer, sizeof buffer, "%.*G", precision, value);
-        if (length <= 11) {
+        end = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, precision).ptr;
+        if (end - buffer <= 11) {
             break;
         }
     }
-    return Widen(buffer);
+    std::replace(buffer, end, 'e', 'E');
+    return Widen({buffer, static_cast<size_t>(end - buffer)});
 }
 
 bool IsDateCode(char16_t c)
@@ -209,13 +211,15 @@ std::u16string FormatNumber(double value, std::u16string_view format)
     if (percent) {
         value *= 100;
     }
+    // Room for the largest double with kMaxDecimals decimals.
     char buffer[400];
     if (exponent) {
-        std::snprintf(buffer, sizeof buffer, "%.*E", decimals, value);
-        return Widen(buffer) + literals;
+        char* end = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific, decimals).ptr;
+        std::replace(buffer, end, 'e', 'E');
+        return Widen({buffer, static_cast<size_t>(end - buffer)}) + literals;
     }
-    std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
-    std::string digits = buffer;
+    std::string digits(buffer, std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed,
+                                             decimals).ptr);
     if (grouping) {
         size_t end = digits.find('.');
         if (end == std::string::npos) {

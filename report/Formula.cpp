@@ -1,11 +1,15 @@
+// The evaluation of a book's formulas: their tokens run on a stack, the
+// operators and functions computed, references followed from cell to cell.
 #include "report/Formula.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstring>
+#include <limits>
 #include <numbers>
 #include <optional>
+
+#include "report/FormulaConversions.h"
+#include "report/FormulaTokens.h"
 
 namespace quorvel::formula {
 namespace {
@@ -26,65 +30,15 @@ constexpr long kMaxSteps = 5'000'000;
 // own way, and the IEEE result is neither's.
 constexpr double kCancellation = 1e-12;
 
-// Numbers of BIFF8's built-in function table.
-enum Function : std::uint16_t {
-    kCount = 0,
-    kIf = 1,
-    kSum = 4,
-    kAverage = 5,
-    kMin = 6,
-    kMax = 7,
-    kPi = 19,
-    kSqrt = 20,
-    kExp = 21,
-    kLn = 22,
-    kLog10 = 23,
-    kAbs = 24,
-    kInt = 25,
-    kRound = 27,
-    kAnd = 36,
-    kOr = 37,
-    kNot = 38,
-    kMod = 39,
-    kLog = 109,
-    kRoundUp = 212,
-    kRoundDown = 213,
-    kConcatenate = 336,
-    kPower = 337,
-};
+// A dividend of MOD this much smaller than the divisor, and of the other
+// sign, leaves a remainder that differs from the divisor past the digits the
+// programs keep: they give the divisor, 0 or #VALUE!.
+constexpr double kTinyDividend = 1e-15;
 
-struct Arity {
-    int min, max;
-};
-
-std::optional<Arity> ArityOf(std::uint16_t function)
-{
-    switch (function) {
-    case kCount: case kSum: case kAverage: case kMin: case kMax: case kAnd: case kOr:
-    case kConcatenate:
-        return Arity{1, 255};
-    case kIf: return Arity{2, 3};
-    case kPi: return Arity{0, 0};
-    case kSqrt: case kExp: case kLn: case kLog10: case kAbs: case kInt: case kNot:
-        return Arity{1, 1};
-    case kRound: case kRoundUp: case kRoundDown: case kMod: case kPower:
-        return Arity{2, 2};
-    case kLog: return Arity{1, 2};
-    default: return std::nullopt;
-    }
-}
-
-std::uint16_t Get16(std::span<const std::uint8_t> data, size_t at)
-{
-    return static_cast<std::uint16_t>(data[at] | data[at + 1] << 8);
-}
-
-// A rectangle of cells on one sheet; a single cell when both corners meet.
-struct Area {
-    int sheet = 0;
-    int rowFirst = 0, rowLast = 0, colFirst = 0, colLast = 0;
-    bool Single() const { return rowFirst == rowLast && colFirst == colLast; }
-};
+// Within this share of its size from a multiple of the rounding step, the
+// argument of ROUNDUP and ROUNDDOWN is rounded up by one program and down by
+// another.
+constexpr double kNearBoundary = 1e-12;
 
 // An operand on the evaluation stack: a value, or a reference still to be read.
 struct Item {
@@ -123,149 +77,6 @@ Value Finite(double r)
 bool Cancels(double x, double y, double r)
 {
     return r != 0 && std::fabs(r) <= kCancellation * std::max(std::fabs(x), std::fabs(y));
-}
-
-// Text as arithmetic reads it: a plain decimal number, spaces around it
-// allowed; #VALUE! for text without a digit; Unknown for anything else
-// (dates, times, fractions, currencies and grouping are read by locale).
-Value TextToNumber(const std::u16string& text)
-{
-    size_t begin = 0, end = text.size();
-    while (begin < end && text[begin] == u' ') {
-        ++begin;
-    }
-    while (end > begin && text[end - 1] == u' ') {
-        --end;
-    }
-    bool digit = false;
-    for (char16_t c : text) {
-        if (c >= 0x80) {
-            return Value::Unknown();
-        }
-        digit = digit || (c >= u'0' && c <= u'9');
-    }
-    if (!digit) {
-        return Value::Err(ErrorCode::Value);
-    }
-    std::string ascii(text.begin() + begin, text.begin() + end);
-    size_t at = 0;
-    auto digits = [&] {
-        const size_t from = at;
-        while (at < ascii.size() && ascii[at] >= '0' && ascii[at] <= '9') {
-            ++at;
-        }
-        return at > from;
-    };
-    at += at < ascii.size() && ascii[at] == '-';
-    bool plain = digits();
-    if (plain && at < ascii.size() && ascii[at] == '.') {
-        ++at;
-        plain = digits();
-    }
-    if (plain && at < ascii.size() && (ascii[at] == 'e' || ascii[at] == 'E')) {
-        ++at;
-        at += at < ascii.size() && (ascii[at] == '+' || ascii[at] == '-');
-        plain = digits();
-    }
-    if (!plain || at != ascii.size()) {
-        return Value::Unknown();
-    }
-    const double number = std::strtod(ascii.c_str(), nullptr);
-    return std::isfinite(number) ? Value::Num(number) : Value::Unknown();
-}
-
-Value ToNumber(const Value& v)
-{
-    switch (v.kind) {
-    case Kind::Empty: return Value::Num(0);
-    case Kind::Boolean: return Value::Num(v.number);
-    case Kind::Text: return TextToNumber(v.text);
-    default: return v;
-    }
-}
-
-// Booleans become "TRUE" in Excel but "1" in LibreOffice.
-Value ToText(const Value& v)
-{
-    switch (v.kind) {
-    case Kind::Empty: return Value::Str({});
-    case Kind::Number: {
-        std::u16string text = NumberText(v.number);
-        return text.empty() ? Value::Unknown() : Value::Str(std::move(text));
-    }
-    case Kind::Boolean: return Value::Unknown();
-    default: return v;
-    }
-}
-
-// A number's leading significant digits: a spreadsheet rounds on its first
-// 15, which is all it shows of it.
-struct Decimal {
-    bool negative = false;
-    std::string digits;  // the first not 0, unless the number is 0
-    int exponent = 0;    // of the first digit
-};
-
-Decimal ToDecimal(double x, int significant)
-{
-    char buffer[48];
-    std::snprintf(buffer, sizeof buffer, "%.*e", significant - 1, std::fabs(x));
-    Decimal d;
-    d.negative = x < 0;
-    d.digits = std::string(1, buffer[0]) + std::string(buffer + 2, significant - 1);
-    d.exponent = std::atoi(std::strchr(buffer, 'e') + 1);
-    return d;
-}
-
-double FromDecimal(bool negative, const std::string& digits, int exponent)
-{
-    const std::string text = (negative ? "-0." : "0.") + digits + "e" + std::to_string(exponent + 1);
-    return std::strtod(text.c_str(), nullptr);
-}
-
-enum class Rounding { Nearest, Up, Down };
-
-// x rounded at 10^-places, half away from zero, away from zero or toward
-// zero, on its first significant digits.
-double RoundDecimal(double x, int places, Rounding mode, int significant = 15)
-{
-    if (x == 0) {
-        return 0;
-    }
-    const Decimal d = ToDecimal(x, significant);
-    const int keep = d.exponent + places + 1;  // digits kept
-    if (keep >= significant) {
-        return FromDecimal(d.negative, d.digits, d.exponent);
-    }
-    std::string kept = keep > 0 ? d.digits.substr(0, keep) : std::string();
-    const std::string dropped = keep > 0 ? d.digits.substr(keep) : d.digits;
-    bool up = false;
-    if (mode == Rounding::Nearest) {
-        up = keep >= 0 && dropped[0] >= '5';
-    } else if (mode == Rounding::Up) {
-        up = dropped.find_first_not_of('0') != std::string::npos;
-    }
-    if (kept.empty()) {
-        kept = "0";
-    }
-    if (up) {
-        int at = static_cast<int>(kept.size()) - 1;
-        while (at >= 0 && kept[at] == '9') {
-            kept[at--] = '0';
-        }
-        if (at < 0) {
-            kept.insert(kept.begin(), '1');
-        } else {
-            ++kept[at];
-        }
-    }
-    // The last kept digit stands for 10^-places.
-    return FromDecimal(d.negative, kept, -places + static_cast<int>(kept.size()) - 1);
-}
-
-double Snap15(double x)
-{
-    return x == 0 ? 0 : RoundDecimal(x, 400, Rounding::Nearest);
 }
 
 // -1, 0 or 1; nothing when the programs would not agree (accents, punctuation
@@ -343,7 +154,12 @@ Value Power(double x, double y)
     if ((x == 0 && y <= 0) || (x < 0 && y != std::floor(y))) {
         return Value::Unknown();
     }
-    return Finite(std::pow(x, y));
+    const double r = std::pow(x, y);
+    // An underflow is 0 in one program and #NUM! in another.
+    if (x != 0 && std::fabs(r) < std::numeric_limits<double>::min()) {
+        return Value::Unknown();
+    }
+    return Finite(r);
 }
 
 Value Arithmetic(std::uint8_t op, const Value& left, const Value& right)
@@ -375,9 +191,10 @@ Value Mod(double a, double b)
     }
     const double q = a / b;
     // Large quotients were #NUM! in Excel; near-integer ones are snapped by
-    // LibreOffice.
+    // LibreOffice; see kTinyDividend.
     if (!std::isfinite(q) || std::fabs(q) >= 134217728.0 ||
-        (q != std::floor(q) && Snap15(q) == std::floor(Snap15(q)))) {
+        (q != std::floor(q) && Snap15(q) == std::floor(Snap15(q))) ||
+        ((a < 0) != (b < 0) && std::fabs(a) <= kTinyDividend * std::fabs(b))) {
         return Value::Unknown();
     }
     double r = std::fmod(a, b);
@@ -385,7 +202,7 @@ Value Mod(double a, double b)
         r += b;
     }
     const double direct = a - b * std::floor(q);
-    if (std::fabs(r - direct) > 1e-13 * std::fabs(r) || Cancels(a, b, r)) {
+    if (std::fabs(r - direct) > 1e-13 * std::fabs(r) || Cancels(a, b, r) || std::fabs(r) >= std::fabs(b)) {
         return Value::Unknown();
     }
     return Finite(r);
@@ -407,8 +224,6 @@ private:
     Value ValueAt(int sheet, size_t index);
     Value Scalar(const Item& item);
     Value Compute(const Cell& cell, int sheet);
-    std::optional<Area> ReadArea(std::span<const std::uint8_t> t, size_t at, bool single,
-                                 bool relative, bool shared, const Cell& cell, int sheet);
     Item Apply(std::uint16_t function, std::vector<Item>& stack, int count);
     Value Numbers(std::span<const Item> args, bool logical, bool count, std::vector<double>& out);
     Value Aggregate(std::uint16_t function, std::span<const Item> args);
@@ -513,140 +328,40 @@ Value Evaluator::Scalar(const Item& item)
     return ValueAt(a.sheet, found - sheet.cells.begin());
 }
 
-// The reference at t[at] (after the token byte and, for 3-D ones, the sheet
-// index): a cell (row, column) or an area (rows, then columns). Coordinates
-// of relative RefN and AreaN tokens count from the formula's cell.
-std::optional<Area> Evaluator::ReadArea(std::span<const std::uint8_t> t, size_t at, bool single,
-                                        bool relativeToken, bool shared, const Cell& cell, int sheet)
-{
-    int rows[2], cols[2];
-    for (int k = 0; k < 2; ++k) {
-        const size_t rowAt = single ? at : at + 2 * k;
-        const size_t colAt = single ? at + 2 : at + 4 + 2 * k;
-        const std::uint16_t row = Get16(t, rowAt);
-        const std::uint16_t col = Get16(t, colAt);
-        const bool rowRelative = col & 0x8000, colRelative = col & 0x4000;
-        if ((rowRelative || colRelative) && shared && !relativeToken) {
-            return std::nullopt;  // a relative 3-D reference in a shared formula
-        }
-        if (relativeToken && rowRelative) {
-            rows[k] = (cell.row + row) & 0xFFFF;
-        } else {
-            rows[k] = row;
-        }
-        if (relativeToken && colRelative) {
-            cols[k] = (cell.column + (col & 0xFF)) & 0xFF;
-        } else if ((col & 0x3F00) != 0) {
-            return std::nullopt;
-        } else {
-            cols[k] = col & 0xFF;
-        }
-    }
-    if (rows[0] > rows[1] || cols[0] > cols[1]) {
-        return std::nullopt;
-    }
-    return Area{sheet, rows[0], rows[1], cols[0], cols[1]};
-}
-
 Value Evaluator::Compute(const Cell& cell, int sheet)
 {
     const std::span<const std::uint8_t> t = cell.tokens;
-    const bool shared = cell.shared;
+    const TokenPlace place{cell, sheet, book_};
     std::vector<Item> stack;
     auto push = [&](Value v) { stack.push_back({std::move(v), std::nullopt}); };
-    size_t at = 0;
-    while (at < t.size()) {
-        const std::uint8_t ptg = t[at];
-        auto has = [&](size_t n) { return at + n <= t.size(); };
-        if (ptg >= 0x80 || Spent()) {
+    for (size_t at = 0; at < t.size();) {
+        if (Spent()) {
             return Value::Unknown();
         }
-        if (ptg >= 0x20) {
-            const std::uint8_t base = 0x20 | (ptg & 0x1F);
-            std::optional<Area> area;
-            size_t size;
-            switch (base) {
-            case 0x21:
-            case 0x22: {  // function, fixed or variable argument count
-                size = base == 0x21 ? 3 : 4;
-                if (!has(size)) {
-                    return Value::Unknown();
-                }
-                const std::uint16_t function = Get16(t, at + size - 2);
-                const auto arity = ArityOf(function & 0x7FFF);
-                int count;
-                if (base == 0x21) {
-                    if (!arity || arity->min != arity->max) {
-                        return Value::Unknown();  // its argument count is unknown here
-                    }
-                    count = arity->min;
-                } else {
-                    count = t[at + 1] & 0x7F;
-                    if (function & 0x8000) {
-                        return Value::Unknown();
-                    }
-                }
-                if (static_cast<size_t>(count) > stack.size()) {
-                    return Value::Unknown();
-                }
-                if (!arity || count < arity->min || count > arity->max) {
-                    stack.resize(stack.size() - count);
-                    push(Value::Unknown());
-                } else {
-                    Item result = Apply(function, stack, count);
-                    stack.push_back(std::move(result));
-                }
-                at += size;
-                continue;
-            }
-            case 0x24: size = 5; break;   // Ref
-            case 0x25: size = 9; break;   // Area
-            case 0x2C: size = 5; break;   // RefN
-            case 0x2D: size = 9; break;   // AreaN
-            case 0x3A: size = 7; break;   // Ref3d
-            case 0x3B: size = 11; break;  // Area3d
-            case 0x2A: case 0x3C: case 0x2B: case 0x3D: {  // references made invalid
-                size = base == 0x2A ? 5 : base == 0x3C ? 7 : base == 0x2B ? 9 : 11;
-                if (!has(size)) {
-                    return Value::Unknown();
-                }
-                push(Value::Err(ErrorCode::Ref));
-                at += size;
-                continue;
-            }
-            default:
-                return Value::Unknown();  // names, arrays, memory areas
-            }
-            if (!has(size)) {
+        Token token = ReadToken(t, at, place);
+        at += token.size;
+        switch (token.kind) {
+        case Token::Kind::Unreadable:
+            return Value::Unknown();
+        case Token::Kind::Function:
+            if (static_cast<size_t>(token.count) > stack.size()) {
                 return Value::Unknown();
             }
-            const bool relative = base == 0x2C || base == 0x2D;
-            if (relative && !shared) {
-                return Value::Unknown();
+            if (!token.computed) {
+                stack.resize(stack.size() - token.count);
+                push(Value::Unknown());
+            } else {
+                Item result = Apply(token.function, stack, token.count);
+                stack.push_back(std::move(result));
             }
-            int target = sheet;
-            size_t from = at + 1;
-            if (base == 0x3A || base == 0x3B) {
-                const std::uint16_t ixti = Get16(t, at + 1);
-                if (ixti >= book_.externSheets.size() || book_.externSheets[ixti] < 0 ||
-                    book_.externSheets[ixti] >= static_cast<int>(book_.sheets.size())) {
-                    return Value::Unknown();
-                }
-                target = book_.externSheets[ixti];
-                from += 2;
-            }
-            area = ReadArea(t, from, base == 0x24 || base == 0x2C || base == 0x3A, relative, shared,
-                            cell, target);
-            if (!area) {
-                return Value::Unknown();
-            }
-            stack.push_back({Value{}, area});
-            at += size;
-            continue;
-        }
-        switch (ptg) {
-        case 0x03: case 0x04: case 0x05: case 0x06: case 0x07: case 0x08:
-        case 0x09: case 0x0A: case 0x0B: case 0x0C: case 0x0D: case 0x0E: {
+            break;
+        case Token::Kind::Reference:
+            stack.push_back({Value{}, token.area});
+            break;
+        case Token::Kind::Constant:
+            push(std::move(token.value));
+            break;
+        case Token::Kind::Binary: {
             if (stack.size() < 2) {
                 return Value::Unknown();
             }
@@ -654,9 +369,9 @@ Value Evaluator::Compute(const Cell& cell, int sheet)
             stack.pop_back();
             const Value left = Scalar(stack.back());
             stack.pop_back();
-            if (ptg <= 0x07) {
-                push(Arithmetic(ptg, left, right));
-            } else if (ptg == 0x08) {
+            if (token.op <= 0x07) {
+                push(Arithmetic(token.op, left, right));
+            } else if (token.op == 0x08) {
                 const Value a = ToText(left), b = ToText(right);
                 if (auto p = Problem({&a, &b})) {
                     push(*p);
@@ -664,101 +379,35 @@ Value Evaluator::Compute(const Cell& cell, int sheet)
                     push(Value::Str(a.text + b.text));
                 }
             } else {
-                push(Compare(ptg, left, right));
+                push(Compare(token.op, left, right));
             }
-            ++at;
             break;
         }
-        case 0x12: case 0x13: case 0x14: {  // unary plus, minus, percent
+        case Token::Kind::Unary: {
             if (stack.empty()) {
                 return Value::Unknown();
             }
             Value v = Scalar(stack.back());
             stack.pop_back();
-            if (ptg != 0x12) {
+            if (token.op != 0x12) {
                 v = ToNumber(v);
                 if (v.Is(Kind::Number)) {
-                    v = ptg == 0x13 ? Finite(-v.number) : Finite(v.number / 100);
+                    v = token.op == 0x13 ? Finite(-v.number) : Finite(v.number / 100);
                 }
             }
             push(std::move(v));
-            ++at;
             break;
         }
-        case 0x15:  // parentheses
-            ++at;
-            break;
-        case 0x17: {  // string
-            if (!has(3)) {
+        case Token::Kind::SumOfOne: {
+            if (stack.empty()) {
                 return Value::Unknown();
             }
-            const size_t count = t[at + 1];
-            const bool wide = t[at + 2] & 1;
-            if (!has(3 + count * (wide ? 2 : 1))) {
-                return Value::Unknown();
-            }
-            std::u16string text;
-            for (size_t k = 0; k < count; ++k) {
-                text += wide ? static_cast<char16_t>(Get16(t, at + 3 + 2 * k)) : t[at + 3 + k];
-            }
-            push(Value::Str(std::move(text)));
-            at += 3 + count * (wide ? 2 : 1);
+            Item result = Apply(kSum, stack, 1);
+            stack.push_back(std::move(result));
             break;
         }
-        case 0x19: {  // attributes: jumps of IF, spaces, volatility, SUM of one argument
-            if (!has(4)) {
-                return Value::Unknown();
-            }
-            const std::uint8_t flags = t[at + 1];
-            if (flags & 0x24) {
-                return Value::Unknown();  // CHOOSE's jump table, macro assignment
-            }
-            if (flags & 0x10) {
-                if (stack.empty()) {
-                    return Value::Unknown();
-                }
-                Item result = Apply(kSum, stack, 1);
-                stack.push_back(std::move(result));
-            }
-            at += 4;
+        case Token::Kind::Ignored:
             break;
-        }
-        case 0x1C:  // error
-            if (!has(2) || !IsErrorCode(t[at + 1])) {
-                return Value::Unknown();
-            }
-            push(Value::Err(static_cast<ErrorCode>(t[at + 1])));
-            at += 2;
-            break;
-        case 0x1D:  // boolean
-            if (!has(2)) {
-                return Value::Unknown();
-            }
-            push(Value::Bool(t[at + 1] != 0));
-            at += 2;
-            break;
-        case 0x1E:  // integer
-            if (!has(3)) {
-                return Value::Unknown();
-            }
-            push(Value::Num(Get16(t, at + 1)));
-            at += 3;
-            break;
-        case 0x1F: {  // number
-            if (!has(9)) {
-                return Value::Unknown();
-            }
-            double number;
-            std::memcpy(&number, t.data() + at + 1, 8);
-            if (!std::isfinite(number)) {
-                return Value::Unknown();
-            }
-            push(Value::Num(number));
-            at += 9;
-            break;
-        }
-        default:
-            return Value::Unknown();  // ranges, unions, arrays, missing arguments, ...
         }
     }
     if (stack.size() != 1) {
@@ -979,18 +628,25 @@ Item Evaluator::Apply(std::uint16_t function, std::vector<Item>& stack, int coun
         return value(Finite(std::floor(x)));
     }
     default: {  // ROUND, ROUNDUP, ROUNDDOWN
-        if (std::fabs(y) > 100) {
-            return value(Value::Unknown());  // past any double's digits
+        // Past any double's digits, or digits that are not whole, which the
+        // programs cut differently.
+        if (std::fabs(y) > 100 || y != std::trunc(y)) {
+            return value(Value::Unknown());
         }
-        const int places = static_cast<int>(std::trunc(y));
+        const int places = static_cast<int>(y);
         if (function == kRound) {
-            return value(Finite(RoundDecimal(x, places, Rounding::Nearest)));
+            return value(Finite(Round(x, places)));
         }
-        const Rounding mode = function == kRoundUp ? Rounding::Up : Rounding::Down;
-        const double onDigits = RoundDecimal(x, places, mode);
-        // Rounded on all its digits it must agree, or the programs may not.
-        const double exact = RoundDecimal(x, places, mode, 17);
-        return value(onDigits == exact ? Finite(onDigits) : Value::Unknown());
+        // LibreOffice first rounds the argument to 12 significant digits,
+        // Excel to 15: near a boundary their answers part.
+        const double boundary = RoundDecimal(x, places, Rounding::Nearest, 17);
+        if (boundary == x) {
+            return value(Finite(x));
+        }
+        if (std::fabs(x - boundary) <= kNearBoundary * std::fabs(x)) {
+            return value(Value::Unknown());
+        }
+        return value(Finite(RoundDecimal(x, places, function == kRoundUp ? Rounding::Up : Rounding::Down, 17)));
     }
     }
 }
@@ -1019,24 +675,6 @@ std::u16string ErrorText(ErrorCode code)
     case ErrorCode::NA: return u"#N/A";
     }
     return u"#VALUE!";
-}
-
-std::u16string NumberText(double value)
-{
-    if (value == 0) {
-        return u"0";
-    }
-    // Outside this range the programs switch to exponents at different sizes.
-    const double magnitude = std::fabs(value);
-    if (!(magnitude >= 1e-4 && magnitude < 1e15)) {
-        return {};
-    }
-    char buffer[40];
-    std::snprintf(buffer, sizeof buffer, "%.15g", value);
-    if (std::strchr(buffer, 'e')) {
-        return {};
-    }
-    return {buffer, buffer + std::strlen(buffer)};
 }
 
 void Evaluate(Book& book)

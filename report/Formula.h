@@ -74,8 +74,4 @@ void Evaluate(Book& book);
 // "#DIV/0!" and the like.
 std::u16string ErrorText(ErrorCode code);
 
-// The text a number becomes when a formula joins it to text; empty when the
-// spreadsheet programs do not write it alike.
-std::u16string NumberText(double value);
-
 }  // namespace quorvel::formula

@@ -296,14 +296,26 @@ void StoreResults(Substream& part, const formula::Sheet* sheet)
 
 }  // namespace
 
+bool PrecisionAsShown(const Substream& globals)
+{
+    return std::any_of(globals.records.begin(), globals.records.end(), [](const Record& record) {
+        return !record.nested && record.type == kPrecision && record.data.size() >= 2 && U16(record.data, 0) == 0;
+    });
+}
+
 void StoreFormulaResults(std::vector<Substream>& parts, const std::vector<std::u16string>& sharedStrings)
 {
     std::vector<int> sheetOfPart;
-    formula::Book book = ReadBook(parts, sharedStrings, sheetOfPart);
-    formula::Evaluate(book);
+    formula::Book book;
+    // Results computed on full precision would be wrong there.
+    if (!PrecisionAsShown(parts.front())) {
+        book = ReadBook(parts, sharedStrings, sheetOfPart);
+        formula::Evaluate(book);
+    }
     for (size_t i = 1; i < parts.size(); ++i) {
         if (parts[i].kind == kWorksheetKind || parts[i].kind == kMacroSheetKind) {
-            StoreResults(parts[i], sheetOfPart[i] >= 0 ? &book.sheets[sheetOfPart[i]] : nullptr);
+            StoreResults(parts[i], i < sheetOfPart.size() && sheetOfPart[i] >= 0 ? &book.sheets[sheetOfPart[i]]
+                                                                                   : nullptr);
         }
     }
 }

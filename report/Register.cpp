@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "rain/DataFile.h"
 #include "rain/Error.h"
 #include "rain/FileDescriptor.h"
 #include "rain/PendingFile.h"
@@ -22,6 +23,10 @@
 namespace quorvel {
 
 namespace {
+
+// The grids hold at most 256 MiB of values and the template 16 MiB: a file
+// beyond this is none of them, and is not read to the end.
+constexpr std::uint64_t kMaxDigestedFile = std::uint64_t(512) << 20;
 
 Error NotRegular(const std::string& path, const ErrorDetail& what)
 {
@@ -230,46 +235,52 @@ const std::string& FileDigests::Sha256(const std::string& path)
         known->second.modified.tv_nsec == info.st_mtim.tv_nsec)
         return known->second.digest;
 
-    const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0)
-        throw SystemError(path);
     const std::unique_ptr<GChecksum, void (*)(GChecksum*)> checksum(g_checksum_new(G_CHECKSUM_SHA256),
                                                                     g_checksum_free);
-    unsigned char buffer[1 << 16];
-    for (;;) {
-        const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            throw SystemError(path);
-        if (got == 0)
-            break;
-        g_checksum_update(checksum.get(), buffer, got);
-    }
+    ForEachDataChunk(path, kMaxDigestedFile, [&checksum](std::string_view chunk) {
+        g_checksum_update(checksum.get(), reinterpret_cast<const guchar*>(chunk.data()), gssize(chunk.size()));
+    });
     // The size and time from before the reading: a change while reading shows next time.
     Known& known = known_[path];
     known = {info.st_size, info.st_mtim, Hex(checksum.get())};
     return known.digest;
 }
 
-RegisterEntry RunEntry(const PointRunResult& run, FileDigests& digests)
+RunRecord RecordRun(const PointRunResult& run, FileDigests& digests)
+{
+    RunRecord record;
+    record.time = LocalTimeText(std::time(nullptr));
+    record.version = ProgramVersion();
+    record.user = LoginName();
+    const char* files[] = {kA2Raster, kA1Raster, kCvRaster, kTemplatePath};
+    for (std::size_t i = 0; i < record.digests.size(); ++i)
+        record.digests[i] = digests.Sha256(run.appFolder + files[i]);
+    const char* headers[] = {kA2Header, kA1Header, kCvHeader};
+    for (std::size_t i = 0; i < record.headerDigests.size(); ++i)
+        record.headerDigests[i] = digests.Sha256(run.appFolder + headers[i]);
+    if (IsSyntheticSample(run.appFolder))
+        record.data = "esempio";
+    return record;
+}
+
+RegisterEntry EntryOf(const PointRunResult& run, const RunRecord& record)
 {
     RegisterEntry entry;
-    entry.time = LocalTimeText(std::time(nullptr));
-    entry.version = ProgramVersion();
-    entry.user = LoginName();
+    entry.time = record.time;
+    entry.version = record.version;
+    entry.user = record.user;
     entry.reportFile = run.outputName + kOutputExtension;
     entry.point = run.point;
     entry.rain = run.rain;
-    const char* files[] = {kA2Raster, kA1Raster, kCvRaster, kTemplatePath};
-    for (std::size_t i = 0; i < entry.digests.size(); ++i)
-        entry.digests[i] = digests.Sha256(run.appFolder + files[i]);
-    const char* headers[] = {kA2Header, kA1Header, kCvHeader};
-    for (std::size_t i = 0; i < entry.headerDigests.size(); ++i)
-        entry.headerDigests[i] = digests.Sha256(run.appFolder + headers[i]);
-    if (IsSyntheticSample(run.appFolder))
-        entry.data = "esempio";
+    entry.digests = record.digests;
+    entry.headerDigests = record.headerDigests;
+    entry.data = record.data;
     return entry;
+}
+
+RegisterEntry RunEntry(const PointRunResult& run, FileDigests& digests)
+{
+    return EntryOf(run, RecordRun(run, digests));
 }
 
 void RegisterRun(const PointRunResult& run, FileDigests& digests)

@@ -71,8 +71,15 @@ private:
     std::map<std::string, Known> known_;
 };
 
-// The register's record of a run whose report has been written, now, with the
-// digests of the grids and the template in the run's application folder.
+// The record of a run whose report has been written, taken now: the time,
+// this program's version, the user, the digests of the grids and the template
+// in the run's application folder, and whether they are the sample's. Throws Error.
+RunRecord RecordRun(const PointRunResult& run, FileDigests& digests);
+
+// The register's entry of a run as its record tells it.
+RegisterEntry EntryOf(const PointRunResult& run, const RunRecord& record);
+
+// The register's entry of a run whose report has been written, recorded now.
 // Throws Error.
 RegisterEntry RunEntry(const PointRunResult& run, FileDigests& digests);
 

@@ -853,4 +853,9 @@ std::vector<std::uint8_t> FillWorkbookStream(std::span<const std::uint8_t> strea
     return WriteWorkbook(book, file);
 }
 
+bool StoresFormulaResults(std::span<const std::uint8_t> stream, const std::string& file)
+{
+    return !PrecisionAsShown(ReadWorkbook(stream, file).parts.front());
+}
+
 }  // namespace quorvel

@@ -33,6 +33,13 @@ std::vector<std::uint8_t> FillWorkbookStream(std::span<const std::uint8_t> strea
                                              std::span<const ReportCell> cells,
                                              const std::string& file);
 
+// Whether the reports of a template (its Workbook stream) hold their
+// formulas' results: not when it is saved with "precision as shown", under
+// which a result follows the cells' formats as only the spreadsheet program
+// applies them. A stream that is not a workbook is Error(BadFileFormat)
+// naming file.
+bool StoresFormulaResults(std::span<const std::uint8_t> stream, const std::string& file);
+
 // A template larger than this is refused before it is read.
 inline constexpr std::size_t kMaxTemplateSize = std::size_t(16) << 20;
 

@@ -15,6 +15,7 @@
 #include <ogr_spatialref.h>
 #include <ogrsf_frmts.h>
 
+#include "rain/Durations.h"
 #include "rain/SampleMark.h"
 #include "sampledata/Random.h"
 
@@ -375,6 +376,23 @@ void WriteTable(const Region& region, const std::string& folder)
     }
     if (!out)
         throw std::runtime_error("cannot write the municipality table");
+}
+
+void WriteDurationLaw(const std::string& folder)
+{
+    // The sample template's duration table is h1 * d^a2 from 1 to 24 hours;
+    // the law says the same. The sub-hour part is invented.
+    std::ofstream out(folder + "/" + kDurationLawFile, std::ios::binary);
+    out << "# Linee segnalatrici di possibilita' pluviometrica della regione di esempio\n"
+           "# h(d, T) = h1(T) * d^a2, d in ore, h1 altezza di 1 ora e a2 della cella\n"
+           "law=power\n"
+           "hours_from=1\n"
+           "hours_to=24\n"
+           "# Sotto l'ora: esponente fisso, INVENTATO per i dati di esempio\n"
+           "subhour_exponent=0.5\n"
+           "subhour_from_minutes=10\n";
+    if (!out)
+        throw std::runtime_error("cannot write the depth-duration law");
 }
 
 void WriteShapefiles(const Region& region, const std::string& folder)

@@ -19,6 +19,8 @@ struct RasterDetail {
 // Each writes its part of the application folder; the sub-folders must exist.
 void WriteGrids(const Region& region, const std::string& folder);
 void WriteTable(const Region& region, const std::string& folder);
+// The depth-duration law, dat/durate.txt.
+void WriteDurationLaw(const std::string& folder);
 void WriteShapefiles(const Region& region, const std::string& folder);
 void WriteReliefRaster(const Region& region, const std::string& folder, const RasterDetail& detail = {});
 void WriteDistrictRasters(const Region& region, const std::string& folder, const RasterDetail& detail = {});

@@ -84,6 +84,7 @@ int main(int argc, char** argv)
 
         WriteGrids(region, folder);
         WriteTable(region, folder);
+        WriteDurationLaw(folder);
         WriteShapefiles(region, folder);
         WriteReliefRaster(region, folder, detail);
         WriteDistrictRasters(region, folder, detail);

@@ -3,16 +3,23 @@
 #include <cctype>
 #include <cerrno>
 #include <exception>
+#include <new>
 
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "batch/BatchRun.h"
 #include "batch/Csv.h"
 #include "crs/TypedPointIn.h"
 #include "rain/FileDescriptor.h"
+#include "rain/GridCache.h"
+#include "rain/OutputName.h"
 #include "report/Report.h"
+#include "server/Durations.h"
+#include "server/Freshness.h"
 #include "server/OpenApi.h"
+#include "server/WorkQueue.h"
 
 namespace quorvel::server {
 
@@ -64,13 +71,33 @@ bool IsUtf8(std::string_view text)
     return true;
 }
 
+// The letter an accented Latin letter is written with, for a file name in
+// plain ASCII; '_' for any other character beyond ASCII.
+char PlainLetter(char32_t c)
+{
+    // U+00C0 to U+00FF, in order; '_' where no letter fits (×, ÷).
+    static constexpr char kLatin1[] = "AAAAAAACEEEEIIIIDNOOOOO_OUUUUYTsaaaaaaaceeeeiiiidnooooo_ouuuuyty";
+    if (c >= 0xC0 && c <= 0xFF)
+        return kLatin1[c - 0xC0];
+    return '_';
+}
+
 // RFC 6266: a plain ASCII fallback, and the exact name percent-encoded.
 std::string AttachmentHeader(const std::string& name)
 {
     std::string plain, encoded;
-    for (const char c : name + kOutputExtension) {
+    const std::string file = name + kOutputExtension;
+    for (std::size_t i = 0; i < file.size();) {
+        const auto lead = static_cast<unsigned char>(file[i]);
+        const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+        char32_t code = length == 1 ? lead : lead & (0x3F >> (length - 1));
+        for (std::size_t k = 1; k < length && i + k < file.size(); ++k)
+            code = (code << 6) | (static_cast<unsigned char>(file[i + k]) & 0x3F);
+        plain += code >= 0x80 ? PlainLetter(code) : file[i] == '"' || file[i] == '\\' ? '_' : file[i];
+        i += length;
+    }
+    for (const char c : file) {
         const auto byte = static_cast<unsigned char>(c);
-        plain += byte >= 0x80 || c == '"' || c == '\\' ? '_' : c;
         if (std::isalnum(byte) || std::string_view("-._~").find(c) != std::string_view::npos) {
             encoded += c;
         } else {
@@ -81,6 +108,17 @@ std::string AttachmentHeader(const std::string& name)
         }
     }
     return "attachment; filename=\"" + plain + "\"; filename*=UTF-8''" + encoded;
+}
+
+// The text with every mention of the data folder taken out, so its files
+// are named as they lie within it.
+std::string WithoutFolder(std::string text, std::string_view folder)
+{
+    if (folder.empty())
+        return text;
+    for (std::size_t at = text.find(folder); at != std::string::npos; at = text.find(folder, at))
+        text.erase(at, folder.size());
+    return text;
 }
 
 // A coordinate in a system other than Gauss-Boaga: east and north, or lon and lat.
@@ -118,57 +156,43 @@ std::string WithConversion(std::string json, const QueryPoint& query)
     return json;
 }
 
-PointRain RainAt(const std::shared_ptr<const ParameterGrids>& grids, GaussBoagaPoint point)
+PointRain RainAt(const std::shared_ptr<const ParameterGrids>& grids, const QueryPoint& query)
 {
     try {
-        return ComputePointRain(point, *grids);
+        return ComputeCellRain(CellForPoint(query.east, query.north), *grids);
     } catch (const Error& error) {
-        throw ApiRefusal{PointFailure(error, point)};
+        throw ApiRefusal{PointFailure(error, query.east, query.north)};
     }
 }
 
-// An anonymous file in memory holding bytes, read from its start.
-FileDescriptor MemoryFile(const char* name, std::string_view bytes)
+// An anonymous file in memory.
+FileDescriptor MemoryFile(const char* name)
 {
     FileDescriptor fd(::memfd_create(name, MFD_CLOEXEC));
     if (fd.get() < 0)
         throw SystemError(name);
+    return fd;
+}
+
+void WriteAll(int fd, const char* name, std::string_view bytes)
+{
     for (std::size_t done = 0; done < bytes.size();) {
-        const ssize_t put = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
+        const ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
         if (put < 0 && errno == EINTR)
             continue;
         if (put <= 0)
             throw SystemError(name, put < 0 ? errno : EIO);
         done += std::size_t(put);
     }
-    if (::lseek(fd.get(), 0, SEEK_SET) != 0)
-        throw SystemError(name);
-    return fd;
 }
 
-std::string ReadBack(int fd, const char* name)
+// The results quorvel-batch writes for the points in the file, run with the
+// batch's own code on files in memory. Returns the results' file.
+FileDescriptor RunBatch(DataFolder& data, const FileDescriptor& input, batch::BatchTotals& totals)
 {
-    const off_t size = ::lseek(fd, 0, SEEK_CUR);
-    if (size < 0 || ::lseek(fd, 0, SEEK_SET) != 0)
-        throw SystemError(name);
-    std::string bytes(std::size_t(size), '\0');
-    for (std::size_t done = 0; done < bytes.size();) {
-        const ssize_t got = ::read(fd, bytes.data() + done, bytes.size() - done);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            throw SystemError(name, got < 0 ? errno : EIO);
-        done += std::size_t(got);
-    }
-    return bytes;
-}
-
-// The results quorvel-batch writes for these points, run with the batch's
-// own code on files in memory.
-std::string RunBatch(DataFolder& data, const std::string& points, batch::BatchTotals& totals)
-{
-    const FileDescriptor input = MemoryFile("points", points);
-    const FileDescriptor output = MemoryFile("results", {});
+    if (::lseek(input.get(), 0, SEEK_SET) != 0)
+        throw SystemError("points");
+    FileDescriptor output = MemoryFile("results");
     const auto grids = data.Grids();
     batch::BatchOptions options;
     options.pointsPath = "-";
@@ -178,6 +202,7 @@ std::string RunBatch(DataFolder& data, const std::string& points, batch::BatchTo
     hooks.standardInputName = kBatchInputName;
     hooks.standardOutput = output.get();
     hooks.grids = grids.get();
+    hooks.gridsAreSample = data.IsSample(grids);
     try {
         totals = batch::RunBatch(options, hooks);
     } catch (const batch::StartError& error) {
@@ -189,29 +214,37 @@ std::string RunBatch(DataFolder& data, const std::string& points, batch::BatchTo
             throw ApiRefusal{{400, error.kind(), {error.what(), ItalianMessage(error)}}};
         throw;
     }
-    return ReadBack(output.get(), "results");
+    return output;
 }
 
 void Rain(DataFolder& data, const httplib::Request& request, httplib::Response& response)
 {
     const QueryPoint query = PointParameters(request);
+    const std::optional<DurationQuery> durations = DurationParameters(request, data);
     const auto grids = data.Grids();
-    const PointRain rain = RainAt(grids, query.point);
-    Send(response, WithConversion(RainJson(query.point, rain, data.IsSample(grids)), query), kJson);
+    const PointRain rain = RainAt(grids, query);
+    std::string json = RainJson(query.point, rain, data.IsSample(grids));
+    if (durations)
+        json = WithDurations(std::move(json), *durations, rain);
+    Send(response, WithConversion(std::move(json), query), kJson);
 }
 
 void Report(DataFolder& data, const httplib::Request& request, httplib::Response& response)
 {
     const QueryPoint query = PointParameters(request);
     const GaussBoagaPoint point = query.point;
-    const std::string name = request.has_param("name") ? request.get_param_value("name") : "Piogge";
+    const std::string name = WithoutReportExtension(request.has_param("name") ? request.get_param_value("name") : "Piogge");
+    if (IsUtf8(name))
+        if (const auto fault = ReportNameFault(name))
+            throw Refusal(400, ErrorKind::PathAccess, "the name cannot name a report: " + fault->english,
+                          "il nome non può essere quello di un report. " + fault->italian);
     if (!IsAcceptableReportName(name))
         throw Refusal(400, ErrorKind::PathAccess,
                       "the name cannot name a report: it needs a character that is not a blank, and no /, \\, "
                       "control characters, \".\" or \"..\" alone, in UTF-8",
                       "il nome non può essere quello di un report: servono caratteri non vuoti, senza /, \\, "
                       "caratteri di controllo, \".\" o \"..\" da soli, in UTF-8");
-    const PointRain rain = RainAt(data.Grids(), point);
+    const PointRain rain = RainAt(data.Grids(), query);
     const RainQuantiles& q = rain.quantiles;
     const std::vector<std::uint8_t> report =
         BuildRainReport(point.x, point.y, rain.centre.x, rain.centre.y, rain.a2, q.q2, q.q5, q.q10, q.q20, q.q50,
@@ -229,15 +262,19 @@ void Report(DataFolder& data, const httplib::Request& request, httplib::Response
 }
 
 // The body, read here rather than by httplib, which turns a chunked body over
-// its limit into a mere 400.
-std::string ReadBody(const httplib::ContentReader& read, httplib::Response& response)
+// its limit into a mere 400; kept in a file in memory, which the batch reads
+// as it would its standard input.
+FileDescriptor ReadBody(const httplib::ContentReader& read, httplib::Response& response)
 {
-    std::string body;
+    FileDescriptor body = MemoryFile("points");
+    std::size_t size = 0;
     bool tooLarge = response.status == 413;
-    const bool whole = read([&](const char* data, std::size_t size) {
-        tooLarge = tooLarge || size > kMaxBatchBytes - body.size();
-        if (!tooLarge)
-            body.append(data, size);
+    const bool whole = read([&](const char* data, std::size_t length) {
+        tooLarge = tooLarge || length > kMaxBatchBytes - size;
+        if (!tooLarge) {
+            WriteAll(body.get(), "points", {data, length});
+            size += length;
+        }
         return !tooLarge;
     });
     if (tooLarge || response.status == 413)
@@ -248,10 +285,27 @@ std::string ReadBody(const httplib::ContentReader& read, httplib::Response& resp
     return body;
 }
 
-void Batch(DataFolder& data, const std::string& points, httplib::Response& response)
+// The results go out as they lie in their file, a piece at a time, never
+// held whole in the server's memory.
+void SendFile(httplib::Response& response, FileDescriptor file, const char* type)
+{
+    struct stat info {};
+    if (::fstat(file.get(), &info) != 0)
+        throw SystemError("results");
+    auto shared = std::make_shared<FileDescriptor>(std::move(file));
+    response.set_content_provider(std::size_t(info.st_size), type,
+                                  [shared](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+                                      char buffer[65536];
+                                      const ssize_t got = ::pread(shared->get(), buffer, std::min(length, sizeof buffer),
+                                                                  off_t(offset));
+                                      return got > 0 && sink.write(buffer, std::size_t(got));
+                                  });
+}
+
+void Batch(DataFolder& data, const FileDescriptor& points, httplib::Response& response)
 {
     batch::BatchTotals totals;
-    Send(response, RunBatch(data, points, totals), "text/csv; charset=utf-8");
+    SendFile(response, RunBatch(data, points, totals), "text/csv; charset=utf-8");
     response.set_header("X-Quorvel-Rows", std::to_string(totals.rows));
     response.set_header("X-Quorvel-Failed", std::to_string(totals.failed));
 }
@@ -281,18 +335,32 @@ void SendFailure(httplib::Response& response, const ApiFailure& failure)
 {
     response.status = failure.status;
     Send(response, FailureJson(failure), kJson);
+    if (failure.retryAfter > 0)
+        response.set_header("Retry-After", std::to_string(failure.retryAfter));
 }
 
-void Answer(httplib::Response& response, const std::function<void()>& work)
+ApiFailure Busy(ErrorDetail message, int retryAfter)
+{
+    return {503, ErrorKind::PathAccess, std::move(message), retryAfter};
+}
+
+void Answer(httplib::Response& response, const std::function<void()>& work, std::string_view folder)
 {
     try {
         work();
     } catch (const ApiRefusal& refusal) {
         SendFailure(response, refusal.failure);
+    } catch (const GridsBeingReplaced& error) {
+        SendFailure(response, Busy({error.detail(), error.italianDetail()}));
     } catch (const Error& error) {
-        SendFailure(response, DataFailure(error));
-    } catch (const std::exception& error) {
-        SendFailure(response, {500, ErrorKind::PathAccess, {error.what(), error.what()}});
+        ApiFailure failure = DataFailure(error);
+        failure.message.english = WithoutFolder(failure.message.english, folder);
+        failure.message.italian = WithoutFolder(failure.message.italian, folder);
+        SendFailure(response, failure);
+    } catch (const std::bad_alloc&) {
+        SendFailure(response, Busy({"the server has no memory for this now", "il server ora non ha memoria per questo"}));
+    } catch (const std::exception&) {
+        SendFailure(response, {500, ErrorKind::PathAccess, {"the server failed", "errore del server"}});
     }
 }
 
@@ -327,7 +395,10 @@ QueryPoint PointParameters(const httplib::Request& request)
                       "crs: unknown reference system \"" + crs + "\"; use EPSG:3004, EPSG:4326, EPSG:6707 or EPSG:6708",
                       "crs: sistema di riferimento sconosciuto \"" + crs + "\"; usare EPSG:3004, EPSG:4326, EPSG:6707 o EPSG:6708");
     if (*system == ReferenceSystem::GaussBoagaEast)
-        return {{CoordinateParameter(request, "east"), CoordinateParameter(request, "north")}, std::nullopt, false};
+    {
+        const GaussBoagaPoint point{CoordinateParameter(request, "east"), CoordinateParameter(request, "north")};
+        return {point, std::nullopt, false, point.x, point.y};
+    }
     const SystemPoint typed{SystemParameter(request, *system, true), SystemParameter(request, *system, false)};
     SystemPoint gb;
     try {
@@ -335,37 +406,62 @@ QueryPoint PointParameters(const httplib::Request& request)
     } catch (const Error& error) {
         throw ApiRefusal{{400, error.kind(), {error.detail(), error.italianDetail()}}};
     }
-    return {{float(gb.x), float(gb.y)}, system, NearCellEdge(gb)};
+    return {{float(gb.x), float(gb.y)}, system, NearCellEdge(gb), gb.x, gb.y};
 }
 
 bool IsAcceptableReportName(std::string_view name)
 {
-    for (const char c : name)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
-            return false;
-    return IsUtf8(name) && IsSafeOutputName(std::string(name));
+    return IsUtf8(name) && !ReportNameFault(std::string(name)) && IsSafeOutputName(std::string(name));
 }
 
-void AddApiRoutes(Router& router, DataFolder& data)
+void AddApiRoutes(Router& router, DataFolder& data, const ServiceLimits& limits)
 {
     router.Get("/api/v1/rain", [&data](const httplib::Request& request, httplib::Response& response) {
-        Answer(response, [&] { Rain(data, request, response); });
+        Answer(response, [&] {
+            if (!NotModified(request, response, DataTag(data)))
+                Rain(data, request, response);
+        }, data.path());
     });
     router.Get("/api/v1/report", [&data](const httplib::Request& request, httplib::Response& response) {
-        Answer(response, [&] { Report(data, request, response); });
+        Answer(response, [&] { Report(data, request, response); }, data.path());
     });
-    router.Post("/api/v1/batch", [&data](const httplib::Request&, httplib::Response& response,
-                                         const httplib::ContentReader& read) {
-        Answer(response, [&] { Batch(data, ReadBody(read, response), response); });
+    auto batches = std::make_shared<WorkQueue>(
+        limits.batches, limits.waitingBatches, limits.maxWait,
+        ErrorDetail{"too many batches are running", "sono in corso troppe elaborazioni a lotti"});
+    router.Post("/api/v1/batch", [&data, batches](const httplib::Request&, httplib::Response& response,
+                                                  const httplib::ContentReader& read) {
+        // The turn comes before the body is kept: a refused batch's body is
+        // read and dropped, so the client, still sending, gets the answer.
+        Answer(response, [&] {
+            std::optional<WorkQueue::Turn> turn;
+            try {
+                turn.emplace(batches->Enter());
+            } catch (const ApiRefusal&) {
+                std::size_t size = 0;
+                read([&size](const char*, std::size_t length) { return (size += length) <= kMaxBatchBytes; });
+                throw;
+            }
+            Batch(data, ReadBody(read, response), response);
+        }, data.path());
         // A body left partly unread must not be taken for the next request.
-        if (response.status == 400 || response.status == 413)
+        if (response.status == 400 || response.status == 413 || response.status == 503)
             response.set_header("Connection", "close");
     });
-    router.Get("/api/v1/comuni", [&data](const httplib::Request&, httplib::Response& response) {
-        Answer(response, [&] { Send(response, data.MunicipalitiesText(), kJson); });
+    auto municipalities = std::make_shared<GzipText>();
+    router.Get("/api/v1/comuni", [&data, municipalities](const httplib::Request& request, httplib::Response& response) {
+        Answer(response, [&] {
+            const auto text = data.MunicipalitiesText();
+            if (!NotModified(request, response, TextTag(*text)))
+                municipalities->Send(request, response, text, kJson);
+        }, data.path());
     });
-    router.Get("/api/v1/health", [&data](const httplib::Request&, httplib::Response& response) {
-        Answer(response, [&] { Send(response, HealthJson(data.CurrentHealth()), kJson); });
+    router.Get("/api/v1/health", [&data](const httplib::Request& request, httplib::Response& response) {
+        Answer(response, [&] {
+            if (const std::string modified = GridsModified(data); !modified.empty())
+                response.set_header("Last-Modified", modified);
+            if (!NotModified(request, response, DataTag(data)))
+                Send(response, HealthJson(data.CurrentHealth()), kJson);
+        }, data.path());
     });
     router.Get("/api/v1/openapi.json", [](const httplib::Request&, httplib::Response& response) {
         Send(response, std::string(OpenApiDocument()), kJson);

@@ -14,6 +14,7 @@
 
 #include "server/DataFolder.h"
 #include "server/Json.h"
+#include "server/Limits.h"
 #include "server/Router.h"
 
 namespace quorvel::server {
@@ -27,8 +28,13 @@ struct ApiRefusal {
 };
 
 // Runs a handler's work; a refusal, an Error of the data folder or any other
-// failure becomes the JSON error answer.
-void Answer(httplib::Response& response, const std::function<void()>& work);
+// failure becomes the JSON error answer. Files in it are named relative to
+// folder (absolute, ending with "/"), and no other failure says more than
+// that the server failed.
+void Answer(httplib::Response& response, const std::function<void()>& work, std::string_view folder = {});
+
+// 503 with Retry-After: the work cannot be taken now, and may be shortly.
+ApiFailure Busy(ErrorDetail message, int retryAfter = 1);
 void SendFailure(httplib::Response& response, const ApiFailure& failure);
 
 // The body as it is. httplib would compress a text or JSON body for a client
@@ -52,15 +58,19 @@ struct QueryPoint {
     GaussBoagaPoint point;
     std::optional<ReferenceSystem> convertedFrom;  // set when not Gauss-Boaga
     bool nearCellEdge = false;  // converted, and within the conversion's accuracy of a cell edge
+    // The point as exact as it is known, which finds its cell: a converted
+    // point's double-precision conversion, otherwise point itself.
+    double east = 0, north = 0;
 };
 // Throws ApiRefusal (400) for an unknown system or a missing or bad coordinate.
 QueryPoint PointParameters(const httplib::Request& request);
 
-// A report's name as the download's: at least one character that is not a
-// blank, neither "." nor "..", no "/", "\" or control character, valid UTF-8.
+// A report's name as the download's: valid UTF-8, at least one character
+// that is not a blank, and nothing ReportNameFault finds (the desktop's rules).
 bool IsAcceptableReportName(std::string_view name);
 
 // /api/v1/rain, report, batch, comuni, health and openapi.json.
-void AddApiRoutes(Router& router, DataFolder& data);
+// Batches wait their turn as limits say.
+void AddApiRoutes(Router& router, DataFolder& data, const ServiceLimits& limits = {});
 
 }  // namespace quorvel::server

@@ -69,6 +69,8 @@ ServerCommandLine ParseServerCommandLine(int argc, const char* const* argv, cons
             line.options.webDir = next();
         } else if (arg == "--threads") {
             line.options.threads = std::size_t(Number(next(), 1, 4096, "--threads"));
+        } else if (arg == "--max-map-pixels") {
+            line.options.limits.maxMapPixels = Number(next(), 1, 4096 * 4096, "--max-map-pixels");
         } else {
             throw UsageError("unknown argument " + std::string(argv[i]));
         }
@@ -90,6 +92,7 @@ std::string DefaultWebFolder(const std::string& executable)
 const char* ServerUsage()
 {
     return "Usage: quorvel-server --folder DIR [--listen HOST:PORT] [--web DIR] [--threads N]\n"
+           "                      [--max-map-pixels N]\n"
            "\n"
            "Answers the design rainfall of Tervania over HTTP: the JSON API under /api/v1/\n"
            "(described at /api/v1/openapi.json) and the web page at /, from the application\n"
@@ -97,7 +100,9 @@ const char* ServerUsage()
            "  --listen   address and port, default 127.0.0.1:8080; port 0 takes any free port\n"
            "  --web      folder of the page's files, default web/ beside the program,\n"
            "             else /usr/share/quorvel/web\n"
-           "  --threads  connections answered at once, default 128\n"
+           "  --threads  requests answered at once, default 64; waiting connections take none\n"
+           "  --max-map-pixels  the largest map picture, width x height, default and\n"
+           "             at most 16777216 (4096 x 4096)\n"
            "One line per request goes to standard error.\n"
            "\n"
            "Uso: quorvel-server --folder CARTELLA [--listen HOST:PORTA] [--web CARTELLA] [--threads N]\n"

@@ -16,7 +16,8 @@ struct ServerCommandLine {
     ServerOptions options;
 };
 
-// quorvel-server --folder DIR [--listen HOST:PORT] [--web DIR] [--threads N],
+// quorvel-server --folder DIR [--listen HOST:PORT] [--web DIR] [--threads N]
+// [--max-map-pixels N],
 // also as --option=VALUE, --cartella for --folder; -h or --help. The page's
 // folder defaults to defaultWeb. Throws UsageError.
 ServerCommandLine ParseServerCommandLine(int argc, const char* const* argv, const std::string& defaultWeb);

@@ -1,12 +1,18 @@
 #include "server/DataFolder.h"
 
+#include <filesystem>
+
 #include "rain/SampleMark.h"
 #include "report/Report.h"
 #include "server/Municipalities.h"
 
 namespace quorvel::server {
 
-DataFolder::DataFolder(std::string folder) : folder_(std::move(folder)), grids_(folder_) {}
+// Data replaced by a copy or a slow rewrite rests for this long before it is
+// read; the grids read before answer meanwhile.
+constexpr std::chrono::milliseconds kDataSettle{1000};
+
+DataFolder::DataFolder(std::string folder) : folder_(std::move(folder)), grids_(folder_, kDataSettle) {}
 
 std::string DataFolder::TemplatePath() const
 {
@@ -33,7 +39,7 @@ bool DataFolder::IsSample(const std::shared_ptr<const ParameterGrids>& grids)
 Health DataFolder::CurrentHealth()
 {
     Health health;
-    health.folder = folder_;
+    health.folder = std::filesystem::path(folder_).parent_path().filename().string();
     health.version = ProgramVersion();
     // The three grids share one geometry, as the desktop's coordinate dialog takes it from a2.
     const auto grids = Grids();
@@ -49,6 +55,8 @@ Health DataFolder::CurrentHealth()
     health.a2Header = digests_.Sha256(folder_ + kA2Header);
     health.a1Header = digests_.Sha256(folder_ + kA1Header);
     health.cvHeader = digests_.Sha256(folder_ + kCvHeader);
+    if (overviewState_)
+        health.overviews = overviewState_();
     return health;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -28,6 +29,8 @@ public:
     bool IsSample(const std::shared_ptr<const ParameterGrids>& grids);
     // Throws Error.
     Health CurrentHealth();
+    // What the health tells of the large rasters' overviews; set once at start-up.
+    void SetOverviewState(std::function<const char*()> state) { overviewState_ = std::move(state); }
     // The municipalities as the API sends them. Throws Error.
     std::shared_ptr<const std::string> MunicipalitiesText();
 
@@ -40,6 +43,7 @@ private:
     Stamp StampOf(const std::string& relative) const;
 
     std::string folder_;
+    std::function<const char*()> overviewState_;
     GridCache grids_;
     // The sample mark fingerprints the whole grid files: looked at again only
     // when the grids or the mark change.

@@ -85,11 +85,11 @@ ApiFailure DataFailure(const Error& error)
     return {500, error.kind(), {error.what(), ItalianMessage(error)}};
 }
 
-ApiFailure PointFailure(const Error& error, GaussBoagaPoint point)
+ApiFailure PointFailure(const Error& error, double east, double north)
 {
     GridCell cell;
     try {
-        cell = CellForPoint(point.x, point.y);
+        cell = CellForPoint(east, north);
     } catch (const Error&) {
         return {404, error.kind(),
                 {"the point lies far outside the parameter grids", "il punto è molto lontano dalle griglie dei parametri"}};
@@ -186,6 +186,10 @@ std::string HealthJson(const Health& health)
     out += "},\"grid\":";
     AppendNumbers(out, {{"west", health.grid.west}, {"east", health.grid.east}, {"south", health.grid.south},
                         {"north", health.grid.north}});
+    if (!health.overviews.empty()) {
+        out += ",\"overviews\":";
+        AppendJsonString(out, health.overviews);
+    }
     out += '}';
     return out;
 }

@@ -26,6 +26,7 @@ struct ApiFailure {
     int status = 500;
     ErrorKind kind = ErrorKind::BadFileFormat;
     ErrorDetail message;
+    int retryAfter = 0;  // seconds, for a refusal that a later try may not meet
 };
 
 // {"error":{"kind":...,"en":...,"it":...}}
@@ -37,7 +38,7 @@ ApiFailure DataFailure(const Error& error);
 // A failure of one point's computation: a coordinate beyond any plausible
 // range or a cell outside the grids is 404, a cell without valid data (or
 // whose parameters give no valid rainfall) 422, anything else broken data.
-ApiFailure PointFailure(const Error& error, GaussBoagaPoint point);
+ApiFailure PointFailure(const Error& error, double east, double north);
 
 std::string RainJson(GaussBoagaPoint point, const PointRain& rain, bool sample);
 
@@ -45,16 +46,18 @@ struct Municipality {
     std::string name;      // UTF-8
     std::string province;  // UTF-8
     double xMin = 0, xMax = 0, yMin = 0, yMax = 0;
+    int polygon = -1;  // its index in the shapefile
 };
 std::string MunicipalitiesJson(const std::vector<Municipality>& municipalities);
 
 struct Health {
-    std::string folder;
+    std::string folder;  // the data folder's own name: where it lies is no client's business
     std::string version;
     bool sample = false;
     // SHA-256 in lowercase hex of the rasters, the template and the headers.
     std::string a2, a1, cv, reportTemplate, a2Header, a1Header, cvHeader;
     GridArea grid;  // where points may lie, for the page to tell a user who typed one elsewhere
+    std::string overviews;  // "building" or "ready": the large rasters' overviews; empty when not told
 };
 std::string HealthJson(const Health& health);
 

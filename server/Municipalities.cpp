@@ -11,8 +11,10 @@
 #include <gdal_priv.h>
 #include <ogrsf_frmts.h>
 
+#include "rain/DataFile.h"
 #include "rain/Error.h"
 #include "rain/FileDescriptor.h"
+#include "rain/SidecarFiles.h"
 
 namespace quorvel::server {
 
@@ -61,22 +63,8 @@ std::string_view Field(std::string_view line, std::size_t first, std::size_t wid
     return field;
 }
 
-std::string ReadWhole(const std::string& path)
-{
-    const FileDescriptor fd = OpenRegularFile(path);
-    std::string bytes;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            throw Error(ErrorKind::PathAccess, path, SystemDetail(errno));
-        if (got == 0)
-            return bytes;
-        bytes.append(buffer, std::size_t(got));
-    }
-}
+// 219 short lines: a file much larger is not the table.
+constexpr std::size_t kMaxTableSize = std::size_t(1) << 20;
 
 // The envelope of every feature of the shapefile in reading order; nothing
 // for a feature without geometry.
@@ -84,6 +72,9 @@ std::vector<std::optional<OGREnvelope>> ShapeEnvelopes(const std::string& path)
 {
     // Opening a missing file through GDAL says little: the system says more.
     OpenRegularFile(path);
+    // GDAL opens the companions (.prj, .dbf, ...) too, and would wait for ever on a FIFO among them.
+    if (const std::string companion = IrregularCompanion(path); !companion.empty())
+        OpenRegularFile(companion);
     static std::once_flag registered;
     std::call_once(registered, [] { GDALAllRegister(); });
     const GDALDatasetUniquePtr dataset(GDALDataset::Open(path.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY));
@@ -135,7 +126,7 @@ std::vector<Municipality> LoadMunicipalities(const std::string& folder)
 {
     const std::string tablePath = folder + kMunicipalityTable;
     const std::string shapesPath = folder + kMunicipalityShapes;
-    const std::vector<MunicipalityRow> rows = ParseMunicipalityTable(ReadWhole(tablePath), tablePath);
+    const std::vector<MunicipalityRow> rows = ParseMunicipalityTable(ReadDataFile(tablePath, kMaxTableSize), tablePath);
     const auto envelopes = ShapeEnvelopes(shapesPath);
 
     std::vector<Municipality> municipalities;
@@ -154,7 +145,7 @@ std::vector<Municipality> LoadMunicipalities(const std::string& folder)
                         {"line " + line + ": OBJECTID \"" + row.objectId + "\" is not a polygon of " + shapesPath,
                          "riga " + line + ": l'OBJECTID \"" + row.objectId + "\" non è un poligono di " + shapesPath});
         const OGREnvelope& e = *envelopes[std::size_t(objectId - 1)];
-        municipalities.push_back({row.name, row.province, e.MinX, e.MaxX, e.MinY, e.MaxY});
+        municipalities.push_back({row.name, row.province, e.MinX, e.MaxX, e.MinY, e.MaxY, int(objectId - 1)});
     }
     return municipalities;
 }

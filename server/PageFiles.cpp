@@ -1,5 +1,6 @@
 #include "server/PageFiles.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -8,6 +9,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "server/Freshness.h"
 
 namespace quorvel::server {
 
@@ -60,6 +63,17 @@ bool AcceptsGzip(const httplib::Request& request)
 {
     const std::string accepted = request.get_header_value("Accept-Encoding");
     return accepted.find("gzip") != std::string::npos && accepted.find("gzip;q=0") == std::string::npos;
+}
+
+// esbuild's content-hashed names, "quorvel-5ZKQ2T3M.js": such a file never
+// changes under its name.
+bool IsContentHashed(const std::string& path)
+{
+    const std::size_t dot = path.rfind('.');
+    if (dot == std::string::npos || dot < 9 || path[dot - 9] != '-')
+        return false;
+    return std::all_of(path.begin() + std::ptrdiff_t(dot - 8), path.begin() + std::ptrdiff_t(dot),
+                       [](char c) { return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); });
 }
 
 }  // namespace
@@ -122,13 +136,29 @@ bool PageFiles::Serve(const httplib::Request& request, httplib::Response& respon
     if (!path)
         return false;
     std::optional<std::string> bytes;
-    if (AcceptsGzip(request) && IsRegularFile(*path + ".gz"))
-        bytes = ReadFile(*path + ".gz");
+    // The compressed sibling obeys the file's own rules: a link out of the
+    // folder, or anything but a regular file, is never sent.
+    if (AcceptsGzip(request))
+        if (const auto sibling = RealPath(*path + ".gz"); sibling && sibling->starts_with(root_) && IsRegularFile(*sibling))
+            bytes = ReadFile(*sibling);
     const bool gzipped = bytes.has_value();
     if (!gzipped)
         bytes = ReadFile(*path);
     if (!bytes)
         return false;
+    if (IsContentHashed(*path)) {
+        response.set_header("Cache-Control", "public, max-age=31536000, immutable");
+    } else {
+        // The other files change with each build, under the same names.
+        response.set_header("Cache-Control", "no-cache");
+        const std::string tag = TextTag(*bytes);
+        response.set_header("ETag", tag);
+        if (request.get_header_value("If-None-Match").find(tag) != std::string::npos) {
+            response.set_header("Vary", "Accept-Encoding");
+            response.status = 304;
+            return true;
+        }
+    }
     // Served through a provider of known length, which httplib never
     // compresses again: files are sent as they are stored.
     auto shared = std::make_shared<const std::string>(std::move(*bytes));
@@ -140,8 +170,6 @@ bool PageFiles::Serve(const httplib::Request& request, httplib::Response& respon
         response.set_header("Content-Encoding", "gzip");
     response.set_header("Vary", "Accept-Encoding");
     response.set_header("X-Content-Type-Options", "nosniff");
-    // The page's files change with each build, under the same names.
-    response.set_header("Cache-Control", "no-cache");
     return true;
 }
 

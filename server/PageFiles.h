@@ -19,7 +19,8 @@ public:
     // anything but a regular file.
     std::optional<std::string> Resolve(const std::string& urlPath) const;
 
-    // Sends the file, or its ".gz" sibling to a client that takes gzip.
+    // Sends the file, or to a client that takes gzip its ".gz" sibling when
+    // that is a regular file inside the folder too.
     // False when there is no such file.
     bool Serve(const httplib::Request& request, httplib::Response& response) const;
 

@@ -4,16 +4,10 @@ namespace quorvel::server {
 
 namespace {
 
-// httplib matches paths as regular expressions; ours are plain text.
-std::string Literal(const std::string& path)
+Router::HandlerWithContentReader IgnoringReader(Router::Handler handler)
 {
-    std::string pattern;
-    for (const char c : path) {
-        if (std::string_view(".^$|()[]{}*+?\\").find(c) != std::string_view::npos)
-            pattern += '\\';
-        pattern += c;
-    }
-    return pattern;
+    return [handler = std::move(handler)](const httplib::Request& request, httplib::Response& response,
+                                          const httplib::ContentReader&) { handler(request, response); };
 }
 
 }  // namespace
@@ -26,37 +20,57 @@ void Router::Add(const std::string& path, const char* methods)
     allowed += methods;
 }
 
-void Router::Get(const std::string& path, httplib::Server::Handler handler)
+void Router::Get(const std::string& path, Handler handler)
 {
     Add(path, "GET, HEAD");
-    server_.Get(Literal(path), std::move(handler));
+    routes_[path].get = IgnoringReader(std::move(handler));
 }
 
-void Router::Post(const std::string& path, httplib::Server::Handler handler)
+void Router::Post(const std::string& path, Handler handler)
 {
     Add(path, "POST");
-    server_.Post(Literal(path), std::move(handler));
+    routes_[path].post = IgnoringReader(std::move(handler));
 }
 
-void Router::Post(const std::string& path, httplib::Server::HandlerWithContentReader handler)
+void Router::Post(const std::string& path, HandlerWithContentReader handler)
 {
     Add(path, "POST");
-    server_.Post(Literal(path), std::move(handler));
+    routes_[path].post = std::move(handler);
 }
 
-void Router::Files(httplib::Server::Handler handler)
+void Router::GetUnder(const std::string& prefix, Handler handler)
 {
-    files_ = true;
-    server_.Get("/.*", std::move(handler));
+    prefixes_.emplace_back(prefix, IgnoringReader(std::move(handler)));
+}
+
+void Router::Files(Handler handler)
+{
+    files_ = std::move(handler);
 }
 
 std::string Router::Allowed(const std::string& path) const
 {
     if (const auto found = allowed_.find(path); found != allowed_.end())
         return found->second;
+    for (const auto& [prefix, handler] : prefixes_)
+        if (path.starts_with(prefix))
+            return "GET, HEAD";
     if (files_ && !path.starts_with(kApiPrefix))
         return "GET, HEAD";
     return {};
+}
+
+Router::HandlerWithContentReader Router::Find(const std::string& method, const std::string& path) const
+{
+    const bool get = method == "GET" || method == "HEAD";
+    if (const auto found = routes_.find(path); found != routes_.end())
+        return get ? found->second.get : method == "POST" ? found->second.post : nullptr;
+    for (const auto& [prefix, handler] : prefixes_)
+        if (path.starts_with(prefix))
+            return get ? handler : nullptr;
+    if (get && files_ && !path.starts_with(kApiPrefix))
+        return IgnoringReader(files_);
+    return nullptr;
 }
 
 }  // namespace quorvel::server

@@ -2,6 +2,8 @@
 
 #include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <httplib.h>
 
@@ -9,28 +11,43 @@ namespace quorvel::server {
 
 // The server's paths and the methods each answers, so that a request with
 // another method gets 405 and the methods it may use, before its body is read.
+// Requests and answers are httplib's value types; the connections are the
+// server's own.
 class Router {
 public:
-    explicit Router(httplib::Server& server) : server_(server) {}
+    using Handler = httplib::Server::Handler;
+    using HandlerWithContentReader = httplib::Server::HandlerWithContentReader;
 
     // GET, and HEAD with the same headers.
-    void Get(const std::string& path, httplib::Server::Handler handler);
-    void Post(const std::string& path, httplib::Server::Handler handler);
+    void Get(const std::string& path, Handler handler);
+    void Post(const std::string& path, Handler handler);
     // A POST whose handler reads the body itself.
-    void Post(const std::string& path, httplib::Server::HandlerWithContentReader handler);
+    void Post(const std::string& path, HandlerWithContentReader handler);
+    // GET and HEAD of every path under prefix (ending with "/"), which the
+    // handler reads from request.path.
+    void GetUnder(const std::string& prefix, Handler handler);
     // Every other GET: the page's files. Register it last, as routes are
     // tried in the order they were added.
-    void Files(httplib::Server::Handler handler);
+    void Files(Handler handler);
 
     // "GET, HEAD", "POST", ...; empty for a path that is no route.
     std::string Allowed(const std::string& path) const;
 
+    // The handler of a method on a path (HEAD takes GET's); empty when there
+    // is none.
+    HandlerWithContentReader Find(const std::string& method, const std::string& path) const;
+
 private:
+    struct Route {
+        HandlerWithContentReader get;
+        HandlerWithContentReader post;
+    };
     void Add(const std::string& path, const char* methods);
 
-    httplib::Server& server_;
     std::map<std::string, std::string> allowed_;
-    bool files_ = false;
+    std::map<std::string, Route> routes_;
+    std::vector<std::pair<std::string, HandlerWithContentReader>> prefixes_;  // GET under each
+    Handler files_;
 };
 
 // Paths under this prefix are the API's alone: never a file of the page.

@@ -1,14 +1,20 @@
 #include "server/Routes.h"
 
 #include "server/Api.h"
+#include "server/Durations.h"
+#include "server/GridRoutes.h"
+#include "server/PageRoutes.h"
 #include "server/WmsRoute.h"
 
 namespace quorvel::server {
 
-void AddRoutes(Router& router, DataFolder& data, const PageFiles& page)
+void AddRoutes(Router& router, DataFolder& data, const PageFiles& page, const ServiceLimits& limits)
 {
-    AddApiRoutes(router, data);
-    AddWmsRoute(router, data.path());
+    AddApiRoutes(router, data, limits);
+    AddDurationRoutes(router, data);
+    AddWmsRoute(router, data, limits);
+    AddGridRoutes(router, data);
+    AddPageRoutes(router, data);
     // Further services register their paths here, before the page's files,
     // which take every other GET and so come last.
     router.Files([&page](const httplib::Request& request, httplib::Response& response) {

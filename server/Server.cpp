@@ -1,14 +1,10 @@
 #include "server/Server.h"
 
 #include <algorithm>
-#include <chrono>
-#include <cstdint>
+#include <charconv>
 #include <cstdio>
 #include <filesystem>
-#include <optional>
 #include <stdexcept>
-
-#include <sys/socket.h>
 
 #include "rain/Error.h"
 #include "server/Api.h"
@@ -17,12 +13,6 @@
 namespace quorvel::server {
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-// When the request the thread is answering arrived at the routing; nothing
-// for one refused while it was still being read.
-thread_local std::optional<Clock::time_point> tRequestStart;
 
 std::string AbsoluteFolder(const std::string& folder)
 {
@@ -47,32 +37,13 @@ bool Allows(const std::string& allowed, const std::string& method)
     return false;
 }
 
-// A refusal sent before the request's body is read: the connection must
-// close, or the body would be read as the next request.
-void Refuse(const httplib::Request& request, httplib::Response& response, const ApiFailure& failure)
-{
-    SendFailure(response, failure);
-    if (request.get_header_value<std::uint64_t>("Content-Length") > 0 || request.has_header("Transfer-Encoding"))
-        response.set_header("Connection", "close");
-}
-
 ApiFailure MethodNotAllowed(const std::string& method, const std::string& allowed)
 {
     return {405, ErrorKind::TypeMismatch,
             {"the method " + method + " is not one of " + allowed, "il metodo " + method + " non è tra " + allowed}};
 }
 
-// httplib refuses a request line whose method it does not know as a bad
-// request; it is an unknown method all the same.
-bool IsUnknownMethod(const std::string& method)
-{
-    static const char* const kKnown[] = {"GET", "HEAD", "POST", "PUT", "DELETE", "CONNECT", "OPTIONS", "TRACE", "PATCH"};
-    if (method.empty() || !std::all_of(method.begin(), method.end(), [](char c) { return c >= 'A' && c <= 'Z'; }))
-        return false;
-    return std::none_of(std::begin(kKnown), std::end(kKnown), [&](const char* known) { return method == known; });
-}
-
-// The answer to a request httplib refused itself, or that no route took.
+// The answer to a request that cannot be read or served, or that no route took.
 ApiFailure ProtocolFailure(int status)
 {
     switch (status) {
@@ -82,6 +53,11 @@ ApiFailure ProtocolFailure(int status)
         return TooLarge();
     case 414:
         return {414, ErrorKind::Overflow, {"the request line is too long", "la riga della richiesta è troppo lunga"}};
+    case 431:
+        return {431, ErrorKind::Overflow,
+                {"the request's header is over 100 lines or 16 KiB", "l'intestazione della richiesta supera 100 righe o 16 KiB"}};
+    case 503:
+        return {503, ErrorKind::Overflow, {"the server is busy", "il server è occupato"}};
     default:
         if (status < 500)
             return {status, ErrorKind::TypeMismatch, {"the request cannot be read", "la richiesta non si può leggere"}};
@@ -89,113 +65,118 @@ ApiFailure ProtocolFailure(int status)
     }
 }
 
-void LogRequest(const httplib::Request& request, const httplib::Response& response)
+// Headers every answer carries: the API's data are public and read-only, and
+// follow the data folder, so a cache must ask again.
+void AddCommonHeaders(const std::string& path, httplib::Response& response)
 {
-    const std::size_t bytes = response.content_provider_ ? response.content_length_ : response.body.size();
-    if (tRequestStart) {
-        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - *tRequestStart).count();
-        std::fprintf(stderr, "%s %s %d %zu %.2f ms\n", request.method.c_str(), request.path.c_str(), response.status,
-                     bytes, ms);
-    } else {
-        std::fprintf(stderr, "%s %s %d %zu - ms\n", request.method.c_str(), request.path.c_str(), response.status,
-                     bytes);
+    if (!response.has_header("X-Content-Type-Options"))
+        response.set_header("X-Content-Type-Options", "nosniff");
+    if (!path.starts_with(kApiPrefix))
+        return;
+    response.set_header("Access-Control-Allow-Origin", "*");
+    if (!response.has_header("Cache-Control"))
+        response.set_header("Cache-Control", "no-cache");
+}
+
+// The text as it is, with control characters, backslashes and DEL escaped, so
+// that a request cannot write a line of the log of its own.
+std::string Printable(const std::string& text)
+{
+    std::string printable;
+    printable.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7F && c != '\\') {
+            printable += c;
+        } else {
+            static const char kHex[] = "0123456789abcdef";
+            printable += "\\x";
+            printable += kHex[byte >> 4];
+            printable += kHex[byte & 15];
+        }
     }
-    tRequestStart.reset();
+    return printable;
+}
+
+void LogSent(const httplib::Request& request, const httplib::Response& response, std::size_t sent, bool whole,
+             std::optional<double> ms)
+{
+    const std::string method = request.method.empty() ? "-" : Printable(request.method);
+    const std::string path = request.path.empty() ? "-" : Printable(request.path);
+    char time[32] = "-";
+    if (ms)
+        std::snprintf(time, sizeof time, "%.2f", *ms);
+    if (whole)
+        std::fprintf(stderr, "%s %s %d %zu %s ms\n", method.c_str(), path.c_str(), response.status, sent, time);
+    else
+        std::fprintf(stderr, "%s %s %d %zu %s ms, cut off\n", method.c_str(), path.c_str(), response.status, sent, time);
 }
 
 }  // namespace
 
 Server::Server(const ServerOptions& options)
-    : options_(options), data_(AbsoluteFolder(options.folder)), page_(options.webDir), router_(http_)
+    : options_(options), data_(AbsoluteFolder(options.folder)), page_(options.webDir)
 {
     // Read now, so a folder without usable grids is told at the start.
     data_.Grids();
+    AddRoutes(router_, data_, page_, options_.limits);
 
-    const std::size_t threads = options_.threads;
-    http_.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
-    // A client that sends or takes nothing for 5 s loses its connection; one
-    // that trickles keeps its thread, which is why the documented deployment
-    // puts nginx in front.
-    http_.set_read_timeout(5);
-    http_.set_write_timeout(5);
-    http_.set_keep_alive_timeout(5);
-    http_.set_keep_alive_max_count(1000);
-    http_.set_payload_max_length(kMaxBatchBytes);
-    http_.set_tcp_nodelay(true);
-    http_.set_socket_options([this](int socket) {
-        int yes = 1;
-        ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-        listening_ = socket;
-    });
-
-    http_.set_pre_routing_handler([this](const httplib::Request& request, httplib::Response& response) {
-        tRequestStart = Clock::now();
+    ConnectionLimits limits;
+    limits.bodyBytes = kMaxBatchBytes;
+    limits.workers = options_.threads;
+    ConnectionHooks hooks;
+    hooks.screen = [this](const httplib::Request& request, httplib::Response& response) {
         const std::string allowed = router_.Allowed(request.path);
         if (allowed.empty()) {
-            Refuse(request, response, ProtocolFailure(404));
-            return httplib::Server::HandlerResponse::Handled;
-        }
-        if (!Allows(allowed, request.method)) {
-            Refuse(request, response, MethodNotAllowed(request.method, allowed));
-            response.set_header("Allow", allowed);
-            return httplib::Server::HandlerResponse::Handled;
-        }
-        return httplib::Server::HandlerResponse::Unhandled;
-    });
-    // Clients that announce a large body learn before sending it.
-    http_.set_expect_100_continue_handler([](const httplib::Request& request, httplib::Response& response) {
-        if (request.get_header_value<std::uint64_t>("Content-Length") > kMaxBatchBytes) {
-            Refuse(request, response, TooLarge());
-            return 413;
-        }
-        return 100;
-    });
-    http_.set_error_handler(httplib::Server::HandlerWithResponse([](const httplib::Request& request,
-                                                                   httplib::Response& response) {
-        if (!response.body.empty() || response.content_provider_)
-            return httplib::Server::HandlerResponse::Unhandled;
-        if (response.status == 400 && IsUnknownMethod(request.method)) {
-            const char* allowed = "GET, HEAD, POST";
+            SendFailure(response, ProtocolFailure(404));
+        } else if (!Allows(allowed, request.method)) {
             SendFailure(response, MethodNotAllowed(request.method, allowed));
             response.set_header("Allow", allowed);
-            return httplib::Server::HandlerResponse::Handled;
+        } else {
+            return false;
         }
-        SendFailure(response, ProtocolFailure(response.status));
-        return httplib::Server::HandlerResponse::Handled;
-    }));
-    http_.set_exception_handler([](const httplib::Request&, httplib::Response& response, std::exception_ptr) {
-        SendFailure(response, ProtocolFailure(500));
-    });
-    http_.set_logger(LogRequest);
-
-    AddRoutes(router_, data_, page_);
+        AddCommonHeaders(request.path, response);
+        return true;
+    };
+    hooks.handle = [this](const httplib::Request& request, httplib::Response& response) {
+        const httplib::ContentReader reader(
+            [&request](const httplib::ContentReceiver& receive) {
+                return request.body.empty() || receive(request.body.data(), request.body.size());
+            },
+            [](const httplib::MultipartContentHeader&, const httplib::ContentReceiver&) { return false; });
+        try {
+            router_.Find(request.method, request.path)(request, response, reader);
+        } catch (...) {
+            response = {};
+            SendFailure(response, ProtocolFailure(500));
+        }
+        AddCommonHeaders(request.path, response);
+    };
+    hooks.failure = [](int status, httplib::Response& response) {
+        SendFailure(response, ProtocolFailure(status));
+        if (status == 503)
+            response.set_header("Retry-After", "1");
+        AddCommonHeaders(kApiPrefix, response);
+    };
+    hooks.sent = LogSent;
+    connections_ = std::make_unique<Connections>(limits, std::move(hooks));
 }
 
 Server::~Server() = default;
 
 int Server::Bind()
 {
-    int port = options_.port;
-    if (port == 0)
-        port = http_.bind_to_any_port(options_.host);
-    else if (!http_.bind_to_port(options_.host, port))
-        port = -1;
-    if (port < 0)
-        throw std::runtime_error("cannot listen on " + options_.host + ":" + std::to_string(options_.port));
-    // httplib's backlog of 5 would drop connections that arrive together,
-    // and a dropped connection waits a second for its retry.
-    ::listen(listening_, SOMAXCONN);
-    return port;
+    return connections_->Bind(options_.host, options_.port);
 }
 
 void Server::Run()
 {
-    http_.listen_after_bind();
+    connections_->Run();
 }
 
 void Server::Stop()
 {
-    http_.stop();
+    connections_->Stop();
 }
 
 }  // namespace quorvel::server

@@ -4,9 +4,9 @@
 #include <memory>
 #include <string>
 
-#include <httplib.h>
-
+#include "server/Connections.h"
 #include "server/DataFolder.h"
+#include "server/Limits.h"
 #include "server/PageFiles.h"
 #include "server/Router.h"
 
@@ -17,9 +17,10 @@ struct ServerOptions {
     std::string host = "127.0.0.1";
     int port = 8080;     // 0: any free port
     std::string webDir;  // the page's built files
-    // Each open connection holds a thread while it is read or kept alive, so
-    // there are enough for many browsers and a load test's connections.
-    std::size_t threads = 128;
+    // Requests answered at once. A connection holds none while it is read,
+    // written or kept alive.
+    std::size_t threads = 64;
+    ServiceLimits limits;
 };
 
 // The HTTP server over one application folder.
@@ -31,17 +32,17 @@ public:
 
     // The port it listens on. Throws std::runtime_error when it cannot bind.
     int Bind();
-    // Answers requests until Stop().
+    // Answers requests until Stop() and the answers in flight are sent.
     void Run();
+    // From any thread, a signal's waiter for one.
     void Stop();
 
 private:
     ServerOptions options_;
-    httplib::Server http_;
     DataFolder data_;
     PageFiles page_;
     Router router_;
-    int listening_ = -1;  // the listening socket, while bound
+    std::unique_ptr<Connections> connections_;
 };
 
 }  // namespace quorvel::server

@@ -11,11 +11,13 @@
 #include <unistd.h>
 
 #include "server/CommandLine.h"
+#include "server/MemoryShape.h"
 #include "server/Server.h"
 
 int main(int argc, char** argv)
 {
     using namespace quorvel::server;
+    ShapeProcessMemory();
     ServerCommandLine line;
     try {
         char self[4096] = {};

@@ -17,6 +17,7 @@
 #include "crs/Crs.h"
 #include "map/ViewTransform.h"
 #include "maplayers/LayerTable.h"
+#include "rain/Error.h"
 #include "rain/SampleMark.h"
 #include "report/Report.h"
 #include "wms/WmsRenderer.h"
@@ -137,6 +138,44 @@ void DrawCurve(Page& page, const RainQuantiles& quantiles, double x, double y, d
     painter.setPen(Qt::black);
 }
 
+// The heights h(d, T) at the day's usual durations the law holds for; returns the y below.
+double DrawDurations(Page& page, const DurationLaw& law, const PointRain& rain, double y, double width,
+                     const QLocale& locale)
+{
+    QPainter& painter = page.painter();
+    std::vector<double> hours;
+    for (const double d : {1.0, 3.0, 6.0, 12.0, 24.0})
+        if (d >= law.MinHours() && d <= law.MaxHours())
+            hours.push_back(d);
+    if (hours.empty())
+        return y;
+    page.Font(12, true);
+    y += page.Text(kMargin, y, width, QStringLiteral("Altezze di pioggia per durata, h(d) = h1 · d^a2 (mm)")) + 2;
+    const double labelWidth = 30, column = (width - labelWidth) / 7, row = 5.5;
+    const int lines = int(hours.size()) + 1;
+    painter.setPen(QPen(Qt::black, Page::Dots(0.25)));
+    painter.fillRect(Page::Box(kMargin, y, width, row), QColor(0xee, 0xee, 0xee));
+    for (int line = 0; line <= lines; ++line)
+        painter.drawLine(QPointF(Page::Dots(kMargin), Page::Dots(y + line * row)),
+                         QPointF(Page::Dots(kMargin + width), Page::Dots(y + line * row)));
+    page.Font(9, true);
+    page.Text(kMargin + 1.5, y + 1, labelWidth, QStringLiteral("Durata"));
+    const auto heights = rain.quantiles.InOrder();
+    for (std::size_t i = 0; i < heights.size(); ++i)
+        page.Text(kMargin + labelWidth + i * column, y + 1, column, QString::number(kReturnPeriods[i]),
+                  Qt::AlignHCenter);
+    for (std::size_t r = 0; r < hours.size(); ++r) {
+        const double top = y + (r + 1) * row + 1;
+        page.Font(9, true);
+        page.Text(kMargin + 1.5, top, labelWidth, QString::fromStdString(DurationText(hours[r])));
+        page.Font(9);
+        for (std::size_t i = 0; i < heights.size(); ++i)
+            page.Text(kMargin + labelWidth + i * column, top, column,
+                      locale.toString(DepthAt(law, heights[i], rain.a2, hours[r]), 'f', 1), Qt::AlignHCenter);
+    }
+    return y + lines * row + 5;
+}
+
 void DrawSheet(QPainter& painter, const RainSheet& sheet, const QLocale& locale)
 {
     Page page(painter);
@@ -172,6 +211,12 @@ void DrawSheet(QPainter& painter, const RainSheet& sheet, const QLocale& locale)
                      .arg(locale.toString(sheet.wgs84->latitude, 'f', 6),
                           locale.toString(sheet.wgs84->longitude, 'f', 6));
     y += page.Text(kMargin, y, textWidth, point) + 3;
+    if (sheet.nearCellEdge) {
+        page.Font(8.5, true);
+        painter.setPen(QColor(0x8a, 0x3b, 0x00));
+        y += page.Text(kMargin, y, textWidth, QString::fromStdString(NearCellEdgeNote())) + 3;
+        painter.setPen(Qt::black);
+    }
     page.Font(12, true);
     y += page.Text(kMargin, y, textWidth, QStringLiteral("Cella della griglia (500 m)")) + 1;
     page.Font(9.5);
@@ -219,8 +264,12 @@ void DrawSheet(QPainter& painter, const RainSheet& sheet, const QLocale& locale)
     }
     y += 2 * row + 6;
 
-    DrawCurve(page, rain.quantiles, kMargin, y, width, 78, locale);
-    y += 78 + 6;
+    // With durations the curve gives them room: the page stays one page.
+    const double curveHeight = sheet.law ? 52 : 78;
+    DrawCurve(page, rain.quantiles, kMargin, y, width, curveHeight, locale);
+    y += curveHeight + 6;
+    if (sheet.law)
+        y = DrawDurations(page, *sheet.law, rain, y, width, locale);
 
     // Where the numbers come from, as the register keeps it.
     page.Font(8);
@@ -301,14 +350,32 @@ QImage PointSheets::PointMap(GaussBoagaPoint point, GridCell cell)
 }
 
 void PointSheets::Write(const std::string& name, GaussBoagaPoint point, const PointRain& rain,
-                        const std::string& path)
+                        const std::string& path, bool nearCellEdge)
+{
+    const PointRunResult run{point, rain, folder_, name};
+    Draw(EntryOf(run, RecordRun(run, digests_)), name, nearCellEdge, path);
+}
+
+void PointSheets::WriteRun(const PointRunResult& run, const std::string& path)
+{
+    if (!run.record)
+        throw Error(ErrorKind::FileNotFound, RegisterPath(run.appFolder),
+                    {"the run was not recorded: its sheet would not tell its data",
+                     "l'elaborazione non è stata registrata: il foglio non ne direbbe i dati"});
+    Draw(EntryOf(run, *run.record), run.outputName,
+         run.converted && run.converted->nearCellEdge, path);
+}
+
+void PointSheets::Draw(const RegisterEntry& entry, const std::string& name, bool nearCellEdge, const std::string& path)
 {
     RainSheet sheet;
-    sheet.run = RunEntry({point, rain, folder_, name}, digests_);
+    sheet.run = entry;
     sheet.run.reportFile = name;
-    const SystemPoint wgs84 = FromGaussBoaga(ReferenceSystem::Wgs84, {point.x, point.y});
+    const SystemPoint wgs84 = FromGaussBoaga(ReferenceSystem::Wgs84, {entry.point.x, entry.point.y});
     sheet.wgs84 = LatLon{wgs84.y, wgs84.x};
-    sheet.map = PointMap(point, rain.cell);
+    sheet.map = PointMap(entry.point, entry.rain.cell);
+    sheet.law = ReadDurationLaw(folder_);
+    sheet.nearCellEdge = nearCellEdge;
     WriteRainSheet(sheet, path);
 }
 

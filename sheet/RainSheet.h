@@ -10,6 +10,7 @@
 
 class QGuiApplication;
 
+#include "rain/Durations.h"
 #include "report/Register.h"
 
 namespace quorvel {
@@ -28,6 +29,11 @@ struct RainSheet {
     std::optional<LatLon> wgs84;
     // The point's surroundings with its cell, square, drawn by the caller.
     QImage map;
+    // The region's depth-duration law, when it has one: the sheet then adds
+    // the heights at 1, 3, 6, 12 and 24 hours (those the law holds for).
+    std::optional<DurationLaw> law;
+    // A converted point within the conversion's accuracy of its cell's edge.
+    bool nearCellEdge = false;
 };
 
 // The one-page A4 sheet as a PDF: text that can be selected and copied, its
@@ -48,13 +54,21 @@ public:
     explicit PointSheets(std::string appFolder);
     ~PointSheets();
 
-    // The sheet of the point, named name, written to path. Throws Error.
-    void Write(const std::string& name, GaussBoagaPoint point, const PointRain& rain, const std::string& path);
+    // The sheet of the point, named name, written to path, stamped now.
+    // Throws Error.
+    void Write(const std::string& name, GaussBoagaPoint point, const PointRain& rain, const std::string& path,
+               bool nearCellEdge = false);
+
+    // The sheet of a run of the window, stamped by the run's own record,
+    // written to path. Throws Error, also for a run without a record.
+    void WriteRun(const PointRunResult& run, const std::string& path);
 
     // The map of the point's surroundings, with its cell and the point itself.
     QImage PointMap(GaussBoagaPoint point, GridCell cell);
 
 private:
+    void Draw(const RegisterEntry& entry, const std::string& name, bool nearCellEdge, const std::string& path);
+
     std::string folder_;
     FileDigests digests_;
     std::unique_ptr<WmsRenderer> map_;

@@ -14,15 +14,21 @@ packages=(
     libgdal-dev gdal-bin libpng-dev
     # report workbook container
     libgsf-1-dev
+    # report names compared as case-insensitive shared drives compare them
+    libunistring-dev
     # quorvel-server, and nginx in front of it on a network
-    libcpp-httplib-dev nlohmann-json3-dev nginx-light
+    libcpp-httplib-dev libboost-dev nlohmann-json3-dev zlib1g-dev nginx-light
     # the desktop icon, and the packages with their checkers
     librsvg2-bin dpkg-dev file desktop-file-utils appstream lintian
+    # the Italian locale, under which the sanitizer pass runs (tests only)
+    locales
     # independent readers of our reports, and screenshots (tests only)
     python3 python3-xlrd python3-xlwt libreoffice-calc-nogui
     xvfb xauth imagemagick
     # the real browser, PROJ's own command-line tools, PDF readers and load (tests only)
     chromium chromium-driver python3-selenium proj-bin poppler-utils wrk
+    # GDAL's and OWSLib's readings of the grids' GeoTIFF and the map service (tests only)
+    python3-gdal python3-owslib
 )
 
 missing=()
@@ -37,17 +43,28 @@ for p in "${packages[@]}"; do
     fi
 done
 
-if [ ${#missing[@]} -eq 0 ]; then
-    exit 0
-fi
-
 if [ "$(id -u)" -eq 0 ]; then
     sudo=()
 else
     sudo=(sudo)
 fi
 
+# The Italian desktop's locale: numbers must come out the same under it.
+italian_locale() {
+    if ! locale -a 2>/dev/null | grep -qix 'it_IT\.utf-\?8'; then
+        "${sudo[@]}" sed -i 's/^# *\(it_IT\.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+        grep -qx 'it_IT.UTF-8 UTF-8' /etc/locale.gen || echo 'it_IT.UTF-8 UTF-8' | "${sudo[@]}" tee -a /etc/locale.gen >/dev/null
+        "${sudo[@]}" locale-gen >/dev/null
+    fi
+}
+
+if [ ${#missing[@]} -eq 0 ]; then
+    italian_locale
+    exit 0
+fi
+
 echo "install-deps: installing ${missing[*]}" >&2
 export DEBIAN_FRONTEND=noninteractive
 "${sudo[@]}" apt-get update -qq
 "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+italian_locale

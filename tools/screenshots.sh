@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Saves PNG pictures of the main window on the sample region: at full extent, just
-# after the search for a municipality, at view widths of about 40 km, 8 km and 4 km
-# over it, with the finder offering names, and at the default size with the results of
-# three points in three districts and the pointer over the map (main-results.png), the
+# Saves PNG pictures of the main window on the sample region: as it opens, at full
+# extent, just after the search for a municipality, at view widths of about 40 km, 8 km
+# and 4 km over it, with the finder offering names, and at the default size with the
+# results of five points of more than 100 mm in 200 years and the pointer over the map
+# (main-results.png), the
 # first selected run's report in the "Report" tab (main-report.png), then at 800 x 600;
 # and the web page of quorvel-server after three clicks (web-page.png), in headless Chromium.
 #   tools/screenshots.sh [picture folder] [list entry, 109 by default: a town in the plain]

@@ -1,11 +1,8 @@
 #include "window/ComuniTable.h"
 
 #include <algorithm>
-#include <cerrno>
 
-#include <QFile>
-#include <QFileInfo>
-
+#include "rain/DataFile.h"
 #include "rain/Error.h"
 
 namespace quorvel {
@@ -20,7 +17,9 @@ constexpr char16_t kHighControls[32] = {
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
 
-constexpr qint64 kMaxTableSize = qint64(1) << 20;
+// 219 short lines: a file much larger is not the table, and read whole it
+// could fill the memory.
+constexpr std::size_t kMaxTableSize = std::size_t(1) << 20;
 
 // Fields are cut by byte position, one byte per character, before decoding.
 QString Field(const QByteArray& line, qsizetype first, qsizetype width)
@@ -35,14 +34,6 @@ QString Field(const QByteArray& line, qsizetype first, qsizetype width)
     while (end > begin && bytes[end - 1] == ' ')
         --end;
     return FromWindows1252(bytes.constData() + begin, end - begin);
-}
-
-// QFile says why only in English; the code its failed system call left in
-// errno says it in both languages.
-ErrorDetail WhyNot(const ErrorDetail& otherwise)
-{
-    const int code = errno;
-    return code != 0 ? SystemDetail(code) : otherwise;
 }
 
 }  // namespace
@@ -60,24 +51,8 @@ QString FromWindows1252(const char* bytes, qsizetype size)
 ComuniTable LoadComuniTable(const QString& path)
 {
     const std::string name = path.toStdString();
-    QFile file(path);
-    if (!file.exists())
-        throw Error(ErrorKind::FileNotFound, name);
-    // Opening a pipe would wait for a writer, and the window would never appear.
-    if (const QFileInfo info(path); !info.isFile())
-        throw Error(ErrorKind::PathAccess, name,
-                    info.isDir() ? ErrorDetail{"a folder, not a file", "è una cartella, non un file"}
-                                 : ErrorDetail{"not a regular file", "non è un file regolare"});
-    errno = 0;
-    if (!file.open(QIODevice::ReadOnly))
-        throw Error(ErrorKind::PathAccess, name, WhyNot({"cannot be opened", "impossibile aprirlo"}));
-    // 219 short lines: a file much larger is not the table, and read whole it
-    // could fill the memory.
-    const QByteArray content = file.read(kMaxTableSize + 1);
-    if (file.error() != QFileDevice::NoError)
-        throw Error(ErrorKind::PathAccess, name, WhyNot({"cannot be read", "impossibile leggerlo"}));
-    if (content.size() > kMaxTableSize)
-        throw Error(ErrorKind::BadFileFormat, name, {"larger than 1 MiB", "più grande di 1 MiB"});
+    const std::string bytes = ReadDataFile(name, kMaxTableSize);
+    const QByteArray content = QByteArray::fromRawData(bytes.data(), qsizetype(bytes.size()));
 
     ComuniTable table;
     int row = 1;

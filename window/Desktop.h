@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include <QString>
 
 class QWidget;
@@ -12,8 +14,9 @@ namespace quorvel {
 class Desktop {
 public:
     virtual ~Desktop() = default;
-    // Opens the file or folder with the program the desktop chooses; false when none could.
-    virtual bool Open(const QString& path) = 0;
+    // Opens the file or folder with the program the desktop chooses. When
+    // none could, failed is called, maybe later, when the desktop knows.
+    virtual void Open(const QString& path, std::function<void()> failed) = 0;
     // The file the user chose to save into, or empty when they gave up.
     // filter may offer several formats, separated by ";;"; chosenFilter, when
     // given, holds the one offered first and receives the one chosen.
@@ -23,7 +26,7 @@ public:
 
 class SystemDesktop : public Desktop {
 public:
-    bool Open(const QString& path) override;
+    void Open(const QString& path, std::function<void()> failed) override;
     QString SaveFileName(QWidget* parent, const QString& caption, const QString& suggested,
                          const QString& filter, QString* chosenFilter = nullptr) override;
 };

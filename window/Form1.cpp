@@ -283,6 +283,15 @@ Form1::Form1(MapView& map, QWidget* mapWidget, Reporter& reporter, PointDialogs*
     connect(pane_, &ResultsPane::CloseRequested, this, [this] { SetResultsVisible(false); });
     pointValues_ = [this](GaussBoagaPoint point) { return grids_.Compute(point); };
     Relayout();
+    // The window opens ready for a municipality's name.
+    Combo1_->setFocus();
+}
+
+// The first focus shows its frame, as after a Tab; showing the window clears the flag.
+void Form1::showEvent(QShowEvent* event)
+{
+    setAttribute(Qt::WA_KeyboardFocusChange);
+    QMainWindow::showEvent(event);
 }
 
 Form1::~Form1()
@@ -438,7 +447,7 @@ void Form1::ZoomToRun(const PointRunResult& run)
         constexpr double kAround = 750;
         const GaussBoagaPoint& centre = run.rain.centre;
         map_.ZoomToExtents({centre.x - kAround, centre.x + kAround, centre.y - kAround, centre.y + kAround});
-        UpdateDetailView(map_, state_.distretto);
+        RefreshDetailView();
     });
 }
 

@@ -89,6 +89,9 @@ public:
     void MapStatusChanged() override;
     void MouseLeave() override;
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     void CmdPanClicked();
     void CmdZoomInClicked();

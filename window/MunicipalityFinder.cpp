@@ -1,8 +1,14 @@
 #include "window/MunicipalityFinder.h"
 
+#include <algorithm>
+
 #include <QAbstractItemView>
 #include <QAbstractProxyModel>
+#include <QEvent>
+#include <QFontMetrics>
 #include <QListView>
+#include <QScrollBar>
+#include <QStyle>
 #include <QSet>
 
 namespace quorvel {
@@ -189,6 +195,8 @@ MunicipalityCompleter::MunicipalityCompleter(QObject* parent)
     setMaxVisibleItems(12);
     if (auto* list = qobject_cast<QListView*>(popup()))
         list->setUniformItemSizes(true);
+    connect(rows_, &QAbstractItemModel::modelReset, this,
+            [this] { QMetaObject::invokeMethod(this, &MunicipalityCompleter::FitList, Qt::QueuedConnection); });
     connect(this, qOverload<const QModelIndex&>(&QCompleter::activated), this, [this](const QModelIndex& index) {
         const auto* proxy = qobject_cast<const QAbstractProxyModel*>(index.model());
         const QModelIndex row = proxy != nullptr ? proxy->mapToSource(index) : index;
@@ -219,6 +227,37 @@ void MunicipalityCompleter::Filter(const QString& text)
 int MunicipalityCompleter::Chosen(const QString& boxText) const
 {
     return chosen_ >= 0 && boxText == chosenText_ ? chosen_ : -1;
+}
+
+bool MunicipalityCompleter::eventFilter(QObject* watched, QEvent* event)
+{
+    // The list is made on first asking, and its making sends events here. Its
+    // place is set before it shows, and kept for a window shown: it is widened
+    // once it shows, and again as its entries change.
+    if (event->type() == QEvent::Show && qobject_cast<QAbstractItemView*>(watched) != nullptr && watched == popup())
+        QMetaObject::invokeMethod(this, &MunicipalityCompleter::FitList, Qt::QueuedConnection);
+    return QCompleter::eventFilter(watched, event);
+}
+
+// Two places of one name differ by their municipality, at the end of the entry.
+void MunicipalityCompleter::FitList()
+{
+    QAbstractItemView* list = popup();
+    if (!list->isVisible() || widget() == nullptr)
+        return;
+    const QFontMetrics metrics(list->font());
+    int widest = 0;
+    for (int row = 0; row < list->model()->rowCount(); ++row)
+        widest = std::max(widest, metrics.horizontalAdvance(list->model()->index(row, 0).data().toString()));
+    const int margins = 2 * list->frameWidth() + list->verticalScrollBar()->sizeHint().width() +
+                        2 * (list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list) + 1) + 4;
+    const QWidget* window = widget()->window();
+    const QRect bounds(window->mapToGlobal(QPoint(0, 0)), window->size());
+    QRect shown = list->geometry();
+    const int box = widget()->width();
+    shown.setWidth(std::clamp(widest + margins, box, std::max(box, bounds.width())));
+    shown.moveLeft(std::max(bounds.left(), std::min(shown.left(), bounds.right() + 1 - shown.width())));
+    list->setGeometry(shown);
 }
 
 QStringList MunicipalityCompleter::splitPath(const QString& path) const

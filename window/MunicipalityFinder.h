@@ -115,7 +115,13 @@ public:
     QStringList splitPath(const QString& path) const override;
     QString pathFromIndex(const QModelIndex& index) const override;
 
+protected:
+    // The list opens as wide as its longest entry, within the box's window.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    void FitList();
+
     NameFinder finder_;
     FinderModel* rows_;
     int chosen_ = -1;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <limits>
 #include <memory>
 
@@ -186,8 +187,11 @@ void RainChart::SetCurves(std::vector<RainCurve> curves)
     FitHeights(*static_cast<QValueAxis*>(chart()->axes(Qt::Vertical).front()), curves_);
 }
 
-bool RainChart::SaveTo(const QString& path) const
+bool RainChart::SaveTo(const QString& path, bool dashed) const
 {
+    std::vector<RainCurve> saved;
+    std::copy_if(curves_.begin(), curves_.end(), std::back_inserter(saved),
+                 [dashed](const RainCurve& curve) { return dashed || !curve.dashed; });
     constexpr QSize kPicture(1000, 600);
     QGraphicsScene scene;
     auto* chart = new QChart;  // owned by the scene
@@ -197,7 +201,7 @@ bool RainChart::SaveTo(const QString& path) const
     chart->legend()->setShowToolTips(true);
     chart->legend()->setMarkerShape(QLegend::MarkerShapeFromSeries);
     chart->setBackgroundBrush(Qt::white);
-    FillRainChart(*chart, curves_);
+    FillRainChart(*chart, saved);
     scene.setSceneRect(chart->geometry());
     // Outside a view the chart lays out its axes and legend only on these events.
     QCoreApplication::sendPostedEvents();

@@ -39,8 +39,8 @@ public:
     const std::vector<RainCurve>& Curves() const { return curves_; }
 
     // Saves the chart with its legend as PNG or SVG, by the file's extension;
-    // false when the file cannot be written.
-    bool SaveTo(const QString& path) const;
+    // the dashed curves only when asked. False when the file cannot be written.
+    bool SaveTo(const QString& path, bool dashed) const;
 
 private:
     std::vector<RainCurve> curves_;

@@ -1,5 +1,6 @@
 #include "window/ResultsPane.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
@@ -9,9 +10,11 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPainter>
+#include <QPointer>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QScrollBar>
+#include <QStyle>
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -19,6 +22,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cmath>
 
 #include "rain/Error.h"
 #include "report/CsvText.h"
@@ -26,6 +30,7 @@
 #include "report/SheetPreview.h"
 #include "window/Desktop.h"
 #include "window/RainChart.h"
+#include "window/DurationsView.h"
 #include "window/ReportPreview.h"
 #include "window/Reporter.h"
 
@@ -41,6 +46,14 @@ enum Column { kReport, kFirstQuantile, kEast = kFirstQuantile + 7, kNorth, kRow,
               kA2, kA1, kCv, kColumns };
 constexpr int kButtonColumns = 3;
 constexpr int kNarrowestName = 48;
+constexpr int kIcon = 12;
+// The widest quantile the columns make room for, in mm.
+const QString kWidestQuantile = QStringLiteral("1999,9");
+// The tables' letters against the pane's: smaller and narrower, so that a
+// narrow pane holds the seven quantiles and some of the name.
+constexpr double kTableFontScale = 7.5 / 8.25;
+// Beyond the longest name, the quantiles' columns grow up to this much of their width.
+constexpr double kMostQuantileGrowth = 0.5;
 
 const QString kPointerName = QStringLiteral("Sotto il puntatore");
 const QString kStandardCsv = QStringLiteral("CSV standard: virgola, punto decimale (*.csv)");
@@ -204,7 +217,8 @@ ResultsPane::ResultsPane(Reporter& reporter, Desktop& desktop, QWidget* parent)
                         QStringLiteral("Salva l'intero elenco in un file CSV, standard o per i fogli di calcolo "
                                        "in italiano"));
     saveChart_ = AddButton(QStringLiteral("Salva grafico…"),
-                           QStringLiteral("Salva il grafico, con la legenda, come immagine PNG o disegno SVG"));
+                           QStringLiteral("Salva il grafico delle righe selezionate, con la legenda, come immagine "
+                                          "PNG o disegno SVG"));
     exportPdf_ = AddButton(QStringLiteral("Esporta PDF…"),
                            QStringLiteral("Salva una scheda PDF di una pagina della riga selezionata: punto, cella, "
                                           "parametri, altezze, curva e mappa"));
@@ -226,16 +240,9 @@ ResultsPane::ResultsPane(Reporter& reporter, Desktop& desktop, QWidget* parent)
         table->setHorizontalHeaderLabels(headers);
         table->setEditTriggers(QAbstractItemView::NoEditTriggers);
         table->verticalHeader()->setVisible(false);
-        table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
         table->setWordWrap(false);
         table->setTextElideMode(Qt::ElideRight);
-        table->setIconSize(QSize(12, 12));
-        // Narrower letters leave the quantiles and the names room in a narrow pane.
-        QFont narrow = table->font();
-        narrow.setStretch(QFont::SemiCondensed);
-        narrow.setPointSizeF(std::min(narrow.pointSizeF(), 7.5));
-        table->setFont(narrow);
-        table->horizontalHeader()->setFont(narrow);
+        table->setIconSize(QSize(kIcon, kIcon));
         return table;
     };
     // The pointer's row carries the column titles; the runs' table below it
@@ -249,9 +256,6 @@ ResultsPane::ResultsPane(Reporter& reporter, Desktop& desktop, QWidget* parent)
         pointerTable_->horizontalHeaderItem(kFirstQuantile + i)
             ->setToolTip(QStringLiteral("Altezza di pioggia di 1 ora per T = %1 anni (mm)").arg(kReturnPeriods[std::size_t(i)]));
     auto* name = new QTableWidgetItem(kPointerName);
-    QFont italic = name->font();
-    italic.setItalic(true);
-    name->setFont(italic);
     name->setIcon(Swatch(kPointerColour, true));
     pointerTable_->setItem(0, kReport, name);
     SetCells(*pointerTable_, 0, TableCells({}, std::nullopt));
@@ -264,8 +268,6 @@ ResultsPane::ResultsPane(Reporter& reporter, Desktop& desktop, QWidget* parent)
     QPalette apart = colours;
     apart.setColor(QPalette::Base, colours.color(QPalette::AlternateBase));
     pointerTable_->setPalette(apart);
-    pointerTable_->setFixedHeight(pointerTable_->horizontalHeader()->sizeHint().height() +
-                                  pointerTable_->verticalHeader()->defaultSectionSize() + 2 * pointerTable_->frameWidth());
 
     table_ = makeTable("RisultatiTable", 0);
     table_->horizontalHeader()->setVisible(false);
@@ -284,28 +286,10 @@ ResultsPane::ResultsPane(Reporter& reporter, Desktop& desktop, QWidget* parent)
             emit ZoomRequested(runs_[std::size_t(row)]);
     });
 
-    // Wide enough for what the columns usually hold; the names' column is
-    // given what is left, and a name cut short shows whole in its tooltip.
-    const QFontMetrics metrics = pointerTable_->fontMetrics();
-    const auto fit = [&](int column, const QString& sample) {
-        const int width = std::max(metrics.horizontalAdvance(sample),
-                                   metrics.horizontalAdvance(headers[column])) + 6;
-        pointerTable_->setColumnWidth(column, width);
-        table_->setColumnWidth(column, width);
-    };
-    for (int i = 0; i < 7; ++i)
-        fit(kFirstQuantile + i, QStringLiteral("188,8"));
-    for (const int column : {kEast, kNorth, kCentreEast, kCentreNorth})
-        fit(column, QStringLiteral("2400000,5"));
-    for (const int column : {kRow, kColumn})
-        fit(column, QStringLiteral("888"));
-    for (const int column : {kA2, kA1, kCv})
-        fit(column, QStringLiteral("0,12345678"));
-    fit(kReport, QStringLiteral("Sotto il puntatore") + QString(4, u' '));
-    naturalNameWidth_ = pointerTable_->columnWidth(kReport);
     pointerTable_->viewport()->installEventFilter(this);
     connect(pointerTable_->horizontalHeader(), &QHeaderView::sectionResized, this,
             [this](int column, int, int width) { table_->setColumnWidth(column, width); });
+    FitColumns();
     connect(table_->horizontalScrollBar(), &QScrollBar::valueChanged, pointerTable_->horizontalScrollBar(),
             &QScrollBar::setValue);
     connect(pointerTable_->horizontalScrollBar(), &QScrollBar::valueChanged, table_->horizontalScrollBar(),
@@ -321,6 +305,17 @@ ResultsPane::ResultsPane(Reporter& reporter, Desktop& desktop, QWidget* parent)
     chart_ = new RainChart;
     chart_->setObjectName(QStringLiteral("RisultatiChart"));
     chart_->setMinimumSize(200, 180);
+    chart_->setContextMenuPolicy(Qt::ActionsContextMenu);
+    saveChartAction_ = new QAction(saveChart_->text(), chart_);
+    connect(saveChartAction_, &QAction::triggered, this, &ResultsPane::SaveChart);
+    chart_->addAction(saveChartAction_);
+    savePointer_ = new QAction(QStringLiteral("Salvare anche la curva sotto il puntatore"), chart_);
+    savePointer_->setObjectName(QStringLiteral("SalvaPuntatore"));
+    savePointer_->setCheckable(true);
+    savePointer_->setToolTip(QStringLiteral("\"Salva grafico…\" salva le curve delle righe selezionate e, con questa "
+                                            "scelta, anche quella tratteggiata del punto sotto il puntatore"));
+    connect(savePointer_, &QAction::toggled, this, [this] { ShowCurves(false); });
+    chart_->addAction(savePointer_);
 
     // The chart, or the selected run's report as the report holds it.
     preview_ = new ReportPreview;
@@ -332,6 +327,11 @@ ResultsPane::ResultsPane(Reporter& reporter, Desktop& desktop, QWidget* parent)
     views_->setTabToolTip(1, QStringLiteral("Il primo foglio del report della riga selezionata, con i valori "
                                             "calcolati"));
     connect(views_, &QTabWidget::currentChanged, this, &ResultsPane::ShowPreview);
+    // Offered only where the region has a depth-duration law.
+    durations_ = new DurationsView;
+    durations_->setObjectName(QStringLiteral("RisultatiDurate"));
+    views_->setTabVisible(views_->addTab(durations_, QStringLiteral("Durate")), false);
+    connect(views_, &QTabWidget::currentChanged, this, &ResultsPane::ShowDurations);
 
     auto* split = new QSplitter(Qt::Vertical);
     split->addWidget(tables);
@@ -344,17 +344,90 @@ ResultsPane::ResultsPane(Reporter& reporter, Desktop& desktop, QWidget* parent)
     SelectionChanged();
 }
 
-// A narrow pane gives the names' column what the quantiles leave.
 bool ResultsPane::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == pointerTable_->viewport() && event->type() == QEvent::Resize) {
-        int others = 0;
-        for (int i = 0; i < 7; ++i)
-            others += pointerTable_->columnWidth(kFirstQuantile + i);
-        const int room = pointerTable_->viewport()->width() - others;
-        pointerTable_->setColumnWidth(kReport, std::clamp(room, kNarrowestName, std::max(naturalNameWidth_, kNarrowestName)));
-    }
+    if (watched == pointerTable_->viewport() && event->type() == QEvent::Resize)
+        SpreadColumns();
     return QFrame::eventFilter(watched, event);
+}
+
+void ResultsPane::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::FontChange && table_ != nullptr)
+        FitColumns();
+    QFrame::changeEvent(event);
+}
+
+int ResultsPane::CellMargins() const
+{
+    // The views' text margins, and the grid line, which the cell does not paint over.
+    return 2 * (style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, table_) + 1) + 2;
+}
+
+// Each column as wide as the widest value it can hold, and its title, in the
+// tables' letters.
+void ResultsPane::FitColumns()
+{
+    QFont narrow = font();
+    narrow.setStretch(QFont::SemiCondensed);
+    if (font().pointSizeF() > 0)
+        narrow.setPointSizeF(font().pointSizeF() * kTableFontScale);
+    else
+        narrow.setPixelSize(std::max(1, int(std::lround(font().pixelSize() * kTableFontScale))));
+    for (QTableWidget* table : {pointerTable_, table_}) {
+        table->setFont(narrow);
+        table->horizontalHeader()->setFont(narrow);
+        table->verticalHeader()->setDefaultSectionSize(QFontMetrics(narrow).height() + 6);
+    }
+    QFont italic = narrow;
+    italic.setItalic(true);
+    pointerTable_->item(0, kReport)->setFont(italic);
+    pointerTable_->setFixedHeight(pointerTable_->horizontalHeader()->sizeHint().height() +
+                                  pointerTable_->verticalHeader()->defaultSectionSize() + 2 * pointerTable_->frameWidth());
+
+    const QFontMetrics metrics(narrow);
+    const QStringList headers = TableHeaders();
+    const int headerMargins = 2 * style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, pointerTable_) + 2;
+    const auto fit = [&](int column, const QString& widest) {
+        const int width = std::max(metrics.horizontalAdvance(widest) + CellMargins(),
+                                   metrics.horizontalAdvance(headers[column]) + headerMargins);
+        pointerTable_->setColumnWidth(column, width);
+        return width;
+    };
+    for (int i = 0; i < 7; ++i)
+        quantileWidth_ = fit(kFirstQuantile + i, kWidestQuantile);
+    for (const int column : {kEast, kNorth, kCentreEast, kCentreNorth})
+        fit(column, QStringLiteral("2400000,5"));
+    for (const int column : {kRow, kColumn})
+        fit(column, QStringLiteral("888"));
+    for (const int column : {kA2, kA1, kCv})
+        fit(column, QStringLiteral("0,12345678"));
+    SpreadColumns();
+}
+
+// The width the longest name of the two tables needs, with its colour mark.
+int ResultsPane::LongestName() const
+{
+    const QTableWidgetItem* pointer = pointerTable_->item(0, kReport);
+    int widest = QFontMetrics(pointer->font()).horizontalAdvance(pointer->text());
+    const QFontMetrics metrics(table_->font());
+    for (int row = 0; row < table_->rowCount(); ++row)
+        widest = std::max(widest, metrics.horizontalAdvance(table_->item(row, kReport)->text()));
+    const int iconSpacing = 2 * style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, table_);
+    return widest + kIcon + iconSpacing + CellMargins();
+}
+
+// The names' column takes what the quantiles leave, up to its longest name; a
+// name cut short shows whole in its tooltip. Room beyond that widens the
+// quantiles a little; the rest shows the columns after them.
+void ResultsPane::SpreadColumns()
+{
+    const int room = pointerTable_->viewport()->width() - 7 * quantileWidth_;
+    const int name = std::max(kNarrowestName, std::min(room, LongestName()));
+    pointerTable_->setColumnWidth(kReport, name);
+    const int growth = std::clamp((room - name) / 7, 0, int(quantileWidth_ * kMostQuantileGrowth));
+    for (int i = 0; i < 7; ++i)
+        pointerTable_->setColumnWidth(kFirstQuantile + i, quantileWidth_ + growth);
 }
 
 QPushButton* ResultsPane::AddButton(const QString& text, const QString& tooltip)
@@ -375,9 +448,9 @@ void ResultsPane::AddRun(const PointRunResult& run)
         replaced_[row] = true;
         QTableWidgetItem* name = table_->item(int(row), kReport);
         name->setText(ReportFile(runs_[row]) + QStringLiteral(" (sostituito)"));
-        name->setToolTip(QStringLiteral("%1\nSostituito da un'elaborazione successiva con lo stesso nome: il file "
+        name->setToolTip(QStringLiteral("%1\n%2\nSostituito da un'elaborazione successiva con lo stesso nome: il file "
                                         "non contiene più i valori di questa riga.")
-                             .arg(QDir::toNativeSeparators(path)));
+                             .arg(name->text(), QDir::toNativeSeparators(path)));
         name->setForeground(palette().color(QPalette::Disabled, QPalette::Text));
     }
     runs_.insert(runs_.begin(), run);
@@ -385,11 +458,12 @@ void ResultsPane::AddRun(const PointRunResult& run)
     const QSignalBlocker quiet(table_);
     table_->insertRow(0);
     auto* name = new QTableWidgetItem(ReportFile(run));
-    name->setToolTip(QDir::toNativeSeparators(path));
+    name->setToolTip(ReportFile(run) + u'\n' + QDir::toNativeSeparators(path));
     table_->setItem(0, kReport, name);
     SetCells(*table_, 0, TableCells(run.point, run.rain));
     table_->clearSelection();
     table_->selectRow(0);
+    SpreadColumns();
     SelectionChanged();
 }
 
@@ -411,6 +485,18 @@ void ResultsPane::ShowPointer(const PointerReading& reading)
                        "aperta. Non scrive nulla.")
             .arg(Exact(reading.point.x, locale), Exact(reading.point.y, locale)));
     ShowCurves(false);
+    ShowDurations();
+}
+
+// Drawn only while the tab is shown: the pointer moves often.
+void ResultsPane::ShowDurations()
+{
+    if (views_->currentWidget() != durations_)
+        return;
+    const std::vector<int> selected = SelectedRows();
+    const PointRunResult* run = selected.empty() ? nullptr : &runs_[std::size_t(selected.front())];
+    durations_->Show(law_, run ? std::optional(run->rain) : std::nullopt, run ? ReportFile(*run) : QString(),
+                     pointer_ ? pointer_->rain : std::nullopt);
 }
 
 std::vector<RunMark> ResultsPane::Marks() const
@@ -443,19 +529,21 @@ std::string ResultsPane::CsvText(bool italian) const
     const std::string separator = italian ? ";" : ",";
     std::string text = italian ? "\xEF\xBB\xBF" : "";
     const char* const columns[] = {"report", "E",  "N",  "riga", "colonna", "centro_E", "centro_N", "a2", "a1",
-                                   "cv",     "q2", "q5", "q10",  "q20",     "q50",      "q100",     "q200"};
+                                   "cv",     "q2", "q5", "q10",  "q20",     "q50",      "q100",     "q200", "sostituito"};
     for (const char* column : columns)
         text += (column == columns[0] ? "" : separator) + column;
     text += '\n';
     QLocale comma(QLocale::Italian, QLocale::Italy);
     comma.setNumberOptions(QLocale::OmitGroupSeparator);
-    for (const PointRunResult& run : runs_) {
+    for (std::size_t row = 0; row < runs_.size(); ++row) {
+        const PointRunResult& run = runs_[row];
         if (italian)
             AppendItalianField(text, ReportFile(run).toStdString());
         else
             AppendField(text, ReportFile(run).toStdString());
         for (const QString& number : Numbers(run, italian ? comma : QLocale::c()))
             text += separator + number.toStdString();
+        text += separator + (replaced_[row] ? "s\xC3\xAC" : "no");
         text += '\n';
     }
     return text;
@@ -485,11 +573,22 @@ void ResultsPane::SelectionChanged()
     const std::vector<int> selected = SelectedRows();
     openReport_->setEnabled(!selected.empty());
     copy_->setEnabled(!selected.empty());
+    exportPdf_->setEnabled(!selected.empty());
     openFolder_->setEnabled(!runs_.empty());
     export_->setEnabled(!runs_.empty());
     clear_->setEnabled(!runs_.empty());
     ShowCurves(true);
     ShowPreview();
+    if (!runs_.empty()) {
+        try {
+            law_ = ReadDurationLaw(runs_.front().appFolder);
+        } catch (const Error& error) {
+            law_.reset();
+            durations_->setToolTip(QString::fromStdString(ItalianMessage(error)));
+        }
+    }
+    views_->setTabVisible(views_->indexOf(durations_), law_.has_value());
+    ShowDurations();
     emit MarksChanged();
 }
 
@@ -534,7 +633,10 @@ void ResultsPane::ShowCurves(bool marks)
         if (marks)
             table_->item(row, kReport)->setIcon(Swatch(colour, false));
     }
-    saveChart_->setEnabled(!curves.empty());
+    // What a saved chart would hold.
+    const bool savable = !selected.empty() || (savePointer_->isChecked() && pointer_ && pointer_->rain);
+    saveChart_->setEnabled(savable);
+    saveChartAction_->setEnabled(savable);
     chart_->SetCurves(std::move(curves));
 }
 
@@ -556,17 +658,26 @@ void ResultsPane::OpenReport()
                                     .arg(QDir::toNativeSeparators(path)));
         return;
     }
-    if (!desktop_->Open(path))
-        reporter_.Message(this, QStringLiteral("Impossibile aprire il report %1: nessun programma del desktop "
-                                               "apre i file .xls.")
-                                    .arg(QDir::toNativeSeparators(path)));
+    // The answer may come when the pane is gone, as the program ends.
+    desktop_->Open(path, [pane = QPointer(this), path] {
+        if (pane)
+            pane->reporter_.Message(pane, QStringLiteral("Nessun programma del desktop ha aperto il report %1: "
+                                                         "aprirlo a mano con un foglio di calcolo.")
+                                              .arg(QDir::toNativeSeparators(path)));
+    });
 }
 
 void ResultsPane::OpenFolder()
 {
     const QString folder = OutputFolder();
-    if (!folder.isEmpty() && !desktop_->Open(folder))
-        reporter_.Message(this, QStringLiteral("Impossibile aprire la cartella %1.").arg(QDir::toNativeSeparators(folder)));
+    if (folder.isEmpty())
+        return;
+    desktop_->Open(folder, [pane = QPointer(this), folder] {
+        if (pane)
+            pane->reporter_.Message(pane, QStringLiteral("Nessun programma del desktop ha aperto la cartella %1: "
+                                                         "aprirla a mano con il gestore dei file.")
+                                              .arg(QDir::toNativeSeparators(folder)));
+    });
 }
 
 void ResultsPane::Copy()
@@ -578,14 +689,17 @@ void ResultsPane::ExportCsv()
 {
     if (runs_.empty())
         return;
-    QString format = kStandardCsv;
-    const QString path = desktop_->SaveFileName(this, QStringLiteral("Esporta i risultati"),
-                                                QDir(OutputFolder()).filePath(QStringLiteral("risultati.csv")),
-                                                kStandardCsv + QStringLiteral(";;") + kItalianCsv, &format);
+    QString format = italianCsv_ ? kItalianCsv : kStandardCsv;
+    QString path = desktop_->SaveFileName(this, QStringLiteral("Esporta i risultati"),
+                                          QDir(OutputFolder()).filePath(QStringLiteral("risultati.csv")),
+                                          kStandardCsv + QStringLiteral(";;") + kItalianCsv, &format);
     if (path.isEmpty())
         return;
+    italianCsv_ = format == kItalianCsv;
+    if (QFileInfo(path).suffix().isEmpty())
+        path += QStringLiteral(".csv");
     QSaveFile file(path);
-    const std::string text = CsvText(format == kItalianCsv);
+    const std::string text = CsvText(italianCsv_);
     if (!file.open(QIODevice::WriteOnly) || file.write(text.data(), qint64(text.size())) != qint64(text.size()) ||
         !file.commit())
         reporter_.Message(this, QStringLiteral("Impossibile salvare %1.\n%2")
@@ -606,7 +720,7 @@ void ResultsPane::SaveChart()
     const QString suffix = QFileInfo(path).suffix().toLower();
     if (suffix != QLatin1String("png") && suffix != QLatin1String("svg"))
         path += format == svg ? QStringLiteral(".svg") : QStringLiteral(".png");
-    if (!chart_->SaveTo(path))
+    if (!chart_->SaveTo(path, savePointer_->isChecked()))
         reporter_.Message(this, QStringLiteral("Impossibile salvare il grafico in %1.").arg(QDir::toNativeSeparators(path)));
 }
 
@@ -619,10 +733,8 @@ void ResultsPane::SetSheetWriter(SheetWriter writer)
 void ResultsPane::ExportPdf()
 {
     const std::vector<int> selected = SelectedRows();
-    if (selected.empty()) {
-        reporter_.Message(this, QStringLiteral("Selezionare nell'elenco la riga di cui esportare la scheda."));
+    if (selected.empty())
         return;
-    }
     const PointRunResult& run = runs_[std::size_t(selected.front())];
     const QString suggested =
         QDir(OutputFolder()).filePath(QString::fromStdString(run.outputName) + QStringLiteral(".pdf"));
@@ -641,6 +753,12 @@ void ResultsPane::ExportPdf()
 
 void ResultsPane::Clear()
 {
+    // One run is quickly made again; a list of them is not.
+    if (runs_.size() > 1 &&
+        !reporter_.Ask(this, QStringLiteral("Svuotare l'elenco delle %1 elaborazioni? I report e il registro "
+                                            "restano.")
+                                 .arg(runs_.size())))
+        return;
     runs_.clear();
     replaced_.clear();
     const QSignalBlocker quiet(table_);

@@ -9,14 +9,18 @@
 #include <QLocale>
 
 #include "map/MapView.h"
+#include "rain/Durations.h"
 #include "rain/PointRun.h"
 
+class QAction;
 class QGridLayout;
 class QPushButton;
 class QTabWidget;
 class QTableWidget;
 
 namespace quorvel {
+
+class DurationsView;
 
 class Desktop;
 class RainChart;
@@ -73,7 +77,8 @@ public:
     QString CopyText(const QLocale& locale = QLocale()) const;
     // The whole list as CSV: comma-separated with a decimal point, or, for
     // spreadsheets set to Italian, semicolon-separated with a decimal comma
-    // and a byte order mark. What "Esporta CSV…" saves.
+    // and a byte order mark; the last column says whether the row's report has
+    // been replaced ("sì" or "no"). What "Esporta CSV…" saves.
     std::string CsvText(bool italian = false) const;
 
     QTableWidget* Table() const { return table_; }
@@ -93,9 +98,14 @@ signals:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     QPushButton* AddButton(const QString& text, const QString& tooltip);
+    int CellMargins() const;
+    void FitColumns();
+    int LongestName() const;
+    void SpreadColumns();
     void OpenReport();
     void OpenFolder();
     void Copy();
@@ -106,6 +116,7 @@ private:
     void SelectionChanged();
     void ShowCurves(bool marks);
     void ShowPreview();
+    void ShowDurations();
     std::vector<int> SelectedRows() const;
     QString ReportPath(const PointRunResult& run) const;
     QString OutputFolder() const;
@@ -121,15 +132,20 @@ private:
     RainChart* chart_ = nullptr;
     QTabWidget* views_ = nullptr;
     ReportPreview* preview_ = nullptr;
+    DurationsView* durations_ = nullptr;
+    std::optional<DurationLaw> law_;
     QPushButton* openReport_ = nullptr;
     QPushButton* openFolder_ = nullptr;
     QPushButton* copy_ = nullptr;
     QPushButton* export_ = nullptr;
     QPushButton* saveChart_ = nullptr;
+    QAction* saveChartAction_ = nullptr;  // the chart's own menu
+    QAction* savePointer_ = nullptr;  // whether a saved chart holds the pointer's curve
     QPushButton* exportPdf_ = nullptr;
     SheetWriter sheetWriter_;
+    bool italianCsv_ = false;  // the format of the last export
     QPushButton* clear_ = nullptr;
-    int naturalNameWidth_ = 0;
+    int quantileWidth_ = 0;
 };
 
 }  // namespace quorvel

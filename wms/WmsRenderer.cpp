@@ -5,6 +5,8 @@
 #include "maplayers/LayerTable.h"
 
 #include <algorithm>
+
+#include <sys/stat.h>
 #include <cmath>
 
 namespace quorvel {
@@ -21,7 +23,8 @@ void Include(MapExtents& total, const MapExtents& box, bool& any)
 
 }  // namespace
 
-WmsRenderer::WmsRenderer(const std::string& folder) : folder_(folder), map_(1, 1)
+WmsRenderer::WmsRenderer(const std::string& folder)
+    : folder_(folder), stamps_(StampLayerFiles(folder)), map_(1, 1)
 {
     AddLayerTable(map_, folder_);
     map_.SetOverlayLabels(LayerShapeNames(map_, kProvinceLayer, kProvinceNameField), kProvinceNamesMinWidth);
@@ -49,6 +52,7 @@ void WmsRenderer::LoadDistrict(const QString& code)
     loaded_ = code;
     map_.RemoveLayer(kDistrictRaster);
     AddImage(map_, InFolder(folder_, DistrictRasterFile(code).toStdString()), false);
+    AdoptOverviews(overviews_);
 }
 
 QImage WmsRenderer::Draw(const MapExtents& box, int width, int height, const std::vector<int>& layers,
@@ -85,12 +89,34 @@ QImage WmsRenderer::Draw(const MapExtents& box, int width, int height, const std
         if (detail.districtRaster)
             handles.push_back(kDistrictRaster);
     }
+    // A district raster still without overviews is left out of wide views;
+    // the relief stands in for it, so the picture is never empty.
+    const auto district = std::find(handles.begin(), handles.end(), int(kDistrictRaster));
+    if (district != handles.end() &&
+        std::find(handles.begin(), handles.end(), int(kElevationLayer)) == handles.end() && DistrictWaits())
+        handles.insert(district, kElevationLayer);
     QImage picture = map_.Scene().Render(view, 1.0, background, handles);
     if (desktop)
         map_.DrawOverlayNames(picture);
     if (drawnW != width || drawnH != height)
         picture = picture.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     return picture;
+}
+
+std::string WmsRenderer::Unopened() const
+{
+    for (const MapView::LayerProblem& problem : map_.LayerProblems()) {
+        struct stat info {};
+        if (::stat(problem.file.c_str(), &info) != 0)
+            continue;
+        std::string file = problem.file;
+        if (!folder_.empty() && file.starts_with(folder_))
+            file.erase(0, folder_.size());
+        while (file.starts_with('/'))
+            file.erase(0, 1);
+        return file;
+    }
+    return {};
 }
 
 bool WmsRenderer::Extents(int layer, MapExtents& extents)
@@ -110,6 +136,38 @@ bool WmsRenderer::Extents(int layer, MapExtents& extents)
             Include(extents, box, any);
     }
     return any;
+}
+
+bool WmsRenderer::DistrictWaits()
+{
+    const std::string file = InFolder(folder_, DistrictRasterFile(loaded_).toStdString());
+    for (GdalImageLayer* image : map_.Scene().Images())
+        if (image->Name() == file)
+            return image->NeedsOverviews();
+    return false;
+}
+
+int WmsRenderer::MunicipalityAt(double x, double y)
+{
+    ShapefileLayer* polygons = map_.GetLayerObject(kMunicipalityLayer);
+    const int count = polygons ? polygons->ShapeCount() : 0;
+    for (int shape = 0; shape < count; ++shape)
+        if (polygons->ShapeContainsPoint(shape, x, y))
+            return shape;
+    return -1;
+}
+
+void WmsRenderer::AdoptOverviews(const std::function<std::string(const std::string& file)>& overviews)
+{
+    overviews_ = overviews;
+    if (!overviews_)
+        return;
+    for (GdalImageLayer* image : map_.Scene().Images()) {
+        if (!image->NeedsOverviews())
+            continue;
+        if (const std::string cached = overviews_(image->Name()); !cached.empty())
+            image->AdoptOverviews(cached);
+    }
 }
 
 }  // namespace quorvel

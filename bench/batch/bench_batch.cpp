@@ -149,6 +149,31 @@ void BM_RunBatch(benchmark::State& state)
 }
 BENCHMARK(BM_RunBatch)->Unit(benchmark::kMillisecond)->Iterations(3);
 
+// The same run with six durations' heights after every row (target: at most twice BM_RunBatch).
+void BM_RunBatchDurations(benchmark::State& state)
+{
+    Folder();
+    std::filesystem::create_directories("dat");
+    test::WriteText("dat/durate.txt", "law=power\nhours_from=1\nhours_to=24\nsubhour_exponent=0.5\n"
+                                      "subhour_from_minutes=10\n");
+    BatchOptions options;
+    options.pointsPath = "points.csv";
+    options.resultsPath = "results.csv";
+    options.durations = "10min,0.5,1,3,6,24";
+    const BatchHooks hooks;
+    const BatchTotals check = RunBatch(options, hooks);
+    const std::string results = test::ReadText("results.csv");
+    const std::string header = results.substr(0, results.find('\n'));
+    if (check.rows != kPoints || !header.ends_with(",h_24_T100,h_24_T200")) {
+        state.SkipWithError("wrong result");
+        return;
+    }
+    for (auto _ : state)
+        benchmark::DoNotOptimize(RunBatch(options, hooks));
+    state.counters["points/s"] = benchmark::Counter(double(kPoints), benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_RunBatchDurations)->Unit(benchmark::kMillisecond)->Iterations(3);
+
 struct ProgramRun {
     int status = -1;
     double seconds = 0;

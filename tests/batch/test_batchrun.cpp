@@ -1,6 +1,8 @@
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -33,13 +35,14 @@ void ExpectRow(const std::vector<std::string>& row, const std::string& id, Gauss
                                          std::to_string(rain.cell.row), std::to_string(rain.cell.column)};
     for (float value : {rain.centre.x, rain.centre.y, rain.a2, rain.a1, rain.cv, q[0], q[1], q[2], q[3], q[4], q[5], q[6]})
         expected.push_back(Text(value));
-    expected.push_back("");
+    expected.push_back("");  // error
+    expected.push_back("");  // dati: the test grids carry no sample mark
     EXPECT_EQ(row, expected);
 }
 
 void ExpectFailedRow(const std::vector<std::string>& row, const std::string& id, const std::string& error)
 {
-    ASSERT_EQ(row.size(), 18u);
+    ASSERT_EQ(row.size(), 19u);
     EXPECT_EQ(row[0], id);
     for (std::size_t i = 3; i < 17; ++i)
         EXPECT_EQ(row[i], "") << id << ", column " << i;
@@ -150,7 +153,7 @@ TEST_F(BatchRun, DialectsOfTheInput)
     ExpectRow(rows[1], "P1", {2400000.5f, 5100000.5f});
     EXPECT_EQ(Run("id,East,North\r\n\r\n").rows, 0u);
     EXPECT_EQ(test::ReadText("results.csv"),
-              "id,East,North,row,column,centreEast,centreNorth,a2,a1,cv,q2,q5,q10,q20,q50,q100,q200,error\n");
+              "id,East,North,row,column,centreEast,centreNorth,a2,a1,cv,q2,q5,q10,q20,q50,q100,q200,error,dati\n");
     // Gauss-Boaga columns come first; lat and lon beside them are other columns.
     EXPECT_EQ(Run("id,lat,East,North,lon\nP2,46,2400000,5100000,13\n").failed, 0u);
     ExpectRow(Results().at(1), "P2", {2400000, 5100000});
@@ -192,10 +195,54 @@ TEST_F(BatchRun, ReportsAreNamedByIdHoldTheirRowAndNeverLeaveTheirFolder)
     ExpectFailedRow(rows[3], "", "report not written: no id to name it");
     ExpectFailedRow(rows[4], "P1", "report not written: the id is already used on line 2");
     ExpectFailedRow(rows[5], "..", "report not written: the id \"..\" cannot name a file in the reports folder");
-    EXPECT_THAT(rows[6].back(), AllOf(StartsWith("report not written: "), HasSubstr("out/reports/taken.xls")));
+    EXPECT_THAT(rows[6][17], AllOf(StartsWith("report not written: "), HasSubstr("out/reports/taken.xls")));
     ExpectFailedRow(rows[7], "outside", "outside the parameter grids (row 140, column -619)");
     EXPECT_EQ(rows[8][17], "");
     ExpectFailedRow(rows[9], "bell\a", "report not written: the id \"bell\a\" cannot name a file in the reports folder");
+}
+
+// On a case-insensitive shared drive two ids that fold to one name would be
+// one file holding the other point's numbers: the second is refused, and so
+// is a report that would take the results file's name.
+TEST_F(BatchRun, IdsThatAreOneFileOnAnOfficeDriveAreRefused)
+{
+    struct Case {
+        const char* label;
+        const char* first;
+        const char* second;
+        const char* results;  // -o, beside the reports when in reports/
+        const char* error;    // of the second row; empty: written
+    } const cases[] = {
+        {"case", "A", "a", "results.csv", "report not written: the id names the same file as \"A\" on line 2"},
+        {"accent composed and not", "\xC3\x88", "e\xCC\x80", "results.csv",
+         "report not written: the id names the same file as \"\xC3\x88\" on line 2"},
+        {"ohm sign and omega", "\xE2\x84\xA6", "\xCF\x89", "results.csv",
+         "report not written: the id names the same file as \"\xE2\x84\xA6\" on line 2"},
+        {"the same id", "B", "B", "results.csv", "report not written: the id is already used on line 2"},
+        {"different ids", "C1", "c2", "results.csv", ""},
+        {"results named as a report", "C1", "r1", "reports/R1.XLS", "report not written: it would replace the results file"},
+        {"results elsewhere under that name", "C1", "r1", "R1.xls", ""},
+    };
+    test::WriteText("template.xls", test::ReadText(QUORVEL_REPORT_TEMPLATE));
+    options.templatePath = "template.xls";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        std::filesystem::remove_all("reports");
+        options.reportsDir = "reports";
+        hooks.writeReport = [](const std::string&, const std::string& path, GaussBoagaPoint, const PointRain&) {
+            test::WriteText(path, "report");
+        };
+        test::WriteText("points.csv", std::string("id,East,North\n") + c.first + ",2400000,5100000\n" + c.second +
+                                          ",2400500,5100000\n");
+        options.pointsPath = "points.csv";
+        options.resultsPath = c.results;
+        const BatchTotals totals = RunBatch(options, hooks);
+        const Records rows = test::ReadCsv(c.results);
+        ASSERT_EQ(rows.size(), 3u);
+        EXPECT_EQ(rows[1][17], "");
+        EXPECT_EQ(rows[2][17], c.error);
+        EXPECT_EQ(totals.failed, *c.error ? 1u : 0u);
+    }
 }
 
 // Short runs print nothing: the program's tests see an empty standard error.
@@ -214,6 +261,44 @@ TEST(ProgressMeter, AtMostALineASecond)
     EXPECT_EQ(lines, (std::vector<std::string>{"quorvel-batch: 4000 rows, 1 failed",
                                                "quorvel-batch: 8000 rows, 2 failed",
                                                "quorvel-batch: 10500 rows, 2 failed, done"}));
+}
+
+// A converted point's cell is the cell of its double-precision conversion:
+// rounded to single precision first, a point near an edge moves to the next
+// cell, and one just inside the east edge falls outside.
+TEST_F(BatchRun, ConvertedPointsLieInTheCellOfTheirExactConversion)
+{
+    std::mt19937 random(28);
+    std::uniform_real_distribution<double> east(2310000, 2490500), north(5040000, 5170000);
+    std::vector<SystemPoint> gb(2000);
+    for (SystemPoint& p : gb)
+        p = {east(random), north(random)};
+    gb.push_back({2490499.887, 5100000.3});
+    const auto text = [](double value) {
+        char digits[40];
+        return std::string(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
+    };
+    for (const ReferenceSystem system : {ReferenceSystem::Wgs84, ReferenceSystem::Utm32, ReferenceSystem::Utm33}) {
+        SCOPED_TRACE(EpsgCode(system));
+        std::string given = "id,East,North\n";
+        std::vector<GridCell> expected;
+        for (std::size_t i = 0; i < gb.size(); ++i) {
+            const SystemPoint typed = FromGaussBoaga(system, gb[i]);
+            const SystemPoint back = ToGaussBoaga(system, typed);
+            expected.push_back(CellForPoint(back.x, back.y));
+            given += "p" + std::to_string(i) + "," + text(typed.x) + "," + text(typed.y) + "\n";
+        }
+        options.system = system;
+        EXPECT_EQ(Run(given).failed, 0u);
+        const Records got = Results();
+        ASSERT_EQ(got.size(), gb.size() + 1);
+        int elsewhere = 0;
+        for (std::size_t i = 0; i < gb.size(); ++i)
+            elsewhere += got[i + 1][3] + "," + got[i + 1][4] !=
+                         std::to_string(expected[i].row) + "," + std::to_string(expected[i].column);
+        EXPECT_EQ(elsewhere, 0);
+        EXPECT_EQ(got.back()[4], "361") << got.back()[17];
+    }
 }
 
 // Points in another system give the results of the same points converted by
@@ -263,12 +348,13 @@ TEST_F(BatchRun, OtherSystemsGiveTheResultsOfTheirPointsConvertedByProj)
         ASSERT_EQ(Run(given).failed, 0u) << row.header;
         const Records got = Results();
         ASSERT_EQ(got.size(), expected.size());
-        EXPECT_EQ(got[0].size(), 21u);
-        EXPECT_EQ(std::vector(got[0].begin() + 18, got[0].end()), (std::vector<std::string>{"eastGB", "northGB", "nearCellEdge"}));
+        EXPECT_EQ(got[0].size(), 22u);
+        EXPECT_EQ(std::vector(got[0].begin() + 18, got[0].end()),
+                  (std::vector<std::string>{"eastGB", "northGB", "nearCellEdge", "dati"}));
         for (std::size_t i = 1; i < got.size(); ++i) {
-            ASSERT_EQ(got[i].size(), 21u);
+            ASSERT_EQ(got[i].size(), 22u);
             EXPECT_EQ(std::vector(got[i].begin() + 3, got[i].begin() + 18),
-                      std::vector(expected[i].begin() + 3, expected[i].end()))
+                      std::vector(expected[i].begin() + 3, expected[i].begin() + 18))
                 << row.header << " " << got[i][0];
             EXPECT_EQ(got[i][18] + " " + got[i][19], expected[i][1] + " " + expected[i][2]);
             EXPECT_EQ(got[i][20], NearCellEdge(byProj[i - 1]) ? "yes" : "no");
@@ -278,7 +364,7 @@ TEST_F(BatchRun, OtherSystemsGiveTheResultsOfTheirPointsConvertedByProj)
     options.system.reset();
     EXPECT_EQ(Run("id,lat,lon\nbad,45 61,13\n").failed, 1u);
     EXPECT_EQ(Results().at(1), (std::vector<std::string>{"bad", "13", "", "", "", "", "", "", "", "", "", "", "", "",
-                                                         "", "", "", "lat is not an angle: \"45 61\"", "", "", ""}));
+                                                         "", "", "", "lat is not an angle: \"45 61\"", "", "", "", ""}));
     options.system = ReferenceSystem::Utm32;
     EXPECT_THROW(Run("id,lat,lon\n"), StartError);
 }

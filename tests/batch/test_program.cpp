@@ -135,8 +135,8 @@ TEST_F(Program, ExitStatusAndWhyARunIsRefused)
         std::string said;  // a part of standard error with status 2, otherwise of standard output
         std::function<void()> breakage = {};
     } cases[] = {
-        {"good.csv", 0, std::string(kResultsHeader) + "\nA,2400000,5100000,140,181,"},
-        {"mixed.csv", 1, "\nC,2300000,5100000,,,,,,,,,,,,,,,\"outside the parameter grids (row 140, column -19)\"\n"},
+        {"good.csv", 0, std::string(kResultsHeader) + std::string(kDataHeader) + "\nA,2400000,5100000,140,181,"},
+        {"mixed.csv", 1, "\nC,2300000,5100000,,,,,,,,,,,,,,,\"outside the parameter grids (row 140, column -19)\",\n"},
         {"--help", 0, "Usage: quorvel-batch POINTS.csv [-o RESULTS.csv] [--reports DIR] [--pdf DIR]\n"},
         {"-h", 0, "\nUso: quorvel-batch PUNTI.csv [-o RISULTATI.csv] [--reports CARTELLA]\n"},
         // The check of a folder finds each fault of a copy of the sample region
@@ -196,8 +196,29 @@ TEST_F(Program, ExitStatusAndWhyARunIsRefused)
              fs::resize_file("copy/" + kTemplate, (16 << 20) + 1);
          }},
         {"--verifica copy", 1, "ERRORE " + kTemplate + ": Formato del file non valido", [] { ReplaceInCopy(kTemplate, "-"); }},
+        // Saved with "precision as shown": the PRECISION record of its globals says 0.
+        {"--verifica copy", 0, "NOTA   " + kTemplate + ": salvato con l'opzione «precisione come visualizzato»",
+         [] {
+             std::string bytes = test::ReadText(QUORVEL_REPORT_TEMPLATE);
+             const std::size_t precision = bytes.find(std::string("\x0E\x00\x02\x00\x01\x00", 6));
+             ASSERT_NE(precision, std::string::npos);
+             bytes[precision + 4] = 0;
+             ReplaceInCopy(kTemplate, bytes);
+         }},
         {"--verifica copy", 1, "gdal_translate -of COG demTRNSh.ecw demTRNSh.tif",
          [] { ReplaceInCopy("Raster/demTRNSh.ecw", "ECW bytes this GDAL cannot read"); }},
+        // The depth-duration law is said with its range, and the template's table checked against it.
+        {"--verifica copy", 0,
+         "OK     dat/durate.txt: legge h(d) = h1 · d^a2, d in ore, da 10 min a 24 h; sotto l'ora esponente 0.5 da "
+         "10 min\nOK     " + kTemplate + ": tabella delle durate (24 durate): 168 celle uguali alla legge\n"},
+        {"--verifica copy", 0, "NOTA   dat/durate.txt: manca: nessuna legge delle durate, solo le altezze di 1 ora\n",
+         [] { fs::remove("copy/dat/durate.txt"); }},
+        {"--verifica copy", 1, "ERRORE dat/durate.txt: Formato del file non valido: copy/dat/durate.txt\nchiave sconosciuta",
+         [] { ReplaceInCopy("dat/durate.txt", "law=power\nhours_from=1\nhours_to=24\nexponent=0.3\n"); }},
+        {"--verifica copy", 1,
+         "ERRORE " + kTemplate + ": la tabella delle durate non segue la legge di dat/durate.txt nelle celle "
+         "A30 (durata fuori dalla legge) A31 (durata",
+         [] { ReplaceInCopy("dat/durate.txt", "law=power\nhours_from=1\nhours_to=13\n"); }},
         {"", 2, "no points file given"},
         {"missing.csv", 2, "missing.csv"},
         {"good.csv extra.csv", 2, "more than one points file: extra.csv"},
@@ -301,7 +322,7 @@ TEST_F(Program, OutputsNeverReplaceInputs)
         {"good.csv -o " + kTemplate, 2, "would replace " + kTemplate + ", which the run reads"},
         {"named.csv -o results.csv --reports programs/prototipo", 1,
          "\npioggeTRNprot,2400000,5100000,,,,,,,,,,,,,,,\"report not written: it would replace " + kTemplate +
-             ", which the run reads\"\n"},
+             ", which the run reads\",\n"},
     };
     const std::string grids = test::ReadText("grd/param_a1.ras") + test::ReadText("grd/param_a1.hdr") +
                               test::ReadText("grd/param_a2.ras") + test::ReadText("grd/param_cv.hdr");
@@ -337,7 +358,7 @@ TEST_F(Program, PdfSheetOfEachPoint)
     };
     const std::vector<std::string> lines = split(test::ReadText("results.csv"), '\n');
     ASSERT_EQ(lines.size(), 4u);
-    EXPECT_TRUE(lines[3].ends_with(",report not written: the id is already used on line 2")) << lines[3];
+    EXPECT_TRUE(lines[3].ends_with(",report not written: the id is already used on line 2,")) << lines[3];
     for (const auto& [id, line] : {std::pair{"A", lines[1]}, {"B", lines[2]}}) {
         ASSERT_EQ(std::system(("pdftotext sheets/" + std::string(id) + ".pdf sheet.txt").c_str()), 0);
         const std::string text = test::ReadText("sheet.txt");
@@ -438,7 +459,7 @@ TEST_F(Program, ReaderThatStopsEarlyEndsTheRunWithoutLeftovers)
                                 QUORVEL_BATCH_PROGRAM + "' points.csv --reports out | head -n 1 >first.txt\"";
     const int status = std::system(command.c_str());
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGPIPE) << status;
-    EXPECT_EQ(test::ReadText("first.txt"), std::string(kResultsHeader) + "\n");
+    EXPECT_EQ(test::ReadText("first.txt"), std::string(kResultsHeader) + std::string(kDataHeader) + "\n");
     for (const auto& entry : fs::directory_iterator("out"))
         EXPECT_FALSE(entry.path().filename().string().starts_with(".quorvel-report-")) << entry.path();
 }
@@ -451,6 +472,12 @@ TEST_F(Program, SampleGridsWarnOnce)
     const Outcome run = RunProgram("many.csv -o results.csv");
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, std::string("quorvel-batch: ") + kSampleWarning + " (" + kSampleWarningEnglish + ")\n");
+    // Each row computed from them says so in its last column, where the numbers are read.
+    const std::vector<std::vector<std::string>> rows = test::ReadCsv("results.csv");
+    ASSERT_EQ(rows.size(), 5u);
+    EXPECT_EQ(rows[0].back(), "dati");
+    for (std::size_t i = 1; i < rows.size(); ++i)
+        EXPECT_EQ(rows[i].back(), "esempio") << rows[i][0];
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // its GDAL map, the real dialogs, grids and report writer. Each test works in
 // its own copy of the application folder; message boxes are answered here.
 #include <algorithm>
+#include <clocale>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -302,6 +303,50 @@ private slots:
         }
     }
 
+    // The region fills the map as the window first shows it, at the default
+    // size and at the smallest; once the view is moved, a resize keeps its scale.
+    void regionInViewAtStart_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("default") << QSize();
+        QTest::newRow("800x600") << QSize(800, 600);
+    }
+    void regionInViewAtStart()
+    {
+        QFETCH(QSize, size);
+        window.reset();
+        map = new MapWidget;
+        window = std::make_unique<Form1>(*map, map, *reporter, dialogs.get());
+        window->Load();
+        if (size.isValid())
+            window->resize(size);
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        QCoreApplication::processEvents();
+
+        ShapefileLayer* provinces = map->GetLayerObject(kProvinceLayer);
+        QVERIFY(provinces != nullptr && provinces->ShapeCount() > 0);
+        MapExtents region = provinces->ShapeExtents(0);
+        for (int shape = 1; shape < provinces->ShapeCount(); ++shape) {
+            const MapExtents e = provinces->ShapeExtents(shape);
+            region = {std::min(region.xMin, e.xMin), std::max(region.xMax, e.xMax), std::min(region.yMin, e.yMin),
+                      std::max(region.yMax, e.yMax)};
+        }
+        const MapExtents view = map->GetExtents();
+        const double fill = std::max((region.xMax - region.xMin) / (view.xMax - view.xMin),
+                                     (region.yMax - region.yMin) / (view.yMax - view.yMin));
+        QVERIFY2(fill >= 0.8, qPrintable(QString::number(fill)));
+        QVERIFY(view.xMin <= region.xMin + 1 && view.xMax >= region.xMax - 1 && view.yMin <= region.yMin + 1 &&
+                view.yMax >= region.yMax - 1);
+
+        map->ZoomToExtents({2390000, 2400000, 5090000, 5100000});
+        const double scale = (map->GetExtents().xMax - map->GetExtents().xMin) / map->width();
+        const int before = map->width();
+        window->resize(window->size() + QSize(100, 80));
+        QTRY_VERIFY(map->width() > before);
+        QVERIFY(std::abs((map->GetExtents().xMax - map->GetExtents().xMin) / map->width() - scale) < 1e-6 * scale);
+    }
+
     // Over the sample's place names: a name that only one place bears, typed
     // in lower case without its accents, then Enter, shows that place in a
     // 5 km view around it and writes it as the list does, with its municipality.
@@ -336,6 +381,37 @@ private slots:
         QCOMPARE(reporter->messages, QStringList());
     }
 
+    // Under the Italian locale, which QApplication takes from the user at
+    // start, a run writes the report it writes under C to the byte, and the
+    // same numbers in the register; the template's formulas round the
+    // report's numbers and join them to text.
+    void sameReportInEveryLocale()
+    {
+        QProcess python;
+        python.setProcessChannelMode(QProcess::ForwardedChannels);
+        python.start(QUORVEL_DEBIAN_PYTHON, {"-c", R"py(
+import sys, xlwt
+book = xlwt.Workbook()
+sheet = book.add_sheet("Report")
+for column, formula in enumerate(["ROUND(B13,1)", "ROUNDUP(C13,0)", 'B10&""', "ROUND(B10,3)*1000"], 1):
+    sheet.write(13, column, xlwt.Formula(formula))
+book.save(sys.argv[1])
+)py", QString::fromStdString((AppFolder() / "programs/prototipo/pioggeTRNprot.xls").string())});
+        QVERIFY(python.waitForFinished(60000) && python.exitCode() == 0);
+        const std::unique_ptr<void, void (*)(void*)> restore(this, [](void*) { std::setlocale(LC_ALL, ""); });
+        std::vector<std::string> reports, lines;
+        for (const char* name : {"C", "it_IT.UTF-8"}) {
+            QVERIFY2(std::setlocale(LC_ALL, name) != nullptr, name);
+            QVERIFY(!*TypePoint("2418659", "5159030"));
+            reports.push_back(FileBytes(Report()));
+            const std::string text = FileBytes(AppFolder() / "output" / "registro.csv");
+            const std::size_t start = text.rfind('\n', text.size() - 2) + 1;
+            lines.push_back(text.substr(text.find(',', start)));  // all but the time
+        }
+        QCOMPARE(reporter->messages, (QStringList{"Eseguito!", "Eseguito!"}));
+        QVERIFY(reports[0] == reports[1]);
+        QCOMPARE(lines[0], lines[1]);
+    }
 };
 
 }  // namespace quorvel::testing

@@ -4,11 +4,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 #include <QtTest>
 
 #include "crs/Crs.h"
 #include "dialogs/Form2.h"
 #include "dialogs/Form3.h"
+#include "dialogs/PointDialogsImpl.h"
+#include "window/FormStyle.h"
 #include "tests/dialogs/FakeHost.h"
 
 namespace quorvel::testing {
@@ -69,6 +72,18 @@ private slots:
             QCOMPARE(dialog->findChildren<QLineEdit*>().size(), 1);
             QCOMPARE(host->map.calls, std::vector<std::string>{"MainWindowEnabled(false)"});
         }
+        // The title shows whole in a bar that also holds the icon and the close
+        // button; the form's controls keep their places, in the middle.
+        QFont bold = QApplication::font();
+        bold.setBold(true);
+        const QFontMetrics title(bold);
+        QVERIFY(dialog->width() >= title.horizontalAdvance(dialog->windowTitle()) + 3 * title.height());
+        QCOMPARE(dialog->Picture1->geometry(), TwipsRect(360, 120, 600, 855));
+        QCOMPARE(dialog->Picture1->mapTo(dialog.get(), QPoint(0, 0)).x(),
+                 (dialog->width() - TwipsRect(0, 0, 3705, 0).width()) / 2 + dialog->Picture1->x());
+        // The first focus is framed, as after a Tab.
+        QVERIFY(QApplication::focusWidget()->isVisible());
+        QVERIFY(dialog->testAttribute(Qt::WA_KeyboardFocusChange));
         QCOMPARE(FocusName(), order.first());
         for (qsizetype i = 1; i < order.size(); ++i) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -199,6 +214,30 @@ private slots:
         QCOMPARE(dialog->isVisible(), !said.startsWith("Eseguito!"));
         if (east > 0)
             QVERIFY(std::abs(operations->written.at(0) - east) < 0.5 && std::abs(operations->written.at(1) - north) < 0.5);
+    }
+
+    // The reference system chosen is offered again at the next opening, with
+    // the focus in its first box; the boxes start empty.
+    void systemRemembered()
+    {
+        PointDialogsImpl dialogs(*operations);
+        QStringList seen;
+        const auto answer = [&](int choose) {
+            QTimer::singleShot(0, [&, choose] {
+                auto* form3 = qobject_cast<Form3*>(QApplication::activeModalWidget());
+                QVERIFY(form3 != nullptr);
+                seen << form3->Combo1->currentText() + u'|' + form3->Text1->text() + u'|' +
+                            form3->focusWidget()->objectName();
+                if (choose >= 0)
+                    form3->Combo1->setCurrentIndex(choose);
+                form3->Text1->setText(QStringLiteral("45"));
+                form3->Command2->click();
+            });
+            dialogs.ShowCoordinateDialog(*host);
+        };
+        answer(1);
+        answer(-1);
+        QCOMPARE(seen, (QStringList{"Gauss-Boaga Fuso Est||Text2", "WGS84 lat/lon||Text1"}));
     }
 };
 

@@ -5,6 +5,7 @@
 #include <random>
 #include <set>
 
+#include <QAction>
 #include <QApplication>
 #include <QCategoryAxis>
 #include <QChart>
@@ -14,6 +15,9 @@
 #include <QImage>
 #include <QLineSeries>
 #include <QPushButton>
+#include <QSplitter>
+#include <QStyle>
+#include <QStyleOptionViewItem>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QToolButton>
@@ -23,6 +27,7 @@
 #include "tests/window/Form1Fixture.h"
 #include "maplayers/DetailView.h"
 #include "window/Desktop.h"
+#include "window/FormStyle.h"
 #include "window/RainChart.h"
 #include "window/ReportPreview.h"
 #include "window/ResultsPane.h"
@@ -34,21 +39,27 @@ namespace quorvel::testing {
 
 namespace {
 
-// Opens nothing: keeps what it was asked to open and answers the save dialog.
+// Opens nothing: keeps what it was asked to open, fails when told to, and
+// answers the save dialog.
 class RecordingDesktop : public Desktop {
 public:
     QStringList opened;
+    bool failing = false;
     QString saveAs;
 
-    bool Open(const QString& path) override
+    void Open(const QString& path, std::function<void()> failed) override
     {
         opened << path;
-        return true;
+        if (failing)
+            failed();
     }
     QString chosenFilter;  // empty: the one offered first
+    QString offeredFilter;  // the one offered first, last time
 
     QString SaveFileName(QWidget*, const QString&, const QString&, const QString&, QString* chosen) override
     {
+        if (chosen != nullptr)
+            offeredFilter = *chosen;
         if (chosen != nullptr && !chosenFilter.isEmpty())
             *chosen = chosenFilter;
         return saveAs;
@@ -102,6 +113,47 @@ QString RunValues(GaussBoagaPoint point)
     } catch (const Error&) {
         return {};
     }
+}
+
+// The style's layout of an item's text in its cell, and the margins the view
+// keeps inside it: the text shows whole when it is no wider than what is left.
+QRect TextRect(const QTableWidget& table, const QTableWidgetItem& item, int width)
+{
+    QStyleOptionViewItem option;
+    option.initFrom(&table);
+    option.rect = QRect(0, 0, width - (table.showGrid() ? 1 : 0), table.rowHeight(item.row()));
+    option.font = item.data(Qt::FontRole).isValid() ? item.font() : table.font();
+    option.fontMetrics = QFontMetrics(option.font);
+    option.text = item.text();
+    option.features = QStyleOptionViewItem::HasDisplay;
+    if (!item.icon().isNull()) {
+        option.features |= QStyleOptionViewItem::HasDecoration;
+        option.icon = item.icon();
+        option.decorationSize = table.iconSize();
+    }
+    option.widget = &table;
+    const int margin = table.style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &table) + 1;
+    return table.style()->subElementRect(QStyle::SE_ItemViewItemText, &option, &table).adjusted(margin, 0, -margin, 0);
+}
+
+bool ShowsWhole(const QTableWidget& table, const QTableWidgetItem& item)
+{
+    const QFont font = item.data(Qt::FontRole).isValid() ? item.font() : table.font();
+    return QFontMetrics(font).horizontalAdvance(item.text()) <=
+           TextRect(table, item, table.columnWidth(item.column())).width();
+}
+
+// The narrowest column of the table that shows that text whole in the item's place.
+int NameWidth(const QTableWidget& table, int row, const QString& text)
+{
+    QTableWidgetItem item(*table.item(row, 0));
+    item.setText(text);
+    const QFont font = item.data(Qt::FontRole).isValid() ? item.font() : table.font();
+    const int advance = QFontMetrics(font).horizontalAdvance(item.text());
+    int width = advance;
+    while (TextRect(table, item, width).width() < advance)
+        ++width;
+    return width;
 }
 
 }  // namespace
@@ -189,8 +241,10 @@ private slots:
         QVERIFY(saved.open(QIODevice::ReadOnly));
         const QString values = u',' + QString(kValues).replace(u'\t', u',');
         QCOMPARE(QString::fromUtf8(saved.readAll()),
-                 QStringLiteral("report,E,N,riga,colonna,centro_E,centro_N,a2,a1,cv,q2,q5,q10,q20,q50,q100,q200\n"
-                                "Piogge.xls") + values + QStringLiteral("Vecchio.xls") + values);
+                 QStringLiteral("report,E,N,riga,colonna,centro_E,centro_N,a2,a1,cv,q2,q5,q10,q20,q50,q100,q200,"
+                                "sostituito\nPiogge.xls") +
+                     values.chopped(1) + QStringLiteral(",no\nVecchio.xls") + values.chopped(1) +
+                     QStringLiteral(",no\n"));
 
         // Rows come newest first. The newest mark stays strong beside the selected one.
         Table().clearSelection();
@@ -221,7 +275,13 @@ private slots:
         UpdateDetailView(map, Window().State().distretto);
         QCOMPARE(clicked, map.calls);
 
+        // Two runs are not emptied without asking.
+        fixture->reporter.answers = {false};
         Click(QStringLiteral("Pulisci"));
+        QCOMPARE(Table().rowCount(), 2);
+        Click(QStringLiteral("Pulisci"));
+        QCOMPARE(fixture->reporter.questions,
+                 QStringList(2, QStringLiteral("Svuotare l'elenco delle 2 elaborazioni? I report e il registro restano.")));
         QCOMPARE(Table().rowCount(), 0);
         QVERIFY(marks.empty());
         QVERIFY(Legend().isEmpty());
@@ -242,14 +302,14 @@ private slots:
         const QByteArray bytes = saved.readAll();
         QVERIFY(bytes.startsWith("\xEF\xBB\xBF"));
         QCOMPARE(QString::fromUtf8(bytes.mid(3)),
-                 QStringLiteral("report;E;N;riga;colonna;centro_E;centro_N;a2;a1;cv;q2;q5;q10;q20;q50;q100;q200\n"
-                                "\"a;b.xls\";") +
-                     QString(kValues).replace(u'.', u',').replace(u'\t', u';'));
+                 QStringLiteral("report;E;N;riga;colonna;centro_E;centro_N;a2;a1;cv;q2;q5;q10;q20;q50;q100;q200;"
+                                "sostituito\n\"a;b.xls\";") +
+                     QString(kValues).chopped(1).replace(u'.', u',').replace(u'\t', u';') + QStringLiteral(";no\n"));
     }
 
     // "Esporta PDF…" appears with a writer of sheets, asks where to save the
     // selected row's sheet, adds the extension and tells a failure; with no
-    // row selected it says to choose one.
+    // row selected it is disabled.
     void exportPdf()
     {
         QPushButton* button = nullptr;
@@ -273,12 +333,12 @@ private slots:
         Click(QStringLiteral("Esporta PDF…"));
         fail = true;
         Click(QStringLiteral("Esporta PDF…"));
+        QVERIFY(button->isEnabled());
         Table().clearSelection();
-        Click(QStringLiteral("Esporta PDF…"));
+        QVERIFY(!button->isEnabled());
         QCOMPARE(written, (std::vector<std::pair<std::string, std::string>>{{"Valle", "scheda.pdf"}}));
-        QCOMPARE(fixture->reporter.messages.size(), 2);
+        QCOMPARE(fixture->reporter.messages.size(), 1);
         QVERIFY(fixture->reporter.messages[0].contains(QStringLiteral("scheda.pdf")));
-        QCOMPARE(fixture->reporter.messages[1], QStringLiteral("Selezionare nell'elenco la riga di cui esportare la scheda."));
     }
 
     // A later run under the same name replaces the file an earlier row names:
@@ -336,6 +396,128 @@ private slots:
         Table().clearSelection();
         Table().selectRow(0);
         QCOMPARE(preview.item(17, 3)->text(), QStringLiteral("50,6"));
+    }
+
+    // The CSV file gets its extension and a column of the replaced rows, and
+    // the next export offers the format chosen last. A saved chart holds the
+    // selected runs; the pointer's dashed curve only when asked.
+    void exportsSayWhatTheyDid()
+    {
+        const std::string folder = QDir::currentPath().toStdString() + '/';
+        QDir().mkpath(QStringLiteral("output"));
+        fixture->map.extents = {2390000, 2410000, 5090000, 5110000};
+        Window().RunCompleted(SomeRun("Prova1", folder));
+        Window().RunCompleted(SomeRun("Prova1", folder));
+        const QString italian = QStringLiteral("CSV per fogli di calcolo in italiano: punto e virgola, virgola decimale (*.csv)");
+        desktop.saveAs = QStringLiteral("risultati");
+        desktop.chosenFilter = italian;
+        Click(QStringLiteral("Esporta CSV…"));
+        QFile saved(QStringLiteral("risultati.csv"));
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        const QStringList lines = QString::fromUtf8(saved.readAll().mid(3)).split(u'\n');
+        QCOMPARE(lines.size(), 4);
+        QVERIFY(lines[0].endsWith(QStringLiteral(";q200;sostituito")));
+        QVERIFY(lines[1].startsWith(QStringLiteral("Prova1.xls;")) && lines[1].endsWith(QStringLiteral(";no")));
+        QVERIFY(lines[2].startsWith(QStringLiteral("Prova1.xls;")) && lines[2].endsWith(QStringLiteral(";sì")));
+        desktop.chosenFilter.clear();
+        Click(QStringLiteral("Esporta CSV…"));
+        QCOMPARE(desktop.offeredFilter, italian);
+
+        PointerReading reading{{2400000, 5100000}, SomeRun("").rain, {}};
+        reading.rain->quantiles.q200 = 120;
+        Pane().ShowPointer(reading);
+        const auto savedCurves = [&] {
+            desktop.saveAs = QStringLiteral("grafico.svg");
+            Click(QStringLiteral("Salva grafico…"));
+            QFile file(desktop.saveAs);
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        };
+        const QByteArray selectedOnly = savedCurves();
+        QVERIFY(selectedOnly.contains("stroke=\"#4e79a7\""));
+        QVERIFY(!selectedOnly.contains("stroke=\"#555555\""));
+        QVERIFY(!selectedOnly.contains("Sotto il puntatore"));
+        auto* withPointer = Pane().Chart()->findChild<QAction*>(QStringLiteral("SalvaPuntatore"));
+        QVERIFY(withPointer && Pane().Chart()->actions().contains(withPointer));
+        withPointer->setChecked(true);
+        const QByteArray both = savedCurves();
+        QVERIFY(both.contains("stroke=\"#4e79a7\"") && both.contains("stroke=\"#555555\""));
+        QVERIFY(both.contains("Sotto il puntatore"));
+    }
+
+    // When no program of the desktop opens the folder or the report, the
+    // user is told which, to open it by hand.
+    void openerFails()
+    {
+        const QString folder = QDir::currentPath() + u'/';
+        QDir().mkpath(QStringLiteral("output"));
+        QFile(folder + QStringLiteral("output/Piogge.xls")).open(QIODevice::WriteOnly);
+        fixture->map.extents = {2390000, 2410000, 5090000, 5110000};
+        Window().RunCompleted(SomeRun("Piogge", folder.toStdString()));
+        desktop.failing = true;
+        Click(QStringLiteral("Apri cartella"));
+        Click(QStringLiteral("Apri report"));
+        QCOMPARE(fixture->reporter.messages,
+                 (QStringList{"Nessun programma del desktop ha aperto la cartella " + folder +
+                                  "output/: aprirla a mano con il gestore dei file.",
+                              "Nessun programma del desktop ha aperto il report " + folder +
+                                  "output/Piogge.xls: aprirlo a mano con un foglio di calcolo."}));
+    }
+
+    // At every window size and letter size the quantiles' columns hold
+    // "1999,9" whole; the names' column holds the longest name whenever the
+    // pane has room for it, as at 620 px, and its tooltip always does.
+    void paneWidths_data()
+    {
+        QTest::addColumn<QString>("window");
+        QTest::addColumn<int>("points");
+        for (const char* window : {"default", "800x600", "maximised", "pane 620"})
+            for (int points = 8; points <= 12; ++points)
+                QTest::addRow("%s, %d pt", window, points) << QString::fromLatin1(window) << points;
+    }
+    void paneWidths()
+    {
+        QFETCH(QString, window);
+        QFETCH(int, points);
+        fixture->map.extents = {2390000, 2410000, 5090000, 5110000};
+        PointRunResult widest = SomeRun("Prova1");
+        widest.rain.quantiles = {1999.94f, 1999.94f, 1999.94f, 1999.94f, 1999.94f, 1999.94f, 1999.94f};
+        Window().RunCompleted(widest);
+        Window().RunCompleted(SomeRun("Prova1"));
+        Pane().ShowPointer({{2400000, 5100000}, widest.rain, {}});
+        Window().setFont(FormFont(points));
+        if (window == QLatin1String("800x600"))
+            Window().resize(800, 600);
+        if (window == QLatin1String("maximised"))
+            Window().showMaximized();
+        if (window == QLatin1String("pane 620")) {
+            Window().resize(1280, 800);
+            QTest::qWait(20);
+            auto* split = Window().findChild<QSplitter*>(QStringLiteral("MapAndResults"));
+            const QList<int> sizes = split->sizes();
+            split->setSizes({sizes[0] + sizes[1] - 620, 620});
+        }
+        QTest::qWait(20);
+        if (window == QLatin1String("pane 620"))
+            QCOMPARE(Pane().width(), 620);
+        const QString longest = QStringLiteral("Prova1.xls (sostituito)");
+        QCOMPARE(Table().item(1, 0)->text(), longest);
+        QVERIFY(Table().item(1, 0)->toolTip().startsWith(longest + u'\n'));
+        int quantiles = 0;
+        for (QTableWidget* table : {Pane().PointerTable(), &Table()}) {
+            QCOMPARE(table->font().pointSizeF(), FormFont(points).pointSizeF() * 7.5 / 8.25);
+            for (int column = 1; column <= 7; ++column) {
+                QTableWidgetItem* item = table->item(table == &Table() ? 1 : 0, column);
+                QCOMPARE(item->text(), QStringLiteral("1999,9").replace(u',', QLocale().decimalPoint()));
+                QVERIFY2(ShowsWhole(*table, *item), qPrintable(QString::number(column)));
+                quantiles += table == &Table() ? table->columnWidth(column) : 0;
+            }
+        }
+        const bool room = Pane().PointerTable()->viewport()->width() - quantiles >= NameWidth(Table(), 0, longest);
+        if (room)
+            QVERIFY(ShowsWhole(Table(), *Table().item(1, 0)) &&
+                    ShowsWhole(*Pane().PointerTable(), *Pane().PointerTable()->item(0, 0)));
+        if (window == QLatin1String("pane 620"))
+            QVERIFY(room);
     }
 
     // A typed run outside the view moves the view, at its scale, onto the

@@ -33,7 +33,7 @@ snapshot() {
     find "$1" -printf '%p %y %T@ %l\n' | LC_ALL=C sort
 }
 expected_in() {
-    printf '%s\n' "Quorvel -> $1/libexec/quorvel/Quorvel" "Raster -> $1/share/quorvel/Raster" \
+    printf '%s\n' ".quorvel-collegamenti" "Quorvel -> $1/libexec/quorvel/Quorvel" "Raster -> $1/share/quorvel/Raster" \
         "Shp -> $1/share/quorvel/Shp" "dat -> $1/share/quorvel/dat" "grd -> $1/share/quorvel/grd" "output/" \
         "programs -> $1/share/quorvel/programs"
 }

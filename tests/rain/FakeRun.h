@@ -18,12 +18,15 @@ public:
     bool safeName = true;
     std::optional<Error> computeFailure, areaFailure, registerFailure;
     std::vector<PointRunResult> completed;
+    std::optional<ConvertedPoint> converted;  // what Converted() gives
+    std::optional<GridCell> cellAsked;        // of the last ComputeCellRain
     std::vector<float> written;  // the twelve numbers of the last write
     std::string writtenTo;       // its application folder and name
 
     std::string OutputName() const override { return Step("OutputName", outputName); }
     std::string EastText() const override { return Step("EastText", east); }
     std::string NorthText() const override { return Step("NorthText", north); }
+    std::optional<ConvertedPoint> Converted() const override { return converted; }
     void ShowMessage(const std::string& text) override { shown.push_back(Step("ShowMessage", text)); }
     bool Ask(const std::string&) override { return Step("Ask", true); }
     void ResetMapPointer() override { Step("ResetMapPointer"); }
@@ -32,9 +35,10 @@ public:
     void RunCompleted(const PointRunResult& result) override { completed.push_back(Step("RunCompleted", result)); }
 
     std::string GetAppFolder() override { return Step<std::string>("GetAppFolder", "/apps/quorvel/"); }
-    PointRain ComputePointRain(GaussBoagaPoint) override
+    PointRain ComputeCellRain(GridCell cell) override
     {
-        return Step("ComputePointRain",
+        cellAsked = cell;
+        return Step("ComputeCellRain",
                     PointRain{.cell = {140, 181}, .centre = {2400250, 5100250}, .a2 = 0.375f,
                               .quantiles = {24.5f, 33.25f, 39.0f, 45.5f, 53.75f, 60.0f, 66.5f}},
                     computeFailure);
@@ -53,7 +57,7 @@ public:
         written = {east, north, centreEast, centreNorth, a2, q2, q5, q10, q20, q50, q100, q200};
         writtenTo = appFolder + name;
     }
-    void AppendToRegister(const PointRunResult&) override { Step("AppendToRegister", 0, registerFailure); }
+    void AppendToRegister(PointRunResult&) override { Step("AppendToRegister", 0, registerFailure); }
 
 private:
     // Logs the step, then fails as told or gives back the value.

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <random>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -78,6 +79,56 @@ TEST_F(GridCacheInFolder, FollowsEveryChangeOfAFile)
     EXPECT_EQ(test::FailureOf([&] { cache.Compute(point); }).file(), kCvRaster);
     test::WriteText("grd/param_cv.hdr", test::GridHeader(kColumns, kGridRows));
     ExpectSameRain(cache.Compute(point), ComputePointRain(point));
+}
+
+// With a settle time, a set that is being replaced never answers half
+// written: the earlier grids answer until the new set rests and reads whole.
+TEST_F(GridCacheInFolder, KeepsTheEarlierGridsWhileASetIsBeingReplaced)
+{
+    using namespace std::chrono_literals;
+    const GaussBoagaPoint point{2400000, 5100000};
+    const std::string whole(reinterpret_cast<const char*>(a1.data()), a1.size() * 4);
+    const struct {
+        const char* how;
+        std::string bytes;  // what the raster holds while the change is fresh
+    } changes[] = {
+        {"copied over, half way", whole.substr(0, whole.size() / 2)},
+        {"rewritten in place, same size", std::string(whole.size(), '\0')},
+        {"cut to nothing", ""},
+    };
+    for (const auto& [how, bytes] : changes) {
+        SCOPED_TRACE(how);
+        WriteGrids();
+        std::this_thread::sleep_for(320ms);
+        GridCache cache({}, 300ms);
+        const float before = cache.Compute(point).a1;
+        test::WriteText("grd/param_a1.ras", bytes);
+        EXPECT_EQ(cache.Compute(point).a1, before);
+        Cell(a1, 140, 181) += 1;
+        WriteGrids();
+        EXPECT_EQ(cache.Compute(point).a1, before);
+        std::this_thread::sleep_for(320ms);
+        EXPECT_EQ(cache.Compute(point).a1, before + 1);
+        Cell(a1, 140, 181) -= 1;
+    }
+}
+
+TEST_F(GridCacheInFolder, WithoutEarlierGridsASetStillChangingIsRefusedAsBeingReplaced)
+{
+    using namespace std::chrono_literals;
+    test::WriteText("grd/param_cv.ras", "0000");
+    GridCache cache({}, 300ms);
+    EXPECT_THROW(cache.Current(), GridsBeingReplaced);
+    // Once it rests, a broken set is what the folder holds, and said so.
+    std::this_thread::sleep_for(320ms);
+    try {
+        cache.Current();
+        ADD_FAILURE() << "a broken set was read";
+    } catch (const GridsBeingReplaced&) {
+        ADD_FAILURE() << "a resting set was taken for one being replaced";
+    } catch (const Error& error) {
+        EXPECT_EQ(error.file(), kCvRaster);
+    }
 }
 
 TEST_F(GridCacheInFolder, SampleMarkFitsOnlyTheGridsItWasMadeFor)

@@ -35,7 +35,7 @@ TEST_P(PointRunTest, StepsInOrderAndTheReportGetsThePointTheCentreA2AndTheQuanti
     run.east = "2400000,5";
     run.north = "5100001,5";
     Run(",");
-    EXPECT_THAT(run.steps, ElementsAre("OutputName", "GetAppFolder", "EastText", "NorthText", "ComputePointRain",
+    EXPECT_THAT(run.steps, ElementsAre("OutputName", "GetAppFolder", "EastText", "NorthText", "ComputeCellRain",
                                        "IsSafeOutputName", "ReportExists", "WriteRainReport", "AppendToRegister",
                                        "ShowMessage", "ResetMapPointer", "EnableMainWindow", "CloseDialog",
                                        "RunCompleted"));
@@ -47,6 +47,34 @@ TEST_P(PointRunTest, StepsInOrderAndTheReportGetsThePointTheCentreA2AndTheQuanti
     EXPECT_EQ(run.completed[0].point, (GaussBoagaPoint{2400000.5f, 5100001.5f}));
     EXPECT_EQ(run.completed[0].rain.quantiles.q200, 66.5f);
     EXPECT_EQ(run.completed[0].appFolder + run.completed[0].outputName, run.writtenTo);
+}
+
+// A converted point's cell comes from its double-precision conversion, while
+// the report and the window keep the single-precision point its texts give.
+TEST_P(PointRunTest, ConvertedPointIsPlacedByAllItsDigits)
+{
+    const struct {
+        const char* east;
+        double exactEast;
+        bool converted;
+        GridCell cell;
+    } cases[] = {
+        {"2490499.887", 2490499.887, true, {140, 361}},   // single precision: 2490500, the next column
+        {"2490499.887", 2490499.887, false, {140, 362}},  // typed in Gauss-Boaga: single precision, as always
+        {"2400499.97", 2400499.97, true, {140, 181}},
+    };
+    for (const auto& c : cases) {
+        FakeRun fresh;
+        fresh.east = c.east;
+        if (c.converted)
+            fresh.converted = ConvertedPoint{c.exactEast, 5100000.3, true};
+        ProcessPoint(GetParam(), fresh, fresh, ".");
+        ASSERT_TRUE(fresh.cellAsked) << c.east;
+        EXPECT_EQ(*fresh.cellAsked, c.cell) << c.east << (c.converted ? " converted" : "");
+        ASSERT_EQ(fresh.completed.size(), 1u);
+        EXPECT_EQ(fresh.completed[0].point.x, float(c.exactEast));
+        EXPECT_EQ(fresh.completed[0].converted.has_value(), c.converted);
+    }
 }
 
 TEST_P(PointRunTest, UnwritableRegisterIsAWarningAfterTheDoneMessage)
@@ -65,21 +93,21 @@ TEST_P(PointRunTest, UnwritableRegisterIsAWarningAfterTheDoneMessage)
 TEST_P(PointRunTest, RefusedOutputNames)
 {
     for (const auto& [name, message, lastBefore] :
-         {std::tuple{"..", "Nome del file di output non valido: \"..\"", "ComputePointRain"},
-          {" \t ", "Inserire il nome del file di output.", "ComputePointRain"},
-          {".xls", "Inserire il nome del file di output.", "ComputePointRain"},
-          {"a/b", "contenere il carattere «/»", "ComputePointRain"},
-          {"a\\b", "contenere il carattere «\\»", "ComputePointRain"},
-          {"Piogge: marzo", "contenere il carattere «:»", "ComputePointRain"},
-          {"a*", "«*»", "ComputePointRain"},
-          {"a?", "«?»", "ComputePointRain"},
-          {"\"a\"", "«\"»", "ComputePointRain"},
-          {"a<b>", "«<»", "ComputePointRain"},
-          {"a|b", "«|»", "ComputePointRain"},
-          {"a\tb", "caratteri di controllo", "ComputePointRain"},
-          {"Piogge.", "terminare con un punto", "ComputePointRain"},
-          {"Piogge .xls", "terminare con uno spazio", "ComputePointRain"},
-          {"con", "Il nome CON è riservato da Windows", "ComputePointRain"},
+         {std::tuple{"..", "Nome del file di output non valido: \"..\"", "ComputeCellRain"},
+          {" \t ", "Inserire il nome del file di output.", "ComputeCellRain"},
+          {".xls", "Inserire il nome del file di output.", "ComputeCellRain"},
+          {"a/b", "contenere il carattere «/»", "ComputeCellRain"},
+          {"a\\b", "contenere il carattere «\\»", "ComputeCellRain"},
+          {"Piogge: marzo", "contenere il carattere «:»", "ComputeCellRain"},
+          {"a*", "«*»", "ComputeCellRain"},
+          {"a?", "«?»", "ComputeCellRain"},
+          {"\"a\"", "«\"»", "ComputeCellRain"},
+          {"a<b>", "«<»", "ComputeCellRain"},
+          {"a|b", "«|»", "ComputeCellRain"},
+          {"a\tb", "caratteri di controllo", "ComputeCellRain"},
+          {"Piogge.", "terminare con un punto", "ComputeCellRain"},
+          {"Piogge .xls", "terminare con uno spazio", "ComputeCellRain"},
+          {"con", "Il nome CON è riservato da Windows", "ComputeCellRain"},
           {"Piogge\xe2\x80\xa8", "Nome del file di output non valido", "IsSafeOutputName"}}) {
         FakeRun failing;
         failing.outputName = name;

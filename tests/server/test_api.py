@@ -215,7 +215,8 @@ class AgainstBatch(unittest.TestCase):
         self.assertEqual(status, 200)
         health = json.loads(body)
         self.assertTrue(health["sample"])
-        self.assertEqual(os.path.realpath(health["folder"]), os.path.realpath(APP))
+        self.assertEqual(health["folder"], os.path.basename(os.path.abspath(APP)))
+        self.assertNotIn(os.path.abspath(APP).encode(), body)
         files = {"a2": "grd/param_a2.ras", "a1": "grd/param_a1.ras", "cv": "grd/param_cv.ras",
                  "template": "programs/prototipo/pioggeTRNprot.xls", "a2Header": "grd/param_a2.hdr",
                  "a1Header": "grd/param_a1.hdr", "cvHeader": "grd/param_cv.hdr"}
@@ -229,11 +230,95 @@ class AgainstBatch(unittest.TestCase):
         document = json.loads(body)
         self.assertTrue(document["openapi"].startswith("3."))
         self.assertEqual(set(document["paths"]), {"/api/v1/rain", "/api/v1/report", "/api/v1/batch",
-                                                   "/api/v1/comuni", "/api/v1/health", "/api/v1/openapi.json"})
+                                                   "/api/v1/comuni", "/api/v1/health", "/api/v1/openapi.json",
+                                                   "/api/v1/law", "/api/v1/ietogramma",
+                                                   "/api/v1/places", "/api/v1/outline", "/api/v1/typed",
+                                                   "/api/v1/sheet"})
         for path, methods in document["paths"].items():
             for method in methods:
                 status, _, _ = self.server.get(path, method=method.upper(), body=b"" if method == "post" else None)
                 self.assertNotIn(status, (404, 405), (path, method))
+
+
+class ForThePage(unittest.TestCase):
+    """What the page asks beside the rain, and the validators that spare a second visit."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.server = Server()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.stop()
+
+    def test_answers_that_change_only_with_the_data_are_304_when_the_client_has_them(self):
+        for target in ["/api/v1/rain?" + query("2400000", "5100000"), "/api/v1/comuni", "/api/v1/health",
+                       "/api/v1/places", "/api/v1/outline?comune=Berluracco",
+                       "/wms?SERVICE=WMS&VERSION=1.3.0&REQUEST=GetMap&LAYERS=quorvel&STYLES=&CRS=EPSG:3004"
+                       "&BBOX=2380000,5090000,2400000,5110000&WIDTH=64&HEIGHT=64&FORMAT=image/jpeg"]:
+            with self.subTest(target=target):
+                status, headers, body = self.server.get(target, BROWSER)
+                self.assertEqual(status, 200)
+                self.assertEqual(headers["Cache-Control"], "no-cache")
+                tag = headers["ETag"]
+                status, again, body = self.server.get(target, {**BROWSER, "If-None-Match": tag})
+                self.assertEqual((status, body, again["ETag"]), (304, b"", tag))
+                status, _, _ = self.server.get(target, {**BROWSER, "If-None-Match": '"another"'})
+                self.assertEqual(status, 200)
+        _, headers, _ = self.server.get("/api/v1/health")
+        modified = max(os.stat(os.path.join(APP, "grd", f"param_{g}.ras")).st_mtime for g in ("a2", "a1", "cv"))
+        self.assertEqual(headers["Last-Modified"],
+                         time.strftime("%a, %d %b %Y %H:%M:%S GMT", time.gmtime(int(modified))))
+
+    def test_lists_are_sent_compressed_to_browsers(self):
+        for target in ["/api/v1/comuni", "/api/v1/places"]:
+            with self.subTest(target=target):
+                _, _, plain = self.server.get(target)
+                _, headers, packed = self.server.get(target, BROWSER)
+                self.assertEqual(headers.get("Content-Encoding"), "gzip")
+                self.assertEqual(gzip.decompress(packed), plain)
+                self.assertLess(len(packed), len(plain) / 2)
+
+    def test_places_name_their_municipality(self):
+        _, _, body = self.server.get("/api/v1/places")
+        places = json.loads(body)
+        _, _, body = self.server.get("/api/v1/comuni")
+        comuni = {c["name"]: c["extent"] for c in json.loads(body)}
+        self.assertGreater(len(places), 3000)
+        for place in places[::50]:
+            e = comuni[place["comune"]]
+            self.assertTrue(e["xMin"] <= place["x"] <= e["xMax"] and e["yMin"] <= place["y"] <= e["yMax"], place)
+        status, _, body = self.server.get("/api/v1/outline?comune=Berluracco")
+        rings = json.loads(body)["rings"]
+        e = comuni["Berluracco"]
+        xs = [x for ring in rings for x, _ in ring]
+        self.assertEqual((status, round(min(xs)), round(max(xs))), (200, round(e["xMin"]), round(e["xMax"])))
+        status, _, _ = self.server.get("/api/v1/outline?comune=Nessuno")
+        self.assertEqual(status, 404)
+
+    def test_typed_points_get_the_dialog_faults(self):
+        cases = [  # crs, x, y, faults (a part of them), converted
+            ("wgs84", "13,3", "46,1", "", True),
+            ("wgs84", "nord", "46", 'Casella Lon (WGS84 lat/lon): "nord" non è un angolo', False),
+            ("wgs84", "46,1", "13,3", "sembrano scambiati", True),
+            ("utm33", "", "5100000", "Casella E vuota", False),
+        ]
+        for crs, x, y, faults, converted in cases:
+            with self.subTest(crs=crs, x=x, y=y):
+                status, _, body = self.server.get("/api/v1/typed?" + urllib.parse.urlencode(
+                    {"crs": crs, "x": x, "y": y}))
+                answer = json.loads(body)
+                self.assertEqual(status, 200)
+                self.assertIn(faults, answer["faults"])
+                self.assertEqual(faults == "", answer["faults"] == "")
+                self.assertEqual("east" in answer, converted)
+
+    def test_sheet_is_a_pdf_named_as_asked(self):
+        status, headers, body = self.server.get("/api/v1/sheet?" + query("2400000", "5100000", name="Punto_1"))
+        self.assertEqual((status, headers["Content-Type"], body[:5]), (200, "application/pdf", b"%PDF-"))
+        self.assertEqual(headers["Content-Disposition"], 'attachment; filename="Punto_1.pdf"')
+        status, _, body = self.server.get("/api/v1/sheet?" + query("2480200", "5080200"))
+        self.assertEqual((status, json.loads(body)["error"]["kind"]), (422, "NoValidData"))
 
 
 def raw_request(port, data, read_timeout=30):
@@ -323,7 +408,8 @@ class PageFiles(unittest.TestCase):
         cls.root = os.path.join(WORK, "site")
         web = os.path.join(cls.root, "web")
         os.makedirs(os.path.join(web, "assets"))
-        cls.files = {"index.html": b"<!doctype html><title>Quorvel</title>", "assets/app.js": b"console.log(1);" * 100}
+        cls.files = {"index.html": b"<!doctype html><title>Quorvel</title>", "assets/app.js": b"console.log(1);" * 100,
+                     "quorvel-5ZKQ2T3M.js": b"console.log(2);"}
         for name, data in cls.files.items():
             with open(os.path.join(web, name), "wb") as f:
                 f.write(data)
@@ -332,6 +418,9 @@ class PageFiles(unittest.TestCase):
         with open(os.path.join(cls.root, "secret.txt"), "w") as f:
             f.write("secret")
         os.symlink(os.path.join(cls.root, "secret.txt"), os.path.join(web, "out.txt"))
+        with open(os.path.join(cls.root, "secret.gz"), "wb") as f:
+            f.write(gzip.compress(b"secret"))
+        os.symlink(os.path.join(cls.root, "secret.gz"), os.path.join(web, "index.html.gz"))
         cls.server = Server("--web", web)
 
     @classmethod
@@ -350,6 +439,25 @@ class PageFiles(unittest.TestCase):
         self.assertEqual(gzip.decompress(body), self.files["assets/app.js"])
         status, headers, body = self.server.get("/", method="HEAD")
         self.assertEqual((status, body, headers["Content-Length"]), (200, b"", str(len(self.files["index.html"]))))
+
+    def test_a_compressed_sibling_out_of_the_folder_is_never_sent(self):
+        status, headers, body = self.server.get("/", BROWSER)
+        self.assertEqual((status, body), (200, self.files["index.html"]))
+        self.assertNotIn("Content-Encoding", headers)
+
+    def test_hashed_names_are_kept_for_a_year_and_the_others_revalidated(self):
+        cases = [  # target, Cache-Control
+            ("/quorvel-5ZKQ2T3M.js", "public, max-age=31536000, immutable"),
+            ("/", "no-cache"),
+            ("/assets/app.js", "no-cache"),
+        ]
+        for target, control in cases:
+            with self.subTest(target=target):
+                status, headers, _ = self.server.get(target)
+                self.assertEqual((status, headers["Cache-Control"]), (200, control))
+                if "ETag" in headers:
+                    status, _, body = self.server.get(target, {"If-None-Match": headers["ETag"]})
+                    self.assertEqual((status, body), (304, b""))
 
     def test_no_path_leads_out_of_the_folder(self):
         for target in ["/../secret.txt", "/%2e%2e/secret.txt", "/assets/..%2f..%2fsecret.txt", "/out.txt",

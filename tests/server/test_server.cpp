@@ -12,6 +12,14 @@
 namespace quorvel::server {
 namespace {
 
+std::string Repeated(const std::string& text, int times)
+{
+    std::string out;
+    for (int i = 0; i < times; ++i)
+        out += text;
+    return out;
+}
+
 TEST(ReportName, OnlyNamesThatStayAFileOfTheirOwnInUtf8)
 {
     const struct {
@@ -39,6 +47,25 @@ TEST(ReportName, OnlyNamesThatStayAFileOfTheirOwnInUtf8)
         {"\xF4\x90\x80\x80", false},  // beyond U+10FFFF
         {"cut \xC3", false},
         {"cut \xE2\x82", false},
+        // Windows' own rules, as the desktop's dialogs apply them.
+        {"CON", false},
+        {"lpt9.old", false},
+        {"console", true},
+        {"a:b", false},
+        {"a*b", false},
+        {"a?b", false},
+        {"a<b>", false},
+        {"a|b", false},
+        {"a\"b", false},
+        {"trailing dot.", false},
+        {"trailing blank ", false},
+        {"next line \xC2\x85", false},             // U+0085, a C1 control
+        {"\xE2\x80\xAEslx.exe", false},            // U+202E turns the text around
+        {"isolate \xE2\x81\xA6x\xE2\x81\xA9", false},  // U+2066 ... U+2069
+        {std::string(120, 'a'), true},
+        {std::string(121, 'a'), false},
+        {Repeated("\xC3\xA0", 120), true},  // characters are counted, not bytes
+        {Repeated("\xC3\xA0", 121), false},
     };
     for (const auto& row : rows)
         EXPECT_EQ(IsAcceptableReportName(row.name), row.acceptable) << row.name;

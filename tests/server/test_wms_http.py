@@ -64,7 +64,7 @@ class WmsOverHttp(unittest.TestCase):
         width, height, depth, colour = struct.unpack(">IIBB", body[16:26])
         self.assertEqual((width, height, depth, colour), (945, 609, 8, 6))  # RGBA, as asked transparent
 
-        status, kind, body = self.get(GETMAP.format(crs="EPSG:4326"))
+        status, kind, body = self.get(GETMAP.format(crs="EPSG:4258"))
         self.assertEqual((status, kind.split(";")[0]), (400, "text/xml"))
         report = ET.fromstring(body)
         self.assertEqual(report.find("{http://www.opengis.net/ogc}ServiceException").get("code"), "InvalidCRS")

@@ -5,14 +5,19 @@
 #include <QImage>
 #include <QPainter>
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <set>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "rain/Error.h"
+#include "rain/PointRain.h"
 #include "rain/SampleMark.h"
+#include "report/Register.h"
 #include "sheet/RainSheet.h"
 #include "tests/rain/GridFixture.h"
 
@@ -89,6 +94,86 @@ TEST(RainSheet, RealGridsGetNoWarning)
     const std::string text = Output("pdftotext '" + dir / "foglio.pdf" + "' -");
     EXPECT_THAT(text, Not(HasSubstr("esempio")));
     EXPECT_THAT(text, Not(HasSubstr("WGS84")));
+}
+
+// With the region's law the page adds the heights at 1 to 24 hours, still on one page;
+// without it, none.
+TEST(RainSheet, DurationTableWhenTheRegionHasALaw)
+{
+    RainSheet sheet = Sheet();
+    sheet.law = ParseDurationLaw("law=power\nhours_from=1\nhours_to=12\n", "law");
+    test::ScratchDir dir;
+    WriteRainSheet(sheet, dir / "foglio.pdf");
+    const std::string text = Output("pdftotext -layout '" + dir / "foglio.pdf" + "' -");
+    EXPECT_THAT(text, HasSubstr("Altezze di pioggia per durata"));
+    // 73.35f * 12^0.3912f and 27.45f * 3^0.3912f, to one decimal.
+    EXPECT_THAT(text, HasSubstr("193,9"));
+    EXPECT_THAT(text, HasSubstr("42,2"));
+    EXPECT_THAT(text, HasSubstr("12 h"));
+    EXPECT_THAT(text, Not(HasSubstr("24 h")));
+    EXPECT_THAT(Output("pdfinfo '" + dir / "foglio.pdf" + "'"), HasSubstr("Pages:           1"));
+    sheet.law.reset();
+    WriteRainSheet(sheet, dir / "senza.pdf");
+    EXPECT_THAT(Output("pdftotext '" + dir / "senza.pdf" + "' -"), Not(HasSubstr("per durata")));
+}
+
+// The sheet of a run tells what its register line tells, even after the
+// grids changed: the run's time and digests, and the sample band of the
+// sample's grids it was computed from.
+TEST(PointSheets, ARunsSheetTellsItsOwnRecordAfterTheGridsChange)
+{
+    namespace fs = std::filesystem;
+    test::ScratchDir dir;
+    const std::string folder = dir / "app/";
+    fs::create_directories(folder);
+    fs::copy(QUORVEL_APP_DIR "/grd", folder + "grd");
+    for (const char* shared : {"dat", "Shp", "Raster", "programs"})
+        fs::create_directory_symlink(fs::path(QUORVEL_APP_DIR) / shared, folder + shared);
+    ASSERT_TRUE(IsSyntheticSample(folder));
+
+    const GaussBoagaPoint point{2400000, 5100000};
+    PointRunResult run{point, ComputePointRain(point, ParameterGrids::Load(folder)), folder, "Valle"};
+    FileDigests digests;
+    run.record = RecordRun(run, digests);
+    const std::string line = RegisterLine(EntryOf(run, *run.record));
+
+    std::string grid = test::ReadText(folder + kA1Raster);
+    grid[0] = char(grid[0] ^ 1);
+    fs::remove(folder + kA1Raster);
+    test::WriteText(folder + kA1Raster, grid);
+    ASSERT_NE(digests.Sha256(folder + kA1Raster), run.record->digests[1]);
+
+    PointSheets(folder).WriteRun(run, dir / "foglio.pdf");
+    const std::string text = Output("pdftotext '" + dir / "foglio.pdf" + "' -");
+    EXPECT_THAT(text, HasSubstr(run.record->time));
+    EXPECT_THAT(line, HasSubstr(run.record->time));
+    std::vector<std::string> recorded(run.record->digests.begin(), run.record->digests.end());
+    recorded.insert(recorded.end(), run.record->headerDigests.begin(), run.record->headerDigests.end());
+    for (const std::string& digest : recorded) {
+        EXPECT_THAT(text, HasSubstr(digest));
+        EXPECT_THAT(line, HasSubstr(digest));
+    }
+    EXPECT_THAT(text, Not(HasSubstr(digests.Sha256(folder + kA1Raster))));
+    EXPECT_THAT(text, HasSubstr(kSampleWarning));
+
+    // A run that was never recorded has no sheet: nothing would tell its data.
+    run.record.reset();
+    EXPECT_THROW(PointSheets(folder).WriteRun(run, dir / "other.pdf"), Error);
+    EXPECT_FALSE(fs::exists(dir / "other.pdf"));
+}
+
+// A converted point near its cell's edge says so on its sheet, as in the window.
+TEST(RainSheet, NearCellEdgeNote)
+{
+    for (const bool near : {false, true}) {
+        RainSheet sheet = Sheet();
+        sheet.nearCellEdge = near;
+        test::ScratchDir dir;
+        WriteRainSheet(sheet, dir / "foglio.pdf");
+        std::string text = Output("pdftotext '" + dir / "foglio.pdf" + "' -");
+        std::replace(text.begin(), text.end(), '\n', ' ');
+        EXPECT_EQ(text.find("meno di 4 m dal bordo della sua cella") != std::string::npos, near) << text;
+    }
 }
 
 // The map of the sheet: the sample region around the point, its cell

@@ -11,11 +11,11 @@ from selenium.webdriver.support import expected_conditions as ec
 from selenium.webdriver.support.ui import WebDriverWait
 
 
-def start_chromium(downloads=None, width=1400, height=860):
+def start_chromium(downloads=None, width=1400, height=860, scale=1, mobile=False):
     options = webdriver.ChromeOptions()
     options.binary_location = shutil.which("chromium") or "/usr/bin/chromium"
     for argument in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage", "--disable-gpu",
-                     "--lang=it-IT", f"--window-size={width},{height}", "--force-device-scale-factor=1",
+                     "--lang=it-IT", f"--window-size={width},{height}", f"--force-device-scale-factor={scale}",
                      "--no-first-run", "--disable-extensions", "--disable-background-networking"):
         options.add_argument(argument)
     # A profile of our own: nothing from, or left for, anyone else.
@@ -30,7 +30,9 @@ def start_chromium(downloads=None, width=1400, height=860):
     driver.quorvel_profile = profile
     # The page's own size, whatever the window's frame takes.
     driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
-                           {"width": width, "height": height, "deviceScaleFactor": 1, "mobile": False})
+                           {"width": width, "height": height, "deviceScaleFactor": scale, "mobile": mobile})
+    if mobile:
+        driver.execute_cdp_cmd("Emulation.setTouchEmulationEnabled", {"enabled": True, "maxTouchPoints": 5})
     if downloads:
         driver.execute_cdp_cmd("Page.setDownloadBehavior", {"behavior": "allow", "downloadPath": downloads})
     return driver

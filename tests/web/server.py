@@ -25,8 +25,8 @@ def free_port():
         return probe.getsockname()[1]
 
 
-def started_server(program, folder):
-    port = free_port()
+def started_server(program, folder, port=None):
+    port = port or free_port()
     process = subprocess.Popen([program, "--folder", folder, "--listen", f"127.0.0.1:{port}"],
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     base = f"http://127.0.0.1:{port}"

@@ -14,6 +14,7 @@ import unittest
 
 import xlrd
 from selenium.webdriver.common.by import By
+from selenium.webdriver.support.ui import Select
 from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support import expected_conditions as ec
 
@@ -21,7 +22,7 @@ from browser import click_map, open_page, rows, severe_console_entries, start_ch
 from server import run_batch, started_server
 
 SERVER, APP, BATCH = sys.argv[1:4]
-COORDINATE_MESSAGE = "Inserire valori delle coordinate valide per la regione Tervania"
+COORDINATE_MESSAGE = "Inserisci coordinate valide per la regione Tervania"
 PERIODS = ["2", "5", "10", "20", "50", "100", "200"]
 
 
@@ -97,7 +98,8 @@ class Page(unittest.TestCase):
         self.assertEqual(shown, [italian_one_decimal(batch_row[f"q{t}"]) for t in PERIODS])
         self.assertTrue(self.driver.find_element(By.CSS_SELECTOR, "#chart canvas").is_displayed())
 
-        tr.find_element(By.CSS_SELECTOR, "a.report").click()
+        tr.find_element(By.CSS_SELECTOR, "details.downloads summary").click()
+        tr.find_element(By.CSS_SELECTOR, "button.report").click()
         self.assertEqual(workbook_cells(self.downloaded(f"{name}.xls")),
                          workbook_cells(os.path.join(reports, f"{name}.xls")))
         tr.find_element(By.CSS_SELECTOR, "button.csv").click()
@@ -132,21 +134,28 @@ class Page(unittest.TestCase):
 
     def test_finder(self):
         self.open()
-        names = [m["name"] for m in self.driver.execute_script(
-            "return fetch('api/v1/comuni').then(r => r.json())")]
-        # A part from inside an accented name, over its accent, typed without accents and in
-        # lower case, found in that name only.
+        municipalities = self.driver.execute_script("return fetch('api/v1/comuni').then(r => r.json())")
+        places = self.driver.execute_script("return fetch('api/v1/places').then(r => r.json())")
+        names = [m["name"] for m in municipalities]
+        folded_names = {fold(n) for n in names}
+        # Municipalities first, then the places not named as one, as "Località (Comune)".
+        labels = names + [f"{p['name']} ({p['comune']})" if p["comune"] else p["name"] for p in places
+                          if fold(p["name"].strip()) not in folded_names and p["name"].strip()]
+        searched = [fold(label.split(" (")[0]) for label in labels]
+        # A part from inside an accented municipality's name, over its accent, typed without
+        # accents and in lower case, found in that name only.
         part, target = next((fold(n)[start:start + k], n) for n in names for k in range(4, len(n))
                             for start in range(1, len(n) - k + 1)
                             if fold(n[start:start + k]) != n[start:start + k].lower()
-                            and sum(fold(n)[start:start + k] in fold(m) for m in names) == 1)
-        shared = next(fold(n)[:4] for n in names if sum(fold(n)[:4] in fold(m) for m in names) > 1)
+                            and n[start:start + k] == n[start:start + k].strip()
+                            and sum(fold(n)[start:start + k] in m for m in searched) == 1)
+        shared = next(fold(n)[:4] for n in names if 1 < sum(fold(n)[:4] in m for m in searched) <= 200)
         box = self.driver.find_element(By.ID, "finder-text")
         message = self.driver.find_element(By.ID, "finder-message")
         listed = lambda d: [li.text.split("\n")[0] for li in d.find_elements(By.CSS_SELECTOR, "#finder-list li")]
-        cases = [  # typed, message, names offered
-            ("zzzz", 'Comune "zzzz" non trovato: sceglierlo dall\'elenco.', []),
-            (shared, None, [n for n in names if shared in fold(n)]),
+        cases = [  # typed, message, entries offered
+            ("zzzz", 'Nessun comune o località "zzzz": scegli dall\'elenco.', []),
+            (shared, None, [label for label, m in zip(labels, searched) if shared in m]),
             (part, "", []),
         ]
         for typed, said, offered in cases:
@@ -156,13 +165,17 @@ class Page(unittest.TestCase):
                 box.send_keys(typed, Keys.ENTER)
                 if said is not None:
                     wait(self.driver).until(lambda d: message.text == said)
+                else:
+                    wait(self.driver).until(lambda d: listed(d))
                 self.assertEqual(sorted(listed(self.driver)), sorted(offered))
         wait(self.driver).until(lambda d: d.execute_script("return location.hash") != before)
         self.assertEqual(box.get_attribute("value"), target)
-        extent = next(m["extent"] for m in self.driver.execute_script(
-            "return fetch('api/v1/comuni').then(r => r.json())") if m["name"] == target)
-        east, north, _ = map(float, self.driver.execute_script("return location.hash")[1:].split(","))
+        extent = next(m["extent"] for m in municipalities if m["name"] == target)
+        east, north, _ = map(float, self.driver.execute_script("return location.hash")[1:].split("&")[0].split(","))
         self.assertTrue(extent["xMin"] <= east <= extent["xMax"] and extent["yMin"] <= north <= extent["yMax"])
+        # Outlined as the desktop highlights it.
+        wait(self.driver).until(lambda d: d.execute_script(
+            "return performance.getEntriesByType('resource').some(e => e.name.includes('/api/v1/outline?'))"))
 
     def test_typed_form(self):
         self.open()
@@ -170,8 +183,8 @@ class Page(unittest.TestCase):
         north_box = self.driver.find_element(By.ID, "typed-north")
         message = self.driver.find_element(By.ID, "typed-message")
         cases = [  # east, north, message (None: answered in the table)
-            ("", "", COORDINATE_MESSAGE + "\nCasella E vuota: inserire la coordinata Est in metri."
-                                          "\nCasella N vuota: inserire la coordinata Nord in metri."),
+            ("", "", COORDINATE_MESSAGE + "\nCasella E vuota: inserisci la coordinata Est in metri."
+                                          "\nCasella N vuota: inserisci la coordinata Nord in metri."),
             ("5100000", "2400000", COORDINATE_MESSAGE + "\nI valori di E e N sembrano scambiati: "
                                    "Est va da 2310000 a 2490500 m, Nord da 5040000 a 5170000 m."),
             ("2300000", "5100000,5", COORDINATE_MESSAGE + "\nCasella E: 2300000 è fuori dalla griglia "
@@ -195,6 +208,17 @@ class Page(unittest.TestCase):
                 else:
                     wait(self.driver).until(lambda d: message.text == said)
                     self.assertEqual(rows(self.driver), [])
+
+    def test_layer_switch_shows_a_rainfall_map_and_its_legend(self):
+        self.open("2400000,5100000,200")
+        legend = self.driver.find_element(By.CSS_SELECTOR, "#layer-switch img")
+        self.assertFalse(legend.is_displayed())
+        Select(self.driver.find_element(By.ID, "layer-choice")).select_by_value("pioggia_T100")
+        wait(self.driver).until(lambda d: d.execute_script(
+            "return performance.getEntriesByType('resource').some(e => e.name.includes('LAYERS=pioggia_T100'))"))
+        wait(self.driver).until(lambda d: legend.is_displayed() and d.execute_script(
+            "return arguments[0].complete && arguments[0].naturalWidth > 0", legend))
+        self.assertIn("LAYER=pioggia_T100", legend.get_attribute("src"))
 
 
 if __name__ == "__main__":

@@ -3,6 +3,7 @@
 #include <limits>
 
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QComboBox>
 #include <QCompleter>
 #include <QLabel>
@@ -517,6 +518,59 @@ private slots:
         fx->map.preparations.clear();
         fx->map.RaiseMapStatusChanged();
         QVERIFY(form->statusBar()->isHidden());
+    }
+
+    // A run shown on the map from its row, in a district whose raster cannot
+    // be read, says so under the map at once, not at the next mouse release.
+    void statusLineWhenARunIsShown()
+    {
+        Fresh();
+        form->Load();
+        QVERIFY(form->statusBar()->isHidden());
+        fx->map.extents = {0, 160000, 0, 100000};  // centred in UD, the run's point in view
+        PointRunResult run;
+        run.point = {150000, 50000};
+        run.rain.centre = {150250, 50250};
+        run.outputName = "Piogge";
+        form->RunCompleted(run);
+        QVERIFY(form->statusBar()->isHidden());
+        emit form->Results()->ZoomRequested(run);
+        QCOMPARE(form->State().distretto, QStringLiteral("TG"));
+        QVERIFY(!form->statusBar()->isHidden());
+        QVERIFY(Label("StatusLines")->text().startsWith(QStringLiteral("Impossibile mostrare Raster/TG.tif")));
+    }
+
+    // The window opens with the focus, framed, on the municipality's box. The
+    // box's list opens as wide as its longest entry, within the window.
+    void focusAndFinderList()
+    {
+        Fresh();
+        const QString longest = QStringLiteral("Borgo Brunàs di Sopra lungo il torrente (Villa Quieta del Monte)");
+        fx->map.shapefiles["Shp/toponomastica25kdep.shp"] = {{{longest.left(longest.indexOf(u'(') - 1).toStdString(), "x"},
+                                                             {42000, 42000, 51000, 51000}, {}}};
+        fx->map.shapefiles["Shp/comuniPoly.shp"] = {{{"Villa Quieta del Monte"}, {40000, 44000, 50000, 53000}, {}}};
+        fx->WriteTable(ComuniRecord("1", "Villa Quieta del Monte") + "\r\n");
+        form->Load();
+        form->show();
+        QApplication::setActiveWindow(form);
+        QVERIFY(QTest::qWaitForWindowActive(form));
+        QWidget* focus = QApplication::focusWidget();
+        QVERIFY(focus != nullptr && focus->isVisible());
+        QCOMPARE(focus, Combo1());
+        QVERIFY(form->testAttribute(Qt::WA_KeyboardFocusChange));
+
+        for (const QSize size : {QSize(800, 600), QSize(1200, 800)}) {
+            form->resize(size);
+            QTest::keyClicks(Combo1()->lineEdit(), QStringLiteral("bru"));
+            QAbstractItemView* list = Combo1()->completer()->popup();
+            QTRY_VERIFY(list->isVisible() && list->width() > Combo1()->width());
+            QCOMPARE(list->model()->index(0, 0).data().toString(), longest);
+            const QRect window(form->mapToGlobal(QPoint(0, 0)), form->size());
+            QVERIFY(window.contains(QRect(list->mapToGlobal(QPoint(0, 0)), list->size())));
+            QVERIFY(list->width() >= std::min(window.width(), list->fontMetrics().horizontalAdvance(longest)));
+            list->hide();
+            Combo1()->clearEditText();
+        }
     }
 
     void resized_data()

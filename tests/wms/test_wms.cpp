@@ -3,11 +3,19 @@
 #include "maplayers/LayerTable.h"
 #include "wms/WmsService.h"
 
+#include <QDir>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QXmlStreamReader>
 
+#include <charconv>
+#include <filesystem>
 #include <future>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 using namespace quorvel;
 
@@ -43,6 +51,65 @@ QImage DesktopPicture(const MapExtents& box, int width, int height)
     return picture.convertToFormat(QImage::Format_RGB32);
 }
 
+// A copy of the sample region's map files, to change under a running service.
+struct MapFolder {
+    QTemporaryDir dir;
+    std::string path;
+    MapFolder()
+    {
+        path = dir.path().toStdString() + "/";
+        for (const char* folder : {"Shp", "Raster"})
+            std::filesystem::copy(kFolder + "/" + folder, path + folder, std::filesystem::copy_options::recursive);
+    }
+    // The desktop's picture of the folder as it is now.
+    QImage Desktop(const MapExtents& box, int width, int height) const
+    {
+        const QString before = QDir::currentPath();
+        QDir::setCurrent(dir.path());
+        QImage picture = DesktopPicture(box, width, height);
+        QDir::setCurrent(before);
+        return picture;
+    }
+};
+
+// GetMaps of the view, several at once so that every renderer draws one.
+std::vector<QImage> DrawnAtOnce(WmsService& wms, const std::string& box, int width, int height, int count)
+{
+    std::vector<std::future<WmsResponse>> answers;
+    for (int i = 0; i < count; ++i)
+        answers.push_back(std::async(std::launch::async, [&] { return wms.Handle(GetMap("quorvel", box, width, height), ""); }));
+    std::vector<QImage> pictures;
+    for (auto& answer : answers) {
+        const WmsResponse response = answer.get();
+        pictures.push_back(response.status == 200 ? Decoded(response).convertToFormat(QImage::Format_RGB32) : QImage());
+    }
+    return pictures;
+}
+
+// Every descriptor the process may still open, taken while it lives.
+class DescriptorsTaken {
+public:
+    DescriptorsTaken()
+    {
+        ::getrlimit(RLIMIT_NOFILE, &limit_);
+        rlimit lower = limit_;
+        lower.rlim_cur = 512;
+        ::setrlimit(RLIMIT_NOFILE, &lower);
+        for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+            taken_.push_back(fd);
+    }
+    ~DescriptorsTaken()
+    {
+        for (const int fd : taken_)
+            ::close(fd);
+        ::setrlimit(RLIMIT_NOFILE, &limit_);
+    }
+
+private:
+    rlimit limit_{};
+    std::vector<int> taken_;
+};
+
 }  // namespace
 
 class TestWms : public QObject {
@@ -69,8 +136,12 @@ private slots:
             {{2390000, 2420000, 5100000, 5120000}, 600, 400},
         };
         for (const Row& row : rows) {
-            const std::string box = std::to_string(row.box.xMin) + "," + std::to_string(row.box.yMin) + "," +
-                                    std::to_string(row.box.xMax) + "," + std::to_string(row.box.yMax);
+            // As a client writes it, whatever the locale this test runs in.
+            std::string box;
+            for (const double edge : {row.box.xMin, row.box.yMin, row.box.xMax, row.box.yMax}) {
+                char text[32];
+                box += (box.empty() ? "" : ",") + std::string(text, std::to_chars(text, text + sizeof text, edge).ptr);
+            }
             const WmsResponse response = wms_->Handle(GetMap("quorvel", box, row.width, row.height), "");
             QCOMPARE(response.status, 200);
             QCOMPARE(response.contentType, std::string("image/png"));
@@ -154,6 +225,83 @@ for layer in top.findall('w:Layer', ns):
         QCOMPARE(QString(python.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts), expected);
     }
 
+    // The map follows its files: with the municipality borders moved away
+    // every renderer draws without them, and once they are back with them,
+    // as the desktop does with the folder as it is.
+    void mapFollowsItsFiles()
+    {
+        MapFolder folder;
+        WmsService wms(folder.path);
+        const MapExtents box{2310000, 2490000, 5040000, 5170000};
+        const std::string text = "2310000,5040000,2490000,5170000";
+        const QImage with = folder.Desktop(box, 360, 260);
+        for (const QImage& picture : DrawnAtOnce(wms, text, 360, 260, 4))
+            QVERIFY(picture == with);
+        const std::string shapes = folder.path + "Shp/comuniPoly";
+        const struct {
+            const char* what;
+            bool away;
+        } steps[] = {{"moved away", true}, {"put back", false}, {"moved away again", true}, {"put back again", false}};
+        for (const auto& step : steps) {
+            for (const char* part : {".shp", ".shx", ".dbf"})
+                std::filesystem::rename(shapes + (step.away ? "" : ".away") + part,
+                                        shapes + (step.away ? ".away" : "") + part);
+            const QImage expected = folder.Desktop(box, 360, 260);
+            QVERIFY2((expected == with) != step.away, step.what);
+            for (int round = 0; round < 3; ++round)
+                for (const QImage& picture : DrawnAtOnce(wms, text, 360, 260, 4))
+                    QVERIFY2(picture == expected, step.what);
+        }
+    }
+
+    // A renderer made while no file could be opened draws no map with holes:
+    // the answer is 503, and the next request, with descriptors to spare,
+    // gets the whole map from a renderer made anew.
+    void aRendererWithUnopenedLayersIsNeverKept()
+    {
+        MapFolder folder;
+        const MapExtents box{2310000, 2490000, 5040000, 5170000};
+        const QImage expected = folder.Desktop(box, 360, 260);
+        std::unique_ptr<WmsService> wms;
+        WmsResponse starved;
+        {
+            const DescriptorsTaken taken;
+            wms = std::make_unique<WmsService>(folder.path);
+            starved = wms->Handle(GetMap("quorvel", "2310000,5040000,2490000,5170000", 360, 260), "");
+        }
+        QCOMPARE(starved.status, 503);
+        QVERIFY(starved.retryAfter > 0);
+        QVERIFY2(starved.english.find(folder.path) == std::string::npos, starved.english.c_str());
+        for (const QImage& picture : DrawnAtOnce(*wms, "2310000,5040000,2490000,5170000", 360, 260, 4))
+            QVERIFY(picture == expected);
+    }
+
+    // Work has a ceiling: a picture larger than the limit is refused, and
+    // requests beyond those drawing and waiting get 503 at once.
+    void limitsBoundTheWork()
+    {
+        WmsServiceOptions options;
+        options.limits.maxPixels = 1000 * 1000;
+        options.limits.waiting = 0;
+        WmsService wms(kFolder, options);
+        const std::string box = "2310000,5040000,2490000,5170000";
+        const struct {
+            int width, height, status;
+        } sizes[] = {{1000, 1000, 200}, {1001, 1000, 400}, {4096, 244, 200}, {4096, 245, 400}};
+        for (const auto& size : sizes)
+            QCOMPARE(wms.Handle(GetMap("quorvel", box, size.width, size.height), "").status, size.status);
+        std::vector<std::future<WmsResponse>> flood;
+        for (int i = 0; i < 16; ++i)
+            flood.push_back(std::async(std::launch::async, [&] { return wms.Handle(GetMap("quorvel", box, 1000, 1000), ""); }));
+        int drawn = 0, refused = 0;
+        for (auto& answer : flood) {
+            const WmsResponse response = answer.get();
+            QVERIFY(response.status == 200 || (response.status == 503 && response.retryAfter > 0));
+            (response.status == 200 ? drawn : refused) += 1;
+        }
+        QVERIFY2(drawn >= 1 && refused >= 1, qPrintable(QString("%1 drawn, %2 refused").arg(drawn).arg(refused)));
+    }
+
     // Every bad request gets a ServiceExceptionReport with its code, and 400.
     void badRequestsAreServiceExceptions()
     {
@@ -170,8 +318,8 @@ for layer in top.findall('w:Layer', ns):
             const char* code;
         } rows[] = {
             {{{"REQUEST", "GetMap"}}, "MissingParameterValue"},
-            {with("REQUEST", "GetFeatureInfo"), "OperationNotSupported"},
-            {with("CRS", "EPSG:4326"), "InvalidCRS"},
+            {with("REQUEST", "GetStyles"), "OperationNotSupported"},
+            {with("CRS", "EPSG:4258"), "InvalidCRS"},
             {with("CRS", "-"), "MissingParameterValue"},
             {with("FORMAT", "image/gif"), "InvalidFormat"},
             {with("LAYERS", "quorvel,../etc"), "LayerNotDefined"},

@@ -2,8 +2,9 @@
 // at: at full extent, just after the search for one municipality, then over it
 // at view widths of about 40 km, 8 km and 4 km, with the zoom tool pressed and
 // the municipality finder offering names, and last at the default size with
-// the results of three points in three districts, two of them selected, zoomed
-// so their cells show, with the pointer over the map, then at 800 x 600. Run
+// the results of five points of more than 100 mm in 200 years, two of them
+// selected, zoomed so their cells show, with the pointer over the map, then at
+// 800 x 600. The first picture is the window as it opens. Run
 // in the application folder; the pictures go to the folder given as the first
 // argument, the municipality is the list entry given as the second (109 by
 // default, a town in the plain).
@@ -100,58 +101,48 @@ bool Save(Form1& form, const QString& folder, const QString& name, bool screen =
     return true;
 }
 
-// Three computed points of three different districts, as close together as
-// the districts allow, so one view shows all three cells. Empty when the
-// region has fewer than three districts with computable points.
-std::vector<PointRunResult> RunsInThreeDistricts(MapView& map, const std::string& appFolder)
+// Five computed points whose 200-year height passes 100 mm, as close together
+// as such points lie, so one view shows all five cells; the fourth is run
+// again last under the first's name, which replaces that row's report. Empty
+// when the region has fewer than five such points.
+std::vector<PointRunResult> HeavyRuns(MapView& map, const std::string& appFolder)
 {
+    constexpr float kHeavy = 100;  // mm in 200 years
     const ParameterGrids grids = ParameterGrids::Load();
-    ShapefileLayer* districts = map.GetLayerObject(5);
     const MapExtents region = map.GetExtents();
-    struct Sample {
-        int district;
-        PointRain rain;
-        GaussBoagaPoint point;
-    };
-    std::vector<Sample> samples;
+    std::vector<std::pair<GaussBoagaPoint, PointRain>> heavy;
     // Off the 500 m lines, so each point lies inside its cell.
     constexpr double kStep = 1500;
     for (double y = region.yMin + 613; y < region.yMax; y += kStep)
-        for (double x = region.xMin + 587; x < region.xMax; x += kStep)
-            for (int d = 0; districts && d < districts->ShapeCount(); ++d)
-                if (districts->ShapeContainsPoint(d, x, y)) {
-                    try {
-                        const GaussBoagaPoint point{float(std::round(x)), float(std::round(y))};
-                        samples.push_back({d, ComputePointRain(point, grids), point});
-                    } catch (const Error&) {
-                    }
-                    break;
-                }
-    double best = std::numeric_limits<double>::infinity();
-    std::vector<PointRunResult> runs;
-    for (const Sample& a : samples) {
-        // The nearest sample of every other district.
-        std::vector<std::pair<double, const Sample*>> nearest;
-        for (int d = 0; d < 4; ++d) {
-            if (d == a.district)
-                continue;
-            std::pair<double, const Sample*> found{std::numeric_limits<double>::infinity(), nullptr};
-            for (const Sample& b : samples)
-                if (b.district == d)
-                    found = std::min(found, {std::hypot(b.point.x - a.point.x, b.point.y - a.point.y), &b});
-            if (found.second)
-                nearest.push_back(found);
+        for (double x = region.xMin + 587; x < region.xMax; x += kStep) {
+            const GaussBoagaPoint point{float(std::round(x)), float(std::round(y))};
+            try {
+                const PointRain rain = ComputePointRain(point, grids);
+                if (rain.quantiles.q200 > kHeavy)
+                    heavy.emplace_back(point, rain);
+            } catch (const Error&) {
+            }
         }
-        if (nearest.size() < 2)
+    double best = std::numeric_limits<double>::infinity();
+    std::vector<std::size_t> chosen;
+    for (std::size_t a = 0; a < heavy.size(); ++a) {
+        std::vector<std::pair<double, std::size_t>> nearest;
+        for (std::size_t b = 0; b < heavy.size(); ++b)
+            nearest.emplace_back(std::hypot(heavy[b].first.x - heavy[a].first.x, heavy[b].first.y - heavy[a].first.y), b);
+        if (nearest.size() < 5)
+            break;
+        std::partial_sort(nearest.begin(), nearest.begin() + 5, nearest.end());
+        if (nearest[4].first >= best)
             continue;
-        std::sort(nearest.begin(), nearest.end());
-        if (nearest[1].first >= best)
-            continue;
-        best = nearest[1].first;
-        runs.clear();
-        for (const Sample* s : {&a, nearest[0].second, nearest[1].second})
-            runs.push_back({s->point, s->rain, appFolder, "Punto_" + std::string(kDistrictCodes[s->district])});
+        best = nearest[4].first;
+        chosen.clear();
+        for (int i = 0; i < 5; ++i)
+            chosen.push_back(nearest[std::size_t(i)].second);
     }
+    std::vector<PointRunResult> runs;
+    const char* const names[] = {"Prova1", "Sotto il ponte vecchio", "Prova3", "Prova4", "Prova1"};
+    for (std::size_t i = 0; i < chosen.size(); ++i)
+        runs.push_back({heavy[chosen[i]].first, heavy[chosen[i]].second, appFolder, names[i]});
     return runs;
 }
 
@@ -159,9 +150,9 @@ bool SaveResults(Form1& form, MapWidget& map, const QString& folder)
 {
     form.findChild<QComboBox*>(QStringLiteral("Combo1"))->clearEditText();
     form.findChild<QToolButton*>(QStringLiteral("Command3"))->click();
-    const std::vector<PointRunResult> runs = RunsInThreeDistricts(map, QDir::currentPath().toStdString() + "/");
-    if (runs.size() != 3) {
-        std::fprintf(stderr, "no three districts with computable points\n");
+    const std::vector<PointRunResult> runs = HeavyRuns(map, QDir::currentPath().toStdString() + "/");
+    if (runs.size() != 5) {
+        std::fprintf(stderr, "no five points with more than 100 mm in 200 years\n");
         return false;
     }
     MapExtents around{std::numeric_limits<double>::max(), std::numeric_limits<double>::lowest(),
@@ -185,16 +176,16 @@ bool SaveResults(Form1& form, MapWidget& map, const QString& folder)
                                         QItemSelectionModel::Select | QItemSelectionModel::Rows);
     map.ZoomToExtents(around);
     UpdateDetailView(map, form.State().distretto);
-    // The pointer between the three cells: its row and its dashed curve show.
+    // The pointer among the cells: its row and its dashed curve show.
     const QPoint between(map.width() / 2 + 17, map.height() / 2 + 11);
     Send(&map, QEvent::MouseMove, between, Qt::NoButton);
-    std::printf("three runs, view %.0f m wide, district %s, map %dx%d\n", Width(map),
+    std::printf("five runs, view %.0f m wide, district %s, map %dx%d\n", Width(map),
                 qPrintable(form.State().distretto), map.width(), map.height());
     if (!Save(form, folder, QStringLiteral("main-results.png")))
         return false;
     // The chart as "Salva grafico…" saves it, with its legend.
     const QString chart = QDir(folder).filePath(QStringLiteral("results-chart.png"));
-    if (!form.Results()->Chart()->SaveTo(chart))
+    if (!form.Results()->Chart()->SaveTo(chart, false))
         return false;
     std::printf("%s\n", qPrintable(chart));
     // The first selected run's report in the "Report" tab.
@@ -229,7 +220,7 @@ int main(int argc, char* argv[])
     Form1 form(*map, map, reporter);
     // As the program has it, so that the pane's buttons are all there.
     form.Results()->SetSheetWriter([](const PointRunResult& run, const std::string& path) {
-        PointSheets(run.appFolder).Write(run.outputName, run.point, run.rain, path);
+        PointSheets(run.appFolder).WriteRun(run, path);
     });
     try {
         form.Load();
@@ -241,7 +232,8 @@ int main(int argc, char* argv[])
     if (!QTest::qWaitForWindowExposed(&form))
         return 1;
 
-    bool ok = true;
+    // The region as the window opens on it.
+    bool ok = Save(form, folder, QStringLiteral("main-start.png"));
     form.findChild<QToolButton*>(QStringLiteral("Command3"))->click();
     ok = ok && Save(form, folder, QStringLiteral("main-full-extent.png"));
 

@@ -14,15 +14,16 @@ import ScaleLine from 'ol/control/ScaleLine.js';
 import ZoomToExtent from 'ol/control/ZoomToExtent.js';
 import { defaults as defaultControls } from 'ol/control/defaults.js';
 import { defaults as defaultInteractions } from 'ol/interaction/defaults.js';
-import { register } from 'ol/proj/proj4.js';
-import proj4 from 'proj4';
+import Projection from 'ol/proj/Projection.js';
+import { addProjection } from 'ol/proj.js';
 
-// Monte Mario / Italy zone 2, with the datum shift of "Monte Mario to WGS 84
-// (4)", for the latitude and longitude of the read-out.
-proj4.defs('EPSG:3004', '+proj=tmerc +lat_0=0 +lon_0=15 +k=0.9996 +x_0=2520000 +y_0=0 +ellps=intl ' +
-           '+towgs84=-104.1,-49.1,-9.9,0.971,-2.917,0.714,-11.68 +units=m +no_defs');
-register(proj4);
-const toWgs84 = proj4('EPSG:3004', 'EPSG:4326');
+import { addressView, viewFromAddress } from './address.js';
+
+// Gauss-Boaga East is the map's only system: the map service draws in it and
+// the answers come in it, so OpenLayers needs its name and unit only.
+addProjection(new Projection({ code: 'EPSG:3004', units: 'm' }));
+let toWgs84 = null;
+let loadingWgs84 = null;
 
 // The parameter grids' cells are 500 m squares.
 const HALF_CELL = 250;
@@ -39,35 +40,45 @@ const degrees = (value, positive, negative) =>
   `${Math.abs(value).toLocaleString('it-IT', { minimumFractionDigits: 5, maximumFractionDigits: 5 })}° ` +
   (value >= 0 ? positive : negative);
 
-// A view written in the address as "#E,N,metres per pixel", so that a view
-// can be bookmarked or sent to a colleague.
-function viewFromAddress() {
-  const numbers = decodeURIComponent(location.hash.slice(1)).split(',').map(Number);
-  if (numbers.length !== 3 || !numbers.every(Number.isFinite) || numbers[2] <= 0) return null;
-  return { center: [numbers[0], numbers[1]], resolution: numbers[2] };
-}
-
-export function createMap(target, readout) {
+export function createMap(target, readout, message) {
   const linked = viewFromAddress();
   const cells = new VectorSource();
+  const outline = new VectorSource();
+  const source = new ImageWMS({
+    url: 'wms',
+    // The only picture under the answers: opaque, a quarter smaller to send.
+    params: { LAYERS: 'quorvel', FORMAT: 'image/jpeg', VERSION: '1.3.0', TRANSPARENT: false },
+    projection: 'EPSG:3004',
+    ratio: 1,
+    // Asked at the screen's pixel ratio, so that a phone's map is sharp; of
+    // what this server type adds, the map service reads only the size.
+    serverType: 'qgis',
+    hidpi: true,
+  });
+  const picture = new ImageLayer({ source });
+  // A picture that could not be refreshed is not shown stretched: the map
+  // says so instead, until a picture comes again.
+  source.on('imageloaderror', () => {
+    picture.setOpacity(0);
+    message.textContent = 'Impossibile aggiornare la mappa: il server non risponde.';
+    target.dispatchEvent(new Event('quorvel-map-fault'));
+  });
+  source.on('imageloadend', () => {
+    picture.setOpacity(1);
+    message.textContent = '';
+  });
   // Double clicks would pick the point twice: the wheel, the buttons and
   // shift-drag zoom instead.
   const map = new Map({
     target,
     controls: defaultControls({ attribution: false, rotate: false,
-                                zoomOptions: { zoomInTipLabel: 'Ingrandire', zoomOutTipLabel: 'Ridurre' } })
+                                zoomOptions: { zoomInTipLabel: 'Ingrandisci', zoomOutTipLabel: 'Riduci' } })
       .extend([new ScaleLine({ minWidth: 90 })]),
     interactions: defaultInteractions({ doubleClickZoom: false }),
     layers: [
-      new ImageLayer({
-        source: new ImageWMS({
-          url: 'wms',
-          // The only picture under the answers: opaque, a quarter smaller to send.
-          params: { LAYERS: 'quorvel', FORMAT: 'image/jpeg', VERSION: '1.3.0', TRANSPARENT: false },
-          projection: 'EPSG:3004',
-          ratio: 1,
-        }),
-      }),
+      picture,
+      new VectorLayer({ source: outline, style: new Style({ stroke: new Stroke({ color: '#1f2328', width: 3,
+                                                                                   lineDash: [8, 5] }) }) }),
       new VectorLayer({ source: cells, updateWhileInteracting: true }),
     ],
     // The view's centre stays near the region, so that the map cannot be lost.
@@ -80,14 +91,16 @@ export function createMap(target, readout) {
   map.on('moveend', () => {
     const view = map.getView();
     const [east, north] = view.getCenter();
-    history.replaceState(null, '', `#${Math.round(east)},${Math.round(north)},${+view.getResolution().toPrecision(4)}`);
+    addressView(east, north, +view.getResolution().toPrecision(4));
   });
 
   map.on('pointermove', (event) => {
     if (event.dragging || !event.coordinate) return;
     const [east, north] = event.coordinate;
-    const [lon, lat] = toWgs84.forward([east, north]);
     readout.gb.textContent = `E ${wholeMetres(east)}   N ${wholeMetres(north)}`;
+    loadingWgs84 ??= import('./wgs84.js').then((module) => { toWgs84 = module.toWgs84; });
+    if (!toWgs84) return;
+    const [lon, lat] = toWgs84.forward([east, north]);
     readout.ll.textContent = `${degrees(lat, 'N', 'S')}   ${degrees(lon, 'E', 'O')}`;
   });
 
@@ -101,11 +114,13 @@ export function createMap(target, readout) {
     // The view the address gave, if any.
     linked: linked !== null,
     fit(extent, padding = 40) {
+      // The page above may just have changed the map's room.
+      map.updateSize();
       map.getView().fit(extent, { padding: [padding, padding, padding, padding] });
     },
     // The button that brings the whole of this extent back into view.
     addFullExtent(extent) {
-      map.addControl(new ZoomToExtent({ extent, label: '⤢', tipLabel: 'Zoom alle estensioni' }));
+      map.addControl(new ZoomToExtent({ extent, label: '⤢', tipLabel: "Zoom sull'intera regione" }));
     },
     // The answered point, marked with its row's number, and its cell, in the
     // row's colour; returns a function that removes them.
@@ -130,6 +145,19 @@ export function createMap(target, readout) {
       ]);
       cells.addFeatures([cell, dot]);
       return () => { cells.removeFeature(cell); cells.removeFeature(dot); };
+    },
+    // The WMS layers drawn under the answers.
+    setLayers(layers) {
+      source.updateParams({ LAYERS: layers });
+    },
+    // Asks the map's picture again, once the server is back.
+    refresh() {
+      if (message.textContent) source.refresh();
+    },
+    // A municipality's outline, [[[x, y], ...], ...]; none for an empty list.
+    outline(rings) {
+      outline.clear();
+      if (rings.length) outline.addFeature(new Feature(new Polygon(rings)));
     },
     // Brings a cell into view, close enough to see it among its neighbours.
     showCell(centre) {

@@ -1,7 +1,7 @@
 // Typed Gauss-Boaga coordinates, read and judged as the desktop's coordinate
 // dialog reads and judges them, so that the page says the same words.
 
-export const COORDINATE_MESSAGE = 'Inserire valori delle coordinate valide per la regione Tervania';
+export const COORDINATE_MESSAGE = 'Inserisci coordinate valide per la regione Tervania';
 
 // A coordinate text to the nearest single-precision value. Blanks around, an
 // optional sign, digits with at most one decimal separator ("," or ".") and
@@ -51,7 +51,7 @@ export function typedPointFaults(eastText, northText, area) {
     const outside = box.status === 'range' ||
                     (area && box.status === 'ok' && !inside(box.value, box.from, box.to));
     if (box.status === 'empty')
-      lines.push(`${name} vuota: inserire la coordinata ${box.axis} in metri.`);
+      lines.push(`${name} vuota: inserisci la coordinata ${box.axis} in metri.`);
     else if (box.status === 'nan')
       lines.push(`${name}: "${box.text}" non è un numero (solo cifre, con "," o "." per i decimali).`);
     else if (outside)

@@ -1,0 +1,63 @@
+#include "server/GridRoutes.h"
+
+#include <array>
+#include <memory>
+#include <mutex>
+
+#include "geotiff/GridTiff.h"
+#include "report/Register.h"
+#include "server/Api.h"
+
+namespace quorvel::server {
+
+namespace {
+
+// The files of one set of grids: each made at its first request.
+class GridFiles {
+public:
+    std::shared_ptr<const std::string> File(DataFolder& data, std::size_t map)
+    {
+        const auto grids = data.Grids();
+        std::lock_guard lock(mutex_);
+        if (grids != grids_) {
+            grids_ = grids;
+            maps_.reset();
+            files_ = {};
+        }
+        if (!files_[map]) {
+            if (!maps_) {
+                maps_ = std::make_unique<GridMaps>(GridMaps::Compute(*grids));
+                metadata_ = GridTiffMetadataOf(data.path(), digests_);
+            }
+            files_[map] = std::make_shared<const std::string>(GridTiff(*maps_, map, metadata_));
+        }
+        return files_[map];
+    }
+
+private:
+    std::mutex mutex_;
+    std::shared_ptr<const ParameterGrids> grids_;
+    std::unique_ptr<GridMaps> maps_;
+    FileDigests digests_;
+    GridTiffMetadata metadata_;
+    std::array<std::shared_ptr<const std::string>, kGridMapNames.size()> files_;
+};
+
+}  // namespace
+
+void AddGridRoutes(Router& router, DataFolder& data)
+{
+    auto files = std::make_shared<GridFiles>();
+    for (std::size_t map = 0; map < kGridMapNames.size(); ++map) {
+        const std::string name = std::string(kGridMapNames[map]) + ".tif";
+        router.Get("/api/v1/griglie/" + name, [&data, files, map, name](const httplib::Request&,
+                                                                          httplib::Response& response) {
+            Answer(response, [&] {
+                Send(response, files->File(data, map), "image/tiff; application=geotiff; profile=cloud-optimized");
+                response.set_header("Content-Disposition", "attachment; filename=\"" + name + "\"");
+            });
+        });
+    }
+}
+
+}  // namespace quorvel::server

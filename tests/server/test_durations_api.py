@@ -1,0 +1,188 @@
+"""quorvel-server's durations and design hyetographs against quorvel-batch.
+
+Usage: test_durations_api.py SERVER BATCH APP_FOLDER
+"""
+import atexit
+import json
+import os
+import random
+import shutil
+import subprocess
+import sys
+import unittest
+import urllib.parse
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import test_api  # noqa: E402  (the same arguments: SERVER BATCH APP_FOLDER)
+from test_api import APP, BATCH, WORK, Server, random_points, write_points  # noqa: E402
+
+atexit.register(shutil.rmtree, WORK, True)
+
+DURATIONS = ["10min", "15min", "20min", "0.5", "45min", "1", "1.5", "2", "3", "6", "12", "24"]
+
+
+def batch_rows(points, *options):
+    path = os.path.join(WORK, "points-durations.csv")
+    write_points(points, path)
+    results = os.path.join(WORK, "results-durations.csv")
+    subprocess.run([BATCH, path, "-o", results, "--folder", APP, *options], check=False, stderr=subprocess.DEVNULL)
+    with open(results) as f:
+        return [line.rstrip("\n").split(",") for line in f]
+
+
+class Durations(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.server = Server()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.stop()
+
+    def get_json(self, target):
+        status, _, body = self.server.get(target)
+        return status, json.loads(body, parse_float=str, parse_int=str)
+
+    def test_heights_are_the_batch_columns_to_the_last_digit(self):
+        # 1000 cells, each with durations drawn from across the law's range.
+        rng = random.Random(30)
+        points = random_points(1500, 30)
+        rows = batch_rows(points, "--durate", ",".join(DURATIONS))
+        header, rows = rows[0], rows[1:]
+        compared = 0
+        conn = self.server.connection()
+        for (pid, east, north), row in zip(points, rows):
+            if row[17]:
+                continue
+            chosen = rng.sample(DURATIONS, 3)
+            conn.request("GET", "/api/v1/rain?" + urllib.parse.urlencode(
+                {"east": east, "north": north, "durate": ",".join(chosen)}))
+            response = conn.getresponse()
+            body = json.loads(response.read(), parse_float=str, parse_int=str)
+            self.assertEqual(response.status, 200, body)
+            for duration, answer in zip(chosen, body["durations"]):
+                self.assertEqual(answer["duration"], duration)
+                expected = [row[header.index("h_%s_T%d" % (duration, t))] for t in (2, 5, 10, 20, 50, 100, 200)]
+                self.assertEqual(answer["mm"], expected, (pid, duration))
+                hours = float(answer["hours"])
+                for mm, per_hour in zip(answer["mm"], answer["mmPerHour"]):
+                    self.assertEqual(float(per_hour), float(mm) / hours)
+            compared += 1
+            if compared == 1000:
+                break
+        conn.close()
+        self.assertEqual(compared, 1000)
+
+    def test_hyetograph_is_the_batch_file_in_every_format(self):
+        point = ("P1", "2400000", "5100000")
+        for method, duration, step, peak, period in [("chicago", "2", 10, "0.4", 100),
+                                                       ("alternating-blocks", "30min", 1, "0.4", 5),
+                                                       ("chicago", "24", 1, "0.3", 200)]:
+            storms = os.path.join(WORK, "storms-%s-%s" % (method, duration))
+            for form, extension in (("csv", ".csv"), ("swmm", ".inp.txt"), ("rain", ".dat")):
+                batch_rows([point], "--ietogramma", storms, "--durata", duration, "--passo", str(step),
+                           "--metodo", method, "--picco", peak, "--tempo-ritorno", str(period), "--formato", form,
+                           "--inizio", "2026-06-01T14:30")
+                query = urllib.parse.urlencode({"east": point[1], "north": point[2], "durata": duration,
+                                                "passo": step, "metodo": method, "picco": peak, "T": period,
+                                                "formato": form, "inizio": "2026-06-01T14:30", "nome": "P1"})
+                status, headers, body = self.server.get("/api/v1/ietogramma?" + query)
+                self.assertEqual(status, 200, body)
+                with open(os.path.join(storms, "P1" + extension), "rb") as f:
+                    self.assertEqual(body, f.read(), (method, duration, form))
+                self.assertIn("attachment", headers["Content-Disposition"])
+            query = urllib.parse.urlencode({"east": point[1], "north": point[2], "durata": duration, "passo": step,
+                                            "metodo": method, "picco": peak, "T": period})
+            status, storm = self.get_json("/api/v1/ietogramma?" + query)
+            self.assertEqual(status, 200)
+            with open(os.path.join(storms, "P1.csv")) as f:
+                lines = [line.split(",") for line in f.read().splitlines()[1:]]
+            self.assertEqual(storm["mm"], [line[2] for line in lines])
+            self.assertEqual(storm["mmPerHour"], [line[1] for line in lines])
+            self.assertEqual(storm["totalMm"], lines[-1][3])
+            self.assertEqual(float(storm["peakMmPerHour"]), max(float(line[1]) for line in lines))
+
+    def test_each_refusal_gets_its_4xx_and_the_server_goes_on(self):
+        rain = "/api/v1/rain?east=2400000&north=5100000&"
+        storm = "/api/v1/ietogramma?east=2400000&north=5100000&"
+        table = [
+            (rain + "durate=48", 400, "SubscriptOutOfRange", "10 min to 24 h"),
+            (rain + "durate=5min", 400, "SubscriptOutOfRange", "10 min to 24 h"),
+            (rain + "durate=abc", 400, "TypeMismatch", "not a duration"),
+            (rain + "durate=", 400, "TypeMismatch", "not a duration"),
+            (rain + "durate=1,1", 400, "TypeMismatch", "twice"),
+            (rain + "durate=nan", 400, "TypeMismatch", ""),
+            (rain + "durate=1e400", 400, "TypeMismatch", ""),
+            (rain + "durate=" + ",".join(["1"] * 70), 400, "TypeMismatch", ""),
+            (rain + "durate=" + "9" * 5000, 400, "TypeMismatch", ""),
+            (storm + "durata=25", 400, "SubscriptOutOfRange", "10 min to 24 h"),
+            (storm + "durata=1&passo=7", 400, "TypeMismatch", "1, 5, 10, 15, 30 or 60"),
+            (storm + "durata=15min&passo=10", 400, "TypeMismatch", "divide"),
+            (storm + "passo=99999999999999999999", 400, "TypeMismatch", "not a number"),
+            (storm + "picco=1.5", 400, "TypeMismatch", "between 0 and 1"),
+            (storm + "picco=-0", 200, None, None),
+            (storm + "picco=nan", 400, "TypeMismatch", ""),
+            (storm + "T=3", 400, "TypeMismatch", "one of 2"),
+            (storm + "metodo=scs", 400, "TypeMismatch", "chicago"),
+            (storm + "formato=xml", 400, "TypeMismatch", "json, csv"),
+            (storm + "formato=rain&nome=..%2Fx", 400, "TypeMismatch", "letters"),
+            (storm + "formato=rain&inizio=2026-02-30", 400, "TypeMismatch", "YYYY-MM-DD"),
+            ("/api/v1/ietogramma?east=1&north=1", 404, "SubscriptOutOfRange", ""),
+            ("/api/v1/ietogramma?east=2410250&north=5040250", 422, "NoValidData", ""),
+            ("/api/v1/ietogramma?east=x&north=1", 400, "TypeMismatch", ""),
+        ]
+        for target, status, kind, said in table:
+            got, _, answer = self.server.get(target)
+            self.assertEqual(got, status, target[:120])
+            if kind:
+                error = json.loads(answer)["error"]
+                self.assertEqual(error["kind"], kind, target[:120])
+                self.assertIn(said, error["en"], target[:120])
+                self.assertTrue(error["it"])
+            self.assertEqual(self.server.get("/api/v1/health")[0], 200, "after " + target[:120])
+
+    def test_law_names_its_range(self):
+        status, law = self.get_json("/api/v1/law")
+        self.assertEqual(status, 200)
+        self.assertEqual((law["fromHours"], law["toHours"], law["subhourExponent"]), ("1", "24", "0.5"))
+
+
+class WithoutLaw(unittest.TestCase):
+    """A folder without the law answers as before and offers no durations."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = os.path.join(WORK, "nolaw")
+        for root, _, files in os.walk(APP):
+            target = os.path.join(cls.folder, os.path.relpath(root, APP))
+            os.makedirs(target, exist_ok=True)
+            for name in files:
+                if os.path.relpath(os.path.join(root, name), APP) != os.path.join("dat", "durate.txt"):
+                    os.symlink(os.path.join(root, name), os.path.join(target, name))
+        test_api.APP = cls.folder
+        try:
+            cls.server = Server()
+        finally:
+            test_api.APP = APP
+        cls.with_law = Server()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.stop()
+        cls.with_law.stop()
+
+    def test_no_durations_anywhere(self):
+        plain = "/api/v1/rain?east=2400000&north=5100000"
+        self.assertEqual(self.server.get(plain)[2], self.with_law.get(plain)[2])
+        for target in (plain + "&durate=1", "/api/v1/law", "/api/v1/ietogramma?east=2400000&north=5100000"):
+            status, _, body = self.server.get(target)
+            self.assertEqual(status, 404, target)
+            self.assertIn("no depth-duration law", json.loads(body)["error"]["en"])
+        result = subprocess.run([BATCH, "-", "--folder", self.folder, "--durate", "1"], input=b"id,East,North\n",
+                                capture_output=True)
+        self.assertEqual(result.returncode, 2)
+        self.assertIn(b"needs the depth-duration law", result.stderr)
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1], verbosity=2)
