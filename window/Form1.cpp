@@ -22,6 +22,7 @@
 #include "maplayers/LayerTable.h"
 #include "window/MunicipalityFinder.h"
 #include "window/MunicipalitySearch.h"
+#include "window/RainfallMapBox.h"
 #include "window/Reporter.h"
 #include "window/StatusLines.h"
 #include "window/ResultsPane.h"
@@ -48,6 +49,7 @@ constexpr int kDefaultPaneWidth = 348;
 constexpr int kPaneMargin = 4;
 constexpr int kHandleWidth = 6;
 constexpr QSize kResultsButton(70, 26);
+constexpr QSize kRainfallBox(170, 26);
 
 // One straight frame line, in twips, with its width in pixels.
 struct FrameLine {
@@ -270,6 +272,13 @@ Form1::Form1(MapView& map, QWidget* mapWidget, Reporter& reporter, PointDialogs*
     connect(toggle, &QAction::triggered, this, [this] { SetResultsVisible(pane_->isHidden()); });
     addAction(toggle);
 
+    // Left of "Risultati", shown once there are maps to offer.
+    rainfall_ = new RainfallMapBox(map_, reporter_, content_, content_);
+    rainfall_->setFont(small);
+    rainfall_->resize(kRainfallBox);
+    rainfall_->hide();
+    connect(rainfall_, &RainfallMapBox::LegendChanged, this, &Form1::Relayout);
+
     pane_ = new ResultsPane(reporter_, systemDesktop_);
     mapAndPane_->addWidget(pane_);
     mapAndPane_->setStretchFactor(0, 1);
@@ -390,6 +399,7 @@ void Form1::Relayout()
         logo->setVisible(!narrow);
     resultsButton_->move(size.width() - kMapArea.left() - kResultsButton.width(),
                          kMapArea.top() - kResultsButton.height() - 6);
+    rainfall_->move(resultsButton_->x() - kRainfallBox.width() - 6, resultsButton_->y());
 
     const QSize mapBefore = Map1_->size();
     const bool paneShown = !pane_->isHidden();
@@ -403,11 +413,20 @@ void Form1::Relayout()
                                   pane_->minimumSizeHint().width());
         mapAndPane_->setSizes({width - kHandleWidth - pane, pane});
     }
+    // In the map's top right corner, clear of the notice band.
+    QLabel* legend = rainfall_->Legend();
+    legend->move(mapAndPane_->x() + Map1_->width() - legend->width() - 8, mapAndPane_->y() + 28);
     static_cast<FormSurface*>(content_)->bandShift = shift;
     content_->update();
     // A resize changes the view's width: the layers must follow it.
     if (loaded_ && Map1_->size() != mapBefore)
         RunAction([&] { RefreshDetailView(); });
+}
+
+void Form1::SetRainfallMaps(RainfallMapSource* source)
+{
+    rainfall_->SetSource(source);
+    rainfall_->setVisible(source != nullptr);
 }
 
 void Form1::SetResultsVisible(bool visible)
