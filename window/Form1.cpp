@@ -272,12 +272,12 @@ Form1::Form1(MapView& map, QWidget* mapWidget, Reporter& reporter, PointDialogs*
     connect(toggle, &QAction::triggered, this, [this] { SetResultsVisible(pane_->isHidden()); });
     addAction(toggle);
 
-    // Left of "Risultati", shown once there are maps to offer.
+    // Over the map's top left corner, as the controls above it leave no room;
+    // shown once there are maps to offer.
     rainfall_ = new RainfallMapBox(map_, reporter_, content_, content_);
     rainfall_->setFont(small);
     rainfall_->resize(kRainfallBox);
     rainfall_->hide();
-    connect(rainfall_, &RainfallMapBox::LegendChanged, this, &Form1::Relayout);
 
     pane_ = new ResultsPane(reporter_, systemDesktop_);
     mapAndPane_->addWidget(pane_);
@@ -399,7 +399,6 @@ void Form1::Relayout()
         logo->setVisible(!narrow);
     resultsButton_->move(size.width() - kMapArea.left() - kResultsButton.width(),
                          kMapArea.top() - kResultsButton.height() - 6);
-    rainfall_->move(resultsButton_->x() - kRainfallBox.width() - 6, resultsButton_->y());
 
     const QSize mapBefore = Map1_->size();
     const bool paneShown = !pane_->isHidden();
@@ -413,9 +412,9 @@ void Form1::Relayout()
                                   pane_->minimumSizeHint().width());
         mapAndPane_->setSizes({width - kHandleWidth - pane, pane});
     }
-    // In the map's top right corner, clear of the notice band.
-    QLabel* legend = rainfall_->Legend();
-    legend->move(mapAndPane_->x() + Map1_->width() - legend->width() - 8, mapAndPane_->y() + 28);
+    // Clear of the notice band along the map's top, the legend under the box.
+    rainfall_->move(mapAndPane_->x() + 8, mapAndPane_->y() + 28);
+    rainfall_->Legend()->move(rainfall_->x(), rainfall_->y() + kRainfallBox.height() + 4);
     static_cast<FormSurface*>(content_)->bandShift = shift;
     content_->update();
     // A resize changes the view's width: the layers must follow it.

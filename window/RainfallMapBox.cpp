@@ -13,7 +13,10 @@ RainfallMapBox::RainfallMapBox(MapView& map, Reporter& reporter, QWidget* parent
 {
     setObjectName(QStringLiteral("MappaPioggia"));
     setToolTip(QStringLiteral("Mappa di pioggia di progetto sopra il rilievo"));
+    // Floating over the map, the box says what it is while no map is shown.
+    setPlaceholderText(QStringLiteral("Mappa di pioggia…"));
     addItem(QStringLiteral("Nessuna"));
+    setCurrentIndex(-1);
     legend_->setObjectName(QStringLiteral("LegendaPioggia"));
     legend_->setTextFormat(Qt::RichText);
     legend_->setFrameShape(QFrame::Box);
@@ -26,12 +29,14 @@ RainfallMapBox::RainfallMapBox(MapView& map, Reporter& reporter, QWidget* parent
 
 void RainfallMapBox::SetSource(RainfallMapSource* source)
 {
+    Remove();
     source_ = source;
     while (count() > 1)
         removeItem(1);
     if (source_ != nullptr)
         for (const auto& choice : source_->Choices())
             addItem(choice.label, QString::fromStdString(choice.name));
+    setCurrentIndex(-1);
 }
 
 void RainfallMapBox::Remove()
@@ -40,14 +45,15 @@ void RainfallMapBox::Remove()
         map_.RemoveLayer(layer_);
     layer_ = -1;
     legend_->hide();
-    emit LegendChanged();
 }
 
 void RainfallMapBox::Choose(int index)
 {
     Remove();
-    if (index <= 0 || source_ == nullptr)
+    if (index <= 0 || source_ == nullptr) {
+        setCurrentIndex(-1);
         return;
+    }
     try {
         const RainfallMapSource::Map made = source_->Make(itemData(index).toString().toStdString());
         auto image = map_.NewImage();
@@ -63,9 +69,8 @@ void RainfallMapBox::Choose(int index)
         legend_->adjustSize();
         legend_->show();
         legend_->raise();
-        emit LegendChanged();
     } catch (const Error& error) {
-        setCurrentIndex(0);
+        setCurrentIndex(-1);
         ReportFailure(reporter_, window(), error);
     }
 }

@@ -23,10 +23,6 @@ public:
     void SetSource(RainfallMapSource* source);
     QLabel* Legend() const { return legend_; }
 
-signals:
-    // The legend was shown, changed or hidden: its place depends on its size.
-    void LegendChanged();
-
 private:
     void Choose(int index);
     void Remove();

@@ -140,6 +140,7 @@ private slots:
         QCOMPARE(fx->map.CallsTo({"AddLayer", "RemoveLayer"}), "RemoveLayer(" + std::to_string(handle) + ")");
         QCOMPARE(fx->map.LayerHandle(0), -1);
         QVERIFY(!Legend()->isVisibleTo(fx->form.get()));
+        QCOMPARE(Box()->currentIndex(), -1);  // the box says what it is again
     }
 
     void anotherChoiceReplacesTheMapAndTheSameGridsReuseTheFile()
