@@ -350,7 +350,7 @@ private slots:
             << "ZoomToShape(1,0) SetLayerVisible(3,false) SetLayerVisible(4,false) SetLayerVisible(6,true) "
                "SetHighlight(1,0)";
         QTest::newRow("table deleted") << "Beta" << true << "Alfa 1 0 30001 UD"
-                                       << "File non trovato: dat/comuniPolyRid.dat" << "";
+                                       << "File non trovato: dat/comuniPolyRid.dat\nfile o cartella inesistente" << "";
     }
     void search()
     {
