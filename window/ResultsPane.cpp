@@ -13,6 +13,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QStyle>
 #include <QSplitter>
@@ -45,6 +46,9 @@ const QColor kPointerColour(85, 85, 85);
 enum Column { kReport, kFirstQuantile, kEast = kFirstQuantile + 7, kNorth, kRow, kColumn, kCentreEast, kCentreNorth,
               kA2, kA1, kCv, kColumns };
 constexpr int kButtonColumns = 3;
+// The room for the buttons in the pane beside the map of the smallest window:
+// larger letters put them in rows of two, so that the map keeps its width.
+constexpr int kButtonsRoom = 280;
 constexpr int kNarrowestName = 48;
 constexpr int kIcon = 12;
 // The widest quantile the columns make room for, in mm.
@@ -52,6 +56,10 @@ const QString kWidestQuantile = QStringLiteral("1999,9");
 // The tables' letters against the pane's: smaller and narrower, so that a
 // narrow pane holds the seven quantiles and some of the name.
 constexpr double kTableFontScale = 7.5 / 8.25;
+// A pane too narrow for that makes the letters smaller by this step, as long
+// as their line stays this many pixels high.
+constexpr double kTableFontStep = 0.95;
+constexpr int kSmallestTableLine = 10;
 // Beyond the longest name, the quantiles' columns grow up to this much of their width.
 constexpr double kMostQuantileGrowth = 0.5;
 
@@ -225,6 +233,7 @@ ResultsPane::ResultsPane(Reporter& reporter, Desktop& desktop, QWidget* parent)
     exportPdf_->setVisible(false);
     clear_ = AddButton(QStringLiteral("Pulisci"),
                        QStringLiteral("Svuota l'elenco e toglie i segni dei punti dalla mappa"));
+    ArrangeButtons();
     connect(openReport_, &QPushButton::clicked, this, &ResultsPane::OpenReport);
     connect(openFolder_, &QPushButton::clicked, this, &ResultsPane::OpenFolder);
     connect(copy_, &QPushButton::clicked, this, &ResultsPane::Copy);
@@ -287,9 +296,10 @@ ResultsPane::ResultsPane(Reporter& reporter, Desktop& desktop, QWidget* parent)
     });
 
     pointerTable_->viewport()->installEventFilter(this);
+    table_->viewport()->installEventFilter(this);
     connect(pointerTable_->horizontalHeader(), &QHeaderView::sectionResized, this,
             [this](int column, int, int width) { table_->setColumnWidth(column, width); });
-    FitColumns();
+    FitFont();
     connect(table_->horizontalScrollBar(), &QScrollBar::valueChanged, pointerTable_->horizontalScrollBar(),
             &QScrollBar::setValue);
     connect(pointerTable_->horizontalScrollBar(), &QScrollBar::valueChanged, table_->horizontalScrollBar(),
@@ -330,7 +340,13 @@ ResultsPane::ResultsPane(Reporter& reporter, Desktop& desktop, QWidget* parent)
     // Offered only where the region has a depth-duration law.
     durations_ = new DurationsView;
     durations_->setObjectName(QStringLiteral("RisultatiDurate"));
-    views_->setTabVisible(views_->addTab(durations_, QStringLiteral("Durate")), false);
+    // Scrolled, so that the tab's controls never make the pane wider or taller
+    // than the map leaves it.
+    durationsPage_ = new QScrollArea;
+    durationsPage_->setFrameShape(QFrame::NoFrame);
+    durationsPage_->setWidgetResizable(true);
+    durationsPage_->setWidget(durations_);
+    views_->setTabVisible(views_->addTab(durationsPage_, QStringLiteral("Durate")), false);
     connect(views_, &QTabWidget::currentChanged, this, &ResultsPane::ShowDurations);
 
     auto* split = new QSplitter(Qt::Vertical);
@@ -347,14 +363,19 @@ ResultsPane::ResultsPane(Reporter& reporter, Desktop& desktop, QWidget* parent)
 bool ResultsPane::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == pointerTable_->viewport() && event->type() == QEvent::Resize)
+        FitFont();
+    if (watched == table_->viewport() && event->type() == QEvent::Resize)
         SpreadColumns();
     return QFrame::eventFilter(watched, event);
 }
 
 void ResultsPane::changeEvent(QEvent* event)
 {
-    if (event->type() == QEvent::FontChange && table_ != nullptr)
-        FitColumns();
+    if (event->type() == QEvent::FontChange && table_ != nullptr) {
+        ArrangeButtons();
+        tableFontScale_ = 0;
+        FitFont();
+    }
     QFrame::changeEvent(event);
 }
 
@@ -364,16 +385,54 @@ int ResultsPane::CellMargins() const
     return 2 * (style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, table_) + 1) + 2;
 }
 
-// Each column as wide as the widest value it can hold, and its title, in the
-// tables' letters.
-void ResultsPane::FitColumns()
+// The pane's letters, narrower and at that share of their size.
+QFont ResultsPane::TableFont(double scale) const
 {
     QFont narrow = font();
-    narrow.setStretch(QFont::SemiCondensed);
+    narrow.setStretch(scale < kTableFontScale ? QFont::Condensed : QFont::SemiCondensed);
     if (font().pointSizeF() > 0)
-        narrow.setPointSizeF(font().pointSizeF() * kTableFontScale);
+        narrow.setPointSizeF(font().pointSizeF() * scale);
     else
-        narrow.setPixelSize(std::max(1, int(std::lround(font().pixelSize() * kTableFontScale))));
+        narrow.setPixelSize(std::max(1, int(std::lround(font().pixelSize() * scale))));
+    return narrow;
+}
+
+int ResultsPane::HeaderMargins() const
+{
+    return 2 * style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, pointerTable_) + 2;
+}
+
+// The column that holds the widest quantile and the widest quantile's title in those letters.
+int ResultsPane::QuantileWidth(const QFont& letters) const
+{
+    const QFontMetrics metrics(letters);
+    return std::max(metrics.horizontalAdvance(kWidestQuantile) + CellMargins(),
+                    metrics.horizontalAdvance(TableHeaders()[kFirstQuantile + 6]) + HeaderMargins());
+}
+
+// The largest letters with which the seven quantiles and the narrowest name
+// lie in view, even beside the runs' vertical scroll bar, so that no quantile
+// needs scrolling sideways.
+void ResultsPane::FitFont()
+{
+    const int room = pointerTable_->viewport()->width() - table_->verticalScrollBar()->sizeHint().width() -
+                     kNarrowestName;
+    double scale = kTableFontScale;
+    while (7 * QuantileWidth(TableFont(scale)) > room &&
+           QFontMetrics(TableFont(scale * kTableFontStep)).height() >= kSmallestTableLine)
+        scale *= kTableFontStep;
+    if (scale == tableFontScale_) {
+        SpreadColumns();
+        return;
+    }
+    tableFontScale_ = scale;
+    FitColumns(TableFont(scale));
+}
+
+// Each column as wide as the widest value it can hold, and its title, in the
+// tables' letters.
+void ResultsPane::FitColumns(const QFont& narrow)
+{
     for (QTableWidget* table : {pointerTable_, table_}) {
         table->setFont(narrow);
         table->horizontalHeader()->setFont(narrow);
@@ -387,15 +446,14 @@ void ResultsPane::FitColumns()
 
     const QFontMetrics metrics(narrow);
     const QStringList headers = TableHeaders();
-    const int headerMargins = 2 * style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, pointerTable_) + 2;
+    const int headerMargins = HeaderMargins();
     const auto fit = [&](int column, const QString& widest) {
         const int width = std::max(metrics.horizontalAdvance(widest) + CellMargins(),
                                    metrics.horizontalAdvance(headers[column]) + headerMargins);
         pointerTable_->setColumnWidth(column, width);
         return width;
     };
-    for (int i = 0; i < 7; ++i)
-        quantileWidth_ = fit(kFirstQuantile + i, kWidestQuantile);
+    quantileWidth_ = QuantileWidth(narrow);
     for (const int column : {kEast, kNorth, kCentreEast, kCentreNorth})
         fit(column, QStringLiteral("2400000,5"));
     for (const int column : {kRow, kColumn})
@@ -422,12 +480,29 @@ int ResultsPane::LongestName() const
 // quantiles a little; the rest shows the columns after them.
 void ResultsPane::SpreadColumns()
 {
-    const int room = pointerTable_->viewport()->width() - 7 * quantileWidth_;
+    const int room =
+        std::min(pointerTable_->viewport()->width(), table_->viewport()->width()) - 7 * quantileWidth_;
     const int name = std::max(kNarrowestName, std::min(room, LongestName()));
     pointerTable_->setColumnWidth(kReport, name);
     const int growth = std::clamp((room - name) / 7, 0, int(quantileWidth_ * kMostQuantileGrowth));
     for (int i = 0; i < 7; ++i)
         pointerTable_->setColumnWidth(kFirstQuantile + i, quantileWidth_ + growth);
+}
+
+void ResultsPane::ArrangeButtons()
+{
+    std::vector<QWidget*> buttons;
+    int widest = 0;
+    for (int i = 0; i < buttons_->count(); ++i) {
+        buttons.push_back(buttons_->itemAt(i)->widget());
+        widest = std::max(widest, buttons.back()->sizeHint().width());
+    }
+    const int columns =
+        kButtonColumns * widest + (kButtonColumns - 1) * buttons_->spacing() <= kButtonsRoom ? kButtonColumns : 2;
+    for (QWidget* button : buttons)
+        buttons_->removeWidget(button);
+    for (std::size_t i = 0; i < buttons.size(); ++i)
+        buttons_->addWidget(buttons[i], int(i) / columns, int(i) % columns);
 }
 
 QPushButton* ResultsPane::AddButton(const QString& text, const QString& tooltip)
@@ -491,7 +566,7 @@ void ResultsPane::ShowPointer(const PointerReading& reading)
 // Drawn only while the tab is shown: the pointer moves often.
 void ResultsPane::ShowDurations()
 {
-    if (views_->currentWidget() != durations_)
+    if (views_->currentWidget() != durationsPage_)
         return;
     const std::vector<int> selected = SelectedRows();
     const PointRunResult* run = selected.empty() ? nullptr : &runs_[std::size_t(selected.front())];
@@ -587,7 +662,7 @@ void ResultsPane::SelectionChanged()
             durations_->setToolTip(QString::fromStdString(ItalianMessage(error)));
         }
     }
-    views_->setTabVisible(views_->indexOf(durations_), law_.has_value());
+    views_->setTabVisible(views_->indexOf(durationsPage_), law_.has_value());
     ShowDurations();
     emit MarksChanged();
 }

@@ -15,6 +15,7 @@
 class QAction;
 class QGridLayout;
 class QPushButton;
+class QScrollArea;
 class QTabWidget;
 class QTableWidget;
 
@@ -102,8 +103,13 @@ protected:
 
 private:
     QPushButton* AddButton(const QString& text, const QString& tooltip);
+    void ArrangeButtons();
     int CellMargins() const;
-    void FitColumns();
+    QFont TableFont(double scale) const;
+    int HeaderMargins() const;
+    int QuantileWidth(const QFont& letters) const;
+    void FitFont();
+    void FitColumns(const QFont& narrow);
     int LongestName() const;
     void SpreadColumns();
     void OpenReport();
@@ -133,6 +139,7 @@ private:
     QTabWidget* views_ = nullptr;
     ReportPreview* preview_ = nullptr;
     DurationsView* durations_ = nullptr;
+    QScrollArea* durationsPage_ = nullptr;
     std::optional<DurationLaw> law_;
     QPushButton* openReport_ = nullptr;
     QPushButton* openFolder_ = nullptr;
@@ -146,6 +153,7 @@ private:
     bool italianCsv_ = false;  // the format of the last export
     QPushButton* clear_ = nullptr;
     int quantileWidth_ = 0;
+    double tableFontScale_ = 0;  // the tables' letters against the pane's; 0 before they are fitted
 };
 
 }  // namespace quorvel

@@ -15,6 +15,7 @@
 #include <QImage>
 #include <QLineSeries>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QStyle>
 #include <QStyleOptionViewItem>
@@ -464,8 +465,10 @@ private slots:
     }
 
     // At every window size and letter size the quantiles' columns hold
-    // "1999,9" whole; the names' column holds the longest name whenever the
-    // pane has room for it, as at 620 px, and its tooltip always does.
+    // "1999,9" whole and all seven lie in view without scrolling sideways,
+    // in letters no smaller than the tables' smallest; the names' column holds
+    // the longest name whenever the pane has room for it, as at 620 px, and
+    // its tooltip always does.
     void paneWidths_data()
     {
         QTest::addColumn<QString>("window");
@@ -504,7 +507,15 @@ private slots:
         QVERIFY(Table().item(1, 0)->toolTip().startsWith(longest + u'\n'));
         int quantiles = 0;
         for (QTableWidget* table : {Pane().PointerTable(), &Table()}) {
-            QCOMPARE(table->font().pointSizeF(), FormFont(points).pointSizeF() * 7.5 / 8.25);
+            QVERIFY(table->font().pointSizeF() <= FormFont(points).pointSizeF() * 7.5 / 8.25);
+            QVERIFY(QFontMetrics(table->font()).height() >= 10);
+            const int q200 = 7;
+            const int end = table->columnViewportPosition(q200) + table->columnWidth(q200);
+            QCOMPARE(table->horizontalScrollBar()->value(), 0);
+            QVERIFY2(end <= table->viewport()->width(),
+                     qPrintable(QStringLiteral("%1 > %2").arg(end).arg(table->viewport()->width())));
+            // A pane wider than the map leaves it would run past the window's edge.
+            QVERIFY(table->viewport()->mapTo(&Window(), QPoint(end, 0)).x() <= Window().width());
             for (int column = 1; column <= 7; ++column) {
                 QTableWidgetItem* item = table->item(table == &Table() ? 1 : 0, column);
                 QCOMPARE(item->text(), QStringLiteral("1999,9").replace(u',', QLocale().decimalPoint()));
