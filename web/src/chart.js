@@ -4,7 +4,7 @@
 // another (two points in one cell) is dashed, and the legend says so.
 import uPlot from 'uplot';
 
-export const PERIODS = [2, 5, 10, 20, 50, 100, 200];
+import { PERIODS } from './periods.js';
 
 const millimetres = (value) => value.toLocaleString('it-IT', { maximumFractionDigits: 1 });
 const DASHES = [[], [8, 5], [2, 4], [12, 4, 2, 4]];
