@@ -127,7 +127,10 @@ export function createDurations(section) {
     const at = (durations) => `api/v1/rain?east=${encodeURIComponent(point.east)}&north=${encodeURIComponent(point.north)}` +
       `&durate=${encodeURIComponent(durations)}`;
     try {
-      const [table, chartAnswer] = await Promise.all([getJson(at(list)), getJson(at(samples.join(',')))]);
+      // The chart's library with the numbers, so that the table and its chart
+      // appear together and nothing moves under the pointer after.
+      const [table, chartAnswer] = await Promise.all([getJson(at(list)), getJson(at(samples.join(','))),
+                                                      loadUplot()]);
       if (mine !== request) return;
       answer = table;
       curve = chartAnswer;
