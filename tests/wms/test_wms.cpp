@@ -168,6 +168,14 @@ private slots:
             }
         const double mean = difference / (3.0 * exact.width() * exact.height());
         QVERIFY2(mean < 2, QByteArray::number(mean).constData());
+        // A picture for a screen of two or more pixels to a point is sent
+        // lighter: its blocks are too small to see, and a phone waits for it.
+        for (const auto& [dpi, lighter] : {std::pair{"90", false}, {"180", true}, {"270", true}}) {
+            WmsParams sharp = GetMap("quorvel", "2310000,5040000,2490500,5156322.222", 945, 609, "FALSE", "image/jpeg");
+            sharp.emplace_back("DPI", dpi);
+            const std::size_t size = wms_->Handle(sharp, "").body.size();
+            QVERIFY2((size < lossy.body.size() * 0.8) == lighter, dpi);
+        }
         const QImage outlines =
             Decoded(wms_->Handle(GetMap("comuni,province", "2310000,5040000,2490000,5170000", 360, 260, "TRUE"), ""));
         QCOMPARE(outlines.size(), QSize(360, 260));
@@ -336,6 +344,8 @@ for layer in top.findall('w:Layer', ns):
             {with("TRANSPARENT", "yes"), "InvalidParameterValue"},
             {with("BGCOLOR", "red"), "InvalidParameterValue"},
             {with("VERSION", "1.1.1"), "InvalidParameterValue"},
+            {with("DPI", "high"), "InvalidParameterValue"},
+            {with("DPI", "0"), "InvalidParameterValue"},
         };
         for (const auto& row : rows) {
             const WmsResponse response = wms_->Handle(row.params, "");

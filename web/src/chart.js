@@ -2,9 +2,8 @@
 // logarithmic axis with a tick at each of the seven periods; a legend naming
 // each row, and the values under the pointer in a tooltip. A curve lying on
 // another (two points in one cell) is dashed, and the legend says so.
-import uPlot from 'uplot';
-
-export const PERIODS = [2, 5, 10, 20, 50, 100, 200];
+import { PERIODS } from './periods.js';
+import { loadUplot } from './uplot.js';
 
 const millimetres = (value) => value.toLocaleString('it-IT', { maximumFractionDigits: 1 });
 const DASHES = [[], [8, 5], [2, 4], [12, 4, 2, 4]];
@@ -17,6 +16,7 @@ function element(tag, properties = {}, ...children) {
 
 export function createChart(box, container, legend) {
   let plot = null;
+  let drawn = 0;
   const tooltip = element('div', { className: 'chart-tooltip', hidden: true });
   tooltip.setAttribute('aria-hidden', 'true');
 
@@ -44,7 +44,11 @@ export function createChart(box, container, legend) {
   }
 
   // rows: [{ number, colour, label, mm: [seven numbers] }], drawn oldest first.
-  return function draw(rows) {
+  // The library comes with the first rows, not with the page.
+  return async function draw(rows) {
+    const mine = ++drawn;
+    const uPlot = rows.length ? await loadUplot() : null;
+    if (mine !== drawn) return;
     plot?.destroy();
     plot = null;
     box.hidden = rows.length === 0;

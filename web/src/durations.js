@@ -2,11 +2,10 @@
 // law: a table by return period, a box for any duration, and the
 // depth-duration-frequency chart on log-log axes. Without a law the section
 // stays hidden, as the server offers no durations.
-import uPlot from 'uplot';
-
 import { getJson } from './api.js';
-import { PERIODS } from './chart.js';
 import { createHyetograph } from './hyetograph.js';
+import { PERIODS } from './periods.js';
+import { loadUplot } from './uplot.js';
 import './durations.css';
 
 const DEFAULT_HOURS = [10 / 60, 15 / 60, 0.5, 1, 3, 6, 12, 24];
@@ -85,7 +84,8 @@ export function createDurations(section) {
       element('thead', {}, head), element('tbody', {}, ...rows));
   }
 
-  function drawChart() {
+  async function drawChart() {
+    const uPlot = await loadUplot();
     plot?.destroy();
     const ticks = TICKS.filter((h) => h >= law.minHours - 1e-9 && h <= law.maxHours + 1e-9);
     const xs = curve.durations.map((d) => d.hours);
@@ -107,10 +107,14 @@ export function createDurations(section) {
     }, [xs, ...PERIODS.map((t, i) => curve.durations.map((d) => (perHour() ? d.mmPerHour[i] : d.mm[i])))], chart);
   }
 
-  function draw() {
+  async function draw() {
     if (!answer) return;
     drawTable();
-    if (curve) drawChart();
+    if (curve) await drawChart();
+  }
+
+  function redraw() {
+    draw().catch((error) => { message.textContent = error.message; });
   }
 
   async function load() {
@@ -123,20 +127,23 @@ export function createDurations(section) {
     const at = (durations) => `api/v1/rain?east=${encodeURIComponent(point.east)}&north=${encodeURIComponent(point.north)}` +
       `&durate=${encodeURIComponent(durations)}`;
     try {
-      const [table, chartAnswer] = await Promise.all([getJson(at(list)), getJson(at(samples.join(',')))]);
+      // The chart's library with the numbers, so that the table and its chart
+      // appear together and nothing moves under the pointer after.
+      const [table, chartAnswer] = await Promise.all([getJson(at(list)), getJson(at(samples.join(','))),
+                                                      loadUplot()]);
       if (mine !== request) return;
       answer = table;
       curve = chartAnswer;
       message.textContent = '';
       section.hidden = false;
-      draw();
+      await draw();
     } catch (error) {
       if (mine === request) message.textContent = error.message;
     }
   }
 
-  depth.addEventListener('change', draw);
-  intensity.addEventListener('change', draw);
+  depth.addEventListener('change', redraw);
+  intensity.addEventListener('change', redraw);
   form.addEventListener('submit', (event) => {
     event.preventDefault();
     const parameter = durationParameter(box.value);

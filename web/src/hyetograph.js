@@ -1,10 +1,9 @@
 // The design hyetograph of the shown point: Chicago or alternating blocks, a
 // bar chart of intensity against time, its total and peak, and its CSV and
 // EPA SWMM downloads, all from the server's /api/v1/ietogramma.
-import uPlot from 'uplot';
-
 import { getJson } from './api.js';
-import { PERIODS } from './chart.js';
+import { PERIODS } from './periods.js';
+import { loadUplot } from './uplot.js';
 
 const STEPS = [1, 5, 10, 15, 30, 60];
 const number1 = (value) => value.toLocaleString('it-IT', { minimumFractionDigits: 1, maximumFractionDigits: 1 });
@@ -56,7 +55,8 @@ export function createHyetograph(container) {
     return 'api/v1/ietogramma?' + new URLSearchParams(parameters).toString();
   }
 
-  function draw(storm) {
+  async function draw(storm) {
+    const uPlot = await loadUplot();
     plot?.destroy();
     const times = storm.mmPerHour.map((_, i) => i * storm.stepMinutes);
     const axis = { font: '12px system-ui, sans-serif', labelFont: 'bold 12px system-ui, sans-serif', stroke: '#333',
@@ -84,7 +84,8 @@ export function createHyetograph(container) {
         `Intensità di picco: ${number1(storm.peakMmPerHour)} mm/h`;
       summary.dataset.total = String(storm.totalMm);
       summary.dataset.peak = String(storm.peakMmPerHour);
-      draw(storm);
+      await draw(storm);
+      if (mine !== request) return;
       links.replaceChildren('Scarica: ',
         element('a', { className: 'report', href: query('csv'), download: '', textContent: 'CSV' }), ' ',
         element('a', { className: 'report', id: 'storm-swmm', href: query('swmm'), download: '',

@@ -5,6 +5,7 @@ import './style.css';
 import { addressPoints, pointsFromAddress } from './address.js';
 import { ApiError, NO_SERVER, batchCsv, getBlob, getJson, getJsonAndHeaders, onServerAnswer, rain, rainIn,
          reportUrl, sheetUrl, typedFaults } from './api.js';
+import { createChart } from './chart.js';
 import { download, italianCsv } from './downloads.js';
 import { createDurations } from './durations.js';
 import { finderAnswer, finderEntries, matchingEntries } from './finder.js';
@@ -34,21 +35,7 @@ const map = createMap($('map'), { gb: $('readout-gb'), ll: $('readout-ll') }, $(
 createLayerSwitch($('map'), (layers) => map.setLayers(layers));
 const durations = createDurations($('durations'));
 
-// The chart and its library come with the first answer, not with the page.
-let drawChart = null;
-let loadingChart = null;
-let chartRows = [];
-function showChart(chart) {
-  chartRows = chart;
-  if (drawChart) {
-    drawChart(chartRows);
-  } else if (chartRows.length) {
-    loadingChart ??= import('./chart.js').then(({ createChart }) => {
-      drawChart = createChart($('chart-box'), $('chart'), $('chart-legend'));
-      drawChart(chartRows);
-    });
-  }
-}
+const drawChart = createChart($('chart-box'), $('chart'), $('chart-legend'));
 
 let gridArea = null;
 let sample = false;
@@ -157,9 +144,11 @@ function showRows() {
   $('remove-all').hidden = rows.length < 2;
   $('results-hint').hidden = rows.length !== 0;
   $('results-table').tBodies[0].replaceChildren(...rows.map((row) => row.element));
-  showChart([...rows].reverse().map((row) => ({
+  drawChart([...rows].reverse().map((row) => ({
     number: row.number, colour: row.colour, label: `E ${exact(row.east)}, N ${exact(row.north)}`,
-    mm: row.answer.quantiles.map((q) => q.mm) })));
+    mm: row.answer.quantiles.map((q) => q.mm) }))).catch((error) => {
+    say($('results-message'), `Impossibile disegnare il grafico: ${error.message}`, isServerGone(error));
+  });
 }
 
 function recordPoints() {

@@ -51,7 +51,8 @@ export function createMap(target, readout, message) {
     projection: 'EPSG:3004',
     ratio: 1,
     // Asked at the screen's pixel ratio, so that a phone's map is sharp; of
-    // what this server type adds, the map service reads only the size.
+    // what this server type adds, the map service reads the size, and the
+    // DPI, which lets it send a dense screen's picture lighter.
     serverType: 'qgis',
     hidpi: true,
   });
