@@ -189,22 +189,13 @@ struct CellOutcome {
     std::string_view durations;  // the heights' columns, comma first, when asked for
 };
 
-// Parts of a cell's cached text: its columns, then its duration heights.
-constexpr char kDurationsMark = '\x1f';
-
-CellOutcome Outcome(bool ok, std::string_view text)
+// A cell's text is its columns, then its duration heights; columns is the
+// length of the first part, 0 for a failure.
+CellOutcome Outcome(std::size_t columns, std::string_view text)
 {
-    const std::size_t mark = text.find(kDurationsMark);
-    if (mark == std::string_view::npos)
-        return {ok, text, {}};
-    return {ok, text.substr(0, mark), text.substr(mark + 1)};
-}
-
-void AppendDouble(std::string& out, double value)
-{
-    char text[32];
-    const auto written = std::to_chars(text, text + sizeof text, value);
-    out.append(text, written.ptr);
+    if (columns == 0)
+        return {false, text, {}};
+    return {true, text.substr(0, columns), text.substr(columns)};
 }
 
 // The heights of the law at each duration for each return period.
@@ -236,31 +227,33 @@ public:
         }
         if (!grids_.a2.Contains(cell)) {
             scratch_.clear();
-            const bool ok = Compute(cell, scratch_);
-            return Outcome(ok, scratch_);
+            const std::size_t columns = Compute(cell, scratch_);
+            return Outcome(columns, scratch_);
         }
         Slot& slot = slots_[std::size_t(cell.row - 1) * std::size_t(grids_.a2.columnCount()) +
                             std::size_t(cell.column - 1)];
-        if (slot.state == Slot::kUnknown) {
+        if (slot.size == 0) {
             if (texts_.size() > kMaxTexts) {
                 scratch_.clear();
-                const bool ok = Compute(cell, scratch_);
-                return Outcome(ok, scratch_);
+                const std::size_t columns = Compute(cell, scratch_);
+                return Outcome(columns, scratch_);
             }
             slot.offset = std::uint32_t(texts_.size());
-            slot.state = Compute(cell, texts_) ? Slot::kOk : Slot::kFailed;
+            slot.columns = std::uint16_t(Compute(cell, texts_));
             slot.size = std::uint16_t(texts_.size() - slot.offset);
         }
-        return Outcome(slot.state == Slot::kOk, std::string_view(texts_).substr(slot.offset, slot.size));
+        return Outcome(slot.columns, std::string_view(texts_).substr(slot.offset, slot.size));
     }
 
 private:
     // Small, so that the slots of a whole region stay in the processor's cache.
+    // Neither a failure nor a cell's columns are ever empty: size 0 is a cell
+    // not computed yet. 14 numbers of at most 49 characters and their commas,
+    // and at most 64 x 7 heights as long, fit in 16 bits.
     struct Slot {
-        enum State : std::uint8_t { kUnknown, kOk, kFailed };
         std::uint32_t offset = 0;
-        std::uint16_t size = 0;  // 14 numbers of at most 49 characters and their commas
-        State state = kUnknown;
+        std::uint16_t size = 0;
+        std::uint16_t columns = 0;  // as Outcome takes it
     };
     static_assert(sizeof(Slot) == 8);
     // Beyond this the cells are computed afresh for each point.
@@ -290,15 +283,17 @@ private:
         return error.what();
     }
 
-    // Appends the values or the failure; true for values.
-    bool Compute(GridCell cell, std::string& text) const
+    // Appends the values or the failure; the length of the columns' part
+    // appended, 0 for a failure.
+    std::size_t Compute(GridCell cell, std::string& text) const
     {
+        const std::size_t start = text.size();
         PointRain rain;
         try {
             rain = ComputeCellRain(cell, grids_);
         } catch (const Error& error) {
             text += FailureText(error, cell);
-            return false;
+            return 0;
         }
         AppendInteger(text, rain.cell.row);
         text += ',';
@@ -311,15 +306,17 @@ private:
             text += ',';
             AppendSingle(text, value);
         }
-        if (durations_) {
-            text += kDurationsMark;
-            for (const Duration& duration : durations_->durations)
+        const std::size_t columns = text.size() - start;
+        if (durations_)
+            for (const Duration& duration : durations_->durations) {
+                // The heights are DepthValue's, with the duration's power taken once.
+                const double factor = DurationFactor(durations_->law, rain.a2, duration.hours);
                 for (const float height : rain.quantiles.InOrder()) {
                     text += ',';
-                    AppendDouble(text, DepthAt(durations_->law, height, rain.a2, duration.hours));
+                    AppendSingle(text, float(double(height) * factor));
                 }
-        }
-        return true;
+            }
+        return columns;
     }
 
     const ParameterGrids& grids_;

@@ -206,10 +206,25 @@ void CheckDuration(const DurationLaw& law, double hours, const std::string& file
                          law.ItalianRangeText()});
 }
 
-double DepthAt(const DurationLaw& law, float h1, float a2, double hours)
+double DurationFactor(const DurationLaw& law, float a2, double hours)
 {
     const double exponent = hours < 1 && law.subhourExponent ? *law.subhourExponent : double(a2);
-    return double(h1) * std::pow(hours, exponent);
+    return std::pow(hours, exponent);
+}
+
+double DepthAt(const DurationLaw& law, float h1, float a2, double hours)
+{
+    return double(h1) * DurationFactor(law, a2, hours);
+}
+
+float DepthValue(const DurationLaw& law, float h1, float a2, double hours)
+{
+    return float(DepthAt(law, h1, a2, hours));
+}
+
+float IntensityValue(const DurationLaw& law, float h1, float a2, double hours)
+{
+    return float(DepthAt(law, h1, a2, hours) / hours);
 }
 
 }  // namespace quorvel

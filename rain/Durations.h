@@ -64,4 +64,14 @@ void CheckDuration(const DurationLaw& law, double hours, const std::string& file
 // checked against the range (the caller has).
 double DepthAt(const DurationLaw& law, float h1, float a2, double hours);
 
+// d^a2, or d to the law's sub-hour exponent under one hour: DepthAt is
+// double(h1) times it, so one power serves a cell's seven heights.
+double DurationFactor(const DurationLaw& law, float a2, double hours);
+
+// The height in mm and the intensity in mm/h as Quorvel stores, sends and
+// shows them: computed in double precision, rounded once to single, as every
+// other value it gives.
+float DepthValue(const DurationLaw& law, float h1, float a2, double hours);
+float IntensityValue(const DurationLaw& law, float h1, float a2, double hours);
+
 }  // namespace quorvel

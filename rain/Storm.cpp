@@ -16,10 +16,13 @@ Error Refusal(const std::string& english, const std::string& italian)
     return Error(ErrorKind::TypeMismatch, {}, {english, italian});
 }
 
-void Append(std::string& text, double value)
+// A value computed in double precision is given, as every value Quorvel
+// gives, as the shortest fixed-point text of its single-precision rounding
+// (at most 48 characters and the sign).
+void AppendValue(std::string& text, double value)
 {
-    char buffer[32];
-    const auto written = std::to_chars(buffer, buffer + sizeof buffer, value);
+    char buffer[64];
+    const auto written = std::to_chars(buffer, buffer + sizeof buffer, float(value), std::chars_format::fixed);
     text.append(buffer, written.ptr);
 }
 
@@ -164,11 +167,11 @@ std::string StormCsv(const Hyetograph& storm)
         cumulative = k + 1 == storm.depths.size() ? storm.total : cumulative + storm.depths[k];
         AppendInt(text, long(k) * storm.stepMinutes);
         text += ',';
-        Append(text, storm.Intensity(k));
+        AppendValue(text, storm.Intensity(k));
         text += ',';
-        Append(text, storm.depths[k]);
+        AppendValue(text, storm.depths[k]);
         text += ',';
-        Append(text, cumulative);
+        AppendValue(text, cumulative);
         text += '\n';
     }
     return text;
@@ -189,7 +192,7 @@ std::string SwmmTimeseries(const Hyetograph& storm, std::string_view name)
         text += ':';
         AppendInt(text, minutes % 60, 2);
         text += ' ';
-        Append(text, storm.Intensity(k));
+        AppendValue(text, storm.Intensity(k));
         text += '\n';
     }
     return text;
@@ -218,7 +221,7 @@ std::string SwmmRainFile(const Hyetograph& storm, std::string_view station, cons
         text += ' ';
         AppendInt(text, time.minutes().count());
         text += ' ';
-        Append(text, storm.Intensity(k));
+        AppendValue(text, storm.Intensity(k));
         text += '\n';
     }
     return text;

@@ -56,6 +56,7 @@ struct StormStart {
 // "2026-06-01", "2026-06-01T14:30" or "2026-06-01 14:30"; Error(TypeMismatch) otherwise.
 StormStart ParseStormStart(std::string_view text);
 
+// The texts give each intensity and depth rounded once to single precision.
 // CSV: start_min,intensity_mm_h,depth_mm,cumulative_mm (cumulative at the step's end).
 std::string StormCsv(const Hyetograph& storm);
 // The lines of an EPA SWMM 5 model's [TIMESERIES] section, times H:MM from the start,

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
+#include "report/CsvText.h"
 #include "server/Api.h"
 #include "server/Json.h"
 
@@ -127,7 +128,7 @@ void StormAnswer(DataFolder& data, const httplib::Request& request, httplib::Res
                                                    std::to_string(query.returnPeriod) + StormExtension(format) + "\"");
 }
 
-void AppendArray(std::string& out, const char* key, const std::vector<double>& values)
+void AppendArray(std::string& out, const char* key, const std::vector<float>& values)
 {
     out += ",\"";
     out += key;
@@ -135,7 +136,7 @@ void AppendArray(std::string& out, const char* key, const std::vector<double>& v
     for (std::size_t i = 0; i < values.size(); ++i) {
         if (i)
             out += ',';
-        AppendDouble(out, values[i]);
+        AppendSingle(out, values[i]);
     }
     out += ']';
 }
@@ -189,12 +190,12 @@ std::string WithDurations(std::string json, const DurationQuery& query, const Po
     json.pop_back();
     json += ",\"law\":" + LawJson(query.law) + ",\"durations\":[";
     const auto heights = rain.quantiles.InOrder();
-    std::vector<double> depths(heights.size()), intensities(heights.size());
+    std::vector<float> depths(heights.size()), intensities(heights.size());
     for (std::size_t d = 0; d < query.durations.size(); ++d) {
         const Duration& duration = query.durations[d];
         for (std::size_t t = 0; t < heights.size(); ++t) {
-            depths[t] = DepthAt(query.law, heights[t], rain.a2, duration.hours);
-            intensities[t] = depths[t] / duration.hours;
+            depths[t] = DepthValue(query.law, heights[t], rain.a2, duration.hours);
+            intensities[t] = IntensityValue(query.law, heights[t], rain.a2, duration.hours);
         }
         json += d ? ",{\"duration\":" : "{\"duration\":";
         AppendJsonString(json, duration.label);
@@ -221,13 +222,15 @@ std::string HyetographJson(const Hyetograph& storm, const StormSpec& spec, int r
     out += ",\"stepMinutes\":";
     out += std::to_string(storm.stepMinutes);
     out += ",\"totalMm\":";
-    AppendDouble(out, storm.total);
+    AppendSingle(out, float(storm.total));
     out += ",\"peakMmPerHour\":";
-    AppendDouble(out, storm.PeakIntensity());
-    AppendArray(out, "mm", storm.depths);
-    std::vector<double> intensities(storm.depths.size());
-    for (std::size_t i = 0; i < intensities.size(); ++i)
-        intensities[i] = storm.Intensity(i);
+    AppendSingle(out, float(storm.PeakIntensity()));
+    std::vector<float> depths(storm.depths.size()), intensities(storm.depths.size());
+    for (std::size_t i = 0; i < depths.size(); ++i) {
+        depths[i] = float(storm.depths[i]);
+        intensities[i] = float(storm.Intensity(i));
+    }
+    AppendArray(out, "mm", depths);
     AppendArray(out, "mmPerHour", intensities);
     out += '}';
     return out;

@@ -171,7 +171,7 @@ double DrawDurations(Page& page, const DurationLaw& law, const PointRain& rain, 
         page.Font(9);
         for (std::size_t i = 0; i < heights.size(); ++i)
             page.Text(kMargin + labelWidth + i * column, top, column,
-                      locale.toString(DepthAt(law, heights[i], rain.a2, hours[r]), 'f', 1), Qt::AlignHCenter);
+                      locale.toString(DepthValue(law, heights[i], rain.a2, hours[r]), 'f', 1), Qt::AlignHCenter);
     }
     return y + lines * row + 5;
 }

@@ -284,8 +284,8 @@ void DurationsView::Redraw()
         labels << Label(hours[r]);
         const auto heights = run_->quantiles.InOrder();
         for (std::size_t t = 0; t < 7; ++t) {
-            const double depth = DepthAt(*law_, heights[t], run_->a2, hours[r]);
-            const double shown = perHour ? depth / hours[r] : depth;
+            const float shown = perHour ? IntensityValue(*law_, heights[t], run_->a2, hours[r])
+                                        : DepthValue(*law_, heights[t], run_->a2, hours[r]);
             auto* item = new QTableWidgetItem(locale.toString(shown, 'f', 1));
             item->setData(Qt::UserRole, shown);
             item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -331,8 +331,8 @@ void DurationsView::RedrawStorm()
         bars_->storm = Storm();
         const QLocale locale;
         stormText_->setText(bars_->storm ? QStringLiteral("Altezza totale h(D, T): %1 mm · Intensità di picco: %2 mm/h")
-                                               .arg(locale.toString(bars_->storm->total, 'f', 1),
-                                                    locale.toString(bars_->storm->PeakIntensity(), 'f', 1))
+                                               .arg(locale.toString(float(bars_->storm->total), 'f', 1),
+                                                    locale.toString(float(bars_->storm->PeakIntensity()), 'f', 1))
                                          : QString());
     } catch (const Error& error) {
         bars_->storm.reset();

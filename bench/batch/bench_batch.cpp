@@ -77,7 +77,7 @@ public:
         std::ifstream in("results.csv", std::ios::binary);
         std::string line;
         std::getline(in, line);
-        if (line != kResultsHeader)
+        if (line != std::string(kResultsHeader) + std::string(kDataHeader))
             return "wrong header";
         std::size_t rows = 0;
         while (std::getline(in, line)) {
@@ -110,12 +110,12 @@ private:
                 expected += ',';
                 AppendSingle(expected, value);
             }
-            expected += ',';
+            expected += ",,";
             return line.ends_with(expected);
         } catch (const Error&) {
             const GridCell cell = CellForPoint(point.x, point.y);
             return line.ends_with(",,,,,,,,,,,,,,,\"outside the parameter grids (row " + std::to_string(cell.row) +
-                                  ", column " + std::to_string(cell.column) + ")\"");
+                                  ", column " + std::to_string(cell.column) + ")\",");
         }
     }
 

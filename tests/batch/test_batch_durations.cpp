@@ -18,10 +18,11 @@ namespace {
 
 const char* const kLaw = "law=power\nhours_from=1\nhours_to=24\nsubhour_exponent=0.5\nsubhour_from_minutes=10\n";
 
-std::string Shortest(double value)
+// Fixed notation, as every number in the results.
+std::string Shortest(float value)
 {
-    char text[32];
-    return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
+    char text[64];
+    return std::string(text, std::to_chars(text, text + sizeof text, value, std::chars_format::fixed).ptr);
 }
 
 class BatchDurations : public test::AppFolder {
@@ -46,7 +47,7 @@ protected:
 };
 
 // Each height is h1 * d^a2 (d^0.5 under the hour) in double precision from the
-// grid's values; the columns of today stay as they were.
+// grid's values, rounded once to single; the columns of today stay as they were.
 TEST_F(BatchDurations, HeightsFollowEveryColumnAndAreTheLaw)
 {
     std::mt19937 random(30);
@@ -59,19 +60,20 @@ TEST_F(BatchDurations, HeightsFollowEveryColumnAndAreTheLaw)
     options.durations = "10min,0.5,1,3,24";
     const test::Records rows = Run(points);
     ASSERT_EQ(rows.size(), plain.size());
-    // The heights come after every column the run writes without them.
-    const std::size_t base = plain[0].size();
+    // After every column of today, the last being dati.
+    const std::size_t kFirst = plain[0].size();
+    ASSERT_EQ(plain[0].back(), "dati");
     const double hours[] = {10.0 / 60, 0.5, 1, 3, 24};
     const char* const labels[] = {"10min", "0.5", "1", "3", "24"};
     for (std::size_t d = 0; d < 5; ++d)
         for (std::size_t t = 0; t < 7; ++t)
-            EXPECT_EQ(rows[0][base + d * 7 + t],
+            EXPECT_EQ(rows[0][kFirst + d * 7 + t],
                       "h_" + std::string(labels[d]) + "_T" + std::to_string(kReturnPeriods[t]));
     for (std::size_t i = 1; i < rows.size(); ++i) {
-        ASSERT_EQ(rows[i].size(), base + 35);
-        EXPECT_EQ(std::vector(rows[i].begin(), rows[i].begin() + base), plain[i]);
+        ASSERT_EQ(rows[i].size(), kFirst + 35);
+        EXPECT_EQ(std::vector(rows[i].begin(), rows[i].begin() + kFirst), plain[i]);
         if (rows[i][17] != "") {
-            for (std::size_t k = base; k < rows[i].size(); ++k)
+            for (std::size_t k = kFirst; k < rows[i].size(); ++k)
                 EXPECT_EQ(rows[i][k], "");
             continue;
         }
@@ -82,7 +84,7 @@ TEST_F(BatchDurations, HeightsFollowEveryColumnAndAreTheLaw)
                 float q = 0;
                 std::from_chars(rows[i][10 + t].data(), rows[i][10 + t].data() + rows[i][10 + t].size(), q);
                 const double expected = double(q) * std::pow(hours[d], hours[d] < 1 ? 0.5 : double(a2));
-                ASSERT_EQ(rows[i][base + d * 7 + t], Shortest(expected)) << rows[i][0] << " " << labels[d];
+                ASSERT_EQ(rows[i][kFirst + d * 7 + t], Shortest(float(expected))) << rows[i][0] << " " << labels[d];
             }
     }
     EXPECT_EQ(rows.back()[0], "outside");

@@ -146,6 +146,9 @@ TEST(Durations, DepthIsTheLawInDoublePrecision)
         const double d = hours(random);
         const double expected = d < 1 ? double(h1) * std::sqrt(d) : double(h1) * std::pow(d, double(a2));
         EXPECT_EQ(DepthAt(law, h1, a2, d), expected) << h1 << " " << a2 << " " << d;
+        // Given as single-precision values, each rounded once from double.
+        EXPECT_EQ(DepthValue(law, h1, a2, d), float(expected)) << h1 << " " << a2 << " " << d;
+        EXPECT_EQ(IntensityValue(law, h1, a2, d), float(expected / d)) << h1 << " " << a2 << " " << d;
     }
     EXPECT_EQ(DepthAt(law, 30, 0.3f, 1), 30);
 }
@@ -263,11 +266,11 @@ TEST(DesignStorm, WritesCsvAndSwmmText)
     const double h30 = 30 * std::sqrt(0.5);
     EXPECT_EQ(storm.depths[0], h30);
     EXPECT_EQ(storm.PeakIntensity(), h30 * 2);
-    EXPECT_EQ(StormCsv(storm), "start_min,intensity_mm_h,depth_mm,cumulative_mm\n0,42.42640687119285,"
-                               "21.213203435596427,21.213203435596427\n30,17.573593128807147,"
-                               "8.786796564403573,30\n");
+    // The storm is exact in double; its texts give the single-precision values.
+    EXPECT_EQ(StormCsv(storm), "start_min,intensity_mm_h,depth_mm,cumulative_mm\n0,42.426407,"
+                               "21.213203,21.213203\n30,17.573593,8.786797,30\n");
     EXPECT_EQ(SwmmTimeseries(storm, "Q"), ";;Rain gage: INTENSITY in mm/h, interval 0:30\n;;Name Time Value\n"
-                                          "Q 0:00 42.42640687119285\nQ 0:30 17.573593128807147\n");
+                                          "Q 0:00 42.426407\nQ 0:30 17.573593\n");
     const Hyetograph night = DesignStorm(law, 30, 0.3f, {2, 60, StormMethod::Chicago, 0.5});
     const std::string text = SwmmRainFile(night, "RG1", ParseStormStart("2024-02-28T23:00"));
     EXPECT_EQ(text.rfind("RG1 2024 2 28 23 0 ", 0), 0u) << text;

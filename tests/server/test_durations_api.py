@@ -7,6 +7,7 @@ import json
 import os
 import random
 import shutil
+import struct
 import subprocess
 import sys
 import unittest
@@ -19,6 +20,11 @@ from test_api import APP, BATCH, WORK, Server, random_points, write_points  # no
 atexit.register(shutil.rmtree, WORK, True)
 
 DURATIONS = ["10min", "15min", "20min", "0.5", "45min", "1", "1.5", "2", "3", "6", "12", "24"]
+
+
+def single(value):
+    """The single-precision rounding of a double."""
+    return struct.unpack("f", struct.pack("f", value))[0]
 
 
 def batch_rows(points, *options):
@@ -49,6 +55,7 @@ class Durations(unittest.TestCase):
         points = random_points(1500, 30)
         rows = batch_rows(points, "--durate", ",".join(DURATIONS))
         header, rows = rows[0], rows[1:]
+        subhour = float(self.get_json("/api/v1/law")[1]["subhourExponent"])
         compared = 0
         conn = self.server.connection()
         for (pid, east, north), row in zip(points, rows):
@@ -64,9 +71,13 @@ class Durations(unittest.TestCase):
                 self.assertEqual(answer["duration"], duration)
                 expected = [row[header.index("h_%s_T%d" % (duration, t))] for t in (2, 5, 10, 20, 50, 100, 200)]
                 self.assertEqual(answer["mm"], expected, (pid, duration))
+                # Both computed in double and rounded once to single.
                 hours = float(answer["hours"])
-                for mm, per_hour in zip(answer["mm"], answer["mmPerHour"]):
-                    self.assertEqual(float(per_hour), float(mm) / hours)
+                exponent = subhour if hours < 1 else single(float(row[7]))
+                for t, (mm, per_hour) in enumerate(zip(answer["mm"], answer["mmPerHour"])):
+                    depth = single(float(row[10 + t])) * hours ** exponent
+                    self.assertEqual(single(float(mm)), single(depth), (pid, duration))
+                    self.assertEqual(single(float(per_hour)), single(depth / hours), (pid, duration))
             compared += 1
             if compared == 1000:
                 break

@@ -39,11 +39,12 @@ private slots:
         QCOMPARE(table->verticalHeaderItem(7)->text(), QStringLiteral("24 h"));
         const auto q = rain.quantiles.InOrder();
         for (int t = 0; t < 7; ++t)
-            QCOMPARE(table->item(7, t)->data(Qt::UserRole).toDouble(), DepthAt(law, q[std::size_t(t)], rain.a2, 24));
+            QVERIFY(table->item(7, t)->data(Qt::UserRole).toDouble() == float(DepthAt(law, q[std::size_t(t)], rain.a2, 24)));
         for (QRadioButton* button : view.findChildren<QRadioButton*>())
             if (button->text().startsWith(QStringLiteral("Intensità")))
                 button->click();
-        QCOMPARE(table->item(0, 6)->data(Qt::UserRole).toDouble(), DepthAt(law, q[6], rain.a2, 10.0 / 60) / (10.0 / 60));
+        QVERIFY(table->item(0, 6)->data(Qt::UserRole).toDouble() ==
+                float(DepthAt(law, q[6], rain.a2, 10.0 / 60) / (10.0 / 60)));
 
         const std::optional<Hyetograph> storm = view.Storm();
         QVERIFY(storm);
