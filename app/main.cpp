@@ -10,6 +10,7 @@
 #include "window/Translations.h"
 #include "rain/Error.h"
 #include "rain/PendingFile.h"
+#include "rainmaps/RainfallTiffs.h"
 #include "sheet/RainSheet.h"
 #include "window/ResultsPane.h"
 
@@ -31,6 +32,8 @@ int main(int argc, char* argv[])
     form.Results()->SetSheetWriter([](const quorvel::PointRunResult& run, const std::string& path) {
         quorvel::PointSheets(run.appFolder).WriteRun(run, path);
     });
+    quorvel::RainfallTiffs rainfallMaps("");
+    form.SetRainfallMaps(&rainfallMaps);
     try {
         form.Load();
     } catch (const quorvel::Error& error) {

@@ -110,9 +110,9 @@ void StormAnswer(DataFolder& data, const httplib::Request& request, httplib::Res
     }
     PointRain rain;
     try {
-        rain = ComputePointRain(point.point, *data.Grids());
+        rain = ComputeCellRain(CellForPoint(point.east, point.north), *data.Grids());
     } catch (const Error& error) {
-        throw ApiRefusal{PointFailure(error, point.point)};
+        throw ApiRefusal{PointFailure(error, point.east, point.north)};
     }
     const Hyetograph storm =
         DesignStorm(law, rain.quantiles.InOrder()[query.period], rain.a2, query.spec, kDurationLawFile);

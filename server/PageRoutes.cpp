@@ -54,9 +54,9 @@ void Sheet(DataFolder& data, SheetWriter& writer, const httplib::Request& reques
     const auto grids = data.Grids();
     PointRain rain;
     try {
-        rain = ComputePointRain(query.point, *grids);
+        rain = ComputeCellRain(CellForPoint(query.east, query.north), *grids);
     } catch (const Error& error) {
-        throw ApiRefusal{PointFailure(error, query.point)};
+        throw ApiRefusal{PointFailure(error, query.east, query.north)};
     }
     static std::atomic<unsigned> made{0};
     const std::string path = (std::filesystem::temp_directory_path() /

@@ -4,7 +4,8 @@
 # and 4 km over it, with the finder offering names, and at the default size with the
 # results of five points of more than 100 mm in 200 years and the pointer over the map
 # (main-results.png), the
-# first selected run's report in the "Report" tab (main-report.png), then at 800 x 600;
+# first selected run's report in the "Report" tab (main-report.png), then at 800 x 600,
+# and at full extent with the 50-year rainfall map and its legend (main-rainfall.png);
 # and the web page of quorvel-server after three clicks (web-page.png), in headless Chromium.
 #   tools/screenshots.sh [picture folder] [list entry, 109 by default: a town in the plain]
 # Builds what it needs in build/ (or $QUORVEL_BUILD_DIR) and draws offscreen; the

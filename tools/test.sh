@@ -3,6 +3,8 @@
 # offscreen platform, so no display is needed.
 #
 #   tools/test.sh             the release build in build/
+#   tools/test.sh --unit      only the tests labelled `unit` (one library in its
+#                             own process), after an incremental build
 #   tools/test.sh --sanitize  the whole suite built with AddressSanitizer and
 #                             UndefinedBehaviorSanitizer in build-sanitize/,
 #                             run in the Italian locale (it_IT.UTF-8);
@@ -16,6 +18,11 @@ case "${1:-}" in
     "$root/tools/build.sh"
     cd "$root/build"
     QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$jobs"
+    ;;
+--unit)
+    cmake --build "$root/build" -j"$jobs"
+    cd "$root/build"
+    QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$jobs" -L '^unit$'
     ;;
 --sanitize)
     "$root/tools/install-deps.sh"
@@ -38,7 +45,7 @@ case "${1:-}" in
     QT_QPA_PLATFORM=offscreen LC_ALL=it_IT.UTF-8 ctest --output-on-failure -j"$jobs"
     ;;
 *)
-    echo "usage: tools/test.sh [--sanitize]" >&2
+    echo "usage: tools/test.sh [--unit | --sanitize]" >&2
     exit 2
     ;;
 esac

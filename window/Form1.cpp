@@ -22,6 +22,7 @@
 #include "maplayers/LayerTable.h"
 #include "window/MunicipalityFinder.h"
 #include "window/MunicipalitySearch.h"
+#include "window/RainfallMapBox.h"
 #include "window/Reporter.h"
 #include "window/StatusLines.h"
 #include "window/ResultsPane.h"
@@ -48,6 +49,7 @@ constexpr int kDefaultPaneWidth = 348;
 constexpr int kPaneMargin = 4;
 constexpr int kHandleWidth = 6;
 constexpr QSize kResultsButton(70, 26);
+constexpr QSize kRainfallBox(170, 26);
 
 // One straight frame line, in twips, with its width in pixels.
 struct FrameLine {
@@ -270,6 +272,13 @@ Form1::Form1(MapView& map, QWidget* mapWidget, Reporter& reporter, PointDialogs*
     connect(toggle, &QAction::triggered, this, [this] { SetResultsVisible(pane_->isHidden()); });
     addAction(toggle);
 
+    // Over the map's top left corner, as the controls above it leave no room;
+    // shown once there are maps to offer.
+    rainfall_ = new RainfallMapBox(map_, reporter_, content_, content_);
+    rainfall_->setFont(small);
+    rainfall_->resize(kRainfallBox);
+    rainfall_->hide();
+
     pane_ = new ResultsPane(reporter_, systemDesktop_);
     mapAndPane_->addWidget(pane_);
     mapAndPane_->setStretchFactor(0, 1);
@@ -403,11 +412,20 @@ void Form1::Relayout()
                                   pane_->minimumSizeHint().width());
         mapAndPane_->setSizes({width - kHandleWidth - pane, pane});
     }
+    // Clear of the notice band along the map's top, the legend under the box.
+    rainfall_->move(mapAndPane_->x() + 8, mapAndPane_->y() + 28);
+    rainfall_->Legend()->move(rainfall_->x(), rainfall_->y() + kRainfallBox.height() + 4);
     static_cast<FormSurface*>(content_)->bandShift = shift;
     content_->update();
     // A resize changes the view's width: the layers must follow it.
     if (loaded_ && Map1_->size() != mapBefore)
         RunAction([&] { RefreshDetailView(); });
+}
+
+void Form1::SetRainfallMaps(RainfallMapSource* source)
+{
+    rainfall_->SetSource(source);
+    rainfall_->setVisible(source != nullptr);
 }
 
 void Form1::SetResultsVisible(bool visible)

@@ -27,6 +27,8 @@ namespace quorvel {
 
 class ComuniTable;
 class MunicipalityCompleter;
+class RainfallMapBox;
+class RainfallMapSource;
 class Reporter;
 class ResultsPane;
 struct PointerReading;
@@ -73,6 +75,8 @@ public:
     // The results pane's files and folders open through desktop from now on.
     void SetDesktop(Desktop& desktop);
     ResultsPane* Results() const { return pane_; }
+    // The design-rainfall maps offered above the map; none until given.
+    void SetRainfallMaps(RainfallMapSource* source);
     void SetResultsVisible(bool visible);
 
     // What the row "Sotto il puntatore" shows for a point: by default the
@@ -151,6 +155,7 @@ private:
     ResultsPane* pane_ = nullptr;
     QSplitter* mapAndPane_ = nullptr;
     QToolButton* resultsButton_ = nullptr;
+    RainfallMapBox* rainfall_ = nullptr;
     int paneWidth_ = 0;  // as the user left it; 0 until the pane is first laid out
     GridCache grids_;  // of the working folder
     PointValues pointValues_;

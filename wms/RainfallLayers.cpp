@@ -163,14 +163,9 @@ QImage RainfallLayers::Colours(const Classes& classes, std::size_t map, const Ma
     return image;
 }
 
-QImage RainfallLayers::Legend(const Classes& classes, const Layer& layer)
+std::vector<QString> RainfallLayers::LegendLabels(const Classes& classes, const Layer& layer)
 {
     const Scale& scale = classes.ScaleOf(layer.map);
-    QFont font(QStringLiteral("DejaVu Sans"));
-    font.setPixelSize(12);
-    QFont bold = font;
-    bold.setBold(true);
-    const int swatch = 16, gap = 4, margin = 6;
     std::vector<QString> labels;
     const QString unit = *scale.unit ? QStringLiteral(" ") + QString::fromLatin1(scale.unit) : QString();
     for (int k = 0; k < kClasses; ++k) {
@@ -180,6 +175,17 @@ QImage RainfallLayers::Legend(const Classes& classes, const Layer& layer)
                          : k == kClasses - 1 ? QStringLiteral("≥ ") + low + unit
                                              : low + QStringLiteral(" – ") + high + unit);
     }
+    return labels;
+}
+
+QImage RainfallLayers::Legend(const Classes& classes, const Layer& layer)
+{
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(12);
+    QFont bold = font;
+    bold.setBold(true);
+    const int swatch = 16, gap = 4, margin = 6;
+    const std::vector<QString> labels = LegendLabels(classes, layer);
     const QString title = QString::fromUtf8(layer.title);
     const QFontMetrics metrics(font), boldMetrics(bold);
     int textWidth = boldMetrics.horizontalAdvance(title) - swatch - gap;

@@ -60,6 +60,9 @@ public:
     // taking the cell under its centre; transparent where there is no data.
     static QImage Colours(const Classes& classes, std::size_t map, const MapExtents& box, int width, int height);
 
+    // Each class's range as the legend writes it, with the unit, lowest first.
+    static std::vector<QString> LegendLabels(const Classes& classes, const Layer& layer);
+
     // The legend: a swatch and its range per class, with the unit in a title.
     // Needs a QGuiApplication for the text.
     static QImage Legend(const Classes& classes, const Layer& layer);

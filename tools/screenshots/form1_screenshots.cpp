@@ -23,12 +23,14 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTableWidget>
+#include <QTemporaryDir>
 #include <QScreen>
 #include <QTest>
 #include <QToolButton>
 
 #include "maplayers/DetailView.h"
 #include "window/Form1.h"
+#include "rainmaps/RainfallTiffs.h"
 #include "window/RainChart.h"
 #include "window/ResultsPane.h"
 #include "sheet/RainSheet.h"
@@ -202,6 +204,21 @@ bool SaveResults(Form1& form, MapWidget& map, const QString& folder)
     return Save(form, folder, QStringLiteral("main-800x600.png"));
 }
 
+// At the default size and full extent, with the 50-year map and its legend.
+bool SaveRainfallMap(Form1& form, RainfallTiffs& maps, const QString& folder)
+{
+    form.resize(977, 743);
+    QTest::qWait(50);
+    form.findChild<QToolButton*>(QStringLiteral("Command3"))->click();
+    auto* box = form.findChild<QComboBox*>(QStringLiteral("MappaPioggia"));
+    const int index = box->findText(QStringLiteral("h 1 ora T50"));
+    box->setCurrentIndex(index);
+    emit box->activated(index);
+    QTest::qWait(50);
+    std::printf("rainfall map %s\n", maps.Make("pioggia_T50").file.c_str());
+    return Save(form, folder, QStringLiteral("main-rainfall.png"));
+}
+
 }  // namespace
 
 int main(int argc, char* argv[])
@@ -222,6 +239,9 @@ int main(int argc, char* argv[])
     form.Results()->SetSheetWriter([](const PointRunResult& run, const std::string& path) {
         PointSheets(run.appFolder).WriteRun(run, path);
     });
+    const QTemporaryDir cache;
+    RainfallTiffs rainfallMaps("", cache.path());
+    form.SetRainfallMaps(&rainfallMaps);
     try {
         form.Load();
     } catch (const Error& error) {
@@ -254,6 +274,7 @@ int main(int argc, char* argv[])
     QTest::keyClicks(combo->lineEdit(), name.mid(name.size() / 2 - 1, 3).toUpper());
     ok = ok && Save(form, folder, QStringLiteral("main-finder.png"), true);
     ok = SaveResults(form, *map, folder) && ok;
+    ok = SaveRainfallMap(form, rainfallMaps, folder) && ok;
     for (const QString& message : reporter.messages) {
         std::fprintf(stderr, "%s\n", qPrintable(message));
         ok = false;
