@@ -1,11 +1,16 @@
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
+#include <limits>
+#include <optional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <ucontext.h>
 
 #include "rain/Error.h"
 #include "rain/Grid.h"
@@ -36,6 +41,33 @@ TEST(CellForPoint, ImplausibleCoordinatesOverflow)
     for (const auto& [x, y] : {std::pair{3.0e38f, 5100000.0f}, {2400000.0f, -3.0e38f}, {NAN, 5100000.0f}})
         EXPECT_EQ(FailureOf([&] { CellForPoint(x, y); }).kind(), ErrorKind::Overflow) << x << ", " << y;
     EXPECT_EQ(FailureOf([] { CellCentre({-2000000000, 1}); }).kind(), ErrorKind::Overflow);
+}
+
+// Every 32-bit cell number is reached, the extreme ones included: a point
+// there is a cell that no grid holds. Only a point beyond them overflows.
+TEST(CellForPoint, ExtremeCellsOfTheArithmetic)
+{
+    constexpr std::int32_t kLow = std::numeric_limits<std::int32_t>::min();
+    constexpr std::int32_t kHigh = std::numeric_limits<std::int32_t>::max();
+    auto east = [](double column) { return kGridWestEdge + (column - 1) * kGridCellSize; };
+    auto north = [](double row) { return kGridSouthEdge + (kGridRows - row) * kGridCellSize; };
+    const std::tuple<double, double, std::optional<GridCell>> cases[] = {
+        {east(kLow), 5100000, GridCell{140, kLow}},
+        {east(kHigh), 5100000, GridCell{140, kHigh}},
+        {2400000, north(kLow), GridCell{kLow, 181}},
+        {2400000, north(kHigh), GridCell{kHigh, 181}},
+        {east(kLow) - 1, 5100000, std::nullopt},
+        {east(kHigh) + kGridCellSize, 5100000, std::nullopt},
+        {2400000, north(kLow) + kGridCellSize, std::nullopt},
+        {2400000, north(kHigh) - 1, std::nullopt},
+    };
+    for (const auto& [x, y, cell] : cases) {
+        if (cell) {
+            EXPECT_EQ(CellForPoint(x, y), *cell) << x << ", " << y;
+        } else {
+            EXPECT_EQ(FailureOf([&] { CellForPoint(x, y); }).kind(), ErrorKind::Overflow) << x << ", " << y;
+        }
+    }
 }
 
 class GridFiles : public ::testing::Test {
@@ -151,6 +183,60 @@ TEST(PendingFile, FinishedFilesFreeTheirPlaceForTheHandlersRemoval)
         open.push_back(std::make_unique<PendingFile>(dir / "open.XXXXXX", "open"));
     RemovePendingFiles();
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
+// The handler's removal may come at any instruction of a file's creation (a
+// signal, or another thread): it removes pending files only, never a name that
+// a finished file left behind and that may now be someone else's file. The
+// processor's trap flag stops the creation after every instruction to remove.
+volatile sig_atomic_t stepping = 0;
+volatile sig_atomic_t steps = 0;
+
+extern "C" void RemoveAtThisInstruction(int, siginfo_t*, void* context)
+{
+#if defined(__x86_64__)
+    if (!stepping) {
+        static_cast<ucontext_t*>(context)->uc_mcontext.gregs[REG_EFL] &= ~0x100;
+        return;
+    }
+#endif
+    steps = steps + 1;
+    RemovePendingFiles();
+}
+
+TEST(PendingFile, RemovalDuringACreationSparesNamesOfFinishedFiles)
+{
+#if !defined(__x86_64__)
+    GTEST_SKIP() << "stepping instruction by instruction needs the x86-64 trap flag";
+#else
+    const ScratchDir dir;
+    std::vector<std::string> finished;
+    {
+        std::vector<std::unique_ptr<PendingFile>> files;
+        for (int i = 0; i < 8; ++i)
+            files.push_back(std::make_unique<PendingFile>(dir / "f.XXXXXX", "f"));
+        for (const auto& file : files) {
+            finished.push_back(file->path());
+            file->MoveTo(finished.back() + ".done", "f");
+        }
+    }
+    for (const std::string& name : finished)
+        std::ofstream(name) << "someone else's";
+    struct sigaction action {}, previous {};
+    action.sa_sigaction = RemoveAtThisInstruction;
+    action.sa_flags = SA_SIGINFO;
+    sigemptyset(&action.sa_mask);
+    ASSERT_EQ(::sigaction(SIGTRAP, &action, &previous), 0);
+    stepping = 1;
+    asm volatile("sub $128, %%rsp\n\tpushfq\n\torq $0x100, (%%rsp)\n\tpopfq\n\tadd $128, %%rsp" ::: "cc", "memory");
+    { const PendingFile created(dir / "g.XXXXXX", "g"); }
+    stepping = 0;
+    asm volatile("nop" ::: "memory");
+    ::sigaction(SIGTRAP, &previous, nullptr);
+    EXPECT_GT(steps, 100);
+    for (const std::string& name : finished)
+        EXPECT_TRUE(std::filesystem::exists(name)) << name;
+#endif
 }
 
 }  // namespace

@@ -3,11 +3,14 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -22,6 +25,19 @@
 #include "tests/rain/GridFixture.h"
 
 namespace fs = std::filesystem;
+
+// When not 0, link() fails with this code, as on a file system without hard
+// links: FAT answers EPERM, some network file systems EOPNOTSUPP.
+static int refusedLink = 0;
+
+extern "C" int link(const char* from, const char* to) noexcept
+{
+    if (refusedLink != 0) {
+        errno = refusedLink;
+        return -1;
+    }
+    return static_cast<int>(::syscall(SYS_linkat, AT_FDCWD, from, AT_FDCWD, to, 0));
+}
 
 namespace quorvel::test {
 namespace {
@@ -103,6 +119,22 @@ TEST_F(RegisterTest, MissingRegisterIsCreatedWithItsHeaderAnExistingOneOnlyAppen
         AppendRegisterLine(Path(), line);
         EXPECT_EQ(ReadText(Path()), c.after);
         EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path()), {}), 1);  // no temporary left
+    }
+}
+
+// Where the file system has no hard links, a missing register is still
+// created with its header, and no temporary file is left.
+TEST_F(RegisterTest, FileSystemWithoutHardLinksStillGetsItsHeader)
+{
+    const std::string line = RegisterLine(Entry("Piogge.xls"));
+    for (const int refusal : {EPERM, EOPNOTSUPP}) {
+        SCOPED_TRACE(refusal);
+        fs::remove(Path());
+        refusedLink = refusal;
+        EXPECT_NO_THROW(AppendRegisterLine(Path(), line));
+        refusedLink = 0;
+        EXPECT_EQ(ReadText(Path()), RegisterHeader() + line);
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path()), {}), 1);
     }
 }
 

@@ -5,6 +5,8 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <stdlib.h>
 
 #include <cmath>
 #include <filesystem>
@@ -193,6 +195,27 @@ TEST(WriteRainReport, FailuresLeaveTheFolderAsItWas)
         EXPECT_THAT([&] { app.Write(c.name); }, ThrowsKind(c.kind, c.file));
         EXPECT_EQ(app.Contents(), contents);
     }
+}
+
+// A report is prepared beside its target and renamed into place, so it
+// arrives whole on any file system: here an output folder on a tmpfs, away
+// from the file system of the current folder.
+TEST(WriteRainReport, OutputFolderOnAnotherFileSystem)
+{
+    struct stat here {}, shm {};
+    if (::stat(".", &here) != 0 || ::stat("/dev/shm", &shm) != 0 || here.st_dev == shm.st_dev) {
+        GTEST_SKIP() << "no tmpfs at /dev/shm apart from the current folder's file system";
+    }
+    std::string pattern = "/dev/shm/quorvel-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    const fs::path elsewhere = pattern;
+    AppFolder app;
+    fs::remove(app.path() / "output");
+    fs::create_directory_symlink(elsewhere, app.path() / "output");
+    EXPECT_NO_THROW(app.Write("Piogge"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(elsewhere), {}), 1);
+    EXPECT_GT(fs::file_size(elsewhere / "Piogge.xls"), 512u);
+    fs::remove_all(elsewhere);
 }
 
 }  // namespace

@@ -219,6 +219,50 @@ TEST(WorkbookStream, ExcelLayoutGetsNumbersFittedColumnsAndConsistentOffsets)
     }
 }
 
+// A text result is cached in the STRING record after its formula; an empty
+// one, or one longer than a record holds, is cached as an empty text with no
+// STRING record, for the spreadsheet program to compute on load.
+TEST(WorkbookStream, TextResultsARecordCannotHoldAreLeftEmpty)
+{
+    auto formula = [](std::uint16_t row, const Bytes& tokens) {
+        return Le16({0x0006, static_cast<std::uint32_t>(22 + tokens.size()), row, 0, 15}) + Bytes(8, 0) +
+               Le16({0, 0, 0, static_cast<std::uint32_t>(tokens.size())}) + tokens;
+    };
+    auto concatenated = [](std::uint16_t row, int times) {  // A(row+1) & A(row+1) & ...
+        const Bytes ref = Bytes{0x24} + Le16({row, 0});
+        Bytes tokens = ref;
+        for (int k = 1; k < times; ++k) {
+            tokens = tokens + ref + Bytes{0x08};
+        }
+        return tokens;
+    };
+    const Bytes extra = formula(20, Bytes{0x17, 255, 0} + Bytes(255, 'x')) + formula(21, concatenated(20, 4)) +
+                        formula(22, concatenated(21, 9)) + formula(23, Bytes{0x17, 0, 0}) +
+                        formula(24, Bytes{0x17, 2, 0, 'o', 'k'});
+    const struct {
+        std::uint16_t row;
+        size_t length;  // of the cached text; 0: an empty text, no STRING record
+    } cases[] = {{20, 255}, {21, 1020}, {22, 0}, {23, 0}, {24, 2}};
+    const std::vector<BiffRecord> records = ReadBiff(FillWorkbookStream(SmallWorkbook(extra), kCells, "t.xls"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.row);
+        const auto at = std::find_if(records.begin(), records.end(), [&](const BiffRecord& r) {
+            return r.type == 0x0006 && Get16(r.data, 0) == c.row;
+        });
+        ASSERT_NE(at, records.end());
+        ASSERT_NE(at + 1, records.end());
+        EXPECT_EQ(at->data[6], c.length ? 0 : 3) << "the result's type";
+        EXPECT_EQ(Get16(at->data, 12), 0xFFFF);
+        EXPECT_EQ((at + 1)->type == 0x0207, c.length != 0) << "a STRING record after it";
+        if (c.length) {
+            EXPECT_EQ(Get16((at + 1)->data, 0), c.length);
+        }
+    }
+    for (const BiffRecord& r : records) {
+        EXPECT_LE(r.data.size(), 8224u) << r.type;
+    }
+}
+
 // The stream with the first record of the type in the sheet cut to no data,
 // the freed bytes kept as a record of their own so that nothing else moves.
 Bytes CutInSheet(const Bytes& stream, int sheet, std::uint16_t type)
@@ -344,6 +388,16 @@ TEST(ReportFile, HostileTemplatesAreRefusedOrShowTheNumber)
         EXPECT_EQ(std::count_if(row5.begin(), row5.end(), [](auto cols) { return cols.first <= 3 && 3 <= cols.second; }),
                   std::string(c.name) == "C6 twice" ? 0 : 1);
     }
+}
+
+// A directory of exactly 4096 entries, its chain ending on the file's last
+// sector, is within the bound: what refuses this one is its lack of a workbook.
+TEST(ReportFile, DirectoryOfTheMostEntriesIsRead)
+{
+    Bytes full = ChainedDirectory(4095);
+    std::fill_n(full.end() - 4096 * 128 + 128 + 0x48, 4, 0xFF);  // entry 1 has no sibling: the others hang loose
+    EXPECT_THAT([&] { BuildReportFile(full, kCells, "t.xls"); },
+                Throws<Error>(Property(&Error::detail, HasSubstr("no Workbook stream"))));
 }
 
 // A template file over 16 MiB is refused by its size, before it is read.
