@@ -51,17 +51,19 @@ bool GridCache::Settling(const Stamps& stamps)
     return false;
 }
 
-std::shared_ptr<const ParameterGrids> GridCache::LoadWhole(const Stamps& before, bool& changing)
+std::shared_ptr<const ParameterGrids> GridCache::LoadWhole(const Stamps& before, bool& changing,
+                                                           std::optional<Error>& failure)
 {
     changing = false;
     std::shared_ptr<const ParameterGrids> grids;
     try {
         grids = std::make_shared<const ParameterGrids>(ParameterGrids::Load(folder_));
-    } catch (const Error&) {
+    } catch (const Error& error) {
         const Stamps after = ReadStamps();
         changing = after != before || Settling(after);
         if (!changing)
             throw;
+        failure = error;
         return nullptr;
     }
     const Stamps after = ReadStamps();
@@ -87,7 +89,8 @@ std::shared_ptr<const ParameterGrids> GridCache::Current()
     if (Settling(now) && grids_)
         return grids_;
     bool changing = false;
-    if (auto fresh = LoadWhole(now, changing)) {
+    std::optional<Error> failure;
+    if (auto fresh = LoadWhole(now, changing, failure)) {
         grids_ = std::move(fresh);
         stamps_ = now;
         return grids_;
@@ -97,11 +100,17 @@ std::shared_ptr<const ParameterGrids> GridCache::Current()
     // Nothing to answer with yet: one more try once the writer had a moment.
     std::this_thread::sleep_for(std::min(settle_, std::chrono::milliseconds(200)));
     now = ReadStamps();
-    if (auto fresh = LoadWhole(now, changing)) {
+    if (auto fresh = LoadWhole(now, changing, failure)) {
         grids_ = std::move(fresh);
         stamps_ = now;
         return grids_;
     }
+    // The file that failed, in its own words: a set still changing may be
+    // being replaced, or be broken for good.
+    if (failure)
+        throw GridsBeingReplaced(failure->kind(), failure->file(),
+                                 {failure->detail() + " (the parameter grids may be being replaced)",
+                                  failure->italianDetail() + " (le griglie dei parametri forse sono in sostituzione)"});
     throw GridsBeingReplaced(ErrorKind::InputPastEndOfFile, kA2Raster,
                              {"the parameter grids are being replaced", "le griglie dei parametri sono in sostituzione"});
 }

@@ -3,6 +3,7 @@
 #include <array>
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <mutex>
 #include <string>
 
@@ -63,7 +64,9 @@ private:
     // its change time or by when these stamps were first seen here.
     bool Settling(const Stamps& stamps);
     // Loads the set; nothing when it changed during the read or is still settling.
-    std::shared_ptr<const ParameterGrids> LoadWhole(const Stamps& before, bool& changing);
+    // failure: the load's error, when the set was changing while it failed.
+    std::shared_ptr<const ParameterGrids> LoadWhole(const Stamps& before, bool& changing,
+                                                    std::optional<Error>& failure);
 
     std::string folder_;
     std::chrono::milliseconds settle_;
