@@ -343,7 +343,10 @@ class Stopping(unittest.TestCase):
                 server.process.send_signal(signal.SIGTERM)
                 got = answers(read_all(s))
             self.assertEqual(server.process.wait(timeout=60), 0)
-            self.assertEqual([(a[0], a[1].get("connection")) for a in got], [(200, "close")])
+            # "Connection: close" only when the stop came before the head was
+            # sent; a streamed answer may have begun already.
+            self.assertEqual([a[0] for a in got], [200])
+            self.assertIn(got[0][1].get("connection"), (None, "close"))
             self.assertEqual(got[0][2].count(b"\n"), 100001)
             line = [l for l in server.log_lines() if "/api/v1/batch" in l]
             self.assertEqual([l.split(" ")[:4] for l in line], [["POST", "/api/v1/batch", "200", str(len(got[0][2]))]])

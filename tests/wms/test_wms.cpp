@@ -118,7 +118,14 @@ class TestWms : public QObject {
     std::unique_ptr<WmsService> wms_;
 
 private slots:
-    void initTestCase() { wms_ = std::make_unique<WmsService>(kFolder); }
+    // Requests wait for a renderer as long as they must: on a machine busy
+    // with other tests a dozen at once may take longer than a client would wait.
+    void initTestCase()
+    {
+        WmsServiceOptions options;
+        options.limits.maxWait = std::chrono::minutes(10);
+        wms_ = std::make_unique<WmsService>(kFolder, options);
+    }
 
     // The "quorvel" layer is the desktop's map of the view, pixel for pixel,
     // from the whole region down to a district raster; the other layers each
