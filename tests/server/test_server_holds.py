@@ -320,8 +320,14 @@ class BehindNginx(unittest.TestCase):
         cls.silent = socket.socket()
         cls.silent.bind(("127.0.0.1", 0))
         cls.silent.listen(64)
-        cls.nginx = [cls.start_nginx("live", cls.server.port), cls.start_nginx("down", free_port()),
-                     cls.start_nginx("silent", cls.silent.getsockname()[1], read_timeout=2)]
+        cls.nginx = []
+        try:
+            for name, backend, timeout in [("live", cls.server.port, 60), ("down", free_port(), 60),
+                                           ("silent", cls.silent.getsockname()[1], 2)]:
+                cls.nginx.append(cls.start_nginx(name, backend, read_timeout=timeout))
+        except BaseException:
+            cls.tearDownClass()
+            raise
 
     @classmethod
     def start_nginx(cls, name, backend, read_timeout=60):
@@ -333,6 +339,8 @@ class BehindNginx(unittest.TestCase):
         site = site.replace("proxy_read_timeout 60s;", "proxy_read_timeout %ds;" % read_timeout)
         root = os.path.join(WORK, "nginx-" + name)
         os.makedirs(root)
+        # The tiles' cache lives with this nginx, not in the system's folder.
+        site = site.replace("/var/cache/nginx/quorvel", os.path.join(root, "cache"))
         with open(os.path.join(root, "site"), "w") as f:
             f.write(site)
         with open(os.path.join(root, "nginx.conf"), "w") as f:
@@ -361,6 +369,8 @@ http {
                 return process, port
             except OSError:
                 time.sleep(0.05)
+        process.kill()
+        process.wait()
         raise RuntimeError("nginx did not start")
 
     @classmethod
