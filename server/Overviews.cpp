@@ -1,5 +1,6 @@
 #include "server/Overviews.h"
 
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 
@@ -28,8 +29,10 @@ Overviews::Overviews(const std::string& folder) : cache_(std::make_unique<Overvi
                          if (--pending_ == 0) {
                              const double seconds =
                                  std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-                             std::fprintf(stderr, "quorvel-server: overviews ready, %zu large rasters, in %.1f s\n",
-                                          cached_.size(), seconds);
+                             char text[32];
+                             *std::to_chars(text, text + sizeof text - 1, seconds, std::chars_format::fixed, 1).ptr = '\0';
+                             std::fprintf(stderr, "quorvel-server: overviews ready, %zu large rasters, in %s s\n",
+                                          cached_.size(), text);
                          }
                      },
                      Qt::DirectConnection);

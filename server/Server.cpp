@@ -103,9 +103,10 @@ void LogSent(const httplib::Request& request, const httplib::Response& response,
 {
     const std::string method = request.method.empty() ? "-" : Printable(request.method);
     const std::string path = request.path.empty() ? "-" : Printable(request.path);
+    // The milliseconds in the C locale's digits, whatever the user's.
     char time[32] = "-";
     if (ms)
-        std::snprintf(time, sizeof time, "%.2f", *ms);
+        *std::to_chars(time, time + sizeof time - 1, *ms, std::chars_format::fixed, 2).ptr = '\0';
     if (whole)
         std::fprintf(stderr, "%s %s %d %zu %s ms\n", method.c_str(), path.c_str(), response.status, sent, time);
     else
