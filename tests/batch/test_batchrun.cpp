@@ -323,8 +323,7 @@ TEST_F(BatchRun, OtherSystemsGiveTheResultsOfTheirPointsConvertedByProj)
     };
     const auto number = [](double value, int decimals) {
         char text[40];
-        std::snprintf(text, sizeof text, "%.*f", decimals, value);
-        return std::string(text);
+        return std::string(text, std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals).ptr);
     };
     for (const Row& row : rows) {
         const std::vector<SystemPoint> typed = test::ProjFromGaussBoaga(row.system, gb);

@@ -1,5 +1,6 @@
 // The program as a user runs it, from its folder: what only the whole program
 // shows, its exit status, its arguments, its check of a folder and its refusals of hostile files.
+#include <charconv>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -365,9 +366,10 @@ TEST_F(Program, PdfSheetOfEachPoint)
         // The seven heights of the row, as the sheet rounds them.
         const std::vector<std::string> fields = split(line, ',');
         for (std::size_t q = 10; q < 17; ++q) {
+            double value = 0;
+            std::from_chars(fields[q].data(), fields[q].data() + fields[q].size(), value);
             char height[32];
-            std::snprintf(height, sizeof height, "%.1f", std::stod(fields[q]));
-            std::string shown = height;
+            std::string shown(height, std::to_chars(height, height + sizeof height, value, std::chars_format::fixed, 1).ptr);
             shown[shown.find('.')] = ',';
             EXPECT_NE(text.find(shown), std::string::npos) << id << " q" << q << " " << shown;
         }

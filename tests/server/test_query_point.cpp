@@ -1,3 +1,4 @@
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -18,8 +19,7 @@ TEST(QueryPoint, CrsConvertsThePointOrRefusesTheQuery)
     const SystemPoint utm = FromGaussBoaga(ReferenceSystem::Utm33, gb);
     const auto text = [](double v) {
         char out[32];
-        std::snprintf(out, sizeof out, "%.10f", v);
-        return std::string(out);
+        return std::string(out, std::to_chars(out, out + sizeof out, v, std::chars_format::fixed, 10).ptr);
     };
     struct Row {
         std::vector<std::pair<std::string, std::string>> query;
