@@ -34,18 +34,6 @@ std::string MemoryName(const char* what)
     return "/vsimem/quorvel-" + std::to_string(::getpid()) + "-" + std::to_string(next++) + "-" + what;
 }
 
-void WriteAll(int fd, const std::string& bytes, const std::string& name)
-{
-    for (std::size_t done = 0; done < bytes.size();) {
-        const ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            throw SystemError(name, put < 0 ? errno : EIO);
-        done += std::size_t(put);
-    }
-}
-
 }  // namespace
 
 GridTiffMetadata GridTiffMetadataOf(const std::string& folder, FileDigests& digests)

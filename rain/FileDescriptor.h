@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -44,6 +45,20 @@ inline Error SystemError(const std::string& path, int code = errno)
 {
     return Error(code == ENOENT || code == ENOTDIR ? ErrorKind::FileNotFound : ErrorKind::PathAccess, path,
                  SystemDetail(code));
+}
+
+// Writes every byte, going on after an interrupting signal; a failure is the
+// system's error on name.
+inline void WriteAll(int fd, std::string_view bytes, const std::string& name)
+{
+    for (std::size_t done = 0; done < bytes.size();) {
+        const ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            throw SystemError(name, put < 0 ? errno : EIO);
+        done += std::size_t(put);
+    }
 }
 
 // The one door to every data file the program reads (grids, headers, the

@@ -174,18 +174,6 @@ FileDescriptor MemoryFile(const char* name)
     return fd;
 }
 
-void WriteAll(int fd, const char* name, std::string_view bytes)
-{
-    for (std::size_t done = 0; done < bytes.size();) {
-        const ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            throw SystemError(name, put < 0 ? errno : EIO);
-        done += std::size_t(put);
-    }
-}
-
 // The results quorvel-batch writes for the points in the file, run with the
 // batch's own code on files in memory. Returns the results' file.
 FileDescriptor RunBatch(DataFolder& data, const FileDescriptor& input, batch::BatchTotals& totals)
@@ -272,7 +260,7 @@ FileDescriptor ReadBody(const httplib::ContentReader& read, httplib::Response& r
     const bool whole = read([&](const char* data, std::size_t length) {
         tooLarge = tooLarge || length > kMaxBatchBytes - size;
         if (!tooLarge) {
-            WriteAll(body.get(), "points", {data, length});
+            WriteAll(body.get(), {data, length}, "points");
             size += length;
         }
         return !tooLarge;
