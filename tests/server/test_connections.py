@@ -35,14 +35,15 @@ class Server:
                                         stderr=self.log, stdin=subprocess.DEVNULL)
         deadline = time.time() + 20
         while time.time() < deadline:
-            first = open(self.log_path).readline()
+            with open(self.log_path) as log:
+                first = log.readline()
             if "listening on http://127.0.0.1:" in first:
                 self.port = int(first.split("127.0.0.1:")[1].split("/")[0])
                 return
             if self.process.poll() is not None:
                 break
             time.sleep(0.05)
-        raise RuntimeError("the server did not start: " + open(self.log_path).read())
+        raise RuntimeError("the server did not start: " + "\n".join(self.log_lines()))
 
     def get(self, target, timeout=30):
         conn = http.client.HTTPConnection("127.0.0.1", self.port, timeout=timeout)
@@ -57,7 +58,18 @@ class Server:
         return socket.create_connection(("127.0.0.1", self.port), timeout=timeout)
 
     def log_lines(self):
-        return open(self.log_path).read().splitlines()
+        with open(self.log_path) as log:
+            return log.read().splitlines()
+
+    def logged(self, text, timeout=30):
+        """The log's lines holding text, once there is one: the server writes
+        a request's line after its answer has left, so a client may be first."""
+        deadline = time.time() + timeout
+        while True:
+            lines = [l for l in self.log_lines() if text in l]
+            if lines or time.time() > deadline:
+                return lines
+            time.sleep(0.05)
 
     def stop(self):
         if self.process.poll() is None:
@@ -296,7 +308,7 @@ class Answers(unittest.TestCase):
 
     def test_the_log_holds_one_line_per_request_with_controls_escaped(self):
         self.server.get("/api/v1/x%0A%1B[31mGET%20/api/v1/rain%20200")
-        line = [l for l in self.server.log_lines() if "/api/v1/x" in l]
+        line = self.server.logged("/api/v1/x")
         self.assertEqual(len(line), 1, line)
         self.assertTrue(line[0].startswith("GET /api/v1/x\\x0a\\x1b[31mGET /api/v1/rain 200 404 "), line)
 
@@ -306,10 +318,7 @@ class Answers(unittest.TestCase):
             s.sendall(b"POST /api/v1/batch HTTP/1.1\r\nContent-Length: %d\r\n\r\n" % len(points) + points)
             s.recv(100)
             s.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b"\x01\x00\x00\x00\x00\x00\x00\x00")
-        deadline = time.time() + 60
-        while time.time() < deadline and not any("/api/v1/batch" in l for l in self.server.log_lines()):
-            time.sleep(0.1)
-        line = [l for l in self.server.log_lines() if "/api/v1/batch" in l]
+        line = self.server.logged("/api/v1/batch", 60)
         self.assertEqual(len(line), 1, line)
         self.assertIn("cut off", line[0])
 
@@ -371,7 +380,7 @@ class Descriptors(unittest.TestCase):
                 except (socket.timeout, ConnectionResetError):
                     pass
             self.assertGreater(refused, 0)
-            notes = [l for l in server.log_lines() if "out of file descriptors" in l]
+            notes = server.logged("out of file descriptors")
             self.assertEqual(len(notes), 1, notes)
             for s in idle:
                 s.close()
