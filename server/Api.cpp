@@ -2,7 +2,9 @@
 
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <exception>
+#include <mutex>
 #include <new>
 
 #include <sys/mman.h>
@@ -205,13 +207,53 @@ FileDescriptor RunBatch(DataFolder& data, const FileDescriptor& input, batch::Ba
     return output;
 }
 
-void Rain(DataFolder& data, const httplib::Request& request, httplib::Response& response)
+// What a rain answer needs of the folder, looked at again at most every
+// kLookEvery: its twenty file lookups cost more than the answer itself, and
+// grids whose files change keep answering for a second anyway.
+class RecentData {
+public:
+    struct Look {
+        std::shared_ptr<const ParameterGrids> grids;
+        bool sample = false;
+        std::string tag;
+    };
+
+    explicit RecentData(DataFolder& data) : data_(data) {}
+
+    // Throws Error as DataFolder does; a failure is not kept.
+    std::shared_ptr<const Look> Now()
+    {
+        const auto now = std::chrono::steady_clock::now();
+        {
+            const std::lock_guard lock(mutex_);
+            if (look_ && now - at_ < kLookEvery)
+                return look_;
+        }
+        auto look = std::make_shared<Look>();
+        look->grids = data_.Grids();
+        look->sample = data_.IsSample(look->grids);
+        look->tag = DataTag(data_);
+        const std::lock_guard lock(mutex_);
+        look_ = std::move(look);
+        at_ = now;
+        return look_;
+    }
+
+private:
+    static constexpr std::chrono::milliseconds kLookEvery{10};
+    DataFolder& data_;
+    std::mutex mutex_;
+    std::shared_ptr<const Look> look_;
+    std::chrono::steady_clock::time_point at_;
+};
+
+void Rain(DataFolder& data, const RecentData::Look& look, const httplib::Request& request,
+          httplib::Response& response)
 {
     const QueryPoint query = PointParameters(request);
     const std::optional<DurationQuery> durations = DurationParameters(request, data);
-    const auto grids = data.Grids();
-    const PointRain rain = RainAt(grids, query);
-    std::string json = RainJson(query.point, rain, data.IsSample(grids));
+    const PointRain rain = RainAt(look.grids, query);
+    std::string json = RainJson(query.point, rain, look.sample);
     if (durations)
         json = WithDurations(std::move(json), *durations, rain);
     Send(response, WithConversion(std::move(json), query), kJson);
@@ -404,10 +446,12 @@ bool IsAcceptableReportName(std::string_view name)
 
 void AddApiRoutes(Router& router, DataFolder& data, const ServiceLimits& limits)
 {
-    router.Get("/api/v1/rain", [&data](const httplib::Request& request, httplib::Response& response) {
+    router.GetQuick("/api/v1/rain", [&data, recent = std::make_shared<RecentData>(data)](
+                                         const httplib::Request& request, httplib::Response& response) {
         Answer(response, [&] {
-            if (!NotModified(request, response, DataTag(data)))
-                Rain(data, request, response);
+            const auto look = recent->Now();
+            if (!NotModified(request, response, look->tag))
+                Rain(data, *look, request, response);
         }, data.path());
     });
     router.Get("/api/v1/report", [&data](const httplib::Request& request, httplib::Response& response) {

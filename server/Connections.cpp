@@ -300,6 +300,21 @@ private:
     {
         phase_ = Phase::Work;
         request_.body = std::move(parser_->get().body());
+        if (loop_.hooks.quick && loop_.hooks.quick(request_)) {
+            // Answered here: two thread switches would cost more than the answer.
+            try {
+                loop_.hooks.handle(request_, response_);
+                if (IsStreamed(response_) || !TakeProvidedBody(response_)) {
+                    response_ = {};
+                    loop_.hooks.failure(500, response_);
+                }
+            } catch (...) {
+                response_ = {};
+                loop_.hooks.failure(500, response_);
+                TakeProvidedBody(response_);
+            }
+            return Write(false);
+        }
         asio::post(loop_.workers, [self = shared_from_this(), guard = asio::make_work_guard(loop_.io)] {
             try {
                 self->loop_.hooks.handle(self->request_, self->response_);

@@ -33,7 +33,11 @@ struct ConnectionHooks {
     // After the head, before the body, on the event loop (fast, no I/O): true
     // with the answer filled in to refuse the request unread.
     std::function<bool(const httplib::Request&, httplib::Response&)> screen;
-    // A request read whole, on a worker.
+    // Whether a request read whole is one whose handler answers in
+    // microseconds with no waiting and no streamed body: it is then handled
+    // on the event loop rather than on a worker.
+    std::function<bool(const httplib::Request&)> quick;
+    // A request read whole, on a worker (or on the loop, when quick).
     std::function<void(const httplib::Request&, httplib::Response&)> handle;
     // The answer to a request that cannot be read or served (400, 413, 414,
     // 431, 500, 503).

@@ -26,6 +26,12 @@ void Router::Get(const std::string& path, Handler handler)
     routes_[path].get = IgnoringReader(std::move(handler));
 }
 
+void Router::GetQuick(const std::string& path, Handler handler)
+{
+    Get(path, std::move(handler));
+    routes_[path].quick = true;
+}
+
 void Router::Post(const std::string& path, Handler handler)
 {
     Add(path, "POST");
@@ -71,6 +77,12 @@ Router::HandlerWithContentReader Router::Find(const std::string& method, const s
     if (get && files_ && !path.starts_with(kApiPrefix))
         return IgnoringReader(files_);
     return nullptr;
+}
+
+bool Router::IsQuick(const std::string& method, const std::string& path) const
+{
+    const auto found = routes_.find(path);
+    return found != routes_.end() && found->second.quick && (method == "GET" || method == "HEAD");
 }
 
 }  // namespace quorvel::server

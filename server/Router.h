@@ -20,6 +20,10 @@ public:
 
     // GET, and HEAD with the same headers.
     void Get(const std::string& path, Handler handler);
+    // A GET whose handler answers in microseconds without waiting on a lock
+    // held long, a queue or a streamed body: it may be answered on the
+    // connections' event loop.
+    void GetQuick(const std::string& path, Handler handler);
     void Post(const std::string& path, Handler handler);
     // A POST whose handler reads the body itself.
     void Post(const std::string& path, HandlerWithContentReader handler);
@@ -36,11 +40,13 @@ public:
     // The handler of a method on a path (HEAD takes GET's); empty when there
     // is none.
     HandlerWithContentReader Find(const std::string& method, const std::string& path) const;
+    bool IsQuick(const std::string& method, const std::string& path) const;
 
 private:
     struct Route {
         HandlerWithContentReader get;
         HandlerWithContentReader post;
+        bool quick = false;  // the GET
     };
     void Add(const std::string& path, const char* methods);
 

@@ -139,6 +139,7 @@ Server::Server(const ServerOptions& options)
         AddCommonHeaders(request.path, response);
         return true;
     };
+    hooks.quick = [this](const httplib::Request& request) { return router_.IsQuick(request.method, request.path); };
     hooks.handle = [this](const httplib::Request& request, httplib::Response& response) {
         const httplib::ContentReader reader(
             [&request](const httplib::ContentReceiver& receive) {
