@@ -3,6 +3,7 @@
 #include <array>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 #include "geotiff/GridTiff.h"
 #include "report/Register.h"
@@ -12,12 +13,26 @@ namespace quorvel::server {
 
 namespace {
 
-// The files of one set of grids: each made at its first request.
+// The files of one set of grids: each made at its first request, the maps
+// and the first file from start-up on, in the background.
 class GridFiles {
 public:
-    std::shared_ptr<const std::string> File(DataFolder& data, std::size_t map)
+    explicit GridFiles(DataFolder& data)
+        : data_(data), warming_([this] {
+              // The first file costs three times the others: the maps of every
+              // cell and GDAL's and PROJ's first use. A failure here is met
+              // again, and told, by the request that asks.
+              try {
+                  File(0);
+              } catch (...) {
+              }
+          })
     {
-        const auto grids = data.Grids();
+    }
+
+    std::shared_ptr<const std::string> File(std::size_t map)
+    {
+        const auto grids = data_.Grids();
         std::lock_guard lock(mutex_);
         if (grids != grids_) {
             grids_ = grids;
@@ -27,7 +42,7 @@ public:
         if (!files_[map]) {
             if (!maps_) {
                 maps_ = std::make_unique<GridMaps>(GridMaps::Compute(*grids));
-                metadata_ = GridTiffMetadataOf(data.path(), digests_);
+                metadata_ = GridTiffMetadataOf(data_.path(), digests_);
             }
             files_[map] = std::make_shared<const std::string>(GridTiff(*maps_, map, metadata_));
         }
@@ -35,25 +50,26 @@ public:
     }
 
 private:
+    DataFolder& data_;
     std::mutex mutex_;
     std::shared_ptr<const ParameterGrids> grids_;
     std::unique_ptr<GridMaps> maps_;
     FileDigests digests_;
     GridTiffMetadata metadata_;
     std::array<std::shared_ptr<const std::string>, kGridMapNames.size()> files_;
+    std::jthread warming_;  // last: joined before the rest goes
 };
 
 }  // namespace
 
 void AddGridRoutes(Router& router, DataFolder& data)
 {
-    auto files = std::make_shared<GridFiles>();
+    auto files = std::make_shared<GridFiles>(data);
     for (std::size_t map = 0; map < kGridMapNames.size(); ++map) {
         const std::string name = std::string(kGridMapNames[map]) + ".tif";
-        router.Get("/api/v1/griglie/" + name, [&data, files, map, name](const httplib::Request&,
-                                                                          httplib::Response& response) {
+        router.Get("/api/v1/griglie/" + name, [files, map, name](const httplib::Request&, httplib::Response& response) {
             Answer(response, [&] {
-                Send(response, files->File(data, map), "image/tiff; application=geotiff; profile=cloud-optimized");
+                Send(response, files->File(map), "image/tiff; application=geotiff; profile=cloud-optimized");
                 response.set_header("Content-Disposition", "attachment; filename=\"" + name + "\"");
             });
         });
