@@ -26,7 +26,8 @@ int AddImage(MapView& map, const std::string& file, bool visible)
 
 std::string InFolder(const std::string& folder, const std::string& file)
 {
-    return folder.empty() ? file : folder + "/" + file;
+    // One spelling per file: the server's overviews are found by this name.
+    return folder.empty() ? file : folder.ends_with('/') ? folder + file : folder + "/" + file;
 }
 
 std::string AddLayerTable(MapView& map, const std::string& folder)

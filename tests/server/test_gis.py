@@ -3,7 +3,7 @@ the grids' GeoTIFF read back by GDAL against quorvel-batch, the capabilities
 read by OWSLib, EPSG:3857 pictures against gdalwarp's, and web tiles cached by
 nginx with the shipped site file.
 
-Usage: test_gis.py SERVER BATCH APP_FOLDER SITE_FILE
+Usage: test_gis.py SERVER BATCH APP_FOLDER SITE_FILE [FULL_SIZE_REGION]
 """
 import http.client
 import json
@@ -23,6 +23,8 @@ import numpy
 from osgeo import gdal, osr
 
 SERVER, BATCH, APP, SITE = sys.argv[1:5]
+# A full-size region's folder (tools/make-large-region.sh): then only its test runs.
+LARGE = sys.argv[5] if len(sys.argv) > 5 else None
 gdal.UseExceptions()
 MAPS = ["a2", "a1", "cv", "q2", "q5", "q10", "q20", "q50", "q100", "q200"]
 RAINFALL = ["pioggia_T2", "pioggia_T5", "pioggia_T10", "pioggia_T20", "pioggia_T50", "pioggia_T100",
@@ -363,6 +365,63 @@ class Gis(unittest.TestCase):
         self.assertEqual(self.health["overviews"], "ready")
 
 
+def district_never_blank(test, folder, work):
+    """The server on folder, whose UD district raster lacks overviews: GetMap
+    of raster_distretto at 50 km around its centre is never blank, while the
+    overviews are built and once they are ready. The states health went
+    through, in order."""
+    source = gdal.Open(os.path.join(folder, "Raster", "UD.tif"))
+    gt = source.GetGeoTransform()
+    centre = (gt[0] + gt[1] * source.RasterXSize / 2, gt[3] + gt[5] * source.RasterYSize / 2)
+    source = None
+    log_path = os.path.join(work, "server.log")
+    log = open(log_path, "w+")
+    env = dict(os.environ, XDG_CACHE_HOME=os.path.join(work, "cache"))
+    env.pop("QT_QPA_PLATFORM", None)
+    server = subprocess.Popen([SERVER, "--folder", folder, "--listen", "127.0.0.1:0"], stderr=log,
+                              stdin=subprocess.DEVNULL, env=env)
+
+    def first_line():
+        with open(log_path) as f:
+            return f.readline()
+
+    try:
+        deadline = time.time() + 60
+        while "listening on" not in first_line():
+            test.assertLess(time.time(), deadline, first_line())
+            time.sleep(0.05)
+        port = int(first_line().split("127.0.0.1:")[1].split("/")[0])
+        box = ",".join(repr(v) for v in (centre[0] - 25000, centre[1] - 16000, centre[0] + 25000, centre[1] + 16000))
+
+        def picture(layers):
+            status, _, body = get(port, "/wms?SERVICE=WMS&VERSION=1.3.0&REQUEST=GetMap&LAYERS=%s&STYLES="
+                                  "&CRS=EPSG:3004&BBOX=%s&WIDTH=500&HEIGHT=320&FORMAT=image/png" % (layers, box))
+            test.assertEqual(status, 200)
+            return rgba(body)[:, :, :3]
+
+        relief = picture("rilievo")
+        deadline = time.time() + 240
+        states = []
+        while True:
+            state = json.loads(get(port, "/api/v1/health")[2])["overviews"]
+            if not states or states[-1] != state:
+                states.append(state)
+            district = picture("raster_distretto")
+            test.assertGreater((district != 255).any(axis=2).mean(), 0.5, state)  # never blank
+            if state == "ready":
+                break
+            test.assertLess(time.time(), deadline, "the overviews were never ready")
+            time.sleep(0.5)
+        test.assertFalse(numpy.array_equal(district, relief))  # the district raster itself
+        with open(log_path) as f:
+            test.assertIn("overviews ready", f.read())
+        return states
+    finally:
+        server.terminate()
+        server.wait(timeout=10)
+        log.close()
+
+
 class LargeRaster(unittest.TestCase):
     """A district raster too large to draw wide views from without overviews,
     as full-size data bring: the server builds them and meanwhile draws the
@@ -381,50 +440,26 @@ class LargeRaster(unittest.TestCase):
             for entry in os.listdir(os.path.join(app, "Raster")):
                 if entry != "UD.tif":
                     os.symlink(os.path.join(app, "Raster", entry), os.path.join(folder, "Raster", entry))
-            source = gdal.Open(os.path.join(app, "Raster", "UD.tif"))
-            gdal.Translate(os.path.join(folder, "Raster", "UD.tif"), source,
+            gdal.Translate(os.path.join(folder, "Raster", "UD.tif"), gdal.Open(os.path.join(app, "Raster", "UD.tif")),
                            creationOptions=["TILED=YES", "COMPRESS=DEFLATE"])
-            gt = source.GetGeoTransform()
-            centre = (gt[0] + gt[1] * source.RasterXSize / 2, gt[3] + gt[5] * source.RasterYSize / 2)
-            source = None
-            log = open(os.path.join(temp, "server.log"), "w+")
-            env = dict(os.environ, XDG_CACHE_HOME=os.path.join(temp, "cache"))
-            env.pop("QT_QPA_PLATFORM", None)
-            server = subprocess.Popen([SERVER, "--folder", folder, "--listen", "127.0.0.1:0"], stderr=log,
-                                      stdin=subprocess.DEVNULL, env=env)
-            try:
-                deadline = time.time() + 60
-                while "listening on" not in open(log.name).readline():
-                    self.assertLess(time.time(), deadline, open(log.name).read())
-                    time.sleep(0.05)
-                port = int(open(log.name).readline().split("127.0.0.1:")[1].split("/")[0])
-                box = ",".join(repr(v) for v in (centre[0] - 25000, centre[1] - 16000, centre[0] + 25000,
-                                                 centre[1] + 16000))
+            district_never_blank(self, folder, temp)
+        finally:
+            shutil.rmtree(temp)
 
-                def picture(layers):
-                    status, _, body = get(port, "/wms?SERVICE=WMS&VERSION=1.3.0&REQUEST=GetMap&LAYERS=%s&STYLES="
-                                          "&CRS=EPSG:3004&BBOX=%s&WIDTH=500&HEIGHT=320&FORMAT=image/png" % (layers, box))
-                    self.assertEqual(status, 200)
-                    return rgba(body)[:, :, :3]
 
-                relief = picture("rilievo")
-                deadline = time.time() + 240
-                while True:
-                    state = json.loads(get(port, "/api/v1/health")[2])["overviews"]
-                    district = picture("raster_distretto")
-                    self.assertGreater((district != 255).any(axis=2).mean(), 0.5, state)  # never blank
-                    if state == "ready":
-                        break
-                    self.assertLess(time.time(), deadline, "the overviews were never ready")
-                    time.sleep(0.5)
-                self.assertFalse(numpy.array_equal(district, relief))  # the district raster itself
-                self.assertIn("overviews ready", open(log.name).read())
-            finally:
-                server.terminate()
-                server.wait(timeout=10)
+@unittest.skipUnless(LARGE, "no full-size region given")
+class FullSizeRegion(unittest.TestCase):
+    """The region tools/make-large-region.sh writes: a district raster of
+    25,000 x 13,700 cells without overviews, which take the server seconds."""
+
+    def test_district_raster_at_50_km_is_never_blank_while_its_overviews_are_built(self):
+        temp = tempfile.mkdtemp()
+        try:
+            states = district_never_blank(self, os.path.abspath(LARGE), temp)
+            self.assertEqual(states, ["building", "ready"])
         finally:
             shutil.rmtree(temp)
 
 
 if __name__ == "__main__":
-    unittest.main(argv=sys.argv[:1], verbosity=2)
+    unittest.main(argv=sys.argv[:1] + (["FullSizeRegion"] if LARGE else []), verbosity=2)
