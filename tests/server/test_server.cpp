@@ -61,7 +61,16 @@ TEST(ReportName, OnlyNamesThatStayAFileOfTheirOwnInUtf8)
         {"trailing blank ", false},
         {"next line \xC2\x85", false},             // U+0085, a C1 control
         {"\xE2\x80\xAEslx.exe", false},            // U+202E turns the text around
-        {"isolate \xE2\x81\xA6x\xE2\x81\xA9", false},  // U+2066 ... U+2069
+        // Each character that reorders text, alone, and ordinary ones near them.
+        {"a\xD8\x9Cz", false},      // U+061C
+        {"a\xE2\x80\x8Ez", false},  // U+200E
+        {"a\xE2\x80\x8Fz", false},  // U+200F
+        {"a\xE2\x80\xAAz", false},  // U+202A
+        {"a\xE2\x80\xAEz", false},  // U+202E
+        {"a\xE2\x81\xA6z", false},  // U+2066
+        {"a\xE2\x81\xA9z", false},  // U+2069
+        {"a\xE2\x80\xB0z", true},   // U+2030, per mille
+        {"a\xE2\x81\xB0z", true},   // U+2070, superscript zero
         {std::string(120, 'a'), true},
         {std::string(121, 'a'), false},
         {Repeated("\xC3\xA0", 120), true},  // characters are counted, not bytes
