@@ -254,7 +254,8 @@ TEST(DesignStorm, RefusesWhatCannotBeAStorm)
         }
     }
     EXPECT_THROW(ParseStormMethod("scs"), Error);
-    for (const char* text : {"2026-13-01", "2026-02-29", "2026-01-01T24:00", "2026-1-1", "2026-01-01T10:00Z", ""})
+    for (const char* text : {"2026-13-01", "2026-02-29", "2026-01-01T24:00", "2026-1-1", "2026-01-01T10:00Z", "",
+                             "2026-06-", "2026-06-01T14:"})
         EXPECT_THROW(ParseStormStart(text), Error) << text;
 }
 
