@@ -3,7 +3,6 @@
 #include <array>
 #include <memory>
 #include <mutex>
-#include <thread>
 
 #include "geotiff/GridTiff.h"
 #include "report/Register.h"
@@ -14,20 +13,20 @@ namespace quorvel::server {
 namespace {
 
 // The files of one set of grids: each made at its first request, the maps
-// and the first file from start-up on, in the background.
+// and the first file at start-up.
 class GridFiles {
 public:
-    explicit GridFiles(DataFolder& data)
-        : data_(data), warming_([this] {
-              // The first file costs three times the others: the maps of every
-              // cell and GDAL's and PROJ's first use. A failure here is met
-              // again, and told, by the request that asks.
-              try {
-                  File(0);
-              } catch (...) {
-              }
-          })
+    explicit GridFiles(DataFolder& data) : data_(data)
     {
+        // The first file costs three times the others: the maps of every cell
+        // and GDAL's and PROJ's first use, about 0.1 s. Made here, before the
+        // server listens, rather than in the background, where a stop would
+        // wait for it. A failure here is met again, and told, by the request
+        // that asks.
+        try {
+            File(0);
+        } catch (...) {
+        }
     }
 
     std::shared_ptr<const std::string> File(std::size_t map)
@@ -57,7 +56,6 @@ private:
     FileDigests digests_;
     GridTiffMetadata metadata_;
     std::array<std::shared_ptr<const std::string>, kGridMapNames.size()> files_;
-    std::jthread warming_;  // last: joined before the rest goes
 };
 
 }  // namespace
