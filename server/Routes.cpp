@@ -12,8 +12,10 @@ void AddRoutes(Router& router, DataFolder& data, const PageFiles& page, const Se
 {
     AddApiRoutes(router, data, limits);
     AddDurationRoutes(router, data);
-    AddWmsRoute(router, data, limits);
+    // Before the map service, whose overviews are built in the background
+    // from its start: the grids' first file is made while the server starts.
     AddGridRoutes(router, data);
+    AddWmsRoute(router, data, limits);
     AddPageRoutes(router, data);
     // Further services register their paths here, before the page's files,
     // which take every other GET and so come last.

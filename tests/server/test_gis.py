@@ -381,16 +381,17 @@ def district_never_blank(test, folder, work):
     server = subprocess.Popen([SERVER, "--folder", folder, "--listen", "127.0.0.1:0"], stderr=log,
                               stdin=subprocess.DEVNULL, env=env)
 
-    def first_line():
+    def listening():
+        """The line that gives the port: the overviews' line may come first."""
         with open(log_path) as f:
-            return f.readline()
+            return next((line for line in f if "listening on" in line), None)
 
     try:
         deadline = time.time() + 60
-        while "listening on" not in first_line():
-            test.assertLess(time.time(), deadline, first_line())
+        while not listening():
+            test.assertLess(time.time(), deadline, "the server did not start")
             time.sleep(0.05)
-        port = int(first_line().split("127.0.0.1:")[1].split("/")[0])
+        port = int(listening().split("127.0.0.1:")[1].split("/")[0])
         box = ",".join(repr(v) for v in (centre[0] - 25000, centre[1] - 16000, centre[0] + 25000, centre[1] + 16000))
 
         def picture(layers):
