@@ -302,37 +302,37 @@ private:
         request_.body = std::move(parser_->get().body());
         if (loop_.hooks.quick && loop_.hooks.quick(request_)) {
             // Answered here: two thread switches would cost more than the answer.
-            try {
-                loop_.hooks.handle(request_, response_);
-                if (IsStreamed(response_) || !TakeProvidedBody(response_)) {
-                    response_ = {};
-                    loop_.hooks.failure(500, response_);
-                }
-            } catch (...) {
-                response_ = {};
-                loop_.hooks.failure(500, response_);
-                TakeProvidedBody(response_);
-            }
+            Answer(true);
             return Write(false);
         }
         asio::post(loop_.workers, [self = shared_from_this(), guard = asio::make_work_guard(loop_.io)] {
-            try {
-                self->loop_.hooks.handle(self->request_, self->response_);
-                // HTTP/1.0 knows no chunks: such a client gets the body whole.
-                if (IsStreamed(self->response_) && self->request_.method != "HEAD" &&
-                    self->request_.version == "HTTP/1.1")
-                    return self->Stream();
-                if (!TakeProvidedBody(self->response_)) {
-                    self->response_ = {};
-                    self->loop_.hooks.failure(500, self->response_);
-                }
-            } catch (...) {
-                self->response_ = {};
-                self->loop_.hooks.failure(500, self->response_);
-                TakeProvidedBody(self->response_);
-            }
+            if (self->Answer(false))
+                return self->Stream();
             asio::post(self->stream_.get_executor(), [self] { self->Write(false); });
         });
+    }
+
+    // The handler's answer in response_, or a 500 when it throws or its body
+    // cannot be taken. True when the body is to go out streamed, which only a
+    // worker does: on the loop a streamed answer is a 500.
+    bool Answer(bool onLoop)
+    {
+        try {
+            loop_.hooks.handle(request_, response_);
+            const bool streamed = IsStreamed(response_);
+            // HTTP/1.0 knows no chunks: such a client gets the body whole.
+            if (streamed && !onLoop && request_.method != "HEAD" && request_.version == "HTTP/1.1")
+                return true;
+            if ((streamed && onLoop) || !TakeProvidedBody(response_)) {
+                response_ = {};
+                loop_.hooks.failure(500, response_);
+            }
+        } catch (...) {
+            response_ = {};
+            loop_.hooks.failure(500, response_);
+            TakeProvidedBody(response_);
+        }
+        return false;
     }
 
     // On the worker: the provider's pieces, gathered into chunks of 64 KiB,
