@@ -35,6 +35,7 @@ TABLE = [
     ("1+2*3-4/2", True), ("(1+2)*3", True), ("\"a\"&\"b\"&J20", True), ("J2+1", True),
     ("C6+F6", True), ("H13/B13", True), ("J20+1", True), ("J20", True), ("J20&\"\"", True),
     ("J4+1", True), ("\" 3 \"*2", True), ("\"-5\"+1", True),
+    ("\"1E5\"+1", True), ("\" 25e-2 \"*4", True), ("\"-4e+2\"+1", True),
     # comparisons
     ("J1<K1", True), ("J1<=1.5", True), ("J1=1.5", True), ("J1>=2", True), ("J1>2", True),
     ("J1<>1.5", True), ("\"a\"<\"B\"", True), ("\"abc\"=\"ABC\"", True), ("1<\"a\"", True),

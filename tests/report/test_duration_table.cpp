@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "BiffReader.h"
+#include "HostileTemplates.h"
 #include "rain/Durations.h"
 #include "report/DurationTable.h"
 #include "report/Report.h"
@@ -38,6 +40,35 @@ TEST(DurationTable, SampleTemplatesTableIsTheLaw)
                 EXPECT_EQ(*table[r].heights[t], DepthAt(*law, q[t], a2, table[r].hours)) << r << " " << t;
             }
         }
+    }
+}
+
+// Excel stores a row of whole numbers typed into a table as one MULRK record:
+// a table whose durations and heights are typed, not computed, reads the same.
+TEST(DurationTable, TypedTableExcelStoresAsRunsOfNumbers)
+{
+    using namespace test;
+    BiffWriter globals;
+    globals.Add(0x00FC, Le16({1, 0, 1, 0, 6}) + Bytes{0, 'D', 'u', 'r', 'a', 't', 'a'});
+    BiffWriter sheet;
+    sheet.Add(0x00FD, Le16({9, 1, 15, 0, 0}));  // "Durata" at B10
+    for (std::uint16_t row = 10; row < 12; ++row) {
+        Bytes run = Le16({row, 1});
+        for (std::uint32_t k = 0; k < 8; ++k) {
+            const std::uint32_t value = k == 0 ? row - 9u : 10 * row + k;
+            const std::uint32_t rk = value << 2 | 2;  // a whole number
+            run = run + Le16({15, rk & 0xFFFF, rk >> 16});
+        }
+        sheet.Add(0x00BD, run + Le16({8}));
+    }
+    const auto table = ReportDurationTable(
+        MakeCompoundFile({{"Workbook", SmallWorkbook(sheet.bytes, globals.bytes)}}), "typed.xls");
+    ASSERT_EQ(table.size(), 2u);
+    for (std::size_t r = 0; r < 2; ++r) {
+        EXPECT_EQ(CellName(table[r].row, table[r].column), "B" + std::to_string(11 + r));
+        EXPECT_EQ(table[r].hours, double(r + 1));
+        for (std::size_t t = 0; t < 7; ++t)
+            EXPECT_EQ(table[r].heights[t], 10.0 * double(10 + r) + double(t + 1)) << r << " " << t;
     }
 }
 

@@ -263,6 +263,68 @@ TEST(WorkbookStream, TextResultsARecordCannotHoldAreLeftEmpty)
     }
 }
 
+// Each token has its own length, and the tokens after it are read from its
+// end: a reference a deletion made invalid, of each of its four kinds, is
+// #REF! and stays so when 1 is added; a text constant of two-byte characters
+// joins the text after it.
+TEST(WorkbookStream, FormulasAreReadTokenAfterToken)
+{
+    auto formula = [](std::uint16_t row, const Bytes& tokens) {
+        return Le16({0x0006, static_cast<std::uint32_t>(22 + tokens.size()), row, 0, 15}) + Bytes(8, 0) +
+               Le16({0, 0, 0, static_cast<std::uint32_t>(tokens.size())}) + tokens;
+    };
+    const Bytes plusOne = {0x1E, 1, 0, 0x03};
+    const struct {
+        std::uint16_t row;
+        Bytes tokens;
+        std::u16string text;  // empty: the result is #REF!
+    } cases[] = {
+        {30, Bytes{0x2A} + Le16({0, 0}) + plusOne, u""},
+        {31, Bytes{0x2B} + Le16({0, 1, 0, 1}) + plusOne, u""},
+        {32, Bytes{0x3C} + Le16({0, 0, 0}) + plusOne, u""},
+        {33, Bytes{0x3D} + Le16({0, 0, 1, 0, 1}) + plusOne, u""},
+        {34, Bytes{0x17, 2, 1} + Le16({0x03A9, 0x03C9}) + Bytes{0x17, 1, 0, 'b', 0x08}, u"\u03A9\u03C9b"},
+    };
+    Bytes extra;
+    for (const auto& c : cases) {
+        extra = extra + formula(c.row, c.tokens);
+    }
+    const std::vector<BiffRecord> records = ReadBiff(FillWorkbookStream(SmallWorkbook(extra), kCells, "t.xls"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.row);
+        const auto at = std::find_if(records.begin(), records.end(), [&](const BiffRecord& r) {
+            return r.type == 0x0006 && Get16(r.data, 0) == c.row;
+        });
+        ASSERT_NE(at, records.end());
+        ASSERT_NE(at + 1, records.end());
+        if (c.text.empty()) {
+            EXPECT_EQ(Bytes(at->data.begin() + 6, at->data.begin() + 14), (Bytes{2, 0, 0x17, 0, 0, 0, 0xFF, 0xFF}));
+            continue;
+        }
+        EXPECT_EQ(at->data[6], 0) << "a text result";
+        ASSERT_EQ((at + 1)->type, 0x0207);
+        Bytes text = Le16({static_cast<std::uint32_t>(c.text.size())}) + Bytes{1};
+        for (const char16_t ch : c.text) {
+            text = text + Le16({ch});
+        }
+        EXPECT_EQ((at + 1)->data, text);
+    }
+}
+
+// A ROW record the template keeps for a row without cells (a row given its
+// own height) spans the report cell written into it, and keeps its height.
+TEST(WorkbookStream, RowWithoutCellsKeepsItsHeightAndSpansTheReportCell)
+{
+    BiffWriter w;
+    w.Add(0x0208, Le16({9, 0, 0, 420, 0, 0, 0x0140, 15}));
+    const std::vector<BiffRecord> records = ReadBiff(FillWorkbookStream(SmallWorkbook(w.bytes), kCells, "t.xls"));
+    const auto row = std::find_if(records.begin(), records.end(), [](const BiffRecord& r) {
+        return r.type == 0x0208 && Get16(r.data, 0) == 9;
+    });
+    ASSERT_NE(row, records.end());
+    EXPECT_EQ(row->data, Le16({9, 1, 2, 420, 0, 0, 0x0140, 15}));
+}
+
 // The stream with the first record of the type in the sheet cut to no data,
 // the freed bytes kept as a record of their own so that nothing else moves.
 Bytes CutInSheet(const Bytes& stream, int sheet, std::uint16_t type)
