@@ -131,6 +131,19 @@ private:
         QCOMPARE(ReportCells(Report()), expected);
     }
 
+    // A new main window over a new map, shown at that size or at its own.
+    void OpenWindow(Reporter& messages, QSize size = {})
+    {
+        window.reset();
+        map = new MapWidget;
+        window = std::make_unique<Form1>(*map, map, messages, dialogs.get());
+        window->Load();
+        if (size.isValid())
+            window->resize(size);
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    }
+
     // Enabled, and still picking when a pick or the typing button opened the
     // dialog: the pointer and the pressed button show it.
     void ExpectWindowGivenBack()
@@ -157,11 +170,7 @@ private slots:
 
         reporter = std::make_unique<RecordingReporter>();
         dialogs = std::make_unique<PointDialogsImpl>();
-        map = new MapWidget;
-        window = std::make_unique<Form1>(*map, map, *reporter, dialogs.get());
-        window->Load();
-        window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        OpenWindow(*reporter);
     }
     void cleanup()
     {
@@ -227,12 +236,7 @@ private slots:
             }
         };
         RealQuestions questions;
-        window.reset();
-        map = new MapWidget;
-        window = std::make_unique<Form1>(*map, map, questions, dialogs.get());
-        window->Load();
-        window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        OpenWindow(questions);
         fs::copy_file(AppFolder() / "programs" / "prototipo" / "pioggeTRNprot.xls", Report());
         const std::string before = FileBytes(Report());
 
@@ -314,14 +318,7 @@ private slots:
     void regionInViewAtStart()
     {
         QFETCH(QSize, size);
-        window.reset();
-        map = new MapWidget;
-        window = std::make_unique<Form1>(*map, map, *reporter, dialogs.get());
-        window->Load();
-        if (size.isValid())
-            window->resize(size);
-        window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        OpenWindow(*reporter, size);
         QCoreApplication::processEvents();
 
         ShapefileLayer* provinces = map->GetLayerObject(kProvinceLayer);

@@ -434,8 +434,11 @@ private slots:
         }
     }
 
-    // 1000 m in 200 pixels: the cell from 250 to 750 m spans pixels 50 to 150.
-    void runMarksSitAtTheCellBounds()
+    // 1000 m in 200 pixels over grey: a run's mark sits at its cell's bounds
+    // (the cell from 250 to 750 m spans pixels 50 to 150); the notice's band
+    // runs along the top edge only, over whatever the view shows, and goes
+    // with empty text.
+    void runMarksAndNoticeBand()
     {
         const QColor background(192, 192, 192);
         MapWidget map;
@@ -452,22 +455,14 @@ private slots:
             QVERIFY(!marked(edge + across * 5) && !marked(edge - across * 5));
         }
         QVERIFY(marked({120, 120}));  // the point's dot
-    }
 
-    // The band runs along the top edge only, over whatever the view shows, and goes with empty text.
-    void noticeBandAlongTheTop()
-    {
-        const QColor background(192, 192, 192);
-        MapWidget map;
-        map.resize(300, 200);
-        map.SetBackColor(Rgb(192, 192, 192));
-        map.ZoomToExtents({0, 1500, 0, 1000});
+        map.SetRunMarks({});
         map.SetNotice("Dati di esempio sintetici");
-        for (const MapExtents& view : {MapExtents{0, 1500, 0, 1000}, MapExtents{700, 730, 500, 520}}) {
+        for (const MapExtents& view : {MapExtents{0, 1000, 0, 1000}, MapExtents{700, 730, 500, 520}}) {
             map.ZoomToExtents(view);
-            const QImage image = map.grab().toImage();
-            QVERIFY(image.pixelColor(2, 2) != background && image.pixelColor(297, 2) != background);
-            QCOMPARE(image.pixelColor(150, 100), background);
+            const QImage band = map.grab().toImage();
+            QVERIFY(band.pixelColor(2, 2) != background && band.pixelColor(197, 2) != background);
+            QCOMPARE(band.pixelColor(100, 100), background);
         }
         map.SetNotice("");
         QCOMPARE(map.grab().toImage().pixelColor(2, 2), background);

@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <regex>
 #include <set>
 
 #include <gmock/gmock.h>
@@ -84,37 +86,44 @@ TEST(RainSheet, TextCanBeReadBackAndFontsAreEmbedded)
                 testing::AllOf(HasSubstr("Pages:           1"), HasSubstr("(A4)")));
 }
 
-TEST(RainSheet, RealGridsGetNoWarning)
+// What the page adds or leaves out as the run and the region change; every
+// variant stays on one page. With the region's law the heights at 1 to 24
+// hours (73.35f * 12^0.3912f and 27.45f * 3^0.3912f, to one decimal).
+TEST(RainSheet, PartsThatDependOnTheRun)
 {
-    RainSheet sheet = Sheet();
-    sheet.run.data.clear();
-    sheet.wgs84.reset();
-    test::ScratchDir dir;
-    WriteRainSheet(sheet, dir / "foglio.pdf");
-    const std::string text = Output("pdftotext '" + dir / "foglio.pdf" + "' -");
-    EXPECT_THAT(text, Not(HasSubstr("esempio")));
-    EXPECT_THAT(text, Not(HasSubstr("WGS84")));
-}
-
-// With the region's law the page adds the heights at 1 to 24 hours, still on one page;
-// without it, none.
-TEST(RainSheet, DurationTableWhenTheRegionHasALaw)
-{
-    RainSheet sheet = Sheet();
-    sheet.law = ParseDurationLaw("law=power\nhours_from=1\nhours_to=12\n", "law");
-    test::ScratchDir dir;
-    WriteRainSheet(sheet, dir / "foglio.pdf");
-    const std::string text = Output("pdftotext -layout '" + dir / "foglio.pdf" + "' -");
-    EXPECT_THAT(text, HasSubstr("Altezze di pioggia per durata"));
-    // 73.35f * 12^0.3912f and 27.45f * 3^0.3912f, to one decimal.
-    EXPECT_THAT(text, HasSubstr("193,9"));
-    EXPECT_THAT(text, HasSubstr("42,2"));
-    EXPECT_THAT(text, HasSubstr("12 h"));
-    EXPECT_THAT(text, Not(HasSubstr("24 h")));
-    EXPECT_THAT(Output("pdfinfo '" + dir / "foglio.pdf" + "'"), HasSubstr("Pages:           1"));
-    sheet.law.reset();
-    WriteRainSheet(sheet, dir / "senza.pdf");
-    EXPECT_THAT(Output("pdftotext '" + dir / "senza.pdf" + "' -"), Not(HasSubstr("per durata")));
+    const struct {
+        const char* name;
+        std::function<void(RainSheet&)> change;
+        std::vector<std::string> shown, left;
+    } cases[] = {
+        {"real grids, no WGS84 point",
+         [](RainSheet& sheet) {
+             sheet.run.data.clear();
+             sheet.wgs84.reset();
+         },
+         {},
+         {"esempio", "WGS84"}},
+        {"a law", [](RainSheet& sheet) { sheet.law = ParseDurationLaw("law=power\nhours_from=1\nhours_to=12\n", "law"); },
+         {"Altezze di pioggia per durata", "193,9", "42,2", "12 h"}, {"24 h"}},
+        {"no law", [](RainSheet&) {}, {}, {"per durata", "meno di 4 m dal bordo della sua cella"}},
+        // A converted point near its cell's edge says so on its sheet, as in the window.
+        {"near a cell's edge", [](RainSheet& sheet) { sheet.nearCellEdge = true; },
+         {"meno di 4 m dal bordo della sua cella"}, {}},
+    };
+    for (const auto& c : cases) {
+        RainSheet sheet = Sheet();
+        c.change(sheet);
+        test::ScratchDir dir;
+        WriteRainSheet(sheet, dir / "foglio.pdf");
+        // Lines broken anywhere by the page read as one.
+        const std::string text =
+            std::regex_replace(Output("pdftotext '" + dir / "foglio.pdf" + "' -"), std::regex("\\s+"), " ");
+        for (const std::string& part : c.shown)
+            EXPECT_THAT(text, HasSubstr(part)) << c.name;
+        for (const std::string& part : c.left)
+            EXPECT_THAT(text, Not(HasSubstr(part))) << c.name;
+        EXPECT_THAT(Output("pdfinfo '" + dir / "foglio.pdf" + "'"), HasSubstr("Pages:           1")) << c.name;
+    }
 }
 
 // The sheet of a run tells what its register line tells, even after the
@@ -160,20 +169,6 @@ TEST(PointSheets, ARunsSheetTellsItsOwnRecordAfterTheGridsChange)
     run.record.reset();
     EXPECT_THROW(PointSheets(folder).WriteRun(run, dir / "other.pdf"), Error);
     EXPECT_FALSE(fs::exists(dir / "other.pdf"));
-}
-
-// A converted point near its cell's edge says so on its sheet, as in the window.
-TEST(RainSheet, NearCellEdgeNote)
-{
-    for (const bool near : {false, true}) {
-        RainSheet sheet = Sheet();
-        sheet.nearCellEdge = near;
-        test::ScratchDir dir;
-        WriteRainSheet(sheet, dir / "foglio.pdf");
-        std::string text = Output("pdftotext '" + dir / "foglio.pdf" + "' -");
-        std::replace(text.begin(), text.end(), '\n', ' ');
-        EXPECT_EQ(text.find("meno di 4 m dal bordo della sua cella") != std::string::npos, near) << text;
-    }
 }
 
 // The map of the sheet: the sample region around the point, its cell

@@ -131,9 +131,15 @@ private slots:
         QCOMPARE(Legend()->text().contains(QStringLiteral(" mm")), !unit.isEmpty());
     }
 
-    void noneTakesTheMapAway()
+    // Another choice replaces the map, the same grids reuse their file, and
+    // "Nessuna" takes the map away.
+    void choicesReplaceAndRemoveTheMap()
     {
         Choose(QStringLiteral("h 1 ora T10"));
+        Choose(QStringLiteral("a2"));
+        Choose(QStringLiteral("h 1 ora T10"));
+        QCOMPARE(fx->map.LayerHandle(1), -1);
+        QCOMPARE(CachedFiles().size(), 2);
         const int handle = fx->map.LayerHandle(0);
         fx->map.ClearCalls();
         Choose(QStringLiteral("Nessuna"));
@@ -141,15 +147,6 @@ private slots:
         QCOMPARE(fx->map.LayerHandle(0), -1);
         QVERIFY(!Legend()->isVisibleTo(fx->form.get()));
         QCOMPARE(Box()->currentIndex(), -1);  // the box says what it is again
-    }
-
-    void anotherChoiceReplacesTheMapAndTheSameGridsReuseTheFile()
-    {
-        Choose(QStringLiteral("h 1 ora T10"));
-        Choose(QStringLiteral("a2"));
-        Choose(QStringLiteral("h 1 ora T10"));
-        QCOMPARE(fx->map.LayerHandle(1), -1);
-        QCOMPARE(CachedFiles().size(), 2);
     }
 };
 
