@@ -14,7 +14,7 @@
 #include <string>
 
 #include "BiffReader.h"
-#include "HostileTemplates.h"
+#include "LoadTemplates.h"
 #include "rain/Error.h"
 #include "report/Report.h"
 #include "report/Workbook.h"

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -47,6 +48,14 @@ void ExpectFailedRow(const std::vector<std::string>& row, const std::string& id,
     for (std::size_t i = 3; i < 17; ++i)
         EXPECT_EQ(row[i], "") << id << ", column " << i;
     EXPECT_EQ(row[17], error) << id;
+}
+
+// The shortest digits of the value, or these many decimals.
+std::string Digits(double value, std::optional<int> decimals = std::nullopt)
+{
+    char text[40];
+    return std::string(text, (decimals ? std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, *decimals)
+                                       : std::to_chars(text, text + sizeof text, value)).ptr);
 }
 
 class BatchRun : public test::AppFolder {
@@ -274,10 +283,6 @@ TEST_F(BatchRun, ConvertedPointsLieInTheCellOfTheirExactConversion)
     for (SystemPoint& p : gb)
         p = {east(random), north(random)};
     gb.push_back({2490499.887, 5100000.3});
-    const auto text = [](double value) {
-        char digits[40];
-        return std::string(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
-    };
     for (const ReferenceSystem system : {ReferenceSystem::Wgs84, ReferenceSystem::Utm32, ReferenceSystem::Utm33}) {
         SCOPED_TRACE(EpsgCode(system));
         std::string given = "id,East,North\n";
@@ -286,7 +291,7 @@ TEST_F(BatchRun, ConvertedPointsLieInTheCellOfTheirExactConversion)
             const SystemPoint typed = FromGaussBoaga(system, gb[i]);
             const SystemPoint back = ToGaussBoaga(system, typed);
             expected.push_back(CellForPoint(back.x, back.y));
-            given += "p" + std::to_string(i) + "," + text(typed.x) + "," + text(typed.y) + "\n";
+            given += "p" + std::to_string(i) + "," + Digits(typed.x) + "," + Digits(typed.y) + "\n";
         }
         options.system = system;
         EXPECT_EQ(Run(given).failed, 0u);
@@ -321,10 +326,6 @@ TEST_F(BatchRun, OtherSystemsGiveTheResultsOfTheirPointsConvertedByProj)
         {"id,East,North", ReferenceSystem::Utm32, ReferenceSystem::Utm32},
         {"id,East,North", ReferenceSystem::Utm33, ReferenceSystem::Utm33},
     };
-    const auto number = [](double value, int decimals) {
-        char text[40];
-        return std::string(text, std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals).ptr);
-    };
     for (const Row& row : rows) {
         const std::vector<SystemPoint> typed = test::ProjFromGaussBoaga(row.system, gb);
         const std::vector<SystemPoint> byProj = test::ProjToGaussBoaga(row.system, typed);
@@ -333,12 +334,12 @@ TEST_F(BatchRun, OtherSystemsGiveTheResultsOfTheirPointsConvertedByProj)
             const std::string id = "p" + std::to_string(i);
             const int decimals = IsGeographic(row.system) ? 10 : 4;
             if (row.header.starts_with("id,lat"))
-                given += id + "," + number(typed[i].y, decimals) + "," + number(typed[i].x, decimals) + "\n";
+                given += id + "," + Digits(typed[i].y, decimals) + "," + Digits(typed[i].x, decimals) + "\n";
             else if (row.header.starts_with("Longitude"))
-                given += number(typed[i].x, decimals) + ";" + number(typed[i].y, decimals) + ";" + id + "\n";
+                given += Digits(typed[i].x, decimals) + ";" + Digits(typed[i].y, decimals) + ";" + id + "\n";
             else
-                given += id + "," + number(typed[i].x, decimals) + "," + number(typed[i].y, decimals) + "\n";
-            inGaussBoaga += id + "," + number(byProj[i].x, 6) + "," + number(byProj[i].y, 6) + "\n";
+                given += id + "," + Digits(typed[i].x, decimals) + "," + Digits(typed[i].y, decimals) + "\n";
+            inGaussBoaga += id + "," + Digits(byProj[i].x, 6) + "," + Digits(byProj[i].y, 6) + "\n";
         }
         options.system.reset();
         ASSERT_EQ(Run(inGaussBoaga).failed, 0u);

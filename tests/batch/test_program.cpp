@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <functional>
 #include <random>
-#include <sstream>
 #include <string>
 #include <thread>
 
@@ -70,26 +69,6 @@ void Swap(const std::string& one, const std::string& other)
     fs::rename(one, one + ".swap");
     fs::rename(other, one);
     fs::rename(one + ".swap", other);
-}
-
-void SwapInCopy(const std::string& one, const std::string& other)
-{
-    Swap("copy/" + one, "copy/" + other);
-}
-
-std::string Utf8FromLatin1(const std::string& latin1)
-{
-    std::string text;
-    for (const char c : latin1) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x80) {
-            text += c;
-        } else {
-            text += char(0xC0 | byte >> 6);
-            text += char(0x80 | (byte & 0x3F));
-        }
-    }
-    return text;
 }
 
 // UTM zone 33 north, as ESRI software writes a .prj: metres too, but not Gauss-Boaga.
@@ -180,12 +159,15 @@ TEST_F(Program, ExitStatusAndWhyARunIsRefused)
          [] { ReplaceInCopy("grd/param_cv.ras", "short"); }},
         // Grids swapped by mistake hold numbers of the right sign: their rain shows what they are.
         {"--verifica copy", 1, "ERRORE grd: 83387 celle con dati che non danno una pioggia valida; q2 da -",
-         [] { SwapInCopy("grd/param_a1.ras", "grd/param_cv.ras"); }},
+         [] { Swap("copy/grd/param_a1.ras", "copy/grd/param_cv.ras"); }},
         {"--verifica copy", 1,
          "ERRORE Shp/V_ISPETTORATI.shp: GDAL non lo apre: Shp/V_ISPETTORATI.cpg non è un file regolare",
          [&] { fifo("copy/Shp/V_ISPETTORATI.cpg"); }},
         {"--verifica copy", 1, "ERRORE dat/comuniPolyRid.dat: salvata in UTF-8 (",
-         [] { ReplaceInCopy("dat/comuniPolyRid.dat", Utf8FromLatin1(test::ReadText("copy/dat/comuniPolyRid.dat"))); }},
+         [] {
+             ASSERT_EQ(std::system("iconv -f LATIN1 -t UTF-8 copy/dat/comuniPolyRid.dat >utf8.dat"), 0);
+             ReplaceInCopy("dat/comuniPolyRid.dat", test::ReadText("utf8.dat"));
+         }},
         {"--verifica copy", 1, "ERRORE dat/comuniPolyRid.dat: più grande di 1 MiB",
          [] { ReplaceInCopy("dat/comuniPolyRid.dat", std::string((1 << 20) + 1, ' ')); }},
         {"--verifica copy", 1, "32767 x 32767 valori, più di 256 MiB",
@@ -350,21 +332,13 @@ TEST_F(Program, PdfSheetOfEachPoint)
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "");
     EXPECT_TRUE(fs::exists("reports/A.xls"));
-    const auto split = [](const std::string& text, char separator) {
-        std::vector<std::string> parts;
-        std::istringstream in(text);
-        for (std::string part; std::getline(in, part, separator);)
-            parts.push_back(part);
-        return parts;
-    };
-    const std::vector<std::string> lines = split(test::ReadText("results.csv"), '\n');
-    ASSERT_EQ(lines.size(), 4u);
-    EXPECT_TRUE(lines[3].ends_with(",report not written: the id is already used on line 2,")) << lines[3];
-    for (const auto& [id, line] : {std::pair{"A", lines[1]}, {"B", lines[2]}}) {
+    const test::Records rows = test::ReadCsv("results.csv");
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(rows[3][17], "report not written: the id is already used on line 2");
+    for (const auto& [id, fields] : {std::pair{"A", rows[1]}, {"B", rows[2]}}) {
         ASSERT_EQ(std::system(("pdftotext sheets/" + std::string(id) + ".pdf sheet.txt").c_str()), 0);
         const std::string text = test::ReadText("sheet.txt");
         // The seven heights of the row, as the sheet rounds them.
-        const std::vector<std::string> fields = split(line, ',');
         for (std::size_t q = 10; q < 17; ++q) {
             double value = 0;
             std::from_chars(fields[q].data(), fields[q].data() + fields[q].size(), value);

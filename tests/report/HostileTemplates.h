@@ -1,11 +1,9 @@
 #pragma once
 
 // Templates built to hurt the report writer, as small as each fault allows:
-// for the tests, the benchmark and the fuzzer's seeds.
+// for the tests, the benchmark's loads (bench/report/LoadTemplates.h) and the fuzzer's seeds.
 
 #include <cstddef>
-#include <string>
-#include <vector>
 
 #include "BiffReader.h"
 
@@ -20,18 +18,7 @@ Bytes ChainedDirectory(std::size_t count);
 // record is a NUMBER 999 at C6, the report's first cell.
 Bytes SmallWorkbook(const Bytes& extra = {}, const Bytes& extraGlobals = {});
 
-// Records of one type, each with data, until they add up to at least size bytes.
-Bytes Repeated(std::uint16_t type, const Bytes& data, std::size_t size);
-
 // A NUMBER record for the cell at row, column (0-based).
 Bytes NumberRecord(std::uint16_t row, std::uint16_t column, double value, std::uint16_t xf = 15);
-
-// Templates of about size bytes that load one part of the writer with many
-// records it must look at: named, for the benchmark's labels.
-struct HostileTemplate {
-    std::string name;
-    Bytes file;
-};
-std::vector<HostileTemplate> HostileTemplates(std::size_t size);
 
 }  // namespace quorvel::test

@@ -88,10 +88,8 @@ TEST(ReportName, ExtensionAlwaysAppendedAndNamesKeptInTheOutputFolder)
 TEST(ReportCells, IntegersRoundHalvesToEvenAndFloatsWidenExactly)
 {
     auto cells = ReportCells(2385123.5f, 5100001.5f, 2385122.5f, 5100000.5f, 26.448189f, 1, 2, 3, 4, 5, 6, 7);
-    EXPECT_EQ(cells[0].value, 2385124.0);
-    EXPECT_EQ(cells[1].value, 5100002.0);
-    EXPECT_EQ(cells[2].value, 2385122.0);
-    EXPECT_EQ(cells[3].value, 5100000.0);
+    EXPECT_EQ((std::array{cells[0].value, cells[1].value, cells[2].value, cells[3].value}),
+              (std::array{2385124.0, 5100002.0, 2385122.0, 5100000.0}));
     EXPECT_EQ(cells[4].value, static_cast<double>(26.448189f));
     EXPECT_NE(cells[4].value, 26.448189);
     EXPECT_THAT([] { ReportCells(3e9f, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0); }, ThrowsKind(ErrorKind::Overflow));

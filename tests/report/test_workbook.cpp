@@ -219,15 +219,24 @@ TEST(WorkbookStream, ExcelLayoutGetsNumbersFittedColumnsAndConsistentOffsets)
     }
 }
 
+// A FORMULA record in A(row + 1) with these tokens and no cached result.
+Bytes Formula(std::uint16_t row, const Bytes& tokens)
+{
+    return Le16({0x0006, static_cast<std::uint32_t>(22 + tokens.size()), row, 0, 15}) + Bytes(8, 0) +
+           Le16({0, 0, 0, static_cast<std::uint32_t>(tokens.size())}) + tokens;
+}
+
+std::vector<BiffRecord>::const_iterator FormulaAt(const std::vector<BiffRecord>& records, std::uint16_t row)
+{
+    return std::find_if(records.begin(), records.end(),
+                        [&](const BiffRecord& r) { return r.type == 0x0006 && Get16(r.data, 0) == row; });
+}
+
 // A text result is cached in the STRING record after its formula; an empty
 // one, or one longer than a record holds, is cached as an empty text with no
 // STRING record, for the spreadsheet program to compute on load.
 TEST(WorkbookStream, TextResultsARecordCannotHoldAreLeftEmpty)
 {
-    auto formula = [](std::uint16_t row, const Bytes& tokens) {
-        return Le16({0x0006, static_cast<std::uint32_t>(22 + tokens.size()), row, 0, 15}) + Bytes(8, 0) +
-               Le16({0, 0, 0, static_cast<std::uint32_t>(tokens.size())}) + tokens;
-    };
     auto concatenated = [](std::uint16_t row, int times) {  // A(row+1) & A(row+1) & ...
         const Bytes ref = Bytes{0x24} + Le16({row, 0});
         Bytes tokens = ref;
@@ -236,9 +245,9 @@ TEST(WorkbookStream, TextResultsARecordCannotHoldAreLeftEmpty)
         }
         return tokens;
     };
-    const Bytes extra = formula(20, Bytes{0x17, 255, 0} + Bytes(255, 'x')) + formula(21, concatenated(20, 4)) +
-                        formula(22, concatenated(21, 9)) + formula(23, Bytes{0x17, 0, 0}) +
-                        formula(24, Bytes{0x17, 2, 0, 'o', 'k'});
+    const Bytes extra = Formula(20, Bytes{0x17, 255, 0} + Bytes(255, 'x')) + Formula(21, concatenated(20, 4)) +
+                        Formula(22, concatenated(21, 9)) + Formula(23, Bytes{0x17, 0, 0}) +
+                        Formula(24, Bytes{0x17, 2, 0, 'o', 'k'});
     const struct {
         std::uint16_t row;
         size_t length;  // of the cached text; 0: an empty text, no STRING record
@@ -246,11 +255,8 @@ TEST(WorkbookStream, TextResultsARecordCannotHoldAreLeftEmpty)
     const std::vector<BiffRecord> records = ReadBiff(FillWorkbookStream(SmallWorkbook(extra), kCells, "t.xls"));
     for (const auto& c : cases) {
         SCOPED_TRACE(c.row);
-        const auto at = std::find_if(records.begin(), records.end(), [&](const BiffRecord& r) {
-            return r.type == 0x0006 && Get16(r.data, 0) == c.row;
-        });
-        ASSERT_NE(at, records.end());
-        ASSERT_NE(at + 1, records.end());
+        const auto at = FormulaAt(records, c.row);
+        ASSERT_TRUE(at != records.end() && at + 1 != records.end());
         EXPECT_EQ(at->data[6], c.length ? 0 : 3) << "the result's type";
         EXPECT_EQ(Get16(at->data, 12), 0xFFFF);
         EXPECT_EQ((at + 1)->type == 0x0207, c.length != 0) << "a STRING record after it";
@@ -269,10 +275,6 @@ TEST(WorkbookStream, TextResultsARecordCannotHoldAreLeftEmpty)
 // joins the text after it.
 TEST(WorkbookStream, FormulasAreReadTokenAfterToken)
 {
-    auto formula = [](std::uint16_t row, const Bytes& tokens) {
-        return Le16({0x0006, static_cast<std::uint32_t>(22 + tokens.size()), row, 0, 15}) + Bytes(8, 0) +
-               Le16({0, 0, 0, static_cast<std::uint32_t>(tokens.size())}) + tokens;
-    };
     const Bytes plusOne = {0x1E, 1, 0, 0x03};
     const struct {
         std::uint16_t row;
@@ -287,16 +289,13 @@ TEST(WorkbookStream, FormulasAreReadTokenAfterToken)
     };
     Bytes extra;
     for (const auto& c : cases) {
-        extra = extra + formula(c.row, c.tokens);
+        extra = extra + Formula(c.row, c.tokens);
     }
     const std::vector<BiffRecord> records = ReadBiff(FillWorkbookStream(SmallWorkbook(extra), kCells, "t.xls"));
     for (const auto& c : cases) {
         SCOPED_TRACE(c.row);
-        const auto at = std::find_if(records.begin(), records.end(), [&](const BiffRecord& r) {
-            return r.type == 0x0006 && Get16(r.data, 0) == c.row;
-        });
-        ASSERT_NE(at, records.end());
-        ASSERT_NE(at + 1, records.end());
+        const auto at = FormulaAt(records, c.row);
+        ASSERT_TRUE(at != records.end() && at + 1 != records.end());
         if (c.text.empty()) {
             EXPECT_EQ(Bytes(at->data.begin() + 6, at->data.begin() + 14), (Bytes{2, 0, 0x17, 0, 0, 0, 0xFF, 0xFF}));
             continue;
