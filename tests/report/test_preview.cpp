@@ -5,7 +5,12 @@
 #include <algorithm>
 #include <array>
 #include <filesystem>
+#include <fstream>
+#include <tuple>
+#include <vector>
 
+#include "BiffReader.h"
+#include "HostileTemplates.h"
 #include "rain/Error.h"
 #include "report/Report.h"
 #include "report/SheetPreview.h"
@@ -55,6 +60,37 @@ TEST(SheetPreview, ShowsTheStoredValuesInTheirFormatsWithBoldAndMergedCells)
 
     EXPECT_EQ(test::FailureOf([] { ReadSheetPreview(QUORVEL_REPORT_FIXTURES "/../check_report.py"); }).kind(),
               ErrorKind::BadFileFormat);
+}
+
+// Booleans and errors, typed or a formula's result, are words: they stand to
+// the left, and no decimal separator of the user's is put into them.
+TEST(SheetPreview, BooleansAndErrorsAreShownAsWords)
+{
+    using namespace test;
+    auto formula = [](std::uint16_t row, std::uint8_t type, std::uint8_t value) {
+        return Le16({row, 1, 15}) + Bytes{type, 0, value, 0, 0, 0, 0xFF, 0xFF} + Le16({0, 0, 0, 2}) +
+               Bytes{0x1D, 1};
+    };
+    BiffWriter w;
+    w.Add(0x0205, Le16({20, 1, 15}) + Bytes{1, 0});
+    w.Add(0x0205, Le16({21, 1, 15}) + Bytes{0x07, 1});
+    w.Add(0x0006, formula(22, 1, 0));
+    w.Add(0x0006, formula(23, 2, 0x2A));
+    const std::string path = (std::filesystem::temp_directory_path() / "quorvel-preview-words.xls").string();
+    {
+        const Bytes file = MakeCompoundFile({{"Workbook", SmallWorkbook(w.bytes)}});
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
+    }
+    const SheetPreview preview = ReadSheetPreview(path);
+    std::filesystem::remove(path);
+    std::vector<std::tuple<int, int, std::u16string, bool>> cells;
+    for (const PreviewCell& c : preview.cells)
+        cells.emplace_back(c.row, c.column, c.text, c.number);
+    EXPECT_EQ(cells, (std::vector<std::tuple<int, int, std::u16string, bool>>{{5, 2, u"999", true},
+                                                                             {20, 1, u"VERO", false},
+                                                                             {21, 1, u"#DIV/0!", false},
+                                                                             {22, 1, u"FALSO", false},
+                                                                             {23, 1, u"#N/A", false}}));
 }
 
 }  // namespace
