@@ -8,10 +8,8 @@ import io
 import json
 import os
 import re
-import shutil
 import subprocess
 import sys
-import tempfile
 import unicodedata
 import unittest
 
@@ -21,7 +19,7 @@ from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.ui import Select
 
-from browser import click_map, open_page, rows, start_chromium, stop_chromium, wait, wait_rows
+from browser import PageCase, click_map, open_page, rows, start_chromium, stop_chromium, wait, wait_rows
 from server import run_batch, started_server
 
 SERVER, APP, BATCH, AXE = sys.argv[1:5]
@@ -62,28 +60,8 @@ def transferred(driver):
     return {urls.get(request, request): size for request, size in sizes.items()}
 
 
-class Engineer(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.work = tempfile.mkdtemp(prefix="quorvel-web-engineer-")
-        cls.downloads = os.path.join(cls.work, "downloads")
-        os.mkdir(cls.downloads)
-        cls.server = started_server(SERVER, APP)
-        cls.driver = start_chromium(downloads=cls.downloads)
-
-    @classmethod
-    def tearDownClass(cls):
-        stop_chromium(cls.driver)
-        cls.server.stop()
-        shutil.rmtree(cls.work, ignore_errors=True)
-
-    def open(self, view="2400000,5100000,10"):
-        open_page(self.driver, self.server.base, view)
-
-    def downloaded(self, name):
-        path = os.path.join(self.downloads, name)
-        wait(self.driver).until(lambda d: os.path.exists(path) and not os.path.exists(path + ".crdownload"))
-        return path
+class Engineer(PageCase):
+    arguments = (SERVER, APP)
 
     def heights(self, tr):
         return [c.get_attribute("data-mm") for c in tr.find_elements(By.CSS_SELECTOR, "td.mm")]
@@ -267,69 +245,60 @@ class Engineer(unittest.TestCase):
             ".then(r => done(r.violations.map(v => [v.id, v.nodes.map(n => n.target.join(' '))])));")
         self.assertEqual(result, [])
 
-
-class Phone(unittest.TestCase):
     def test_phone_has_no_sideways_scroll_and_reachable_row_actions(self):
-        server = started_server(SERVER, APP)
         driver = start_chromium(width=390, height=844, scale=3, mobile=True)
-        try:
-            open_page(driver, server.base, "2400000,5100000,20")
-            click_map(driver, 0, 0)
-            [tr] = wait_rows(driver, 1)
-            self.assertLessEqual(driver.execute_script("return document.documentElement.scrollWidth"),
-                                 driver.execute_script("return innerWidth"))
-            for selector in ("details.downloads summary", "button.remove"):
-                action = tr.find_element(By.CSS_SELECTOR, selector)
-                driver.execute_script("arguments[0].scrollIntoView()", action)
-                self.assertTrue(action.is_displayed())
-                self.assertGreaterEqual(action.size["height"], 44)
-            chart = driver.find_element(By.CSS_SELECTOR, "#chart canvas")
-            self.assertLessEqual(chart.rect["x"] + chart.rect["width"], 390)
-            # The map's picture at the screen's three pixels to a point.
-            widths = driver.execute_script(
-                "return performance.getEntriesByType('resource').filter(e => e.name.includes('/wms?'))"
-                ".map(e => Number(new URL(e.name).searchParams.get('WIDTH')))")
-            self.assertEqual(widths[-1], 3 * driver.find_element(By.ID, "map").size["width"])
-        finally:
-            stop_chromium(driver)
-            server.stop()
+        self.addCleanup(stop_chromium, driver)
+        open_page(driver, self.server.base, "2400000,5100000,20")
+        click_map(driver, 0, 0)
+        [tr] = wait_rows(driver, 1)
+        self.assertLessEqual(driver.execute_script("return document.documentElement.scrollWidth"),
+                             driver.execute_script("return innerWidth"))
+        for selector in ("details.downloads summary", "button.remove"):
+            action = tr.find_element(By.CSS_SELECTOR, selector)
+            driver.execute_script("arguments[0].scrollIntoView()", action)
+            self.assertTrue(action.is_displayed())
+            self.assertGreaterEqual(action.size["height"], 44)
+        chart = driver.find_element(By.CSS_SELECTOR, "#chart canvas")
+        self.assertLessEqual(chart.rect["x"] + chart.rect["width"], 390)
+        # The map's picture at the screen's three pixels to a point.
+        widths = driver.execute_script(
+            "return performance.getEntriesByType('resource').filter(e => e.name.includes('/wms?'))"
+            ".map(e => Number(new URL(e.name).searchParams.get('WIDTH')))")
+        self.assertEqual(widths[-1], 3 * driver.find_element(By.ID, "map").size["width"])
 
 
 class Faults(unittest.TestCase):
     def test_each_fault_is_said_with_the_server_stopped_and_clears_when_it_is_back(self):
         server = started_server(SERVER, APP)
-        port = int(server.base.rsplit(":", 1)[1])
+        self.addCleanup(lambda: server.stop())  # the one started again at the end
         driver = start_chromium()
-        try:
-            open_page(driver, server.base, "2400000,5100000,10")
-            click_map(driver, 0, 0)
-            [tr] = wait_rows(driver, 1)
-            server.stop()
-            cases = [  # what is done, the message's element, what it says
-                ("button.report", "results-message", "Impossibile scaricare il report: " + NO_SERVER),
-                ("button.csv", "results-message", "Impossibile scaricare il CSV: " + NO_SERVER),
-                ("button.sheet", "results-message", "Impossibile scaricare la scheda PDF: " + NO_SERVER),
-                ("map", "results-message", NO_SERVER),
-                ("zoom", "map-message", "Impossibile aggiornare la mappa: il server non risponde."),
-            ]
-            for action, where, said in cases:
-                with self.subTest(action=action):
-                    if action == "map":
-                        click_map(driver, 40, 40)
-                    elif action == "zoom":
-                        driver.find_element(By.CSS_SELECTOR, ".ol-zoom-out").click()
-                    else:
-                        driver.execute_script("arguments[0].open = true",
-                                              tr.find_element(By.CSS_SELECTOR, "details.downloads"))
-                        tr.find_element(By.CSS_SELECTOR, action).click()
-                    message = driver.find_element(By.ID, where)
-                    wait(driver).until(lambda d: message.text == said)
-            server = started_server(SERVER, APP, port=port)
-            for where in ("results-message", "map-message"):
-                wait(driver, 30).until(lambda d: d.find_element(By.ID, where).text == "")
-        finally:
-            stop_chromium(driver)
-            server.stop()
+        self.addCleanup(stop_chromium, driver)
+        open_page(driver, server.base, "2400000,5100000,10")
+        click_map(driver, 0, 0)
+        [tr] = wait_rows(driver, 1)
+        server.stop()
+        cases = [  # what is done, the message's element, what it says
+            ("button.report", "results-message", "Impossibile scaricare il report: " + NO_SERVER),
+            ("button.csv", "results-message", "Impossibile scaricare il CSV: " + NO_SERVER),
+            ("button.sheet", "results-message", "Impossibile scaricare la scheda PDF: " + NO_SERVER),
+            ("map", "results-message", NO_SERVER),
+            ("zoom", "map-message", "Impossibile aggiornare la mappa: il server non risponde."),
+        ]
+        for action, where, said in cases:
+            with self.subTest(action=action):
+                if action == "map":
+                    click_map(driver, 40, 40)
+                elif action == "zoom":
+                    driver.find_element(By.CSS_SELECTOR, ".ol-zoom-out").click()
+                else:
+                    driver.execute_script("arguments[0].open = true",
+                                          tr.find_element(By.CSS_SELECTOR, "details.downloads"))
+                    tr.find_element(By.CSS_SELECTOR, action).click()
+                message = driver.find_element(By.ID, where)
+                wait(driver).until(lambda d: message.text == said)
+        server = started_server(SERVER, APP, port=server.port)
+        for where in ("results-message", "map-message"):
+            wait(driver, 30).until(lambda d: d.find_element(By.ID, where).text == "")
 
 
 if __name__ == "__main__":

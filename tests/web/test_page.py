@@ -5,10 +5,7 @@ test_page.py QUORVEL_SERVER APP_FOLDER QUORVEL_BATCH
 import csv
 import io
 import os
-import shutil
-import subprocess
 import sys
-import tempfile
 import unicodedata
 import unittest
 
@@ -16,10 +13,9 @@ import xlrd
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import Select
 from selenium.webdriver.common.keys import Keys
-from selenium.webdriver.support import expected_conditions as ec
 
-from browser import click_map, open_page, rows, severe_console_entries, start_chromium, stop_chromium, wait, wait_rows
-from server import run_batch, started_server
+from browser import PageCase, click_map, rows, severe_console_entries, wait, wait_rows
+from server import run_batch
 
 SERVER, APP, BATCH = sys.argv[1:4]
 COORDINATE_MESSAGE = "Inserisci coordinate valide per la regione Tervania"
@@ -39,21 +35,8 @@ def workbook_cells(path):
     return [[sheet.name, [sheet.row_values(r) for r in range(sheet.nrows)]] for sheet in book.sheets()]
 
 
-class Page(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.work = tempfile.mkdtemp(prefix="quorvel-web-test-")
-        cls.downloads = os.path.join(cls.work, "downloads")
-        os.mkdir(cls.downloads)
-        cls.server = started_server(SERVER, APP)
-        cls.base = cls.server.base
-        cls.driver = start_chromium(downloads=cls.downloads)
-
-    @classmethod
-    def tearDownClass(cls):
-        stop_chromium(cls.driver)
-        cls.server.stop()
-        shutil.rmtree(cls.work, ignore_errors=True)
+class Page(PageCase):
+    arguments = (SERVER, APP)
 
     def setUp(self):
         # The parts of the one request a test has answered with a failure on
@@ -65,14 +48,6 @@ class Page(unittest.TestCase):
                       if not (self.expected_failures and all(part in entry["message"]
                                                              for part in self.expected_failures))]
         self.assertEqual(unexpected, [], "errors in the browser's console")
-
-    def open(self, view="2400000,5100000,10"):
-        open_page(self.driver, self.base, view)
-
-    def downloaded(self, name):
-        path = os.path.join(self.downloads, name)
-        wait(self.driver).until(lambda d: os.path.exists(path) and not os.path.exists(path + ".crdownload"))
-        return path
 
     def table_row(self, tr):
         east, north = tr.get_attribute("data-east"), tr.get_attribute("data-north")
