@@ -28,6 +28,17 @@ def free_port():
         return probe.getsockname()[1]
 
 
+def request(port, target, headers=None, method="GET", body=None, timeout=60):
+    """The status, headers and body of the answer to one request on a connection of its own."""
+    conn = http.client.HTTPConnection("127.0.0.1", port, timeout=timeout)
+    try:
+        conn.request(method, target, body=body, headers=headers or {})
+        response = conn.getresponse()
+        return response.status, dict(response.getheaders()), response.read()
+    finally:
+        conn.close()
+
+
 class _Process:
     def stop(self):
         """Stops the process; whether it was still running."""
@@ -66,14 +77,7 @@ class Server(_Process):
         self.base = f"http://127.0.0.1:{self.port}"
 
     def get(self, target, headers=None, method="GET", body=None, timeout=60):
-        """The status, headers and body of the answer to one request on a connection of its own."""
-        conn = http.client.HTTPConnection("127.0.0.1", self.port, timeout=timeout)
-        try:
-            conn.request(method, target, body=body, headers=headers or {})
-            response = conn.getresponse()
-            return response.status, dict(response.getheaders()), response.read()
-        finally:
-            conn.close()
+        return request(self.port, target, headers, method, body, timeout)
 
     def connect(self, timeout=30):
         return socket.create_connection(("127.0.0.1", self.port), timeout=timeout)

@@ -24,12 +24,16 @@ from serverproc import WORK, ServerCase, exchange
 SERVER, BATCH, APP = sys.argv[1:4]
 
 
-def run_batch(points_path, results_path, reports=None):
-    command = [BATCH, points_path, "-o", results_path, "--folder", APP]
-    if reports:
-        command += ["--reports", reports]
-    subprocess.run(command, check=False, stderr=subprocess.DEVNULL)
-    with open(results_path, "rb") as results:
+def run_batch(text, *options):
+    """quorvel-batch's results file for a points file of this text, run with these options."""
+    path = os.path.join(WORK, "points.csv")
+    with open(path, "w", newline="", encoding="utf-8") as f:
+        f.write(text)
+    if os.path.exists(path + ".out"):
+        os.remove(path + ".out")
+    subprocess.run([BATCH, path, "-o", path + ".out", "--folder", APP, *options], check=False,
+                   stderr=subprocess.DEVNULL)
+    with open(path + ".out", "rb") as results:
         return results.read()
 
 
@@ -49,11 +53,8 @@ def random_points(count, seed):
     return points
 
 
-def write_points(points, path):
-    with open(path, "w", newline="") as f:
-        f.write("id,East,North\n")
-        for point in points:
-            f.write(",".join(point) + "\n")
+def points_file(points):
+    return "id,East,North\n" + "".join(",".join(point) + "\n" for point in points)
 
 
 def query(east, north, **more):
@@ -65,9 +66,7 @@ class AgainstBatch(ServerCase):
 
     def test_rain_of_random_points_is_the_batch_row(self):
         points = random_points(1000, 20)
-        path = os.path.join(WORK, "points.csv")
-        write_points(points, path)
-        rows = run_batch(path, os.path.join(WORK, "results.csv")).decode().splitlines()[1:]
+        rows = run_batch(points_file(points)).decode().splitlines()[1:]
         self.assertEqual(len(rows), len(points))
         conn = http.client.HTTPConnection("127.0.0.1", self.server.port, timeout=60)
         answered = {200: 0, 404: 0, 422: 0}
@@ -95,15 +94,12 @@ class AgainstBatch(ServerCase):
     def test_batch_is_the_batch_file(self):
         points = random_points(300, 7) + [("bad", "2400000,5", "x"), ('"q,uote"', "2400000", "5100000")]
         cases = {
-            "comma": "id,East,North\n" + "".join(",".join(p) + "\n" for p in points),
+            "comma": points_file(points),
             "semicolons, CR LF, BOM": "\ufeffNord;Est;id\r\n5100000,5;2400000,25;A\r\n\r\n5100100;2400100;B\r\n",
             "header only": "id,East,North\n",
         }
         for name, text in cases.items():
-            path = os.path.join(WORK, "batch.csv")
-            with open(path, "w", newline="", encoding="utf-8") as f:
-                f.write(text)
-            expected = run_batch(path, os.path.join(WORK, "batch-results.csv"))
+            expected = run_batch(text)
             status, headers, body = self.server.get("/api/v1/batch", BROWSER, method="POST", body=text.encode())
             self.assertEqual(status, 200, name)
             self.assertEqual(body, expected, name)
@@ -111,10 +107,8 @@ class AgainstBatch(ServerCase):
     def test_report_is_the_batch_report(self):
         points = [("Piogge", "2381000", "5118000"), ("Città 2", "2400123.5", "5100077.25"),
                   ("r3", "2450000", "5150000")]
-        path = os.path.join(WORK, "report-points.csv")
-        write_points(points, path)
         reports = os.path.join(WORK, "reports")
-        run_batch(path, os.path.join(WORK, "report-results.csv"), reports)
+        run_batch(points_file(points), "--reports", reports)
         for pid, east, north in points:
             with open(os.path.join(reports, pid + ".xls"), "rb") as f:
                 expected = f.read()

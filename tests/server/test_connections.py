@@ -25,6 +25,21 @@ _, _hard = resource.getrlimit(resource.RLIMIT_NOFILE)
 resource.setrlimit(resource.RLIMIT_NOFILE, (_hard, _hard))
 
 
+HEALTH = b"GET /api/v1/health HTTP/1.1\r\n\r\n"
+SMUGGLED = HEALTH * 4
+
+
+def head(count):
+    """A GET of RAIN whose head has count lines."""
+    return b"GET %s HTTP/1.1\r\nHost: q\r\n" % RAIN.encode() + b"".join(
+        b"X-%d: a\r\n" % i for i in range(count - 2)) + b"Connection: close\r\n\r\n"
+
+
+def batch(fields):
+    """A POST of the batch with these length fields, and a request after it."""
+    return b"POST /api/v1/batch HTTP/1.1\r\n" + fields + b"\r\nid,E,\r\n" + HEALTH
+
+
 def rss_mb(pid):
     with open("/proc/%d/status" % pid) as status:
         return next(int(line.split()[1]) for line in status if line.startswith("VmRSS:")) / 1024
@@ -41,20 +56,26 @@ class Hostile(ServerCase):
 
     def test_each_row_is_answered_and_the_server_goes_on(self):
         table = [
-            ("100 header lines", self.header_lines(100, 200)),
-            ("101 header lines", self.header_lines(101, 431)),
-            ("a header of 17 KiB", self.one_long_header),
+            ("100 header lines", self.answered(head(100), [(200, "close", None)])),
+            ("101 header lines", self.answered(head(101), [(431, "close", None)])),
+            ("a header of 17 KiB", self.answered(b"GET %s HTTP/1.1\r\nX-Long: %s\r\n\r\n"
+                                                 % (RAIN.encode(), b"a" * 17408), [(431, "close", None)])),
             ("header flood of 4,000,000 lines", self.header_flood),
             ("1,000 idle connections", self.idle_connections),
             ("200 slowloris connections", self.slowloris),
             ("chunked body trickled", self.trickled_body),
             ("Expect: 100-continue, 11 MiB", self.expect_oversized),
-            ("chunked POST to a GET route", self.chunked_405),
+            ("chunked POST to a GET route", self.answered(
+                b"POST /api/v1/rain HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n%x\r\n%s\r\n0\r\n\r\n"
+                % (len(SMUGGLED), SMUGGLED), [(405, "close", "GET, HEAD")])),
             ("three GETs in one write", self.pipelined),
-            ("two different Content-Lengths", self.bad_length(b"Content-Length: 5\r\nContent-Length: 6\r\n")),
-            ("negative Content-Length", self.bad_length(b"Content-Length: -5\r\n")),
-            ("Content-Length and chunked", self.bad_length(b"Content-Length: 5\r\nTransfer-Encoding: chunked\r\n")),
-            ("bare LF line ends", self.bare_lf),
+            ("two different Content-Lengths", self.answered(batch(b"Content-Length: 5\r\nContent-Length: 6\r\n"),
+                                                            [(400, "close", None)])),
+            ("negative Content-Length", self.answered(batch(b"Content-Length: -5\r\n"), [(400, "close", None)])),
+            ("Content-Length and chunked", self.answered(batch(b"Content-Length: 5\r\nTransfer-Encoding: chunked\r\n"),
+                                                         [(400, "close", None)])),
+            ("bare LF line ends", self.answered(b"GET /api/v1/health HTTP/1.1\nHost: q\n\n" + HEALTH,
+                                                [(400, "close", None)])),
         ]
         for name, row in table:
             with self.subTest(name):
@@ -73,17 +94,12 @@ class Hostile(ServerCase):
                 self.assertIsNone(self.server.process.poll(), "after " + name)
                 self.assertEqual(self.server.get(RAIN, timeout=5)[::2], (200, self.rain), "after " + name)
 
-    def header_lines(self, count, status):
+    def answered(self, request, expected):
+        """A row: the status, Connection and Allow of each answer to the request."""
         def row():
-            head = b"GET %s HTTP/1.1\r\nHost: q\r\n" % RAIN.encode() + b"".join(
-                b"X-%d: a\r\n" % i for i in range(count - 2)) + b"Connection: close\r\n\r\n"
-            got = exchange(self.server.port, head)
-            self.assertEqual([a[0] for a in got], [status])
+            got = exchange(self.server.port, request)
+            self.assertEqual([(a[0], a[1].get("connection"), a[1].get("allow")) for a in got], expected)
         return row
-
-    def one_long_header(self):
-        got = exchange(self.server.port, b"GET %s HTTP/1.1\r\nX-Long: %s\r\n\r\n" % (RAIN.encode(), b"a" * 17408))
-        self.assertEqual([a[0] for a in got], [431])
 
     def header_flood(self):
         before = rss_mb(self.server.process.pid)
@@ -154,13 +170,6 @@ class Hostile(ServerCase):
             got = answers(read_all(s))
         self.assertEqual([(a[0], a[1].get("connection")) for a in got], [(413, "close")])
 
-    def chunked_405(self):
-        smuggled = b"GET /api/v1/health HTTP/1.1\r\n\r\n" * 4
-        got = exchange(self.server.port, b"POST /api/v1/rain HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n"
-                            + b"%x\r\n%s\r\n0\r\n\r\n" % (len(smuggled), smuggled))
-        self.assertEqual([(a[0], a[1].get("allow"), a[1].get("connection")) for a in got],
-                         [(405, "GET, HEAD", "close")])
-
     def pipelined(self):
         targets = [RAIN, "/api/v1/health", "/api/v1/rain?east=2400000&north=5100000"]
         expected = [self.server.get(t)[::2] for t in targets]
@@ -169,18 +178,6 @@ class Hostile(ServerCase):
                       + b"GET %s HTTP/1.1\r\nConnection: close\r\n\r\n" % targets[-1].encode())
             got = answers(read_all(s))
         self.assertEqual([(a[0], a[2]) for a in got], expected)
-
-    def bad_length(self, fields):
-        def row():
-            got = exchange(self.server.port, b"POST /api/v1/batch HTTP/1.1\r\n" + fields + b"\r\nid,E,\r\n"
-                                + b"GET /api/v1/health HTTP/1.1\r\n\r\n")
-            self.assertEqual([(a[0], a[1].get("connection")) for a in got], [(400, "close")])
-        return row
-
-    def bare_lf(self):
-        got = exchange(self.server.port, b"GET /api/v1/health HTTP/1.1\nHost: q\n\nGET /api/v1/health HTTP/1.1\r\n\r\n")
-        self.assertEqual([(a[0], a[1].get("connection")) for a in got], [(400, "close")])
-
 
 class Answers(ServerCase):
     arguments = (SERVER, APP)

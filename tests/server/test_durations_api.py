@@ -13,7 +13,7 @@ import unittest
 import urllib.parse
 
 from serverproc import WORK, Server, ServerCase, linked_folder
-from test_api import APP, BATCH, SERVER, random_points, write_points
+from test_api import APP, BATCH, SERVER, points_file, random_points, run_batch
 
 DURATIONS = ["10min", "15min", "20min", "0.5", "45min", "1", "1.5", "2", "3", "6", "12", "24"]
 
@@ -24,12 +24,7 @@ def single(value):
 
 
 def batch_rows(points, *options):
-    path = os.path.join(WORK, "points-durations.csv")
-    write_points(points, path)
-    results = os.path.join(WORK, "results-durations.csv")
-    subprocess.run([BATCH, path, "-o", results, "--folder", APP, *options], check=False, stderr=subprocess.DEVNULL)
-    with open(results) as f:
-        return [line.rstrip("\n").split(",") for line in f]
+    return [line.split(",") for line in run_batch(points_file(points), *options).decode().splitlines()]
 
 
 class Durations(ServerCase):

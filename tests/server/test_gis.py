@@ -5,7 +5,6 @@ answers over HTTP, and web tiles cached by nginx with the shipped site file.
 
 Usage: test_gis.py SERVER BATCH APP_FOLDER SITE_FILE [FULL_SIZE_REGION]
 """
-import http.client
 import json
 import math
 import os
@@ -22,7 +21,7 @@ import xml.etree.ElementTree as ET
 import numpy
 from osgeo import gdal, osr
 
-from serverproc import WORK, Nginx, Server, ServerCase, linked_folder
+from serverproc import WORK, Nginx, Server, ServerCase, linked_folder, request
 
 SERVER, BATCH, APP, SITE = sys.argv[1:5]
 # A full-size region's folder (tools/make-large-region.sh): then only its test runs.
@@ -31,16 +30,6 @@ gdal.UseExceptions()
 MAPS = ["a2", "a1", "cv", "q2", "q5", "q10", "q20", "q50", "q100", "q200"]
 RAINFALL = ["pioggia_T2", "pioggia_T5", "pioggia_T10", "pioggia_T20", "pioggia_T50", "pioggia_T100",
             "pioggia_T200", "a2"]
-
-
-def get(port, target, headers=None):
-    conn = http.client.HTTPConnection("127.0.0.1", port, timeout=60)
-    try:
-        conn.request("GET", target, headers=headers or {})
-        response = conn.getresponse()
-        return response.status, dict(response.getheaders()), response.read()
-    finally:
-        conn.close()
 
 
 def rgba(png):
@@ -57,16 +46,12 @@ class Gis(ServerCase):
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
-        cls.port = cls.server.port
         cls.temp = tempfile.mkdtemp(dir=WORK)
-        cls.health = json.loads(get(cls.port, "/api/v1/health")[2])
-
-    def get(self, target, headers=None):
-        return get(self.port, target, headers)
+        cls.health = json.loads(cls.server.get("/api/v1/health")[2])
 
     def wms(self, **params):
         query = "&".join("%s=%s" % (k, v) for k, v in params.items())
-        return self.get("/wms?SERVICE=WMS&VERSION=1.3.0&" + query)
+        return self.server.get("/wms?SERVICE=WMS&VERSION=1.3.0&" + query)
 
     def feature_info(self, layer, box, width, height, i, j, crs="EPSG:3004", info="application/json"):
         return self.wms(REQUEST="GetFeatureInfo", LAYERS=layer, QUERY_LAYERS=layer, STYLES="", CRS=crs,
@@ -92,7 +77,7 @@ class Gis(ServerCase):
             # The pixel's centre in map metres, to single precision.
             east = box[0] + (i + 0.5) * (box[2] - box[0]) / width
             north = box[3] - (j + 0.5) * (box[3] - box[1]) / height
-            _, _, rain = self.get("/api/v1/rain?east=%r&north=%r" % (struct.unpack("f", struct.pack("f", east))[0],
+            _, _, rain = self.server.get("/api/v1/rain?east=%r&north=%r" % (struct.unpack("f", struct.pack("f", east))[0],
                                                                       struct.unpack("f", struct.pack("f", north))[0]))
             rain = json.loads(rain)
             if "error" in rain:
@@ -108,7 +93,7 @@ class Gis(ServerCase):
 
     def test_sea_and_outside_say_no_data_in_every_format(self):
         sea = (2410250, 5040250)
-        self.assertEqual(self.get("/api/v1/rain?east=%r&north=%r" % sea)[0], 422)
+        self.assertEqual(self.server.get("/api/v1/rain?east=%r&north=%r" % sea)[0], 422)
         outside = (self.health["grid"]["east"] + 50000, self.health["grid"]["north"] + 50000)
         for x, y in [sea, outside]:
             box = (x - 50, y - 50, x + 50, y + 50)
@@ -124,24 +109,24 @@ class Gis(ServerCase):
     def test_capabilities_getmap_and_exceptions_over_http(self):
         """The capabilities lead back to the host the client called, the picture
         has the asked size, and a refusal is a ServiceExceptionReport."""
-        status, headers, body = self.get("/wms?SERVICE=WMS&REQUEST=GetCapabilities", {"Host": "maps.example:8080"})
+        status, headers, body = self.server.get("/wms?SERVICE=WMS&REQUEST=GetCapabilities", {"Host": "maps.example:8080"})
         self.assertEqual((status, headers["Content-Type"].split(";")[0]), (200, "text/xml"))
         href = ET.fromstring(body).find("w:Service/w:OnlineResource", {"w": "http://www.opengis.net/wms"}).get(
             "{http://www.w3.org/1999/xlink}href")
         self.assertTrue(href.startswith("http://maps.example:8080/wms"), href)
         getmap = ("/wms?SERVICE=WMS&VERSION=1.3.0&REQUEST=GetMap&LAYERS=quorvel,comuni&STYLES=&CRS={crs}"
                   "&BBOX=2310000,5040000,2490500,5156322&WIDTH=945&HEIGHT=609&FORMAT=image/png&TRANSPARENT=TRUE")
-        status, headers, body = self.get(getmap.format(crs="EPSG:3004"))
+        status, headers, body = self.server.get(getmap.format(crs="EPSG:3004"))
         self.assertEqual((status, headers["Content-Type"], body[:8]), (200, "image/png", b"\x89PNG\r\n\x1a\n"))
         self.assertEqual(struct.unpack(">IIBB", body[16:26]), (945, 609, 8, 6))  # RGBA, as asked transparent
-        status, headers, body = self.get(getmap.format(crs="EPSG:4258"))
+        status, headers, body = self.server.get(getmap.format(crs="EPSG:4258"))
         self.assertEqual((status, headers["Content-Type"].split(";")[0]), (400, "text/xml"))
         exception = ET.fromstring(body).find("{http://www.opengis.net/ogc}ServiceException")
         self.assertEqual(exception.get("code"), "InvalidCRS")
-        self.assertEqual(self.get(getmap.format(crs="EPSG:3004"))[0], 200)
+        self.assertEqual(self.server.get(getmap.format(crs="EPSG:3004"))[0], 200)
 
     def test_feature_info_in_web_coordinates_and_the_municipality(self):
-        comuni = json.loads(self.get("/api/v1/comuni")[2])
+        comuni = json.loads(self.server.get("/api/v1/comuni")[2])
         m = comuni[len(comuni) // 2]
         x, y = (m["extent"]["xMin"] + m["extent"]["xMax"]) / 2, (m["extent"]["yMin"] + m["extent"]["yMax"]) / 2
         gb, monte_mario, wgs = osr.SpatialReference(), osr.SpatialReference(), osr.SpatialReference()
@@ -166,7 +151,7 @@ class Gis(ServerCase):
 
     def test_owslib_reads_the_capabilities(self):
         from owslib.wms import WebMapService
-        service = WebMapService("http://127.0.0.1:%d/wms" % self.port, version="1.3.0")
+        service = WebMapService(self.server.base + "/wms", version="1.3.0")
         self.assertIn("GetFeatureInfo", [op.name for op in service.operations])
         self.assertEqual(set(service.getOperationByName("GetFeatureInfo").formatOptions),
                          {"text/plain", "text/html", "application/json"})
@@ -174,7 +159,7 @@ class Gis(ServerCase):
             self.assertEqual(service[name].queryable, 1, name)
         self.assertTrue({"EPSG:3004", "EPSG:4326", "EPSG:3857"} <= set(service["pioggia_T100"].crsOptions))
         legend = service["pioggia_T100"].styles["default"]["legend"]
-        status, headers, body = self.get(legend[legend.index("/wms"):])
+        status, headers, body = self.server.get(legend[legend.index("/wms"):])
         self.assertEqual((status, headers["Content-Type"]), (200, "image/png"))
         picture = rgba(body)
         self.assertGreater(len(numpy.unique(picture.reshape(-1, 4), axis=0)), 9)  # nine classes and the text
@@ -182,7 +167,7 @@ class Gis(ServerCase):
     def test_rainfall_layer_colours_data_and_leaves_the_sea(self):
         grid = self.health["grid"]
         box = (grid["west"], grid["south"], grid["east"], grid["north"])
-        status, _, body = self.get("/api/v1/griglie/q2.tif")
+        status, _, body = self.server.get("/api/v1/griglie/q2.tif")
         gdal.FileFromMemBuffer("/vsimem/q2.tif", body)
         q2 = gdal.Open("/vsimem/q2.tif").ReadAsArray()
         gdal.Unlink("/vsimem/q2.tif")
@@ -207,7 +192,7 @@ class Gis(ServerCase):
         self.assertEqual(run.returncode, 0, run.stderr)
         rasters = {}
         for name in MAPS:
-            status, headers, body = self.get("/api/v1/griglie/%s.tif" % name)
+            status, headers, body = self.server.get("/api/v1/griglie/%s.tif" % name)
             self.assertEqual(status, 200, body[:200])
             self.assertEqual(body, open(os.path.join(batch_dir, name + ".tif"), "rb").read(), name)
             path = os.path.join(self.temp, name + ".tif")
@@ -242,7 +227,7 @@ class Gis(ServerCase):
                     self.assertEqual(numpy.float32(fields[name]).tobytes(), value.tobytes(), (name, r, c))
 
     def test_web_mercator_outline_where_gdalwarp_puts_it(self):
-        comuni = json.loads(self.get("/api/v1/comuni")[2])
+        comuni = json.loads(self.server.get("/api/v1/comuni")[2])
         m = max(comuni, key=lambda c: (c["extent"]["xMax"] - c["extent"]["xMin"]) * (c["extent"]["yMax"] - c["extent"]["yMin"]))
         pad = 1000
         box = (m["extent"]["xMin"] - pad, m["extent"]["yMin"] - pad, m["extent"]["xMax"] + pad, m["extent"]["yMax"] + pad)
@@ -301,7 +286,7 @@ class Gis(ServerCase):
     def test_tile_twice_through_nginx_is_a_cache_hit(self):
         if not shutil.which("nginx"):
             self.skipTest("nginx is not installed")
-        nginx = Nginx(SITE, self.port)
+        nginx = Nginx(SITE, self.server.port)
         self.addCleanup(nginx.stop)
         # A tile of zoom 9 over the region.
         grid = self.health["grid"]
@@ -315,8 +300,8 @@ class Gis(ServerCase):
         x = int((lon + 180) / 360 * 2 ** z)
         y = int((1 - math.asinh(math.tan(math.radians(lat))) / math.pi) / 2 * 2 ** z)
         tile = "/tiles/%d/%d/%d.png" % (z, x, y)
-        first = get(nginx.port, tile)
-        second = get(nginx.port, tile)
+        first = request(nginx.port, tile)
+        second = request(nginx.port, tile)
         self.assertEqual(first[0], 200, first[2][:200])
         self.assertEqual(first[1]["X-Cache-Status"], "MISS")
         self.assertEqual(second[1]["X-Cache-Status"], "HIT")

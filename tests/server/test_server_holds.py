@@ -8,7 +8,6 @@ each case has a timeout, and the server must be alive and exact afterwards.
 """
 import collections
 import concurrent.futures
-import http.client
 import json
 import os
 import shutil
@@ -21,7 +20,7 @@ import time
 import unittest
 import urllib.parse
 
-from serverproc import WORK, Nginx, Server, exchange, free_port, linked_folder
+from serverproc import WORK, Nginx, Server, exchange, free_port, linked_folder, request
 
 SERVER, APP, SITE = sys.argv[1:4]
 POINTS = [(2400000 + 7919 * i % 60000, 5100000 + 4111 * i % 40000) for i in range(40)]
@@ -263,11 +262,8 @@ class BehindNginx(unittest.TestCase):
 
     def test_capabilities_lead_back_through_nginx(self):
         live = self.nginx[0].port
-        conn = http.client.HTTPConnection("127.0.0.1", live, timeout=30)
-        conn.request("GET", "/wms?SERVICE=WMS&REQUEST=GetCapabilities")
-        body = conn.getresponse().read().decode()
-        conn.close()
-        self.assertIn('xlink:href="http://127.0.0.1:%d/wms?' % live, body)
+        body = request(live, "/wms?SERVICE=WMS&REQUEST=GetCapabilities")[2]
+        self.assertIn(b'xlink:href="http://127.0.0.1:%d/wms?' % live, body)
 
 
 if __name__ == "__main__":
