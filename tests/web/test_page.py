@@ -18,7 +18,6 @@ from browser import PageCase, click_map, rows, severe_console_entries, wait, wai
 from server import run_batch
 
 SERVER, APP, BATCH = sys.argv[1:4]
-COORDINATE_MESSAGE = "Inserisci coordinate valide per la regione Tervania"
 PERIODS = ["2", "5", "10", "20", "50", "100", "200"]
 
 
@@ -151,38 +150,16 @@ class Page(PageCase):
         # Outlined as the desktop highlights it.
         wait(self.driver).until(lambda d: d.execute_script(
             "return performance.getEntriesByType('resource').some(e => e.name.includes('/api/v1/outline?'))"))
-
-    def test_typed_form(self):
-        self.open()
-        east_box = self.driver.find_element(By.ID, "typed-east")
-        north_box = self.driver.find_element(By.ID, "typed-north")
-        message = self.driver.find_element(By.ID, "typed-message")
-        cases = [  # east, north, message (None: answered in the table)
-            ("", "", COORDINATE_MESSAGE + "\nCasella E vuota: inserisci la coordinata Est in metri."
-                                          "\nCasella N vuota: inserisci la coordinata Nord in metri."),
-            ("5100000", "2400000", COORDINATE_MESSAGE + "\nI valori di E e N sembrano scambiati: "
-                                   "Est va da 2310000 a 2490500 m, Nord da 5040000 a 5170000 m."),
-            ("2300000", "5100000,5", COORDINATE_MESSAGE + "\nCasella E: 2300000 è fuori dalla griglia "
-                                     "(Est da 2310000 a 2490500 m)."),
-            ("2 400 000", "5100000", COORDINATE_MESSAGE + '\nCasella E: "2 400 000" non è un numero '
-                                     '(solo cifre, con "," o "." per i decimali).'),
-            ("2400000,5", " 5100000 ", None),
-        ]
-        for east, north, said in cases:
-            with self.subTest(east=east, north=north):
-                east_box.clear()
-                east_box.send_keys(east)
-                north_box.clear()
-                north_box.send_keys(north)
-                north_box.send_keys(Keys.ENTER)
-                if said is None:
-                    [tr] = wait_rows(self.driver, 1)
-                    self.assertEqual(message.text, "")
-                    self.assertEqual((tr.get_attribute("data-east"), tr.get_attribute("data-north")),
-                                     ("2400000.5", "5100000"))
-                else:
-                    wait(self.driver).until(lambda d: message.text == said)
-                    self.assertEqual(rows(self.driver), [])
+        # A place found alone by a folded part of its name, and named with its municipality.
+        folded = [fold(p["name"]) for p in places] + list(folded_names)
+        place = next(p for p in places if p["comune"] and fold(p["name"]) != p["name"].lower()
+                     and fold(p["name"]) not in folded_names and folded.count(fold(p["name"])) == 1
+                     and sum(fold(p["name"]) in n for n in folded) == 1)
+        box.clear()
+        box.send_keys(fold(place["name"])[1:], Keys.ENTER)
+        wait(self.driver).until(lambda d: box.get_attribute("value") == f"{place['name']} ({place['comune']})")
+        wait(self.driver).until(lambda d: abs(float(d.execute_script("return location.hash")[1:].split(",")[0])
+                                              - place["x"]) < 100)
 
     def test_layer_switch_shows_a_rainfall_map_and_its_legend(self):
         self.open("2400000,5100000,200")
