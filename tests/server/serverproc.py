@@ -59,15 +59,15 @@ class Server(_Process):
     from the log's line that tells it, whichever line that is), its log in a
     file and its overviews in the cache folder."""
 
-    def __init__(self, program, folder, *extra, prefix=(), port=0, cache=None, seconds=60):
-        self.log_path = tempfile.mkstemp(".log", "server-", WORK)[1]
+    def __init__(self, program, folder, *extra, prefix=(), port=0, cache=None):
+        log, self.log_path = tempfile.mkstemp(".log", "server-", WORK)
         env = dict(os.environ, XDG_CACHE_HOME=cache or os.path.join(WORK, "cache"))
         env.pop("QT_QPA_PLATFORM", None)  # the server chooses offscreen itself
-        with open(self.log_path, "w") as log:
+        with os.fdopen(log, "w") as log:
             self.process = subprocess.Popen([*prefix, program, "--folder", folder, "--listen", f"127.0.0.1:{port}",
                                              *extra], stdin=subprocess.DEVNULL, stderr=log, env=env)
         _running.append(self)
-        deadline = time.monotonic() + seconds
+        deadline = time.monotonic() + 60
         while not (told := self.lines("listening on http://127.0.0.1:")):
             if self.process.poll() is not None or time.monotonic() > deadline:
                 self.stop()
