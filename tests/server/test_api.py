@@ -13,63 +13,27 @@ import http.client
 import json
 import os
 import random
-import socket
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
 import urllib.parse
 
+from serverproc import WORK, ServerCase, exchange
+
 SERVER, BATCH, APP = sys.argv[1:4]
-WORK = tempfile.mkdtemp(prefix="quorvel-server-test-")
 
 
-class Server:
-    """The server on a free port of 127.0.0.1, its log in a file."""
-
-    def __init__(self, *extra):
-        self.log_path = os.path.join(WORK, "server-%d.log" % id(self))
-        self.log = open(self.log_path, "w+")
-        self.process = subprocess.Popen(
-            [SERVER, "--folder", APP, "--listen", "127.0.0.1:0", *extra],
-            stderr=self.log, stdin=subprocess.DEVNULL)
-        deadline = time.time() + 20
-        while time.time() < deadline:
-            with open(self.log_path) as log:
-                first = log.readline()
-            if "listening on http://127.0.0.1:" in first:
-                self.port = int(first.split("127.0.0.1:")[1].split("/")[0])
-                return
-            if self.process.poll() is not None:
-                break
-            time.sleep(0.05)
-        raise RuntimeError("the server did not start: " + open(self.log_path).read())
-
-    def connection(self):
-        return http.client.HTTPConnection("127.0.0.1", self.port, timeout=30)
-
-    def get(self, target, headers=None, method="GET", body=None):
-        conn = self.connection()
-        try:
-            conn.request(method, target, body=body, headers=headers or {})
-            response = conn.getresponse()
-            return response.status, dict(response.getheaders()), response.read()
-        finally:
-            conn.close()
-
-    def stop(self):
-        self.process.terminate()
-        self.process.wait(timeout=10)
-        self.log.close()
-
-
-def run_batch(points_path, results_path, reports=None):
-    command = [BATCH, points_path, "-o", results_path, "--folder", APP]
-    if reports:
-        command += ["--reports", reports]
-    subprocess.run(command, check=False, stderr=subprocess.DEVNULL)
-    with open(results_path, "rb") as results:
+def run_batch(text, *options):
+    """quorvel-batch's results file for a points file of this text, run with these options."""
+    path = os.path.join(WORK, "points.csv")
+    with open(path, "w", newline="", encoding="utf-8") as f:
+        f.write(text)
+    if os.path.exists(path + ".out"):
+        os.remove(path + ".out")
+    subprocess.run([BATCH, path, "-o", path + ".out", "--folder", APP, *options], check=False,
+                   stderr=subprocess.DEVNULL)
+    with open(path + ".out", "rb") as results:
         return results.read()
 
 
@@ -89,33 +53,22 @@ def random_points(count, seed):
     return points
 
 
-def write_points(points, path):
-    with open(path, "w", newline="") as f:
-        f.write("id,East,North\n")
-        for point in points:
-            f.write(",".join(point) + "\n")
+def points_file(points):
+    return "id,East,North\n" + "".join(",".join(point) + "\n" for point in points)
 
 
 def query(east, north, **more):
     return urllib.parse.urlencode({"east": east, "north": north, **more})
 
 
-class AgainstBatch(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.server = Server()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.stop()
+class AgainstBatch(ServerCase):
+    arguments = (SERVER, APP)
 
     def test_rain_of_random_points_is_the_batch_row(self):
         points = random_points(1000, 20)
-        path = os.path.join(WORK, "points.csv")
-        write_points(points, path)
-        rows = run_batch(path, os.path.join(WORK, "results.csv")).decode().splitlines()[1:]
+        rows = run_batch(points_file(points)).decode().splitlines()[1:]
         self.assertEqual(len(rows), len(points))
-        conn = self.server.connection()
+        conn = http.client.HTTPConnection("127.0.0.1", self.server.port, timeout=60)
         answered = {200: 0, 404: 0, 422: 0}
         for (pid, east, north), row in zip(points, rows):
             fields = row.split(",")
@@ -141,32 +94,21 @@ class AgainstBatch(unittest.TestCase):
     def test_batch_is_the_batch_file(self):
         points = random_points(300, 7) + [("bad", "2400000,5", "x"), ('"q,uote"', "2400000", "5100000")]
         cases = {
-            "comma": "id,East,North\n" + "".join(",".join(p) + "\n" for p in points),
+            "comma": points_file(points),
             "semicolons, CR LF, BOM": "\ufeffNord;Est;id\r\n5100000,5;2400000,25;A\r\n\r\n5100100;2400100;B\r\n",
             "header only": "id,East,North\n",
         }
         for name, text in cases.items():
-            path = os.path.join(WORK, "batch.csv")
-            with open(path, "w", newline="", encoding="utf-8") as f:
-                f.write(text)
-            expected = run_batch(path, os.path.join(WORK, "batch-results.csv"))
+            expected = run_batch(text)
             status, headers, body = self.server.get("/api/v1/batch", BROWSER, method="POST", body=text.encode())
             self.assertEqual(status, 200, name)
             self.assertEqual(body, expected, name)
 
-    def test_batch_that_cannot_start_is_400(self):
-        for body in [b"", b"a,b,c\n1,2,3\n", b'id,East,North\n"open,1,2\n', b"id,East,North\n" + b"9" * (1 << 21)]:
-            status, _, answer = self.server.get("/api/v1/batch", method="POST", body=body)
-            self.assertEqual(status, 400, body[:40])
-            self.assertIn("kind", json.loads(answer)["error"])
-
     def test_report_is_the_batch_report(self):
         points = [("Piogge", "2381000", "5118000"), ("Città 2", "2400123.5", "5100077.25"),
                   ("r3", "2450000", "5150000")]
-        path = os.path.join(WORK, "report-points.csv")
-        write_points(points, path)
         reports = os.path.join(WORK, "reports")
-        run_batch(path, os.path.join(WORK, "report-results.csv"), reports)
+        run_batch(points_file(points), "--reports", reports)
         for pid, east, north in points:
             with open(os.path.join(reports, pid + ".xls"), "rb") as f:
                 expected = f.read()
@@ -175,8 +117,11 @@ class AgainstBatch(unittest.TestCase):
             self.assertEqual(body, expected, pid)
             self.assertEqual(headers["Content-Type"], "application/vnd.ms-excel")
             self.assertIn("filename*=UTF-8''" + urllib.parse.quote(pid + ".xls"), headers["Content-Disposition"])
-        _, headers, _ = self.server.get("/api/v1/report?" + query("2381000", "5118000", name="Piogge"))
-        self.assertTrue(headers["Content-Disposition"].startswith('attachment; filename="Piogge.xls"'))
+        # The plain name as the desktop saves it: letters without accents, one ".xls".
+        for name, plain in [("Piogge", "Piogge.xls"), ("Citt\u00e0 di Berl\u00ecs.xls", "Citta di Berlis.xls"),
+                            ("Piogge.XLS", "Piogge.xls")]:
+            _, headers, _ = self.server.get("/api/v1/report?" + query("2381000", "5118000", name=name))
+            self.assertTrue(headers["Content-Disposition"].startswith('attachment; filename="%s"' % plain), name)
 
     def test_points_in_wgs84_and_utm_are_the_batch_rows_of_lat_lon_and_crs(self):
         text = "id,lat,lon\nA,46.1851,13.0132\nB,46 05 30.5,12°48'10 E\n"
@@ -215,8 +160,6 @@ class AgainstBatch(unittest.TestCase):
         self.assertEqual(status, 200)
         health = json.loads(body)
         self.assertTrue(health["sample"])
-        self.assertEqual(health["folder"], os.path.basename(os.path.abspath(APP)))
-        self.assertNotIn(os.path.abspath(APP).encode(), body)
         files = {"a2": "grd/param_a2.ras", "a1": "grd/param_a1.ras", "cv": "grd/param_cv.ras",
                  "template": "programs/prototipo/pioggeTRNprot.xls", "a2Header": "grd/param_a2.hdr",
                  "a1Header": "grd/param_a1.hdr", "cvHeader": "grd/param_cv.hdr"}
@@ -243,16 +186,9 @@ class AgainstBatch(unittest.TestCase):
                 self.assertNotIn(status, (404, 405), (path, method))
 
 
-class ForThePage(unittest.TestCase):
+class ForThePage(ServerCase):
     """What the page asks beside the rain, and the validators that spare a second visit."""
-
-    @classmethod
-    def setUpClass(cls):
-        cls.server = Server()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.stop()
+    arguments = (SERVER, APP)
 
     def test_answers_that_change_only_with_the_data_are_304_when_the_client_has_them(self):
         for target in ["/api/v1/rain?" + query("2400000", "5100000"), "/api/v1/comuni", "/api/v1/health",
@@ -324,33 +260,8 @@ class ForThePage(unittest.TestCase):
         self.assertEqual((status, json.loads(body)["error"]["kind"]), (422, "NoValidData"))
 
 
-def raw_request(port, data, read_timeout=30):
-    """Sends bytes as they are, returns the status of the answer (0: none)."""
-    with socket.create_connection(("127.0.0.1", port), timeout=read_timeout) as s:
-        try:
-            s.sendall(data)
-        except (BrokenPipeError, ConnectionResetError):
-            pass
-        answer = b""
-        try:
-            while b"\r\n" not in answer:
-                chunk = s.recv(65536)
-                if not chunk:
-                    break
-                answer += chunk
-        except ConnectionResetError:
-            pass
-    return int(answer.split(b" ")[1]) if answer.startswith(b"HTTP/1.1 ") else 0
-
-
-class Hostile(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.server = Server()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.stop()
+class Hostile(ServerCase):
+    arguments = (SERVER, APP)
 
     def test_each_gets_its_4xx_and_the_server_goes_on(self):
         good = "2381000"
@@ -380,35 +291,36 @@ class Hostile(unittest.TestCase):
             ("GET of the batch", "GET /api/v1/batch", None, 405, "TypeMismatch"),
             ("20 MiB body", "POST /api/v1/batch", big, 413, "Overflow"),
             ("20 MiB body, wrong route", "POST /api/v1/rain", big, 405, "TypeMismatch"),
+            ("empty batch", "POST /api/v1/batch", b"", 400, "BadFileFormat"),
+            ("batch without coordinates", "POST /api/v1/batch", b"a,b,c\n1,2,3\n", 400, "BadFileFormat"),
+            ("batch with an open quote", "POST /api/v1/batch", b'id,East,North\n"open,1,2\n', 400, "BadFileFormat"),
+            ("batch with a 2 MiB field", "POST /api/v1/batch", b"id,East,North\n" + b"9" * (1 << 21), 400,
+             "BadFileFormat"),
+            # Requests that no HTTP library would send, as bytes.
+            ("name of raw bytes", b"GET /api/v1/report?east=2381000&north=5118000&name=\xff\xfe HTTP/1.1\r\n"
+                                  b"Connection: close\r\n\r\n", None, 400, "PathAccess"),
+            ("garbage line", b"\x00\x01\x02 garbage\r\n\r\n", None, 400, "TypeMismatch"),
+            ("20 MiB chunked", b"POST /api/v1/batch HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n"
+             + b"".join(b"100000\r\n" + b"x" * 0x100000 + b"\r\n" for _ in range(20)) + b"0\r\n\r\n",
+             None, 413, "Overflow"),
         ]
         for name, line, body, status, kind in table:
-            method, target = line.split(" ", 1)
-            got, headers, answer = self.server.get(target, method=method, body=body)
+            if isinstance(line, bytes):
+                [(got, _, answer)] = exchange(self.server.port, line)[:1]
+            else:
+                method, target = line.split(" ", 1)
+                got, _, answer = self.server.get(target, method=method, body=body)
             self.assertEqual(got, status, name)
             self.assertEqual(json.loads(answer)["error"]["kind"], kind, name)
             self.assertEqual(self.server.get("/api/v1/health")[0], 200, "after " + name)
 
-    def test_raw_bytes_are_refused(self):
-        port = self.server.port
-        table = [
-            ("name of raw bytes", b"GET /api/v1/report?east=2381000&north=5118000&name=\xff\xfe HTTP/1.1\r\n\r\n", 400),
-            ("garbage line", b"\x00\x01\x02 garbage\r\n\r\n", 400),
-            ("20 MiB announced, then sent", b"POST /api/v1/batch HTTP/1.1\r\nContent-Length: 20971520\r\n\r\n"
-             + b"x" * (20 << 20), 413),
-            ("20 MiB chunked", b"POST /api/v1/batch HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n"
-             + b"".join(b"100000\r\n" + b"x" * 0x100000 + b"\r\n" for _ in range(20)) + b"0\r\n\r\n", 413),
-            ("100-continue refused", b"POST /api/v1/batch HTTP/1.1\r\nContent-Length: 20971520\r\n"
-             b"Expect: 100-continue\r\n\r\n", 413),
-        ]
-        for name, data, status in table:
-            self.assertEqual(raw_request(port, data), status, name)
-            self.assertEqual(self.server.get("/api/v1/health")[0], 200, "after " + name)
 
+class PageFiles(ServerCase):
+    root = os.path.join(WORK, "site")
+    arguments = (SERVER, APP, "--web", os.path.join(root, "web"))
 
-class PageFiles(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.root = os.path.join(WORK, "site")
         web = os.path.join(cls.root, "web")
         os.makedirs(os.path.join(web, "assets"))
         cls.files = {"index.html": b"<!doctype html><title>Quorvel</title>", "assets/app.js": b"console.log(1);" * 100,
@@ -424,11 +336,7 @@ class PageFiles(unittest.TestCase):
         with open(os.path.join(cls.root, "secret.gz"), "wb") as f:
             f.write(gzip.compress(b"secret"))
         os.symlink(os.path.join(cls.root, "secret.gz"), os.path.join(web, "index.html.gz"))
-        cls.server = Server("--web", web)
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.stop()
+        super().setUpClass()
 
     def test_files_are_served_with_their_type(self):
         status, headers, body = self.server.get("/")

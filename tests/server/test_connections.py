@@ -6,19 +6,17 @@ Each row of the hostile table runs with a timeout; after each, the server still
 answers, and answers exactly what it answered before.
 """
 import http.client
-import os
 import resource
 import signal
 import socket
-import subprocess
 import sys
-import tempfile
 import threading
 import time
 import unittest
 
+from serverproc import Server, ServerCase, answers, exchange, read_all
+
 SERVER, APP = sys.argv[1:3]
-WORK = tempfile.mkdtemp(prefix="quorvel-connections-test-")
 RAIN = "/api/v1/rain?east=2381000&north=5118000"
 HEAD_TIME = 10  # the server's time for a request's head
 
@@ -27,91 +25,19 @@ _, _hard = resource.getrlimit(resource.RLIMIT_NOFILE)
 resource.setrlimit(resource.RLIMIT_NOFILE, (_hard, _hard))
 
 
-class Server:
-    def __init__(self, prefix=()):
-        self.log_path = os.path.join(WORK, "server-%d.log" % id(self))
-        self.log = open(self.log_path, "w+")
-        self.process = subprocess.Popen([*prefix, SERVER, "--folder", APP, "--listen", "127.0.0.1:0"],
-                                        stderr=self.log, stdin=subprocess.DEVNULL)
-        deadline = time.time() + 20
-        while time.time() < deadline:
-            with open(self.log_path) as log:
-                first = log.readline()
-            if "listening on http://127.0.0.1:" in first:
-                self.port = int(first.split("127.0.0.1:")[1].split("/")[0])
-                return
-            if self.process.poll() is not None:
-                break
-            time.sleep(0.05)
-        raise RuntimeError("the server did not start: " + "\n".join(self.log_lines()))
-
-    def get(self, target, timeout=30):
-        conn = http.client.HTTPConnection("127.0.0.1", self.port, timeout=timeout)
-        try:
-            conn.request("GET", target)
-            response = conn.getresponse()
-            return response.status, response.read()
-        finally:
-            conn.close()
-
-    def connect(self, timeout=30):
-        return socket.create_connection(("127.0.0.1", self.port), timeout=timeout)
-
-    def log_lines(self):
-        with open(self.log_path) as log:
-            return log.read().splitlines()
-
-    def logged(self, text, timeout=30):
-        """The log's lines holding text, once there is one: the server writes
-        a request's line after its answer has left, so a client may be first."""
-        deadline = time.time() + timeout
-        while True:
-            lines = [l for l in self.log_lines() if text in l]
-            if lines or time.time() > deadline:
-                return lines
-            time.sleep(0.05)
-
-    def stop(self):
-        if self.process.poll() is None:
-            self.process.terminate()
-            self.process.wait(timeout=10)
-        self.log.close()
+HEALTH = b"GET /api/v1/health HTTP/1.1\r\n\r\n"
+SMUGGLED = HEALTH * 4
 
 
-def read_all(s, limit=1 << 26):
-    """Everything the server sends until it closes (b"" parts after a reset)."""
-    data = b""
-    try:
-        while len(data) < limit:
-            chunk = s.recv(65536)
-            if not chunk:
-                break
-            data += chunk
-    except (ConnectionResetError, socket.timeout):
-        pass
-    return data
+def head(count):
+    """A GET of RAIN whose head has count lines."""
+    return b"GET %s HTTP/1.1\r\nHost: q\r\n" % RAIN.encode() + b"".join(
+        b"X-%d: a\r\n" % i for i in range(count - 2)) + b"Connection: close\r\n\r\n"
 
 
-def answers(data):
-    """The (status, headers, body) of each answer in the bytes, in order."""
-    found = []
-    while data.startswith(b"HTTP/1.1 "):
-        head, _, rest = data.partition(b"\r\n\r\n")
-        lines = head.decode("latin-1").split("\r\n")
-        headers = {k.lower(): v.strip() for k, _, v in (line.partition(":") for line in lines[1:])}
-        length = int(headers["content-length"])
-        found.append((int(lines[0].split(" ")[1]), headers, rest[:length]))
-        data = rest[length:]
-    return found
-
-
-def send_and_read(server, data, timeout=20):
-    with server.connect(timeout) as s:
-        try:
-            s.sendall(data)
-        except (BrokenPipeError, ConnectionResetError):
-            pass
-        return answers(read_all(s))
+def batch(fields):
+    """A POST of the batch with these length fields, and a request after it."""
+    return b"POST /api/v1/batch HTTP/1.1\r\n" + fields + b"\r\nid,E,\r\n" + HEALTH
 
 
 def rss_mb(pid):
@@ -119,33 +45,37 @@ def rss_mb(pid):
         return next(int(line.split()[1]) for line in status if line.startswith("VmRSS:")) / 1024
 
 
-class Hostile(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.server = Server()
-        status, cls.rain = cls.server.get(RAIN)
-        assert status == 200, status
+class Hostile(ServerCase):
+    arguments = (SERVER, APP)
 
     @classmethod
-    def tearDownClass(cls):
-        cls.server.stop()
+    def setUpClass(cls):
+        super().setUpClass()
+        status, _, cls.rain = cls.server.get(RAIN)
+        assert status == 200, status
 
     def test_each_row_is_answered_and_the_server_goes_on(self):
         table = [
-            ("100 header lines", self.header_lines(100, 200)),
-            ("101 header lines", self.header_lines(101, 431)),
-            ("a header of 17 KiB", self.one_long_header),
+            ("100 header lines", self.answered(head(100), [(200, "close", None)])),
+            ("101 header lines", self.answered(head(101), [(431, "close", None)])),
+            ("a header of 17 KiB", self.answered(b"GET %s HTTP/1.1\r\nX-Long: %s\r\n\r\n"
+                                                 % (RAIN.encode(), b"a" * 17408), [(431, "close", None)])),
             ("header flood of 4,000,000 lines", self.header_flood),
             ("1,000 idle connections", self.idle_connections),
             ("200 slowloris connections", self.slowloris),
             ("chunked body trickled", self.trickled_body),
             ("Expect: 100-continue, 11 MiB", self.expect_oversized),
-            ("chunked POST to a GET route", self.chunked_405),
+            ("chunked POST to a GET route", self.answered(
+                b"POST /api/v1/rain HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n%x\r\n%s\r\n0\r\n\r\n"
+                % (len(SMUGGLED), SMUGGLED), [(405, "close", "GET, HEAD")])),
             ("three GETs in one write", self.pipelined),
-            ("two different Content-Lengths", self.bad_length(b"Content-Length: 5\r\nContent-Length: 6\r\n")),
-            ("negative Content-Length", self.bad_length(b"Content-Length: -5\r\n")),
-            ("Content-Length and chunked", self.bad_length(b"Content-Length: 5\r\nTransfer-Encoding: chunked\r\n")),
-            ("bare LF line ends", self.bare_lf),
+            ("two different Content-Lengths", self.answered(batch(b"Content-Length: 5\r\nContent-Length: 6\r\n"),
+                                                            [(400, "close", None)])),
+            ("negative Content-Length", self.answered(batch(b"Content-Length: -5\r\n"), [(400, "close", None)])),
+            ("Content-Length and chunked", self.answered(batch(b"Content-Length: 5\r\nTransfer-Encoding: chunked\r\n"),
+                                                         [(400, "close", None)])),
+            ("bare LF line ends", self.answered(b"GET /api/v1/health HTTP/1.1\nHost: q\n\n" + HEALTH,
+                                                [(400, "close", None)])),
         ]
         for name, row in table:
             with self.subTest(name):
@@ -162,19 +92,14 @@ class Hostile(unittest.TestCase):
                 self.assertFalse(worker.is_alive(), name + ": no outcome within 60 s")
                 self.assertEqual(outcome, [None], name)
                 self.assertIsNone(self.server.process.poll(), "after " + name)
-                self.assertEqual(self.server.get(RAIN, timeout=5), (200, self.rain), "after " + name)
+                self.assertEqual(self.server.get(RAIN, timeout=5)[::2], (200, self.rain), "after " + name)
 
-    def header_lines(self, count, status):
+    def answered(self, request, expected):
+        """A row: the status, Connection and Allow of each answer to the request."""
         def row():
-            head = b"GET %s HTTP/1.1\r\nHost: q\r\n" % RAIN.encode() + b"".join(
-                b"X-%d: a\r\n" % i for i in range(count - 2)) + b"Connection: close\r\n\r\n"
-            got = send_and_read(self.server, head)
-            self.assertEqual([a[0] for a in got], [status])
+            got = exchange(self.server.port, request)
+            self.assertEqual([(a[0], a[1].get("connection"), a[1].get("allow")) for a in got], expected)
         return row
-
-    def one_long_header(self):
-        got = send_and_read(self.server, b"GET %s HTTP/1.1\r\nX-Long: %s\r\n\r\n" % (RAIN.encode(), b"a" * 17408))
-        self.assertEqual([a[0] for a in got], [431])
 
     def header_flood(self):
         before = rss_mb(self.server.process.pid)
@@ -193,7 +118,7 @@ class Hostile(unittest.TestCase):
     def idle_connections(self):
         idle = [self.server.connect() for _ in range(1000)]
         try:
-            self.assertEqual(self.server.get(RAIN, timeout=2), (200, self.rain))
+            self.assertEqual(self.server.get(RAIN, timeout=2)[::2], (200, self.rain))
         finally:
             for s in idle:
                 s.close()
@@ -207,7 +132,7 @@ class Hostile(unittest.TestCase):
             for _ in range(3):
                 for s in slow:
                     s.sendall(b"X-Slow: a\r\n")
-                self.assertEqual(self.server.get(RAIN, timeout=2), (200, self.rain))
+                self.assertEqual(self.server.get(RAIN, timeout=2)[::2], (200, self.rain))
                 time.sleep(1)
             # Its head not arrived in time, each is closed.
             slow[0].settimeout(HEAD_TIME + 5 - (time.monotonic() - start))
@@ -245,42 +170,17 @@ class Hostile(unittest.TestCase):
             got = answers(read_all(s))
         self.assertEqual([(a[0], a[1].get("connection")) for a in got], [(413, "close")])
 
-    def chunked_405(self):
-        smuggled = b"GET /api/v1/health HTTP/1.1\r\n\r\n" * 4
-        got = send_and_read(self.server, b"POST /api/v1/rain HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n"
-                            + b"%x\r\n%s\r\n0\r\n\r\n" % (len(smuggled), smuggled))
-        self.assertEqual([(a[0], a[1].get("allow"), a[1].get("connection")) for a in got],
-                         [(405, "GET, HEAD", "close")])
-
     def pipelined(self):
         targets = [RAIN, "/api/v1/health", "/api/v1/rain?east=2400000&north=5100000"]
-        expected = [self.server.get(t) for t in targets]
+        expected = [self.server.get(t)[::2] for t in targets]
         with self.server.connect(20) as s:
             s.sendall(b"".join(b"GET %s HTTP/1.1\r\nHost: q\r\n\r\n" % t.encode() for t in targets[:-1])
                       + b"GET %s HTTP/1.1\r\nConnection: close\r\n\r\n" % targets[-1].encode())
             got = answers(read_all(s))
         self.assertEqual([(a[0], a[2]) for a in got], expected)
 
-    def bad_length(self, fields):
-        def row():
-            got = send_and_read(self.server, b"POST /api/v1/batch HTTP/1.1\r\n" + fields + b"\r\nid,E,\r\n"
-                                + b"GET /api/v1/health HTTP/1.1\r\n\r\n")
-            self.assertEqual([(a[0], a[1].get("connection")) for a in got], [(400, "close")])
-        return row
-
-    def bare_lf(self):
-        got = send_and_read(self.server, b"GET /api/v1/health HTTP/1.1\nHost: q\n\nGET /api/v1/health HTTP/1.1\r\n\r\n")
-        self.assertEqual([(a[0], a[1].get("connection")) for a in got], [(400, "close")])
-
-
-class Answers(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.server = Server()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.stop()
+class Answers(ServerCase):
+    arguments = (SERVER, APP)
 
     def test_headers_of_each_kind_of_answer(self):
         cors = "access-control-allow-origin"
@@ -299,10 +199,8 @@ class Answers(unittest.TestCase):
             with self.server.connect() as s:
                 s.sendall(request)
                 s.shutdown(socket.SHUT_WR)
-                data = read_all(s)
-            head = data.partition(b"\r\n\r\n")[0].decode("latin-1").split("\r\n")
-            headers = {k.lower(): v.strip() for k, _, v in (line.partition(":") for line in head[1:])}
-            self.assertEqual(int(head[0].split(" ")[1]), status, request)
+                [(got, headers, _)] = answers(read_all(s))
+            self.assertEqual(got, status, request)
             self.assertEqual(headers.get(header), value, request)
             self.assertIn("content-length", headers, request)
 
@@ -325,69 +223,63 @@ class Answers(unittest.TestCase):
 
 class Stopping(unittest.TestCase):
     def test_sigterm_with_idle_keep_alive_clients_exits_at_once(self):
-        server = Server()
-        try:
-            conn = http.client.HTTPConnection("127.0.0.1", server.port, timeout=10)
-            conn.request("GET", RAIN)
-            conn.getresponse().read()
-            # As a browser opens one ahead of its next request.
-            silent = server.connect()
-            time.sleep(0.2)
-            start = time.monotonic()
-            server.process.send_signal(signal.SIGTERM)
-            self.assertEqual(server.process.wait(timeout=10), 0)
-            self.assertLess(time.monotonic() - start, 1.0)
-            conn.close()
-            silent.close()
-        finally:
-            server.stop()
+        server = Server(SERVER, APP)
+        self.addCleanup(server.stop)
+        conn = http.client.HTTPConnection("127.0.0.1", server.port, timeout=10)
+        conn.request("GET", RAIN)
+        conn.getresponse().read()
+        # As a browser opens one ahead of its next request.
+        silent = server.connect()
+        time.sleep(0.2)
+        start = time.monotonic()
+        server.process.send_signal(signal.SIGTERM)
+        self.assertEqual(server.process.wait(timeout=10), 0)
+        self.assertLess(time.monotonic() - start, 1.0)
+        conn.close()
+        silent.close()
 
     def test_sigterm_finishes_the_answer_in_flight(self):
-        server = Server()
-        try:
-            points = b"id,East,North\n" + b"".join(b"p%d,2381000,5118000\n" % i for i in range(100000))
-            with server.connect(60) as s:
-                s.sendall(b"POST /api/v1/batch HTTP/1.1\r\nContent-Length: %d\r\n\r\n" % len(points) + points)
-                time.sleep(0.3)
-                server.process.send_signal(signal.SIGTERM)
-                got = answers(read_all(s))
-            self.assertEqual(server.process.wait(timeout=60), 0)
-            # "Connection: close" only when the stop came before the head was
-            # sent; a streamed answer may have begun already.
-            self.assertEqual([a[0] for a in got], [200])
-            self.assertIn(got[0][1].get("connection"), (None, "close"))
-            self.assertEqual(got[0][2].count(b"\n"), 100001)
-            line = [l for l in server.log_lines() if "/api/v1/batch" in l]
-            self.assertEqual([l.split(" ")[:4] for l in line], [["POST", "/api/v1/batch", "200", str(len(got[0][2]))]])
-        finally:
-            server.stop()
+        server = Server(SERVER, APP)
+        self.addCleanup(server.stop)
+        points = b"id,East,North\n" + b"".join(b"p%d,2381000,5118000\n" % i for i in range(100000))
+        with server.connect(60) as s:
+            s.sendall(b"POST /api/v1/batch HTTP/1.1\r\nContent-Length: %d\r\n\r\n" % len(points) + points)
+            time.sleep(0.3)
+            server.process.send_signal(signal.SIGTERM)
+            got = answers(read_all(s))
+        self.assertEqual(server.process.wait(timeout=60), 0)
+        # "Connection: close" only when the stop came before the head was
+        # sent; a streamed answer may have begun already.
+        self.assertEqual([a[0] for a in got], [200])
+        self.assertIn(got[0][1].get("connection"), (None, "close"))
+        self.assertEqual(got[0][2].count(b"\n"), 100001)
+        line = server.lines("/api/v1/batch")
+        self.assertEqual([l.split(" ")[:4] for l in line], [["POST", "/api/v1/batch", "200", str(len(got[0][2]))]])
 
 
 class Descriptors(unittest.TestCase):
     def test_out_of_descriptors_answers_503_and_logs_once(self):
-        server = Server(["prlimit", "--nofile=256:256", "--"])
-        try:
-            idle = []
-            refused = 0
-            for _ in range(300):
-                s = server.connect(5)
-                s.sendall(b"GET /api/v1/health HTTP/1.1\r\n")
-                idle.append(s)
-            for s in idle:
-                s.settimeout(0.5)
-                try:
-                    refused += s.recv(100).startswith(b"HTTP/1.1 503 ")
-                except (socket.timeout, ConnectionResetError):
-                    pass
-            self.assertGreater(refused, 0)
-            notes = server.logged("out of file descriptors")
-            self.assertEqual(len(notes), 1, notes)
-            for s in idle:
-                s.close()
-            time.sleep(0.5)
-            self.assertEqual(server.get(RAIN)[0], 200)
-        finally:
-            server.stop()
+        server = Server(SERVER, APP, prefix=["prlimit", "--nofile=256:256", "--"])
+        self.addCleanup(server.stop)
+        idle = []
+        refused = 0
+        for _ in range(300):
+            s = server.connect(5)
+            s.sendall(b"GET /api/v1/health HTTP/1.1\r\n")
+            idle.append(s)
+        for s in idle:
+            s.settimeout(0.5)
+            try:
+                refused += s.recv(100).startswith(b"HTTP/1.1 503 ")
+            except (socket.timeout, ConnectionResetError):
+                pass
+        self.assertGreater(refused, 0)
+        notes = server.logged("out of file descriptors")
+        self.assertEqual(len(notes), 1, notes)
+        for s in idle:
+            s.close()
+        time.sleep(0.5)
+        self.assertEqual(server.get(RAIN)[0], 200)
 
 
 if __name__ == "__main__":

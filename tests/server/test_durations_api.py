@@ -2,22 +2,18 @@
 
 Usage: test_durations_api.py SERVER BATCH APP_FOLDER
 """
-import atexit
+import http.client
 import json
 import os
 import random
-import shutil
 import struct
 import subprocess
 import sys
 import unittest
 import urllib.parse
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import test_api  # noqa: E402  (the same arguments: SERVER BATCH APP_FOLDER)
-from test_api import APP, BATCH, WORK, Server, random_points, write_points  # noqa: E402
-
-atexit.register(shutil.rmtree, WORK, True)
+from serverproc import WORK, Server, ServerCase, linked_folder
+from test_api import APP, BATCH, SERVER, points_file, random_points, run_batch
 
 DURATIONS = ["10min", "15min", "20min", "0.5", "45min", "1", "1.5", "2", "3", "6", "12", "24"]
 
@@ -28,22 +24,11 @@ def single(value):
 
 
 def batch_rows(points, *options):
-    path = os.path.join(WORK, "points-durations.csv")
-    write_points(points, path)
-    results = os.path.join(WORK, "results-durations.csv")
-    subprocess.run([BATCH, path, "-o", results, "--folder", APP, *options], check=False, stderr=subprocess.DEVNULL)
-    with open(results) as f:
-        return [line.rstrip("\n").split(",") for line in f]
+    return [line.split(",") for line in run_batch(points_file(points), *options).decode().splitlines()]
 
 
-class Durations(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.server = Server()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.stop()
+class Durations(ServerCase):
+    arguments = (SERVER, APP)
 
     def get_json(self, target):
         status, _, body = self.server.get(target)
@@ -57,7 +42,7 @@ class Durations(unittest.TestCase):
         header, rows = rows[0], rows[1:]
         subhour = float(self.get_json("/api/v1/law")[1]["subhourExponent"])
         compared = 0
-        conn = self.server.connection()
+        conn = http.client.HTTPConnection("127.0.0.1", self.server.port, timeout=60)
         for (pid, east, north), row in zip(points, rows):
             if row[17]:
                 continue
@@ -157,39 +142,18 @@ class Durations(unittest.TestCase):
         self.assertEqual(status, 200)
         self.assertEqual((law["fromHours"], law["toHours"], law["subhourExponent"]), ("1", "24", "0.5"))
 
-
-class WithoutLaw(unittest.TestCase):
-    """A folder without the law answers as before and offers no durations."""
-
-    @classmethod
-    def setUpClass(cls):
-        cls.folder = os.path.join(WORK, "nolaw")
-        for root, _, files in os.walk(APP):
-            target = os.path.join(cls.folder, os.path.relpath(root, APP))
-            os.makedirs(target, exist_ok=True)
-            for name in files:
-                if os.path.relpath(os.path.join(root, name), APP) != os.path.join("dat", "durate.txt"):
-                    os.symlink(os.path.join(root, name), os.path.join(target, name))
-        test_api.APP = cls.folder
-        try:
-            cls.server = Server()
-        finally:
-            test_api.APP = APP
-        cls.with_law = Server()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.stop()
-        cls.with_law.stop()
-
-    def test_no_durations_anywhere(self):
+    def test_no_durations_anywhere_without_the_law(self):
+        """A folder without the law answers as before and offers no durations."""
+        folder = linked_folder(APP, "nolaw", left_out=[os.path.join("dat", "durate.txt")])
+        without = Server(SERVER, folder)
+        self.addCleanup(without.stop)
         plain = "/api/v1/rain?east=2400000&north=5100000"
-        self.assertEqual(self.server.get(plain)[2], self.with_law.get(plain)[2])
+        self.assertEqual(without.get(plain)[2], self.server.get(plain)[2])
         for target in (plain + "&durate=1", "/api/v1/law", "/api/v1/ietogramma?east=2400000&north=5100000"):
-            status, _, body = self.server.get(target)
+            status, _, body = without.get(target)
             self.assertEqual(status, 404, target)
             self.assertIn("no depth-duration law", json.loads(body)["error"]["en"])
-        result = subprocess.run([BATCH, "-", "--folder", self.folder, "--durate", "1"], input=b"id,East,North\n",
+        result = subprocess.run([BATCH, "-", "--folder", folder, "--durate", "1"], input=b"id,East,North\n",
                                 capture_output=True)
         self.assertEqual(result.returncode, 2)
         self.assertIn(b"needs the depth-duration law", result.stderr)

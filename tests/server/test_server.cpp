@@ -1,3 +1,5 @@
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -111,17 +113,8 @@ TEST(Municipalities, ExtentsAreThePolygonsOfTheMap)
 {
     const std::string folder = QUORVEL_APP_DIR "/";
     const auto municipalities = LoadMunicipalities(folder);
-    const auto rows = ParseMunicipalityTable(
-        [&] {
-            std::string text;
-            FILE* file = std::fopen((folder + kMunicipalityTable).c_str(), "rb");
-            for (int c; file && (c = std::fgetc(file)) != EOF;)
-                text += char(c);
-            if (file)
-                std::fclose(file);
-            return text;
-        }(),
-        "table");
+    std::ifstream table(folder + kMunicipalityTable, std::ios::binary);
+    const auto rows = ParseMunicipalityTable({std::istreambuf_iterator<char>(table), {}}, "table");
     GdalShapefileLayer map;
     ASSERT_TRUE(map.OpenShapefile(folder + kMunicipalityShapes));
     ASSERT_EQ(municipalities.size(), 219u);

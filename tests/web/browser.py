@@ -2,6 +2,7 @@
 import os
 import shutil
 import tempfile
+import unittest
 
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
@@ -9,6 +10,8 @@ from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support import expected_conditions as ec
 from selenium.webdriver.support.ui import WebDriverWait
+
+from server import started_server
 
 
 def start_chromium(downloads=None, width=1400, height=860, scale=1, mobile=False):
@@ -74,3 +77,30 @@ def wait_rows(driver, count):
 
 def severe_console_entries(driver):
     return [entry for entry in driver.get_log("browser") if entry["level"] == "SEVERE"]
+
+
+class PageCase(unittest.TestCase):
+    """Tests of the page in one Chromium against one quorvel-server, started
+    with the class's arguments; the downloads in a folder of their own."""
+    arguments = ()
+    window = {}
+
+    @classmethod
+    def setUpClass(cls):
+        cls.work = tempfile.mkdtemp(prefix="quorvel-web-test-")
+        cls.addClassCleanup(shutil.rmtree, cls.work, True)
+        cls.downloads = os.path.join(cls.work, "downloads")
+        os.mkdir(cls.downloads)
+        cls.server = started_server(*cls.arguments)
+        cls.addClassCleanup(cls.server.stop)
+        cls.driver = start_chromium(downloads=cls.downloads, **cls.window)
+        cls.addClassCleanup(stop_chromium, cls.driver)
+
+    def open(self, view="2400000,5100000,10"):
+        open_page(self.driver, self.server.base, view)
+
+    def downloaded(self, name):
+        """The file's path once Chromium has written it whole."""
+        path = os.path.join(self.downloads, name)
+        wait(self.driver).until(lambda d: os.path.exists(path) and not os.path.exists(path + ".crdownload"))
+        return path

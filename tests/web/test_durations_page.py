@@ -3,37 +3,22 @@
 test_durations_page.py QUORVEL_SERVER APP_FOLDER [SCREENSHOT.png]
 """
 import json
-import os
-import shutil
 import sys
-import tempfile
 import unittest
 import urllib.request
 
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import Select
 
-from browser import click_map, open_page, severe_console_entries, start_chromium, stop_chromium, wait, wait_rows
-from server import started_server
+from browser import PageCase, click_map, severe_console_entries, wait, wait_rows
 
 SERVER, APP = sys.argv[1:3]
 SCREENSHOT = sys.argv[3] if len(sys.argv) > 3 else None
 
 
-class DurationsOnThePage(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.work = tempfile.mkdtemp(prefix="quorvel-web-durations-")
-        cls.downloads = os.path.join(cls.work, "downloads")
-        os.mkdir(cls.downloads)
-        cls.server = started_server(SERVER, APP)
-        cls.driver = start_chromium(downloads=cls.downloads, width=1500, height=1700)
-
-    @classmethod
-    def tearDownClass(cls):
-        stop_chromium(cls.driver)
-        cls.server.stop()
-        shutil.rmtree(cls.work, ignore_errors=True)
+class DurationsOnThePage(PageCase):
+    arguments = (SERVER, APP)
+    window = {"width": 1500, "height": 1700}
 
     def api(self, path):
         with urllib.request.urlopen(self.server.base.rstrip("/") + "/" + path, timeout=30) as response:
@@ -46,7 +31,7 @@ class DurationsOnThePage(unittest.TestCase):
             ".map((tr) => [...tr.querySelectorAll('td')].map((td) => td.dataset.value));")
 
     def test_table_switch_chart_and_hyetograph_are_the_api(self):
-        open_page(self.driver, self.server.base, "2400000,5100000,10")
+        self.open()
         click_map(self.driver, 0, 0)
         [tr] = wait_rows(self.driver, 1)
         east, north = tr.get_attribute("data-east"), tr.get_attribute("data-north")
@@ -83,9 +68,7 @@ class DurationsOnThePage(unittest.TestCase):
         self.assertIn("Intensità di picco", summary.text)
         self.assertTrue(self.driver.find_element(By.CSS_SELECTOR, "#storm-chart canvas").is_displayed())
         self.driver.find_element(By.ID, "storm-swmm").click()
-        path = os.path.join(self.downloads, "ietogramma-T100.inp.txt")
-        wait(self.driver).until(lambda d: os.path.exists(path) and not os.path.exists(path + ".crdownload"))
-        with open(path, "rb") as f:
+        with open(self.downloaded("ietogramma-T100.inp.txt"), "rb") as f:
             self.assertEqual(f.read(), self.api(
                 f"api/v1/ietogramma?east={east}&north={north}&durata=2&passo=10&T=100&metodo=chicago"
                 f"&picco=0.4&formato=swmm&nome=Quorvel"))

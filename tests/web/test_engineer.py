@@ -8,11 +8,8 @@ import io
 import json
 import os
 import re
-import shutil
 import subprocess
 import sys
-import tempfile
-import unicodedata
 import unittest
 
 import xlrd
@@ -21,7 +18,7 @@ from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.ui import Select
 
-from browser import click_map, open_page, rows, start_chromium, stop_chromium, wait, wait_rows
+from browser import PageCase, click_map, open_page, rows, start_chromium, stop_chromium, wait, wait_rows
 from server import run_batch, started_server
 
 SERVER, APP, BATCH, AXE = sys.argv[1:5]
@@ -30,10 +27,11 @@ PERIODS = ["2", "5", "10", "20", "50", "100", "200"]
 GAUSS_BOAGA = ("+proj=tmerc +lat_0=0 +lon_0=15 +k=0.9996 +x_0=2520000 +y_0=0 +ellps=intl "
                "+towgs84=-104.1,-49.1,-9.9,0.971,-2.917,0.714,-11.68 +units=m +no_defs")
 NO_SERVER = "Il server non risponde: riprova tra poco."
+COORDINATE_MESSAGE = "Inserisci coordinate valide per la regione Tervania"
 
 
-def fold(name):
-    return "".join(c for c in unicodedata.normalize("NFD", name) if unicodedata.category(c) != "Mn").lower()
+def exactly(text):
+    return "^" + re.escape(text) + r"\Z"
 
 
 def converted(east, north, target):
@@ -62,28 +60,8 @@ def transferred(driver):
     return {urls.get(request, request): size for request, size in sizes.items()}
 
 
-class Engineer(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.work = tempfile.mkdtemp(prefix="quorvel-web-engineer-")
-        cls.downloads = os.path.join(cls.work, "downloads")
-        os.mkdir(cls.downloads)
-        cls.server = started_server(SERVER, APP)
-        cls.driver = start_chromium(downloads=cls.downloads)
-
-    @classmethod
-    def tearDownClass(cls):
-        stop_chromium(cls.driver)
-        cls.server.stop()
-        shutil.rmtree(cls.work, ignore_errors=True)
-
-    def open(self, view="2400000,5100000,10"):
-        open_page(self.driver, self.server.base, view)
-
-    def downloaded(self, name):
-        path = os.path.join(self.downloads, name)
-        wait(self.driver).until(lambda d: os.path.exists(path) and not os.path.exists(path + ".crdownload"))
-        return path
+class Engineer(PageCase):
+    arguments = (SERVER, APP)
 
     def heights(self, tr):
         return [c.get_attribute("data-mm") for c in tr.find_elements(By.CSS_SELECTOR, "td.mm")]
@@ -103,7 +81,7 @@ class Engineer(unittest.TestCase):
         utm_east, utm_north = converted(east, north, "+proj=utm +zone=33 +datum=WGS84 +units=m +no_defs")
         expected = None
         cases = [  # system, first box, second box
-            ("gb", str(east), str(north)),
+            ("gb", f"{east},5", f" {north} "),
             ("wgs84", dms(lat, "N", "S"), dms(lon, "E", "O")),
             ("wgs84", f"{lat:.6f}".replace(".", ","), f"{lon:.6f}"),
             ("utm33", f"{utm_east:.2f}", f"{utm_north:.2f}".replace(".", ",")),
@@ -119,11 +97,22 @@ class Engineer(unittest.TestCase):
                 expected = expected or self.heights(tr)
                 self.assertEqual(self.heights(tr), expected)
                 self.assertLess(abs(float(tr.get_attribute("data-east")) - east), 10)
+                if system == "gb":  # read as typed: a decimal comma, blanks around
+                    self.assertEqual((tr.get_attribute("data-east"), tr.get_attribute("data-north")),
+                                     (f"{east}.5", str(north)))
 
     def test_typed_faults(self):
         self.open()
         message = self.driver.find_element(By.ID, "typed-message")
         cases = [  # system, first, second, the message's pattern
+            ("gb", "", "", exactly(COORDINATE_MESSAGE + "\nCasella E vuota: inserisci la coordinata Est in metri."
+                                                        "\nCasella N vuota: inserisci la coordinata Nord in metri.")),
+            ("gb", "5100000", "2400000", exactly(COORDINATE_MESSAGE + "\nI valori di E e N sembrano scambiati: "
+                                                 "Est va da 2310000 a 2490500 m, Nord da 5040000 a 5170000 m.")),
+            ("gb", "2300000", "5100000,5", exactly(COORDINATE_MESSAGE + "\nCasella E: 2300000 è fuori dalla griglia "
+                                                   "(Est da 2310000 a 2490500 m).")),
+            ("gb", "2 400 000", "5100000", exactly(COORDINATE_MESSAGE + '\nCasella E: "2 400 000" non è un numero '
+                                                   '(solo cifre, con "," o "." per i decimali).')),
             ("gb", "46,1", "13,3", r"^Inserisci coordinate valide per la regione Tervania\n(.*fuori dalla griglia.*\n)+"
                                    r"Sembrano gradi di latitudine e longitudine: scegli il sistema WGS84\.$"),
             ("wgs84", "46°3'", "nord", r"^Inserisci coordinate valide per la regione Tervania \(WGS84 lat/lon\)\n"
@@ -136,22 +125,6 @@ class Engineer(unittest.TestCase):
                 self.type_point(system, first, second)
                 wait(self.driver).until(lambda d: re.search(said, message.text))
         self.assertEqual(rows(self.driver), [])
-
-    def test_places_are_found_by_a_folded_part_of_their_name(self):
-        self.open()
-        places = self.driver.execute_script("return fetch('api/v1/places').then(r => r.json())")
-        municipalities = {fold(m["name"]) for m in self.driver.execute_script(
-            "return fetch('api/v1/comuni').then(r => r.json())")}
-        self.assertGreater(len(places), 1000)
-        names = [fold(p["name"]) for p in places] + list(municipalities)
-        place = next(p for p in places if p["comune"] and fold(p["name"]) != p["name"].lower()
-                     and fold(p["name"]) not in municipalities and names.count(fold(p["name"])) == 1
-                     and sum(fold(p["name"]) in n for n in names) == 1)
-        box = self.driver.find_element(By.ID, "finder-text")
-        box.send_keys(fold(place["name"])[1:], Keys.ENTER)
-        wait(self.driver).until(lambda d: box.get_attribute("value") == f"{place['name']} ({place['comune']})")
-        wait(self.driver).until(lambda d: abs(float(d.execute_script("return location.hash")[1:].split(",")[0])
-                                              - place["x"]) < 100)
 
     def test_the_address_keeps_the_rows_and_the_eighth_point_says_it_drops_the_oldest(self):
         self.open("2400000,5105000,60")
@@ -267,69 +240,60 @@ class Engineer(unittest.TestCase):
             ".then(r => done(r.violations.map(v => [v.id, v.nodes.map(n => n.target.join(' '))])));")
         self.assertEqual(result, [])
 
-
-class Phone(unittest.TestCase):
     def test_phone_has_no_sideways_scroll_and_reachable_row_actions(self):
-        server = started_server(SERVER, APP)
         driver = start_chromium(width=390, height=844, scale=3, mobile=True)
-        try:
-            open_page(driver, server.base, "2400000,5100000,20")
-            click_map(driver, 0, 0)
-            [tr] = wait_rows(driver, 1)
-            self.assertLessEqual(driver.execute_script("return document.documentElement.scrollWidth"),
-                                 driver.execute_script("return innerWidth"))
-            for selector in ("details.downloads summary", "button.remove"):
-                action = tr.find_element(By.CSS_SELECTOR, selector)
-                driver.execute_script("arguments[0].scrollIntoView()", action)
-                self.assertTrue(action.is_displayed())
-                self.assertGreaterEqual(action.size["height"], 44)
-            chart = driver.find_element(By.CSS_SELECTOR, "#chart canvas")
-            self.assertLessEqual(chart.rect["x"] + chart.rect["width"], 390)
-            # The map's picture at the screen's three pixels to a point.
-            widths = driver.execute_script(
-                "return performance.getEntriesByType('resource').filter(e => e.name.includes('/wms?'))"
-                ".map(e => Number(new URL(e.name).searchParams.get('WIDTH')))")
-            self.assertEqual(widths[-1], 3 * driver.find_element(By.ID, "map").size["width"])
-        finally:
-            stop_chromium(driver)
-            server.stop()
+        self.addCleanup(stop_chromium, driver)
+        open_page(driver, self.server.base, "2400000,5100000,20")
+        click_map(driver, 0, 0)
+        [tr] = wait_rows(driver, 1)
+        self.assertLessEqual(driver.execute_script("return document.documentElement.scrollWidth"),
+                             driver.execute_script("return innerWidth"))
+        for selector in ("details.downloads summary", "button.remove"):
+            action = tr.find_element(By.CSS_SELECTOR, selector)
+            driver.execute_script("arguments[0].scrollIntoView()", action)
+            self.assertTrue(action.is_displayed())
+            self.assertGreaterEqual(action.size["height"], 44)
+        chart = driver.find_element(By.CSS_SELECTOR, "#chart canvas")
+        self.assertLessEqual(chart.rect["x"] + chart.rect["width"], 390)
+        # The map's picture at the screen's three pixels to a point.
+        widths = driver.execute_script(
+            "return performance.getEntriesByType('resource').filter(e => e.name.includes('/wms?'))"
+            ".map(e => Number(new URL(e.name).searchParams.get('WIDTH')))")
+        self.assertEqual(widths[-1], 3 * driver.find_element(By.ID, "map").size["width"])
 
 
 class Faults(unittest.TestCase):
     def test_each_fault_is_said_with_the_server_stopped_and_clears_when_it_is_back(self):
         server = started_server(SERVER, APP)
-        port = int(server.base.rsplit(":", 1)[1])
+        self.addCleanup(lambda: server.stop())  # the one started again at the end
         driver = start_chromium()
-        try:
-            open_page(driver, server.base, "2400000,5100000,10")
-            click_map(driver, 0, 0)
-            [tr] = wait_rows(driver, 1)
-            server.stop()
-            cases = [  # what is done, the message's element, what it says
-                ("button.report", "results-message", "Impossibile scaricare il report: " + NO_SERVER),
-                ("button.csv", "results-message", "Impossibile scaricare il CSV: " + NO_SERVER),
-                ("button.sheet", "results-message", "Impossibile scaricare la scheda PDF: " + NO_SERVER),
-                ("map", "results-message", NO_SERVER),
-                ("zoom", "map-message", "Impossibile aggiornare la mappa: il server non risponde."),
-            ]
-            for action, where, said in cases:
-                with self.subTest(action=action):
-                    if action == "map":
-                        click_map(driver, 40, 40)
-                    elif action == "zoom":
-                        driver.find_element(By.CSS_SELECTOR, ".ol-zoom-out").click()
-                    else:
-                        driver.execute_script("arguments[0].open = true",
-                                              tr.find_element(By.CSS_SELECTOR, "details.downloads"))
-                        tr.find_element(By.CSS_SELECTOR, action).click()
-                    message = driver.find_element(By.ID, where)
-                    wait(driver).until(lambda d: message.text == said)
-            server = started_server(SERVER, APP, port=port)
-            for where in ("results-message", "map-message"):
-                wait(driver, 30).until(lambda d: d.find_element(By.ID, where).text == "")
-        finally:
-            stop_chromium(driver)
-            server.stop()
+        self.addCleanup(stop_chromium, driver)
+        open_page(driver, server.base, "2400000,5100000,10")
+        click_map(driver, 0, 0)
+        [tr] = wait_rows(driver, 1)
+        server.stop()
+        cases = [  # what is done, the message's element, what it says
+            ("button.report", "results-message", "Impossibile scaricare il report: " + NO_SERVER),
+            ("button.csv", "results-message", "Impossibile scaricare il CSV: " + NO_SERVER),
+            ("button.sheet", "results-message", "Impossibile scaricare la scheda PDF: " + NO_SERVER),
+            ("map", "results-message", NO_SERVER),
+            ("zoom", "map-message", "Impossibile aggiornare la mappa: il server non risponde."),
+        ]
+        for action, where, said in cases:
+            with self.subTest(action=action):
+                if action == "map":
+                    click_map(driver, 40, 40)
+                elif action == "zoom":
+                    driver.find_element(By.CSS_SELECTOR, ".ol-zoom-out").click()
+                else:
+                    driver.execute_script("arguments[0].open = true",
+                                          tr.find_element(By.CSS_SELECTOR, "details.downloads"))
+                    tr.find_element(By.CSS_SELECTOR, action).click()
+                message = driver.find_element(By.ID, where)
+                wait(driver).until(lambda d: message.text == said)
+        server = started_server(SERVER, APP, port=server.port)
+        for where in ("results-message", "map-message"):
+            wait(driver, 30).until(lambda d: d.find_element(By.ID, where).text == "")
 
 
 if __name__ == "__main__":

@@ -5,10 +5,7 @@ test_page.py QUORVEL_SERVER APP_FOLDER QUORVEL_BATCH
 import csv
 import io
 import os
-import shutil
-import subprocess
 import sys
-import tempfile
 import unicodedata
 import unittest
 
@@ -16,13 +13,11 @@ import xlrd
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import Select
 from selenium.webdriver.common.keys import Keys
-from selenium.webdriver.support import expected_conditions as ec
 
-from browser import click_map, open_page, rows, severe_console_entries, start_chromium, stop_chromium, wait, wait_rows
-from server import run_batch, started_server
+from browser import PageCase, click_map, rows, severe_console_entries, wait, wait_rows
+from server import run_batch
 
 SERVER, APP, BATCH = sys.argv[1:4]
-COORDINATE_MESSAGE = "Inserisci coordinate valide per la regione Tervania"
 PERIODS = ["2", "5", "10", "20", "50", "100", "200"]
 
 
@@ -39,21 +34,8 @@ def workbook_cells(path):
     return [[sheet.name, [sheet.row_values(r) for r in range(sheet.nrows)]] for sheet in book.sheets()]
 
 
-class Page(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.work = tempfile.mkdtemp(prefix="quorvel-web-test-")
-        cls.downloads = os.path.join(cls.work, "downloads")
-        os.mkdir(cls.downloads)
-        cls.server = started_server(SERVER, APP)
-        cls.base = cls.server.base
-        cls.driver = start_chromium(downloads=cls.downloads)
-
-    @classmethod
-    def tearDownClass(cls):
-        stop_chromium(cls.driver)
-        cls.server.stop()
-        shutil.rmtree(cls.work, ignore_errors=True)
+class Page(PageCase):
+    arguments = (SERVER, APP)
 
     def setUp(self):
         # The parts of the one request a test has answered with a failure on
@@ -65,14 +47,6 @@ class Page(unittest.TestCase):
                       if not (self.expected_failures and all(part in entry["message"]
                                                              for part in self.expected_failures))]
         self.assertEqual(unexpected, [], "errors in the browser's console")
-
-    def open(self, view="2400000,5100000,10"):
-        open_page(self.driver, self.base, view)
-
-    def downloaded(self, name):
-        path = os.path.join(self.downloads, name)
-        wait(self.driver).until(lambda d: os.path.exists(path) and not os.path.exists(path + ".crdownload"))
-        return path
 
     def table_row(self, tr):
         east, north = tr.get_attribute("data-east"), tr.get_attribute("data-north")
@@ -176,38 +150,16 @@ class Page(unittest.TestCase):
         # Outlined as the desktop highlights it.
         wait(self.driver).until(lambda d: d.execute_script(
             "return performance.getEntriesByType('resource').some(e => e.name.includes('/api/v1/outline?'))"))
-
-    def test_typed_form(self):
-        self.open()
-        east_box = self.driver.find_element(By.ID, "typed-east")
-        north_box = self.driver.find_element(By.ID, "typed-north")
-        message = self.driver.find_element(By.ID, "typed-message")
-        cases = [  # east, north, message (None: answered in the table)
-            ("", "", COORDINATE_MESSAGE + "\nCasella E vuota: inserisci la coordinata Est in metri."
-                                          "\nCasella N vuota: inserisci la coordinata Nord in metri."),
-            ("5100000", "2400000", COORDINATE_MESSAGE + "\nI valori di E e N sembrano scambiati: "
-                                   "Est va da 2310000 a 2490500 m, Nord da 5040000 a 5170000 m."),
-            ("2300000", "5100000,5", COORDINATE_MESSAGE + "\nCasella E: 2300000 è fuori dalla griglia "
-                                     "(Est da 2310000 a 2490500 m)."),
-            ("2 400 000", "5100000", COORDINATE_MESSAGE + '\nCasella E: "2 400 000" non è un numero '
-                                     '(solo cifre, con "," o "." per i decimali).'),
-            ("2400000,5", " 5100000 ", None),
-        ]
-        for east, north, said in cases:
-            with self.subTest(east=east, north=north):
-                east_box.clear()
-                east_box.send_keys(east)
-                north_box.clear()
-                north_box.send_keys(north)
-                north_box.send_keys(Keys.ENTER)
-                if said is None:
-                    [tr] = wait_rows(self.driver, 1)
-                    self.assertEqual(message.text, "")
-                    self.assertEqual((tr.get_attribute("data-east"), tr.get_attribute("data-north")),
-                                     ("2400000.5", "5100000"))
-                else:
-                    wait(self.driver).until(lambda d: message.text == said)
-                    self.assertEqual(rows(self.driver), [])
+        # A place found alone by a folded part of its name, and named with its municipality.
+        folded = [fold(p["name"]) for p in places] + list(folded_names)
+        place = next(p for p in places if p["comune"] and fold(p["name"]) != p["name"].lower()
+                     and fold(p["name"]) not in folded_names and folded.count(fold(p["name"])) == 1
+                     and sum(fold(p["name"]) in n for n in folded) == 1)
+        box.clear()
+        box.send_keys(fold(place["name"])[1:], Keys.ENTER)
+        wait(self.driver).until(lambda d: box.get_attribute("value") == f"{place['name']} ({place['comune']})")
+        wait(self.driver).until(lambda d: abs(float(d.execute_script("return location.hash")[1:].split(",")[0])
+                                              - place["x"]) < 100)
 
     def test_layer_switch_shows_a_rainfall_map_and_its_legend(self):
         self.open("2400000,5100000,200")
