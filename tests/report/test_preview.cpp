@@ -62,9 +62,10 @@ TEST(SheetPreview, ShowsTheStoredValuesInTheirFormatsWithBoldAndMergedCells)
               ErrorKind::BadFileFormat);
 }
 
-// Booleans and errors, typed or a formula's result, are words: they stand to
-// the left, and no decimal separator of the user's is put into them.
-TEST(SheetPreview, BooleansAndErrorsAreShownAsWords)
+// Booleans, errors and a formula's text, typed or a formula's result, are
+// words: they stand to the left, and no decimal separator of the user's is
+// put into them.
+TEST(SheetPreview, BooleansErrorsAndTextResultsAreShownAsWords)
 {
     using namespace test;
     auto formula = [](std::uint16_t row, std::uint8_t type, std::uint8_t value) {
@@ -76,6 +77,8 @@ TEST(SheetPreview, BooleansAndErrorsAreShownAsWords)
     w.Add(0x0205, Le16({21, 1, 15}) + Bytes{0x07, 1});
     w.Add(0x0006, formula(22, 1, 0));
     w.Add(0x0006, formula(23, 2, 0x2A));
+    w.Add(0x0006, formula(24, 0, 0));
+    w.Add(0x0207, Le16({2}) + Bytes{0, 'o', 'k'});
     const std::string path = (std::filesystem::temp_directory_path() / "quorvel-preview-words.xls").string();
     {
         const Bytes file = MakeCompoundFile({{"Workbook", SmallWorkbook(w.bytes)}});
@@ -90,7 +93,8 @@ TEST(SheetPreview, BooleansAndErrorsAreShownAsWords)
                                                                              {20, 1, u"VERO", false},
                                                                              {21, 1, u"#DIV/0!", false},
                                                                              {22, 1, u"FALSO", false},
-                                                                             {23, 1, u"#N/A", false}}));
+                                                                             {23, 1, u"#N/A", false},
+                                                                             {24, 1, u"ok", false}}));
 }
 
 }  // namespace
