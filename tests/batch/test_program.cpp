@@ -116,6 +116,8 @@ TEST_F(Program, ExitStatusAndWhyARunIsRefused)
         std::function<void()> breakage = {};
     } cases[] = {
         {"good.csv", 0, std::string(kResultsHeader) + std::string(kDataHeader) + "\nA,2400000,5100000,140,181,"},
+        // Started with standard input closed, as a service may start it: the points' file is then descriptor 0.
+        {"good.csv <&-", 0, std::string(kResultsHeader) + std::string(kDataHeader) + "\nA,2400000,5100000,140,181,"},
         {"mixed.csv", 1, "\nC,2300000,5100000,,,,,,,,,,,,,,,\"outside the parameter grids (row 140, column -19)\",\n"},
         {"--help", 0, "Usage: quorvel-batch POINTS.csv [-o RESULTS.csv] [--reports DIR] [--pdf DIR]\n"},
         {"-h", 0, "\nUso: quorvel-batch PUNTI.csv [-o RISULTATI.csv] [--reports CARTELLA]\n"},
