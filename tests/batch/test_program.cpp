@@ -157,6 +157,16 @@ TEST_F(Program, ExitStatusAndWhyARunIsRefused)
                  ReplaceInCopy("grd/param_" + grid + ".ras", values.replace(((140 - 1) * 361 + 180) * 4, 4, 4, '\0'));
              }
          }},
+        // Data in one cell alone: its rain is the whole range.
+        {"--verifica copy", 0,
+         "OK     grd: 0 celle con dati che non danno una pioggia valida; q2 da 22.72 mm a 22.72 mm, q200 da 86.33 "
+         "mm a 86.33 mm\n",
+         [] {
+             std::string values = test::ReadText("copy/grd/param_a1.ras");
+             const std::size_t kept = ((140 - 1) * 361 + 180) * 4;
+             ReplaceInCopy("grd/param_a1.ras", std::string(kept, '\0') + values.substr(kept, 4) +
+                                                   std::string(values.size() - kept - 4, '\0'));
+         }},
         {"--verifica copy", 1, "ERRORE grd/param_cv.ras: Input oltre la fine del file: copy/grd/param_cv.ras\n",
          [] { ReplaceInCopy("grd/param_cv.ras", "short"); }},
         // Grids swapped by mistake hold numbers of the right sign: their rain shows what they are.
