@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "batch/BatchRun.h"
+#include "batch/CommandLine.h"
 #include "rain/Durations.h"
 #include "rain/Error.h"
 #include "rain/PointRain.h"
@@ -136,6 +137,44 @@ TEST_F(BatchDurations, HyetographsAreNamedByIdAndNeverLeaveTheirFolder)
 
     options.storm.stepMinutes = 7;
     EXPECT_THROW(Run("id,East,North\n"), StartError);
+}
+
+// Each storm option, alone beside --ietogramma, in either language and form,
+// reaches the run; the others keep their defaults.
+TEST(StormOptions, EachAloneReachesTheRun)
+{
+    const StormSpec spec;
+    const struct {
+        std::vector<const char*> arguments;
+        StormSpec storm;
+        int returnPeriod = 100;
+        StormFormat format = StormFormat::Csv;
+        int startDay = 1;
+    } cases[] = {
+        {{"--ietogramma", "s"}, spec},
+        {{"--hyetographs=s", "--storm-duration", "30min"}, {0.5, 5, StormMethod::Chicago, 0.4}},
+        {{"--ietogramma", "s", "--passo=10"}, {1, 10, StormMethod::Chicago, 0.4}},
+        {{"--ietogramma", "s", "--metodo", "blocchi"}, {1, 5, StormMethod::AlternatingBlocks, 0.4}},
+        {{"--ietogramma", "s", "--method=alternating-blocks"}, {1, 5, StormMethod::AlternatingBlocks, 0.4}},
+        {{"--ietogramma", "s", "--picco", "0.25"}, {1, 5, StormMethod::Chicago, 0.25}},
+        {{"--ietogramma", "s", "--tempo-ritorno", "50"}, spec, 50},
+        {{"--ietogramma", "s", "--formato", "swmm"}, spec, 100, StormFormat::SwmmTimeseries},
+        {{"--ietogramma", "s", "--inizio", "2026-06-07"}, spec, 100, StormFormat::Csv, 7},
+    };
+    for (const auto& c : cases) {
+        std::vector<const char*> argv = {"quorvel-batch", "punti.csv"};
+        argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
+        SCOPED_TRACE(c.arguments.back());
+        const BatchOptions options = ParseCommandLine(int(argv.size()), argv.data()).options;
+        EXPECT_EQ(options.stormsDir, "s");
+        EXPECT_EQ(options.storm.hours, c.storm.hours);
+        EXPECT_EQ(options.storm.stepMinutes, c.storm.stepMinutes);
+        EXPECT_EQ(options.storm.method, c.storm.method);
+        EXPECT_EQ(options.storm.peak, c.storm.peak);
+        EXPECT_EQ(options.stormReturnPeriod, c.returnPeriod);
+        EXPECT_EQ(options.stormFormat, c.format);
+        EXPECT_EQ(options.stormStart.day, c.startDay);
+    }
 }
 
 }  // namespace

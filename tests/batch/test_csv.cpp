@@ -67,6 +67,18 @@ TEST(CsvReader, RecordsStraddlingTheBufferReadAlike)
         EXPECT_EQ(ParseText(text, '\t', size), whole) << size;
 }
 
+// Windows line ends in a file longer than the longest line: each record is
+// taken as soon as its CR LF is seen, never the rest of the file held first.
+TEST(CsvReader, WindowsFileLongerThanALineIsReadRecordByRecord)
+{
+    std::string text = "id,East,North\r\n";
+    for (int i = 0; text.size() <= kMaxLineBytes * 2; ++i)
+        text += std::to_string(i) + ",2400000,5100000\r\n";
+    const Records records = ParseText(text, ',');
+    ASSERT_EQ(records.size(), std::size_t(std::count(text.begin(), text.end(), '\n')));
+    EXPECT_EQ(records.back()[0], std::to_string(records.size()));
+}
+
 // What ParseSingle says of the text, and the value it reads.
 std::pair<NumberStatus, float> Single(const std::string& text, bool commaDecimal)
 {
