@@ -3,11 +3,6 @@
 namespace quorvel::test {
 namespace {
 
-Bytes Bof(std::uint16_t kind)
-{
-    return Le16({0x0600, kind, 0x0DBB, 0x07CC, 0, 0, 6, 0});
-}
-
 // Records of one type, each with data, until they add up to at least size bytes.
 Bytes Repeated(std::uint16_t type, const Bytes& data, std::size_t size)
 {

@@ -42,12 +42,12 @@ Bytes Entry(const std::string& name, std::uint8_t type, std::uint32_t left, std:
     return entry;
 }
 
+}  // namespace
+
 Bytes Bof(std::uint16_t kind)
 {
     return Le16({0x0600, kind, 0x0DBB, 0x07CC, 0, 0, 6, 0});
 }
-
-}  // namespace
 
 Bytes ChainedDirectory(std::size_t count)
 {

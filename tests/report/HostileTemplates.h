@@ -13,6 +13,10 @@ namespace quorvel::test {
 // each the right sibling of the one before, and no stream data.
 Bytes ChainedDirectory(std::size_t count);
 
+// A BIFF8 BOF record's data for a substream of this kind (0x0005 the
+// globals, 0x0010 a worksheet).
+Bytes Bof(std::uint16_t kind);
+
 // A one-sheet workbook stream; extra records go into the sheet before its
 // WINDOW2, extraGlobals before the globals' end. The sheet's first cell
 // record is a NUMBER 999 at C6, the report's first cell.
